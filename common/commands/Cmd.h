@@ -1,0 +1,42 @@
+// Base class of every printer command: a pointer to the bytes to send and their count.
+#pragma once
+
+#include <string>
+
+#include "WideText.h"
+
+/// One printer command. The bytes sent are exactly GetData()[0] .. GetData()[GetLength() - 1].
+///
+/// A fixed command points at a constant table shared by all its objects and owns nothing.
+/// A built command allocates one buffer of fixed capacity in its constructor and frees it
+/// in its destructor. Commands are complete when constructed and are never copied.
+class Cmd {
+public:
+    Cmd() = default;
+    virtual ~Cmd();
+
+    Cmd(const Cmd&) = delete;
+    Cmd& operator=(const Cmd&) = delete;
+
+    virtual int GetLength() const;
+    virtual const unsigned char* GetData() const;
+    /// Replaces the length only; copies nothing and changes no ownership.
+    virtual void SetLength(int length);
+    /// Replaces the data pointer only; copies nothing and changes no ownership.
+    virtual void SetData(const unsigned char* data);
+
+protected:
+    /// For built commands: allocates a zero-filled buffer of `capacity` bytes and points the
+    /// command at it. The caller frees it with FreeBuffer() in its destructor.
+    unsigned char* AllocateBuffer(int capacity);
+    void FreeBuffer();
+
+    /// The bytes of a text field of `units` bytes: `text` converted to the OEM code page, whole
+    /// characters only, at most `units` bytes, padded with 00 where a character did not fit.
+    /// Converted before the buffer is allocated, so a failure cannot leak the buffer.
+    static std::string OemField(const WideString& text, int units);
+
+private:
+    const unsigned char* m_pData = nullptr;
+    int m_nLength = 0;
+};

@@ -1,0 +1,49 @@
+#include <gtest/gtest.h>
+
+#include "CmdTestUtil.h"
+#include "OemText.h"
+#include "TextCheck.h"
+
+namespace {
+
+class TextCheck : public ::testing::Test {
+protected:
+    void SetUp() override { ASSERT_TRUE(SetOemCodePage("CP437")); }
+    void TearDown() override { SetOemCodePage("CP437"); }
+};
+
+TEST_F(TextCheck, LengthLimitsNameTheFieldAndTheLimit) {
+    EXPECT_EQ(CheckCmdText(CmdTextField::ApName, WideString(31, u'a')), "");
+    const std::string tooLong = CheckCmdText(CmdTextField::ApName, WideString(32, u'a'));
+    EXPECT_NE(tooLong.find("access point name"), std::string::npos) << tooLong;
+    EXPECT_NE(tooLong.find("31"), std::string::npos) << tooLong;
+    EXPECT_NE(tooLong.find("32"), std::string::npos) << tooLong;
+
+    EXPECT_EQ(CheckCmdText(CmdTextField::StationText, WideString(127, u's')), "");
+    const std::string station = CheckCmdText(CmdTextField::StationText, WideString(128, u's'));
+    EXPECT_NE(station.find("station text"), std::string::npos) << station;
+    EXPECT_NE(station.find("127"), std::string::npos) << station;
+}
+
+TEST_F(TextCheck, BluetoothTextHasNoLengthLimit) {
+    EXPECT_EQ(CheckCmdText(CmdTextField::BtName, WideString(300, u'b')), "");
+    EXPECT_EQ(CheckCmdText(CmdTextField::BtPin, WideString()), "");
+}
+
+TEST_F(TextCheck, TextTheCodePageCannotWriteOneByteEachIsRefused) {
+    EXPECT_EQ(CheckCmdText(CmdTextField::ApName, W("Café")), "");
+    EXPECT_EQ(CheckCmdText(CmdTextField::ApName, W("€")), "");  // one default character per unit
+    const std::string emoji = CheckCmdText(CmdTextField::ApName, W("cat 😀"));
+    EXPECT_NE(emoji.find("access point name"), std::string::npos) << emoji;
+    EXPECT_NE(emoji.find("CP437"), std::string::npos) << emoji;
+
+    if (!SetOemCodePage("CP932")) {
+        GTEST_SKIP() << "CP932 is not available here";
+    }
+    EXPECT_NE(CheckCmdText(CmdTextField::StationText, W("あ")), "");
+    EXPECT_NE(CheckCmdText(CmdTextField::BtName, W("あ")), "");
+    // Past the 63 units that are sent, nothing is converted, so nothing there is refused.
+    EXPECT_EQ(CheckCmdText(CmdTextField::BtName, WideString(63, u'n') + W("あ")), "");
+}
+
+}  // namespace

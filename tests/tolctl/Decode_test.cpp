@@ -1,0 +1,89 @@
+#include <gtest/gtest.h>
+
+#include <random>
+
+#include "../commands/CmdTestUtil.h"
+#include "Commands.h"
+#include "Decode.h"
+
+namespace {
+
+using Lines = std::vector<std::string>;
+
+Bytes Of(const Cmd& cmd) {
+    return Bytes(cmd.GetData(), cmd.GetData() + cmd.GetLength());
+}
+
+Bytes operator+(Bytes a, const Bytes& b) {
+    a.insert(a.end(), b.begin(), b.end());
+    return a;
+}
+
+class Decode : public ::testing::Test {
+protected:
+    void SetUp() override { ASSERT_TRUE(SetOemCodePage("CP437")); }
+};
+
+TEST_F(Decode, SeveralCommandsInARow) {
+    const Bytes stream = Of(CutPaper()) + Of(SetIPCmd(0xC0A8017B)) + Of(PrintTestCmd()) + Of(SetLanDHCPCmd(1)) +
+                         Of(SetBtPinCmd(W("12\"\\"))) + Of(HexModeCmd());
+    EXPECT_EQ(DecodeCommands(stream),
+              (Lines{"cut", "lan-ip 192.168.1.123", "test-print", "lan-dhcp 1", "bt-pin \"12\\\"\\\\\"", "hex-mode"}));
+}
+
+TEST_F(Decode, UnknownBytesBetweenCommands) {
+    const Bytes stream = Bytes{0x41, 0x42} + Of(CutPaper()) + Bytes{0x00};
+    EXPECT_EQ(DecodeCommands(stream), (Lines{"unknown: 41 42 (2 bytes that begin no known command)", "cut",
+                                             "unknown: 00 (1 byte that begin no known command)"}));
+    EXPECT_EQ(DecodeCommands({}), Lines{});
+}
+
+TEST_F(Decode, TruncatedCommands) {
+    Bytes ap = Of(SetAPParaCmd(0, 5, W("Hello")));
+    ap.resize(13);
+    EXPECT_EQ(DecodeCommands(ap),
+              Lines{"truncated wifi-ap: 1f 1a 1f 1b 1f 03 0a 0b 0c 00 05 48 65 (input ends after 13 bytes of 16)"});
+    ap.resize(10);
+    EXPECT_NE(DecodeCommands(ap).at(0).find("before the command's length bytes"), std::string::npos);
+    EXPECT_EQ(DecodeCommands(Bytes{0x1D, 0x56, 0x01, 0x1F, 0x1A}),
+              (Lines{"cut", "truncated: 1f 1a (input ends after 2 bytes, inside a command's header)"}));
+    // A stray letter at the end is not taken for the start of the test print.
+    EXPECT_EQ(DecodeCommands(Bytes{'C'}), Lines{"unknown: 43 (1 byte that begin no known command)"});
+}
+
+TEST_F(Decode, StationTextThatIsNotThreeAddresses) {
+    WifiTestParaCmd cmd(1, 2, 1, 1, 3, W("ab1,2"));
+    EXPECT_EQ(DecodeCommands(Of(cmd)), Lines{"wifi-station auth=1 enc=2 ssid=\"a\" password=\"b\" address=\"1,2\""});
+}
+
+TEST_F(Decode, ControlCharactersInTextAreEscaped) {
+    EXPECT_EQ(DecodeCommands(Of(SetBtNameCmd(W("a\nb")))), Lines{"bt-name \"a\\x0ab\""});
+    EXPECT_EQ(DecodeCommands(Of(SetBtNameCmd(W("Café")))), Lines{"bt-name \"Café\""});
+}
+
+TEST_F(Decode, NeverFailsOnArbitraryInput) {
+    // Random bytes and damaged commands: every byte is accounted for in some line (ASan and
+    // UBSan watch the reads).
+    std::mt19937 random(12345);
+    const Bytes valid = Of(WifiTestParaCmd(3, 4, 4, 4, 23, W("homepass0.0.0.0,0.0.0.0,0.0.0.0"))) +
+                        Of(SetAPParaCmd(1, 3, W("abc"))) + Of(SetMACCmd(7));
+    for (int round = 0; round < 2000; ++round) {
+        Bytes input = valid;
+        const int edits = 1 + static_cast<int>(random() % 6);
+        for (int e = 0; e < edits; ++e) {
+            input[random() % input.size()] = static_cast<unsigned char>(random() % 4 == 0 ? 0x1F : random());
+        }
+        input.resize(random() % (input.size() + 1));
+        const Lines lines = DecodeCommands(input);
+        if (!input.empty()) {
+            EXPECT_FALSE(lines.empty());
+        }
+    }
+    Bytes noise(4096);
+    for (unsigned char& b : noise) {
+        b = static_cast<unsigned char>(random());
+    }
+    EXPECT_FALSE(DecodeCommands(noise).empty());
+}
+
+}  // namespace

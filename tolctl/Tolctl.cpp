@@ -1,0 +1,236 @@
+#include "Tolctl.h"
+
+#include <CLI/CLI.hpp>
+
+#include <fstream>
+#include <functional>
+#include <iostream>
+#include <iterator>
+#include <memory>
+
+#include "Commands.h"
+#include "Decode.h"
+#include "Values.h"
+
+namespace {
+
+// Input that tolctl refuses before anything is built or sent.
+struct Refusal {
+    std::string message;
+};
+
+WideString WideArgument(const std::string& name, const std::string& utf8) {
+    WideString wide;
+    if (!Utf8ToWide(utf8, wide)) {
+        throw Refusal{name + " is not valid UTF-8"};
+    }
+    return wide;
+}
+
+WideString CheckedText(CmdTextField field, const std::string& name, const std::string& utf8) {
+    WideString wide = WideArgument(name, utf8);
+    const std::string problem = CheckCmdText(field, wide);
+    if (!problem.empty()) {
+        throw Refusal{name + ": " + problem};
+    }
+    return wide;
+}
+
+uint32_t AddressArgument(const std::string& name, const std::string& text) {
+    uint32_t value = 0;
+    if (!ParseAddress(text, value)) {
+        throw Refusal{name + ": '" + text + "' is not an IPv4 address (four decimal fields 0-255, like 192.168.1.100)"};
+    }
+    return value;
+}
+
+int ChoiceArgument(const std::string& name, const std::string& text, std::initializer_list<const char*> names) {
+    const int index = ParseChoice(text, names);
+    if (index < 0) {
+        std::string allowed;
+        int i = 0;
+        for (const char* n : names) {
+            allowed += (i ? "|" : "") + std::string(n);
+            ++i;
+        }
+        throw Refusal{name + ": '" + text + "' is not one of " + allowed + " (or 0-" + std::to_string(i - 1) + ")"};
+    }
+    return index;
+}
+
+using Builder = std::function<std::unique_ptr<Cmd>()>;
+
+// One subcommand per button of the dialogs; each adds itself to `app` and returns how to build
+// its command once the arguments are parsed.
+struct Subcommands {
+    std::vector<std::pair<CLI::App*, Builder>> list;
+
+    template <typename C>
+    void AddFixed(CLI::App& app, const char* name, const char* help) {
+        list.emplace_back(app.add_subcommand(name, help), [] { return std::unique_ptr<Cmd>(new C()); });
+    }
+};
+
+struct Arguments {
+    std::string text, name, mode = "ap";
+    std::string ssid, password, auth = "wpa2psk", enc = "aes", ip, mask = "255.255.255.0", gateway;
+    std::string decodeFile = "-";
+};
+
+std::vector<unsigned char> ReadAll(std::istream& stream) {
+    return std::vector<unsigned char>(std::istreambuf_iterator<char>(stream), std::istreambuf_iterator<char>());
+}
+
+}  // namespace
+
+int RunTolctl(const std::vector<std::string>& args, std::istream& in, std::ostream& out, std::ostream& err) {
+    CLI::App app{"Builds, sends and decodes thermal receipt printer setting commands.", "tolctl"};
+    app.footer(
+        "Exit codes: 0 done; 1 the port could not be opened or the write failed; 2 usage error or refused "
+        "input; 3 the write timed out.");
+    app.require_subcommand(1);
+
+    bool dryRun = false;
+    std::string codePage;
+    app.add_flag("--dry-run", dryRun, "Print the command's bytes as hex instead of sending them");
+    app.add_option("--codepage", codePage, "OEM code page for text fields (default CP437 on POSIX)");
+
+    Arguments a;
+    Subcommands subs;
+    subs.AddFixed<PrintTestCmd>(app, "test-print", "Print the connection-test text");
+    subs.AddFixed<CutPaper>(app, "cut", "Cut the paper");
+    subs.AddFixed<OpenCashBoxCmd>(app, "open-drawer", "Pulse the cash drawer");
+    subs.AddFixed<FacModeCmd>(app, "factory-mode", "Switch the printer into factory mode");
+    subs.AddFixed<HexModeCmd>(app, "hex-mode", "Switch the printer into hex-dump mode");
+    subs.AddFixed<WifiRefacCmd>(app, "wifi-factory", "Return the Wi-Fi module to factory settings");
+    subs.AddFixed<ReadPinCmd>(app, "bt-read-pin", "Ask the Bluetooth module for its PIN");
+    subs.AddFixed<CheckSpeedCmd>(app, "bt-check", "Ask the Bluetooth module to check its link");
+
+    CLI::App* wifiAp = app.add_subcommand("wifi-ap", "Set the access point name and the Wi-Fi mode");
+    wifiAp->add_option("--name", a.name, "Access point name (at most 31 characters)")->required();
+    wifiAp->add_option("--mode", a.mode, "ap|sta|apsta or 0|1|2 (default ap)");
+    subs.list.emplace_back(wifiAp, [&a] {
+        const int mode = ChoiceArgument("--mode", a.mode, {"ap", "sta", "apsta"});
+        const WideString name = CheckedText(CmdTextField::ApName, "--name", a.name);
+        return std::unique_ptr<Cmd>(new SetAPParaCmd(mode, static_cast<int>(name.size()), name));
+    });
+
+    CLI::App* station = app.add_subcommand("wifi-station", "Set the Wi-Fi network the printer joins");
+    station->add_option("--ssid", a.ssid, "Network name")->required();
+    station->add_option("--password", a.password, "Password (default empty)");
+    station->add_option("--auth", a.auth, "open|shared|wpapsk|wpa2psk or 0-3 (default wpa2psk)");
+    station->add_option("--enc", a.enc, "none|wep-h|wep-a|tkip|aes or 0-4 (default aes)");
+    station->add_option("--ip", a.ip, "The printer's static address in that network")->required();
+    station->add_option("--mask", a.mask, "Subnet mask (default 255.255.255.0)");
+    station->add_option("--gateway", a.gateway, "Gateway address")->required();
+    subs.list.emplace_back(station, [&a] {
+        const int auth = ChoiceArgument("--auth", a.auth, {"open", "shared", "wpapsk", "wpa2psk"});
+        const int enc = ChoiceArgument("--enc", a.enc, {"none", "wep-h", "wep-a", "tkip", "aes"});
+        const StationText st =
+            BuildStationText(WideArgument("--ssid", a.ssid), WideArgument("--password", a.password),
+                             AddressArgument("--ip", a.ip), AddressArgument("--mask", a.mask),
+                             AddressArgument("--gateway", a.gateway));
+        const std::string problem = CheckCmdText(CmdTextField::StationText, st.text);
+        if (!problem.empty()) {
+            throw Refusal{"--ssid/--password: " + problem};
+        }
+        return std::unique_ptr<Cmd>(
+            new WifiTestParaCmd(auth, enc, st.nameLength, st.passwordLength, st.addressLength, st.text));
+    });
+
+    CLI::App* btName = app.add_subcommand("bt-name", "Set the Bluetooth name (cut to 63 characters)");
+    btName->add_option("TEXT", a.text, "Bluetooth name")->required();
+    subs.list.emplace_back(btName, [&a] {
+        return std::unique_ptr<Cmd>(new SetBtNameCmd(CheckedText(CmdTextField::BtName, "bt-name", a.text)));
+    });
+    CLI::App* btPin = app.add_subcommand("bt-pin", "Set the Bluetooth PIN (cut to 63 characters)");
+    btPin->add_option("TEXT", a.text, "Bluetooth PIN")->required();
+    subs.list.emplace_back(btPin, [&a] {
+        return std::unique_ptr<Cmd>(new SetBtPinCmd(CheckedText(CmdTextField::BtPin, "bt-pin", a.text)));
+    });
+
+    auto addAddress = [&](const char* name, const char* help, std::function<Cmd*(uint32_t)> make) {
+        CLI::App* sub = app.add_subcommand(name, help);
+        sub->add_option("A.B.C.D", a.text, "Address")->required();
+        subs.list.emplace_back(sub, [&a, name, make] {
+            return std::unique_ptr<Cmd>(make(AddressArgument(name, a.text)));
+        });
+    };
+    addAddress("lan-ip", "Set the Ethernet address", [](uint32_t v) { return new SetIPCmd(v); });
+    addAddress("lan-mask", "Set the Ethernet subnet mask", [](uint32_t v) { return new SetMASKCmd(v); });
+    addAddress("lan-gateway", "Set the Ethernet gateway", [](uint32_t v) { return new SetGATECmd(v); });
+
+    CLI::App* lanMac = app.add_subcommand("lan-mac", "Set the last four bytes of the Ethernet MAC (BC 20 fixed)");
+    lanMac->add_option("BYTES", a.text, "Four decimal fields (158.34.86.28) or hex (9E:22:56:1C)")->required();
+    subs.list.emplace_back(lanMac, [&a] {
+        uint32_t value = 0;
+        if (!ParseMacTail(a.text, value)) {
+            throw Refusal{"lan-mac: '" + a.text + "' is not four bytes (158.34.86.28 or 9E:22:56:1C)"};
+        }
+        return std::unique_ptr<Cmd>(new SetMACCmd(value));
+    });
+
+    CLI::App* lanDhcp = app.add_subcommand("lan-dhcp", "Switch DHCP of the Ethernet port on or off");
+    lanDhcp->add_option("on|off", a.text, "on|off or 1|0")->required();
+    subs.list.emplace_back(lanDhcp, [&a] {
+        const int index = ChoiceArgument("lan-dhcp", a.text, {"off", "on"});
+        return std::unique_ptr<Cmd>(new SetLanDHCPCmd(index));
+    });
+
+    CLI::App* decode = app.add_subcommand("decode", "Print the commands found in raw bytes");
+    decode->add_option("FILE", a.decodeFile, "File to read, or - for standard input (default)");
+
+    std::vector<const char*> argv;
+    for (const std::string& arg : args) {
+        argv.push_back(arg.c_str());
+    }
+    try {
+        app.parse(static_cast<int>(argv.size()), argv.data());
+    } catch (const CLI::ParseError& e) {
+        const int code = app.exit(e, out, err);
+        return code == 0 ? kExitOk : kExitUsage;
+    }
+
+    if (!codePage.empty() && !SetOemCodePage(codePage)) {
+        err << "tolctl: --codepage: '" << codePage << "' is not a code page known here\n";
+        return kExitUsage;
+    }
+
+    if (app.got_subcommand(decode)) {
+        std::vector<unsigned char> bytes;
+        if (a.decodeFile == "-") {
+            bytes = ReadAll(in);
+        } else {
+            std::ifstream file(a.decodeFile, std::ios::binary);
+            if (!file) {
+                err << "tolctl: decode: cannot open '" << a.decodeFile << "'\n";
+                return kExitUsage;
+            }
+            bytes = ReadAll(file);
+        }
+        for (const std::string& line : DecodeCommands(bytes)) {
+            out << line << '\n';
+        }
+        return kExitOk;
+    }
+
+    for (const auto& sub : subs.list) {
+        if (!app.got_subcommand(sub.first)) {
+            continue;
+        }
+        std::unique_ptr<Cmd> cmd;
+        try {
+            cmd = sub.second();
+        } catch (const Refusal& refusal) {
+            err << "tolctl: " << refusal.message << "; nothing was sent\n";
+            return kExitUsage;
+        }
+        if (!dryRun) {
+            err << "tolctl: no port to send to; use --dry-run to print the bytes instead\n";
+            return kExitUsage;
+        }
+        out << HexBytes(cmd->GetData(), static_cast<size_t>(cmd->GetLength())) << '\n';
+        return kExitOk;
+    }
+    return kExitUsage;
+}
