@@ -16,7 +16,7 @@ fi
 start_server() {
     # Started by hand, detached, with its output in a file: a server that a Wine program spawns
     # from a terminal takes that terminal over. A second start exits at once if one runs.
-    setsid wineserver -p -f >>"$prefix.wineserver.log" 2>&1 </dev/null &
+    setsid wineserver -p -f >>"$prefix.wineserver.log" 2>&1 </dev/null 9>&- &
 }
 
 mkdir -p "$(dirname "$prefix")"

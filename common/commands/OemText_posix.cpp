@@ -88,13 +88,17 @@ int Convert(const WideString& text, unsigned char* out, size_t capacity) {
             break;  // iconv stops before a character that does not fit whole
         }
         // EILSEQ (not in the code page, or a lone surrogate) or EINVAL (cut surrogate pair):
-        // the default character stands in for one code point.
-        if (outLeft == 0) {
+        // the default character stands in for each UTF-16 unit of the character, as Windows
+        // does, so a character outside the BMP becomes "??".
+        const size_t skip = CodePointBytes(in, inLeft);
+        const size_t marks = (skip + 1) / 2;
+        if (outLeft < marks) {
             break;
         }
-        *dst++ = '?';
-        --outLeft;
-        const size_t skip = CodePointBytes(in, inLeft);
+        for (size_t i = 0; i < marks; ++i) {
+            *dst++ = '?';
+        }
+        outLeft -= marks;
         in += skip;
         inLeft -= skip;
     }

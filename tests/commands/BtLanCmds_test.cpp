@@ -52,8 +52,9 @@ TEST_F(BtLanCmds, MacAlwaysBeginsWithBc20) {
 
 TEST_F(BtLanCmds, Dhcp) {
     EXPECT_EQ(BytesOf(SetLanDHCPCmd(1)), (Bytes{0x1F, 0x1A, 0x1F, 0x1B, 0x1F, 0x1B, 0x08, 0x01}));
-    EXPECT_EQ(BytesOf(SetLanDHCPCmd(0)).back(), 0x00);
-    EXPECT_EQ(BytesOf(SetLanDHCPCmd(0x105)).back(), 0x05);  // low byte, no range check
+    EXPECT_EQ(BytesOf(SetLanDHCPCmd(0)), (Bytes{0x1F, 0x1A, 0x1F, 0x1B, 0x1F, 0x1B, 0x08, 0x00}));
+    // The low byte, with no range check.
+    EXPECT_EQ(BytesOf(SetLanDHCPCmd(0x105)), (Bytes{0x1F, 0x1A, 0x1F, 0x1B, 0x1F, 0x1B, 0x08, 0x05}));
 }
 
 }  // namespace

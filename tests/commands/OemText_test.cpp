@@ -29,12 +29,13 @@ TEST(OemText, ConversionStopsAtItsRoom) {
     EXPECT_EQ(Oem(WideString(), 5), "");
 }
 
-TEST(OemText, SurrogatePairCountsTwoUnitsButIsOneCharacter) {
+TEST(OemText, CharacterOutsideTheBmpBecomesOneDefaultCharacterPerUnit) {
     ASSERT_TRUE(SetOemCodePage("CP437"));
     const WideString emoji = W("a😀b");
     ASSERT_EQ(emoji.size(), 4u);  // U+1F600 takes two UTF-16 units
-    EXPECT_EQ(OemByteCount(emoji), 3);
-    EXPECT_EQ(Oem(emoji, 4), "a?b");
+    EXPECT_EQ(OemByteCount(emoji), 4);
+    EXPECT_EQ(Oem(emoji, 4), "a??b");
+    EXPECT_EQ(Oem(emoji, 2), "a");  // never half of it
 }
 
 TEST(OemText, DoubleByteCharactersAreNeverSplit) {

@@ -120,7 +120,7 @@ TEST(Tolctl, RefusedInputNamesTheFieldAndSendsNothing) {
     const Refusal refusals[] = {
         {{"wifi-ap", "--name", std::string(32, 'n')}, {"--name", "31", "32"}},
         {{"wifi-ap", "--name", "ok", "--mode", "3"}, {"--mode", "ap|sta|apsta"}},
-        {{"wifi-ap", "--name", "cat \xF0\x9F\x98\x80"}, {"--name", "CP437"}},
+        {{"--codepage", "CP932", "wifi-ap", "--name", "\xE3\x81\x82"}, {"--name", "CP932"}},
         {{"wifi-ap", "--name", "\xFF"}, {"--name", "UTF-8"}},
         {{"wifi-station", "--ssid", std::string(60, 's'), "--password", std::string(60, 'p'), "--ip", "1.2.3.4",
           "--gateway", "1.2.3.1"},

@@ -1,0 +1,10 @@
+#!/usr/bin/env bash
+# Configures and builds one or both presets: build.sh [native] [windows] (default: both).
+set -euo pipefail
+cd "$(dirname "$0")/.."
+presets=("$@")
+[ ${#presets[@]} -gt 0 ] || presets=(native windows)
+for preset in "${presets[@]}"; do
+    cmake --preset "$preset" >/dev/null
+    cmake --build --preset "$preset" -j "$(nproc)"
+done

@@ -1,0 +1,31 @@
+#!/usr/bin/env bash
+# Installs everything the build and the tests need, from Debian packages. Idempotent: packages
+# already present are left alone, and nothing is fetched when all are there.
+set -euo pipefail
+
+packages=(
+    cmake make g++ pkg-config          # native build
+    mingw-w64                          # Windows cross build (x86_64-w64-mingw32-*-posix)
+    wine wine64 xvfb                   # running and testing the Windows programs
+    socat                              # fake serial/parallel ports (ptys) for port tests
+    googletest libgtest-dev            # GoogleTest sources, built natively and for Windows
+    libcli11-dev                       # tolctl's argument parser (header-only)
+    imagemagick xdotool                # screenshots and window checks of the dialogs
+    procps util-linux                  # pgrep, flock, setsid used by the scripts
+)
+
+missing=()
+for package in "${packages[@]}"; do
+    dpkg -s "$package" >/dev/null 2>&1 || missing+=("$package")
+done
+if [ ${#missing[@]} -eq 0 ]; then
+    exit 0
+fi
+
+echo "setup: installing ${missing[*]}"
+sudo=
+if [ "$(id -u)" -ne 0 ]; then
+    sudo=sudo
+fi
+$sudo apt-get update -q
+DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -q "${missing[@]}"
