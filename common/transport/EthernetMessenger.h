@@ -1,0 +1,40 @@
+// A printer on TCP: one connection per messenger, one command per connection.
+#pragma once
+
+#include <cstdint>
+
+#include "Messenger.h"
+
+#ifdef _WIN32
+#include <winsock2.h>
+#endif
+
+class EthernetMessenger : public Messenger {
+public:
+    /// `address` in host order, first dotted field in bits 31-24; TCP port's low 16 bits used.
+    /// `connectTimeoutMs` bounds the connect on POSIX (default 5 s); on Windows the connect
+    /// waits for the system's own time-out when it is 0.
+    EthernetMessenger(uint32_t address, int tcpPort, int connectTimeoutMs = kDefaultConnectTimeoutMs);
+    ~EthernetMessenger() override;
+
+    int Open() override;
+    int Close() override;
+    int Write(const void* data, int length) override;
+
+#ifdef _WIN32
+    static constexpr int kDefaultConnectTimeoutMs = 0;
+#else
+    static constexpr int kDefaultConnectTimeoutMs = 5000;
+#endif
+
+private:
+    int m_nPort;
+    uint32_t m_dwAddress;
+    int m_nConnectTimeoutMs;
+#ifdef _WIN32
+    SOCKET m_socket;
+#else
+    int m_socket;
+#endif
+    bool m_bConnected;
+};

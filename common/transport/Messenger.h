@@ -1,0 +1,60 @@
+// The port through which one command reaches the printer.
+#pragma once
+
+#include <string>
+
+#ifdef _WIN32
+#include <windows.h>
+#endif
+
+/// Results of Open, Close, Write and Read.
+enum MessengerResult {
+    kMessengerOk = 0,
+    kMessengerFailed = -1,   // not open, not supported by this transport, or refused by the system
+    kMessengerTimeout = 258  // Write only: not completed within 2500 ms, cancelled
+};
+
+/// Milliseconds a write may take before it is cancelled.
+constexpr int kWriteTimeoutMs = 2500;
+
+/// Base class of the transports. A messenger whose port failed to open is still a complete
+/// object; the failure shows in the next Write (-1), and LastErrorText() says why.
+class Messenger {
+public:
+    Messenger();
+    virtual ~Messenger();
+
+    Messenger(const Messenger&) = delete;
+    Messenger& operator=(const Messenger&) = delete;
+
+    virtual int Open();   // base: -1
+    virtual int Close();  // base: -1
+    /// Writes length bytes: 0 done, -1 failed (or not open), 258 timed out and cancelled.
+    virtual int Write(const void* data, int length);
+    virtual int Read(void* buffer, int length);  // base: -1
+
+    /// The system's error code of the last failure (0 when none), and its text
+    /// ("connection refused", "no such device", ...), captured when it happened.
+    int LastError() const { return m_nLastError; }
+    const std::string& LastErrorText() const { return m_strLastError; }
+
+protected:
+    /// Records the calling thread's last system error (GetLastError / errno) with its text.
+    void KeepSystemError();
+    /// Records an error code of the system's kind with its text.
+    void KeepError(int code);
+    void KeepError(int code, const std::string& text);
+
+#ifdef _WIN32
+    HANDLE m_hPort;         // INVALID_HANDLE_VALUE while no device is open
+    HANDLE m_hEvent;        // manual-reset, unnamed; the read record's event
+    OVERLAPPED m_wOverlapped;
+    OVERLAPPED m_rOverlapped;
+#else
+    int m_nFd;  // -1 while no device is open
+#endif
+
+private:
+    int m_nLastError = 0;
+    std::string m_strLastError;
+};

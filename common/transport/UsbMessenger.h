@@ -1,0 +1,50 @@
+// The USB printer: one messenger per process, kept open across actions.
+#pragma once
+
+#include <string>
+
+#include "Messenger.h"
+
+#ifdef _WIN32
+#include <setupapi.h>
+#else
+#include <mutex>
+#endif
+
+/// Finds the present USB printer-class interfaces and opens them in enumeration order; the last
+/// one that opens wins. Open, Close and Write hold the messenger's lock.
+class UsbMessenger : public Messenger {
+public:
+    UsbMessenger();
+    /// POSIX only: a fixed device such as "/dev/usb/lp0" instead of the search.
+    explicit UsbMessenger(const std::string& device);
+    ~UsbMessenger() override;
+
+    int Open() override;
+    int Close() override;
+    int Write(const void* data, int length) override;
+
+private:
+#ifdef _WIN32
+    HDEVINFO m_hDevInfo;
+    DWORD m_dwMemberIndex;
+    SP_DEVINFO_DATA m_devInfoData;
+    SP_DEVICE_INTERFACE_DATA m_interfaceData;
+    DWORD m_dwNeeded;
+    GUID m_interfaceClass;
+    wchar_t m_szDevicePath[2048];
+    wchar_t m_szLocation[2048];
+    BYTE m_driverKey[2048];
+    CRITICAL_SECTION m_lock;
+#else
+    std::string m_strDevice;  // empty: search /dev/usb/lp* on every Open
+    std::recursive_mutex m_lock;
+#endif
+};
+
+/// The process-wide USB messenger (null until the first action on the USB port).
+extern UsbMessenger* g_pUsbMessenger;
+/// Creates the USB messenger on first use and answers it.
+UsbMessenger* GetUsbMessenger();
+/// Deletes the USB messenger, if any, and sets g_pUsbMessenger to null. Harmless twice.
+void DestroyUsbMessenger();
