@@ -1,0 +1,1 @@
+# Windows transport tests (under Wine).
