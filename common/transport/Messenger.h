@@ -5,6 +5,34 @@
 
 #ifdef _WIN32
 #include <windows.h>
+#else
+#include <utility>
+#endif
+
+#ifndef _WIN32
+/// Owns one POSIX file descriptor (-1 when none); move-only, closed on destruction or Reset.
+class UniqueFd {
+  public:
+    UniqueFd() = default;
+    explicit UniqueFd(int fd) : m_fd(fd) {}
+    UniqueFd(UniqueFd&& other) noexcept : m_fd(other.Release()) {}
+    UniqueFd& operator=(UniqueFd&& other) noexcept {
+        Reset(other.Release());
+        return *this;
+    }
+    UniqueFd(const UniqueFd&) = delete;
+    UniqueFd& operator=(const UniqueFd&) = delete;
+    ~UniqueFd() { Reset(); }
+
+    int Get() const { return m_fd; }
+    bool Valid() const { return m_fd >= 0; }
+    int Release() { return std::exchange(m_fd, -1); }
+    /// Closes the descriptor held, if any, and takes `fd`.
+    void Reset(int fd = -1);
+
+  private:
+    int m_fd = -1;
+};
 #endif
 
 /// Results of Open, Close, Write and Read.
@@ -20,7 +48,7 @@ constexpr int kWriteTimeoutMs = 2500;
 /// Base class of the transports. A messenger whose port failed to open is still a complete
 /// object; the failure shows in the next Write (-1), and LastErrorText() says why.
 class Messenger {
-public:
+  public:
     Messenger();
     virtual ~Messenger();
 
@@ -38,7 +66,7 @@ public:
     int LastError() const { return m_nLastError; }
     const std::string& LastErrorText() const { return m_strLastError; }
 
-protected:
+  protected:
     /// Records the calling thread's last system error (GetLastError / errno) with its text.
     void KeepSystemError();
     /// Records an error code of the system's kind with its text.
@@ -46,15 +74,15 @@ protected:
     void KeepError(int code, const std::string& text);
 
 #ifdef _WIN32
-    HANDLE m_hPort;         // INVALID_HANDLE_VALUE while no device is open
-    HANDLE m_hEvent;        // manual-reset, unnamed; the read record's event
+    HANDLE m_hPort;   // INVALID_HANDLE_VALUE while no device is open
+    HANDLE m_hEvent;  // manual-reset, unnamed; the read record's event
     OVERLAPPED m_wOverlapped;
     OVERLAPPED m_rOverlapped;
 #else
-    int m_nFd;  // -1 while no device is open
+    UniqueFd m_fd;  // -1 while no device is open
 #endif
 
-private:
+  private:
     int m_nLastError = 0;
     std::string m_strLastError;
 };
