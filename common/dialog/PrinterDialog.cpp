@@ -1,0 +1,191 @@
+#include "PrinterDialog.h"
+
+#include <commctrl.h>
+#include <dbt.h>
+
+#include <cstdio>
+#include <ctime>
+
+#include "LocalAddress.h"
+#include "UsbMessenger.h"
+#include "WinApp.h"
+
+namespace {
+
+// The USB printer device-interface class.
+const GUID kUsbPrintInterface = {0x28d78fad, 0x5a12, 0x11d1, {0xae, 0x5b, 0x00, 0x00, 0xf8, 0x03, 0xa8, 0xc2}};
+
+constexpr int kNotifyFilterSize = 32;
+static_assert(sizeof(DEV_BROADCAST_DEVICEINTERFACE_W) <= kNotifyFilterSize, "the filter fits its block");
+
+const wchar_t* const kPorts[] = {L"USB001", L"LPT1", L"LPT2", L"LPT3", L"COM1", L"COM2", L"Ethernet"};
+
+constexpr DWORD kDefaultPrinterIp = (192u << 24) | (168u << 16) | (1u << 8) | 100u;
+
+std::wstring Widen(const std::string& ascii) {
+    return std::wstring(ascii.begin(), ascii.end());
+}
+
+}  // namespace
+
+CPrinterDialog::CPrinterDialog(CDialog* parent) : CDialog(kIdMainDialog, parent) {
+    m_hIcon = LoadIconW(GetModuleHandleW(nullptr), MAKEINTRESOURCEW(kIdMainIcon));
+}
+
+CPrinterDialog::~CPrinterDialog() = default;
+
+LRESULT CPrinterDialog::OnCreate(WPARAM, LPARAM) {
+    SetTimer(m_hWnd, kClockTimer, 1000, nullptr);
+    return 0;
+}
+
+LRESULT CPrinterDialog::OnTimer(WPARAM, LPARAM) {
+    const std::time_t now = std::time(nullptr);
+    const std::tm* local = std::localtime(&now);
+    wchar_t date[32] = L"";
+    wchar_t clock[32] = L"";
+    if (local != nullptr) {
+        wcsftime(clock, 32, L"%H:%M:%S", local);
+        wcsftime(date, 32, L"%Y-%m-%d", local);
+    }
+    SetDlgItemTextW(m_hWnd, kIdDate, date);
+    SetDlgItemTextW(m_hWnd, kIdTime, clock);
+    Default();
+    return 0;
+}
+
+void CPrinterDialog::CleanUp() {
+    if (m_bCleanedUp) {
+        return;
+    }
+    m_bCleanedUp = true;
+    KillTimer(m_hWnd, kClockTimer);
+    DestroyUsbMessenger();
+    if (m_hDevNotify != nullptr) {
+        UnregisterDeviceNotification(m_hDevNotify);
+        m_hDevNotify = nullptr;
+    }
+    delete[] static_cast<unsigned char*>(m_pNotifyFilter);
+    m_pNotifyFilter = nullptr;
+}
+
+LRESULT CPrinterDialog::OnDeviceChange(WPARAM wParam, LPARAM lParam) {
+    const auto* header = reinterpret_cast<const DEV_BROADCAST_HDR*>(lParam);
+    if (header == nullptr || header->dbch_devicetype != DBT_DEVTYP_DEVICEINTERFACE) {
+        return TRUE;
+    }
+    // Only USB printer interfaces are registered, so the class is not looked at. The messenger
+    // is never created here: before the first USB action there is nothing to open or close.
+    if (wParam == DBT_DEVICEARRIVAL && g_pUsbMessenger != nullptr) {
+        g_pUsbMessenger->Open();
+    } else if (wParam == DBT_DEVICEREMOVECOMPLETE && g_pUsbMessenger != nullptr) {
+        g_pUsbMessenger->Close();
+    }
+    Default();
+    return TRUE;
+}
+
+LRESULT CPrinterDialog::OnSysCommand(WPARAM wParam, LPARAM) {
+    const UINT command = static_cast<UINT>(wParam);
+    if (command == SC_CLOSE) {
+        CleanUp();
+        EndDialog(IDCANCEL);
+    } else if ((command & 0xFFF0) == kIdmAboutBox) {
+        CAboutDlg about(this);
+        about.DoModal();
+    } else {
+        Default();
+    }
+    return 0;
+}
+
+LRESULT CPrinterDialog::OnPaint(WPARAM, LPARAM) {
+    if (!IsIconic(m_hWnd)) {
+        Default();
+        return 0;
+    }
+    PAINTSTRUCT paint;
+    HDC dc = BeginPaint(m_hWnd, &paint);
+    SendMessageW(m_hWnd, WM_ICONERASEBKGND, reinterpret_cast<WPARAM>(dc), 0);
+    const int iconWidth = GetSystemMetrics(SM_CXICON);
+    const int iconHeight = GetSystemMetrics(SM_CYICON);
+    RECT client;
+    GetClientRect(m_hWnd, &client);
+    const int x = (client.right - client.left - iconWidth + 1) / 2;
+    const int y = (client.bottom - client.top - iconHeight + 1) / 2;
+    DrawIcon(dc, x, y, m_hIcon);
+    EndPaint(m_hWnd, &paint);
+    return 0;
+}
+
+LRESULT CPrinterDialog::OnQueryDragIcon(WPARAM, LPARAM) {
+    return reinterpret_cast<LRESULT>(m_hIcon);
+}
+
+void CPrinterDialog::OnSelchangePort() {
+    // Read from the control itself: members are refreshed only when an action starts.
+    const int port = static_cast<int>(SendDlgItemMessageW(m_hWnd, kIdPort, CB_GETCURSEL, 0, 0));
+    EnableWindow(GetDlgItem(kIdBaud), port == kPortCom1 || port == kPortCom2);
+    EnableWindow(GetDlgItem(kIdPrinterIp), port == kPortEthernet);
+}
+
+void CPrinterDialog::OnClose() {
+    CleanUp();
+    EndDialog(IDCANCEL);
+}
+
+BOOL CPrinterDialog::DoRegisterDeviceInterface(HDEVNOTIFY* handle) {
+    auto* block = new unsigned char[kNotifyFilterSize]();
+    m_pNotifyFilter = block;
+    auto* filter = reinterpret_cast<DEV_BROADCAST_DEVICEINTERFACE_W*>(block);
+    filter->dbcc_size = kNotifyFilterSize;
+    filter->dbcc_devicetype = DBT_DEVTYP_DEVICEINTERFACE;
+    filter->dbcc_classguid = kUsbPrintInterface;
+    *handle = RegisterDeviceNotificationW(m_hWnd, filter, DEVICE_NOTIFY_WINDOW_HANDLE);
+    if (*handle == nullptr) {
+        std::printf("RegisterDeviceNotification failed: %d\n", static_cast<int>(GetLastError()));
+        return FALSE;
+    }
+    return TRUE;
+}
+
+DWORD CPrinterDialog::InitSharedControls() {
+    CDialog::OnInitDialog();
+
+    wchar_t about[256] = L"";
+    LoadStringW(GetModuleHandleW(nullptr), kIdAboutString, about, 256);
+    HMENU systemMenu = GetSystemMenu(m_hWnd, FALSE);
+    if (systemMenu != nullptr && about[0] != L'\0') {
+        AppendMenuW(systemMenu, MF_SEPARATOR, 0, nullptr);
+        AppendMenuW(systemMenu, MF_STRING, kIdmAboutBox, about);
+    }
+
+    SendMessageW(m_hWnd, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(m_hIcon));
+    SendMessageW(m_hWnd, WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(m_hIcon));
+
+    GetLocalIpAddress();
+
+    for (const wchar_t* port : kPorts) {
+        SendDlgItemMessageW(m_hWnd, kIdPort, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(port));
+    }
+    SendDlgItemMessageW(m_hWnd, kIdPort, CB_SETCURSEL, 0, 0);
+    SendDlgItemMessageW(m_hWnd, kIdBaud, CB_SETCURSEL, 0, 0);
+    SendDlgItemMessageW(m_hWnd, kIdPrinterIp, IPM_SETADDRESS, 0, static_cast<LPARAM>(kDefaultPrinterIp));
+    EnableWindow(GetDlgItem(kIdPrinterIp), FALSE);
+
+    return LocalPrefix(g_pszLocalIp);
+}
+
+bool CPrinterDialog::RefuseText(CmdTextField field, const std::wstring& text) {
+    const std::string problem = CheckCmdText(field, text);
+    if (problem.empty()) {
+        return false;
+    }
+    const std::wstring message = Widen(problem) + L"\n\nNothing was sent.";
+    MessageBoxW(m_hWnd, message.c_str(), AfxGetApp()->m_pszAppName, MB_OK | MB_ICONEXCLAMATION);
+    return true;
+}
+
+void CPrinterDialog::ShowFailure() {
+    MessageBoxW(m_hWnd, L"Can not open communication port!", AfxGetApp()->m_pszAppName, MB_OK);
+}

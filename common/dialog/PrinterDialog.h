@@ -1,0 +1,106 @@
+// What the main dialogs of both programs share: the port strip, the action shape, the clock,
+// the system menu and About box, painting while minimized, USB printer arrival and removal,
+// and the clean-up when the dialog closes.
+#pragma once
+
+#include <windows.h>
+
+#include <string>
+#include <utility>
+
+#include "CmdSender.h"
+#include "Dialog.h"
+#include "PortFactory.h"
+#include "TextCheck.h"
+
+/// Control IDs that both programs' templates use for the same things.
+enum SharedControl {
+    kIdPort = 1000,
+    kIdBaud = 1001,
+    kIdClose = 1005,
+    kIdDate = 1036,
+    kIdTime = 1037,
+    kIdPrinterIp = 1042,
+};
+
+/// Resource IDs both programs use.
+enum SharedResource { kIdAboutBox = 100, kIdAboutString = 101, kIdMainDialog = 102, kIdMainIcon = 128 };
+
+/// The system menu's "About" command.
+constexpr UINT kIdmAboutBox = 0x0010;
+/// The clock's timer.
+constexpr UINT_PTR kClockTimer = 1;
+
+/// The About box: template 100, closed by its OK button.
+class CAboutDlg : public CDialog {
+public:
+    explicit CAboutDlg(CDialog* parent = nullptr) : CDialog(kIdAboutBox, parent) {}
+};
+
+class CPrinterDialog : public CDialog {
+public:
+    explicit CPrinterDialog(CDialog* parent);
+    ~CPrinterDialog() override;
+
+    // Members that every action reads (the port choice) and the notification registration.
+    void* m_pNotifyFilter = nullptr;
+    HDEVNOTIFY m_hDevNotify = nullptr;
+    HICON m_hIcon = nullptr;
+    int m_nPortSel = 0;
+    int m_nBaudSel = 0;
+    DWORD m_dwPrinterIp = 0;
+
+protected:
+    /// Enter and Esc do nothing.
+    void OnOK() override {}
+    void OnCancel() override {}
+
+    /// Runs at window creation: starts the one-second clock.
+    virtual LRESULT OnCreate(WPARAM wParam, LPARAM lParam);
+    /// Every tick: the date and the time into the two status fields.
+    virtual LRESULT OnTimer(WPARAM wParam, LPARAM lParam);
+    /// Kills the clock, deletes the USB messenger, unregisters notifications, frees the filter.
+    virtual void CleanUp();
+    /// USB printer arrival opens, removal closes the USB messenger, if one exists.
+    virtual LRESULT OnDeviceChange(WPARAM wParam, LPARAM lParam);
+
+    LRESULT OnSysCommand(WPARAM wParam, LPARAM lParam);
+    LRESULT OnPaint(WPARAM wParam, LPARAM lParam);
+    LRESULT OnQueryDragIcon(WPARAM wParam, LPARAM lParam);
+    /// Port selection changed: baud rate only for COM1/COM2, address only for Ethernet.
+    void OnSelchangePort();
+    /// The close button: clean up and end the dialog.
+    void OnClose();
+
+    /// Registers the dialog for USB printer interface arrival and removal; stores the handle.
+    BOOL DoRegisterDeviceInterface(HDEVNOTIFY* handle);
+
+    /// The start of initialization both programs share: base initialization, About item,
+    /// icons, the local address lookup, the port strip. Answers the local prefix (p1.p2.p3.0).
+    DWORD InitSharedControls();
+
+    /// Text that does not fit its command is refused in a message box naming the field and the
+    /// limit, before any port is opened. Answers true when refused.
+    bool RefuseText(CmdTextField field, const std::wstring& text);
+
+    /// The one shape of every action, after the members have been refreshed: get a messenger
+    /// for the chosen port, send one command built from `args` through it, show the failure
+    /// message on a non-zero result, and release the messenger.
+    template <class C, class... Args>
+    void SendCommand(Args&&... args) {
+        Messenger* messenger = CreateMessenger(m_nPortSel, m_nBaudSel, m_dwPrinterIp);
+        if (messenger != nullptr) {
+            CmdSender sender(messenger);
+            C cmd(std::forward<Args>(args)...);
+            if (sender.Send(cmd) != 0) {
+                ShowFailure();
+            }
+        }
+        ReleaseMessenger(messenger);
+    }
+
+    void ShowFailure();
+
+private:
+    bool m_bCleanedUp = false;
+};

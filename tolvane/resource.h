@@ -1,0 +1,63 @@
+// Resource and control IDs of tolvane.
+#pragma once
+
+#define IDD_ABOUTBOX 100
+#define IDS_ABOUTBOX 101
+#define IDD_PRINTER_DIALOG 102
+#define IDR_MAINFRAME 128
+
+#define IDM_ABOUTBOX 0x0010
+
+// Port strip
+#define IDC_PORT 1000
+#define IDC_BAUD 1001
+#define IDC_TEST_CONNECT 1004
+#define IDC_CLOSE 1005
+#define IDC_DATE 1036
+#define IDC_TIME 1037
+#define IDC_PRINTER_IP 1042
+
+// Wi-Fi
+#define IDC_SAVE_AP 1017
+#define IDC_CONNECT_WIFI 1046
+#define IDC_WIFI_FACTORY 1048
+#define IDC_WIFI_MODE 1049
+#define IDC_WIFI_NAME 1050
+#define IDC_WIFI_PASSWORD 1055
+#define IDC_AUTH_MODE 1063
+#define IDC_ENCRYPTION 1064
+#define IDC_AP_NAME 1066
+#define IDC_STA_IP 1070
+#define IDC_STA_MASK 1071
+#define IDC_STA_GATEWAY 1072
+
+// Bluetooth
+#define IDC_SAVE_BT_NAME 1018
+#define IDC_SAVE_BT_PIN 1019
+#define IDC_BT_PIN 1035
+#define IDC_CHECK_BT 1045
+#define IDC_READ_BT_PIN 1065
+#define IDC_BT_NAME 1067
+
+// Ethernet
+#define IDC_SAVE_LAN_IP 1047
+#define IDC_SAVE_LAN_GATEWAY 1052
+#define IDC_DHCP 1053
+#define IDC_SAVE_LAN_MASK 1069
+#define IDC_ETHERNET_GROUP 1076
+#define IDC_LAN_IP 1079
+#define IDC_LAN_MASK 1080
+#define IDC_LAN_GATEWAY 1081
+#define IDC_LAN_MAC 1082
+#define IDC_SAVE_LAN_MAC 1083
+#define IDC_SAVE_DHCP 1089
+
+// Printer utilities
+#define IDC_CUT_PAPER 1085
+#define IDC_OPEN_DRAWER 1086
+#define IDC_FACTORY_MODE 1087
+#define IDC_HEX_MODE 1088
+
+#ifndef IDC_STATIC
+#define IDC_STATIC (-1)
+#endif
