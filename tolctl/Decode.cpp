@@ -57,9 +57,11 @@ std::string AddressFields(const unsigned char* bytes, size_t count) {
     const size_t second = first == std::string::npos ? first : text.find(',', first + 1);
     uint32_t ip = 0, mask = 0, gateway = 0;
     if (second != std::string::npos && text.find(',', second + 1) == std::string::npos &&
-        ParseAddress(text.substr(0, first), ip) && ParseAddress(text.substr(first + 1, second - first - 1), mask) &&
+        ParseAddress(text.substr(0, first), ip) &&
+        ParseAddress(text.substr(first + 1, second - first - 1), mask) &&
         ParseAddress(text.substr(second + 1), gateway)) {
-        return "ip=" + FormatAddress(ip) + " mask=" + FormatAddress(mask) + " gateway=" + FormatAddress(gateway);
+        return "ip=" + FormatAddress(ip) + " mask=" + FormatAddress(mask) +
+               " gateway=" + FormatAddress(gateway);
     }
     return "address=" + Quoted(bytes, count);
 }
@@ -87,35 +89,37 @@ const std::vector<Known>& KnownCommands() {
         fixed("bt-read-pin", ReadPinCmd());
         fixed("bt-check", CheckSpeedCmd());
 
-        list.push_back({"wifi-ap",
-                        {0x1F, 0x1A, 0x1F, 0x1B, 0x1F, 0x03, 0x0A, 0x0B, 0x0C},
-                        [](const unsigned char* b, size_t have) -> size_t { return have < 11 ? 0 : 11 + b[10]; },
-                        [](const unsigned char* b, size_t) {
-                            return "wifi-ap mode=" + std::to_string(b[9]) + " name=" + Quoted(b + 11, b[10]);
-                        }});
         list.push_back(
-            {"wifi-station",
-             {0x1F, 0x1A, 0x1F, 0x1B, 0x1F, 0x03, 0x07, 0x08, 0x09},
-             [](const unsigned char* b, size_t have) -> size_t {
-                 return have < 14 ? 0 : 14 + size_t{b[11]} + b[12] + b[13];
-             },
+            {"wifi-ap",
+             {0x1F, 0x1A, 0x1F, 0x1B, 0x1F, 0x03, 0x0A, 0x0B, 0x0C},
+             [](const unsigned char* b, size_t have) -> size_t { return have < 11 ? 0 : 11 + b[10]; },
              [](const unsigned char* b, size_t) {
-                 const unsigned char* text = b + 14;
-                 return "wifi-station auth=" + std::to_string(b[9]) + " enc=" + std::to_string(b[10]) +
-                        " ssid=" + Quoted(text, b[11]) + " password=" + Quoted(text + b[11], b[12]) + " " +
-                        AddressFields(text + b[11] + b[12], b[13]);
+                 return "wifi-ap mode=" + std::to_string(b[9]) + " name=" + Quoted(b + 11, b[10]);
              }});
+        list.push_back({"wifi-station",
+                        {0x1F, 0x1A, 0x1F, 0x1B, 0x1F, 0x03, 0x07, 0x08, 0x09},
+                        [](const unsigned char* b, size_t have) -> size_t {
+                            return have < 14 ? 0 : 14 + size_t{b[11]} + b[12] + b[13];
+                        },
+                        [](const unsigned char* b, size_t) {
+                            const unsigned char* text = b + 14;
+                            return "wifi-station auth=" + std::to_string(b[9]) +
+                                   " enc=" + std::to_string(b[10]) + " ssid=" + Quoted(text, b[11]) +
+                                   " password=" + Quoted(text + b[11], b[12]) + " " +
+                                   AddressFields(text + b[11] + b[12], b[13]);
+                        }});
         list.push_back({"lan-dhcp",
                         {0x1F, 0x1A, 0x1F, 0x1B, 0x1F, 0x1B, 0x08},
                         std::bind(Fixed, 8, _1, _2),
                         [](const unsigned char* b, size_t) { return "lan-dhcp " + std::to_string(b[7]); }});
         auto btText = [&list](const char* name, unsigned char kind) {
-            list.push_back({name,
-                            {0x1F, 0x1B, 0x1F, kind},
-                            [](const unsigned char* b, size_t have) -> size_t { return have < 5 ? 0 : 5 + b[4]; },
-                            [name](const unsigned char* b, size_t) {
-                                return std::string(name) + " " + Quoted(b + 5, b[4]);
-                            }});
+            list.push_back(
+                {name,
+                 {0x1F, 0x1B, 0x1F, kind},
+                 [](const unsigned char* b, size_t have) -> size_t { return have < 5 ? 0 : 5 + b[4]; },
+                 [name](const unsigned char* b, size_t) {
+                     return std::string(name) + " " + Quoted(b + 5, b[4]);
+                 }});
         };
         btText("bt-name", 0xF0);
         btText("bt-pin", 0x09);
@@ -197,7 +201,7 @@ std::vector<std::string> DecodeCommands(const std::vector<unsigned char>& bytes)
             const size_t total = headerWhole ? found->totalLength(at, have) : 0;
             std::string line = headerWhole ? "truncated " + std::string(found->name) + ": " : "truncated: ";
             line += HexBytes(at, have) + " (input ends after " + std::to_string(have) + " bytes";
-            line += total > 0    ? " of " + std::to_string(total) + ")"
+            line += total > 0     ? " of " + std::to_string(total) + ")"
                     : headerWhole ? ", before the command's length bytes)"
                                   : ", inside a command's header)";
             lines.push_back(line);

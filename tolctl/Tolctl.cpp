@@ -39,12 +39,15 @@ WideString CheckedText(CmdTextField field, const std::string& name, const std::s
 uint32_t AddressArgument(const std::string& name, const std::string& text) {
     uint32_t value = 0;
     if (!ParseAddress(text, value)) {
-        throw Refusal{name + ": '" + text + "' is not an IPv4 address (four decimal fields 0-255, like 192.168.1.100)"};
+        throw Refusal{name + ": '" + text +
+                      "' is not an IPv4 address (four decimal fields 0-255, like 192.168.1.100)"};
     }
     return value;
 }
 
-int ChoiceArgument(const std::string& name, const std::string& text, std::initializer_list<const char*> names) {
+int ChoiceArgument(const std::string& name,
+                   const std::string& text,
+                   std::initializer_list<const char*> names) {
     const int index = ParseChoice(text, names);
     if (index < 0) {
         std::string allowed;
@@ -53,7 +56,8 @@ int ChoiceArgument(const std::string& name, const std::string& text, std::initia
             allowed += (i ? "|" : "") + std::string(n);
             ++i;
         }
-        throw Refusal{name + ": '" + text + "' is not one of " + allowed + " (or 0-" + std::to_string(i - 1) + ")"};
+        throw Refusal{name + ": '" + text + "' is not one of " + allowed + " (or 0-" + std::to_string(i - 1) +
+                      ")"};
     }
     return index;
 }
@@ -78,7 +82,8 @@ struct Arguments {
 };
 
 std::vector<unsigned char> ReadAll(std::istream& stream) {
-    return std::vector<unsigned char>(std::istreambuf_iterator<char>(stream), std::istreambuf_iterator<char>());
+    return std::vector<unsigned char>(std::istreambuf_iterator<char>(stream),
+                                      std::istreambuf_iterator<char>());
 }
 
 }  // namespace
@@ -152,16 +157,17 @@ int RunTolctl(const std::vector<std::string>& args, std::istream& in, std::ostre
     auto addAddress = [&](const char* name, const char* help, std::function<Cmd*(uint32_t)> make) {
         CLI::App* sub = app.add_subcommand(name, help);
         sub->add_option("A.B.C.D", a.text, "Address")->required();
-        subs.list.emplace_back(sub, [&a, name, make] {
-            return std::unique_ptr<Cmd>(make(AddressArgument(name, a.text)));
-        });
+        subs.list.emplace_back(
+            sub, [&a, name, make] { return std::unique_ptr<Cmd>(make(AddressArgument(name, a.text))); });
     };
     addAddress("lan-ip", "Set the Ethernet address", [](uint32_t v) { return new SetIPCmd(v); });
     addAddress("lan-mask", "Set the Ethernet subnet mask", [](uint32_t v) { return new SetMASKCmd(v); });
     addAddress("lan-gateway", "Set the Ethernet gateway", [](uint32_t v) { return new SetGATECmd(v); });
 
-    CLI::App* lanMac = app.add_subcommand("lan-mac", "Set the last four bytes of the Ethernet MAC (BC 20 fixed)");
-    lanMac->add_option("BYTES", a.text, "Four decimal fields (158.34.86.28) or hex (9E:22:56:1C)")->required();
+    CLI::App* lanMac =
+        app.add_subcommand("lan-mac", "Set the last four bytes of the Ethernet MAC (BC 20 fixed)");
+    lanMac->add_option("BYTES", a.text, "Four decimal fields (158.34.86.28) or hex (9E:22:56:1C)")
+        ->required();
     subs.list.emplace_back(lanMac, [&a] {
         uint32_t value = 0;
         if (!ParseMacTail(a.text, value)) {

@@ -4,7 +4,7 @@
 #include "WinApp.h"
 
 class CprinterApp : public CWinApp {
-public:
+  public:
     CprinterApp() = default;
     BOOL InitInstance() override;
 };

@@ -6,7 +6,7 @@
 #include "PrinterDialog.h"
 
 class CprinterDlg : public CPrinterDialog {
-public:
+  public:
     explicit CprinterDlg(CDialog* parent = nullptr);
 
     DWORD m_dwStaIp = 0;
@@ -26,7 +26,7 @@ public:
     int m_nEncryption = 0;
     std::wstring m_strWifiPassword;
 
-protected:
+  protected:
     void DoDataExchange(CDataExchange* pDX) override;
     BOOL OnInitDialog() override;
     bool OnWndMsg(UINT message, WPARAM wParam, LPARAM lParam, LRESULT& result) override;

@@ -11,8 +11,9 @@ class CDialog;
 
 /// Direction and target of one data exchange.
 class CDataExchange {
-public:
-    CDataExchange(CDialog* dialog, BOOL saveAndValidate) : m_bSaveAndValidate(saveAndValidate), m_pDlgWnd(dialog) {}
+  public:
+    CDataExchange(CDialog* dialog, BOOL saveAndValidate)
+        : m_bSaveAndValidate(saveAndValidate), m_pDlgWnd(dialog) {}
     BOOL m_bSaveAndValidate;  // TRUE: controls to members; FALSE: members to controls
     CDialog* m_pDlgWnd;
 };
@@ -25,7 +26,7 @@ void DDX_IPAddress(CDataExchange* pDX, int id, DWORD& value);
 void DDX_Text(CDataExchange* pDX, int id, std::wstring& value);
 
 class CDialog {
-public:
+  public:
     CDialog(UINT templateId, CDialog* parent = nullptr);
     virtual ~CDialog();
 
@@ -43,7 +44,7 @@ public:
     /// Exchanges every member with its control: TRUE controls to members, FALSE the reverse.
     BOOL UpdateData(BOOL saveAndValidate = TRUE);
 
-protected:
+  protected:
     /// Fills lists from the template's initialization data, then shows the members in the
     /// controls. Answer TRUE to let the focus go to the first tab stop.
     virtual BOOL OnInitDialog();
@@ -64,7 +65,7 @@ protected:
     UINT m_nIDTemplate;
     CDialog* m_pParentWnd;
 
-private:
+  private:
     static INT_PTR CALLBACK DialogProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
     INT_PTR Dispatch(UINT message, WPARAM wParam, LPARAM lParam);
     void ExecuteDlgInit();
@@ -97,7 +98,11 @@ constexpr MessageMapEntry<T> OnMessage(UINT message, LRESULT (T::*handler)(WPARA
 
 /// Finds the entry for a message in `map` and calls it on `self`.
 template <class T, std::size_t N>
-bool RouteMessage(T* self, const MessageMapEntry<T> (&map)[N], UINT message, WPARAM wParam, LPARAM lParam,
+bool RouteMessage(T* self,
+                  const MessageMapEntry<T> (&map)[N],
+                  UINT message,
+                  WPARAM wParam,
+                  LPARAM lParam,
                   LRESULT& result) {
     for (const MessageMapEntry<T>& entry : map) {
         if (entry.message != message) {

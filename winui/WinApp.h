@@ -9,7 +9,7 @@
 class CDialog;
 
 class CWinApp {
-public:
+  public:
     /// The one application object registers itself; there must be exactly one.
     explicit CWinApp(const wchar_t* appName = nullptr);
     virtual ~CWinApp();
@@ -35,7 +35,7 @@ public:
     /// Called by the entry point: sets up the instance and title, then runs InitInstance.
     int Run(HINSTANCE instance);
 
-private:
+  private:
     std::wstring m_strAppName;
     std::wstring m_strRegistryKey;
 };

@@ -11,7 +11,7 @@
 /// A built command allocates one buffer of fixed capacity in its constructor and frees it
 /// in its destructor. Commands are complete when constructed and are never copied.
 class Cmd {
-public:
+  public:
     Cmd() = default;
     virtual ~Cmd();
 
@@ -25,7 +25,7 @@ public:
     /// Replaces the data pointer only; copies nothing and changes no ownership.
     virtual void SetData(const unsigned char* data);
 
-protected:
+  protected:
     /// For built commands: allocates a zero-filled buffer of `capacity` bytes and points the
     /// command at it. The caller frees it with FreeBuffer() in its destructor.
     unsigned char* AllocateBuffer(int capacity);
@@ -36,7 +36,7 @@ protected:
     /// Converted before the buffer is allocated, so a failure cannot leak the buffer.
     static std::string OemField(const WideString& text, int units);
 
-private:
+  private:
     const unsigned char* m_pData = nullptr;
     int m_nLength = 0;
 };

@@ -5,56 +5,56 @@
 
 /// Paper cut, GS V 1 (partial cut).
 class CutPaper : public Cmd {
-public:
+  public:
     CutPaper();
     ~CutPaper() override;
 };
 
 /// Cash-drawer pulse, ESC p 0 on pin 2 with on/off times 0x40 and 0x50.
 class OpenCashBoxCmd : public Cmd {
-public:
+  public:
     OpenCashBoxCmd();
     ~OpenCashBoxCmd() override;
 };
 
 /// The connection-test print: a line of text, twelve line ends and the text's terminator.
 class PrintTestCmd : public Cmd {
-public:
+  public:
     PrintTestCmd();
     ~PrintTestCmd() override;
 };
 
 /// Asks the Bluetooth module for its PIN (the tool reads no reply).
 class ReadPinCmd : public Cmd {
-public:
+  public:
     ReadPinCmd();
     ~ReadPinCmd() override;
 };
 
 /// Asks the Bluetooth module to check its link (the tool reads no reply).
 class CheckSpeedCmd : public Cmd {
-public:
+  public:
     CheckSpeedCmd();
     ~CheckSpeedCmd() override;
 };
 
 /// Switches the printer into its factory mode.
 class FacModeCmd : public Cmd {
-public:
+  public:
     FacModeCmd();
     ~FacModeCmd() override;
 };
 
 /// Switches the printer into hex-dump mode.
 class HexModeCmd : public Cmd {
-public:
+  public:
     HexModeCmd();
     ~HexModeCmd() override;
 };
 
 /// Returns the Wi-Fi module to its factory settings.
 class WifiRefacCmd : public Cmd {
-public:
+  public:
     WifiRefacCmd();
     ~WifiRefacCmd() override;
 };

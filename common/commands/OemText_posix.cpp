@@ -14,7 +14,7 @@ std::string g_codePage = "CP437";
 
 // iconv descriptor that closes itself.
 class Iconv {
-public:
+  public:
     Iconv(const char* to, const char* from) : cd_(iconv_open(to, from)) {}
     ~Iconv() {
         if (ok()) {
@@ -26,7 +26,7 @@ public:
     bool ok() const { return cd_ != reinterpret_cast<iconv_t>(-1); }
     iconv_t get() const { return cd_; }
 
-private:
+  private:
     iconv_t cd_;
 };
 

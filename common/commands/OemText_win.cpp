@@ -40,8 +40,8 @@ int ConvertToOem(const WideString& text, unsigned char* out, int capacity) {
         const bool pair = i + 1 < units && IS_HIGH_SURROGATE(text[i]) && IS_LOW_SURROGATE(text[i + 1]);
         const int take = pair ? 2 : 1;
         char bytes[8];
-        const int size = WideCharToMultiByte(g_codePage, 0, text.data() + i, take, bytes, sizeof bytes,
-                                             nullptr, nullptr);
+        const int size =
+            WideCharToMultiByte(g_codePage, 0, text.data() + i, take, bytes, sizeof bytes, nullptr, nullptr);
         if (size <= 0 || written + size > capacity) {
             break;
         }
@@ -72,7 +72,8 @@ WideString ConvertFromOem(const unsigned char* bytes, int count) {
 
 bool SetOemCodePage(const std::string& name) {
     std::string digits = name;
-    if (digits.size() > 2 && (digits[0] == 'c' || digits[0] == 'C') && (digits[1] == 'p' || digits[1] == 'P')) {
+    if (digits.size() > 2 && (digits[0] == 'c' || digits[0] == 'C') &&
+        (digits[1] == 'p' || digits[1] == 'P')) {
         digits = digits.substr(2);
     }
     if (digits.empty() || digits.size() > 5) {

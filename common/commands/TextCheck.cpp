@@ -45,13 +45,13 @@ std::string CheckCmdText(CmdTextField field, const WideString& text) {
     const int max = MaxUnits(field);
     const int units = static_cast<int>(text.size());
     if (max >= 0 && units > max) {
-        return Capitalized(CmdTextFieldName(field)) + " has " + std::to_string(units) + " characters; at most " +
-               std::to_string(max) + " fit.";
+        return Capitalized(CmdTextFieldName(field)) + " has " + std::to_string(units) +
+               " characters; at most " + std::to_string(max) + " fit.";
     }
     const WideString sent = max >= 0 ? text : text.substr(0, kMaxBtTextUnits);
     if (OemByteCount(sent) != static_cast<int>(sent.size())) {
-        return Capitalized(CmdTextFieldName(field)) + " holds characters that code page " + OemCodePageName() +
-               " does not write as one byte each; only such characters can be sent.";
+        return Capitalized(CmdTextFieldName(field)) + " holds characters that code page " +
+               OemCodePageName() + " does not write as one byte each; only such characters can be sent.";
     }
     return std::string();
 }

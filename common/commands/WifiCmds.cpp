@@ -31,8 +31,12 @@ SetAPParaCmd::~SetAPParaCmd() {
     FreeBuffer();
 }
 
-WifiTestParaCmd::WifiTestParaCmd(int auth, int encryption, int nameLength, int passwordLength,
-                                 int addressLength, WideString stationText) {
+WifiTestParaCmd::WifiTestParaCmd(int auth,
+                                 int encryption,
+                                 int nameLength,
+                                 int passwordLength,
+                                 int addressLength,
+                                 WideString stationText) {
     const int n = FieldUnits(stationText, kMaxStationTextUnits);
     const std::string field = OemField(stationText, n);
     unsigned char* buffer = AllocateBuffer(kStationCapacity);
@@ -55,13 +59,17 @@ std::string FormatAddress(uint32_t address) {
            std::to_string((address >> 8) & 0xFF) + "." + std::to_string(address & 0xFF);
 }
 
-StationText BuildStationText(const WideString& networkName, const WideString& password, uint32_t ip,
-                             uint32_t mask, uint32_t gateway) {
+StationText BuildStationText(const WideString& networkName,
+                             const WideString& password,
+                             uint32_t ip,
+                             uint32_t mask,
+                             uint32_t gateway) {
     StationText station;
     station.nameLength = static_cast<int>(networkName.size());
     station.passwordLength = static_cast<int>(password.size());
     station.text = networkName + password;
     station.text += WidenAscii(FormatAddress(ip) + "," + FormatAddress(mask) + "," + FormatAddress(gateway));
-    station.addressLength = static_cast<int>(station.text.size()) - station.nameLength - station.passwordLength;
+    station.addressLength =
+        static_cast<int>(station.text.size()) - station.nameLength - station.passwordLength;
     return station;
 }

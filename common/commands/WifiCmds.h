@@ -15,7 +15,7 @@ constexpr int kMaxStationTextUnits = 127;
 /// Bytes: 1F 1A 1F 1B 1F 03 0A 0B 0C, mode, name length, name. A name longer than 31 units
 /// is cut to 31 so that the buffer is never overrun; callers refuse such names beforehand.
 class SetAPParaCmd : public Cmd {
-public:
+  public:
     SetAPParaCmd(int mode, int nameLength, WideString name);
     ~SetAPParaCmd() override;
 };
@@ -24,8 +24,12 @@ public:
 /// and the station text. Bytes: 1F 1A 1F 1B 1F 03 07 08 09, auth, enc, name length, password
 /// length, address-text length, station text. Text past 127 units is cut so the buffer holds.
 class WifiTestParaCmd : public Cmd {
-public:
-    WifiTestParaCmd(int auth, int encryption, int nameLength, int passwordLength, int addressLength,
+  public:
+    WifiTestParaCmd(int auth,
+                    int encryption,
+                    int nameLength,
+                    int passwordLength,
+                    int addressLength,
                     WideString stationText);
     ~WifiTestParaCmd() override;
 };
@@ -42,5 +46,8 @@ struct StationText {
     WideString text;
 };
 
-StationText BuildStationText(const WideString& networkName, const WideString& password, uint32_t ip,
-                             uint32_t mask, uint32_t gateway);
+StationText BuildStationText(const WideString& networkName,
+                             const WideString& password,
+                             uint32_t ip,
+                             uint32_t mask,
+                             uint32_t gateway);

@@ -13,7 +13,10 @@
 namespace {
 
 // The USB printer device-interface class.
-const GUID kUsbPrintInterface = {0x28d78fad, 0x5a12, 0x11d1, {0xae, 0x5b, 0x00, 0x00, 0xf8, 0x03, 0xa8, 0xc2}};
+const GUID kUsbPrintInterface = {0x28d78fad,
+                                 0x5a12,
+                                 0x11d1,
+                                 {0xae, 0x5b, 0x00, 0x00, 0xf8, 0x03, 0xa8, 0xc2}};
 
 constexpr int kNotifyFilterSize = 32;
 static_assert(sizeof(DEV_BROADCAST_DEVICEINTERFACE_W) <= kNotifyFilterSize, "the filter fits its block");

@@ -33,12 +33,12 @@ constexpr UINT_PTR kClockTimer = 1;
 
 /// The About box: template 100, closed by its OK button.
 class CAboutDlg : public CDialog {
-public:
+  public:
     explicit CAboutDlg(CDialog* parent = nullptr) : CDialog(kIdAboutBox, parent) {}
 };
 
 class CPrinterDialog : public CDialog {
-public:
+  public:
     explicit CPrinterDialog(CDialog* parent);
     ~CPrinterDialog() override;
 
@@ -50,7 +50,7 @@ public:
     int m_nBaudSel = 0;
     DWORD m_dwPrinterIp = 0;
 
-protected:
+  protected:
     /// Enter and Esc do nothing.
     void OnOK() override {}
     void OnCancel() override {}
@@ -101,6 +101,6 @@ protected:
 
     void ShowFailure();
 
-private:
+  private:
     bool m_bCleanedUp = false;
 };

@@ -7,7 +7,7 @@
 namespace {
 
 class BtLanCmds : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override { ASSERT_TRUE(SetOemCodePage("CP437")); }
 };
 
@@ -46,7 +46,8 @@ TEST_F(BtLanCmds, AddressWorkedExamples) {
 
 TEST_F(BtLanCmds, MacAlwaysBeginsWithBc20) {
     // 158.34.86.28 as the dialog shows it.
-    EXPECT_EQ(BytesOf(SetMACCmd(0x9E22561C)), (Bytes{0x1F, 0x1B, 0x1D, 0x03, 0xBC, 0x20, 0x9E, 0x22, 0x56, 0x1C}));
+    EXPECT_EQ(BytesOf(SetMACCmd(0x9E22561C)),
+              (Bytes{0x1F, 0x1B, 0x1D, 0x03, 0xBC, 0x20, 0x9E, 0x22, 0x56, 0x1C}));
     EXPECT_EQ(BytesOf(SetMACCmd(0)), (Bytes{0x1F, 0x1B, 0x1D, 0x03, 0xBC, 0x20, 0, 0, 0, 0}));
 }
 

@@ -20,7 +20,8 @@ TEST(FixedCmds, BytesOfEveryFixedCommand) {
 TEST(FixedCmds, PrintTestIsTextTwelveLineEndsAndTerminator) {
     PrintTestCmd cmd;
     ASSERT_EQ(cmd.GetLength(), 111);
-    const std::string text = "Congratulations that the printer is connect success,you can configure the printer now.";
+    const std::string text =
+        "Congratulations that the printer is connect success,you can configure the printer now.";
     ASSERT_EQ(text.size(), 86u);
     std::string expected = text;
     for (int i = 0; i < 12; ++i) {

@@ -18,7 +18,7 @@ TEST(OemText, Cp437GivesTheSameBytesOnEveryPlatform) {
     EXPECT_EQ(Oem(W("Thermal Printer"), 15), "Thermal Printer");
     EXPECT_EQ(Oem(W("Café ü ß £"), 10), "Caf\x82 \x81 \xE1 \x9C");
     EXPECT_EQ(Oem(W("─│┌"), 3), "\xC4\xB3\xDA");  // box drawing, the OEM page's own characters
-    EXPECT_EQ(Oem(W("€"), 1), "?");                 // not in CP437: the default character
+    EXPECT_EQ(Oem(W("€"), 1), "?");               // not in CP437: the default character
     EXPECT_EQ(OemByteCount(W("Café")), 4);
 }
 

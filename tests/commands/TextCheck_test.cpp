@@ -7,7 +7,7 @@
 namespace {
 
 class TextCheck : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override { ASSERT_TRUE(SetOemCodePage("CP437")); }
     void TearDown() override { SetOemCodePage("CP437"); }
 };
@@ -32,7 +32,7 @@ TEST_F(TextCheck, BluetoothTextHasNoLengthLimit) {
 
 TEST_F(TextCheck, TextTheCodePageCannotWriteOneByteEachIsRefused) {
     EXPECT_EQ(CheckCmdText(CmdTextField::ApName, W("Café")), "");
-    EXPECT_EQ(CheckCmdText(CmdTextField::ApName, W("€")), "");  // one default character per unit
+    EXPECT_EQ(CheckCmdText(CmdTextField::ApName, W("€")), "");      // one default character per unit
     EXPECT_EQ(CheckCmdText(CmdTextField::ApName, W("cat 😀")), "");  // "cat ??", one byte per unit
 
     if (!SetOemCodePage("CP932")) {

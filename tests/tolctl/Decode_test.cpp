@@ -20,15 +20,15 @@ Bytes operator+(Bytes a, const Bytes& b) {
 }
 
 class Decode : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override { ASSERT_TRUE(SetOemCodePage("CP437")); }
 };
 
 TEST_F(Decode, SeveralCommandsInARow) {
-    const Bytes stream = Of(CutPaper()) + Of(SetIPCmd(0xC0A8017B)) + Of(PrintTestCmd()) + Of(SetLanDHCPCmd(1)) +
-                         Of(SetBtPinCmd(W("12\"\\"))) + Of(HexModeCmd());
-    EXPECT_EQ(DecodeCommands(stream),
-              (Lines{"cut", "lan-ip 192.168.1.123", "test-print", "lan-dhcp 1", "bt-pin \"12\\\"\\\\\"", "hex-mode"}));
+    const Bytes stream = Of(CutPaper()) + Of(SetIPCmd(0xC0A8017B)) + Of(PrintTestCmd()) +
+                         Of(SetLanDHCPCmd(1)) + Of(SetBtPinCmd(W("12\"\\"))) + Of(HexModeCmd());
+    EXPECT_EQ(DecodeCommands(stream), (Lines{"cut", "lan-ip 192.168.1.123", "test-print", "lan-dhcp 1",
+                                             "bt-pin \"12\\\"\\\\\"", "hex-mode"}));
 }
 
 TEST_F(Decode, UnknownBytesBetweenCommands) {
@@ -41,8 +41,9 @@ TEST_F(Decode, UnknownBytesBetweenCommands) {
 TEST_F(Decode, TruncatedCommands) {
     Bytes ap = Of(SetAPParaCmd(0, 5, W("Hello")));
     ap.resize(13);
-    EXPECT_EQ(DecodeCommands(ap),
-              Lines{"truncated wifi-ap: 1f 1a 1f 1b 1f 03 0a 0b 0c 00 05 48 65 (input ends after 13 bytes of 16)"});
+    EXPECT_EQ(
+        DecodeCommands(ap),
+        Lines{"truncated wifi-ap: 1f 1a 1f 1b 1f 03 0a 0b 0c 00 05 48 65 (input ends after 13 bytes of 16)"});
     ap.resize(10);
     EXPECT_NE(DecodeCommands(ap).at(0).find("before the command's length bytes"), std::string::npos);
     EXPECT_EQ(DecodeCommands(Bytes{0x1D, 0x56, 0x01, 0x1F, 0x1A}),
@@ -53,7 +54,8 @@ TEST_F(Decode, TruncatedCommands) {
 
 TEST_F(Decode, StationTextThatIsNotThreeAddresses) {
     WifiTestParaCmd cmd(1, 2, 1, 1, 3, W("ab1,2"));
-    EXPECT_EQ(DecodeCommands(Of(cmd)), Lines{"wifi-station auth=1 enc=2 ssid=\"a\" password=\"b\" address=\"1,2\""});
+    EXPECT_EQ(DecodeCommands(Of(cmd)),
+              Lines{"wifi-station auth=1 enc=2 ssid=\"a\" password=\"b\" address=\"1,2\""});
 }
 
 TEST_F(Decode, ControlCharactersInTextAreEscaped) {

@@ -1,0 +1,163 @@
+#include "PrinterDlg.h"
+
+#include <commctrl.h>
+
+#include <cstdio>
+
+#include "Commands.h"
+#include "resource.h"
+
+namespace {
+
+const wchar_t* const kWifiModes[] = {L"0-AP", L"1-STA", L"2-APSTA"};
+const wchar_t* const kAuthModes[] = {L"OPEN", L"SHARED", L"WPAPSK", L"WPA2PSK"};
+const wchar_t* const kEncryptions[] = {L"NONE", L"WEP-H", L"WEP-A", L"TKIP", L"AES"};
+
+// Items are separated by a lone carriage return, which the static control starts a line at.
+const wchar_t kInstructions[] =
+    L"1.  Select the right port to configure the parameter.\r"
+    L"2.  AP(Wireless AccessPoint) mode,can be used to connect for the other station device.\r"
+    L"3.  STA(Station) mode is this device should be connect to the other AccessPoint.\r"
+    L"4.  If we just want to use the AP mode,we can set the AP name and WIFI mode to AP.\r"
+    L"5.  If we want to use the STA mode,we should configure the STA parameter.\r"
+    L"6.  If we use the printer with the PC we open this software now,we can use the default IP address and "
+    L"gateway,unless the default IP address is used by other device.\r"
+    L"7.  No matter which mode we choose,when we input all the parameter we just can click 1 times button to "
+    L"save the parameter.";
+
+static_assert(sizeof kInstructions / sizeof kInstructions[0] == 666 + 1, "the panel text is 666 characters");
+
+template <size_t N>
+void FillCombo(HWND dialog, int id, const wchar_t* const (&entries)[N], int selected) {
+    for (const wchar_t* entry : entries) {
+        SendDlgItemMessageW(dialog, id, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(entry));
+    }
+    SendDlgItemMessageW(dialog, id, CB_SETCURSEL, static_cast<WPARAM>(selected), 0);
+}
+
+}  // namespace
+
+CprinterDlg::CprinterDlg(CDialog* parent)
+    : CPrinterDialog(parent),
+      m_strApName(L"Thermal Printer"),
+      m_strWifiName(L"WIFI Name"),
+      m_strWifiPassword(L"WIFI Password") {
+    LOGFONTW tip = {};
+    tip.lfHeight = 16;
+    wcscpy_s(tip.lfFaceName, L"Arial");
+    m_hTipFont = CreateFontIndirectW(&tip);
+}
+
+CprinterDlg::~CprinterDlg() {
+    if (m_hTipFont != nullptr) {
+        DeleteObject(m_hTipFont);
+    }
+}
+
+const wchar_t* CprinterDlg::InstructionText() {
+    return kInstructions;
+}
+
+void CprinterDlg::DoDataExchange(CDataExchange* pDX) {
+    DDX_CBIndex(pDX, IDC_PORT, m_nPortSel);
+    DDX_CBIndex(pDX, IDC_BAUD, m_nBaudSel);
+    DDX_CBIndex(pDX, IDC_WIFI_MODE, m_nWifiMode);
+    DDX_IPAddress(pDX, IDC_PRINTER_IP, m_dwPrinterIp);
+    DDX_IPAddress(pDX, IDC_STA_IP, m_dwStaIp);
+    DDX_IPAddress(pDX, IDC_STA_MASK, m_dwStaMask);
+    DDX_IPAddress(pDX, IDC_STA_GATEWAY, m_dwStaGateway);
+    DDX_Text(pDX, IDC_WIFI_NAME, m_strWifiName);
+    DDX_Text(pDX, IDC_WIFI_PASSWORD, m_strWifiPassword);
+    DDX_Text(pDX, IDC_AP_NAME, m_strApName);
+    DDX_CBIndex(pDX, IDC_AUTH_MODE, m_nAuthMode);
+    DDX_CBIndex(pDX, IDC_ENCRYPTION, m_nEncryption);
+}
+
+BOOL CprinterDlg::OnInitDialog() {
+    const DWORD prefix = InitSharedControls();
+
+    const int stationIds[] = {IDC_STA_IP, IDC_STA_MASK, IDC_STA_GATEWAY};
+    const DWORD stationSeeds[] = {prefix | 200, 0xFFFFFF00, prefix | 1};
+    for (int i = 0; i < 3; ++i) {
+        SendDlgItemMessageW(m_hWnd, stationIds[i], IPM_SETADDRESS, 0, static_cast<LPARAM>(stationSeeds[i]));
+        EnableWindow(GetDlgItem(stationIds[i]), TRUE);
+    }
+
+    // The sorted mode list keeps this order through its digit prefixes.
+    FillCombo(m_hWnd, IDC_WIFI_MODE, kWifiModes, 0);
+    FillCombo(m_hWnd, IDC_AUTH_MODE, kAuthModes, 3);
+    FillCombo(m_hWnd, IDC_ENCRYPTION, kEncryptions, 4);
+
+    if (!DoRegisterDeviceInterface(&m_hDevNotify)) {
+        std::printf("DoRegisterDeviceInterface failed\n");
+    }
+    return TRUE;
+}
+
+bool CprinterDlg::OnWndMsg(UINT message, WPARAM wParam, LPARAM lParam, LRESULT& result) {
+    using Dlg = CprinterDlg;
+    static const MessageMapEntry<Dlg> kMessageMap[] = {
+        OnMessage<Dlg>(WM_SYSCOMMAND, &Dlg::OnSysCommand),
+        OnMessage<Dlg>(WM_PAINT, &Dlg::OnPaint),
+        OnMessage<Dlg>(WM_QUERYDRAGICON, &Dlg::OnQueryDragIcon),
+        OnMessage<Dlg>(WM_CREATE, &Dlg::OnCreate),
+        OnMessage<Dlg>(WM_TIMER, &Dlg::OnTimer),
+        OnMessage<Dlg>(WM_DEVICECHANGE, &Dlg::OnDeviceChange),
+        OnMessage<Dlg>(WM_CTLCOLORSTATIC, &Dlg::OnCtlColor),
+        OnCommand<Dlg>(IDC_PORT, CBN_SELCHANGE, &Dlg::OnSelchangePort),
+        OnCommand<Dlg>(IDC_PORT_TEST, BN_CLICKED, &Dlg::OnPortTest),
+        OnCommand<Dlg>(IDC_SAVE_AP, BN_CLICKED, &Dlg::OnSaveApNameAndMode),
+        OnCommand<Dlg>(IDC_CLOSE, BN_CLICKED, &Dlg::OnClose),
+        OnCommand<Dlg>(IDC_SAVE_PARAMETER, BN_CLICKED, &Dlg::OnSaveParameter),
+        OnCommand<Dlg>(IDC_WIFI_FACTORY, BN_CLICKED, &Dlg::OnFactoryMode),
+    };
+    return RouteMessage(this, kMessageMap, message, wParam, lParam, result);
+}
+
+LRESULT CprinterDlg::OnTimer(WPARAM wParam, LPARAM lParam) {
+    SetDlgItemTextW(m_hWnd, IDC_INSTRUCTIONS, kInstructions);
+    return CPrinterDialog::OnTimer(wParam, lParam);
+}
+
+LRESULT CprinterDlg::OnCtlColor(WPARAM wParam, LPARAM lParam) {
+    // The system's own answer (the dialog's background brush) stays the answer; only the tip
+    // label changes its text colour and font.
+    const LRESULT brush = DefWindowProcW(m_hWnd, WM_CTLCOLORSTATIC, wParam, lParam);
+    if (GetDlgCtrlID(reinterpret_cast<HWND>(lParam)) == IDC_TIP) {
+        HDC dc = reinterpret_cast<HDC>(wParam);
+        SetTextColor(dc, RGB(255, 0, 0));
+        SelectObject(dc, m_hTipFont);
+    }
+    return brush;
+}
+
+void CprinterDlg::OnPortTest() {
+    UpdateData(TRUE);
+    SendCommand<PrintTestCmd>();
+}
+
+void CprinterDlg::OnSaveApNameAndMode() {
+    UpdateData(TRUE);
+    const int mode = m_nWifiMode;
+    const int nameLength = static_cast<int>(m_strApName.size());
+    if (RefuseText(CmdTextField::ApName, m_strApName)) {
+        return;
+    }
+    SendCommand<SetAPParaCmd>(mode, nameLength, m_strApName);
+}
+
+void CprinterDlg::OnSaveParameter() {
+    UpdateData(TRUE);
+    const StationText station =
+        BuildStationText(m_strWifiName, m_strWifiPassword, m_dwStaIp, m_dwStaMask, m_dwStaGateway);
+    if (RefuseText(CmdTextField::StationText, station.text)) {
+        return;
+    }
+    SendCommand<WifiTestParaCmd>(m_nAuthMode, m_nEncryption, station.nameLength, station.passwordLength,
+                                 station.addressLength, station.text);
+}
+
+void CprinterDlg::OnFactoryMode() {
+    UpdateData(TRUE);
+    SendCommand<WifiRefacCmd>();
+}
