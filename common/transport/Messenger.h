@@ -12,7 +12,7 @@
 #ifndef _WIN32
 /// Owns one POSIX file descriptor (-1 when none); move-only, closed on destruction or Reset.
 class UniqueFd {
-public:
+  public:
     UniqueFd() = default;
     explicit UniqueFd(int fd) : m_fd(fd) {}
     UniqueFd(UniqueFd&& other) noexcept : m_fd(other.Release()) {}
@@ -30,7 +30,7 @@ public:
     /// Closes the descriptor held, if any, and takes `fd`.
     void Reset(int fd = -1);
 
-private:
+  private:
     int m_fd = -1;
 };
 #endif
@@ -48,7 +48,7 @@ constexpr int kWriteTimeoutMs = 2500;
 /// Base class of the transports. A messenger whose port failed to open is still a complete
 /// object; the failure shows in the next Write (-1), and LastErrorText() says why.
 class Messenger {
-public:
+  public:
     Messenger();
     virtual ~Messenger();
 
@@ -66,7 +66,7 @@ public:
     int LastError() const { return m_nLastError; }
     const std::string& LastErrorText() const { return m_strLastError; }
 
-protected:
+  protected:
     /// Records the calling thread's last system error (GetLastError / errno) with its text.
     void KeepSystemError();
     /// Records an error code of the system's kind with its text.
@@ -74,15 +74,25 @@ protected:
     void KeepError(int code, const std::string& text);
 
 #ifdef _WIN32
-    HANDLE m_hPort;         // INVALID_HANDLE_VALUE while no device is open
-    HANDLE m_hEvent;        // manual-reset, unnamed; the read record's event
+    HANDLE m_hPort;   // INVALID_HANDLE_VALUE while no device is open
+    HANDLE m_hEvent;  // manual-reset, unnamed; the read record's event
     OVERLAPPED m_wOverlapped;
     OVERLAPPED m_rOverlapped;
 #else
     UniqueFd m_fd;  // -1 while no device is open
 #endif
 
-private:
+  private:
+#ifdef _WIN32
+    /// Completion routine of WriteFileEx; the write record's hEvent carries the messenger.
+    static void CALLBACK WriteCompleted(DWORD error, DWORD transferred, OVERLAPPED* overlapped);
+    /// Waits alertably until the pending write's completion routine has run, at most timeoutMs.
+    bool AwaitWriteCompletion(DWORD timeoutMs);
+
+    bool m_bWritePending = false;  // a write whose completion routine has not run yet
+    DWORD m_dwWriteError = 0;      // what the last completion reported
+    DWORD m_dwWritten = 0;
+#endif
     int m_nLastError = 0;
     std::string m_strLastError;
 };

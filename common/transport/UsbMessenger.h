@@ -14,7 +14,7 @@
 /// Finds the present USB printer-class interfaces and opens them in enumeration order; the last
 /// one that opens wins. Open, Close and Write hold the messenger's lock.
 class UsbMessenger : public Messenger {
-public:
+  public:
     UsbMessenger();
     /// POSIX only: a fixed device such as "/dev/usb/lp0" instead of the search.
     explicit UsbMessenger(const std::string& device);
@@ -24,7 +24,7 @@ public:
     int Close() override;
     int Write(const void* data, int length) override;
 
-private:
+  private:
 #ifdef _WIN32
     HDEVINFO m_hDevInfo;
     DWORD m_dwMemberIndex;
@@ -36,6 +36,7 @@ private:
     wchar_t m_szLocation[2048];
     BYTE m_driverKey[2048];
     CRITICAL_SECTION m_lock;
+    bool m_bOpenFailed;  // the last Open answered -1; its error stays the one reported
 #else
     std::string m_strDevice;  // empty: search /dev/usb/lp* on every Open
     std::recursive_mutex m_lock;

@@ -1,0 +1,144 @@
+// TCP to the printer through Windows Sockets 2.2: one connection per messenger. Every successful
+// WSAStartup is matched by exactly one WSACleanup, on a failed Open or in Close.
+#include "EthernetMessenger.h"
+
+namespace {
+
+// A connect bounded by timeoutMs: non-blocking, then select until the socket is writable (done)
+// or has an exception (refused). Answers 0 or the Winsock error.
+int ConnectWithin(SOCKET socket, const sockaddr_in& address, int timeoutMs) {
+    u_long nonBlocking = 1;
+    if (ioctlsocket(socket, FIONBIO, &nonBlocking) == SOCKET_ERROR) {
+        return WSAGetLastError();
+    }
+    int error = 0;
+    if (connect(socket, reinterpret_cast<const sockaddr*>(&address), sizeof(address)) == SOCKET_ERROR) {
+        error = WSAGetLastError();
+        if (error == WSAEWOULDBLOCK) {
+            fd_set writable;
+            fd_set failed;
+            FD_ZERO(&writable);
+            FD_ZERO(&failed);
+            FD_SET(socket, &writable);
+            FD_SET(socket, &failed);
+            timeval limit{timeoutMs / 1000, (timeoutMs % 1000) * 1000};
+            const int ready = select(0, nullptr, &writable, &failed, &limit);
+            if (ready == SOCKET_ERROR) {
+                error = WSAGetLastError();
+            } else if (ready == 0) {
+                error = WSAETIMEDOUT;
+            } else if (FD_ISSET(socket, &failed)) {
+                int soError = 0;
+                int size = sizeof(soError);
+                getsockopt(socket, SOL_SOCKET, SO_ERROR, reinterpret_cast<char*>(&soError), &size);
+                error = soError != 0 ? soError : WSAECONNREFUSED;
+            } else {
+                error = 0;
+            }
+        }
+    }
+    u_long blocking = 0;
+    if (error == 0 && ioctlsocket(socket, FIONBIO, &blocking) == SOCKET_ERROR) {
+        error = WSAGetLastError();
+    }
+    return error;
+}
+
+}  // namespace
+
+EthernetMessenger::EthernetMessenger(uint32_t address, int tcpPort, int connectTimeoutMs)
+    : m_nPort(tcpPort),
+      m_dwAddress(address),
+      m_nConnectTimeoutMs(connectTimeoutMs),
+      m_socket(INVALID_SOCKET),
+      m_bConnected(false) {
+    EthernetMessenger::Open();
+}
+
+EthernetMessenger::~EthernetMessenger() {
+    EthernetMessenger::Close();
+}
+
+int EthernetMessenger::Open() {
+    if (m_bConnected) {
+        return kMessengerOk;
+    }
+    WSADATA wsaData;
+    const int started = WSAStartup(MAKEWORD(2, 2), &wsaData);
+    if (started != 0) {
+        KeepError(started);  // nothing to undo: no WSACleanup for a failed start
+        return kMessengerFailed;
+    }
+
+    m_socket = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+    if (m_socket == INVALID_SOCKET) {
+        KeepError(WSAGetLastError());
+        WSACleanup();
+        return kMessengerFailed;
+    }
+
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(static_cast<u_short>(m_nPort & 0xFFFF));
+    address.sin_addr.s_addr = htonl(m_dwAddress);
+    int error = 0;
+    if (m_nConnectTimeoutMs > 0) {
+        error = ConnectWithin(m_socket, address, m_nConnectTimeoutMs);
+    } else if (connect(m_socket, reinterpret_cast<const sockaddr*>(&address), sizeof(address)) ==
+               SOCKET_ERROR) {
+        // Blocking: waits as long as the system's own connect time-out.
+        error = WSAGetLastError();
+    }
+    if (error != 0) {
+        KeepError(error);
+        closesocket(m_socket);
+        m_socket = INVALID_SOCKET;
+        WSACleanup();
+        return kMessengerFailed;
+    }
+
+    m_bConnected = true;
+    KeepError(0, "");
+    return kMessengerOk;
+}
+
+int EthernetMessenger::Close() {
+    if (m_bConnected) {
+        // No shutdown first: closesocket sends what is queued and then the FIN.
+        closesocket(m_socket);
+        m_socket = INVALID_SOCKET;
+        m_bConnected = false;
+        WSACleanup();
+    }
+    return kMessengerOk;
+}
+
+int EthernetMessenger::Write(const void* data, int length) {
+    if (!m_bConnected) {
+        if (LastError() == 0) {
+            KeepError(WSAENOTCONN);
+        }
+        return kMessengerFailed;
+    }
+    if (length < 0 || (data == nullptr && length > 0)) {
+        KeepError(WSAEINVAL);
+        return kMessengerFailed;
+    }
+    // send may take fewer bytes than offered; the rest follows until all are taken.
+    const char* next = static_cast<const char*>(data);
+    int left = length;
+    while (left > 0) {
+        const int sent = send(m_socket, next, left, 0);
+        if (sent == SOCKET_ERROR) {
+            KeepError(WSAGetLastError());
+            return kMessengerFailed;
+        }
+        if (sent <= 0) {
+            KeepError(WSAECONNRESET);
+            return kMessengerFailed;
+        }
+        next += sent;
+        left -= sent;
+    }
+    return kMessengerOk;
+}

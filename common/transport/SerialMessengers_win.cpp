@@ -1,0 +1,187 @@
+// Serial and parallel ports on Windows: overlapped device handles, opened exclusively.
+#include "SerialMessengers.h"
+
+#include <string>
+
+namespace {
+
+// "COM3" becomes "\\.\COM3", which also reaches ports above COM9; a name that already is a
+// device path ("\\.\COM3") or a DOS device with its colon ("COM1:") is taken as it is.
+std::wstring DevicePath(const std::string& device) {
+    std::wstring wide;
+    const int units =
+        MultiByteToWideChar(CP_UTF8, 0, device.data(), static_cast<int>(device.size()), nullptr, 0);
+    if (units > 0) {
+        wide.resize(static_cast<size_t>(units));
+        MultiByteToWideChar(CP_UTF8, 0, device.data(), static_cast<int>(device.size()), &wide[0], units);
+    }
+    if (wide.empty() || wide.back() == L':' || wide.compare(0, 2, L"\\\\") == 0) {
+        return wide;
+    }
+    return L"\\\\.\\" + wide;
+}
+
+// Read and write, no sharing: no other program can open the port while an action holds it.
+HANDLE OpenExclusive(const std::wstring& path) {
+    return CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
+                       FILE_FLAG_OVERLAPPED, nullptr);
+}
+
+void CloseIfOpen(HANDLE& handle) {
+    if (handle != INVALID_HANDLE_VALUE) {
+        CloseHandle(handle);
+        handle = INVALID_HANDLE_VALUE;
+    }
+}
+
+constexpr int kReadAttempts = 16;
+constexpr DWORD kReadPauseMs = 100;
+
+}  // namespace
+
+ComMessenger::ComMessenger(int portNumber, int baudRate) {
+    ComMessenger::OpenPort(portNumber, baudRate);
+}
+
+ComMessenger::ComMessenger(const std::string& device, int baudRate) {
+    OpenDevice(device, baudRate);
+}
+
+ComMessenger::~ComMessenger() {
+    ComMessenger::Close();
+}
+
+int ComMessenger::OpenPort(int portNumber, int baudRate) {
+    if (portNumber == 0 || portNumber == 1) {
+        OpenDevice(portNumber == 0 ? "COM1:" : "COM2:", baudRate);
+    } else {
+        KeepError(ERROR_FILE_NOT_FOUND, "no serial port number " + std::to_string(portNumber));
+    }
+    return kMessengerOk;  // the outcome shows in the next Write
+}
+
+int ComMessenger::OpenDevice(const std::string& device, int baudRate) {
+    CloseIfOpen(m_hPort);
+    m_hPort = OpenExclusive(DevicePath(device));
+    if (m_hPort == INVALID_HANDLE_VALUE) {
+        KeepSystemError();
+        return kMessengerOk;
+    }
+    KeepError(0, "");
+
+    // Only the members that make 8N1 without flow control at the given rate change; the rest
+    // (error and XON/XOFF characters, limits, abort-on-error) stay as the driver has them.
+    DCB dcb;
+    ZeroMemory(&dcb, sizeof(dcb));
+    dcb.DCBlength = sizeof(dcb);
+    if (!GetCommState(m_hPort, &dcb)) {
+        KeepSystemError();  // not a serial device: it is written with what it has
+        return kMessengerOk;
+    }
+    dcb.BaudRate = static_cast<DWORD>(baudRate);
+    dcb.ByteSize = 8;
+    dcb.Parity = NOPARITY;
+    dcb.StopBits = ONESTOPBIT;
+    dcb.fOutxCtsFlow = FALSE;
+    dcb.fOutxDsrFlow = FALSE;
+    dcb.fDtrControl = DTR_CONTROL_ENABLE;
+    dcb.fRtsControl = RTS_CONTROL_ENABLE;
+    dcb.fOutX = FALSE;
+    dcb.fInX = FALSE;
+    if (!SetCommState(m_hPort, &dcb)) {
+        KeepSystemError();
+    }
+    return kMessengerOk;
+}
+
+int ComMessenger::Close() {
+    CloseIfOpen(m_hPort);
+    return kMessengerOk;
+}
+
+int ComMessenger::Read(void* buffer, int length) {
+    if (m_hPort == INVALID_HANDLE_VALUE || length < 0 || (buffer == nullptr && length > 0)) {
+        return kMessengerFailed;
+    }
+    // Waits until everything written so far has gone out.
+    FlushFileBuffers(m_hPort);
+
+    char* into = static_cast<char*>(buffer);
+    int received = 0;
+    for (int attempt = 0; attempt < kReadAttempts; ++attempt) {
+        Sleep(kReadPauseMs);
+        if (received == length) {
+            return kMessengerOk;
+        }
+        m_rOverlapped.Internal = 0;
+        m_rOverlapped.InternalHigh = 0;
+        m_rOverlapped.Offset = 0;
+        m_rOverlapped.OffsetHigh = 0;
+        m_rOverlapped.hEvent = m_hEvent;
+        DWORD got = 0;
+        if (!ReadFile(m_hPort, into + received, static_cast<DWORD>(length - received), nullptr,
+                      &m_rOverlapped)) {
+            const DWORD error = GetLastError();
+            if (error != ERROR_IO_PENDING) {
+                KeepError(static_cast<int>(error));
+                return kMessengerFailed;
+            }
+            // More was asked than has arrived. The read must not stay queued with the caller's
+            // buffer: cancel it and wait until it has ended, keeping what it did take.
+            CancelIo(m_hPort);
+        }
+        if (GetOverlappedResult(m_hPort, &m_rOverlapped, &got, TRUE) ||
+            GetLastError() == ERROR_OPERATION_ABORTED) {
+            received += static_cast<int>(got);
+        } else {
+            KeepSystemError();
+            ResetEvent(m_hEvent);
+            return kMessengerFailed;
+        }
+        ResetEvent(m_hEvent);
+        if (received == length) {
+            return kMessengerOk;
+        }
+    }
+    KeepError(ERROR_TIMEOUT, "read timed out: " + std::to_string(received) + " of " + std::to_string(length) +
+                                 " bytes arrived");
+    return kMessengerFailed;
+}
+
+LptMessenger::LptMessenger(int portNumber) {
+    LptMessenger::OpenPort(portNumber);
+}
+
+LptMessenger::LptMessenger(const std::string& device) {
+    OpenDevice(device);
+}
+
+LptMessenger::~LptMessenger() {
+    LptMessenger::Close();
+}
+
+int LptMessenger::OpenPort(int portNumber) {
+    if (portNumber >= 0 && portNumber <= 2) {
+        OpenDevice("LPT" + std::to_string(portNumber + 1) + ":");
+    } else {
+        KeepError(ERROR_FILE_NOT_FOUND, "no parallel port number " + std::to_string(portNumber));
+    }
+    return kMessengerOk;
+}
+
+int LptMessenger::OpenDevice(const std::string& device) {
+    CloseIfOpen(m_hPort);
+    // A parallel port has no line settings: it is written as it is.
+    m_hPort = OpenExclusive(DevicePath(device));
+    if (m_hPort == INVALID_HANDLE_VALUE) {
+        KeepSystemError();
+    } else {
+        KeepError(0, "");
+    }
+    return kMessengerOk;
+}
+
+int LptMessenger::Close() {
+    CloseIfOpen(m_hPort);
+    return kMessengerOk;
+}

@@ -1,0 +1,176 @@
+// The USB printer on Windows: the present interfaces of the USB printing class, found through
+// SetupAPI and opened in enumeration order; the last one that opens is written to.
+#include "UsbMessenger.h"
+
+#include <cstddef>
+#include <cwchar>
+#include <memory>
+#include <new>
+
+namespace {
+
+// GUID_DEVINTERFACE_USBPRINT, the interface class that the USB printing class driver publishes.
+// Defined here so that no header has to instantiate it with initguid.h.
+const GUID kUsbPrintInterface = {0x28d78fad,
+                                 0x5a12,
+                                 0x11d1,
+                                 {0xae, 0x5b, 0x00, 0x00, 0xf8, 0x03, 0xa8, 0xc2}};
+
+// Holds a critical section for one scope.
+class Locked {
+  public:
+    explicit Locked(CRITICAL_SECTION& section) : m_section(section) { EnterCriticalSection(&m_section); }
+    ~Locked() { LeaveCriticalSection(&m_section); }
+    Locked(const Locked&) = delete;
+    Locked& operator=(const Locked&) = delete;
+
+  private:
+    CRITICAL_SECTION& m_section;
+};
+
+void DestroySet(HDEVINFO& set) {
+    if (set != INVALID_HANDLE_VALUE) {
+        SetupDiDestroyDeviceInfoList(set);
+        set = INVALID_HANDLE_VALUE;
+    }
+}
+
+}  // namespace
+
+UsbMessenger::UsbMessenger()
+    : m_hDevInfo(INVALID_HANDLE_VALUE),
+      m_dwMemberIndex(0),
+      m_devInfoData(),
+      m_interfaceData(),
+      m_dwNeeded(0),
+      m_interfaceClass(kUsbPrintInterface),
+      m_szDevicePath(),
+      m_szLocation(),
+      m_driverKey(),
+      m_bOpenFailed(false) {
+    InitializeCriticalSection(&m_lock);
+    UsbMessenger::Open();
+}
+
+UsbMessenger::UsbMessenger(const std::string&) : UsbMessenger() {}
+
+UsbMessenger::~UsbMessenger() {
+    UsbMessenger::Close();
+    DeleteCriticalSection(&m_lock);
+}
+
+int UsbMessenger::Open() {
+    Locked lock(m_lock);
+    if (m_hPort != INVALID_HANDLE_VALUE) {
+        return kMessengerOk;  // a printer is open already (a second arrival changes nothing)
+    }
+
+    m_interfaceClass = kUsbPrintInterface;
+    const HDEVINFO set =
+        SetupDiGetClassDevsW(&m_interfaceClass, nullptr, nullptr, DIGCF_PRESENT | DIGCF_DEVICEINTERFACE);
+    if (set == INVALID_HANDLE_VALUE) {
+        KeepSystemError();
+        m_bOpenFailed = true;
+        return kMessengerFailed;
+    }
+    // A set still held from an Open whose CreateFileW failed is replaced by this one.
+    DestroySet(m_hDevInfo);
+    m_hDevInfo = set;
+    m_bOpenFailed = false;
+    KeepError(0, "");
+
+    const auto fail = [this]() {
+        KeepSystemError();
+        DestroySet(m_hDevInfo);
+        m_bOpenFailed = true;
+        return kMessengerFailed;
+    };
+
+    constexpr DWORD kFixedDetailSize = offsetof(SP_DEVICE_INTERFACE_DETAIL_DATA_W, DevicePath);
+    for (m_dwMemberIndex = 0;; ++m_dwMemberIndex) {
+        m_interfaceData.cbSize = sizeof(m_interfaceData);
+        if (!SetupDiEnumDeviceInterfaces(m_hDevInfo, nullptr, &m_interfaceClass, m_dwMemberIndex,
+                                         &m_interfaceData)) {
+            return kMessengerOk;  // the end of the list, whether or not a printer opened
+        }
+
+        // First learn the size of the interface's detail (this call "fails" by design).
+        m_dwNeeded = 0;
+        SetupDiGetDeviceInterfaceDetailW(m_hDevInfo, &m_interfaceData, nullptr, 0, &m_dwNeeded, nullptr);
+        if (m_dwNeeded < kFixedDetailSize + sizeof(wchar_t)) {
+            continue;
+        }
+        // DWORD elements keep the record aligned as SP_DEVICE_INTERFACE_DETAIL_DATA_W wants.
+        const size_t words = (m_dwNeeded + sizeof(DWORD) - 1) / sizeof(DWORD);
+        std::unique_ptr<DWORD[]> block(new (std::nothrow) DWORD[words]());
+        if (!block) {
+            continue;
+        }
+        auto* detail = reinterpret_cast<SP_DEVICE_INTERFACE_DETAIL_DATA_W*>(block.get());
+        // cbSize is the size of the fixed record, not of the block.
+        detail->cbSize = sizeof(SP_DEVICE_INTERFACE_DETAIL_DATA_W);
+        m_devInfoData.cbSize = sizeof(m_devInfoData);
+        if (!SetupDiGetDeviceInterfaceDetailW(m_hDevInfo, &m_interfaceData, detail, m_dwNeeded, nullptr,
+                                              &m_devInfoData)) {
+            return fail();
+        }
+        const size_t pathCapacity = (m_dwNeeded - kFixedDetailSize) / sizeof(wchar_t);
+        const size_t pathLength = wcsnlen(detail->DevicePath, pathCapacity);
+        if (pathLength >= sizeof(m_szDevicePath) / sizeof(m_szDevicePath[0])) {
+            continue;  // longer than any real device path: not a device this messenger can hold
+        }
+        wmemcpy(m_szDevicePath, detail->DevicePath, pathLength);
+        m_szDevicePath[pathLength] = L'\0';
+        block.reset();
+
+        // A device that cannot tell its driver key or its location makes the whole search fail.
+        m_driverKey[0] = 0;
+        if (!SetupDiGetDeviceRegistryPropertyW(m_hDevInfo, &m_devInfoData, SPDRP_DRIVER, nullptr, m_driverKey,
+                                               sizeof(m_driverKey), nullptr)) {
+            return fail();
+        }
+        m_szLocation[0] = L'\0';
+        if (!SetupDiGetDeviceRegistryPropertyW(m_hDevInfo, &m_devInfoData, SPDRP_LOCATION_INFORMATION,
+                                               nullptr, reinterpret_cast<BYTE*>(m_szLocation),
+                                               sizeof(m_szLocation), nullptr)) {
+            return fail();
+        }
+
+        const HANDLE device = CreateFileW(m_szDevicePath, GENERIC_WRITE, FILE_SHARE_READ, nullptr,
+                                          OPEN_ALWAYS, FILE_FLAG_OVERLAPPED, nullptr);
+        const DWORD openError = GetLastError();
+        // The last interface wins: the one opened before it is let go.
+        if (m_hPort != INVALID_HANDLE_VALUE) {
+            CloseHandle(m_hPort);
+        }
+        m_hPort = device;
+        if (device == INVALID_HANDLE_VALUE) {
+            KeepError(static_cast<int>(openError));
+            m_bOpenFailed = true;
+            return kMessengerFailed;  // the set stays held until the next Open or Close
+        }
+    }
+}
+
+int UsbMessenger::Close() {
+    Locked lock(m_lock);
+    if (m_hPort != INVALID_HANDLE_VALUE) {
+        CloseHandle(m_hPort);
+        m_hPort = INVALID_HANDLE_VALUE;
+    }
+    DestroySet(m_hDevInfo);
+    return kMessengerOk;
+}
+
+int UsbMessenger::Write(const void* data, int length) {
+    Locked lock(m_lock);
+    if (m_hPort == INVALID_HANDLE_VALUE || m_hDevInfo == INVALID_HANDLE_VALUE) {
+        // Keeps the reason a failed search gave; otherwise there simply is no printer.
+        if (!m_bOpenFailed) {
+            KeepError(ERROR_DEVICE_NOT_CONNECTED, "no USB printer connected");
+        }
+        return kMessengerFailed;
+    }
+    // The lock is held over the whole wait, so Open and Close cannot run inside a write.
+    return Messenger::Write(data, length);
+}
