@@ -10,6 +10,9 @@
 
 #include "Commands.h"
 #include "Decode.h"
+#include "Listener.h"
+#include "PortUri.h"
+#include "Send.h"
 #include "Values.h"
 
 namespace {
@@ -91,14 +94,27 @@ std::vector<unsigned char> ReadAll(std::istream& stream) {
 int RunTolctl(const std::vector<std::string>& args, std::istream& in, std::ostream& out, std::ostream& err) {
     CLI::App app{"Builds, sends and decodes thermal receipt printer setting commands.", "tolctl"};
     app.footer(
-        "Exit codes: 0 done; 1 the port could not be opened or the write failed; 2 usage error or refused "
-        "input; 3 the write timed out.");
+        "Ports: socket://HOST[:PORT] (TCP, port 9100 unless given), serial:DEVICE?baud=N (9600, 19200, "
+        "38400, "
+        "57600 or 115200; default 9600), parallel:DEVICE, usb: (the USB printer found) or usb:DEVICE; on "
+        "Windows also USB001, LPT1-LPT3, COM1, COM2.\n"
+        "Exit codes: 0 sent (with --dry-run: printed); 1 the port could not be opened or the write failed; 2 "
+        "usage error or refused input; 3 the write timed out.");
     app.require_subcommand(1);
 
     bool dryRun = false;
     std::string codePage;
     app.add_flag("--dry-run", dryRun, "Print the command's bytes as hex instead of sending them");
     app.add_option("--codepage", codePage, "OEM code page for text fields (default CP437 on POSIX)");
+    SendOptions send;
+    double connectTimeout = 5;
+    app.add_option("--port", send.portText,
+                   "Port to send to: socket://HOST[:PORT], serial:DEVICE?baud=N, ...");
+    app.add_option("--baud", send.baud,
+                   "Baud rate of a serial port without ?baud= and of COM1/COM2 (default 9600)")
+        ->check(CLI::IsMember({9600, 19200, 38400, 57600, 115200}));
+    app.add_option("--connect-timeout", connectTimeout, "Seconds a TCP connect may take (default 5)")
+        ->check(CLI::Range(0.001, 3600.0));
 
     Arguments a;
     Subcommands subs;
@@ -186,6 +202,17 @@ int RunTolctl(const std::vector<std::string>& args, std::istream& in, std::ostre
     CLI::App* decode = app.add_subcommand("decode", "Print the commands found in raw bytes");
     decode->add_option("FILE", a.decodeFile, "File to read, or - for standard input (default)");
 
+    ListenOptions listenOptions;
+    CLI::App* listen =
+        app.add_subcommand("listen", "Stand in for a printer on TCP: print the commands received");
+    listen->add_option("--bind", listenOptions.bind, "IPv4 address to listen on (default 127.0.0.1)");
+    listen->add_option("--port", listenOptions.port, "TCP port (default 9100; 0 picks a free one)")
+        ->check(CLI::Range(0, 65535));
+    listen
+        ->add_option("--count", listenOptions.count, "Stop after N connections (default: until interrupted)")
+        ->check(CLI::PositiveNumber);
+    listen->add_option("--save", listenOptions.saveFile, "Append the raw bytes received to FILE");
+
     std::vector<const char*> argv;
     for (const std::string& arg : args) {
         argv.push_back(arg.c_str());
@@ -200,6 +227,19 @@ int RunTolctl(const std::vector<std::string>& args, std::istream& in, std::ostre
     if (!codePage.empty() && !SetOemCodePage(codePage)) {
         err << "tolctl: --codepage: '" << codePage << "' is not a code page known here\n";
         return kExitUsage;
+    }
+
+    if (app.got_subcommand(listen)) {
+        return RunListener(listenOptions, out, err);
+    }
+
+    if (!send.portText.empty()) {
+        std::string problem;
+        if (!ParsePortUri(send.portText, kWindowsPortNames, send.port, problem)) {
+            err << "tolctl: --port: " << problem << '\n';
+            return kExitUsage;
+        }
+        send.connectTimeoutMs = static_cast<int>(connectTimeout * 1000 + 0.5);
     }
 
     if (app.got_subcommand(decode)) {
@@ -231,12 +271,15 @@ int RunTolctl(const std::vector<std::string>& args, std::istream& in, std::ostre
             err << "tolctl: " << refusal.message << "; nothing was sent\n";
             return kExitUsage;
         }
-        if (!dryRun) {
-            err << "tolctl: no port to send to; use --dry-run to print the bytes instead\n";
+        if (dryRun) {
+            out << HexBytes(cmd->GetData(), static_cast<size_t>(cmd->GetLength())) << '\n';
+            return kExitOk;
+        }
+        if (send.portText.empty()) {
+            err << "tolctl: no port to send to; give --port, or --dry-run to print the bytes instead\n";
             return kExitUsage;
         }
-        out << HexBytes(cmd->GetData(), static_cast<size_t>(cmd->GetLength())) << '\n';
-        return kExitOk;
+        return SendToPort(send, *cmd, err);
     }
     return kExitUsage;
 }

@@ -1,0 +1,82 @@
+#include "Send.h"
+
+#include <memory>
+#include <ostream>
+
+#include "Cmd.h"
+#include "CmdSender.h"
+#include "EthernetMessenger.h"
+#include "PortFactory.h"
+#include "SerialMessengers.h"
+#include "Tolctl.h"
+#include "UsbMessenger.h"
+
+namespace {
+
+// Hands a messenger back the way it was made: the factory's through ReleaseMessenger (and the
+// process-wide USB messenger is destroyed, since tolctl sends once), our own by delete.
+struct MessengerDisposer {
+    bool fromFactory = false;
+    void operator()(Messenger* messenger) const {
+        if (fromFactory) {
+            ReleaseMessenger(messenger);
+            DestroyUsbMessenger();
+        } else {
+            delete messenger;
+        }
+    }
+};
+using MessengerPtr = std::unique_ptr<Messenger, MessengerDisposer>;
+
+MessengerPtr OpenPort(const SendOptions& options, std::string& error) {
+    const PortUri& port = options.port;
+    switch (port.kind) {
+        case PortUri::Kind::Socket: {
+            uint32_t address = 0;
+            if (!ResolveIpv4(port.host, address, error)) {
+                return MessengerPtr();
+            }
+            return MessengerPtr(new EthernetMessenger(address, port.tcpPort, options.connectTimeoutMs));
+        }
+        case PortUri::Kind::Serial:
+            return MessengerPtr(new ComMessenger(port.device, port.baud != 0 ? port.baud : options.baud));
+        case PortUri::Kind::Parallel:
+            return MessengerPtr(new LptMessenger(port.device));
+        case PortUri::Kind::Usb:
+#ifndef _WIN32
+            if (!port.device.empty()) {
+                return MessengerPtr(new UsbMessenger(port.device));
+            }
+#endif
+            return MessengerPtr(CreateMessenger(kPortUsb, 0, 0), MessengerDisposer{true});
+        case PortUri::Kind::PortIndex: {
+            const int baudIndex = BaudIndex(options.baud);
+            return MessengerPtr(CreateMessenger(port.portIndex, baudIndex < 0 ? 0 : baudIndex, 0),
+                                MessengerDisposer{true});
+        }
+    }
+    return MessengerPtr();
+}
+
+}  // namespace
+
+int SendToPort(const SendOptions& options, const Cmd& cmd, std::ostream& err) {
+    std::string error;
+    MessengerPtr messenger = OpenPort(options, error);
+    if (!messenger) {
+        err << "tolctl: " << options.portText << " : " << (error.empty() ? "no such port" : error) << '\n';
+        return kExitPort;
+    }
+    const int result = CmdSender(messenger.get()).Send(cmd);
+    if (result == kMessengerOk) {
+        return kExitOk;
+    }
+    const std::string& reason = messenger->LastErrorText();
+    if (result == kMessengerTimeout) {
+        err << "tolctl: " << options.portText << " : " << (reason.empty() ? "write timed out" : reason)
+            << "; the command may be cut short\n";
+        return kExitTimeout;
+    }
+    err << "tolctl: " << options.portText << " : " << (reason.empty() ? "write failed" : reason) << '\n';
+    return kExitPort;
+}
