@@ -65,9 +65,12 @@ class StopSignals {
 
     /// Waits until `fd` is readable: true, or false once a stop signal came.
     bool Wait(int fd) const {
+        // The flag is looked at again now and then: in a program with more threads the signal
+        // may be handled by another one, and then this ppoll is not interrupted.
+        const timespec recheck{0, 200 * 1000 * 1000};
         while (g_nStopSignal == 0) {
             pollfd pfd{fd, POLLIN, 0};
-            if (ppoll(&pfd, 1, nullptr, &m_waitMask) > 0) {
+            if (ppoll(&pfd, 1, &recheck, &m_waitMask) > 0) {
                 return true;
             }
         }

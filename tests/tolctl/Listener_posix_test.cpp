@@ -1,0 +1,135 @@
+#include <signal.h>
+#include <stdlib.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <condition_variable>
+#include <fstream>
+#include <mutex>
+#include <regex>
+#include <sstream>
+#include <streambuf>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "EthernetMessenger.h"
+#include "Tolctl.h"
+
+namespace {
+
+// An output stream that another thread can watch while the listener writes to it.
+class WatchedOutput : public std::streambuf {
+  public:
+    // Waits up to 4 s for the text to match `pattern`; answers the first group or "".
+    std::string WaitFor(const std::string& pattern) {
+        std::unique_lock<std::mutex> lock(m_mutex);
+        std::smatch match;
+        const std::regex re(pattern);
+        m_changed.wait_for(lock, std::chrono::seconds(4),
+                           [&] { return std::regex_search(m_text, match, re); });
+        return match.size() > 1 ? match[1].str() : "";
+    }
+    std::string Text() {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        return m_text;
+    }
+
+  protected:
+    int_type overflow(int_type c) override {
+        if (c != traits_type::eof()) {
+            std::lock_guard<std::mutex> lock(m_mutex);
+            m_text += traits_type::to_char_type(c);
+            m_changed.notify_all();
+        }
+        return c;
+    }
+
+  private:
+    std::mutex m_mutex;
+    std::condition_variable m_changed;
+    std::string m_text;
+};
+
+struct ListenRun {
+    WatchedOutput watched;
+    std::ostream out{&watched};
+    std::ostringstream err;
+    int code = -1;
+    std::thread thread;
+
+    explicit ListenRun(std::vector<std::string> args) {
+        args.insert(args.begin(), "tolctl");
+        thread = std::thread([this, args] {
+            std::istringstream in;
+            code = RunTolctl(args, in, out, err);
+        });
+    }
+    ~ListenRun() {
+        if (thread.joinable()) {
+            thread.join();
+        }
+    }
+    int Port() { return std::atoi(watched.WaitFor("^listening on 127\\.0\\.0\\.1:([0-9]+)\n").c_str()); }
+};
+
+void SendBytes(int port, const std::string& bytes) {
+    EthernetMessenger messenger(0x7F000001, port);
+    EXPECT_EQ(messenger.Write(bytes.data(), static_cast<int>(bytes.size())), 0) << messenger.LastErrorText();
+}
+
+TEST(TolctlListenTest, PrintsTheCommandsOfEachConnectionAndSavesTheBytes) {
+    char dir[] = "/tmp/tol-listen-XXXXXX";
+    ASSERT_NE(::mkdtemp(dir), nullptr);
+    const std::string save = std::string(dir) + "/received.bin";
+    // The global --port names a send port; the one after `listen` is the listening port.
+    ListenRun run(
+        {"--port", "socket://127.0.0.1:1", "listen", "--port", "0", "--count", "2", "--save", save});
+    const int port = run.Port();
+    ASSERT_GT(port, 0) << run.watched.Text() << run.err.str();
+
+    SendBytes(port, "\x1d\x56\x01");
+    SendBytes(port, std::string("\x1f\x1b\x1d\x00\xc0\xa8\x01\x7b\x1f\x28\x41", 11));
+    run.thread.join();
+    EXPECT_EQ(run.code, 0) << run.err.str();
+    EXPECT_EQ(run.watched.Text(),
+              "listening on 127.0.0.1:" + std::to_string(port) + "\ncut\nlan-ip 192.168.1.123\nhex-mode\n");
+    std::ifstream file(save, std::ios::binary);
+    const std::string saved((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
+    EXPECT_EQ(saved, std::string("\x1d\x56\x01\x1f\x1b\x1d\x00\xc0\xa8\x01\x7b\x1f\x28\x41", 14));
+    ::unlink(save.c_str());
+    ::rmdir(dir);
+}
+
+TEST(TolctlListenTest, InterruptEndsItCleanly) {
+    ListenRun run({"listen", "--port", "0"});
+    ASSERT_GT(run.Port(), 0);
+    ::kill(::getpid(), SIGINT);  // whichever thread takes it, the listener stops
+    run.thread.join();
+    EXPECT_EQ(run.code, 0);
+}
+
+TEST(TolctlListenTest, BadOptionsAreUsageErrors) {
+    std::istringstream in;
+    std::ostringstream out, err;
+    EXPECT_EQ(RunTolctl({"tolctl", "listen", "--port", "70000"}, in, out, err), 2);
+    EXPECT_EQ(RunTolctl({"tolctl", "listen", "--count", "0"}, in, out, err), 2);
+    EXPECT_EQ(RunTolctl({"tolctl", "listen", "--bind", "300.1.1.1", "--port", "0"}, in, out, err), 2);
+    EXPECT_EQ(RunTolctl({"tolctl", "listen", "--port", "0", "--save", "/nonexistent/dir/f"}, in, out, err),
+              2);
+}
+
+TEST(TolctlListenTest, TakenPortCannotBeListenedOn) {
+    ListenRun first({"listen", "--port", "0", "--count", "1"});
+    const int port = first.Port();
+    ASSERT_GT(port, 0);
+    std::istringstream in;
+    std::ostringstream out, err;
+    EXPECT_EQ(RunTolctl({"tolctl", "listen", "--port", std::to_string(port)}, in, out, err), 1);
+    EXPECT_EQ(err.str(), "tolctl: listen 127.0.0.1:" + std::to_string(port) + " : address already in use\n");
+    SendBytes(port, "");
+}
+
+}  // namespace

@@ -1,0 +1,88 @@
+#!/usr/bin/env bash
+# Drives the real tolctl the way a person would and reads the bytes where a printer would get them.
+# Usage: end_to_end.sh TOLCTL CASE   (CASE: socket, refused, listen, serial)
+set -uo pipefail
+tolctl=$1
+case_name=$2
+work=$(mktemp -d /tmp/tol-e2e-XXXXXX)
+pids=()
+cleanup() {
+    for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null; done
+    rm -rf "$work"
+}
+trap cleanup EXIT
+
+fail() { echo "FAIL: $*" >&2; exit 1; }
+hex() { od -An -v -tx1 "$1" | tr -s ' \n' ' ' | sed 's/^ //; s/ $//'; }
+
+# Starts `tolctl listen` on a free port; sets $port and $listener.
+start_listener() {
+    "$tolctl" listen --port 0 "$@" >"$work/listen.out" 2>"$work/listen.err" &
+    listener=$!
+    pids+=("$listener")
+    for _ in $(seq 50); do
+        port=$(sed -n 's/^listening on 127\.0\.0\.1:\([0-9]*\)$/\1/p' "$work/listen.out")
+        [ -n "$port" ] && return 0
+        sleep 0.1
+    done
+    fail "listener did not start: $(cat "$work/listen.err")"
+}
+
+# Waits up to 4 s for a process to end; its exit code in $status.
+wait_for() {
+    for _ in $(seq 40); do
+        kill -0 "$1" 2>/dev/null || { wait "$1"; status=$?; return 0; }
+        sleep 0.1
+    done
+    fail "process $1 did not end"
+}
+
+case $case_name in
+socket)
+    # The listener saves the raw bytes; it ends only once the sender closed the connection.
+    start_listener --count 1 --save "$work/got.bin"
+    "$tolctl" --port "socket://127.0.0.1:$port" cut || fail "tolctl exited $?"
+    wait_for "$listener"
+    [ "$status" -eq 0 ] || fail "listener exited $status"
+    [ "$(hex "$work/got.bin")" = "1d 56 01" ] || fail "received '$(hex "$work/got.bin")'"
+    ;;
+refused)
+    # A port whose listener has ended: nothing listens there any more.
+    start_listener --count 1
+    "$tolctl" --port "socket://127.0.0.1:$port" cut || fail "first send failed"
+    wait_for "$listener"
+    start=$(date +%s%N)
+    "$tolctl" --port "socket://127.0.0.1:$port" cut 2>"$work/err"
+    code=$?
+    elapsed_ms=$((($(date +%s%N) - start) / 1000000))
+    [ "$code" -eq 1 ] || fail "exit code $code, expected 1"
+    [ "$elapsed_ms" -lt 1000 ] || fail "took ${elapsed_ms} ms"
+    grep -qx "tolctl: socket://127.0.0.1:$port : connection refused" "$work/err" || fail "stderr: $(cat "$work/err")"
+    ;;
+listen)
+    start_listener --count 1
+    "$tolctl" --port "socket://localhost:$port" wifi-ap --name "Thermal Printer" --mode apsta || fail "send failed"
+    wait_for "$listener"
+    [ "$(sed -n 2p "$work/listen.out")" = 'wifi-ap mode=2 name="Thermal Printer"' ] ||
+        fail "listener printed: $(cat "$work/listen.out")"
+    ;;
+serial)
+    # socat holds a pseudo-terminal pair: tolctl writes to one end, socat copies from the other.
+    socat -u "PTY,link=$work/printer,rawer" "PTY,link=$work/reader,rawer" &
+    pids+=($!)
+    for _ in $(seq 50); do [ -e "$work/printer" ] && [ -e "$work/reader" ] && break; sleep 0.1; done
+    [ -e "$work/printer" ] || fail "socat made no pty"
+    timeout 5 cat "$work/reader" >"$work/got.bin" &
+    reader=$!
+    sleep 0.2
+    "$tolctl" --port "serial:$work/printer?baud=19200" bt-pin 6042 || fail "tolctl exited $?"
+    sleep 0.5
+    kill "$reader" 2>/dev/null
+    wait "$reader" 2>/dev/null
+    [ "$(hex "$work/got.bin")" = "1f 1b 1f 09 04 36 30 34 32" ] || fail "received '$(hex "$work/got.bin")'"
+    ;;
+*)
+    fail "unknown case $case_name"
+    ;;
+esac
+echo "ok: $case_name"
