@@ -1,0 +1,108 @@
+// The base messenger's overlapped write, on a named pipe that the test holds both ends of.
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <thread>
+
+#include "CmdSender.h"
+#include "FixedCmds.h"
+#include "Messenger.h"
+
+namespace {
+
+// A messenger that writes into the server end of a fresh named pipe; the test reads the client
+// end. The pipe's small buffer lets a large write stay pending.
+class PipeMessenger : public Messenger {
+  public:
+    PipeMessenger() {
+        static int counter = 0;
+        const std::wstring name = L"\\\\.\\pipe\\tol-messenger-test-" +
+                                  std::to_wstring(GetCurrentProcessId()) + L"-" + std::to_wstring(++counter);
+        m_hPort = CreateNamedPipeW(name.c_str(), PIPE_ACCESS_OUTBOUND | FILE_FLAG_OVERLAPPED,
+                                   PIPE_TYPE_BYTE | PIPE_WAIT, 1, 4096, 4096, 0, nullptr);
+        m_hReader = CreateFileW(name.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    }
+    ~PipeMessenger() override {
+        CloseReader();
+        if (m_hPort != INVALID_HANDLE_VALUE) {
+            CloseHandle(m_hPort);
+        }
+    }
+
+    bool Ready() const { return m_hPort != INVALID_HANDLE_VALUE && m_hReader != INVALID_HANDLE_VALUE; }
+
+    std::string ReadAvailable() {
+        std::string bytes;
+        DWORD waiting = 0;
+        while (PeekNamedPipe(m_hReader, nullptr, 0, nullptr, &waiting, nullptr) && waiting > 0) {
+            std::string chunk(waiting, '\0');
+            DWORD got = 0;
+            if (!ReadFile(m_hReader, &chunk[0], waiting, &got, nullptr)) {
+                break;
+            }
+            bytes.append(chunk, 0, got);
+        }
+        return bytes;
+    }
+
+    void CloseReader() {
+        if (m_hReader != INVALID_HANDLE_VALUE) {
+            CloseHandle(m_hReader);
+            m_hReader = INVALID_HANDLE_VALUE;
+        }
+    }
+
+  private:
+    HANDLE m_hReader = INVALID_HANDLE_VALUE;
+};
+
+TEST(MessengerTest, BaseOperationsAnswerFailure) {
+    Messenger messenger;
+    char buffer[4];
+    EXPECT_EQ(messenger.Open(), -1);
+    EXPECT_EQ(messenger.Close(), -1);
+    EXPECT_EQ(messenger.Read(buffer, sizeof(buffer)), -1);
+    // No port: the write fails at once and says why.
+    EXPECT_EQ(messenger.Write("x", 1), -1);
+    EXPECT_NE(messenger.LastError(), 0);
+    EXPECT_FALSE(messenger.LastErrorText().empty());
+}
+
+TEST(MessengerTest, CompletedWritesDeliverExactBytes) {
+    PipeMessenger messenger;
+    ASSERT_TRUE(messenger.Ready());
+    const std::string first("\x1b\x40\x00\xff", 4);
+    ASSERT_EQ(messenger.Write(first.data(), static_cast<int>(first.size())), 0);
+    EXPECT_EQ(messenger.ReadAvailable(), first);
+
+    // Through a sender, as an action writes: the command's bytes and nothing else.
+    CmdSender sender(&messenger);
+    CutPaper cut;
+    ASSERT_EQ(sender.Send(cut), 0);
+    EXPECT_EQ(messenger.ReadAvailable(), std::string(reinterpret_cast<const char*>(cut.GetData()),
+                                                     static_cast<size_t>(cut.GetLength())));
+    EXPECT_EQ(messenger.Write("", 0), 0);
+    EXPECT_EQ(messenger.ReadAvailable(), "");
+}
+
+TEST(MessengerTest, CompletionWithAnErrorAnswersFailure) {
+    PipeMessenger messenger;
+    ASSERT_TRUE(messenger.Ready());
+    // More than the pipe holds, so the write waits for a reader; the reader goes away instead.
+    const std::string big(256 * 1024, 'p');
+    std::thread unplug([&messenger] {
+        Sleep(300);
+        messenger.CloseReader();
+    });
+    const ULONGLONG start = GetTickCount64();
+    const int result = messenger.Write(big.data(), static_cast<int>(big.size()));
+    const ULONGLONG elapsed = GetTickCount64() - start;
+    unplug.join();
+    EXPECT_EQ(result, -1);
+    EXPECT_LT(elapsed, 2000u);
+    EXPECT_NE(messenger.LastError(), 0);
+}
+
+}  // namespace
