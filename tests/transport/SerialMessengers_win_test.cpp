@@ -65,6 +65,7 @@ TEST_F(SerialPortTest, ComPortsWriteExactBytesAt8N1WithoutFlowControl) {
         ASSERT_TRUE(Pty(c.name));
         {
             ComMessenger messenger(c.port, c.baud);
+            EXPECT_EQ(messenger.LastError(), 0) << messenger.LastErrorText();  // opened and configured
             ASSERT_EQ(messenger.Write(kCommand.data(), static_cast<int>(kCommand.size())), 0)
                 << messenger.LastErrorText();
             EXPECT_EQ(bench::Captured(c.name, kCommand.size()), kCommand);
@@ -75,12 +76,21 @@ TEST_F(SerialPortTest, ComPortsWriteExactBytesAt8N1WithoutFlowControl) {
     }
 }
 
-TEST_F(SerialPortTest, NamedComPortHasTheSameSettings) {
+TEST_F(SerialPortTest, NamedComPortChangesOnlyItsOwnSettings) {
     ASSERT_TRUE(Pty("com3"));
+    // What a driver might have left: another rate, two stop bits, both kinds of flow control,
+    // and XON/XOFF characters of its own. (A pty always has 8 bits and no parity, so those two
+    // members cannot be watched here.)
+    ASSERT_TRUE(bench::Preset("com3", "1200 cstopb crtscts ixon ixoff start ^A stop ^B"));
     ComMessenger messenger("COM3", 38400);
+    EXPECT_EQ(messenger.LastError(), 0) << messenger.LastErrorText();
     ASSERT_EQ(messenger.Write("named", 5), 0) << messenger.LastErrorText();
     EXPECT_EQ(bench::Captured("com3", 5), "named");
-    ExpectRawEightNOne(bench::Stty("com3"), 38400);
+    const std::string stty = bench::Stty("com3");
+    ExpectRawEightNOne(stty, 38400);
+    // The members that are not the messenger's keep what the driver had.
+    EXPECT_NE(stty.find("start = ^A;"), std::string::npos) << stty;
+    EXPECT_NE(stty.find("stop = ^B;"), std::string::npos) << stty;
 }
 
 TEST_F(SerialPortTest, LptPortsWriteExactBytes) {

@@ -148,6 +148,10 @@ std::string Stty(const std::string& name) {
     return ok ? settings : std::string();
 }
 
+bool Preset(const std::string& name, const std::string& settings) {
+    return Request("preset " + name + " " + settings);
+}
+
 int Holders(const std::string& name) {
     bool ok = false;
     const std::string count = Ask("holders " + name, &ok);

@@ -31,6 +31,8 @@ std::string Captured(const std::string& name, size_t atLeast);
 /// `stty -a` of the pty end that the program opens: the line settings as Linux sees them.
 std::string Stty(const std::string& name);
 
+/// Line settings of the pty behind `name` before the program opens it, in stty's words.
+bool Preset(const std::string& name, const std::string& settings);
 /// How many open descriptors Wine holds on the pty behind `name` (-1 if the bench cannot tell):
 /// non-zero while some handle of the program has the device open.
 int Holders(const std::string& name);

@@ -11,6 +11,7 @@
 #   drain NAME               starts reading the stalled FIFO into the capture
 #   read NAME COUNT          the capture in hex, once it holds COUNT bytes (or after 3 s)
 #   stty NAME                `stty -a` of the pty end that the program opens
+#   preset NAME SETTINGS     `stty SETTINGS` on that end, before the program opens it
 #   inject NAME HEX          sends bytes from the far end towards the program
 #   holders NAME             how many descriptors others (Wine) hold on the pty end
 #   unplug NAME              ends the pty (the link stays, dangling, as after an unplug)
@@ -160,6 +161,13 @@ serve() {
     stty)
         if ! stty -a -F "$base.tty" 2>&1; then
             printf 'error: stty failed\n'
+            return
+        fi
+        ;;
+    preset)
+        # Line settings as a driver might have left them, in stty's words ("1200 cstopb ...").
+        if ! [[ "$arg" =~ ^[a-zA-Z0-9^\ -]*$ ]] || ! stty -F "$base.tty" $arg 2>&1; then
+            printf 'error: preset failed\n'
             return
         fi
         ;;
