@@ -120,4 +120,7 @@ void FakeUsbPrinter::RemoveAll() {
     for (const std::wstring& sub : ours) {
         DeleteTree(classes + L"\\" + sub);
     }
+    // The class's key goes too once no interface is left in it (RegDeleteKey keeps a key that
+    // still has subkeys).
+    RegDeleteKeyW(HKEY_LOCAL_MACHINE, classes.c_str());
 }
