@@ -55,6 +55,8 @@ TEST_F(PortFactoryTest, UsbIndexAnswersTheOneProcessWideMessenger) {
     EXPECT_EQ(CreateMessenger(kPortUsb, 3, 0x01020304), first);
     DestroyUsbMessenger();
     EXPECT_EQ(g_pUsbMessenger, nullptr);
+    DestroyUsbMessenger();  // harmless a second time
+    EXPECT_EQ(g_pUsbMessenger, nullptr);
 }
 
 TEST_F(PortFactoryTest, LptIndexesOpenLpt1ToLpt3) {

@@ -135,16 +135,4 @@ TEST_F(UsbTest, StalledPrinterTimesOutAndTheNextWriteStillWorks) {
     EXPECT_EQ(bench::Captured(printer.DosName(), 65536 + 4), std::string(65536, '\0') + "next");
 }
 
-TEST_F(UsbTest, ProcessWideMessengerIsCreatedOnceAndDestroyedHarmlessly) {
-    EXPECT_EQ(g_pUsbMessenger, nullptr);
-    UsbMessenger* messenger = GetUsbMessenger();
-    ASSERT_NE(messenger, nullptr);
-    EXPECT_EQ(g_pUsbMessenger, messenger);
-    EXPECT_EQ(GetUsbMessenger(), messenger);
-    DestroyUsbMessenger();
-    EXPECT_EQ(g_pUsbMessenger, nullptr);
-    DestroyUsbMessenger();
-    EXPECT_EQ(g_pUsbMessenger, nullptr);
-}
-
 }  // namespace

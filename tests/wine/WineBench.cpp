@@ -33,6 +33,16 @@ std::string Unhex(const std::string& hex) {
     return bytes;
 }
 
+// A reply is complete once its last line is the verdict: "ok" or "error: ...".
+bool Complete(const std::string& reply) {
+    if (reply.empty() || reply.back() != '\n') {
+        return false;
+    }
+    const size_t start = reply.rfind('\n', reply.size() - 2);
+    const std::string last = reply.substr(start == std::string::npos ? 0 : start + 1);
+    return last == "ok\n" || last.compare(0, 6, "error:") == 0;
+}
+
 std::string Exchange(SOCKET s, const std::string& request) {
     const std::string line = request + "\n";
     if (send(s, line.data(), static_cast<int>(line.size()), 0) != static_cast<int>(line.size())) {
@@ -42,7 +52,9 @@ std::string Exchange(SOCKET s, const std::string& request) {
     std::string reply;
     char buffer[4096];
     int got;
-    while ((got = recv(s, buffer, sizeof(buffer), 0)) > 0) {
+    // Up to the verdict line; the end of the connection is not waited for, since processes that
+    // the request started may keep the bench's side of it open for a while.
+    while (!Complete(reply) && (got = recv(s, buffer, sizeof(buffer), 0)) > 0) {
         reply.append(buffer, static_cast<size_t>(got));
     }
     return reply;

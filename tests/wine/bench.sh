@@ -97,7 +97,6 @@ serve() {
     for fd in $(ls /proc/$$/fd); do
         if [ "$fd" -gt 2 ] && [ "$fd" -ne 255 ]; then eval "exec $fd>&-"; fi
     done
-    local cmd name arg
     IFS=' ' read -r cmd name arg || true
     name=${name%$'\r'}
     arg=${arg%$'\r'}
@@ -211,7 +210,10 @@ serve() {
 }
 
 if [ "${1:-}" = serve ]; then
+    started=$(date +%s.%N)
     serve "$2"
+    # A record of the requests, for when a test takes longer than it should.
+    echo "$(date +%T) $(echo "$(date +%s.%N) - $started" | bc) s: $cmd $name" >>"$2/requests.log"
     exit 0
 fi
 
@@ -228,7 +230,10 @@ dir=$(mktemp -d "${TMPDIR:-/tmp}/tol-bench.XXXXXX")
 server=
 
 cleanup() {
-    [ -n "$server" ] && kill "$server" 2>/dev/null && wait "$server" 2>/dev/null
+    if [ -n "$server" ]; then
+        pkill -P "$server" 2>/dev/null  # the server's connection handlers still winding down
+        kill "$server" 2>/dev/null && wait "$server" 2>/dev/null
+    fi
     local file name
     for file in "$dir"/*.pids; do
         [ -e "$file" ] || continue
@@ -240,6 +245,8 @@ cleanup() {
         name=$(basename "$file" .orig)
         restore_link "$name"
     done
+    # TOL_BENCH_LOG=FILE keeps the record of the requests and their times.
+    [ -n "${TOL_BENCH_LOG:-}" ] && cp "$dir/requests.log" "$TOL_BENCH_LOG" 2>/dev/null
     rm -rf "$dir"
 }
 trap cleanup EXIT
@@ -248,8 +255,9 @@ trap 'exit 130' INT TERM
 # A free port: socat ends at once when the port is taken.
 for _ in $(seq 20); do
     port=$((20000 + RANDOM % 40000))
-    # -t: a request may take a while after the client has sent its line (socat waits 0.5 s).
-    socat -t 30 TCP-LISTEN:$port,bind=127.0.0.1,reuseaddr,fork EXEC:"$here/bench.sh serve $dir" \
+    # -t: a request may take a few seconds after the client has sent its line (socat's default
+    # is 0.5 s).
+    socat -t 10 TCP-LISTEN:$port,bind=127.0.0.1,reuseaddr,fork EXEC:"$here/bench.sh serve $dir" \
         </dev/null >/dev/null 2>"$dir/server.log" &
     server=$!
     up=0
@@ -272,4 +280,9 @@ if [ -z "$server" ]; then
 fi
 
 export TOL_BENCH_PORT=$port
-"$root/scripts/wine-run.sh" "$@"
+# The program's output goes through a file: Wine's own services, which the first program of a
+# fresh server starts, inherit its output and would keep a pipe (CTest's) open for good.
+"$root/scripts/wine-run.sh" "$@" >"$dir/output.log" 2>&1
+status=$?
+cat "$dir/output.log"
+exit $status
