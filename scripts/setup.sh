@@ -6,7 +6,7 @@ set -euo pipefail
 packages=(
     cmake make g++ pkg-config          # native build
     mingw-w64                          # Windows cross build (x86_64-w64-mingw32-*-posix)
-    wine wine64 xvfb                   # running and testing the Windows programs
+    wine wine64 xvfb x11-utils         # running and testing the Windows programs
     socat                              # fake serial/parallel ports (ptys) for port tests
     googletest libgtest-dev            # GoogleTest sources, built natively and for Windows
     libcli11-dev                       # tolctl's argument parser (header-only)

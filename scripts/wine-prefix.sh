@@ -32,4 +32,7 @@ if [ ! -f "$prefix/.tol-ready" ]; then
     touch "$prefix/.tol-ready"
 else
     start_server
+    # Bring up the prefix's services now, with their output in the log: started later by a test
+    # program, they would inherit its output pipe and keep CTest waiting for it to close.
+    wine wineboot >>"$prefix.wineboot.log" 2>&1 </dev/null
 fi
