@@ -87,7 +87,8 @@ TEST_F(Tolwire, StartsWithEveryDefaultAndFillsPanelAndClockAfterOneSecond) {
     const std::wstring panel = dlg.Text(IDC_INSTRUCTIONS);
     EXPECT_EQ(panel.size(), 666u);
     EXPECT_EQ(panel, kInstructions);
-    std::string date(dlg.Text(IDC_DATE).begin(), dlg.Text(IDC_DATE).end());
+    const std::wstring wideDate = dlg.Text(IDC_DATE);
+    const std::string date(wideDate.begin(), wideDate.end());
     EXPECT_TRUE(std::regex_match(date, std::regex(R"(\d{4}-\d{2}-\d{2})"))) << date;
     const std::wstring time = dlg.Text(IDC_TIME);
     EXPECT_EQ(time.size(), 8u);
