@@ -58,7 +58,8 @@ ln -sfn "$work/absent" "$dosdevices/lpt2"
 
 export TOL_E2E_COM1_CAPTURE=$work/captured-com1.bin
 export TOL_E2E_LPT1_CAPTURE=$work/captured-lpt1.bin
-"$scripts/wine-run.sh" "$exe" "$@"
+# The transport tests' bench runs the program and makes fake USB devices on its requests.
+"$here/../wine/bench.sh" "$exe" "$@"
 status=$?
 
 # The serial line settings the program left on COM1: the baud rate it chose, 8N1, no flow control.

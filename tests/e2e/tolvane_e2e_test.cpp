@@ -2,12 +2,18 @@
 // failure message, refused text, keys, the About box and the ways of closing.
 #include <gtest/gtest.h>
 
+#include <windows.h>
+// dbt.h needs the Windows types first.
+#include <dbt.h>
+
 #include <regex>
 
 #include "../../tolvane/resource.h"
 #include "DialogDriver.h"
 #include "E2eUtil.h"
 #include "FakePrinters.h"
+#include "FakeUsbPrinter.h"
+#include "WineBench.h"
 
 namespace {
 
@@ -321,6 +327,67 @@ TEST_F(Tolvane, SerialAndParallelPorts) {
         EXPECT_EQ(dlg.BoxText(box), L"Can not open communication port!");
         dlg.CloseBox(box);
     }
+}
+
+// What the system sends the dialog when a USB printer interface comes or goes.
+void DeviceChange(HWND dialog, WPARAM event, const std::wstring& devicePath) {
+    struct {
+        DEV_BROADCAST_DEVICEINTERFACE_W header;
+        wchar_t rest[260];
+    } broadcast = {};
+    broadcast.header.dbcc_size = static_cast<DWORD>(sizeof broadcast);
+    broadcast.header.dbcc_devicetype = DBT_DEVTYP_DEVICEINTERFACE;
+    broadcast.header.dbcc_classguid = {
+        0x28d78fad, 0x5a12, 0x11d1, {0xae, 0x5b, 0x00, 0x00, 0xf8, 0x03, 0xa8, 0xc2}};
+    wcsncpy(broadcast.header.dbcc_name, devicePath.c_str(), 259);
+    DWORD_PTR result = 0;
+    SendMessageTimeoutW(dialog, WM_DEVICECHANGE, event, reinterpret_cast<LPARAM>(&broadcast),
+                        SMTO_ABORTIFHUNG, 5000, &result);
+}
+
+// USB001: the first action without a printer fails, an arrival opens the printer for the next
+// action, a removal closes it again.
+TEST_F(Tolvane, UsbPrinterArrivalAndRemoval) {
+    if (!wine_bench::Available()) {
+        GTEST_SKIP() << "run through tests/e2e/run-e2e.sh for the fake USB printer";
+    }
+    FakeUsbPrinter::RemoveAll();
+    ASSERT_EQ(dlg.ComboIndex(IDC_PORT), 0);
+
+    // A notification before any USB action changes nothing and creates nothing.
+    DeviceChange(dlg.Window(), DBT_DEVICEARRIVAL, L"\\\\?\\usb#none");
+    EXPECT_EQ(dlg.WaitForBox(200), nullptr);
+
+    dlg.Click(IDC_CUT_PAPER);
+    HWND box = dlg.WaitForBox(kWait);
+    ASSERT_NE(box, nullptr) << "no printer, yet no failure message";
+    EXPECT_EQ(dlg.BoxText(box), L"Can not open communication port!");
+    dlg.CloseBox(box);
+
+    {
+        FakeUsbPrinter usb("E2E00001");
+        ASSERT_TRUE(usb.Created());
+        ASSERT_TRUE(wine_bench::Pty(usb.DosName()));
+        DeviceChange(dlg.Window(), DBT_DEVICEARRIVAL, usb.DevicePath());
+        dlg.Click(IDC_CUT_PAPER);
+        EXPECT_EQ(dlg.WaitForBox(300), nullptr) << "the arrival did not open the printer";
+        EXPECT_EQ(wine_bench::Captured(usb.DosName(), 3), Hex("1d 56 01"));
+        dlg.Click(IDC_HEX_MODE);
+        EXPECT_EQ(wine_bench::Captured(usb.DosName(), 6), Hex("1d 56 01 1f 28 41"));
+
+        // Unplugged: the removal closes the device, and the next action fails.
+        ASSERT_TRUE(wine_bench::Unplug(usb.DosName()));
+        DeviceChange(dlg.Window(), DBT_DEVICEREMOVECOMPLETE, usb.DevicePath());
+        dlg.Click(IDC_CUT_PAPER);
+        box = dlg.WaitForBox(kWait);
+        ASSERT_NE(box, nullptr) << "removed printer, yet no failure message";
+        EXPECT_EQ(dlg.BoxText(box), L"Can not open communication port!");
+        dlg.CloseBox(box);
+        wine_bench::Remove(usb.DosName());
+    }
+    // Closing deletes the USB messenger and ends the program.
+    dlg.Click(IDC_CLOSE);
+    EXPECT_TRUE(dlg.WaitForExit(kWait));
 }
 
 }  // namespace
