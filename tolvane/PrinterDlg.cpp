@@ -9,18 +9,7 @@
 
 namespace {
 
-const wchar_t* const kWifiModes[] = {L"0-AP", L"1-STA", L"2-APSTA"};
 const wchar_t* const kDhcpChoices[] = {L"0-Disable", L"1-Enable"};
-const wchar_t* const kAuthModes[] = {L"OPEN", L"SHARED", L"WPAPSK", L"WPA2PSK"};
-const wchar_t* const kEncryptions[] = {L"NONE", L"WEP-H", L"WEP-A", L"TKIP", L"AES"};
-
-template <size_t N>
-void FillCombo(HWND dialog, int id, const wchar_t* const (&entries)[N], int selected) {
-    for (const wchar_t* entry : entries) {
-        SendDlgItemMessageW(dialog, id, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(entry));
-    }
-    SendDlgItemMessageW(dialog, id, CB_SETCURSEL, static_cast<WPARAM>(selected), 0);
-}
 
 void SetAddress(HWND dialog, int id, DWORD value) {
     SendDlgItemMessageW(dialog, id, IPM_SETADDRESS, 0, static_cast<LPARAM>(value));
@@ -29,12 +18,7 @@ void SetAddress(HWND dialog, int id, DWORD value) {
 }  // namespace
 
 CprinterDlg::CprinterDlg(CDialog* parent)
-    : CPrinterDialog(parent),
-      m_strApName(L"Thermal Printer"),
-      m_strWifiName(L"WIFI Name"),
-      m_strBtName(L"Printer"),
-      m_strBtPin(L"6042"),
-      m_strWifiPassword(L"WIFI Password") {}
+    : CWifiDialog(parent), m_strBtName(L"Printer"), m_strBtPin(L"6042") {}
 
 void CprinterDlg::DoDataExchange(CDataExchange* pDX) {
     DDX_CBIndex(pDX, IDC_PORT, m_nPortSel);
@@ -61,19 +45,14 @@ void CprinterDlg::DoDataExchange(CDataExchange* pDX) {
 BOOL CprinterDlg::OnInitDialog() {
     const DWORD prefix = InitSharedControls();
 
-    SetAddress(m_hWnd, IDC_STA_IP, prefix | 200);
-    SetAddress(m_hWnd, IDC_STA_MASK, 0xFFFFFF00);
-    SetAddress(m_hWnd, IDC_STA_GATEWAY, prefix | 1);
+    InitWifiControls(prefix);
     SetAddress(m_hWnd, IDC_LAN_IP, prefix | 123);
     SetAddress(m_hWnd, IDC_LAN_MASK, 0xFFFFFF00);
     SetAddress(m_hWnd, IDC_LAN_GATEWAY, prefix | 1);
     SetAddress(m_hWnd, IDC_LAN_MAC, (158u << 24) | (34u << 16) | (86u << 8) | 28u);
 
-    // The two sorted lists keep this order through their digit prefixes.
-    FillCombo(m_hWnd, IDC_WIFI_MODE, kWifiModes, 0);
-    FillCombo(m_hWnd, IDC_DHCP, kDhcpChoices, 1);
-    FillCombo(m_hWnd, IDC_AUTH_MODE, kAuthModes, 3);
-    FillCombo(m_hWnd, IDC_ENCRYPTION, kEncryptions, 4);
+    // A sorted list: the digit prefixes keep this order.
+    FillComboBox(m_hWnd, IDC_DHCP, kDhcpChoices, 1);
 
     if (!DoRegisterDeviceInterface(&m_hDevNotify)) {
         std::printf("DoRegisterDeviceInterface failed\n");
@@ -94,7 +73,7 @@ bool CprinterDlg::OnWndMsg(UINT message, WPARAM wParam, LPARAM lParam, LRESULT& 
         OnCommand<Dlg>(IDC_TEST_CONNECT, BN_CLICKED, &Dlg::OnTestConnect),
         OnCommand<Dlg>(IDC_CLOSE, BN_CLICKED, &Dlg::OnClose),
         OnCommand<Dlg>(IDC_SAVE_AP, BN_CLICKED, &Dlg::OnSaveApNameAndMode),
-        OnCommand<Dlg>(IDC_CONNECT_WIFI, BN_CLICKED, &Dlg::OnConnectWifi),
+        OnCommand<Dlg>(IDC_CONNECT_WIFI, BN_CLICKED, &Dlg::OnSaveStationParameters),
         OnCommand<Dlg>(IDC_WIFI_FACTORY, BN_CLICKED, &Dlg::OnWifiFactoryMode),
         OnCommand<Dlg>(IDC_SAVE_BT_NAME, BN_CLICKED, &Dlg::OnSaveBtName),
         OnCommand<Dlg>(IDC_SAVE_BT_PIN, BN_CLICKED, &Dlg::OnSaveBtPin),
@@ -111,37 +90,6 @@ bool CprinterDlg::OnWndMsg(UINT message, WPARAM wParam, LPARAM lParam, LRESULT& 
         OnCommand<Dlg>(IDC_HEX_MODE, BN_CLICKED, &Dlg::OnEnterHexMode),
     };
     return RouteMessage(this, kMessageMap, message, wParam, lParam, result);
-}
-
-void CprinterDlg::OnTestConnect() {
-    UpdateData(TRUE);
-    SendCommand<PrintTestCmd>();
-}
-
-void CprinterDlg::OnSaveApNameAndMode() {
-    UpdateData(TRUE);
-    const int mode = m_nWifiMode;
-    const int nameLength = static_cast<int>(m_strApName.size());
-    if (RefuseText(CmdTextField::ApName, m_strApName)) {
-        return;
-    }
-    SendCommand<SetAPParaCmd>(mode, nameLength, m_strApName);
-}
-
-void CprinterDlg::OnConnectWifi() {
-    UpdateData(TRUE);
-    const StationText station =
-        BuildStationText(m_strWifiName, m_strWifiPassword, m_dwStaIp, m_dwStaMask, m_dwStaGateway);
-    if (RefuseText(CmdTextField::StationText, station.text)) {
-        return;
-    }
-    SendCommand<WifiTestParaCmd>(m_nAuthMode, m_nEncryption, station.nameLength, station.passwordLength,
-                                 station.addressLength, station.text);
-}
-
-void CprinterDlg::OnWifiFactoryMode() {
-    UpdateData(TRUE);
-    SendCommand<WifiRefacCmd>();
 }
 
 void CprinterDlg::OnSaveBtName() {

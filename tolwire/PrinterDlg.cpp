@@ -4,14 +4,9 @@
 
 #include <cstdio>
 
-#include "Commands.h"
 #include "resource.h"
 
 namespace {
-
-const wchar_t* const kWifiModes[] = {L"0-AP", L"1-STA", L"2-APSTA"};
-const wchar_t* const kAuthModes[] = {L"OPEN", L"SHARED", L"WPAPSK", L"WPA2PSK"};
-const wchar_t* const kEncryptions[] = {L"NONE", L"WEP-H", L"WEP-A", L"TKIP", L"AES"};
 
 // Items are separated by a lone carriage return, which the static control starts a line at.
 const wchar_t kInstructions[] =
@@ -27,21 +22,9 @@ const wchar_t kInstructions[] =
 
 static_assert(sizeof kInstructions / sizeof kInstructions[0] == 666 + 1, "the panel text is 666 characters");
 
-template <size_t N>
-void FillCombo(HWND dialog, int id, const wchar_t* const (&entries)[N], int selected) {
-    for (const wchar_t* entry : entries) {
-        SendDlgItemMessageW(dialog, id, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(entry));
-    }
-    SendDlgItemMessageW(dialog, id, CB_SETCURSEL, static_cast<WPARAM>(selected), 0);
-}
-
 }  // namespace
 
-CprinterDlg::CprinterDlg(CDialog* parent)
-    : CPrinterDialog(parent),
-      m_strApName(L"Thermal Printer"),
-      m_strWifiName(L"WIFI Name"),
-      m_strWifiPassword(L"WIFI Password") {
+CprinterDlg::CprinterDlg(CDialog* parent) : CWifiDialog(parent) {
     LOGFONTW tip = {};
     tip.lfHeight = 16;
     wcscpy_s(tip.lfFaceName, L"Arial");
@@ -52,10 +35,6 @@ CprinterDlg::~CprinterDlg() {
     if (m_hTipFont != nullptr) {
         DeleteObject(m_hTipFont);
     }
-}
-
-const wchar_t* CprinterDlg::InstructionText() {
-    return kInstructions;
 }
 
 void CprinterDlg::DoDataExchange(CDataExchange* pDX) {
@@ -76,17 +55,7 @@ void CprinterDlg::DoDataExchange(CDataExchange* pDX) {
 BOOL CprinterDlg::OnInitDialog() {
     const DWORD prefix = InitSharedControls();
 
-    const int stationIds[] = {IDC_STA_IP, IDC_STA_MASK, IDC_STA_GATEWAY};
-    const DWORD stationSeeds[] = {prefix | 200, 0xFFFFFF00, prefix | 1};
-    for (int i = 0; i < 3; ++i) {
-        SendDlgItemMessageW(m_hWnd, stationIds[i], IPM_SETADDRESS, 0, static_cast<LPARAM>(stationSeeds[i]));
-        EnableWindow(GetDlgItem(stationIds[i]), TRUE);
-    }
-
-    // The sorted mode list keeps this order through its digit prefixes.
-    FillCombo(m_hWnd, IDC_WIFI_MODE, kWifiModes, 0);
-    FillCombo(m_hWnd, IDC_AUTH_MODE, kAuthModes, 3);
-    FillCombo(m_hWnd, IDC_ENCRYPTION, kEncryptions, 4);
+    InitWifiControls(prefix);
 
     if (!DoRegisterDeviceInterface(&m_hDevNotify)) {
         std::printf("DoRegisterDeviceInterface failed\n");
@@ -105,11 +74,11 @@ bool CprinterDlg::OnWndMsg(UINT message, WPARAM wParam, LPARAM lParam, LRESULT& 
         OnMessage<Dlg>(WM_DEVICECHANGE, &Dlg::OnDeviceChange),
         OnMessage<Dlg>(WM_CTLCOLORSTATIC, &Dlg::OnCtlColor),
         OnCommand<Dlg>(IDC_PORT, CBN_SELCHANGE, &Dlg::OnSelchangePort),
-        OnCommand<Dlg>(IDC_PORT_TEST, BN_CLICKED, &Dlg::OnPortTest),
+        OnCommand<Dlg>(IDC_PORT_TEST, BN_CLICKED, &Dlg::OnTestConnect),
         OnCommand<Dlg>(IDC_SAVE_AP, BN_CLICKED, &Dlg::OnSaveApNameAndMode),
         OnCommand<Dlg>(IDC_CLOSE, BN_CLICKED, &Dlg::OnClose),
-        OnCommand<Dlg>(IDC_SAVE_PARAMETER, BN_CLICKED, &Dlg::OnSaveParameter),
-        OnCommand<Dlg>(IDC_WIFI_FACTORY, BN_CLICKED, &Dlg::OnFactoryMode),
+        OnCommand<Dlg>(IDC_SAVE_PARAMETER, BN_CLICKED, &Dlg::OnSaveStationParameters),
+        OnCommand<Dlg>(IDC_WIFI_FACTORY, BN_CLICKED, &Dlg::OnWifiFactoryMode),
     };
     return RouteMessage(this, kMessageMap, message, wParam, lParam, result);
 }
@@ -129,35 +98,4 @@ LRESULT CprinterDlg::OnCtlColor(WPARAM wParam, LPARAM lParam) {
         SelectObject(dc, m_hTipFont);
     }
     return brush;
-}
-
-void CprinterDlg::OnPortTest() {
-    UpdateData(TRUE);
-    SendCommand<PrintTestCmd>();
-}
-
-void CprinterDlg::OnSaveApNameAndMode() {
-    UpdateData(TRUE);
-    const int mode = m_nWifiMode;
-    const int nameLength = static_cast<int>(m_strApName.size());
-    if (RefuseText(CmdTextField::ApName, m_strApName)) {
-        return;
-    }
-    SendCommand<SetAPParaCmd>(mode, nameLength, m_strApName);
-}
-
-void CprinterDlg::OnSaveParameter() {
-    UpdateData(TRUE);
-    const StationText station =
-        BuildStationText(m_strWifiName, m_strWifiPassword, m_dwStaIp, m_dwStaMask, m_dwStaGateway);
-    if (RefuseText(CmdTextField::StationText, station.text)) {
-        return;
-    }
-    SendCommand<WifiTestParaCmd>(m_nAuthMode, m_nEncryption, station.nameLength, station.passwordLength,
-                                 station.addressLength, station.text);
-}
-
-void CprinterDlg::OnFactoryMode() {
-    UpdateData(TRUE);
-    SendCommand<WifiRefacCmd>();
 }

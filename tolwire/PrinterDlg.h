@@ -4,25 +4,14 @@
 
 #include <string>
 
-#include "PrinterDialog.h"
+#include "WifiDialog.h"
 
-class CprinterDlg : public CPrinterDialog {
+class CprinterDlg : public CWifiDialog {
   public:
     explicit CprinterDlg(CDialog* parent = nullptr);
     ~CprinterDlg() override;
 
-    DWORD m_dwStaIp = 0;
-    DWORD m_dwStaMask = 0;
-    DWORD m_dwStaGateway = 0;
-    std::wstring m_strApName;
-    std::wstring m_strWifiName;
-    int m_nWifiMode = 0;
-    int m_nAuthMode = 0;
-    int m_nEncryption = 0;
-    std::wstring m_strWifiPassword;
-
-    /// The seven steps shown in the instruction panel, one per line.
-    static const wchar_t* InstructionText();
+    // The port choice and the Wi-Fi members come from the shared bases.
 
   protected:
     void DoDataExchange(CDataExchange* pDX) override;
@@ -33,11 +22,6 @@ class CprinterDlg : public CPrinterDialog {
     LRESULT OnTimer(WPARAM wParam, LPARAM lParam) override;
     /// Draws the tip label in red with its own font.
     LRESULT OnCtlColor(WPARAM wParam, LPARAM lParam);
-
-    void OnPortTest();
-    void OnSaveApNameAndMode();
-    void OnSaveParameter();
-    void OnFactoryMode();
 
   private:
     HFONT m_hTipFont = nullptr;  // created once, with the dialog; deleted with it

@@ -5,6 +5,7 @@
 
 #include <windows.h>
 
+#include <cstddef>
 #include <string>
 #include <utility>
 
@@ -30,6 +31,15 @@ enum SharedResource { kIdAboutBox = 100, kIdAboutString = 101, kIdMainDialog = 1
 constexpr UINT kIdmAboutBox = 0x0010;
 /// The clock's timer.
 constexpr UINT_PTR kClockTimer = 1;
+
+/// Fills a combo box with `entries` in order and selects one.
+template <std::size_t N>
+void FillComboBox(HWND dialog, int id, const wchar_t* const (&entries)[N], int selected) {
+    for (const wchar_t* entry : entries) {
+        SendDlgItemMessageW(dialog, id, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(entry));
+    }
+    SendDlgItemMessageW(dialog, id, CB_SETCURSEL, static_cast<WPARAM>(selected), 0);
+}
 
 /// The About box: template 100, closed by its OK button.
 class CAboutDlg : public CDialog {
