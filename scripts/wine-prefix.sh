@@ -20,19 +20,21 @@ start_server() {
 }
 
 mkdir -p "$(dirname "$prefix")"
+# The lock is fd 9. Every Wine program started below gets it closed (9>&-): the services they
+# leave running would otherwise hold the lock for good.
 exec 9>"$prefix.lock"
 flock 9
 if [ ! -f "$prefix/.tol-ready" ]; then
     rm -rf "$prefix"
     mkdir -p "$prefix"
     start_server
-    wineboot -i >"$prefix.wineboot.log" 2>&1 </dev/null
+    wineboot -i >"$prefix.wineboot.log" 2>&1 </dev/null 9>&-
     # Without a window manager every hide/close of a window would wait ~2 s for one.
-    wine reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /t REG_SZ /d N /f >/dev/null 2>&1 </dev/null
+    wine reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /t REG_SZ /d N /f >/dev/null 2>&1 </dev/null 9>&-
     touch "$prefix/.tol-ready"
 else
     start_server
     # Bring up the prefix's services now, with their output in the log: started later by a test
     # program, they would inherit its output pipe and keep CTest waiting for it to close.
-    wine wineboot >>"$prefix.wineboot.log" 2>&1 </dev/null
+    wine wineboot >>"$prefix.wineboot.log" 2>&1 </dev/null 9>&-
 fi

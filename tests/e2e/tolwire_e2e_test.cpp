@@ -2,12 +2,18 @@
 // the port strip, its four buttons, the failure message and the ways of closing.
 #include <gtest/gtest.h>
 
+#include <windows.h>
+// dbt.h needs the Windows types first.
+#include <dbt.h>
+
 #include <regex>
 
 #include "../../tolwire/resource.h"
 #include "DialogDriver.h"
 #include "E2eUtil.h"
 #include "FakePrinters.h"
+#include "FakeUsbPrinter.h"
+#include "WineBench.h"
 
 namespace {
 
@@ -203,6 +209,35 @@ TEST_F(Tolwire, SerialPort) {
     dlg.Click(IDC_WIFI_FACTORY);
     EXPECT_EQ(dlg.WaitForBox(0), nullptr);
     EXPECT_EQ(com1.Take(4, kWait), Hex("1f 1b 1f 11"));
+}
+
+TEST_F(Tolwire, UsbPrinterAfterArrival) {
+    if (!wine_bench::Available()) {
+        GTEST_SKIP() << "run through tests/e2e/run-e2e.sh for the fake USB printer";
+    }
+    FakeUsbPrinter::RemoveAll();
+    dlg.Click(IDC_PORT_TEST);  // USB001 without a printer
+    HWND box = dlg.WaitForBox(kWait);
+    ASSERT_NE(box, nullptr);
+    EXPECT_EQ(dlg.BoxText(box), L"Can not open communication port!");
+    dlg.CloseBox(box);
+
+    FakeUsbPrinter usb("E2E00002");
+    ASSERT_TRUE(usb.Created());
+    ASSERT_TRUE(wine_bench::Pty(usb.DosName()));
+    struct {
+        DEV_BROADCAST_DEVICEINTERFACE_W header;
+        wchar_t rest[260];
+    } arrival = {};
+    arrival.header.dbcc_size = static_cast<DWORD>(sizeof arrival);
+    arrival.header.dbcc_devicetype = DBT_DEVTYP_DEVICEINTERFACE;
+    DWORD_PTR result = 0;
+    SendMessageTimeoutW(dlg.Window(), WM_DEVICECHANGE, DBT_DEVICEARRIVAL, reinterpret_cast<LPARAM>(&arrival),
+                        SMTO_ABORTIFHUNG, 5000, &result);
+    dlg.Click(IDC_WIFI_FACTORY);
+    EXPECT_EQ(dlg.WaitForBox(300), nullptr);
+    EXPECT_EQ(wine_bench::Captured(usb.DosName(), 4), Hex("1f 1b 1f 11"));
+    wine_bench::Remove(usb.DosName());
 }
 
 TEST_F(Tolwire, EnterEscAboutAndClosing) {
