@@ -9,72 +9,26 @@
 #include <regex>
 
 #include "../../tolvane/resource.h"
-#include "DialogDriver.h"
+#include "DialogTest.h"
 #include "E2eUtil.h"
-#include "FakePrinters.h"
 #include "FakeUsbPrinter.h"
 #include "WineBench.h"
 
 namespace {
 
 const wchar_t kCaption[] = L"WIFI & Bluetooth & Ethernet";
-constexpr DWORD kPrinterAt = Ip(127, 0, 0, 2);  // the fake network printer
-constexpr DWORD kNobodyAt = Ip(127, 0, 0, 3);   // nothing listens here
-constexpr int kWait = 5000;
 
 std::string Narrow(const std::wstring& text) {
     return std::string(text.begin(), text.end());
 }
 
-class Tolvane : public ::testing::Test {
+class Tolvane : public DialogTest {
   protected:
-    static void SetUpTestSuite() {
-        printer = new FakeNetworkPrinter();
-        ASSERT_TRUE(printer->Start("127.0.0.2", 9100)) << "cannot listen on 127.0.0.2:9100";
-    }
-    static void TearDownTestSuite() {
-        delete printer;
-        printer = nullptr;
-    }
-
-    void SetUp() override {
-        ASSERT_TRUE(dlg.Launch(WinePath(TOLVANE_EXE), kCaption)) << "tolvane did not show its dialog";
-    }
-
-    void UseNetworkPrinter(DWORD address = kPrinterAt) {
-        dlg.SelectCombo(IDC_PORT, 6);
-        dlg.SetAddress(IDC_PRINTER_IP, address);
-    }
-
-    // Presses a button and answers the bytes of the one connection it made.
-    std::string Press(int id) {
-        dlg.Click(id);
-        std::string bytes;
-        EXPECT_TRUE(printer->NextConnection(bytes, kWait)) << "button " << id << " sent nothing";
-        EXPECT_EQ(dlg.WaitForBox(0), nullptr) << "button " << id << " showed a message";
-        return bytes;
-    }
+    void SetUp() override { Launch(TOLVANE_EXE, kCaption); }
 
     // Presses a button that must show one message box and send nothing; answers its text.
-    std::wstring PressRefused(int id) {
-        dlg.Click(id);
-        HWND box = dlg.WaitForBox(kWait);
-        EXPECT_NE(box, nullptr);
-        if (box == nullptr) {
-            return L"";
-        }
-        std::wstring text = dlg.BoxText(box);
-        EXPECT_EQ(dlg.BoxTitle(box), L"tolvane");
-        dlg.CloseBox(box);
-        EXPECT_EQ(dlg.WaitForBox(300), nullptr) << "a second message followed";
-        return text;
-    }
-
-    static FakeNetworkPrinter* printer;
-    DialogDriver dlg;
+    std::wstring PressRefused(int id) { return PressExpectingMessage(id, L"tolvane"); }
 };
-
-FakeNetworkPrinter* Tolvane::printer = nullptr;
 
 TEST_F(Tolvane, StartsWithEveryDefault) {
     // The clock is empty during the first second.
@@ -329,22 +283,6 @@ TEST_F(Tolvane, SerialAndParallelPorts) {
     }
 }
 
-// What the system sends the dialog when a USB printer interface comes or goes.
-void DeviceChange(HWND dialog, WPARAM event, const std::wstring& devicePath) {
-    struct {
-        DEV_BROADCAST_DEVICEINTERFACE_W header;
-        wchar_t rest[260];
-    } broadcast = {};
-    broadcast.header.dbcc_size = static_cast<DWORD>(sizeof broadcast);
-    broadcast.header.dbcc_devicetype = DBT_DEVTYP_DEVICEINTERFACE;
-    broadcast.header.dbcc_classguid = {
-        0x28d78fad, 0x5a12, 0x11d1, {0xae, 0x5b, 0x00, 0x00, 0xf8, 0x03, 0xa8, 0xc2}};
-    wcsncpy(broadcast.header.dbcc_name, devicePath.c_str(), 259);
-    DWORD_PTR result = 0;
-    SendMessageTimeoutW(dialog, WM_DEVICECHANGE, event, reinterpret_cast<LPARAM>(&broadcast),
-                        SMTO_ABORTIFHUNG, 5000, &result);
-}
-
 // USB001: the first action without a printer fails, an arrival opens the printer for the next
 // action, a removal closes it again.
 TEST_F(Tolvane, UsbPrinterArrivalAndRemoval) {
@@ -355,7 +293,7 @@ TEST_F(Tolvane, UsbPrinterArrivalAndRemoval) {
     ASSERT_EQ(dlg.ComboIndex(IDC_PORT), 0);
 
     // A notification before any USB action changes nothing and creates nothing.
-    DeviceChange(dlg.Window(), DBT_DEVICEARRIVAL, L"\\\\?\\usb#none");
+    DeviceChange(DBT_DEVICEARRIVAL, L"\\\\?\\usb#none");
     EXPECT_EQ(dlg.WaitForBox(200), nullptr);
 
     dlg.Click(IDC_CUT_PAPER);
@@ -368,7 +306,7 @@ TEST_F(Tolvane, UsbPrinterArrivalAndRemoval) {
         FakeUsbPrinter usb("E2E00001");
         ASSERT_TRUE(usb.Created());
         ASSERT_TRUE(wine_bench::Pty(usb.DosName()));
-        DeviceChange(dlg.Window(), DBT_DEVICEARRIVAL, usb.DevicePath());
+        DeviceChange(DBT_DEVICEARRIVAL, usb.DevicePath());
         dlg.Click(IDC_CUT_PAPER);
         EXPECT_EQ(dlg.WaitForBox(300), nullptr) << "the arrival did not open the printer";
         EXPECT_EQ(wine_bench::Captured(usb.DosName(), 3), Hex("1d 56 01"));
@@ -377,7 +315,7 @@ TEST_F(Tolvane, UsbPrinterArrivalAndRemoval) {
 
         // Unplugged: the removal closes the device, and the next action fails.
         ASSERT_TRUE(wine_bench::Unplug(usb.DosName()));
-        DeviceChange(dlg.Window(), DBT_DEVICEREMOVECOMPLETE, usb.DevicePath());
+        DeviceChange(DBT_DEVICEREMOVECOMPLETE, usb.DevicePath());
         dlg.Click(IDC_CUT_PAPER);
         box = dlg.WaitForBox(kWait);
         ASSERT_NE(box, nullptr) << "removed printer, yet no failure message";

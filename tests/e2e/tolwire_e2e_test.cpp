@@ -9,19 +9,14 @@
 #include <regex>
 
 #include "../../tolwire/resource.h"
-#include "DialogDriver.h"
+#include "DialogTest.h"
 #include "E2eUtil.h"
-#include "FakePrinters.h"
 #include "FakeUsbPrinter.h"
 #include "WineBench.h"
 
 namespace {
 
 const wchar_t kCaption[] = L"tolwire";
-constexpr DWORD kPrinterAt = Ip(127, 0, 0, 2);
-constexpr DWORD kNobodyAt = Ip(127, 0, 0, 3);
-constexpr int kWait = 5000;
-
 const wchar_t kInstructions[] =
     L"1.  Select the right port to configure the parameter.\r"
     L"2.  AP(Wireless AccessPoint) mode,can be used to connect for the other station device.\r"
@@ -33,36 +28,10 @@ const wchar_t kInstructions[] =
     L"7.  No matter which mode we choose,when we input all the parameter we just can click 1 times button "
     L"to save the parameter.";
 
-class Tolwire : public ::testing::Test {
+class Tolwire : public DialogTest {
   protected:
-    static void SetUpTestSuite() {
-        printer = new FakeNetworkPrinter();
-        ASSERT_TRUE(printer->Start("127.0.0.2", 9100)) << "cannot listen on 127.0.0.2:9100";
-    }
-    static void TearDownTestSuite() {
-        delete printer;
-        printer = nullptr;
-    }
-    void SetUp() override { ASSERT_TRUE(dlg.Launch(WinePath(TOLWIRE_EXE), kCaption)); }
-
-    void UseNetworkPrinter(DWORD address = kPrinterAt) {
-        dlg.SelectCombo(IDC_PORT, 6);
-        dlg.SetAddress(IDC_PRINTER_IP, address);
-    }
-
-    std::string Press(int id) {
-        dlg.Click(id);
-        std::string bytes;
-        EXPECT_TRUE(printer->NextConnection(bytes, kWait)) << "button " << id << " sent nothing";
-        EXPECT_EQ(dlg.WaitForBox(0), nullptr) << "button " << id << " showed a message";
-        return bytes;
-    }
-
-    static FakeNetworkPrinter* printer;
-    DialogDriver dlg;
+    void SetUp() override { Launch(TOLWIRE_EXE, kCaption); }
 };
-
-FakeNetworkPrinter* Tolwire::printer = nullptr;
 
 TEST_F(Tolwire, StartsWithEveryDefaultAndFillsPanelAndClockAfterOneSecond) {
     EXPECT_EQ(dlg.Text(IDC_INSTRUCTIONS), L"");
@@ -225,15 +194,7 @@ TEST_F(Tolwire, UsbPrinterAfterArrival) {
     FakeUsbPrinter usb("E2E00002");
     ASSERT_TRUE(usb.Created());
     ASSERT_TRUE(wine_bench::Pty(usb.DosName()));
-    struct {
-        DEV_BROADCAST_DEVICEINTERFACE_W header;
-        wchar_t rest[260];
-    } arrival = {};
-    arrival.header.dbcc_size = static_cast<DWORD>(sizeof arrival);
-    arrival.header.dbcc_devicetype = DBT_DEVTYP_DEVICEINTERFACE;
-    DWORD_PTR result = 0;
-    SendMessageTimeoutW(dlg.Window(), WM_DEVICECHANGE, DBT_DEVICEARRIVAL, reinterpret_cast<LPARAM>(&arrival),
-                        SMTO_ABORTIFHUNG, 5000, &result);
+    DeviceChange(DBT_DEVICEARRIVAL, usb.DevicePath());
     dlg.Click(IDC_WIFI_FACTORY);
     EXPECT_EQ(dlg.WaitForBox(300), nullptr);
     EXPECT_EQ(wine_bench::Captured(usb.DosName(), 4), Hex("1f 1b 1f 11"));
