@@ -144,7 +144,7 @@ int ComMessenger::Read(void* buffer, int length) {
     }
     // Take only what has arrived, in at most 16 looks 100 ms apart.
     char* into = static_cast<char*>(buffer);
-    int received = 0;
+    int received = TakeKept(into, length);
     for (int attempt = 0; attempt < 16; ++attempt) {
         SleepMs(100);
         while (received < length) {
@@ -158,6 +158,7 @@ int ComMessenger::Read(void* buffer, int length) {
             }
             if (got < 0 && errno != EAGAIN && errno != EWOULDBLOCK) {
                 KeepSystemError();
+                Keep(into, received);
                 return kMessengerFailed;
             }
             break;  // nothing more waiting for now (or end of input)
@@ -166,6 +167,7 @@ int ComMessenger::Read(void* buffer, int length) {
             return kMessengerOk;
         }
     }
+    Keep(into, received);
     KeepError(ETIMEDOUT, "read timed out: " + std::to_string(received) + " of " + std::to_string(length) +
                              " bytes arrived");
     return kMessengerFailed;

@@ -34,6 +34,15 @@ void CloseIfOpen(HANDLE& handle) {
     }
 }
 
+constexpr DWORD kUnknown = MAXDWORD;
+
+// How many bytes have arrived and wait in the driver, or kUnknown when the driver cannot tell.
+DWORD BytesWaiting(HANDLE port) {
+    DWORD errors = 0;
+    COMSTAT status{};
+    return ClearCommError(port, &errors, &status) ? status.cbInQue : kUnknown;
+}
+
 constexpr int kReadAttempts = 16;
 constexpr DWORD kReadPauseMs = 100;
 
@@ -107,42 +116,62 @@ int ComMessenger::Read(void* buffer, int length) {
     FlushFileBuffers(m_hPort);
 
     char* into = static_cast<char*>(buffer);
-    int received = 0;
+    int received = TakeKept(into, length);
     for (int attempt = 0; attempt < kReadAttempts; ++attempt) {
         Sleep(kReadPauseMs);
         if (received == length) {
             return kMessengerOk;
         }
+        const DWORD missing = static_cast<DWORD>(length - received);
+        // Only what has arrived is taken. When the driver can tell how much that is, the read
+        // asks for no more, so that it can always complete: some drivers (Wine's among them)
+        // answer every overlapped read as pending, even one that waiting bytes satisfy.
+        const DWORD waiting = BytesWaiting(m_hPort);
+        const bool known = waiting != kUnknown;
+        const DWORD wanted = known && waiting > 0 && waiting < missing ? waiting : missing;
         m_rOverlapped.Internal = 0;
         m_rOverlapped.InternalHigh = 0;
         m_rOverlapped.Offset = 0;
         m_rOverlapped.OffsetHigh = 0;
         m_rOverlapped.hEvent = m_hEvent;
-        DWORD got = 0;
-        if (!ReadFile(m_hPort, into + received, static_cast<DWORD>(length - received), nullptr,
-                      &m_rOverlapped)) {
+        if (!ReadFile(m_hPort, into + received, wanted, nullptr, &m_rOverlapped)) {
             const DWORD error = GetLastError();
             if (error != ERROR_IO_PENDING) {
+                Keep(into, received);
                 KeepError(static_cast<int>(error));
                 return kMessengerFailed;
             }
-            // More was asked than has arrived. The read must not stay queued with the caller's
-            // buffer: cancel it and wait until it has ended, keeping what it did take.
-            CancelIo(m_hPort);
+            // A read that what has arrived cannot satisfy must not stay queued with the
+            // caller's buffer: it is cancelled, and waited for below.
+            const bool satisfiable = known && waiting >= wanted;
+            if (!satisfiable || WaitForSingleObject(m_hEvent, kWriteTimeoutMs) != WAIT_OBJECT_0) {
+                CancelIo(m_hPort);
+            }
         }
-        if (GetOverlappedResult(m_hPort, &m_rOverlapped, &got, TRUE) ||
-            GetLastError() == ERROR_OPERATION_ABORTED) {
-            received += static_cast<int>(got);
-        } else {
-            KeepSystemError();
-            ResetEvent(m_hEvent);
-            return kMessengerFailed;
-        }
+        // The read has ended, or ends now that it is cancelled; whatever it took counts.
+        DWORD got = 0;
+        const BOOL completed = GetOverlappedResult(m_hPort, &m_rOverlapped, &got, TRUE);
+        const DWORD error = completed ? ERROR_SUCCESS : GetLastError();
         ResetEvent(m_hEvent);
+        received += static_cast<int>(got);
         if (received == length) {
             return kMessengerOk;
         }
+        // Fewer bytes had arrived than are missing: the read fails at once. (A read that
+        // completed short of what it asked, on a driver whose time-outs end reads early, looks
+        // again.)
+        if (!completed || wanted < missing) {
+            Keep(into, received);
+            if (completed || error == ERROR_OPERATION_ABORTED) {
+                KeepError(ERROR_TIMEOUT, "read: " + std::to_string(received) + " of " +
+                                             std::to_string(length) + " bytes had arrived");
+            } else {
+                KeepError(static_cast<int>(error));
+            }
+            return kMessengerFailed;
+        }
     }
+    Keep(into, received);
     KeepError(ERROR_TIMEOUT, "read timed out: " + std::to_string(received) + " of " + std::to_string(length) +
                                  " bytes arrived");
     return kMessengerFailed;

@@ -123,6 +123,11 @@ TEST(ComMessengerTest, ReadTakesWhatArrivesWithinItsBound) {
     const double elapsed = SecondsSince(start);
     EXPECT_GE(elapsed, 1.5);
     EXPECT_LT(elapsed, 4.0);
+
+    // The byte that failed read took is not lost: the next Read answers it first.
+    ASSERT_EQ(::write(pty.master.Get(), "!", 1), 1);
+    EXPECT_EQ(messenger.Read(buffer, 2), 0);
+    EXPECT_EQ(std::string(buffer, 2), "?!");
 }
 
 // A FIFO stands in for the parallel port; the test holds its read end.
