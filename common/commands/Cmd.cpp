@@ -22,13 +22,18 @@ void Cmd::SetData(const unsigned char* data) {
 
 unsigned char* Cmd::AllocateBuffer(int capacity) {
     unsigned char* buffer = new unsigned char[static_cast<size_t>(capacity)]();
+    delete[] m_pBuffer;
+    m_pBuffer = buffer;
     m_pData = buffer;
     return buffer;
 }
 
 void Cmd::FreeBuffer() {
-    delete[] m_pData;
-    m_pData = nullptr;
+    if (m_pData == m_pBuffer) {
+        m_pData = nullptr;
+    }
+    delete[] m_pBuffer;
+    m_pBuffer = nullptr;
 }
 
 std::string Cmd::OemField(const WideString& text, int units) {

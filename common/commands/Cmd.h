@@ -29,6 +29,7 @@ class Cmd {
     /// For built commands: allocates a zero-filled buffer of `capacity` bytes and points the
     /// command at it. The caller frees it with FreeBuffer() in its destructor.
     unsigned char* AllocateBuffer(int capacity);
+    /// Frees the buffer that AllocateBuffer made, wherever SetData has pointed the command since.
     void FreeBuffer();
 
     /// The bytes of a text field of `units` bytes: `text` converted to the OEM code page, whole
@@ -39,4 +40,5 @@ class Cmd {
   private:
     const unsigned char* m_pData = nullptr;
     int m_nLength = 0;
+    unsigned char* m_pBuffer = nullptr;  // the buffer this command allocated, if any
 };

@@ -1,9 +1,13 @@
 #include <gtest/gtest.h>
 
+#include <memory>
 #include <string>
+#include <vector>
 
+#include "BtLanCmds.h"
 #include "CmdTestUtil.h"
 #include "FixedCmds.h"
+#include "WifiCmds.h"
 
 namespace {
 
@@ -48,22 +52,36 @@ TEST(FixedCmds, ObjectsOfOneClassShareOneTable) {
     EXPECT_EQ(FacModeCmd().GetData(), FacModeCmd().GetData());
 }
 
-TEST(Cmd, SettersReplaceFieldsOnly) {
-    HexModeCmd cmd;
-    const unsigned char other[] = {1, 2};
-    cmd.SetLength(2);
-    cmd.SetData(other);
-    EXPECT_EQ(BytesOf(cmd), (Bytes{1, 2}));
-    EXPECT_EQ(BytesOf(HexModeCmd()), (Bytes{0x1F, 0x28, 0x41}));  // the shared table is untouched
+// Every kind of command, fixed and built, as a sender sees it: through Cmd.
+std::vector<std::unique_ptr<Cmd>> EveryKindOfCommand() {
+    std::vector<std::unique_ptr<Cmd>> cmds;
+    cmds.emplace_back(new CutPaper());
+    cmds.emplace_back(new PrintTestCmd());
+    cmds.emplace_back(new SetAPParaCmd(0, 4, W("Shop")));
+    cmds.emplace_back(new WifiTestParaCmd(3, 4, 4, 6, 5, W("Shopsecret1.2.3.4")));
+    cmds.emplace_back(new SetBtNameCmd(W("Printer")));
+    cmds.emplace_back(new SetBtPinCmd(W("6042")));
+    cmds.emplace_back(new SetIPCmd(0xC0A8017B));
+    cmds.emplace_back(new SetMASKCmd(0xFFFFFF00));
+    cmds.emplace_back(new SetGATECmd(0xC0A80101));
+    cmds.emplace_back(new SetMACCmd(0x9E22561C));
+    cmds.emplace_back(new SetLanDHCPCmd(1));
+    return cmds;
 }
 
-TEST(Cmd, UsedThroughTheBaseClass) {
-    // Senders see only Cmd; deleting through it must run the subclass destructor (ASan checks).
-    Cmd* cmds[] = {new CutPaper(), new PrintTestCmd(), new OpenCashBoxCmd()};
-    EXPECT_EQ(cmds[0]->GetLength() + cmds[1]->GetLength() + cmds[2]->GetLength(), 3 + 111 + 5);
-    for (Cmd* cmd : cmds) {
-        delete cmd;
+TEST(Cmd, SettersReplaceFieldsOnlyAndOwnershipStays) {
+    // Pointing a command at other bytes changes what it sends, not what it frees: a built
+    // command still frees its own buffer (and nothing else) when deleted through Cmd. The
+    // sanitizers of the native build report a wrong free or a leak here.
+    static const unsigned char kOther[] = {1, 2};
+    for (std::unique_ptr<Cmd>& cmd : EveryKindOfCommand()) {
+        cmd->SetData(kOther);
+        cmd->SetLength(2);
+        EXPECT_EQ(BytesOf(*cmd), (Bytes{1, 2}));
+        cmd.reset();
     }
+    EXPECT_EQ(BytesOf(CutPaper()), (Bytes{0x1D, 0x56, 0x01}));  // the shared table is untouched
+    EXPECT_EQ(BytesOf(HexModeCmd()), (Bytes{0x1F, 0x28, 0x41}));
 }
 
 }  // namespace
