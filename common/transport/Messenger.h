@@ -66,6 +66,12 @@ class Messenger {
     int LastError() const { return m_nLastError; }
     const std::string& LastErrorText() const { return m_strLastError; }
 
+#ifdef _WIN32
+    /// Writes whose completion had still not come when their messenger was deleted; their
+    /// records are freed when the completion finally runs.
+    static int AbandonedWrites();
+#endif
+
   protected:
     /// Records the calling thread's last system error (GetLastError / errno) with its text.
     void KeepSystemError();
@@ -74,9 +80,12 @@ class Messenger {
     void KeepError(int code, const std::string& text);
 
 #ifdef _WIN32
+    /// Cancels this thread's pending I/O on the port (CancelIo); a device whose driver ignores
+    /// cancellation is what tests stand in for by overriding it.
+    virtual void CancelPendingIo();
+
     HANDLE m_hPort;   // INVALID_HANDLE_VALUE while no device is open
     HANDLE m_hEvent;  // manual-reset, unnamed; the read record's event
-    OVERLAPPED m_wOverlapped;
     OVERLAPPED m_rOverlapped;
 #else
     UniqueFd m_fd;  // -1 while no device is open
@@ -84,14 +93,15 @@ class Messenger {
 
   private:
 #ifdef _WIN32
-    /// Completion routine of WriteFileEx; the write record's hEvent carries the messenger.
+    struct WriteRecord;
+    /// Completion routine of WriteFileEx; the write record's hEvent carries the record.
     static void CALLBACK WriteCompleted(DWORD error, DWORD transferred, OVERLAPPED* overlapped);
     /// Waits alertably until the pending write's completion routine has run, at most timeoutMs.
     bool AwaitWriteCompletion(DWORD timeoutMs);
 
-    bool m_bWritePending = false;  // a write whose completion routine has not run yet
-    DWORD m_dwWriteError = 0;      // what the last completion reported
-    DWORD m_dwWritten = 0;
+    // The write in flight lives apart from the messenger: if its completion has still not come
+    // when the messenger goes, the record stays behind for the system to complete into.
+    WriteRecord* m_pWrite;
 #endif
     int m_nLastError = 0;
     std::string m_strLastError;

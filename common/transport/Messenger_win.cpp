@@ -42,7 +42,29 @@ std::string SystemErrorText(DWORD code) {
 
 }  // namespace
 
-Messenger::Messenger() : m_hPort(INVALID_HANDLE_VALUE), m_wOverlapped(), m_rOverlapped() {
+// One write in flight. The system completes into `overlapped` until the completion routine has
+// run; the record is freed by the messenger, or, when the messenger went first, by the routine.
+struct Messenger::WriteRecord {
+    OVERLAPPED overlapped{};
+    bool pending = false;    // started, and its completion routine has not run yet
+    bool abandoned = false;  // its messenger is gone
+    DWORD error = 0;         // what the completion reported
+    DWORD transferred = 0;
+};
+
+namespace {
+
+// Only the thread that issued a write runs its completion, but messengers may live on several
+// threads; the count is shared.
+volatile LONG g_nAbandonedWrites = 0;
+
+}  // namespace
+
+int Messenger::AbandonedWrites() {
+    return static_cast<int>(InterlockedCompareExchange(&g_nAbandonedWrites, 0, 0));
+}
+
+Messenger::Messenger() : m_hPort(INVALID_HANDLE_VALUE), m_rOverlapped(), m_pWrite(new WriteRecord()) {
     // Manual-reset and unsignalled: only a pending serial read ever signals it.
     m_hEvent = CreateEventW(nullptr, TRUE, FALSE, nullptr);
     m_rOverlapped.hEvent = m_hEvent;
@@ -51,8 +73,13 @@ Messenger::Messenger() : m_hPort(INVALID_HANDLE_VALUE), m_wOverlapped(), m_rOver
 Messenger::~Messenger() {
     // A subclass has closed its device by now, which cancels whatever it still had pending; the
     // completion routine of such a write must run before the record it points at goes away.
-    if (m_bWritePending) {
-        AwaitWriteCompletion(kWriteTimeoutMs);
+    if (m_pWrite->pending && !AwaitWriteCompletion(kWriteTimeoutMs)) {
+        // The system may still complete into the record: it stays, and its completion routine
+        // frees it if it ever runs.
+        m_pWrite->abandoned = true;
+        InterlockedIncrement(&g_nAbandonedWrites);
+    } else {
+        delete m_pWrite;
     }
     if (m_hEvent != nullptr) {
         CloseHandle(m_hEvent);
@@ -71,16 +98,25 @@ int Messenger::Read(void*, int) {
     return kMessengerFailed;
 }
 
+void Messenger::CancelPendingIo() {
+    CancelIo(m_hPort);
+}
+
 void CALLBACK Messenger::WriteCompleted(DWORD error, DWORD transferred, OVERLAPPED* overlapped) {
-    Messenger* self = static_cast<Messenger*>(overlapped->hEvent);
-    self->m_dwWriteError = error;
-    self->m_dwWritten = transferred;
-    self->m_bWritePending = false;
+    WriteRecord* record = static_cast<WriteRecord*>(overlapped->hEvent);
+    if (record->abandoned) {
+        delete record;
+        InterlockedDecrement(&g_nAbandonedWrites);
+        return;
+    }
+    record->error = error;
+    record->transferred = transferred;
+    record->pending = false;
 }
 
 bool Messenger::AwaitWriteCompletion(DWORD timeoutMs) {
     const ULONGLONG deadline = GetTickCount64() + timeoutMs;
-    while (m_bWritePending) {
+    while (m_pWrite->pending) {
         const ULONGLONG now = GetTickCount64();
         // Any completion routine queued to this thread runs here, ours included.
         SleepEx(now >= deadline ? 0 : static_cast<DWORD>(deadline - now), TRUE);
@@ -88,7 +124,7 @@ bool Messenger::AwaitWriteCompletion(DWORD timeoutMs) {
             break;
         }
     }
-    return !m_bWritePending;
+    return !m_pWrite->pending;
 }
 
 int Messenger::Write(const void* data, int length) {
@@ -103,51 +139,56 @@ int Messenger::Write(const void* data, int length) {
         return kMessengerFailed;
     }
     // A write cancelled earlier whose completion never came still owns the write record.
-    if (m_bWritePending && !AwaitWriteCompletion(0)) {
+    if (m_pWrite->pending && !AwaitWriteCompletion(0)) {
         KeepError(ERROR_BUSY, "an earlier write is still pending");
         return kMessengerFailed;
     }
 
-    m_wOverlapped.Internal = 0;
-    m_wOverlapped.InternalHigh = 0;
-    m_wOverlapped.Offset = 0;
-    m_wOverlapped.OffsetHigh = 0;
+    WriteRecord& record = *m_pWrite;
+    record.overlapped = OVERLAPPED();
     // WriteFileEx leaves hEvent to the caller; it tells the completion routine whose write it was.
-    m_wOverlapped.hEvent = this;
-    m_dwWriteError = 0;
-    m_dwWritten = 0;
-    m_bWritePending = true;
-    if (!WriteFileEx(m_hPort, data, static_cast<DWORD>(length), &m_wOverlapped, &Messenger::WriteCompleted)) {
-        m_bWritePending = false;
+    record.overlapped.hEvent = &record;
+    record.error = 0;
+    record.transferred = 0;
+    record.pending = true;
+    if (!WriteFileEx(m_hPort, data, static_cast<DWORD>(length), &record.overlapped,
+                     &Messenger::WriteCompleted)) {
+        record.pending = false;
         KeepSystemError();
         return kMessengerFailed;
     }
 
-    // The event is only ever signalled by a serial read, and every Read has finished its own by
-    // the time it returns; reset it anyway so that the wait below cannot end at once.
+    // Only the completion routine ends this wait (WAIT_IO_COMPLETION), or the time-out.
+    // See https://learn.microsoft.com/windows/win32/api/fileapi/nf-fileapi-writefileex: the
+    // routine runs only during an alertable wait of this thread.
     ResetEvent(m_hEvent);
     const ULONGLONG deadline = GetTickCount64() + kWriteTimeoutMs;
     DWORD wait = WAIT_TIMEOUT;
-    while (m_bWritePending) {
+    while (record.pending) {
         const ULONGLONG now = GetTickCount64();
         if (now >= deadline) {
             wait = WAIT_TIMEOUT;
             break;
         }
         wait = WaitForSingleObjectEx(m_hEvent, static_cast<DWORD>(deadline - now), TRUE);
+        if (wait == WAIT_OBJECT_0) {
+            // Signalled late by the end of an earlier serial read, not by this write.
+            ResetEvent(m_hEvent);
+            continue;
+        }
         if (wait != WAIT_IO_COMPLETION) {
             break;  // time-out, or a wait that cannot go on
         }
         // WAIT_IO_COMPLETION also comes from other completion routines of this thread: loop.
     }
 
-    if (!m_bWritePending) {
-        if (m_dwWriteError != ERROR_SUCCESS) {
-            KeepError(static_cast<int>(m_dwWriteError));
+    if (!record.pending) {
+        if (record.error != ERROR_SUCCESS) {
+            KeepError(static_cast<int>(record.error));
             return kMessengerFailed;
         }
-        if (m_dwWritten != static_cast<DWORD>(length)) {
-            KeepError(ERROR_WRITE_FAULT, "the device took " + std::to_string(m_dwWritten) + " of " +
+        if (record.transferred != static_cast<DWORD>(length)) {
+            KeepError(ERROR_WRITE_FAULT, "the device took " + std::to_string(record.transferred) + " of " +
                                              std::to_string(length) + " bytes");
             return kMessengerFailed;
         }
@@ -155,7 +196,7 @@ int Messenger::Write(const void* data, int length) {
     }
 
     const DWORD waitError = wait == WAIT_FAILED ? GetLastError() : ERROR_SUCCESS;
-    CancelIo(m_hPort);
+    CancelPendingIo();
     // The cancelled write completes (error 995) through the same routine; wait for it, so that
     // the record is free and its completion cannot be taken for the next write's.
     AwaitWriteCompletion(kWriteTimeoutMs);

@@ -78,12 +78,16 @@ int ComMessenger::OpenPort(int portNumber, int baudRate) {
     if (portNumber == 0 || portNumber == 1) {
         OpenDevice("/dev/ttyS" + std::to_string(portNumber), baudRate);
     } else {
+        Close();  // a device opened before is not written to any more
         KeepError(ENODEV, "no serial port number " + std::to_string(portNumber));
     }
     return kMessengerOk;  // the outcome shows in the next Write
 }
 
 int ComMessenger::OpenDevice(const std::string& device, int baudRate) {
+    // Whatever was open before is let go first, also when this open fails: later writes must not
+    // reach the earlier device (and its lock must not keep this open of the same one out).
+    Close();
     const speed_t speed = SpeedOf(baudRate);
     if (speed == B0) {
         KeepError(EINVAL, "unsupported baud rate " + std::to_string(baudRate));
@@ -94,6 +98,7 @@ int ComMessenger::OpenDevice(const std::string& device, int baudRate) {
         KeepSystemError();
         return kMessengerOk;
     }
+    KeepError(0, "");
     termios tio{};
     if (::tcgetattr(fd.Get(), &tio) == 0) {
         ::ioctl(fd.Get(), TIOCEXCL);
@@ -107,18 +112,17 @@ int ComMessenger::OpenDevice(const std::string& device, int baudRate) {
         tio.c_cc[VTIME] = 0;
         ::cfsetispeed(&tio, speed);
         ::cfsetospeed(&tio, speed);
-        if (::tcsetattr(fd.Get(), TCSANOW, &tio) != 0) {
-            KeepSystemError();
-            return kMessengerOk;
+        if (::tcsetattr(fd.Get(), TCSANOW, &tio) == 0) {
+            // DTR and RTS on while the port is open. Pseudo-terminals have no modem lines and
+            // refuse this, which is of no consequence.
+            const int lines = TIOCM_DTR | TIOCM_RTS;
+            ::ioctl(fd.Get(), TIOCMBIS, &lines);
+        } else {
+            KeepSystemError();  // the port stays open and is written with the settings it has
         }
-        // DTR and RTS on while the port is open. Pseudo-terminals have no modem lines and
-        // refuse this, which is of no consequence.
-        const int lines = TIOCM_DTR | TIOCM_RTS;
-        ::ioctl(fd.Get(), TIOCMBIS, &lines);
     }
     // A device that is not a terminal keeps no line settings; it is written as it is.
     m_fd = std::move(fd);
-    KeepError(0, "");
     return kMessengerOk;
 }
 
@@ -189,13 +193,16 @@ int LptMessenger::OpenPort(int portNumber) {
     if (portNumber >= 0 && portNumber <= 2) {
         OpenDevice("/dev/lp" + std::to_string(portNumber));
     } else {
+        Close();
         KeepError(ENODEV, "no parallel port number " + std::to_string(portNumber));
     }
     return kMessengerOk;
 }
 
 int LptMessenger::OpenDevice(const std::string& device) {
-    // The lp driver itself lets one opener in at a time; the lock covers other devices too.
+    // The lp driver itself lets one opener in at a time; the lock covers other devices too. The
+    // device open before goes first, so that reopening the same one is not refused as busy.
+    Close();
     m_fd.Reset(OpenExclusive(device, O_WRONLY));
     if (m_fd.Valid()) {
         KeepError(0, "");

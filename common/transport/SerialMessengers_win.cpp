@@ -43,6 +43,27 @@ DWORD BytesWaiting(HANDLE port) {
     return ClearCommError(port, &errors, &status) ? status.cbInQue : kUnknown;
 }
 
+// Waits until the read of `overlapped` has ended, at most timeoutMs (or INFINITE). The record is
+// watched, not only its event: Wine can leave the event signalled by an earlier completion, and
+// GetOverlappedResult then calls a read that is still pending done, with 0 bytes.
+bool AwaitReadEnd(HANDLE event, OVERLAPPED& overlapped, DWORD timeoutMs) {
+    const ULONGLONG deadline = GetTickCount64() + timeoutMs;
+    while (!HasOverlappedIoCompleted(&overlapped)) {
+        const ULONGLONG now = GetTickCount64();
+        if (timeoutMs != INFINITE && now >= deadline) {
+            return false;
+        }
+        ResetEvent(event);
+        if (HasOverlappedIoCompleted(&overlapped)) {
+            break;
+        }
+        // The completion signals the event; the short bound covers a signal that got lost.
+        const ULONGLONG left = timeoutMs == INFINITE ? 10 : deadline - now;
+        WaitForSingleObject(event, static_cast<DWORD>(left < 10 ? left : 10));
+    }
+    return true;
+}
+
 constexpr int kReadAttempts = 16;
 constexpr DWORD kReadPauseMs = 100;
 
@@ -64,6 +85,7 @@ int ComMessenger::OpenPort(int portNumber, int baudRate) {
     if (portNumber == 0 || portNumber == 1) {
         OpenDevice(portNumber == 0 ? "COM1:" : "COM2:", baudRate);
     } else {
+        CloseIfOpen(m_hPort);  // a device opened before is not written to any more
         KeepError(ERROR_FILE_NOT_FOUND, "no serial port number " + std::to_string(portNumber));
     }
     return kMessengerOk;  // the outcome shows in the next Write
@@ -142,15 +164,16 @@ int ComMessenger::Read(void* buffer, int length) {
                 return kMessengerFailed;
             }
             // A read that what has arrived cannot satisfy must not stay queued with the
-            // caller's buffer: it is cancelled, and waited for below.
+            // caller's buffer: it is cancelled, and its end waited for.
             const bool satisfiable = known && waiting >= wanted;
-            if (!satisfiable || WaitForSingleObject(m_hEvent, kWriteTimeoutMs) != WAIT_OBJECT_0) {
+            if (!satisfiable || !AwaitReadEnd(m_hEvent, m_rOverlapped, kWriteTimeoutMs)) {
                 CancelIo(m_hPort);
+                AwaitReadEnd(m_hEvent, m_rOverlapped, INFINITE);
             }
         }
-        // The read has ended, or ends now that it is cancelled; whatever it took counts.
+        // The read has ended; whatever it took counts, a cancelled one's too.
         DWORD got = 0;
-        const BOOL completed = GetOverlappedResult(m_hPort, &m_rOverlapped, &got, TRUE);
+        const BOOL completed = GetOverlappedResult(m_hPort, &m_rOverlapped, &got, FALSE);
         const DWORD error = completed ? ERROR_SUCCESS : GetLastError();
         ResetEvent(m_hEvent);
         received += static_cast<int>(got);
@@ -193,6 +216,7 @@ int LptMessenger::OpenPort(int portNumber) {
     if (portNumber >= 0 && portNumber <= 2) {
         OpenDevice("LPT" + std::to_string(portNumber + 1) + ":");
     } else {
+        CloseIfOpen(m_hPort);
         KeepError(ERROR_FILE_NOT_FOUND, "no parallel port number " + std::to_string(portNumber));
     }
     return kMessengerOk;

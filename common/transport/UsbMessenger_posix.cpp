@@ -72,25 +72,21 @@ int UsbMessenger::Open() {
         return kMessengerOk;
     }
 
-    // Every printer is opened in turn and the last one that opens is kept, as the search on
-    // Windows does; the earlier ones are closed as the next one takes their place.
+    // Every printer is opened in turn and the last one is kept, as the search on Windows does;
+    // the earlier ones are closed as the next one takes their place. A printer that will not
+    // open ends the search with no device, as on Windows.
     const std::string dir = SearchDirectory();
-    int failure = 0;
     for (const std::string& name : PrinterNames(dir)) {
-        UniqueFd fd(OpenPrinter(dir + "/" + name));
-        if (fd.Valid()) {
-            m_fd = std::move(fd);
-        } else {
-            failure = errno;
+        m_fd.Reset();
+        m_fd.Reset(OpenPrinter(dir + "/" + name));
+        if (!m_fd.Valid()) {
+            KeepSystemError();  // busy, no permission, gone, ...
+            return kMessengerFailed;
         }
     }
     if (m_fd.Valid()) {
         KeepError(0, "");
         return kMessengerOk;
-    }
-    if (failure != 0) {
-        KeepError(failure);  // printers there, none would open: busy, no permission, ...
-        return kMessengerFailed;
     }
     KeepError(ENODEV, "no such device: no USB printer in " + dir);
     return kMessengerOk;  // the search ran to its end; the next Write answers -1

@@ -16,6 +16,9 @@ const GUID kUsbPrintInterface = {0x28d78fad,
                                  0x11d1,
                                  {0xae, 0x5b, 0x00, 0x00, 0xf8, 0x03, 0xa8, 0xc2}};
 
+// The buffer size handed to the two property reads.
+constexpr DWORD kPropertyBytes = 2048;
+
 // Holds a critical section for one scope.
 class Locked {
   public:
@@ -66,16 +69,15 @@ int UsbMessenger::Open() {
     }
 
     m_interfaceClass = kUsbPrintInterface;
-    const HDEVINFO set =
+    // A set still held from an Open whose CreateFileW failed is replaced by this one (or by -1).
+    DestroySet(m_hDevInfo);
+    m_hDevInfo =
         SetupDiGetClassDevsW(&m_interfaceClass, nullptr, nullptr, DIGCF_PRESENT | DIGCF_DEVICEINTERFACE);
-    if (set == INVALID_HANDLE_VALUE) {
+    if (m_hDevInfo == INVALID_HANDLE_VALUE) {
         KeepSystemError();
         m_bOpenFailed = true;
         return kMessengerFailed;
     }
-    // A set still held from an Open whose CreateFileW failed is replaced by this one.
-    DestroySet(m_hDevInfo);
-    m_hDevInfo = set;
     m_bOpenFailed = false;
     KeepError(0, "");
 
@@ -126,13 +128,15 @@ int UsbMessenger::Open() {
         // A device that cannot tell its driver key or its location makes the whole search fail.
         m_driverKey[0] = 0;
         if (!SetupDiGetDeviceRegistryPropertyW(m_hDevInfo, &m_devInfoData, SPDRP_DRIVER, nullptr, m_driverKey,
-                                               sizeof(m_driverKey), nullptr)) {
+                                               kPropertyBytes, nullptr)) {
             return fail();
         }
+        // The location field has room for 2048 wide characters, but the read is given 2048
+        // bytes: a location of more than 1023 characters makes the search fail.
         m_szLocation[0] = L'\0';
         if (!SetupDiGetDeviceRegistryPropertyW(m_hDevInfo, &m_devInfoData, SPDRP_LOCATION_INFORMATION,
-                                               nullptr, reinterpret_cast<BYTE*>(m_szLocation),
-                                               sizeof(m_szLocation), nullptr)) {
+                                               nullptr, reinterpret_cast<BYTE*>(m_szLocation), kPropertyBytes,
+                                               nullptr)) {
             return fail();
         }
 

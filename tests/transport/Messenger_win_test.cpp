@@ -3,6 +3,10 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cstddef>
+#include <iterator>
+#include <new>
 #include <string>
 #include <thread>
 
@@ -103,6 +107,56 @@ TEST(MessengerTest, CompletionWithAnErrorAnswersFailure) {
     EXPECT_EQ(result, -1);
     EXPECT_LT(elapsed, 2000u);
     EXPECT_NE(messenger.LastError(), 0);
+}
+
+// A port whose driver ignores cancellation, so that a pending write ends only when the far end
+// reads. The test holds the pipe's handles: deleting the messenger does not end the write either.
+class StubbornMessenger : public Messenger {
+  public:
+    explicit StubbornMessenger(HANDLE port) { m_hPort = port; }
+    ~StubbornMessenger() override { m_hPort = INVALID_HANDLE_VALUE; }
+
+  protected:
+    void CancelPendingIo() override {}
+};
+
+TEST(MessengerTest, AWriteThatOutlivesItsMessengerKeepsItsRecordUntilItCompletes) {
+    const std::wstring name = L"\\\\.\\pipe\\tol-stubborn-" + std::to_wstring(GetCurrentProcessId());
+    const HANDLE port = CreateNamedPipeW(name.c_str(), PIPE_ACCESS_OUTBOUND | FILE_FLAG_OVERLAPPED,
+                                         PIPE_TYPE_BYTE | PIPE_WAIT, 1, 4096, 4096, 0, nullptr);
+    ASSERT_NE(port, INVALID_HANDLE_VALUE);
+    const HANDLE reader = CreateFileW(name.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(reader, INVALID_HANDLE_VALUE);
+
+    // The messenger lives in memory the test keeps, so that a write into it after its deletion
+    // shows as a changed byte.
+    alignas(StubbornMessenger) unsigned char storage[sizeof(StubbornMessenger)];
+    auto* messenger = new (storage) StubbornMessenger(port);
+    const std::string big(64 * 1024, 'w');  // far more than the pipe holds
+    EXPECT_EQ(messenger->Write(big.data(), static_cast<int>(big.size())), 258);
+    const int before = Messenger::AbandonedWrites();
+    messenger->~StubbornMessenger();  // the write is still pending
+    EXPECT_EQ(Messenger::AbandonedWrites(), before + 1);
+    std::fill(std::begin(storage), std::end(storage), static_cast<unsigned char>(0xDD));
+
+    // The far end takes everything; the write completes, and its routine runs at this thread's
+    // next alertable wait.
+    std::string received;
+    char chunk[4096];
+    DWORD got = 0;
+    while (received.size() < big.size() && ReadFile(reader, chunk, sizeof chunk, &got, nullptr) && got > 0) {
+        received.append(chunk, got);
+    }
+    EXPECT_EQ(received, big);
+    for (int i = 0; i < 250 && Messenger::AbandonedWrites() != before; ++i) {
+        SleepEx(20, TRUE);
+    }
+    EXPECT_EQ(Messenger::AbandonedWrites(), before);  // the record is freed once it is done with
+    EXPECT_EQ(std::count(std::begin(storage), std::end(storage), static_cast<unsigned char>(0xDD)),
+              static_cast<std::ptrdiff_t>(sizeof storage))
+        << "the completion wrote into the deleted messenger";
+    CloseHandle(reader);
+    CloseHandle(port);
 }
 
 }  // namespace

@@ -1,3 +1,4 @@
+#include <dlfcn.h>
 #include <fcntl.h>
 #include <stdlib.h>
 #include <sys/stat.h>
@@ -11,6 +12,22 @@
 #include <string>
 
 #include "SerialMessengers.h"
+
+// Stands in for a terminal driver that refuses new line settings: while g_bRefuseTcsetattr is
+// set, tcsetattr fails with EINVAL. Calls from the transport code reach this definition first.
+namespace {
+bool g_bRefuseTcsetattr = false;
+}
+
+extern "C" int tcsetattr(int fd, int actions, const struct termios* settings) {
+    if (g_bRefuseTcsetattr) {
+        errno = EINVAL;
+        return -1;
+    }
+    using Real = int (*)(int, int, const struct termios*);
+    static const Real real = reinterpret_cast<Real>(::dlsym(RTLD_NEXT, "tcsetattr"));
+    return real(fd, actions, settings);
+}
 
 namespace {
 
@@ -106,6 +123,38 @@ TEST(ComMessengerTest, PortsThatDoNotOpenAnswerFailure) {
     EXPECT_EQ(oddBaud.LastError(), EINVAL);
 }
 
+TEST(ComMessengerTest, AFailedSecondOpenLetsTheFirstDeviceGo) {
+    Pty pty;
+    ComMessenger messenger(pty.slave, 9600);
+    ASSERT_EQ(messenger.Write("a", 1), 0);
+    EXPECT_EQ(pty.ReadAvailable(), "a");
+
+    // A rate the port cannot take, then a port number that does not exist: each time the device
+    // opened before is closed, and nothing more reaches it.
+    EXPECT_EQ(messenger.OpenPort(0, 12345), 0);
+    EXPECT_EQ(messenger.Write("b", 1), -1);
+    EXPECT_EQ(messenger.LastError(), EINVAL);
+    ComMessenger second(pty.slave, 9600);
+    EXPECT_EQ(second.LastErrorText(), "") << "the first messenger still holds the port";
+    EXPECT_EQ(second.OpenPort(7, 9600), 0);
+    EXPECT_EQ(second.Write("c", 1), -1);
+    EXPECT_EQ(pty.ReadAvailable(), "");
+
+    ComMessenger third(pty.slave, 9600);
+    EXPECT_EQ(third.Write("d", 1), 0);  // the port is free again
+    EXPECT_EQ(pty.ReadAvailable(), "d");
+}
+
+TEST(ComMessengerTest, RefusedLineSettingsKeepThePortOpen) {
+    Pty pty;
+    g_bRefuseTcsetattr = true;
+    ComMessenger messenger(pty.slave, 19200);
+    g_bRefuseTcsetattr = false;
+    EXPECT_EQ(messenger.LastError(), EINVAL);  // said, but the port is written all the same
+    EXPECT_EQ(messenger.Write("as it is", 8), 0);
+    EXPECT_EQ(pty.ReadAvailable(), "as it is");
+}
+
 TEST(ComMessengerTest, ReadTakesWhatArrivesWithinItsBound) {
     Pty pty;
     ComMessenger messenger(pty.slave, 9600);
@@ -159,6 +208,18 @@ TEST(LptMessengerTest, WritesToTheDeviceAndHoldsItAlone) {
     LptMessenger second(fifo.path);
     EXPECT_EQ(second.LastError(), EBUSY);
     EXPECT_EQ(second.Write("x", 1), -1);
+}
+
+TEST(LptMessengerTest, AFailedSecondOpenLetsTheFirstDeviceGo) {
+    Fifo fifo;
+    LptMessenger messenger(fifo.path);
+    ASSERT_EQ(messenger.Write("1", 1), 0);
+    EXPECT_EQ(messenger.OpenPort(9), 0);
+    EXPECT_EQ(messenger.Write("2", 1), -1);
+    char buffer[8];
+    EXPECT_EQ(::read(fifo.reader.Get(), buffer, sizeof buffer), 1);
+    LptMessenger again(fifo.path);
+    EXPECT_EQ(again.Write("3", 1), 0);  // no longer held
 }
 
 TEST(LptMessengerTest, PortNumbersOutsideTheRangeOpenNothing) {

@@ -52,6 +52,30 @@ void ExpectRawEightNOne(const std::string& stty, int baud) {
     }
 }
 
+// A COM port that its test can look into: the line settings as the driver reports them, and
+// whether the far end's bytes have reached the driver.
+class WatchedCom : public ComMessenger {
+  public:
+    using ComMessenger::ComMessenger;
+    DCB State() const {
+        DCB dcb{};
+        dcb.DCBlength = sizeof(dcb);
+        EXPECT_TRUE(GetCommState(m_hPort, &dcb));
+        return dcb;
+    }
+    bool Arrived(DWORD count) const {
+        for (int i = 0; i < 300; ++i) {
+            DWORD errors = 0;
+            COMSTAT status{};
+            if (ClearCommError(m_hPort, &errors, &status) && status.cbInQue >= count) {
+                return true;
+            }
+            Sleep(10);
+        }
+        return false;
+    }
+};
+
 const std::string kCommand("\x1f\x1b\x1f\x00\x0a\xff", 6);
 
 TEST_F(SerialPortTest, ComPortsWriteExactBytesAt8N1WithoutFlowControl) {
@@ -64,8 +88,20 @@ TEST_F(SerialPortTest, ComPortsWriteExactBytesAt8N1WithoutFlowControl) {
         SCOPED_TRACE(c.name);
         ASSERT_TRUE(Pty(c.name));
         {
-            ComMessenger messenger(c.port, c.baud);
+            WatchedCom messenger(c.port, c.baud);
             EXPECT_EQ(messenger.LastError(), 0) << messenger.LastErrorText();  // opened and configured
+            // What the driver reports back: 8N1, DTR and RTS on, no flow control of any kind.
+            const DCB dcb = messenger.State();
+            EXPECT_EQ(dcb.BaudRate, static_cast<DWORD>(c.baud));
+            EXPECT_EQ(dcb.ByteSize, 8);
+            EXPECT_EQ(dcb.Parity, NOPARITY);
+            EXPECT_EQ(dcb.StopBits, ONESTOPBIT);
+            EXPECT_EQ(dcb.fOutxCtsFlow, 0u);
+            EXPECT_EQ(dcb.fOutxDsrFlow, 0u);
+            EXPECT_EQ(dcb.fDtrControl, static_cast<DWORD>(DTR_CONTROL_ENABLE));
+            EXPECT_EQ(dcb.fRtsControl, static_cast<DWORD>(RTS_CONTROL_ENABLE));
+            EXPECT_EQ(dcb.fOutX, 0u);
+            EXPECT_EQ(dcb.fInX, 0u);
             ASSERT_EQ(messenger.Write(kCommand.data(), static_cast<int>(kCommand.size())), 0)
                 << messenger.LastErrorText();
             EXPECT_EQ(bench::Captured(c.name, kCommand.size()), kCommand);
@@ -150,23 +186,6 @@ TEST_F(SerialPortTest, StalledPortTimesOutAndTheNextWriteStillWorks) {
     ASSERT_EQ(messenger.Write("next", 4), 0) << messenger.LastErrorText();
     EXPECT_EQ(bench::Captured("lpt1", 65536 + 4), std::string(65536, '\0') + "next");
 }
-
-// A COM port whose test can tell when the far end's bytes have reached the driver.
-class WatchedCom : public ComMessenger {
-  public:
-    using ComMessenger::ComMessenger;
-    bool Arrived(DWORD count) const {
-        for (int i = 0; i < 300; ++i) {
-            DWORD errors = 0;
-            COMSTAT status{};
-            if (ClearCommError(m_hPort, &errors, &status) && status.cbInQue >= count) {
-                return true;
-            }
-            Sleep(10);
-        }
-        return false;
-    }
-};
 
 TEST_F(SerialPortTest, ReadTakesWhatHasArrivedAndLosesNothing) {
     ASSERT_TRUE(Pty("com1"));

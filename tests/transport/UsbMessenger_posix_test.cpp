@@ -122,18 +122,21 @@ TEST_F(UsbSearchTest, OpenWhileOpenChangesNothingAndReopenFindsWhatIsLeft) {
     EXPECT_EQ(Drain(lp0), std::string("\x1b\x70\x00\x40\x50\x0a", 6));
 }
 
-TEST_F(UsbSearchTest, PrintersThatWillNotOpenAreSkipped) {
+TEST_F(UsbSearchTest, APrinterThatWillNotOpenEndsTheSearchWithNoDevice) {
     const int lp0 = AddFifo("lp0");
-    AddFifo("lp1", /*withReader=*/false);
+    AddFifo("lp1", /*withReader=*/false);  // the last one will not open
     UsbMessenger usb;
-    EXPECT_EQ(usb.Write("x", 1), 0);
-    EXPECT_EQ(Drain(lp0), "x");
+    EXPECT_EQ(usb.Open(), -1);
+    EXPECT_EQ(usb.LastError(), ENXIO);
+    EXPECT_EQ(usb.Write("x", 1), -1);
+    EXPECT_EQ(Drain(lp0), "");  // the one opened before it was let go
 
+    // The same when it comes first: the search stops there.
     Remove("lp0");
-    UsbMessenger none;  // only the unopenable one is left
-    EXPECT_EQ(none.Open(), -1);
-    EXPECT_EQ(none.LastError(), ENXIO);
-    EXPECT_EQ(none.Write("x", 1), -1);
+    AddFifo("lp2");
+    UsbMessenger first;
+    EXPECT_EQ(first.Open(), -1);
+    EXPECT_EQ(first.Write("x", 1), -1);
 }
 
 TEST_F(UsbSearchTest, StalledPrinterTimesOutAndTheNextWriteWorks) {

@@ -88,6 +88,24 @@ TEST_F(UsbTest, MissingLocationMakesOpenFail) {
     EXPECT_EQ(bench::Holders(printer.DosName()), 0);  // no device was left open
 }
 
+TEST_F(UsbTest, LocationIsReadWithinTwoThousandFortyEightBytes) {
+    FakeUsbPrinter& printer = Plug("FAKE0001");
+    // 1023 characters and the terminating 0 fill the 2048 bytes exactly.
+    ASSERT_TRUE(printer.SetLocation(std::wstring(1023, L'L')));
+    {
+        UsbMessenger messenger;
+        ASSERT_EQ(Send(messenger, "fits"), 0) << messenger.LastErrorText();
+        EXPECT_EQ(bench::Captured(printer.DosName(), 4), "fits");
+    }
+    // One character more does not fit: the search fails and no device is open.
+    ASSERT_TRUE(printer.SetLocation(std::wstring(1024, L'L')));
+    UsbMessenger messenger;
+    EXPECT_EQ(messenger.Open(), -1);
+    EXPECT_EQ(messenger.LastError(), ERROR_INSUFFICIENT_BUFFER) << messenger.LastErrorText();
+    EXPECT_EQ(Send(messenger, "x"), -1);
+    EXPECT_EQ(bench::Holders(printer.DosName()), 0);
+}
+
 TEST_F(UsbTest, NoPrinterThenArrival) {
     UsbMessenger messenger;
     const ULONGLONG start = GetTickCount64();
@@ -106,6 +124,13 @@ TEST_F(UsbTest, UnplugFailsAndTheNextArrivalSendsAgain) {
     UsbMessenger messenger;
     ASSERT_EQ(Send(messenger, "before"), 0) << messenger.LastErrorText();
     EXPECT_EQ(bench::Captured(printer.DosName(), 6), "before");
+
+    // A removal closes the device handle for real, and an arrival opens it again.
+    EXPECT_GT(bench::Holders(printer.DosName()), 0);
+    EXPECT_EQ(messenger.Close(), 0);
+    EXPECT_EQ(bench::Holders(printer.DosName()), 0);
+    EXPECT_EQ(messenger.Open(), 0);
+    EXPECT_GT(bench::Holders(printer.DosName()), 0);
 
     ASSERT_TRUE(bench::Unplug(printer.DosName()));
     EXPECT_EQ(Send(messenger, "gone"), -1);

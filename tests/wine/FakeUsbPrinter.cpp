@@ -88,6 +88,11 @@ FakeUsbPrinter::~FakeUsbPrinter() {
     RegDeleteKeyW(HKEY_LOCAL_MACHINE, (std::wstring(kEnumUsb) + kHardwareId).c_str());
 }
 
+bool FakeUsbPrinter::SetLocation(const std::wstring& location) {
+    return WriteKey(EnumKey(Wide(m_strSerial)),
+                    [&](HKEY key) { return SetString(key, L"LocationInformation", location); });
+}
+
 std::wstring FakeUsbPrinter::DevicePath() const {
     return L"\\\\?\\" + Lower(std::wstring(L"usb#") + kHardwareId + L"#" + Wide(m_strSerial) + L"#") +
            kInterfaceClass;

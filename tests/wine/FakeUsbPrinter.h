@@ -15,6 +15,9 @@ class FakeUsbPrinter {
     FakeUsbPrinter(const FakeUsbPrinter&) = delete;
     FakeUsbPrinter& operator=(const FakeUsbPrinter&) = delete;
 
+    /// Replaces the location information that the device reports.
+    bool SetLocation(const std::wstring& location);
+
     /// All registry entries were written.
     bool Created() const { return m_bCreated; }
     /// The interface's device path, "\\?\usb#vid_...#{28d78fad-...}".
