@@ -112,7 +112,8 @@ bool ListenLoop::Run(const StopSignals& signals) {
         }
 
         if (signals.Poll(fds.data(), fds.size(), wake - now) < 0 && errno != EINTR) {
-            m_err << "tolctl: listen: cannot wait for connections: " << ErrnoText(errno) << '\n';
+            const int error = errno;
+            m_err << "tolctl: listen: cannot wait for connections: " << ErrnoText(error) << '\n';
             Stop();
             return false;
         }
@@ -285,8 +286,9 @@ void ListenLoop::Save(const Connection& connection) {
         } else if (wrote < 0 && errno == EINTR) {
             continue;
         } else {
-            m_err << "tolctl: listen --save: cannot write '" << m_saveName
-                  << "': " << ErrnoText(wrote < 0 ? errno : EIO) << '\n';
+            const int error = wrote < 0 ? errno : EIO;
+            m_err << "tolctl: listen --save: cannot write '" << m_saveName << "': " << ErrnoText(error)
+                  << '\n';
             m_bSaveFailed = true;
             return;
         }

@@ -23,7 +23,8 @@ int RunListener(const ListenOptions& options, std::ostream& out, std::ostream& e
     if (!options.saveFile.empty()) {
         save.Reset(::open(options.saveFile.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0666));
         if (!save.Valid()) {
-            err << "tolctl: listen --save: cannot open '" << options.saveFile << "': " << ErrnoText(errno)
+            const int error = errno;
+            err << "tolctl: listen --save: cannot open '" << options.saveFile << "': " << ErrnoText(error)
                 << '\n';
             return kExitUsage;
         }
@@ -43,7 +44,8 @@ int RunListener(const ListenOptions& options, std::ostream& out, std::ostream& e
     if (!server.Valid() || ::setsockopt(server.Get(), SOL_SOCKET, SO_REUSEADDR, &on, sizeof on) != 0 ||
         ::bind(server.Get(), reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0 ||
         ::listen(server.Get(), SOMAXCONN) != 0) {
-        err << "tolctl: listen " << where << " : " << ErrnoText(errno) << '\n';
+        const int error = errno;
+        err << "tolctl: listen " << where << " : " << ErrnoText(error) << '\n';
         return kExitPort;
     }
     socklen_t size = sizeof addr;
