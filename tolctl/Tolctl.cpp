@@ -211,6 +211,10 @@ int RunTolctl(const std::vector<std::string>& args, std::istream& in, std::ostre
     listen
         ->add_option("--count", listenOptions.count, "Stop after N connections (default: until interrupted)")
         ->check(CLI::PositiveNumber);
+    listen
+        ->add_option("--idle-timeout", listenOptions.idleTimeout,
+                     "Drop a connection that sends nothing for SECONDS (default 10)")
+        ->check(CLI::PositiveNumber);
     listen->add_option("--save", listenOptions.saveFile, "Append the raw bytes received to FILE");
 
     std::vector<const char*> argv;
