@@ -3,6 +3,7 @@
 #include <iconv.h>
 
 #include <cctype>
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -74,11 +75,10 @@ int Convert(const WideString& text, unsigned char* out, size_t capacity) {
     std::vector<char> input = ToUtf16Le(text);
     char* in = input.data();
     size_t inLeft = input.size();
-    std::vector<char> scratch;
-    if (out == nullptr) {
-        scratch.resize(capacity);
-    }
-    char* dst = out != nullptr ? reinterpret_cast<char*>(out) : scratch.data();
+    // iconv may leave the first byte of a character that does not fit in the output before it
+    // stops; converting into a scratch buffer keeps that half character out of the caller's.
+    std::vector<char> scratch(capacity);
+    char* dst = scratch.data();
     size_t outLeft = capacity;
     while (inLeft > 0) {
         if (iconv(cd.get(), &in, &inLeft, &dst, &outLeft) != static_cast<size_t>(-1)) {
@@ -102,7 +102,11 @@ int Convert(const WideString& text, unsigned char* out, size_t capacity) {
         in += skip;
         inLeft -= skip;
     }
-    return static_cast<int>(capacity - outLeft);
+    const size_t produced = capacity - outLeft;
+    if (out != nullptr && produced > 0) {
+        std::memcpy(out, scratch.data(), produced);
+    }
+    return static_cast<int>(produced);
 }
 
 }  // namespace

@@ -9,6 +9,9 @@ std::string Oem(const WideString& text, int capacity) {
     std::string out(static_cast<size_t>(capacity) + 4, '#');  // guard bytes after the room given
     const int n = ConvertToOem(text, reinterpret_cast<unsigned char*>(&out[0]), capacity);
     EXPECT_EQ(out.substr(static_cast<size_t>(capacity)), "####") << "wrote past its room";
+    EXPECT_EQ(out.substr(static_cast<size_t>(n), static_cast<size_t>(capacity - n)),
+              std::string(static_cast<size_t>(capacity - n), '#'))
+        << "wrote bytes it does not count";
     return out.substr(0, static_cast<size_t>(n));
 }
 

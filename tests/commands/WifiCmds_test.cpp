@@ -116,7 +116,18 @@ TEST_F(WifiCmds, CodePageTextAndDoubleByteCut) {
     EXPECT_EQ(kana.GetData()[11], 'a');
     EXPECT_EQ(kana.GetData()[12], 0x82);  // あ is 82 A0 in CP932
     EXPECT_EQ(kana.GetData()[13], 0xA0);
-    EXPECT_EQ(kana.GetData()[14], 0x00);  // い did not fit
+    EXPECT_EQ(kana.GetData()[14], 0x00);  // い did not fit; this is the 00 after the field
+
+    // Here the last byte of the field is left unwritten: あ needs two bytes and one is left.
+    // It is sent as 00, and the station text's last byte the same way.
+    SetAPParaCmd half(0, 2, W("aあ"));
+    ASSERT_EQ(half.GetLength(), 13);
+    EXPECT_EQ(BytesOf(half), Concat(Concat(kApHeader, std::string("\x00\x02", 2)), std::string("a\x00", 2)));
+    WifiTestParaCmd station(3, 4, 1, 0, 0, W("xyあ"));
+    ASSERT_EQ(station.GetLength(), 17);
+    EXPECT_EQ(std::string(reinterpret_cast<const char*>(station.GetData()) + 14, 3),
+              std::string("xy\x00", 3));
+    SetOemCodePage("CP437");
 }
 
 }  // namespace
