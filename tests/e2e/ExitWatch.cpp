@@ -65,7 +65,7 @@ bool ExitWatch::Ready(int timeoutMs) {
     if (WaitForSingleObject(m_hReady, static_cast<DWORD>(timeoutMs)) != WAIT_OBJECT_0) {
         return false;
     }
-    return m_bAttached && m_strFailure.empty();
+    return m_bReady;
 }
 
 bool ExitWatch::Finished(int timeoutMs) {
@@ -76,7 +76,8 @@ bool ExitWatch::Finished(int timeoutMs) {
 }
 
 std::string ExitWatch::Failure() const {
-    if (WaitForSingleObject(m_hFinished, 0) != WAIT_OBJECT_0 && m_strFailure.empty()) {
+    // Until the watch thread is done, what it writes is not read here.
+    if (WaitForSingleObject(m_hFinished, 0) != WAIT_OBJECT_0) {
         return "the program did not get to its exit in time";
     }
     if (!m_strFailure.empty()) {
@@ -96,7 +97,6 @@ void ExitWatch::Run() {
         SetEvent(m_hFinished);
         return;
     }
-    m_bAttached = true;
     // Should this thread give up early, the program is left running rather than killed.
     DebugSetProcessKillOnExit(FALSE);
 
@@ -131,6 +131,11 @@ void ExitWatch::Run() {
                         FlushInstructionCache(process, entry, 1);
                 if (!armed) {
                     m_strFailure = "cannot set the breakpoint at the program's exit";
+                    ContinueDebugEvent(event.dwProcessId, event.dwThreadId, DBG_CONTINUE);
+                    DebugActiveProcessStop(m_dwProcessId);
+                    SetEvent(m_hReady);
+                    SetEvent(m_hFinished);
+                    return;
                 }
                 break;
             }
@@ -156,6 +161,7 @@ void ExitWatch::Run() {
                 } else if (record.ExceptionCode == EXCEPTION_BREAKPOINT && !ready) {
                     // The break-in of the attach: from here on the program runs under the watch.
                     ready = true;
+                    m_bReady = true;
                     SetEvent(m_hReady);
                 } else {
                     verdict = DBG_EXCEPTION_NOT_HANDLED;  // the program's own business

@@ -25,7 +25,7 @@ class ExitWatch {
     /// True once the program has stopped at its exit, `atExit` has run and the program has
     /// ended; false when it ended some other way (a crash) or not within timeoutMs.
     bool Finished(int timeoutMs);
-    /// What went wrong, for the test's message.
+    /// What went wrong, for the test's message (once Ready or Finished has answered false).
     std::string Failure() const;
 
   private:
@@ -33,10 +33,10 @@ class ExitWatch {
 
     DWORD m_dwProcessId;
     std::function<void()> m_atExit;
-    HANDLE m_hReady;     // set once the breakpoint is in place, or when attaching failed
-    HANDLE m_hFinished;  // set when the watch thread is done
-    HANDLE m_hStop;      // asks the watch thread to give up
-    bool m_bAttached = false;
+    HANDLE m_hReady;        // set once the breakpoint is in place, or when attaching failed
+    HANDLE m_hFinished;     // set when the watch thread is done
+    HANDLE m_hStop;         // asks the watch thread to give up
+    bool m_bReady = false;  // written before m_hReady is set, never after
     bool m_bStoppedAtExit = false;
     DWORD m_dwExitCode = STILL_ACTIVE;
     std::string m_strFailure;
