@@ -91,8 +91,7 @@ LRESULT CPrinterDialog::OnDeviceChange(WPARAM wParam, LPARAM lParam) {
 LRESULT CPrinterDialog::OnSysCommand(WPARAM wParam, LPARAM) {
     const UINT command = static_cast<UINT>(wParam);
     if (command == SC_CLOSE) {
-        CleanUp();
-        EndDialog(IDCANCEL);
+        RequestClose();
     } else if ((command & 0xFFF0) == kIdmAboutBox) {
         CAboutDlg about(this);
         about.DoModal();
@@ -133,8 +132,23 @@ void CPrinterDialog::OnSelchangePort() {
 }
 
 void CPrinterDialog::OnClose() {
+    RequestClose();
+}
+
+void CPrinterDialog::RequestClose() {
+    if (m_nActionsRunning > 0) {
+        m_bCloseRequested = true;
+        return;
+    }
     CleanUp();
     EndDialog(IDCANCEL);
+}
+
+void CPrinterDialog::EndAction() {
+    if (--m_nActionsRunning == 0 && m_bCloseRequested) {
+        m_bCloseRequested = false;
+        RequestClose();
+    }
 }
 
 BOOL CPrinterDialog::DoRegisterDeviceInterface(HDEVNOTIFY* handle) {
@@ -184,6 +198,8 @@ bool CPrinterDialog::RefuseText(CmdTextField field, const std::wstring& text) {
     if (problem.empty()) {
         return false;
     }
+    // The refusing action runs until its message has been closed.
+    const ActionScope action(*this);
     const std::wstring message = Widen(problem) + L"\n\nNothing was sent.";
     MessageBoxW(m_hWnd, message.c_str(), AfxGetApp()->m_pszAppName, MB_OK | MB_ICONEXCLAMATION);
     return true;

@@ -79,8 +79,13 @@ class CPrinterDialog : public CDialog {
     LRESULT OnQueryDragIcon(WPARAM wParam, LPARAM lParam);
     /// Port selection changed: baud rate only for COM1/COM2, address only for Ethernet.
     void OnSelchangePort();
-    /// The close button: clean up and end the dialog.
+    /// The close button: clean up and end the dialog (see RequestClose).
     void OnClose();
+    /// Closing ("Cancel", "Cancle" or SC_CLOSE): clean up and end the dialog. While an action
+    /// runs, its message box serves messages, so a close can arrive in the middle of it; it is
+    /// then only noted, and carried out as soon as the action has returned: until then the
+    /// action may still hold the USB messenger that the clean-up deletes.
+    void RequestClose();
 
     /// Registers the dialog for USB printer interface arrival and removal; stores the handle.
     BOOL DoRegisterDeviceInterface(HDEVNOTIFY* handle);
@@ -98,6 +103,7 @@ class CPrinterDialog : public CDialog {
     /// message on a non-zero result, and release the messenger.
     template <class C, class... Args>
     void SendCommand(Args&&... args) {
+        const ActionScope action(*this);
         Messenger* messenger = CreateMessenger(m_nPortSel, m_nBaudSel, m_dwPrinterIp);
         if (messenger != nullptr) {
             CmdSender sender(messenger);
@@ -111,6 +117,23 @@ class CPrinterDialog : public CDialog {
 
     void ShowFailure();
 
+    /// Marks an action as running for as long as it lives; a close that arrived meanwhile is
+    /// carried out when the last running action ends.
+    class ActionScope {
+      public:
+        explicit ActionScope(CPrinterDialog& dialog) : m_dialog(dialog) { ++m_dialog.m_nActionsRunning; }
+        ~ActionScope() { m_dialog.EndAction(); }
+        ActionScope(const ActionScope&) = delete;
+        ActionScope& operator=(const ActionScope&) = delete;
+
+      private:
+        CPrinterDialog& m_dialog;
+    };
+
   private:
+    void EndAction();
+
     bool m_bCleanedUp = false;
+    int m_nActionsRunning = 0;
+    bool m_bCloseRequested = false;
 };

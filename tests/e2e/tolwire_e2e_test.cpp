@@ -1,12 +1,11 @@
-// tolwire driven from another process: defaults, the instruction panel and clock, the red tip,
-// the port strip, its four buttons, the failure message and the ways of closing.
+// tolwire driven from another process: its controls, lists and defaults, the instruction panel
+// and clock, the red tip, the system menu and About box, the port strip, its four buttons, the
+// failure message, USB arrival, and the ways of closing.
 #include <gtest/gtest.h>
 
 #include <windows.h>
 // dbt.h needs the Windows types first.
 #include <dbt.h>
-
-#include <regex>
 
 #include "../../tolwire/resource.h"
 #include "DialogTest.h"
@@ -28,45 +27,79 @@ const wchar_t kInstructions[] =
     L"7.  No matter which mode we choose,when we input all the parameter we just can click 1 times button "
     L"to save the parameter.";
 
+constexpr LONG T = WS_TABSTOP;
+constexpr LONG D = WS_DISABLED;
+
 class Tolwire : public DialogTest {
   protected:
     void SetUp() override { Launch(TOLWIRE_EXE, kCaption); }
 };
 
-TEST_F(Tolwire, StartsWithEveryDefaultAndFillsPanelAndClockAfterOneSecond) {
-    EXPECT_EQ(dlg.Text(IDC_INSTRUCTIONS), L"");
-    EXPECT_EQ(dlg.Text(IDC_DATE), L"");
-    EXPECT_EQ(dlg.Text(IDC_TIME), L"");
+TEST_F(Tolwire, ShowsEveryControlWithItsCaptionListAndDefault) {
+    ExpectControls({
+        {-1, L"Static", L"Choose Printer Port", 0},
+        {IDC_PORT, L"ComboBox", L"USB001", T},
+        {-1, L"Static", L"COM Baudrate", 0},
+        {IDC_BAUD, L"ComboBox", L"9600", T | D},
+        {-1, L"Static", L"LAN IP Address", 0},
+        {IDC_PORT_TEST, L"Button", L"Printer Port Test", T},
+        {IDC_CLOSE, L"Button", L"Cancle", T},
+        {IDC_DATE, L"Static", nullptr, 0},
+        {IDC_TIME, L"Static", nullptr, 0},
+        {IDC_PRINTER_IP, L"SysIPAddress32", nullptr, T | D},
+        {IDC_SAVE_PARAMETER, L"Button", L"Save Parameter", T},
+        {-1, L"Static", L"WIFI Name:", 0},
+        {IDC_WIFI_FACTORY, L"Button", L"Factory Mode", T},
+        {-1, L"Static", L"Printer WIFI IP Address:", 0},
+        {IDC_WIFI_NAME, L"Edit", L"WIFI Name", T},
+        {-1, L"Static", L"WIFI Password:", 0},
+        {IDC_AUTH_MODE, L"ComboBox", L"WPA2PSK", T},
+        {IDC_ENCRYPTION, L"ComboBox", L"AES", T},
+        {IDC_WIFI_PASSWORD, L"Edit", L"WIFI Password", T},
+        {IDC_STA_IP, L"SysIPAddress32", nullptr, T},
+        {IDC_STA_MASK, L"SysIPAddress32", nullptr, T},
+        {IDC_STA_GATEWAY, L"SysIPAddress32", nullptr, T},
+        {-1, L"Static", L"Printer WIFI Subnet Mask:", 0},
+        {-1, L"Static", L"Printer WIFI Gateway:", 0},
+        {IDC_TIP, L"Static", L"Tips:Get WIFI name and password from the router.", 0},
+        {-1, L"Button", L"WIFI STA Parameter", 0},
+        {-1, L"Static", L"Printer AP Name:", 0},
+        {IDC_AP_NAME, L"Edit", L"Thermal Printer", T},
+        {IDC_WIFI_MODE, L"ComboBox", L"0-AP", T},
+        {-1, L"Static", L"Printer WIFI Mode:", 0},
+        {IDC_SAVE_AP, L"Button", L"Save Name&&Mode", T},
+        {-1, L"Button", L"Step && Tips", 0},
+        {-1, L"Static", L"Designed by R&&D Department.", 0},
+        {IDC_INSTRUCTIONS, L"Static", nullptr, 0},
+    });
+    for (int id : {IDC_PORT_TEST, IDC_CLOSE, IDC_SAVE_AP, IDC_SAVE_PARAMETER, IDC_WIFI_FACTORY}) {
+        EXPECT_FALSE(GetWindowLongW(dlg.Item(id), GWL_STYLE) & BS_DEFPUSHBUTTON) << id;
+    }
 
-    EXPECT_EQ(dlg.Text(IDC_PORT), L"USB001");
-    EXPECT_EQ(dlg.ComboCount(IDC_PORT), 7);
-    EXPECT_EQ(dlg.Text(IDC_BAUD), L"9600");
-    EXPECT_EQ(dlg.ComboCount(IDC_BAUD), 5);
-    EXPECT_FALSE(dlg.Enabled(IDC_BAUD));
+    ExpectComboEntries(IDC_PORT, {L"USB001", L"LPT1", L"LPT2", L"LPT3", L"COM1", L"COM2", L"Ethernet"}, 0);
+    ExpectComboEntries(IDC_BAUD, {L"9600", L"19200", L"38400", L"57600", L"115200"}, 0);
+    ExpectComboEntries(IDC_WIFI_MODE, {L"0-AP", L"1-STA", L"2-APSTA"}, 0);
+    ExpectComboEntries(IDC_AUTH_MODE, {L"OPEN", L"SHARED", L"WPAPSK", L"WPA2PSK"}, 3);
+    ExpectComboEntries(IDC_ENCRYPTION, {L"NONE", L"WEP-H", L"WEP-A", L"TKIP", L"AES"}, 4);
+
     EXPECT_EQ(dlg.Address(IDC_PRINTER_IP), Ip(192, 168, 1, 100));
-    EXPECT_FALSE(dlg.Enabled(IDC_PRINTER_IP));
-    EXPECT_EQ(dlg.Text(IDC_AP_NAME), L"Thermal Printer");
-    EXPECT_EQ(dlg.Text(IDC_WIFI_MODE), L"0-AP");
-    EXPECT_EQ(dlg.Text(IDC_WIFI_NAME), L"WIFI Name");
-    EXPECT_EQ(dlg.Text(IDC_AUTH_MODE), L"WPA2PSK");
-    EXPECT_EQ(dlg.Text(IDC_ENCRYPTION), L"AES");
-    EXPECT_EQ(dlg.Text(IDC_WIFI_PASSWORD), L"WIFI Password");
     const DWORD prefix = LocalAddressOfThisPc() & 0xFFFFFF00;
     EXPECT_EQ(dlg.Address(IDC_STA_IP), prefix | 200);
     EXPECT_EQ(dlg.Address(IDC_STA_MASK), Ip(255, 255, 255, 0));
     EXPECT_EQ(dlg.Address(IDC_STA_GATEWAY), prefix | 1);
-    EXPECT_EQ(dlg.Text(IDC_TIP), L"Tips:Get WIFI name and password from the router.");
+}
 
-    Sleep(1500);
-    dlg.Sync();
+TEST_F(Tolwire, PanelAndClockFillFromTheFirstTick) {
     const std::wstring panel = dlg.Text(IDC_INSTRUCTIONS);
-    EXPECT_EQ(panel.size(), 666u);
-    EXPECT_EQ(panel, kInstructions);
-    const std::wstring wideDate = dlg.Text(IDC_DATE);
-    const std::string date(wideDate.begin(), wideDate.end());
-    EXPECT_TRUE(std::regex_match(date, std::regex(R"(\d{4}-\d{2}-\d{2})"))) << date;
-    const std::wstring time = dlg.Text(IDC_TIME);
-    EXPECT_EQ(time.size(), 8u);
+    if (dlg.SinceLaunch() < 900) {
+        EXPECT_EQ(panel, L"") << "the panel filled before the first second was over";
+    }
+    ExpectClock(IDC_DATE, IDC_TIME);
+    EXPECT_EQ(dlg.Text(IDC_INSTRUCTIONS), kInstructions);
+}
+
+TEST_F(Tolwire, SystemMenuEndsWithTheAboutItem) {
+    ExpectSystemMenuAbout(L"tolwire, Version 1.0", IDC_AP_NAME);
 }
 
 // Pixels of the label as they are on the screen that are clearly red.
@@ -90,24 +123,13 @@ int RedPixels(HWND label) {
 TEST_F(Tolwire, TipLabelIsDrawnRedAndOnlyIt) {
     SetForegroundWindow(dlg.Window());
     RedrawWindow(dlg.Window(), nullptr, nullptr, RDW_INVALIDATE | RDW_UPDATENOW | RDW_ALLCHILDREN);
-    dlg.Sync();
-    Sleep(300);
-    EXPECT_GT(RedPixels(dlg.Item(IDC_TIP)), 20);
+    int red = RedPixels(dlg.Item(IDC_TIP));
+    for (DWORD start = GetTickCount(); red <= 20 && GetTickCount() - start < kWait; Sleep(50)) {
+        red = RedPixels(dlg.Item(IDC_TIP));
+    }
+    EXPECT_GT(red, 20);
     EXPECT_EQ(RedPixels(dlg.Item(IDC_INSTRUCTIONS)), 0);
     EXPECT_EQ(RedPixels(dlg.Item(IDC_AP_NAME)), 0);
-}
-
-TEST_F(Tolwire, TabStopsInOrder) {
-    const std::vector<int> expected = {1000, 1001, 1004, 1005, 1042, 1046, 1048, 1050, 1063,
-                                       1064, 1055, 1070, 1071, 1072, 1066, 1049, 1017};
-    std::vector<int> stops;
-    for (HWND child = GetWindow(dlg.Window(), GW_CHILD); child != nullptr;
-         child = GetWindow(child, GW_HWNDNEXT)) {
-        if (GetWindowLongW(child, GWL_STYLE) & WS_TABSTOP) {
-            stops.push_back(GetDlgCtrlID(child));
-        }
-    }
-    EXPECT_EQ(stops, expected);
 }
 
 TEST_F(Tolwire, EnablingRuleKeepsStationFieldsEnabled) {
@@ -180,43 +202,57 @@ TEST_F(Tolwire, SerialPort) {
     EXPECT_EQ(com1.Take(4, kWait), Hex("1f 1b 1f 11"));
 }
 
+// USB001 without a printer fails; once one is plugged in, the arrival opens it for the next action.
 TEST_F(Tolwire, UsbPrinterAfterArrival) {
     if (!wine_bench::Available()) {
         GTEST_SKIP() << "run through tests/e2e/run-e2e.sh for the fake USB printer";
     }
     FakeUsbPrinter::RemoveAll();
-    dlg.Click(IDC_PORT_TEST);  // USB001 without a printer
-    HWND box = dlg.WaitForBox(kWait);
-    ASSERT_NE(box, nullptr);
-    EXPECT_EQ(dlg.BoxText(box), L"Can not open communication port!");
-    dlg.CloseBox(box);
+    EXPECT_EQ(PressExpectingMessage(IDC_PORT_TEST, L"tolwire"), L"Can not open communication port!");
 
     FakeUsbPrinter usb("E2E00002");
     ASSERT_TRUE(usb.Created());
     ASSERT_TRUE(wine_bench::Pty(usb.DosName()));
+    EXPECT_EQ(wine_bench::Holders(usb.DosName()), 0);
     DeviceChange(DBT_DEVICEARRIVAL, usb.DevicePath());
+    EXPECT_GT(HoldersWhen(usb.DosName(), true), 0) << "the arrival did not open the printer";
     dlg.Click(IDC_WIFI_FACTORY);
-    EXPECT_EQ(dlg.WaitForBox(300), nullptr);
+    EXPECT_EQ(dlg.WaitForBox(0), nullptr);
     EXPECT_EQ(wine_bench::Captured(usb.DosName(), 4), Hex("1f 1b 1f 11"));
+    DeviceChange(DBT_DEVICEREMOVECOMPLETE, usb.DevicePath());
+    EXPECT_EQ(HoldersWhen(usb.DosName(), false), 0) << "the removal did not close the printer";
     wine_bench::Remove(usb.DosName());
 }
 
-TEST_F(Tolwire, EnterEscAboutAndClosing) {
+TEST_F(Tolwire, EnterAndEscChangeNothing) {
+    UseNetworkPrinter();
     dlg.PressKey(VK_RETURN);
     dlg.PressKey(VK_ESCAPE);
-    EXPECT_FALSE(dlg.WaitForExit(300));
-    dlg.SysCommand(0x0010);
-    HWND about = dlg.WaitForBox(kWait);
-    ASSERT_NE(about, nullptr);
-    EXPECT_EQ(dlg.BoxTitle(about), L"About printer");
-    dlg.CloseBox(about);
-    dlg.Click(IDC_CLOSE);
-    EXPECT_TRUE(dlg.WaitForExit(kWait));
+    // The dialog still takes presses, and the keys sent nothing.
+    dlg.Click(IDC_PORT_TEST);
+    std::string bytes;
+    ASSERT_TRUE(printer->NextConnection(bytes, kWait)) << "the dialog no longer takes presses";
+    EXPECT_EQ(bytes, TestPrintBytes()) << "a key sent something";
+    dlg.Sync();
+    EXPECT_TRUE(IsWindowVisible(dlg.Window()));
+    EXPECT_EQ(dlg.WaitForBox(0), nullptr);
+    EXPECT_EQ(printer->CountConnections(200), 0);
 }
 
-TEST_F(Tolwire, SystemCloseEndsTheProgram) {
-    dlg.SysCommand(SC_CLOSE);
-    EXPECT_TRUE(dlg.WaitForExit(kWait));
+TEST_F(Tolwire, CancleLetsGoOfTheUsbPrinterBeforeTheProgramEnds) {
+    CloseReleasesUsbPrinter(IDC_WIFI_FACTORY, "E2E00005", [this] { dlg.Click(IDC_CLOSE); });
+}
+
+TEST_F(Tolwire, SystemCloseLetsGoOfTheUsbPrinterBeforeTheProgramEnds) {
+    CloseReleasesUsbPrinter(IDC_PORT_TEST, "E2E00006", [this] { dlg.SysCommand(SC_CLOSE); });
+}
+
+TEST_F(Tolwire, SystemCloseDuringAFailureMessageWaitsForTheAction) {
+    CloseDuringFailureMessage(IDC_SAVE_AP, [this] { dlg.SysCommand(SC_CLOSE); });
+}
+
+TEST_F(Tolwire, CancleDuringAFailureMessageWaitsForTheAction) {
+    CloseDuringFailureMessage(IDC_PORT_TEST, [this] { dlg.Click(IDC_CLOSE); });
 }
 
 }  // namespace
