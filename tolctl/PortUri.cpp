@@ -83,7 +83,7 @@ bool ParseSerial(const std::string& rest, PortUri& uri, std::string& error) {
 }  // namespace
 
 int BaudIndex(int baud) {
-    for (int i = 0; i < 5; ++i) {
+    for (int i = 0; i < kBaudRateCount; ++i) {
         if (kBaudRates[i] == baud) {
             return i;
         }

@@ -8,6 +8,7 @@
 #include <iterator>
 #include <memory>
 
+#include "BaudRates.h"
 #include "Commands.h"
 #include "Decode.h"
 #include "Listener.h"
@@ -112,7 +113,7 @@ int RunTolctl(const std::vector<std::string>& args, std::istream& in, std::ostre
                    "Port to send to: socket://HOST[:PORT], serial:DEVICE?baud=N, ...");
     app.add_option("--baud", send.baud,
                    "Baud rate of a serial port without ?baud= and of COM1/COM2 (default 9600)")
-        ->check(CLI::IsMember({9600, 19200, 38400, 57600, 115200}));
+        ->check(CLI::IsMember(std::vector<int>(std::begin(kBaudRates), std::end(kBaudRates))));
     app.add_option("--connect-timeout", connectTimeout, "Seconds a TCP connect may take (default 5)")
         ->check(CLI::Range(0.001, 3600.0));
 

@@ -2,8 +2,6 @@
 
 #include <commctrl.h>
 
-#include <cstdio>
-
 #include "Commands.h"
 #include "resource.h"
 
@@ -20,61 +18,9 @@ void SetAddress(HWND dialog, int id, DWORD value) {
 CprinterDlg::CprinterDlg(CDialog* parent)
     : CWifiDialog(parent), m_strBtName(L"Printer"), m_strBtPin(L"6042") {}
 
-void CprinterDlg::DoDataExchange(CDataExchange* pDX) {
-    DDX_CBIndex(pDX, IDC_PORT, m_nPortSel);
-    DDX_CBIndex(pDX, IDC_BAUD, m_nBaudSel);
-    DDX_CBIndex(pDX, IDC_WIFI_MODE, m_nWifiMode);
-    DDX_CBIndex(pDX, IDC_DHCP, m_nDhcp);
-    DDX_IPAddress(pDX, IDC_PRINTER_IP, m_dwPrinterIp);
-    DDX_IPAddress(pDX, IDC_STA_IP, m_dwStaIp);
-    DDX_IPAddress(pDX, IDC_STA_MASK, m_dwStaMask);
-    DDX_IPAddress(pDX, IDC_STA_GATEWAY, m_dwStaGateway);
-    DDX_IPAddress(pDX, IDC_LAN_IP, m_dwLanIp);
-    DDX_IPAddress(pDX, IDC_LAN_MASK, m_dwLanMask);
-    DDX_IPAddress(pDX, IDC_LAN_GATEWAY, m_dwLanGateway);
-    DDX_IPAddress(pDX, IDC_LAN_MAC, m_dwLanMac);
-    DDX_Text(pDX, IDC_WIFI_NAME, m_strWifiName);
-    DDX_Text(pDX, IDC_WIFI_PASSWORD, m_strWifiPassword);
-    DDX_Text(pDX, IDC_AP_NAME, m_strApName);
-    DDX_Text(pDX, IDC_BT_NAME, m_strBtName);
-    DDX_Text(pDX, IDC_BT_PIN, m_strBtPin);
-    DDX_CBIndex(pDX, IDC_AUTH_MODE, m_nAuthMode);
-    DDX_CBIndex(pDX, IDC_ENCRYPTION, m_nEncryption);
-}
-
-BOOL CprinterDlg::OnInitDialog() {
-    const DWORD prefix = InitSharedControls();
-
-    InitWifiControls(prefix);
-    SetAddress(m_hWnd, IDC_LAN_IP, prefix | 123);
-    SetAddress(m_hWnd, IDC_LAN_MASK, 0xFFFFFF00);
-    SetAddress(m_hWnd, IDC_LAN_GATEWAY, prefix | 1);
-    SetAddress(m_hWnd, IDC_LAN_MAC, (158u << 24) | (34u << 16) | (86u << 8) | 28u);
-
-    // A sorted list: the digit prefixes keep this order.
-    FillComboBox(m_hWnd, IDC_DHCP, kDhcpChoices, 1);
-
-    if (!DoRegisterDeviceInterface(&m_hDevNotify)) {
-        std::printf("DoRegisterDeviceInterface failed\n");
-    }
-    return TRUE;
-}
-
-bool CprinterDlg::OnWndMsg(UINT message, WPARAM wParam, LPARAM lParam, LRESULT& result) {
+const MessageMap* CprinterDlg::GetMessageMap() const {
     using Dlg = CprinterDlg;
-    static const MessageMapEntry<Dlg> kMessageMap[] = {
-        OnMessage<Dlg>(WM_SYSCOMMAND, &Dlg::OnSysCommand),
-        OnMessage<Dlg>(WM_PAINT, &Dlg::OnPaint),
-        OnMessage<Dlg>(WM_QUERYDRAGICON, &Dlg::OnQueryDragIcon),
-        OnMessage<Dlg>(WM_CREATE, &Dlg::OnCreate),
-        OnMessage<Dlg>(WM_TIMER, &Dlg::OnTimer),
-        OnMessage<Dlg>(WM_DEVICECHANGE, &Dlg::OnDeviceChange),
-        OnCommand<Dlg>(IDC_PORT, CBN_SELCHANGE, &Dlg::OnSelchangePort),
-        OnCommand<Dlg>(IDC_TEST_CONNECT, BN_CLICKED, &Dlg::OnTestConnect),
-        OnCommand<Dlg>(IDC_CLOSE, BN_CLICKED, &Dlg::OnClose),
-        OnCommand<Dlg>(IDC_SAVE_AP, BN_CLICKED, &Dlg::OnSaveApNameAndMode),
-        OnCommand<Dlg>(IDC_CONNECT_WIFI, BN_CLICKED, &Dlg::OnSaveStationParameters),
-        OnCommand<Dlg>(IDC_WIFI_FACTORY, BN_CLICKED, &Dlg::OnWifiFactoryMode),
+    static const MessageMapEntry kEntries[] = {
         OnCommand<Dlg>(IDC_SAVE_BT_NAME, BN_CLICKED, &Dlg::OnSaveBtName),
         OnCommand<Dlg>(IDC_SAVE_BT_PIN, BN_CLICKED, &Dlg::OnSaveBtPin),
         OnCommand<Dlg>(IDC_READ_BT_PIN, BN_CLICKED, &Dlg::OnReadBtPin),
@@ -89,7 +35,29 @@ bool CprinterDlg::OnWndMsg(UINT message, WPARAM wParam, LPARAM lParam, LRESULT& 
         OnCommand<Dlg>(IDC_FACTORY_MODE, BN_CLICKED, &Dlg::OnPrinterFactoryMode),
         OnCommand<Dlg>(IDC_HEX_MODE, BN_CLICKED, &Dlg::OnEnterHexMode),
     };
-    return RouteMessage(this, kMessageMap, message, wParam, lParam, result);
+    static const MessageMap kMap(CWifiDialog::GetMessageMap(), kEntries);
+    return &kMap;
+}
+
+void CprinterDlg::DoDataExchange(CDataExchange* pDX) {
+    CWifiDialog::DoDataExchange(pDX);
+    DDX_CBIndex(pDX, IDC_DHCP, m_nDhcp);
+    DDX_IPAddress(pDX, IDC_LAN_IP, m_dwLanIp);
+    DDX_IPAddress(pDX, IDC_LAN_MASK, m_dwLanMask);
+    DDX_IPAddress(pDX, IDC_LAN_GATEWAY, m_dwLanGateway);
+    DDX_IPAddress(pDX, IDC_LAN_MAC, m_dwLanMac);
+    DDX_Text(pDX, IDC_BT_NAME, m_strBtName);
+    DDX_Text(pDX, IDC_BT_PIN, m_strBtPin);
+}
+
+void CprinterDlg::InitControls(DWORD localPrefix) {
+    CWifiDialog::InitControls(localPrefix);
+    SetAddress(m_hWnd, IDC_LAN_IP, localPrefix | 123);
+    SetAddress(m_hWnd, IDC_LAN_MASK, 0xFFFFFF00);
+    SetAddress(m_hWnd, IDC_LAN_GATEWAY, localPrefix | 1);
+    SetAddress(m_hWnd, IDC_LAN_MAC, (158u << 24) | (34u << 16) | (86u << 8) | 28u);
+    // A sorted list: the digit prefixes keep this order.
+    FillComboBox(m_hWnd, IDC_DHCP, kDhcpChoices, 1);
 }
 
 void CprinterDlg::OnSaveBtName() {

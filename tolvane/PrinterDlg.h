@@ -20,9 +20,14 @@ class CprinterDlg : public CWifiDialog {
     int m_nDhcp = 0;
 
   protected:
+    /// The Bluetooth, Ethernet and utility buttons; the rest comes from the bases.
+    const MessageMap* GetMessageMap() const override;
+    /// The port strip and the Wi-Fi fields, then DHCP, the Ethernet addresses, the Bluetooth
+    /// name and PIN.
     void DoDataExchange(CDataExchange* pDX) override;
-    BOOL OnInitDialog() override;
-    bool OnWndMsg(UINT message, WPARAM wParam, LPARAM lParam, LRESULT& result) override;
+    /// The port strip and the Wi-Fi fields, then the Ethernet fields seeded from the local
+    /// prefix and the DHCP list.
+    void InitControls(DWORD localPrefix) override;
 
     // Bluetooth
     void OnSaveBtName();

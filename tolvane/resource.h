@@ -1,35 +1,10 @@
-// Resource and control IDs of tolvane.
+// Resource and control IDs of tolvane: the ones both programs share, and its own.
 #pragma once
 
-#define IDD_ABOUTBOX 100
-#define IDS_ABOUTBOX 101
-#define IDD_PRINTER_DIALOG 102
-#define IDR_MAINFRAME 128
+#include "../common/dialog/DialogIds.h"
 
-#define IDM_ABOUTBOX 0x0010
-
-// Port strip
-#define IDC_PORT 1000
-#define IDC_BAUD 1001
-#define IDC_TEST_CONNECT 1004
-#define IDC_CLOSE 1005
-#define IDC_DATE 1036
-#define IDC_TIME 1037
-#define IDC_PRINTER_IP 1042
-
-// Wi-Fi
-#define IDC_SAVE_AP 1017
-#define IDC_CONNECT_WIFI 1046
-#define IDC_WIFI_FACTORY 1048
-#define IDC_WIFI_MODE 1049
-#define IDC_WIFI_NAME 1050
-#define IDC_WIFI_PASSWORD 1055
-#define IDC_AUTH_MODE 1063
-#define IDC_ENCRYPTION 1064
-#define IDC_AP_NAME 1066
-#define IDC_STA_IP 1070
-#define IDC_STA_MASK 1071
-#define IDC_STA_GATEWAY 1072
+// Wi-Fi: the station button, named for its caption here
+#define IDC_CONNECT_WIFI IDC_SAVE_STATION
 
 // Bluetooth
 #define IDC_SAVE_BT_NAME 1018
@@ -57,7 +32,3 @@
 #define IDC_OPEN_DRAWER 1086
 #define IDC_FACTORY_MODE 1087
 #define IDC_HEX_MODE 1088
-
-#ifndef IDC_STATIC
-#define IDC_STATIC (-1)
-#endif

@@ -1,9 +1,5 @@
 #include "PrinterDlg.h"
 
-#include <commctrl.h>
-
-#include <cstdio>
-
 #include "resource.h"
 
 namespace {
@@ -37,55 +33,18 @@ CprinterDlg::~CprinterDlg() {
     }
 }
 
-void CprinterDlg::DoDataExchange(CDataExchange* pDX) {
-    DDX_CBIndex(pDX, IDC_PORT, m_nPortSel);
-    DDX_CBIndex(pDX, IDC_BAUD, m_nBaudSel);
-    DDX_CBIndex(pDX, IDC_WIFI_MODE, m_nWifiMode);
-    DDX_IPAddress(pDX, IDC_PRINTER_IP, m_dwPrinterIp);
-    DDX_IPAddress(pDX, IDC_STA_IP, m_dwStaIp);
-    DDX_IPAddress(pDX, IDC_STA_MASK, m_dwStaMask);
-    DDX_IPAddress(pDX, IDC_STA_GATEWAY, m_dwStaGateway);
-    DDX_Text(pDX, IDC_WIFI_NAME, m_strWifiName);
-    DDX_Text(pDX, IDC_WIFI_PASSWORD, m_strWifiPassword);
-    DDX_Text(pDX, IDC_AP_NAME, m_strApName);
-    DDX_CBIndex(pDX, IDC_AUTH_MODE, m_nAuthMode);
-    DDX_CBIndex(pDX, IDC_ENCRYPTION, m_nEncryption);
-}
-
-BOOL CprinterDlg::OnInitDialog() {
-    const DWORD prefix = InitSharedControls();
-
-    InitWifiControls(prefix);
-
-    if (!DoRegisterDeviceInterface(&m_hDevNotify)) {
-        std::printf("DoRegisterDeviceInterface failed\n");
-    }
-    return TRUE;
-}
-
-bool CprinterDlg::OnWndMsg(UINT message, WPARAM wParam, LPARAM lParam, LRESULT& result) {
+const MessageMap* CprinterDlg::GetMessageMap() const {
     using Dlg = CprinterDlg;
-    static const MessageMapEntry<Dlg> kMessageMap[] = {
-        OnMessage<Dlg>(WM_SYSCOMMAND, &Dlg::OnSysCommand),
-        OnMessage<Dlg>(WM_PAINT, &Dlg::OnPaint),
-        OnMessage<Dlg>(WM_QUERYDRAGICON, &Dlg::OnQueryDragIcon),
-        OnMessage<Dlg>(WM_CREATE, &Dlg::OnCreate),
-        OnMessage<Dlg>(WM_TIMER, &Dlg::OnTimer),
-        OnMessage<Dlg>(WM_DEVICECHANGE, &Dlg::OnDeviceChange),
+    static const MessageMapEntry kEntries[] = {
         OnMessage<Dlg>(WM_CTLCOLORSTATIC, &Dlg::OnCtlColor),
-        OnCommand<Dlg>(IDC_PORT, CBN_SELCHANGE, &Dlg::OnSelchangePort),
-        OnCommand<Dlg>(IDC_PORT_TEST, BN_CLICKED, &Dlg::OnTestConnect),
-        OnCommand<Dlg>(IDC_SAVE_AP, BN_CLICKED, &Dlg::OnSaveApNameAndMode),
-        OnCommand<Dlg>(IDC_CLOSE, BN_CLICKED, &Dlg::OnClose),
-        OnCommand<Dlg>(IDC_SAVE_PARAMETER, BN_CLICKED, &Dlg::OnSaveStationParameters),
-        OnCommand<Dlg>(IDC_WIFI_FACTORY, BN_CLICKED, &Dlg::OnWifiFactoryMode),
     };
-    return RouteMessage(this, kMessageMap, message, wParam, lParam, result);
+    static const MessageMap kMap(CWifiDialog::GetMessageMap(), kEntries);
+    return &kMap;
 }
 
 LRESULT CprinterDlg::OnTimer(WPARAM wParam, LPARAM lParam) {
     SetDlgItemTextW(m_hWnd, IDC_INSTRUCTIONS, kInstructions);
-    return CPrinterDialog::OnTimer(wParam, lParam);
+    return CWifiDialog::OnTimer(wParam, lParam);
 }
 
 LRESULT CprinterDlg::OnCtlColor(WPARAM wParam, LPARAM lParam) {

@@ -11,12 +11,12 @@ class CprinterDlg : public CWifiDialog {
     explicit CprinterDlg(CDialog* parent = nullptr);
     ~CprinterDlg() override;
 
-    // The port choice and the Wi-Fi members come from the shared bases.
+    // The port choice, the Wi-Fi members, their exchange with the controls, their start values
+    // and the four buttons all come from the shared bases.
 
   protected:
-    void DoDataExchange(CDataExchange* pDX) override;
-    BOOL OnInitDialog() override;
-    bool OnWndMsg(UINT message, WPARAM wParam, LPARAM lParam, LRESULT& result) override;
+    /// The tip label's colour; the rest comes from the bases.
+    const MessageMap* GetMessageMap() const override;
 
     /// Also refreshes the instruction panel on every tick.
     LRESULT OnTimer(WPARAM wParam, LPARAM lParam) override;

@@ -1,33 +1,12 @@
-// Resource and control IDs of tolwire.
+// Resource and control IDs of tolwire: the ones both programs share, and its own.
 #pragma once
 
-#define IDD_ABOUTBOX 100
-#define IDS_ABOUTBOX 101
-#define IDD_PRINTER_DIALOG 102
-#define IDR_MAINFRAME 128
+#include "../common/dialog/DialogIds.h"
 
-#define IDC_PORT 1000
-#define IDC_BAUD 1001
-#define IDC_PORT_TEST 1004
-#define IDC_CLOSE 1005
-#define IDC_SAVE_AP 1017
-#define IDC_DATE 1036
-#define IDC_TIME 1037
-#define IDC_PRINTER_IP 1042
-#define IDC_SAVE_PARAMETER 1046
-#define IDC_WIFI_FACTORY 1048
-#define IDC_WIFI_MODE 1049
-#define IDC_WIFI_NAME 1050
-#define IDC_WIFI_PASSWORD 1055
-#define IDC_AUTH_MODE 1063
-#define IDC_ENCRYPTION 1064
-#define IDC_AP_NAME 1066
-#define IDC_STA_IP 1070
-#define IDC_STA_MASK 1071
-#define IDC_STA_GATEWAY 1072
+// Shared buttons, named for their captions here
+#define IDC_PORT_TEST IDC_TEST_CONNECT
+#define IDC_SAVE_PARAMETER IDC_SAVE_STATION
+
+// The red tip label and the step-by-step instruction panel
 #define IDC_TIP 1076
 #define IDC_INSTRUCTIONS 1078
-
-#ifndef IDC_STATIC
-#define IDC_STATIC (-1)
-#endif

@@ -91,13 +91,43 @@ void CDialog::OnCancel() {
     EndDialog(IDCANCEL);
 }
 
-bool CDialog::OnWndMsg(UINT, WPARAM, LPARAM, LRESULT&) {
+const MessageMap* CDialog::GetMessageMap() const {
+    static const MessageMapEntry kEntries[] = {
+        OnCommand<CDialog>(IDOK, BN_CLICKED, &CDialog::OnOK),
+        OnCommand<CDialog>(IDCANCEL, BN_CLICKED, &CDialog::OnCancel),
+    };
+    static const MessageMap kMap(nullptr, kEntries);
+    return &kMap;
+}
+
+bool CDialog::OnWndMsg(UINT message, WPARAM wParam, LPARAM lParam, LRESULT& result) {
+    for (const MessageMap* map = GetMessageMap(); map != nullptr; map = map->base) {
+        for (std::size_t i = 0; i < map->count; ++i) {
+            const MessageMapEntry& entry = map->entries[i];
+            if (entry.message != message) {
+                continue;
+            }
+            if (message == WM_COMMAND) {
+                if (entry.id != LOWORD(wParam) || entry.code != HIWORD(wParam)) {
+                    continue;
+                }
+                (this->*entry.onCommand)();
+                result = 0;
+                return true;
+            }
+            result = (this->*entry.onMessage)(wParam, lParam);
+            return true;
+        }
+    }
     return false;
 }
 
 // Fills list and combo boxes from the template's initialization data (resource type 240 with
-// the template's id): entries of {WORD control id, WORD message, DWORD byte count, ANSI text
-// with its terminating 0}, ended by a 0 WORD.
+// the template's id), as the classic framework's ExecuteDlgInit does:
+// https://learn.microsoft.com/en-us/cpp/mfc/reference/cwnd-class#executedlginit
+// Entries of {WORD control id, WORD message, DWORD byte count, ANSI text with its terminating 0},
+// packed without alignment and ended by a 0 WORD. The message numbers are the 16-bit ones
+// (0x0403 for a combo box's add-string), not CB_ADDSTRING.
 void CDialog::ExecuteDlgInit() {
     HINSTANCE instance = Instance();
     HRSRC found = FindResourceW(instance, MAKEINTRESOURCEW(m_nIDTemplate), kRtDlgInit);
@@ -147,8 +177,10 @@ INT_PTR CALLBACK CDialog::DialogProc(HWND hwnd, UINT message, WPARAM wParam, LPA
         self = reinterpret_cast<CDialog*>(lParam);
         self->m_hWnd = hwnd;
         SetWindowLongPtrW(hwnd, DWLP_USER, reinterpret_cast<LONG_PTR>(self));
-        // A dialog procedure never sees WM_CREATE: the window exists before the procedure is
-        // attached. Its handler runs here instead, the first moment the dialog is ours.
+        // A dialog procedure never sees WM_CREATE: the system creates the dialog window first and
+        // only then sends the procedure WM_INITDIALOG (Remarks of
+        // https://learn.microsoft.com/en-us/windows/win32/api/winuser/nf-winuser-dialogboxparamw).
+        // The creation handler runs here instead, the first moment the dialog is ours.
         CREATESTRUCTW create = {};
         create.hInstance = Instance();
         create.hwndParent = GetParent(hwnd);
@@ -168,23 +200,16 @@ INT_PTR CDialog::Dispatch(UINT message, WPARAM wParam, LPARAM lParam) {
     LRESULT result = 0;
     m_bDefault = false;
     if (!OnWndMsg(message, wParam, lParam, result)) {
-        // Enter and Esc (and the OK/Cancel buttons of simple dialogs) arrive as IDOK / IDCANCEL.
-        if (message == WM_COMMAND && LOWORD(wParam) == IDOK) {
-            OnOK();
-            return TRUE;
-        }
-        if (message == WM_COMMAND && LOWORD(wParam) == IDCANCEL) {
-            OnCancel();
-            return TRUE;
-        }
         return FALSE;
     }
     if (m_bDefault) {
         m_bDefault = false;
         return FALSE;
     }
+    // A dialog procedure answers TRUE for "handled" and leaves the message's own result in
+    // DWLP_MSGRESULT; only the messages below answer through the procedure's return value:
+    // https://learn.microsoft.com/en-us/windows/win32/api/winuser/nc-winuser-dlgproc
     switch (message) {
-        // These answer through the procedure's own result, not DWLP_MSGRESULT.
         case WM_CTLCOLORMSGBOX:
         case WM_CTLCOLOREDIT:
         case WM_CTLCOLORLISTBOX:

@@ -1,13 +1,38 @@
 // A thin modal dialog base over raw Win32, shaped like the classic dialog framework's: a dialog
-// from a template, data exchange between controls and members, and a message map per dialog.
+// from a template, data exchange between controls and members, and a message map per class that
+// falls through to its base class's map.
 #pragma once
 
 #include <windows.h>
 
 #include <cstddef>
 #include <string>
+#include <type_traits>
 
 class CDialog;
+
+/// One line of a message map: a window message, or a control notification (WM_COMMAND with a
+/// control id and a notification code), and the member that handles it. Written with OnCommand
+/// and OnMessage, which take the handler from the dialog's own class.
+struct MessageMapEntry {
+    UINT message;
+    UINT id;
+    UINT code;
+    void (CDialog::*onCommand)();
+    LRESULT (CDialog::*onMessage)(WPARAM, LPARAM);
+};
+
+/// A class's message map: its own entries, and the map of its base class, which gets every
+/// message that none of these entries takes.
+struct MessageMap {
+    template <std::size_t N>
+    MessageMap(const MessageMap* baseMap, const MessageMapEntry (&entryList)[N])
+        : base(baseMap), entries(entryList), count(N) {}
+
+    const MessageMap* base;
+    const MessageMapEntry* entries;
+    std::size_t count;
+};
 
 /// Direction and target of one data exchange.
 class CDataExchange {
@@ -53,9 +78,12 @@ class CDialog {
     virtual void OnOK();
     virtual void OnCancel();
 
-    /// Routes one message to the dialog's handlers. Answer true when a handler took it, with
-    /// the handler's result; false lets the system's dialog processing run.
-    virtual bool OnWndMsg(UINT message, WPARAM wParam, LPARAM lParam, LRESULT& result);
+    /// The message map of the dialog's class. A class with handlers of its own overrides this
+    /// with a map of its entries whose base is its base class's map (the qualified call
+    /// Base::GetMessageMap()): a message goes to the most derived class's entry for it, and
+    /// falls through to the bases. CDialog's own map sends IDOK and IDCANCEL (Enter and Esc) to
+    /// OnOK and OnCancel.
+    virtual const MessageMap* GetMessageMap() const;
 
     /// Called from a handler: after it returns, the system's own processing runs as well and
     /// its answer becomes the message's answer.
@@ -68,56 +96,27 @@ class CDialog {
   private:
     static INT_PTR CALLBACK DialogProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
     INT_PTR Dispatch(UINT message, WPARAM wParam, LPARAM lParam);
+    /// Finds the entry for a message in the class's map or its bases' and calls it. Answers true
+    /// when a handler took it, with the handler's result; false lets the system's dialog
+    /// processing run.
+    bool OnWndMsg(UINT message, WPARAM wParam, LPARAM lParam, LRESULT& result);
     void ExecuteDlgInit();
 
     bool m_bDefault = false;
 };
 
-/// One line of a dialog's message map: a window message, or a control notification
-/// (WM_COMMAND with a control id and a notification code).
+/// ON_COMMAND-style entry: notification `code` from control `id`, handled by a member of T or of
+/// one of its bases.
 template <class T>
-struct MessageMapEntry {
-    UINT message;
-    UINT id;
-    UINT code;
-    void (T::*onCommand)();
-    LRESULT (T::*onMessage)(WPARAM, LPARAM);
-};
-
-/// ON_COMMAND-style entry: notification `code` from control `id`.
-template <class T>
-constexpr MessageMapEntry<T> OnCommand(UINT id, UINT code, void (T::*handler)()) {
-    return {WM_COMMAND, id, code, handler, nullptr};
+constexpr MessageMapEntry OnCommand(UINT id, UINT code, void (T::*handler)()) {
+    static_assert(std::is_base_of<CDialog, T>::value, "a message map entry of a dialog class");
+    // Stored as a member of CDialog; it is only ever called on a T.
+    return {WM_COMMAND, id, code, static_cast<void (CDialog::*)()>(handler), nullptr};
 }
 
 /// ON_MESSAGE-style entry: a window message with its wParam and lParam.
 template <class T>
-constexpr MessageMapEntry<T> OnMessage(UINT message, LRESULT (T::*handler)(WPARAM, LPARAM)) {
-    return {message, 0, 0, nullptr, handler};
-}
-
-/// Finds the entry for a message in `map` and calls it on `self`.
-template <class T, std::size_t N>
-bool RouteMessage(T* self,
-                  const MessageMapEntry<T> (&map)[N],
-                  UINT message,
-                  WPARAM wParam,
-                  LPARAM lParam,
-                  LRESULT& result) {
-    for (const MessageMapEntry<T>& entry : map) {
-        if (entry.message != message) {
-            continue;
-        }
-        if (message == WM_COMMAND) {
-            if (entry.id == LOWORD(wParam) && entry.code == HIWORD(wParam)) {
-                (self->*entry.onCommand)();
-                result = 0;
-                return true;
-            }
-            continue;
-        }
-        result = (self->*entry.onMessage)(wParam, lParam);
-        return true;
-    }
-    return false;
+constexpr MessageMapEntry OnMessage(UINT message, LRESULT (T::*handler)(WPARAM, LPARAM)) {
+    static_assert(std::is_base_of<CDialog, T>::value, "a message map entry of a dialog class");
+    return {message, 0, 0, nullptr, static_cast<LRESULT (CDialog::*)(WPARAM, LPARAM)>(handler)};
 }

@@ -19,6 +19,8 @@ void GetLocalIpAddress() {
     }
     in_addr first;
     memcpy(&first, host->h_addr_list[0], sizeof first);
+    // The text is the sockets library's, valid only until this thread's next sockets call:
+    // https://learn.microsoft.com/en-us/windows/win32/api/winsock2/nf-winsock2-inet_ntoa
     g_pszLocalIp = inet_ntoa(first);
 }
 

@@ -13,27 +13,47 @@ const wchar_t* const kEncryptions[] = {L"NONE", L"WEP-H", L"WEP-A", L"TKIP", L"A
 }  // namespace
 
 CWifiDialog::CWifiDialog(CDialog* parent)
-    : CPrinterDialog(parent),
+    : CPortDialogBase(parent),
       m_strApName(L"Thermal Printer"),
       m_strWifiName(L"WIFI Name"),
       m_strWifiPassword(L"WIFI Password") {}
 
-void CWifiDialog::InitWifiControls(DWORD prefix) {
-    const int ids[] = {kIdStaIp, kIdStaMask, kIdStaGateway};
-    const DWORD seeds[] = {prefix | 200, 0xFFFFFF00, prefix | 1};
-    for (int i = 0; i < 3; ++i) {
-        SendDlgItemMessageW(m_hWnd, ids[i], IPM_SETADDRESS, 0, static_cast<LPARAM>(seeds[i]));
-        EnableWindow(GetDlgItem(ids[i]), TRUE);
-    }
-    // The mode list is sorted; its digit prefixes keep this order.
-    FillComboBox(m_hWnd, kIdWifiMode, kWifiModes, 0);
-    FillComboBox(m_hWnd, kIdAuthMode, kAuthModes, 3);
-    FillComboBox(m_hWnd, kIdEncryption, kEncryptions, 4);
+const MessageMap* CWifiDialog::GetMessageMap() const {
+    using Dlg = CWifiDialog;
+    static const MessageMapEntry kEntries[] = {
+        OnCommand<Dlg>(IDC_SAVE_AP, BN_CLICKED, &Dlg::OnSaveApNameAndMode),
+        OnCommand<Dlg>(IDC_SAVE_STATION, BN_CLICKED, &Dlg::OnSaveStationParameters),
+        OnCommand<Dlg>(IDC_WIFI_FACTORY, BN_CLICKED, &Dlg::OnWifiFactoryMode),
+    };
+    static const MessageMap kMap(CPortDialogBase::GetMessageMap(), kEntries);
+    return &kMap;
 }
 
-void CWifiDialog::OnTestConnect() {
-    UpdateData(TRUE);
-    SendCommand<PrintTestCmd>();
+void CWifiDialog::DoDataExchange(CDataExchange* pDX) {
+    CPortDialogBase::DoDataExchange(pDX);
+    DDX_CBIndex(pDX, IDC_WIFI_MODE, m_nWifiMode);
+    DDX_IPAddress(pDX, IDC_STA_IP, m_dwStaIp);
+    DDX_IPAddress(pDX, IDC_STA_MASK, m_dwStaMask);
+    DDX_IPAddress(pDX, IDC_STA_GATEWAY, m_dwStaGateway);
+    DDX_Text(pDX, IDC_WIFI_NAME, m_strWifiName);
+    DDX_Text(pDX, IDC_WIFI_PASSWORD, m_strWifiPassword);
+    DDX_Text(pDX, IDC_AP_NAME, m_strApName);
+    DDX_CBIndex(pDX, IDC_AUTH_MODE, m_nAuthMode);
+    DDX_CBIndex(pDX, IDC_ENCRYPTION, m_nEncryption);
+}
+
+void CWifiDialog::InitControls(DWORD localPrefix) {
+    CPortDialogBase::InitControls(localPrefix);
+    // Enabled for every port by their template style.
+    const int ids[] = {IDC_STA_IP, IDC_STA_MASK, IDC_STA_GATEWAY};
+    const DWORD seeds[] = {localPrefix | 200, 0xFFFFFF00, localPrefix | 1};
+    for (int i = 0; i < 3; ++i) {
+        SendDlgItemMessageW(m_hWnd, ids[i], IPM_SETADDRESS, 0, static_cast<LPARAM>(seeds[i]));
+    }
+    // The mode list is sorted; its digit prefixes keep this order.
+    FillComboBox(m_hWnd, IDC_WIFI_MODE, kWifiModes, 0);
+    FillComboBox(m_hWnd, IDC_AUTH_MODE, kAuthModes, 3);
+    FillComboBox(m_hWnd, IDC_ENCRYPTION, kEncryptions, 4);
 }
 
 void CWifiDialog::OnSaveApNameAndMode() {

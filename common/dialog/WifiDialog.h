@@ -4,23 +4,9 @@
 
 #include <string>
 
-#include "PrinterDialog.h"
+#include "PortDialogBase.h"
 
-/// Control IDs of the Wi-Fi fields, the same in both programs.
-enum WifiControl {
-    kIdSaveAp = 1017,
-    kIdWifiMode = 1049,
-    kIdWifiName = 1050,
-    kIdWifiPassword = 1055,
-    kIdAuthMode = 1063,
-    kIdEncryption = 1064,
-    kIdApName = 1066,
-    kIdStaIp = 1070,
-    kIdStaMask = 1071,
-    kIdStaGateway = 1072,
-};
-
-class CWifiDialog : public CPrinterDialog {
+class CWifiDialog : public CPortDialogBase {
   public:
     explicit CWifiDialog(CDialog* parent);
 
@@ -35,12 +21,15 @@ class CWifiDialog : public CPrinterDialog {
     std::wstring m_strWifiPassword;
 
   protected:
-    /// Seeds the station address fields from the local prefix (p1.p2.p3.200, 255.255.255.0,
-    /// p1.p2.p3.1), enables them, and fills the mode, authentication and encryption lists.
-    void InitWifiControls(DWORD prefix);
+    /// The three Wi-Fi buttons.
+    const MessageMap* GetMessageMap() const override;
+    /// The port strip, then mode, station addresses, name, password, AP name, security.
+    void DoDataExchange(CDataExchange* pDX) override;
+    /// The port strip, then the station address fields seeded from the local prefix
+    /// (p1.p2.p3.200, 255.255.255.0, p1.p2.p3.1), and the mode, authentication and encryption
+    /// lists.
+    void InitControls(DWORD localPrefix) override;
 
-    /// The connection-test print.
-    void OnTestConnect();
     /// The access point name and the Wi-Fi mode.
     void OnSaveApNameAndMode();
     /// The network the printer joins: security, the station text and its three lengths.

@@ -6,8 +6,6 @@
 #include "SerialMessengers.h"
 #include "UsbMessenger.h"
 
-const int kBaudRates[5] = {9600, 19200, 38400, 57600, 115200};
-
 Messenger* CreateMessenger(int portIndex, int baudIndex, uint32_t printerAddress) {
     switch (portIndex) {
         case kPortUsb:
@@ -20,7 +18,8 @@ Messenger* CreateMessenger(int portIndex, int baudIndex, uint32_t printerAddress
         case kPortCom2:
             // The combo box always has a selection, so the index is 0-4; anything else is
             // still kept inside the table.
-            return new ComMessenger(portIndex - kPortCom1, kBaudRates[baudIndex >= 0 && baudIndex < 5 ? baudIndex : 0]);
+            return new ComMessenger(portIndex - kPortCom1,
+                                    kBaudRates[baudIndex >= 0 && baudIndex < kBaudRateCount ? baudIndex : 0]);
         case kPortEthernet:
             return new EthernetMessenger(printerAddress, kPrinterTcpPort);
         default:

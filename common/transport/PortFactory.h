@@ -3,13 +3,12 @@
 
 #include <cstdint>
 
+#include "BaudRates.h"
+
 class Messenger;
 
 /// Port indexes, the order of the port combo box of both dialogs.
 enum PortIndex { kPortUsb = 0, kPortLpt1, kPortLpt2, kPortLpt3, kPortCom1, kPortCom2, kPortEthernet };
-
-/// Baud rates by the baud combo box's index: 9600, 19200, 38400, 57600, 115200.
-extern const int kBaudRates[5];
 
 /// TCP port of the printer.
 constexpr int kPrinterTcpPort = 9100;

@@ -1,6 +1,6 @@
-// What the main dialogs of both programs share: the port strip, the action shape, the clock,
-// the system menu and About box, painting while minimized, USB printer arrival and removal,
-// and the clean-up when the dialog closes.
+// The base of both programs' main dialogs: the port strip and its enabling rule, the action shape,
+// the clock, the system menu and About box, painting while minimized, USB printer arrival and
+// removal, and the clean-up when the dialog closes.
 #pragma once
 
 #include <windows.h>
@@ -11,24 +11,10 @@
 
 #include "CmdSender.h"
 #include "Dialog.h"
+#include "DialogIds.h"
 #include "PortFactory.h"
 #include "TextCheck.h"
 
-/// Control IDs that both programs' templates use for the same things.
-enum SharedControl {
-    kIdPort = 1000,
-    kIdBaud = 1001,
-    kIdClose = 1005,
-    kIdDate = 1036,
-    kIdTime = 1037,
-    kIdPrinterIp = 1042,
-};
-
-/// Resource IDs both programs use.
-enum SharedResource { kIdAboutBox = 100, kIdAboutString = 101, kIdMainDialog = 102, kIdMainIcon = 128 };
-
-/// The system menu's "About" command.
-constexpr UINT kIdmAboutBox = 0x0010;
 /// The clock's timer.
 constexpr UINT_PTR kClockTimer = 1;
 
@@ -41,16 +27,19 @@ void FillComboBox(HWND dialog, int id, const wchar_t* const (&entries)[N], int s
     SendDlgItemMessageW(dialog, id, CB_SETCURSEL, static_cast<WPARAM>(selected), 0);
 }
 
-/// The About box: template 100, closed by its OK button.
+/// The About box: template IDD_ABOUTBOX, closed by its OK button.
 class CAboutDlg : public CDialog {
   public:
-    explicit CAboutDlg(CDialog* parent = nullptr) : CDialog(kIdAboutBox, parent) {}
+    explicit CAboutDlg(CDialog* parent = nullptr) : CDialog(IDD_ABOUTBOX, parent) {}
 };
 
-class CPrinterDialog : public CDialog {
+/// What both programs' CprinterDlg (template IDD_PRINTER_DIALOG) are built on. Each class below
+/// it adds its controls in three places, each of which calls its base's first: its message map
+/// (GetMessageMap), DoDataExchange and InitControls.
+class CPortDialogBase : public CDialog {
   public:
-    explicit CPrinterDialog(CDialog* parent);
-    ~CPrinterDialog() override;
+    explicit CPortDialogBase(CDialog* parent);
+    ~CPortDialogBase() override;
 
     // Members that every action reads (the port choice) and the notification registration.
     void* m_pNotifyFilter = nullptr;
@@ -61,6 +50,21 @@ class CPrinterDialog : public CDialog {
     DWORD m_dwPrinterIp = 0;
 
   protected:
+    /// System command, painting, drag icon, creation, timer, device change, port selection,
+    /// Test Connect and the close button.
+    const MessageMap* GetMessageMap() const override;
+    /// The port strip: port index, baud index, printer address.
+    void DoDataExchange(CDataExchange* pDX) override;
+
+    /// The initialization both programs share, in this order: the base's (the template's lists,
+    /// then the members into the controls), the About item, the icons, the local address lookup,
+    /// InitControls with the local prefix, the notification registration, and the enabling rule
+    /// for the starting port. Answers TRUE: the focus goes to the first tab stop.
+    BOOL OnInitDialog() override;
+    /// Fills the lists and seeds the fields of each class's controls, given the local prefix
+    /// (p1.p2.p3.0); an override calls its base's first. Here: the port strip.
+    virtual void InitControls(DWORD localPrefix);
+
     /// Enter and Esc do nothing.
     void OnOK() override {}
     void OnCancel() override {}
@@ -77,8 +81,13 @@ class CPrinterDialog : public CDialog {
     LRESULT OnSysCommand(WPARAM wParam, LPARAM lParam);
     LRESULT OnPaint(WPARAM wParam, LPARAM lParam);
     LRESULT OnQueryDragIcon(WPARAM wParam, LPARAM lParam);
-    /// Port selection changed: baud rate only for COM1/COM2, address only for Ethernet.
+    /// The one place that decides which controls are enabled: the baud rate only for COM1 and
+    /// COM2, the printer address only for Ethernet, read from the port box itself; every other
+    /// control keeps the enabled state of its template. Runs on every change of the port
+    /// selection and once at the end of initialization.
     void OnSelchangePort();
+    /// The connection-test print.
+    void OnTestConnect();
     /// The close button: clean up and end the dialog (see RequestClose).
     void OnClose();
     /// Closing ("Cancel", "Cancle" or SC_CLOSE): clean up and end the dialog. While an action
@@ -89,10 +98,6 @@ class CPrinterDialog : public CDialog {
 
     /// Registers the dialog for USB printer interface arrival and removal; stores the handle.
     BOOL DoRegisterDeviceInterface(HDEVNOTIFY* handle);
-
-    /// The start of initialization both programs share: base initialization, About item,
-    /// icons, the local address lookup, the port strip. Answers the local prefix (p1.p2.p3.0).
-    DWORD InitSharedControls();
 
     /// Text that does not fit its command is refused in a message box naming the field and the
     /// limit, before any port is opened. Answers true when refused.
@@ -121,13 +126,13 @@ class CPrinterDialog : public CDialog {
     /// carried out when the last running action ends.
     class ActionScope {
       public:
-        explicit ActionScope(CPrinterDialog& dialog) : m_dialog(dialog) { ++m_dialog.m_nActionsRunning; }
+        explicit ActionScope(CPortDialogBase& dialog) : m_dialog(dialog) { ++m_dialog.m_nActionsRunning; }
         ~ActionScope() { m_dialog.EndAction(); }
         ActionScope(const ActionScope&) = delete;
         ActionScope& operator=(const ActionScope&) = delete;
 
       private:
-        CPrinterDialog& m_dialog;
+        CPortDialogBase& m_dialog;
     };
 
   private:

@@ -1,4 +1,4 @@
-#include "PrinterDialog.h"
+#include "PortDialogBase.h"
 
 #include <commctrl.h>
 #include <dbt.h>
@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <ctime>
 
+#include "Commands.h"
 #include "LocalAddress.h"
 #include "UsbMessenger.h"
 #include "WinApp.h"
@@ -31,18 +32,77 @@ std::wstring Widen(const std::string& ascii) {
 
 }  // namespace
 
-CPrinterDialog::CPrinterDialog(CDialog* parent) : CDialog(kIdMainDialog, parent) {
-    m_hIcon = LoadIconW(GetModuleHandleW(nullptr), MAKEINTRESOURCEW(kIdMainIcon));
+CPortDialogBase::CPortDialogBase(CDialog* parent) : CDialog(IDD_PRINTER_DIALOG, parent) {
+    m_hIcon = LoadIconW(GetModuleHandleW(nullptr), MAKEINTRESOURCEW(IDR_MAINFRAME));
 }
 
-CPrinterDialog::~CPrinterDialog() = default;
+CPortDialogBase::~CPortDialogBase() = default;
 
-LRESULT CPrinterDialog::OnCreate(WPARAM, LPARAM) {
+const MessageMap* CPortDialogBase::GetMessageMap() const {
+    using Dlg = CPortDialogBase;
+    static const MessageMapEntry kEntries[] = {
+        OnMessage<Dlg>(WM_SYSCOMMAND, &Dlg::OnSysCommand),
+        OnMessage<Dlg>(WM_PAINT, &Dlg::OnPaint),
+        OnMessage<Dlg>(WM_QUERYDRAGICON, &Dlg::OnQueryDragIcon),
+        OnMessage<Dlg>(WM_CREATE, &Dlg::OnCreate),
+        OnMessage<Dlg>(WM_TIMER, &Dlg::OnTimer),
+        OnMessage<Dlg>(WM_DEVICECHANGE, &Dlg::OnDeviceChange),
+        OnCommand<Dlg>(IDC_PORT, CBN_SELCHANGE, &Dlg::OnSelchangePort),
+        OnCommand<Dlg>(IDC_TEST_CONNECT, BN_CLICKED, &Dlg::OnTestConnect),
+        OnCommand<Dlg>(IDC_CLOSE, BN_CLICKED, &Dlg::OnClose),
+    };
+    static const MessageMap kMap(CDialog::GetMessageMap(), kEntries);
+    return &kMap;
+}
+
+void CPortDialogBase::DoDataExchange(CDataExchange* pDX) {
+    CDialog::DoDataExchange(pDX);
+    DDX_CBIndex(pDX, IDC_PORT, m_nPortSel);
+    DDX_CBIndex(pDX, IDC_BAUD, m_nBaudSel);
+    DDX_IPAddress(pDX, IDC_PRINTER_IP, m_dwPrinterIp);
+}
+
+BOOL CPortDialogBase::OnInitDialog() {
+    CDialog::OnInitDialog();
+
+    wchar_t about[256] = L"";
+    LoadStringW(GetModuleHandleW(nullptr), IDS_ABOUTBOX, about, 256);
+    HMENU systemMenu = GetSystemMenu(m_hWnd, FALSE);
+    if (systemMenu != nullptr && about[0] != L'\0') {
+        AppendMenuW(systemMenu, MF_SEPARATOR, 0, nullptr);
+        AppendMenuW(systemMenu, MF_STRING, IDM_ABOUTBOX, about);
+    }
+
+    SendMessageW(m_hWnd, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(m_hIcon));
+    SendMessageW(m_hWnd, WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(m_hIcon));
+
+    GetLocalIpAddress();
+    // Read at once: the text lives in the sockets library's storage (see GetLocalIpAddress).
+    InitControls(LocalPrefix(g_pszLocalIp));
+
+    if (!DoRegisterDeviceInterface(&m_hDevNotify)) {
+        std::printf("DoRegisterDeviceInterface failed\n");
+    }
+    OnSelchangePort();
+    return TRUE;
+}
+
+void CPortDialogBase::InitControls(DWORD) {
+    for (const wchar_t* port : kPorts) {
+        SendDlgItemMessageW(m_hWnd, IDC_PORT, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(port));
+    }
+    SendDlgItemMessageW(m_hWnd, IDC_PORT, CB_SETCURSEL, 0, 0);
+    // The list itself comes from the template's initialization data.
+    SendDlgItemMessageW(m_hWnd, IDC_BAUD, CB_SETCURSEL, 0, 0);
+    SendDlgItemMessageW(m_hWnd, IDC_PRINTER_IP, IPM_SETADDRESS, 0, static_cast<LPARAM>(kDefaultPrinterIp));
+}
+
+LRESULT CPortDialogBase::OnCreate(WPARAM, LPARAM) {
     SetTimer(m_hWnd, kClockTimer, 1000, nullptr);
     return 0;
 }
 
-LRESULT CPrinterDialog::OnTimer(WPARAM, LPARAM) {
+LRESULT CPortDialogBase::OnTimer(WPARAM, LPARAM) {
     const std::time_t now = std::time(nullptr);
     const std::tm* local = std::localtime(&now);
     wchar_t date[32] = L"";
@@ -51,13 +111,13 @@ LRESULT CPrinterDialog::OnTimer(WPARAM, LPARAM) {
         wcsftime(clock, 32, L"%H:%M:%S", local);
         wcsftime(date, 32, L"%Y-%m-%d", local);
     }
-    SetDlgItemTextW(m_hWnd, kIdDate, date);
-    SetDlgItemTextW(m_hWnd, kIdTime, clock);
+    SetDlgItemTextW(m_hWnd, IDC_DATE, date);
+    SetDlgItemTextW(m_hWnd, IDC_TIME, clock);
     Default();
     return 0;
 }
 
-void CPrinterDialog::CleanUp() {
+void CPortDialogBase::CleanUp() {
     if (m_bCleanedUp) {
         return;
     }
@@ -72,7 +132,7 @@ void CPrinterDialog::CleanUp() {
     m_pNotifyFilter = nullptr;
 }
 
-LRESULT CPrinterDialog::OnDeviceChange(WPARAM wParam, LPARAM lParam) {
+LRESULT CPortDialogBase::OnDeviceChange(WPARAM wParam, LPARAM lParam) {
     const auto* header = reinterpret_cast<const DEV_BROADCAST_HDR*>(lParam);
     if (header == nullptr || header->dbch_devicetype != DBT_DEVTYP_DEVICEINTERFACE) {
         return TRUE;
@@ -88,11 +148,11 @@ LRESULT CPrinterDialog::OnDeviceChange(WPARAM wParam, LPARAM lParam) {
     return TRUE;
 }
 
-LRESULT CPrinterDialog::OnSysCommand(WPARAM wParam, LPARAM) {
+LRESULT CPortDialogBase::OnSysCommand(WPARAM wParam, LPARAM) {
     const UINT command = static_cast<UINT>(wParam);
     if (command == SC_CLOSE) {
         RequestClose();
-    } else if ((command & 0xFFF0) == kIdmAboutBox) {
+    } else if ((command & 0xFFF0) == IDM_ABOUTBOX) {
         CAboutDlg about(this);
         about.DoModal();
     } else {
@@ -101,7 +161,7 @@ LRESULT CPrinterDialog::OnSysCommand(WPARAM wParam, LPARAM) {
     return 0;
 }
 
-LRESULT CPrinterDialog::OnPaint(WPARAM, LPARAM) {
+LRESULT CPortDialogBase::OnPaint(WPARAM, LPARAM) {
     if (!IsIconic(m_hWnd)) {
         Default();
         return 0;
@@ -120,22 +180,27 @@ LRESULT CPrinterDialog::OnPaint(WPARAM, LPARAM) {
     return 0;
 }
 
-LRESULT CPrinterDialog::OnQueryDragIcon(WPARAM, LPARAM) {
+LRESULT CPortDialogBase::OnQueryDragIcon(WPARAM, LPARAM) {
     return reinterpret_cast<LRESULT>(m_hIcon);
 }
 
-void CPrinterDialog::OnSelchangePort() {
+void CPortDialogBase::OnSelchangePort() {
     // Read from the control itself: members are refreshed only when an action starts.
-    const int port = static_cast<int>(SendDlgItemMessageW(m_hWnd, kIdPort, CB_GETCURSEL, 0, 0));
-    EnableWindow(GetDlgItem(kIdBaud), port == kPortCom1 || port == kPortCom2);
-    EnableWindow(GetDlgItem(kIdPrinterIp), port == kPortEthernet);
+    const int port = static_cast<int>(SendDlgItemMessageW(m_hWnd, IDC_PORT, CB_GETCURSEL, 0, 0));
+    EnableWindow(GetDlgItem(IDC_BAUD), port == kPortCom1 || port == kPortCom2);
+    EnableWindow(GetDlgItem(IDC_PRINTER_IP), port == kPortEthernet);
 }
 
-void CPrinterDialog::OnClose() {
+void CPortDialogBase::OnTestConnect() {
+    UpdateData(TRUE);
+    SendCommand<PrintTestCmd>();
+}
+
+void CPortDialogBase::OnClose() {
     RequestClose();
 }
 
-void CPrinterDialog::RequestClose() {
+void CPortDialogBase::RequestClose() {
     if (m_nActionsRunning > 0) {
         m_bCloseRequested = true;
         return;
@@ -144,14 +209,14 @@ void CPrinterDialog::RequestClose() {
     EndDialog(IDCANCEL);
 }
 
-void CPrinterDialog::EndAction() {
+void CPortDialogBase::EndAction() {
     if (--m_nActionsRunning == 0 && m_bCloseRequested) {
         m_bCloseRequested = false;
         RequestClose();
     }
 }
 
-BOOL CPrinterDialog::DoRegisterDeviceInterface(HDEVNOTIFY* handle) {
+BOOL CPortDialogBase::DoRegisterDeviceInterface(HDEVNOTIFY* handle) {
     auto* block = new unsigned char[kNotifyFilterSize]();
     m_pNotifyFilter = block;
     auto* filter = reinterpret_cast<DEV_BROADCAST_DEVICEINTERFACE_W*>(block);
@@ -166,34 +231,7 @@ BOOL CPrinterDialog::DoRegisterDeviceInterface(HDEVNOTIFY* handle) {
     return TRUE;
 }
 
-DWORD CPrinterDialog::InitSharedControls() {
-    CDialog::OnInitDialog();
-
-    wchar_t about[256] = L"";
-    LoadStringW(GetModuleHandleW(nullptr), kIdAboutString, about, 256);
-    HMENU systemMenu = GetSystemMenu(m_hWnd, FALSE);
-    if (systemMenu != nullptr && about[0] != L'\0') {
-        AppendMenuW(systemMenu, MF_SEPARATOR, 0, nullptr);
-        AppendMenuW(systemMenu, MF_STRING, kIdmAboutBox, about);
-    }
-
-    SendMessageW(m_hWnd, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(m_hIcon));
-    SendMessageW(m_hWnd, WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(m_hIcon));
-
-    GetLocalIpAddress();
-
-    for (const wchar_t* port : kPorts) {
-        SendDlgItemMessageW(m_hWnd, kIdPort, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(port));
-    }
-    SendDlgItemMessageW(m_hWnd, kIdPort, CB_SETCURSEL, 0, 0);
-    SendDlgItemMessageW(m_hWnd, kIdBaud, CB_SETCURSEL, 0, 0);
-    SendDlgItemMessageW(m_hWnd, kIdPrinterIp, IPM_SETADDRESS, 0, static_cast<LPARAM>(kDefaultPrinterIp));
-    EnableWindow(GetDlgItem(kIdPrinterIp), FALSE);
-
-    return LocalPrefix(g_pszLocalIp);
-}
-
-bool CPrinterDialog::RefuseText(CmdTextField field, const std::wstring& text) {
+bool CPortDialogBase::RefuseText(CmdTextField field, const std::wstring& text) {
     const std::string problem = CheckCmdText(field, text);
     if (problem.empty()) {
         return false;
@@ -205,6 +243,6 @@ bool CPrinterDialog::RefuseText(CmdTextField field, const std::wstring& text) {
     return true;
 }
 
-void CPrinterDialog::ShowFailure() {
+void CPortDialogBase::ShowFailure() {
     MessageBoxW(m_hWnd, L"Can not open communication port!", AfxGetApp()->m_pszAppName, MB_OK);
 }
