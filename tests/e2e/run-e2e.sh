@@ -25,6 +25,10 @@ cleanup() {
     rm -rf "$work"
     # The Wine desktop belongs to this run's display: it must not outlive it.
     wineserver -k 2>/dev/null
+    # The prefix gets its detached server back, as the fixture leaves it: otherwise the next
+    # Windows test that CTest runs starts the server itself, with the test's output pipe, which
+    # the server then holds open and may flood with its dump when it ends.
+    env -u DISPLAY "$scripts/wine-prefix.sh" "$TOL_WINEPREFIX" >/dev/null 2>&1
 }
 # A display for the dialogs.
 source "$scripts/display.sh"
