@@ -2,8 +2,6 @@
 // step-by-step instruction panel and a red tip.
 #pragma once
 
-#include <string>
-
 #include "WifiDialog.h"
 
 class CprinterDlg : public CWifiDialog {
