@@ -149,6 +149,9 @@ const std::vector<Known>& KnownCommands() {
 // A header cut by the end of the input counts as a truncated match.
 Span Match(const Known& cmd, const unsigned char* at, size_t have) {
     Span span;
+    if (at[0] != cmd.header[0]) {
+        return span;  // the common case, decided without comparing the whole header
+    }
     const size_t compare = std::min(have, cmd.header.size());
     if (!std::equal(cmd.header.begin(), cmd.header.begin() + static_cast<std::ptrdiff_t>(compare), at)) {
         return span;

@@ -110,6 +110,25 @@ struct Arguments {
     std::string decodeFile = "-";
 };
 
+// "--name=" is an empty value. CLI11 would take the argument after it as the value instead, so
+// that `--name= --mode=sta` set the name "--mode=sta"; as "--name" "" it stays empty.
+std::vector<std::string> SplitEmptyValues(const std::vector<std::string>& args) {
+    std::vector<std::string> split;
+    bool positionalOnly = false;
+    for (const std::string& arg : args) {
+        positionalOnly = positionalOnly || arg == "--";
+        const size_t equals = arg.find('=');
+        if (!positionalOnly && arg.compare(0, 2, "--") == 0 && equals != std::string::npos && equals > 2 &&
+            equals + 1 == arg.size()) {
+            split.push_back(arg.substr(0, equals));
+            split.emplace_back();
+        } else {
+            split.push_back(arg);
+        }
+    }
+    return split;
+}
+
 std::vector<unsigned char> ReadAll(std::istream& stream) {
     return std::vector<unsigned char>(std::istreambuf_iterator<char>(stream),
                                       std::istreambuf_iterator<char>());
@@ -275,8 +294,9 @@ int RunTolctl(const std::vector<std::string>& args, std::istream& in, std::ostre
                "Stop after N connections (default: until interrupted)");
     listen->add_option("--save", listenOptions.saveFile, "Append the raw bytes received to FILE");
 
+    const std::vector<std::string> split = SplitEmptyValues(args);
     std::vector<const char*> argv;
-    for (const std::string& arg : args) {
+    for (const std::string& arg : split) {
         argv.push_back(arg.c_str());
     }
     try {

@@ -139,7 +139,7 @@ bool CountMatches(Cursor& cursor, const char* lead, size_t count) {
 }
 
 bool RebuildLine(const std::string& line, bool last, Bytes& out) {
-    const std::pair<const char*, Bytes> fixed[] = {
+    static const std::pair<const char*, Bytes> fixed[] = {
         {"test-print", Of(PrintTestCmd())},    {"cut", Of(CutPaper())},
         {"open-drawer", Of(OpenCashBoxCmd())}, {"factory-mode", Of(FacModeCmd())},
         {"hex-mode", Of(HexModeCmd())},        {"wifi-factory", Of(WifiRefacCmd())},

@@ -115,6 +115,15 @@ TEST(Tolctl, ChoicesByNameOrIndex) {
     EXPECT_EQ(DryRun({"lan-dhcp", "off"}), DryRun({"lan-dhcp", "0"}));
 }
 
+TEST(Tolctl, AnEmptyValueAfterEqualsStaysEmpty) {
+    // Not the next argument taken as the value: that would send the name "--mode=apsta".
+    EXPECT_EQ(DryRun({"wifi-ap", "--name=", "--mode=apsta"}),
+              DryRun({"wifi-ap", "--name", "", "--mode", "2"}));
+    EXPECT_EQ(Tolctl({"--dry-run", "wifi-ap", "--name=x", "--mode=", "cut"}).code, 2);
+    // After "--" everything is positional text, "=" and all.
+    EXPECT_EQ(DryRun({"bt-name", "--", "--x="}), "1f 1b 1f f0 04 2d 2d 78 3d\n");
+}
+
 TEST(Tolctl, Utf8TextIsSentInTheCodePage) {
     EXPECT_EQ(DryRun({"bt-name", "Café"}), "1f 1b 1f f0 04 43 61 66 82\n");
     EXPECT_EQ(DryRun({"--codepage", "CP850", "bt-name", "Øre"}), "1f 1b 1f f0 03 9d 72 65\n");
