@@ -146,6 +146,8 @@ int RunTolctl(const std::vector<std::string>& args, std::istream& in, std::ostre
         "Numbers are decimal only (leading zeros too; no 0x). An address that is all digits and dots is "
         "four decimal fields 0-255: 127.1, 3232235777, 0x7f.0.0.1 and 192.168.1 are refused, nothing is "
         "sent; anything else is a host name.\n"
+        "Secrets: wifi-station --password-file FILE (or - for standard input) keeps the password out of the "
+        "process list and the shell history.\n"
         "Exit codes: 0 sent (with --dry-run: printed); 1 the port could not be opened or the write failed; 2 "
         "usage error or refused input; 3 the write timed out.");
     app.require_subcommand(1);
