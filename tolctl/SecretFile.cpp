@@ -42,7 +42,7 @@ std::string Reason(int code) {
 
 bool ReadSecretFile(const std::string& path, std::istream& in, std::string& secret, std::string& error) {
     const bool standardInput = path == "-";
-    const std::string name = standardInput ? "standard input" : ShownText(path);
+    const std::string name = standardInput ? "standard input" : ShownText(path, std::string::npos);
     std::string bytes(kMaxSecretBytes + 1, '\0');
     if (standardInput) {
         in.read(&bytes[0], static_cast<std::streamsize>(bytes.size()));

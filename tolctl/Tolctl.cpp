@@ -228,7 +228,7 @@ int RunTolctl(const std::vector<std::string>& args, std::istream& in, std::ostre
             if (!ReadSecretFile(a.passwordFile, in, a.password, problem)) {
                 throw Refusal{"--password-file: " + problem};
             }
-            passwordName = "--password-file " + ShownText(a.passwordFile);
+            passwordName = "--password-file " + ShownText(a.passwordFile, std::string::npos);
         }
         const StationText st =
             BuildStationText(WideArgument("--ssid", a.ssid), WideArgument(passwordName, a.password),
@@ -332,7 +332,7 @@ int RunTolctl(const std::vector<std::string>& args, std::istream& in, std::ostre
         } else {
             std::ifstream file(a.decodeFile, std::ios::binary);
             if (!file) {
-                err << "tolctl: decode: cannot open " << ShownText(a.decodeFile) << "\n";
+                err << "tolctl: decode: cannot open " << ShownText(a.decodeFile, std::string::npos) << "\n";
                 return kExitUsage;
             }
             bytes = ReadAll(file);

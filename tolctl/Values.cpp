@@ -275,11 +275,10 @@ bool ParseSeconds(const std::string& text, int minMs, int maxMs, int& ms, std::s
     return true;
 }
 
-std::string ShownText(const std::string& text) {
-    const size_t kMaxShown = 32;
+std::string ShownText(const std::string& text, size_t maxBytes) {
     size_t cut = text.size();
-    if (cut > kMaxShown) {
-        cut = kMaxShown;
+    if (cut > maxBytes) {
+        cut = maxBytes;
         while (cut > 0 && (static_cast<unsigned char>(text[cut]) & 0xC0) == 0x80) {
             --cut;  // not inside a UTF-8 character
         }

@@ -38,9 +38,10 @@ bool ParseDecimal(const std::string& text, int64_t min, int64_t max, int64_t& va
 /// milliseconds within [minMs, maxMs]. No sign, exponent, hex, nan or inf.
 bool ParseSeconds(const std::string& text, int minMs, int maxMs, int& ms, std::string& error);
 
-/// `text` in single quotes for a message: control characters as \xNN, and cut to a few dozen
-/// bytes (at a character boundary) with "..." when longer.
-std::string ShownText(const std::string& text);
+/// `text` in single quotes for a message: control characters as \xNN, and cut to `maxBytes`
+/// (at a character boundary) with "..." when longer, so that a long value is not echoed back.
+/// File names are shown whole (maxBytes npos).
+std::string ShownText(const std::string& text, size_t maxBytes = 32);
 
 /// Lower-case hex of the bytes, two digits each, separated by single spaces.
 std::string HexBytes(const unsigned char* data, size_t count);

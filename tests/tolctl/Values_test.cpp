@@ -133,6 +133,7 @@ TEST(ValuesTest, ShownTextIsShortAndPrintable) {
     EXPECT_EQ(ShownText("abc"), "'abc'");
     EXPECT_EQ(ShownText("a\nb\x7f"), "'a\\x0ab\\x7f'");
     EXPECT_EQ(ShownText(std::string(300, '7')), "'" + std::string(32, '7') + "...'");
+    EXPECT_EQ(ShownText(std::string(300, '7'), std::string::npos), "'" + std::string(300, '7') + "'");
     // A cut never splits a UTF-8 character.
     EXPECT_EQ(ShownText(std::string(31, 'a') + "\xC3\xA9xyz"), "'" + std::string(31, 'a') + "...'");
 }
