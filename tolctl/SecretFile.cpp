@@ -72,6 +72,17 @@ bool ReadSecretFile(const std::string& path, std::istream& in, std::string& secr
             name + " is too long for a password (more than " + std::to_string(kMaxSecretBytes) + " bytes)";
         return false;
     }
+    // Neither can come from a command line, and both would change the password silently: a 00
+    // byte (a UTF-16 file reads as UTF-8 with one after each letter) and a byte order mark
+    // (U+FEFF, which the printer's code page writes as '?').
+    if (bytes.find('\0') != std::string::npos) {
+        error = name + " holds a 00 byte (UTF-16?); the password file must be UTF-8 text";
+        return false;
+    }
+    if (bytes.compare(0, 3, "\xEF\xBB\xBF") == 0) {
+        error = name + " begins with a byte order mark; save it as UTF-8 without one";
+        return false;
+    }
     if (bytes.size() >= 2 && bytes.compare(bytes.size() - 2, 2, "\r\n") == 0) {
         bytes.resize(bytes.size() - 2);
     } else if (!bytes.empty() && bytes.back() == '\n') {

@@ -274,6 +274,8 @@ TEST(Tolctl, PasswordFileProblemsNameTheFileButNeverItsContent) {
     const TempFile tooLong("tolctl-pw-6.txt", secret + std::string(120, 'x'));
     const TempFile twoBytes("tolctl-pw-7.txt", secret + "\xE3\x81\x82");  // two bytes in CP932
     const TempFile huge("tolctl-pw-8.txt", secret + std::string(10000, 'x'));
+    const TempFile utf16("tolctl-pw-9.txt", std::string("S\0e\0c\0r\0e\0t\0", 12));
+    const TempFile byteOrderMark("tolctl-pw-10.txt", "\xEF\xBB\xBF" + secret);
     const std::string missing = (std::filesystem::temp_directory_path() / "tolctl-no-such-file").u8string();
     struct Case {
         std::vector<std::string> more;
@@ -286,6 +288,8 @@ TEST(Tolctl, PasswordFileProblemsNameTheFileButNeverItsContent) {
         {{"--password-file", tooLong.Utf8()}, {"--password-file", "127"}},
         {{"--password-file", twoBytes.Utf8()}, {"--password-file", "CP932"}, "CP932"},
         {{"--password-file", huge.Utf8()}, {"--password-file", "too long"}},
+        {{"--password-file", utf16.Utf8()}, {"--password-file", "tolctl-pw-9.txt", "00 byte"}},
+        {{"--password-file", byteOrderMark.Utf8()}, {"--password-file", "byte order mark"}},
         {{"--password-file", std::filesystem::temp_directory_path().u8string()}, {"--password-file"}},
         {{"--password", "x", "--password-file", notUtf8.Utf8()}, {"--password"}},
     };
