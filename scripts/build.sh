@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# Configures and builds one or both presets: build.sh [native] [windows] (default: both).
+# Configures and builds presets: build.sh [native] [windows] [fuzz] (default: native and windows).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 presets=("$@")

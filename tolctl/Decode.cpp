@@ -50,6 +50,12 @@ uint32_t Address(const unsigned char* at) {
     return (uint32_t{at[0]} << 24) | (uint32_t{at[1]} << 16) | (uint32_t{at[2]} << 8) | at[3];
 }
 
+// An address written exactly as the programs write it ("10.0.0.1", never "010.0.0.1"), so that
+// the decoded line stands for the very bytes received.
+bool PlainAddress(const std::string& text, uint32_t& value) {
+    return ParseAddress(text, value) && FormatAddress(value) == text;
+}
+
 // Splits "ip,mask,gateway" into key=value fields; keeps the raw text when it is anything else.
 std::string AddressFields(const unsigned char* bytes, size_t count) {
     const std::string text(reinterpret_cast<const char*>(bytes), count);
@@ -57,9 +63,9 @@ std::string AddressFields(const unsigned char* bytes, size_t count) {
     const size_t second = first == std::string::npos ? first : text.find(',', first + 1);
     uint32_t ip = 0, mask = 0, gateway = 0;
     if (second != std::string::npos && text.find(',', second + 1) == std::string::npos &&
-        ParseAddress(text.substr(0, first), ip) &&
-        ParseAddress(text.substr(first + 1, second - first - 1), mask) &&
-        ParseAddress(text.substr(second + 1), gateway)) {
+        PlainAddress(text.substr(0, first), ip) &&
+        PlainAddress(text.substr(first + 1, second - first - 1), mask) &&
+        PlainAddress(text.substr(second + 1), gateway)) {
         return "ip=" + FormatAddress(ip) + " mask=" + FormatAddress(mask) +
                " gateway=" + FormatAddress(gateway);
     }
@@ -143,6 +149,9 @@ const std::vector<Known>& KnownCommands() {
 // A header cut by the end of the input counts as a truncated match.
 Span Match(const Known& cmd, const unsigned char* at, size_t have) {
     Span span;
+    if (at[0] != cmd.header[0]) {
+        return span;  // the common case, decided without comparing the whole header
+    }
     const size_t compare = std::min(have, cmd.header.size());
     if (!std::equal(cmd.header.begin(), cmd.header.begin() + static_cast<std::ptrdiff_t>(compare), at)) {
         return span;

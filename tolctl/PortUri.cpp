@@ -21,21 +21,6 @@ bool StartsWith(const std::string& text, const char* prefix) {
     return text.compare(0, std::strlen(prefix), prefix) == 0;
 }
 
-// A decimal number of 1 to 9 digits, nothing else.
-bool ParseNumber(const std::string& text, int& value) {
-    if (text.empty() || text.size() > 9) {
-        return false;
-    }
-    value = 0;
-    for (char c : text) {
-        if (!std::isdigit(static_cast<unsigned char>(c))) {
-            return false;
-        }
-        value = value * 10 + (c - '0');
-    }
-    return true;
-}
-
 std::string Upper(std::string text) {
     for (char& c : text) {
         c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
@@ -47,15 +32,19 @@ bool ParseSocket(const std::string& rest, PortUri& uri, std::string& error) {
     const size_t colon = rest.rfind(':');
     uri.host = rest.substr(0, colon);
     if (colon != std::string::npos) {
-        int port = 0;
-        if (!ParseNumber(rest.substr(colon + 1), port) || port < 1 || port > 65535) {
-            error = "'" + rest.substr(colon + 1) + "' is not a TCP port (1-65535)";
+        int64_t port = 0;
+        std::string problem;
+        if (!ParseDecimal(rest.substr(colon + 1), 1, 65535, port, problem)) {
+            error = "TCP port: " + problem;
             return false;
         }
-        uri.tcpPort = port;
+        uri.tcpPort = static_cast<int>(port);
     }
-    if (uri.host.empty() || uri.host.find_first_of("/?[]@ ") != std::string::npos) {
-        error = "'" + uri.host + "' is not a host (an IPv4 address or a name)";
+    // Checked here, before anything is resolved: a resolver would read "127.1" or "0x7f.0.0.1"
+    // as some address of its own choosing.
+    const std::string problem = CheckHost(uri.host);
+    if (!problem.empty()) {
+        error = "host: " + problem;
         return false;
     }
     return true;
@@ -70,12 +59,14 @@ bool ParseSerial(const std::string& rest, PortUri& uri, std::string& error) {
     }
     if (query != std::string::npos) {
         const std::string option = rest.substr(query + 1);
-        int baud = 0;
-        if (!StartsWith(option, "baud=") || !ParseNumber(option.substr(5), baud) || BaudIndex(baud) < 0) {
-            error = "'" + option + "': the only option is baud=9600|19200|38400|57600|115200";
+        int64_t baud = 0;
+        std::string problem;
+        if (!StartsWith(option, "baud=") || !ParseDecimal(option.substr(5), 1, 115200, baud, problem) ||
+            BaudIndex(static_cast<int>(baud)) < 0) {
+            error = ShownText(option) + ": the only option is baud=9600|19200|38400|57600|115200";
             return false;
         }
-        uri.baud = baud;
+        uri.baud = static_cast<int>(baud);
     }
     return true;
 }
@@ -130,8 +121,8 @@ bool ParsePortUri(const std::string& text, bool windowsNames, PortUri& uri, std:
             }
         }
     }
-    error = "'" + text +
-            "' is not a port; use socket://HOST[:PORT], serial:DEVICE?baud=N, parallel:DEVICE, usb:" +
+    error = ShownText(text) +
+            " is not a port; use socket://HOST[:PORT], serial:DEVICE?baud=N, parallel:DEVICE, usb:" +
             std::string(windowsNames ? ", USB001, LPT1-LPT3, COM1 or COM2" : " or usb:DEVICE");
     return false;
 }
@@ -139,6 +130,12 @@ bool ParsePortUri(const std::string& text, bool windowsNames, PortUri& uri, std:
 bool ResolveIpv4(const std::string& host, uint32_t& address, std::string& error) {
     if (ParseAddress(host, address)) {
         return true;
+    }
+    // Only names reach the resolver; numeric shorthand it would read in its own way is refused.
+    const std::string problem = CheckHost(host);
+    if (!problem.empty()) {
+        error = problem;
+        return false;
     }
 #ifdef _WIN32
     WSADATA wsa;
@@ -156,7 +153,7 @@ bool ResolveIpv4(const std::string& host, uint32_t& address, std::string& error)
         const auto* ipv4 = reinterpret_cast<const sockaddr_in*>(found->ai_addr);
         address = ntohl(ipv4->sin_addr.s_addr);
     } else {
-        error = "cannot resolve '" + host + "' to an IPv4 address";
+        error = "cannot resolve " + ShownText(host) + " to an IPv4 address";
     }
     if (found != nullptr) {
         freeaddrinfo(found);

@@ -5,7 +5,8 @@
 #include <string>
 
 /// A parsed --port value.
-///   socket://HOST[:PORT]      TCP, port 9100 unless given; HOST an IPv4 address or a name
+///   socket://HOST[:PORT]      TCP, port 9100 unless given (decimal); HOST an IPv4 address as
+///                             four decimal fields, or a host name (never numeric shorthand)
 ///   serial:DEVICE[?baud=N]    a serial device at 9600, 19200, 38400, 57600 or 115200 baud
 ///   parallel:DEVICE           a parallel (lp) device
 ///   usb:  or  usb:DEVICE      the USB printer found by the search, or that device
@@ -34,5 +35,6 @@ bool ParsePortUri(const std::string& text, bool windowsNames, PortUri& uri, std:
 /// The position of `baud` in the baud-rate table (0-4), or -1.
 int BaudIndex(int baud);
 
-/// An IPv4 address in dotted form, or a host name resolved to its first IPv4 address.
+/// An IPv4 address of four decimal fields, or a host name resolved to its first IPv4 address.
+/// Text that CheckHost refuses never reaches the resolver.
 bool ResolveIpv4(const std::string& host, uint32_t& address, std::string& error);

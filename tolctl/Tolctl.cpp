@@ -6,6 +6,7 @@
 #include <functional>
 #include <iostream>
 #include <iterator>
+#include <limits>
 #include <memory>
 
 #include "BaudRates.h"
@@ -13,6 +14,7 @@
 #include "Decode.h"
 #include "Listener.h"
 #include "PortUri.h"
+#include "SecretFile.h"
 #include "Send.h"
 #include "Values.h"
 
@@ -43,8 +45,8 @@ WideString CheckedText(CmdTextField field, const std::string& name, const std::s
 uint32_t AddressArgument(const std::string& name, const std::string& text) {
     uint32_t value = 0;
     if (!ParseAddress(text, value)) {
-        throw Refusal{name + ": '" + text +
-                      "' is not an IPv4 address (four decimal fields 0-255, like 192.168.1.100)"};
+        throw Refusal{name + ": " + ShownText(text) +
+                      " is not an IPv4 address (four decimal fields 0-255, like 192.168.1.100)"};
     }
     return value;
 }
@@ -60,10 +62,33 @@ int ChoiceArgument(const std::string& name,
             allowed += (i ? "|" : "") + std::string(n);
             ++i;
         }
-        throw Refusal{name + ": '" + text + "' is not one of " + allowed + " (or 0-" + std::to_string(i - 1) +
-                      ")"};
+        throw Refusal{name + ": " + ShownText(text) + " is not one of " + allowed + " (or 0-" +
+                      std::to_string(i - 1) + ")"};
     }
     return index;
+}
+
+// Numbers go through tolctl's own decimal parser: CLI11's would also read 0x, 0o and 0b
+// prefixes, and a value read in another base than the operator meant goes to the wrong place.
+CLI::Option* AddInteger(CLI::App& app,
+                        const std::string& name,
+                        int& target,
+                        int min,
+                        int max,
+                        const std::string& help) {
+    return app
+        .add_option_function<std::string>(
+            name,
+            [&target, name, min, max](const std::string& text) {
+                int64_t value = 0;
+                std::string problem;
+                if (!ParseDecimal(text, min, max, value, problem)) {
+                    throw CLI::ValidationError(name, problem);
+                }
+                target = static_cast<int>(value);
+            },
+            help)
+        ->type_name("N");
 }
 
 using Builder = std::function<std::unique_ptr<Cmd>()>;
@@ -81,9 +106,29 @@ struct Subcommands {
 
 struct Arguments {
     std::string text, name, mode = "ap";
-    std::string ssid, password, auth = "wpa2psk", enc = "aes", ip, mask = "255.255.255.0", gateway;
+    std::string ssid, password, passwordFile, auth = "wpa2psk", enc = "aes", ip, mask = "255.255.255.0",
+                                              gateway;
     std::string decodeFile = "-";
 };
+
+// "--name=" is an empty value. CLI11 would take the argument after it as the value instead, so
+// that `--name= --mode=sta` set the name "--mode=sta"; as "--name" "" it stays empty.
+std::vector<std::string> SplitEmptyValues(const std::vector<std::string>& args) {
+    std::vector<std::string> split;
+    bool positionalOnly = false;
+    for (const std::string& arg : args) {
+        positionalOnly = positionalOnly || arg == "--";
+        const size_t equals = arg.find('=');
+        if (!positionalOnly && arg.compare(0, 2, "--") == 0 && equals != std::string::npos && equals > 2 &&
+            equals + 1 == arg.size()) {
+            split.push_back(arg.substr(0, equals));
+            split.emplace_back();
+        } else {
+            split.push_back(arg);
+        }
+    }
+    return split;
+}
 
 std::vector<unsigned char> ReadAll(std::istream& stream) {
     return std::vector<unsigned char>(std::istreambuf_iterator<char>(stream),
@@ -99,6 +144,11 @@ int RunTolctl(const std::vector<std::string>& args, std::istream& in, std::ostre
         "38400, "
         "57600 or 115200; default 9600), parallel:DEVICE, usb: (the USB printer found) or usb:DEVICE; on "
         "Windows also USB001, LPT1-LPT3, COM1, COM2.\n"
+        "Numbers are decimal only (leading zeros too; no 0x). An address that is all digits and dots is "
+        "four decimal fields 0-255: 127.1, 3232235777, 0x7f.0.0.1 and 192.168.1 are refused, nothing is "
+        "sent; anything else is a host name.\n"
+        "Secrets: wifi-station --password-file FILE (or - for standard input) keeps the password out of the "
+        "process list and the shell history.\n"
         "Exit codes: 0 sent (with --dry-run: printed); 1 the port could not be opened or the write failed; 2 "
         "usage error or refused input; 3 the write timed out.");
     app.require_subcommand(1);
@@ -108,14 +158,30 @@ int RunTolctl(const std::vector<std::string>& args, std::istream& in, std::ostre
     app.add_flag("--dry-run", dryRun, "Print the command's bytes as hex instead of sending them");
     app.add_option("--codepage", codePage, "OEM code page for text fields (default CP437 on POSIX)");
     SendOptions send;
-    double connectTimeout = 5;
     app.add_option("--port", send.portText,
                    "Port to send to: socket://HOST[:PORT], serial:DEVICE?baud=N, ...");
-    app.add_option("--baud", send.baud,
-                   "Baud rate of a serial port without ?baud= and of COM1/COM2 (default 9600)")
-        ->check(CLI::IsMember(std::vector<int>(std::begin(kBaudRates), std::end(kBaudRates))));
-    app.add_option("--connect-timeout", connectTimeout, "Seconds a TCP connect may take (default 5)")
-        ->check(CLI::Range(0.001, 3600.0));
+    app.add_option_function<std::string>(
+           "--baud",
+           [&send](const std::string& text) {
+               int64_t baud = 0;
+               std::string problem;
+               if (!ParseDecimal(text, 1, 115200, baud, problem) || BaudIndex(static_cast<int>(baud)) < 0) {
+                   throw CLI::ValidationError("--baud", "must be 9600, 19200, 38400, 57600 or 115200");
+               }
+               send.baud = static_cast<int>(baud);
+           },
+           "Baud rate of a serial port without ?baud= and of COM1/COM2 (default 9600)")
+        ->type_name("N");
+    app.add_option_function<std::string>(
+           "--connect-timeout",
+           [&send](const std::string& text) {
+               std::string problem;
+               if (!ParseSeconds(text, 1, 3600 * 1000, send.connectTimeoutMs, problem)) {
+                   throw CLI::ValidationError("--connect-timeout", problem);
+               }
+           },
+           "Seconds a TCP connect may take (default 5)")
+        ->type_name("SECONDS");
 
     Arguments a;
     Subcommands subs;
@@ -139,22 +205,39 @@ int RunTolctl(const std::vector<std::string>& args, std::istream& in, std::ostre
 
     CLI::App* station = app.add_subcommand("wifi-station", "Set the Wi-Fi network the printer joins");
     station->add_option("--ssid", a.ssid, "Network name")->required();
-    station->add_option("--password", a.password, "Password (default empty)");
+    CLI::Option* password =
+        station->add_option("--password", a.password, "Password (default empty; see --password-file)");
+    CLI::Option* passwordFile =
+        station
+            ->add_option(
+                "--password-file", a.passwordFile,
+                "Read the password from FILE, or - for standard input, so that it does not appear in "
+                "the process list or the shell history; one trailing line end is removed")
+            ->type_name("FILE")
+            ->excludes(password);
     station->add_option("--auth", a.auth, "open|shared|wpapsk|wpa2psk or 0-3 (default wpa2psk)");
     station->add_option("--enc", a.enc, "none|wep-h|wep-a|tkip|aes or 0-4 (default aes)");
     station->add_option("--ip", a.ip, "The printer's static address in that network")->required();
     station->add_option("--mask", a.mask, "Subnet mask (default 255.255.255.0)");
     station->add_option("--gateway", a.gateway, "Gateway address")->required();
-    subs.list.emplace_back(station, [&a] {
+    subs.list.emplace_back(station, [&a, &in, passwordFile] {
         const int auth = ChoiceArgument("--auth", a.auth, {"open", "shared", "wpapsk", "wpa2psk"});
         const int enc = ChoiceArgument("--enc", a.enc, {"none", "wep-h", "wep-a", "tkip", "aes"});
+        std::string passwordName = "--password";
+        if (passwordFile->count() > 0) {
+            std::string problem;
+            if (!ReadSecretFile(a.passwordFile, in, a.password, problem)) {
+                throw Refusal{"--password-file: " + problem};
+            }
+            passwordName = "--password-file " + ShownText(a.passwordFile, std::string::npos);
+        }
         const StationText st =
-            BuildStationText(WideArgument("--ssid", a.ssid), WideArgument("--password", a.password),
+            BuildStationText(WideArgument("--ssid", a.ssid), WideArgument(passwordName, a.password),
                              AddressArgument("--ip", a.ip), AddressArgument("--mask", a.mask),
                              AddressArgument("--gateway", a.gateway));
         const std::string problem = CheckCmdText(CmdTextField::StationText, st.text);
         if (!problem.empty()) {
-            throw Refusal{"--ssid/--password: " + problem};
+            throw Refusal{"--ssid/" + passwordName + ": " + problem};
         }
         return std::unique_ptr<Cmd>(
             new WifiTestParaCmd(auth, enc, st.nameLength, st.passwordLength, st.addressLength, st.text));
@@ -188,7 +271,8 @@ int RunTolctl(const std::vector<std::string>& args, std::istream& in, std::ostre
     subs.list.emplace_back(lanMac, [&a] {
         uint32_t value = 0;
         if (!ParseMacTail(a.text, value)) {
-            throw Refusal{"lan-mac: '" + a.text + "' is not four bytes (158.34.86.28 or 9E:22:56:1C)"};
+            throw Refusal{"lan-mac: " + ShownText(a.text) +
+                          " is not four bytes (158.34.86.28 or 9E:22:56:1C)"};
         }
         return std::unique_ptr<Cmd>(new SetMACCmd(value));
     });
@@ -207,19 +291,17 @@ int RunTolctl(const std::vector<std::string>& args, std::istream& in, std::ostre
     CLI::App* listen =
         app.add_subcommand("listen", "Stand in for a printer on TCP: print the commands received");
     listen->add_option("--bind", listenOptions.bind, "IPv4 address to listen on (default 127.0.0.1)");
-    listen->add_option("--port", listenOptions.port, "TCP port (default 9100; 0 picks a free one)")
-        ->check(CLI::Range(0, 65535));
-    listen
-        ->add_option("--count", listenOptions.count, "Stop after N connections (default: until interrupted)")
-        ->check(CLI::PositiveNumber);
-    listen
-        ->add_option("--idle-timeout", listenOptions.idleTimeout,
-                     "Drop a connection that sends nothing for SECONDS (default 10)")
-        ->check(CLI::PositiveNumber);
+    AddInteger(*listen, "--port", listenOptions.port, 0, 65535,
+               "TCP port (default 9100; 0 picks a free one)");
+    AddInteger(*listen, "--count", listenOptions.count, 1, std::numeric_limits<int>::max(),
+               "Stop after N connections (default: until interrupted)");
+    AddInteger(*listen, "--idle-timeout", listenOptions.idleTimeout, 1, 24 * 3600,
+               "Drop a connection that sends nothing for SECONDS (default 10)");
     listen->add_option("--save", listenOptions.saveFile, "Append the raw bytes received to FILE");
 
+    const std::vector<std::string> split = SplitEmptyValues(args);
     std::vector<const char*> argv;
-    for (const std::string& arg : args) {
+    for (const std::string& arg : split) {
         argv.push_back(arg.c_str());
     }
     try {
@@ -230,7 +312,7 @@ int RunTolctl(const std::vector<std::string>& args, std::istream& in, std::ostre
     }
 
     if (!codePage.empty() && !SetOemCodePage(codePage)) {
-        err << "tolctl: --codepage: '" << codePage << "' is not a code page known here\n";
+        err << "tolctl: --codepage: " << ShownText(codePage) << " is not a code page known here\n";
         return kExitUsage;
     }
 
@@ -244,7 +326,6 @@ int RunTolctl(const std::vector<std::string>& args, std::istream& in, std::ostre
             err << "tolctl: --port: " << problem << '\n';
             return kExitUsage;
         }
-        send.connectTimeoutMs = static_cast<int>(connectTimeout * 1000 + 0.5);
     }
 
     if (app.got_subcommand(decode)) {
@@ -254,7 +335,7 @@ int RunTolctl(const std::vector<std::string>& args, std::istream& in, std::ostre
         } else {
             std::ifstream file(a.decodeFile, std::ios::binary);
             if (!file) {
-                err << "tolctl: decode: cannot open '" << a.decodeFile << "'\n";
+                err << "tolctl: decode: cannot open " << ShownText(a.decodeFile, std::string::npos) << "\n";
                 return kExitUsage;
             }
             bytes = ReadAll(file);

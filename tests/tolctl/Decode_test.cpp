@@ -5,6 +5,7 @@
 #include "../commands/CmdTestUtil.h"
 #include "Commands.h"
 #include "Decode.h"
+#include "DecodedBytes.h"
 
 namespace {
 
@@ -12,6 +13,15 @@ using Lines = std::vector<std::string>;
 
 Bytes Of(const Cmd& cmd) {
     return Bytes(cmd.GetData(), cmd.GetData() + cmd.GetLength());
+}
+
+std::string HexOf(const Bytes& bytes) {
+    std::string hex;
+    for (unsigned char b : bytes) {
+        hex += "0123456789abcdef"[b >> 4];
+        hex += "0123456789abcdef"[b & 15];
+    }
+    return hex;
 }
 
 Bytes operator+(Bytes a, const Bytes& b) {
@@ -24,43 +34,60 @@ class Decode : public ::testing::Test {
     void SetUp() override { ASSERT_TRUE(SetOemCodePage("CP437")); }
 };
 
+// Decodes `input` and checks that the lines stand for exactly its bytes: none skipped, none
+// added, none misread, trailing bytes included.
+Lines DecodedWhole(const Bytes& input) {
+    const Lines lines = DecodeCommands(input);
+    Bytes rebuilt;
+    std::string problem;
+    EXPECT_TRUE(RebuildDecodedBytes(lines, rebuilt, problem)) << problem;
+    EXPECT_EQ(rebuilt, input) << "the decoded lines do not stand for the input";
+    return lines;
+}
+
 TEST_F(Decode, SeveralCommandsInARow) {
     const Bytes stream = Of(CutPaper()) + Of(SetIPCmd(0xC0A8017B)) + Of(PrintTestCmd()) +
                          Of(SetLanDHCPCmd(1)) + Of(SetBtPinCmd(W("12\"\\"))) + Of(HexModeCmd());
-    EXPECT_EQ(DecodeCommands(stream), (Lines{"cut", "lan-ip 192.168.1.123", "test-print", "lan-dhcp 1",
-                                             "bt-pin \"12\\\"\\\\\"", "hex-mode"}));
+    EXPECT_EQ(DecodedWhole(stream), (Lines{"cut", "lan-ip 192.168.1.123", "test-print", "lan-dhcp 1",
+                                           "bt-pin \"12\\\"\\\\\"", "hex-mode"}));
 }
 
 TEST_F(Decode, UnknownBytesBetweenCommands) {
     const Bytes stream = Bytes{0x41, 0x42} + Of(CutPaper()) + Bytes{0x00};
-    EXPECT_EQ(DecodeCommands(stream), (Lines{"unknown: 41 42 (2 bytes that begin no known command)", "cut",
-                                             "unknown: 00 (1 byte that begin no known command)"}));
-    EXPECT_EQ(DecodeCommands({}), Lines{});
+    EXPECT_EQ(DecodedWhole(stream), (Lines{"unknown: 41 42 (2 bytes that begin no known command)", "cut",
+                                           "unknown: 00 (1 byte that begin no known command)"}));
+    EXPECT_EQ(DecodedWhole({}), Lines{});
 }
 
 TEST_F(Decode, TruncatedCommands) {
     Bytes ap = Of(SetAPParaCmd(0, 5, W("Hello")));
     ap.resize(13);
     EXPECT_EQ(
-        DecodeCommands(ap),
+        DecodedWhole(ap),
         Lines{"truncated wifi-ap: 1f 1a 1f 1b 1f 03 0a 0b 0c 00 05 48 65 (input ends after 13 bytes of 16)"});
     ap.resize(10);
-    EXPECT_NE(DecodeCommands(ap).at(0).find("before the command's length bytes"), std::string::npos);
-    EXPECT_EQ(DecodeCommands(Bytes{0x1D, 0x56, 0x01, 0x1F, 0x1A}),
+    EXPECT_NE(DecodedWhole(ap).at(0).find("before the command's length bytes"), std::string::npos);
+    EXPECT_EQ(DecodedWhole(Bytes{0x1D, 0x56, 0x01, 0x1F, 0x1A}),
               (Lines{"cut", "truncated: 1f 1a (input ends after 2 bytes, inside a command's header)"}));
     // A stray letter at the end is not taken for the start of the test print.
-    EXPECT_EQ(DecodeCommands(Bytes{'C'}), Lines{"unknown: 43 (1 byte that begin no known command)"});
+    EXPECT_EQ(DecodedWhole(Bytes{'C'}), Lines{"unknown: 43 (1 byte that begin no known command)"});
 }
 
 TEST_F(Decode, StationTextThatIsNotThreeAddresses) {
     WifiTestParaCmd cmd(1, 2, 1, 1, 3, W("ab1,2"));
-    EXPECT_EQ(DecodeCommands(Of(cmd)),
+    EXPECT_EQ(DecodedWhole(Of(cmd)),
               Lines{"wifi-station auth=1 enc=2 ssid=\"a\" password=\"b\" address=\"1,2\""});
+    // Addresses written another way than the programs write them are shown as they came, not
+    // as the address they might mean.
+    const std::string padded = "010.0.0.1,255.255.255.0,10.0.0.254";
+    WifiTestParaCmd zeros(3, 4, 0, 0, static_cast<int>(padded.size()), W(padded));
+    EXPECT_EQ(DecodedWhole(Of(zeros)),
+              Lines{"wifi-station auth=3 enc=4 ssid=\"\" password=\"\" address=\"" + padded + "\""});
 }
 
 TEST_F(Decode, ControlCharactersInTextAreEscaped) {
-    EXPECT_EQ(DecodeCommands(Of(SetBtNameCmd(W("a\nb")))), Lines{"bt-name \"a\\x0ab\""});
-    EXPECT_EQ(DecodeCommands(Of(SetBtNameCmd(W("Café")))), Lines{"bt-name \"Café\""});
+    EXPECT_EQ(DecodedWhole(Of(SetBtNameCmd(W("a\nb")))), Lines{"bt-name \"a\\x0ab\""});
+    EXPECT_EQ(DecodedWhole(Of(SetBtNameCmd(W("Café")))), Lines{"bt-name \"Café\""});
 }
 
 TEST_F(Decode, NeverFailsOnArbitraryInput) {
@@ -76,16 +103,40 @@ TEST_F(Decode, NeverFailsOnArbitraryInput) {
             input[random() % input.size()] = static_cast<unsigned char>(random() % 4 == 0 ? 0x1F : random());
         }
         input.resize(random() % (input.size() + 1));
-        const Lines lines = DecodeCommands(input);
-        if (!input.empty()) {
-            EXPECT_FALSE(lines.empty());
+        DecodedWhole(input);
+        if (::testing::Test::HasFailure()) {
+            FAIL() << "input: " << HexOf(input);
         }
     }
     Bytes noise(4096);
     for (unsigned char& b : noise) {
         b = static_cast<unsigned char>(random());
     }
-    EXPECT_FALSE(DecodeCommands(noise).empty());
+    DecodedWhole(noise);
+}
+
+TEST_F(Decode, TheByteCheckNoticesAByteDroppedAddedOrChanged) {
+    // The check above is what catches a decoder that loses bytes; it must see any difference.
+    const Bytes stream = Of(SetBtNameCmd(W("Printer"))) + Bytes{0xEE, 0x1D} + Of(SetIPCmd(0x0A000001));
+    const Lines lines = DecodeCommands(stream);
+    Bytes rebuilt;
+    std::string problem;
+    ASSERT_TRUE(RebuildDecodedBytes(lines, rebuilt, problem)) << problem;
+    ASSERT_EQ(rebuilt, stream);
+    for (size_t i = 0; i < stream.size(); ++i) {
+        Bytes dropped = stream;
+        dropped.erase(dropped.begin() + static_cast<std::ptrdiff_t>(i));
+        EXPECT_NE(DecodeCommands(dropped), lines) << "byte " << i;
+        Bytes changed = stream;
+        changed[i] ^= 0x40;
+        EXPECT_NE(DecodeCommands(changed), lines) << "byte " << i;
+    }
+    // Lines that claim bytes they do not show are not read back.
+    EXPECT_FALSE(
+        RebuildDecodedBytes({"unknown: 41 42 (3 bytes that begin no known command)"}, rebuilt, problem));
+    EXPECT_FALSE(
+        RebuildDecodedBytes({"truncated: 1f 1a (input ends after 2 bytes)", "cut"}, rebuilt, problem));
+    EXPECT_FALSE(RebuildDecodedBytes({"lan-ip 10.0.0.01"}, rebuilt, problem));
 }
 
 }  // namespace

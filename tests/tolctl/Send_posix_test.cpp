@@ -104,6 +104,36 @@ TEST(TolctlSendTest, BadPortsAreUsageErrorsAndSendNothing) {
     EXPECT_EQ(::accept(printer.fd.Get(), nullptr, nullptr), -1);
 }
 
+TEST(TolctlSendTest, AddressesInNumericShorthandAreNeverConnectedTo) {
+    // Each of these is read by a resolver as 127.0.0.1, where the printer listens: refused before
+    // any connect, with exit code 2.
+    Printer printer;
+    const std::string port = std::to_string(printer.port);
+    for (const char* host :
+         {"127.1", "127.0.1", "0x7f.0.0.1", "127.0x0.0.1", "2130706433", "0x7f000001", "0x7f.1"}) {
+        const Result r = Tolctl({"--port", std::string("socket://") + host + ":" + port, "cut"});
+        EXPECT_EQ(r.code, 2) << host;
+        EXPECT_NE(r.err.find(std::string("'") + host + "' is not an IPv4 address"), std::string::npos)
+            << r.err;
+    }
+    // Address arguments of the settings, with a good port: refused before the port is touched.
+    EXPECT_EQ(Tolctl({"--port", printer.Uri(), "lan-ip", "127.1"}).code, 2);
+    EXPECT_EQ(Tolctl({"--port", printer.Uri(), "wifi-station", "--ssid", "s", "--ip", "1.2.3.4", "--gateway",
+                      "0x7f.0.0.1"})
+                  .code,
+              2);
+    ::fcntl(printer.fd.Get(), F_SETFL, O_NONBLOCK);
+    EXPECT_EQ(::accept(printer.fd.Get(), nullptr, nullptr), -1) << "a refused address was connected to";
+
+    // Leading zeros are decimal: 127.000.000.001 is the printer, and so is the port with zeros.
+    EXPECT_EQ(Tolctl({"--port", "socket://127.000.000.001:000" + port, "cut"}).code, 0);
+    EXPECT_EQ(printer.Received(), "\x1d\x56\x01");
+
+    std::istringstream in;
+    std::ostringstream out, err;
+    EXPECT_EQ(RunTolctl({"tolctl", "listen", "--bind", "127.1", "--port", "0"}, in, out, err), 2);
+}
+
 TEST(TolctlSendTest, SerialPortGetsTheBytesAtTheChosenBaudRate) {
     UniqueFd master(::posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC));
     ASSERT_EQ(::grantpt(master.Get()), 0);

@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <filesystem>
+#include <fstream>
 #include <sstream>
 
 #include "OemText.h"
@@ -56,17 +58,21 @@ const Case kCases[] = {
     {{"wifi-ap", "--name", "Thermal Printer", "--mode", "ap"},
      "1f 1a 1f 1b 1f 03 0a 0b 0c 00 0f 54 68 65 72 6d 61 6c 20 50 72 69 6e 74 65 72",
      "wifi-ap mode=0 name=\"Thermal Printer\""},
-    {{"wifi-ap", "--name", "", "--mode", "2"}, "1f 1a 1f 1b 1f 03 0a 0b 0c 02 00", "wifi-ap mode=2 name=\"\""},
-    {{"wifi-station", "--ssid", "WIFI Name", "--auth", "open", "--enc", "none", "--ip", "192.168.1.200", "--mask",
-      "255.255.255.0", "--gateway", "192.168.1.1"},
-     "1f 1a 1f 1b 1f 03 07 08 09 00 00 09 00 27 57 49 46 49 20 4e 61 6d 65 31 39 32 2e 31 36 38 2e 31 2e 32 30 30 "
+    {{"wifi-ap", "--name", "", "--mode", "2"},
+     "1f 1a 1f 1b 1f 03 0a 0b 0c 02 00",
+     "wifi-ap mode=2 name=\"\""},
+    {{"wifi-station", "--ssid", "WIFI Name", "--auth", "open", "--enc", "none", "--ip", "192.168.1.200",
+      "--mask", "255.255.255.0", "--gateway", "192.168.1.1"},
+     "1f 1a 1f 1b 1f 03 07 08 09 00 00 09 00 27 57 49 46 49 20 4e 61 6d 65 31 39 32 2e 31 36 38 2e 31 2e 32 "
+     "30 30 "
      "2c 32 35 35 2e 32 35 35 2e 32 35 35 2e 30 2c 31 39 32 2e 31 36 38 2e 31 2e 31",
      "wifi-station auth=0 enc=0 ssid=\"WIFI Name\" password=\"\" ip=192.168.1.200 mask=255.255.255.0 "
      "gateway=192.168.1.1"},
-    {{"wifi-station", "--ssid", "Home", "--password", "pw", "--auth", "3", "--enc", "aes", "--ip", "10.0.5.200",
-      "--gateway", "10.0.5.1"},
+    {{"wifi-station", "--ssid", "Home", "--password", "pw", "--auth", "3", "--enc", "aes", "--ip",
+      "10.0.5.200", "--gateway", "10.0.5.1"},
      "",
-     "wifi-station auth=3 enc=4 ssid=\"Home\" password=\"pw\" ip=10.0.5.200 mask=255.255.255.0 gateway=10.0.5.1"},
+     "wifi-station auth=3 enc=4 ssid=\"Home\" password=\"pw\" ip=10.0.5.200 mask=255.255.255.0 "
+     "gateway=10.0.5.1"},
     {{"bt-name", "Printer"}, "1f 1b 1f f0 07 50 72 69 6e 74 65 72", "bt-name \"Printer\""},
     {{"bt-pin", "6042"}, "1f 1b 1f 09 04 36 30 34 32", "bt-pin \"6042\""},
     {{"bt-read-pin"}, "1f 1b 1f 0a", "bt-read-pin"},
@@ -95,9 +101,11 @@ TEST(Tolctl, DryRunPrintsTheExactBytesAndDecodeGivesTheArgumentsBack) {
 }
 
 TEST(Tolctl, ChoicesByNameOrIndex) {
-    EXPECT_EQ(DryRun({"wifi-ap", "--name", "x", "--mode", "APSTA"}), DryRun({"wifi-ap", "--name", "x", "--mode", "2"}));
+    EXPECT_EQ(DryRun({"wifi-ap", "--name", "x", "--mode", "APSTA"}),
+              DryRun({"wifi-ap", "--name", "x", "--mode", "2"}));
     EXPECT_EQ(DryRun({"wifi-ap", "--name", "x"}), DryRun({"wifi-ap", "--name", "x", "--mode", "0"}));
-    const std::vector<std::string> base = {"wifi-station", "--ssid", "s", "--ip", "1.2.3.4", "--gateway", "1.2.3.1"};
+    const std::vector<std::string> base = {"wifi-station", "--ssid",    "s",      "--ip",
+                                           "1.2.3.4",      "--gateway", "1.2.3.1"};
     auto with = [&base](std::vector<std::string> more) {
         more.insert(more.begin(), base.begin(), base.end());
         return DryRun(more);
@@ -105,6 +113,15 @@ TEST(Tolctl, ChoicesByNameOrIndex) {
     EXPECT_EQ(with({"--auth", "wpapsk", "--enc", "wep-a"}), with({"--auth", "2", "--enc", "2"}));
     EXPECT_EQ(with({}), with({"--auth", "wpa2psk", "--enc", "aes", "--mask", "255.255.255.0"}));
     EXPECT_EQ(DryRun({"lan-dhcp", "off"}), DryRun({"lan-dhcp", "0"}));
+}
+
+TEST(Tolctl, AnEmptyValueAfterEqualsStaysEmpty) {
+    // Not the next argument taken as the value: that would send the name "--mode=apsta".
+    EXPECT_EQ(DryRun({"wifi-ap", "--name=", "--mode=apsta"}),
+              DryRun({"wifi-ap", "--name", "", "--mode", "2"}));
+    EXPECT_EQ(Tolctl({"--dry-run", "wifi-ap", "--name=x", "--mode=", "cut"}).code, 2);
+    // After "--" everything is positional text, "=" and all.
+    EXPECT_EQ(DryRun({"bt-name", "--", "--x="}), "1f 1b 1f f0 04 2d 2d 78 3d\n");
 }
 
 TEST(Tolctl, Utf8TextIsSentInTheCodePage) {
@@ -122,13 +139,30 @@ TEST(Tolctl, RefusedInputNamesTheFieldAndSendsNothing) {
         {{"wifi-ap", "--name", "ok", "--mode", "3"}, {"--mode", "ap|sta|apsta"}},
         {{"--codepage", "CP932", "wifi-ap", "--name", "\xE3\x81\x82"}, {"--name", "CP932"}},
         {{"wifi-ap", "--name", "\xFF"}, {"--name", "UTF-8"}},
-        {{"wifi-station", "--ssid", std::string(60, 's'), "--password", std::string(60, 'p'), "--ip", "1.2.3.4",
-          "--gateway", "1.2.3.1"},
+        {{"wifi-station", "--ssid", std::string(60, 's'), "--password", std::string(60, 'p'), "--ip",
+          "1.2.3.4", "--gateway", "1.2.3.1"},
          {"station text", "127"}},
         {{"wifi-station", "--ssid", "s", "--ip", "1.2.3", "--gateway", "1.2.3.1"}, {"--ip", "1.2.3"}},
         {{"wifi-station", "--ssid", "s", "--ip", "1.2.3.4", "--gateway", "1.2.3.256"}, {"--gateway"}},
-        {{"wifi-station", "--ssid", "s", "--ip", "1.2.3.4", "--gateway", "1.2.3.1", "--enc", "wpa"}, {"--enc"}},
+        {{"wifi-station", "--ssid", "s", "--ip", "1.2.3.4", "--gateway", "1.2.3.1", "--enc", "wpa"},
+         {"--enc"}},
         {{"lan-ip", "192.168.1.1.1"}, {"lan-ip"}},
+        // Numeric shorthand that a resolver would read as some address: never guessed.
+        {{"lan-ip", "127.1"}, {"lan-ip", "'127.1'", "four decimal fields"}},
+        {{"lan-gateway", "3232235777"}, {"lan-gateway"}},
+        {{"lan-mask", "0xffffff00"}, {"lan-mask"}},
+        {{"lan-ip", "0x7f.0.0.1"}, {"lan-ip"}},
+        {{"lan-ip", "192.168.1"}, {"lan-ip"}},
+        {{"lan-mac", "127.1"}, {"lan-mac"}},
+        {{"wifi-station", "--ssid", "s", "--ip", "127.1", "--gateway", "1.2.3.1"}, {"--ip", "127.1"}},
+        {{"wifi-station", "--ssid", "s", "--ip", "1.2.3.4", "--mask", "255.255.255", "--gateway", "1.2.3.1"},
+         {"--mask"}},
+        {{"wifi-station", "--ssid", "s", "--ip", "1.2.3.4", "--gateway", "0x01020301"}, {"--gateway"}},
+        {{"--port", "socket://127.1", "cut"}, {"--port", "'127.1'", "four decimal fields"}},
+        {{"--port", "socket://0x7f.0.0.1:9100", "cut"}, {"--port", "'0x7f.0.0.1'"}},
+        {{"--port", "socket://3232235777", "cut"}, {"--port"}},
+        {{"--port", "socket://192.168.1:9100", "cut"}, {"--port"}},
+        {{"--port", "socket://1.0x2.3.4", "cut"}, {"--port"}},
         {{"lan-mac", "9E:22:56"}, {"lan-mac"}},
         {{"lan-mac", "9E:22:56:1G"}, {"lan-mac"}},
         {{"lan-dhcp", "maybe"}, {"lan-dhcp"}},
@@ -146,6 +180,132 @@ TEST(Tolctl, RefusedInputNamesTheFieldAndSendsNothing) {
     }
 }
 
+TEST(Tolctl, NumbersAreDecimalOnlyAndRangeErrorsAreShort) {
+    const std::string noDir = "/nonexistent/dir/f";  // listen fails here only after its options
+    struct Refusal {
+        std::vector<std::string> args;
+        std::string message;
+    };
+    const Refusal refusals[] = {
+        {{"--baud", "0x2580", "--dry-run", "cut"}, "--baud: must be 9600, 19200, 38400, 57600 or 115200"},
+        {{"--baud", "0b10010110000000", "--dry-run", "cut"}, "--baud: must be"},
+        {{"--baud", std::string(300, '9'), "--dry-run", "cut"}, "--baud: must be"},
+        {{"--connect-timeout", "nan", "--dry-run", "cut"},
+         "--connect-timeout: 'nan' is not a number of seconds"},
+        {{"--connect-timeout", "inf", "--dry-run", "cut"},
+         "--connect-timeout: 'inf' is not a number of seconds"},
+        {{"--connect-timeout", "0x1p1", "--dry-run", "cut"}, "--connect-timeout: '0x1p1'"},
+        {{"--connect-timeout", "1e1", "--dry-run", "cut"}, "--connect-timeout: '1e1'"},
+        {{"--connect-timeout", "0", "--dry-run", "cut"}, "--connect-timeout: must be 0.001-3600 (seconds)"},
+        {{"--connect-timeout", std::string(300, '9'), "--dry-run", "cut"}, "--connect-timeout: must be"},
+        {{"listen", "--port", "0x10", "--save", noDir}, "--port: '0x10' is not a decimal number"},
+        {{"listen", "--port", "070000", "--save", noDir}, "--port: must be 0-65535"},  // octal would be 28672
+        {{"listen", "--port", std::string(300, '9')}, "--port: must be 0-65535"},
+        {{"listen", "--count", "0"}, "--count: must be 1 or more"},
+        {{"listen", "--count", "-1"}, "--count: must be 1 or more"},
+        {{"listen", "--count", "0x1", "--save", noDir}, "--count: '0x1' is not a decimal number"},
+        {{"--port", "socket://127.0.0.1:0x2390", "--dry-run", "cut"},
+         "TCP port: '0x2390' is not a decimal number"},
+        {{"--port", "socket://127.0.0.1:" + std::string(300, '9'), "--dry-run", "cut"},
+         "TCP port: must be 1-65535"},
+        {{"--port", "serial:/dev/null?baud=0x2580", "--dry-run", "cut"}, "baud=9600|"},
+    };
+    for (const Refusal& r : refusals) {
+        const Result result = Tolctl(r.args);
+        EXPECT_EQ(result.code, 2) << r.args[1];
+        EXPECT_EQ(result.out, "") << r.args[1];
+        EXPECT_NE(result.err.find(r.message), std::string::npos)
+            << "'" << r.message << "' not in: " << result.err;
+        EXPECT_LT(result.err.size(), 250u) << result.err;  // no long value echoed back
+    }
+    // Leading zeros are read as decimal.
+    EXPECT_EQ(DryRun({"--baud", "009600", "--connect-timeout", "05", "lan-ip", "010.000.001.255"}),
+              "1f 1b 1d 00 0a 00 01 ff\n");
+}
+
+// A file in the temporary folder, removed again at the end of the test.
+class TempFile {
+  public:
+    TempFile(const std::string& utf8Name, const std::string& bytes)
+        : m_path(std::filesystem::temp_directory_path() / std::filesystem::u8path(utf8Name)) {
+        std::ofstream(m_path, std::ios::binary) << bytes;
+    }
+    ~TempFile() { std::filesystem::remove(m_path); }
+    std::string Utf8() const { return m_path.u8string(); }
+
+  private:
+    std::filesystem::path m_path;
+};
+
+std::vector<std::string> Station(std::vector<std::string> more) {
+    std::vector<std::string> args = {"wifi-station", "--ssid",    "Home",    "--ip",
+                                     "10.0.5.200",   "--gateway", "10.0.5.1"};
+    args.insert(args.end(), more.begin(), more.end());
+    return args;
+}
+
+TEST(Tolctl, PasswordFromAFileOrStandardInputLosesOneLineEnd) {
+    const std::string plain = DryRun(Station({"--password", "pa ss"}));
+    for (const std::string& content :
+         {std::string("pa ss"), std::string("pa ss\n"), std::string("pa ss\r\n")}) {
+        const TempFile file("tolctl-pw-\xC3\xA9t\xC3\xA9.txt", content);  // a name beyond ASCII
+        EXPECT_EQ(DryRun(Station({"--password-file", file.Utf8()})), plain);
+    }
+    // Exactly one line end goes; what is left is the password as written.
+    const TempFile twoLines("tolctl-pw-2.txt", "pa ss\n\n");
+    EXPECT_EQ(DryRun(Station({"--password-file", twoLines.Utf8()})),
+              DryRun(Station({"--password", "pa ss\n"})));
+    const TempFile carriageReturn("tolctl-pw-3.txt", "pa ss\r");
+    EXPECT_EQ(DryRun(Station({"--password-file", carriageReturn.Utf8()})),
+              DryRun(Station({"--password", "pa ss\r"})));
+    const TempFile empty("tolctl-pw-4.txt", "\n");
+    EXPECT_EQ(DryRun(Station({"--password-file", empty.Utf8()})), DryRun(Station({})));
+
+    std::vector<std::string> args = Station({"--password-file", "-"});
+    args.insert(args.begin(), "--dry-run");
+    const Result fromInput = Tolctl(args, "pa ss\r\n");
+    EXPECT_EQ(fromInput.code, 0) << fromInput.err;
+    EXPECT_EQ(fromInput.out, plain);
+}
+
+TEST(Tolctl, PasswordFileProblemsNameTheFileButNeverItsContent) {
+    const std::string secret = "S3cr3t-hunter";
+    const TempFile notUtf8("tolctl-pw-5.txt", secret + "\xFF\n");
+    const TempFile tooLong("tolctl-pw-6.txt", secret + std::string(120, 'x'));
+    const TempFile twoBytes("tolctl-pw-7.txt", secret + "\xE3\x81\x82");  // two bytes in CP932
+    const TempFile huge("tolctl-pw-8.txt", secret + std::string(10000, 'x'));
+    const TempFile utf16("tolctl-pw-9.txt", std::string("S\0e\0c\0r\0e\0t\0", 12));
+    const TempFile byteOrderMark("tolctl-pw-10.txt", "\xEF\xBB\xBF" + secret);
+    const std::string missing = (std::filesystem::temp_directory_path() / "tolctl-no-such-file").u8string();
+    struct Case {
+        std::vector<std::string> more;
+        std::vector<std::string> mentions;
+        std::string codePage = "CP437";
+    };
+    const Case cases[] = {
+        {{"--password-file", missing}, {"--password-file", "cannot read", "tolctl-no-such-file"}},
+        {{"--password-file", notUtf8.Utf8()}, {"--password-file", "tolctl-pw-5.txt", "UTF-8"}},
+        {{"--password-file", tooLong.Utf8()}, {"--password-file", "127"}},
+        {{"--password-file", twoBytes.Utf8()}, {"--password-file", "CP932"}, "CP932"},
+        {{"--password-file", huge.Utf8()}, {"--password-file", "too long"}},
+        {{"--password-file", utf16.Utf8()}, {"--password-file", "tolctl-pw-9.txt", "00 byte"}},
+        {{"--password-file", byteOrderMark.Utf8()}, {"--password-file", "byte order mark"}},
+        {{"--password-file", std::filesystem::temp_directory_path().u8string()}, {"--password-file"}},
+        {{"--password", "x", "--password-file", notUtf8.Utf8()}, {"--password"}},
+    };
+    for (const Case& c : cases) {
+        std::vector<std::string> args = Station(c.more);
+        args.insert(args.begin(), {"--dry-run", "--codepage", c.codePage});
+        const Result r = Tolctl(args);
+        EXPECT_EQ(r.code, 2) << r.err;
+        EXPECT_EQ(r.out, "");
+        for (const std::string& word : c.mentions) {
+            EXPECT_NE(r.err.find(word), std::string::npos) << "'" << word << "' not in: " << r.err;
+        }
+        EXPECT_EQ(r.err.find(secret), std::string::npos) << r.err;
+    }
+}
+
 TEST(Tolctl, UsageErrors) {
     EXPECT_EQ(Tolctl({}).code, 2);
     EXPECT_EQ(Tolctl({"--dry-run", "no-such-command"}).code, 2);
@@ -158,6 +318,9 @@ TEST(Tolctl, UsageErrors) {
     const Result help = Tolctl({"--help"});
     EXPECT_EQ(help.code, 0);
     EXPECT_NE(help.out.find("Exit codes"), std::string::npos);
+    EXPECT_NE(help.out.find("decimal"), std::string::npos);
+    const Result stationHelp = Tolctl({"wifi-station", "--help"});
+    EXPECT_NE(stationHelp.out.find("--password-file"), std::string::npos);
     EXPECT_EQ(Tolctl({"decode", "/no/such/file"}).code, 2);
 }
 

@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Drives the real tolctl the way a person would and reads the bytes where a printer would get them.
-# Usage: end_to_end.sh TOLCTL CASE   (CASE: socket, refused, listen, serial)
+# Usage: end_to_end.sh TOLCTL CASE   (CASE: socket, refused, listen, serial, strict)
 set -uo pipefail
 tolctl=$1
 case_name=$2
@@ -80,6 +80,20 @@ serial)
     kill "$reader" 2>/dev/null
     wait "$reader" 2>/dev/null
     [ "$(hex "$work/got.bin")" = "1f 1b 1f 09 04 36 30 34 32" ] || fail "received '$(hex "$work/got.bin")'"
+    ;;
+strict)
+    # Shorthand addresses that a resolver would take for 127.0.0.1 are refused before any connect:
+    # the listener, which serves one connection, gets only the good send after them.
+    start_listener --count 1 --save "$work/got.bin"
+    for host in 127.1 0x7f.0.0.1 2130706433; do
+        "$tolctl" --port "socket://$host:$port" cut 2>"$work/err"
+        code=$?
+        [ "$code" -eq 2 ] || fail "socket://$host: exit code $code, expected 2"
+        grep -q "'$host' is not an IPv4 address" "$work/err" || fail "stderr: $(cat "$work/err")"
+    done
+    "$tolctl" --port "socket://127.0.0.1:$port" --connect-timeout 0.5 lan-dhcp on || fail "good send failed"
+    wait_for "$listener"
+    [ "$(hex "$work/got.bin")" = "1f 1a 1f 1b 1f 1b 08 01" ] || fail "received '$(hex "$work/got.bin")'"
     ;;
 *)
     fail "unknown case $case_name"

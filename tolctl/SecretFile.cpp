@@ -1,0 +1,93 @@
+#include "SecretFile.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <istream>
+#include <system_error>
+
+#include "Values.h"
+#include "WideText.h"
+
+namespace {
+
+// Opens `path` (UTF-8) for reading bytes; null with errno set on failure.
+std::FILE* OpenForReading(const std::string& path) {
+#ifdef _WIN32
+    WideString wide;
+    if (!Utf8ToWide(path, wide)) {
+        errno = EINVAL;
+        return nullptr;
+    }
+    std::FILE* file = nullptr;
+    const errno_t code = _wfopen_s(&file, wide.c_str(), L"rb");
+    if (code != 0) {
+        errno = code;
+        return nullptr;
+    }
+    return file;
+#else
+    return std::fopen(path.c_str(), "rb");
+#endif
+}
+
+std::string Reason(int code) {
+    std::string text = std::generic_category().message(code);
+    if (!text.empty() && text[0] >= 'A' && text[0] <= 'Z') {
+        text[0] = static_cast<char>(text[0] | 0x20);
+    }
+    return text;
+}
+
+}  // namespace
+
+bool ReadSecretFile(const std::string& path, std::istream& in, std::string& secret, std::string& error) {
+    const bool standardInput = path == "-";
+    const std::string name = standardInput ? "standard input" : ShownText(path, std::string::npos);
+    std::string bytes(kMaxSecretBytes + 1, '\0');
+    if (standardInput) {
+        in.read(&bytes[0], static_cast<std::streamsize>(bytes.size()));
+        if (in.bad()) {
+            error = "cannot read " + name;
+            return false;
+        }
+        bytes.resize(static_cast<size_t>(in.gcount()));
+    } else {
+        std::FILE* file = OpenForReading(path);
+        if (file == nullptr) {
+            error = "cannot read " + name + ": " + Reason(errno);
+            return false;
+        }
+        const size_t got = std::fread(&bytes[0], 1, bytes.size(), file);
+        const int code = errno;
+        const bool failed = std::ferror(file) != 0;
+        std::fclose(file);
+        if (failed) {
+            error = "cannot read " + name + ": " + Reason(code);
+            return false;
+        }
+        bytes.resize(got);
+    }
+    if (bytes.size() > kMaxSecretBytes) {
+        error =
+            name + " is too long for a password (more than " + std::to_string(kMaxSecretBytes) + " bytes)";
+        return false;
+    }
+    // Neither can come from a command line, and both would change the password silently: a 00
+    // byte (a UTF-16 file reads as UTF-8 with one after each letter) and a byte order mark
+    // (U+FEFF, which the printer's code page writes as '?').
+    if (bytes.find('\0') != std::string::npos) {
+        error = name + " holds a 00 byte (UTF-16?); the password file must be UTF-8 text";
+        return false;
+    }
+    if (bytes.compare(0, 3, "\xEF\xBB\xBF") == 0) {
+        error = name + " begins with a byte order mark; save it as UTF-8 without one";
+        return false;
+    }
+    if (bytes.size() >= 2 && bytes.compare(bytes.size() - 2, 2, "\r\n") == 0) {
+        bytes.resize(bytes.size() - 2);
+    } else if (!bytes.empty() && bytes.back() == '\n') {
+        bytes.pop_back();
+    }
+    secret = std::move(bytes);
+    return true;
+}
