@@ -13,6 +13,12 @@ packages=(
     clang libclang-rt-14-dev           # the fuzz targets: clang with libFuzzer and its sanitizers
     imagemagick xdotool                # screenshots and window checks of the dialogs
     procps util-linux                  # pgrep, flock, setsid used by the scripts
+    help2man man-db                    # tolctl's man page, written from its help; reading it
+    wixl                               # the Windows installer (.msi)
+    dpkg-dev unzip                     # the .deb's dependencies (dpkg-shlibdeps); unpacking the zip
+    x11vnc websockify novnc            # run.sh without a display: the dialog in a browser
+    chromium chromium-driver           # the browser test of that (headless, over WebDriver)
+    ansible-core                       # the roll-out to many shops (deploy/ansible) and its test
 )
 
 missing=()

@@ -16,6 +16,7 @@
 #include "PortUri.h"
 #include "SecretFile.h"
 #include "Send.h"
+#include "TolVersion.h"
 #include "Values.h"
 
 namespace {
@@ -152,6 +153,9 @@ int RunTolctl(const std::vector<std::string>& args, std::istream& in, std::ostre
         "Exit codes: 0 sent (with --dry-run: printed); 1 the port could not be opened or the write failed; 2 "
         "usage error or refused input; 3 the write timed out.");
     app.require_subcommand(1);
+    app.set_help_all_flag("--help-all", "Print this help with every subcommand's options, and exit");
+    app.set_version_flag("--version", std::string("tolctl ") + TOL_VERSION_TEXT,
+                         "Print the version and exit");
 
     bool dryRun = false;
     std::string codePage;

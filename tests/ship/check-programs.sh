@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Checks what the Windows programs need in order to run on a plain Windows PC: every DLL they
 # import is one that Windows itself ships, and (in a release build) the dialog programs stay
-# small. Usage: check-programs.sh OBJDUMP CONFIG MAX_KB PROGRAM[:sized]...
+# small and every program carries no symbols. Usage: check-programs.sh OBJDUMP CONFIG MAX_KB PROGRAM[:sized]...
 #   PROGRAM:sized  the size limit applies to this program (release builds only).
 set -uo pipefail
 objdump=$1
@@ -36,9 +36,14 @@ for arg in "$@"; do
         fi
     done
     echo "$name imports: $(echo $dlls)"
+    release=0
+    case "$config" in Release | MinSizeRel) release=1 ;; esac
+    if [ $release -eq 1 ] && ! "$objdump" -t "$program" | grep -qx 'no symbols'; then
+        echo "FAIL $name carries a symbol table: a release program ships stripped" >&2
+        status=1
+    fi
     sized=0
-    [ "$arg" != "$program" ] && sized=1
-    case "$config" in Release | MinSizeRel) ;; *) sized=0 ;; esac
+    [ "$arg" != "$program" ] && [ $release -eq 1 ] && sized=1
     if [ $sized -eq 1 ]; then
         size=$(stat -c %s "$program")
         if [ "$size" -gt $((max_kb * 1024)) ]; then
