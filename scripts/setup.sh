@@ -13,6 +13,7 @@ packages=(
     clang libclang-rt-14-dev           # the fuzz targets: clang with libFuzzer and its sanitizers
     imagemagick xdotool                # screenshots and window checks of the dialogs
     procps util-linux                  # pgrep, flock, setsid used by the scripts
+    python3                            # the checks of the documents and the browser test
     help2man man-db                    # tolctl's man page, written from its help; reading it
     wixl                               # the Windows installer (.msi)
     dpkg-dev unzip                     # the .deb's dependencies (dpkg-shlibdeps); unpacking the zip

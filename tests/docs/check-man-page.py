@@ -1,0 +1,96 @@
+#!/usr/bin/env python3
+"""Holds tolctl's man page to its help: every line of `tolctl --help` and of each subcommand's
+--help (their own subcommands too), each option's name and its description apart, must be in
+the page as `man` shows it, and so must `tolctl --version`. Line breaks, spacing and hyphens
+(where man breaks words) are not compared; everything else is.
+
+Usage: check-man-page.py TOLCTL PAGE.1"""
+import os
+import re
+import subprocess
+import sys
+
+
+def run(args):
+    done = subprocess.run(args, stdin=subprocess.DEVNULL, capture_output=True, timeout=30,
+                          env=dict(os.environ, MANWIDTH="200", LC_ALL="C.UTF-8"))
+    return done.stdout.decode("utf-8", "replace")
+
+
+def squeezed(text):
+    return re.sub(r"[\s\-\u2010\u2011]+", "", text)
+
+
+def subcommands(help_text):
+    names, on = [], False
+    for line in help_text.splitlines():
+        if line == "Subcommands:":
+            on = True
+        elif on and not line.strip():
+            break
+        elif on and re.match(r"^  \S", line):
+            names.append(line.split()[0])
+    return names
+
+
+def pieces(help_text, top):
+    """What of a help text the page must show: description, usage, entries (name and
+    description apart) and, for the top level, the closing notes."""
+    for line in help_text.splitlines():
+        if not line.strip() or re.fullmatch(r"[A-Z][A-Za-z ]*:", line):
+            continue
+        if line.startswith("Usage: "):
+            yield line[len("Usage: "):]
+            continue
+        if re.match(r"^  \S", line):
+            entry = line[2:]
+            parts = re.split(r" {3,}", entry, maxsplit=1)
+            if not top and parts[0] in ("-h,--help", "--help-all"):
+                continue  # the same for every subcommand: the page has them once, at the top
+            yield from parts
+            continue
+        yield line.strip()
+
+
+def main():
+    tolctl, page = sys.argv[1], sys.argv[2]
+    shown = run(["man", "-l", page])
+    if not shown.strip():
+        print(f"FAIL man -l {page} shows nothing")
+        return 1
+    page_text = squeezed(shown)
+    failures, checked = [], 0
+
+    version = run([tolctl, "--version"]).strip()
+    if not version or squeezed(version) not in page_text:
+        failures.append(f"the page does not show the version {version!r}")
+
+    top = run([tolctl, "--help"])
+    helps = [([], top)]
+    for sub in subcommands(top):
+        text = run([tolctl, sub, "--help"])
+        helps.append(([sub], text))
+        for inner in subcommands(text):
+            helps.append(([sub, inner], run([tolctl, sub, inner, "--help"])))
+    footer = None
+    for path, text in helps:
+        lines = list(pieces(text, not path))
+        if not path:
+            # The closing notes (after the last section) repeat in every subcommand's help.
+            footer = set(l.strip() for l in text.split("\n\n")[-1].splitlines())
+        for piece in lines:
+            if path and piece in footer:
+                continue
+            checked += 1
+            if squeezed(piece) not in page_text:
+                failures.append(f"tolctl {' '.join(path + ['--help'])}: {piece!r} is not in the page")
+    if len(helps) < 2 or checked < 20:
+        failures.append(f"only {checked} lines of {len(helps)} help texts found")
+    for failure in failures:
+        print("FAIL " + failure)
+    print(f"{checked} lines of {len(helps)} help texts checked against the man page; {len(failures)} failures")
+    return 1 if failures else 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())

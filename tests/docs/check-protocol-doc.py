@@ -1,0 +1,115 @@
+#!/usr/bin/env python3
+"""Holds docs/protocol.md to the program: every `console` example is run with the tolctl given
+and must print exactly what the page shows and exit with the code it shows ("[exit N]", else 0);
+every table row whose bytes are all hex must be what `tolctl --dry-run SUBCOMMAND` prints; the
+table must name every subcommand of `tolctl --help` except those the page lists as sending no
+command, and each of them must have a worked example.
+
+Usage: check-protocol-doc.py TOLCTL PROTOCOL.md"""
+import re
+import shlex
+import subprocess
+import sys
+
+HEX = re.compile(r"^[0-9a-f]{2}( [0-9a-f]{2})*$")
+
+
+def run(tolctl, args):
+    done = subprocess.run([tolctl] + args, stdin=subprocess.DEVNULL, capture_output=True, timeout=20)
+    return done.returncode, done.stdout.decode("utf-8", "replace")
+
+
+def help_subcommands(tolctl):
+    _, text = run(tolctl, ["--help"])
+    names, on = [], False
+    for line in text.splitlines():
+        if line == "Subcommands:":
+            on = True
+        elif on and not line.strip():
+            break
+        elif on and line.startswith("  ") and not line.startswith("   "):
+            names.append(line.split()[0])
+    return names
+
+
+def main():
+    tolctl, page = sys.argv[1], sys.argv[2]
+    lines = open(page, encoding="utf-8").read().splitlines()
+    failures = []
+
+    # The console examples: "$ tolctl ARGS", then the lines it prints, then optionally [exit N].
+    examples, in_block, current = [], False, None
+    for number, line in enumerate(lines, 1):
+        if line.startswith("```"):
+            in_block = line == "```console"
+            current = None
+            continue
+        if not in_block:
+            continue
+        if line.startswith("$ "):
+            current = {"line": number, "command": line[2:], "output": [], "exit": 0}
+            examples.append(current)
+        elif current is None:
+            failures.append(f"{page}:{number}: output before any command")
+        elif re.fullmatch(r"\[exit \d+\]", line):
+            current["exit"] = int(line[6:-1])
+        else:
+            current["output"].append(line)
+
+    examined = set()
+    for example in examples:
+        words = shlex.split(example["command"])
+        where = f"{page}:{example['line']}: {example['command']}"
+        if not words or words[0] != "tolctl":
+            failures.append(f"{where}: not a tolctl command")
+            continue
+        code, out = run(tolctl, words[1:])
+        want = "\n".join(example["output"])
+        if out.rstrip("\n") != want or code != example["exit"]:
+            failures.append(f"{where}\n  the page: {want!r} exit {example['exit']}\n  tolctl:   {out.rstrip()!r} exit {code}")
+        if "--dry-run" in words:
+            examined.update(w for w in words[1:] if not w.startswith("-"))
+
+    # The table: | `subcommand` | button | `bytes` | what |
+    rows = 0
+    tabled = set()
+    for number, line in enumerate(lines, 1):
+        cells = [c.strip() for c in line.strip().strip("|").split("|")]
+        if len(cells) != 4 or not re.fullmatch(r"`[a-z0-9-]+`", cells[0]):
+            continue
+        sub = cells[0].strip("`")
+        tabled.add(sub)
+        bytes_cell = cells[2].strip("`")
+        if HEX.match(bytes_cell):
+            rows += 1
+            code, out = run(tolctl, ["--dry-run", sub])
+            if code != 0 or out.strip() != bytes_cell:
+                failures.append(f"{page}:{number}: {sub}: the table says {bytes_cell!r}, tolctl --dry-run {sub} prints {out.strip()!r}")
+        if sub not in examined:
+            failures.append(f"{page}:{number}: {sub} has no worked example (tolctl --dry-run {sub} ...)")
+
+    silent = set()
+    for line in lines:
+        found = re.fullmatch(r"<!-- Subcommands that send no printer command: (.*) -->", line)
+        if found:
+            silent.update(found.group(1).split())
+    subcommands = help_subcommands(tolctl)
+    if not subcommands:
+        failures.append("tolctl --help lists no subcommands")
+    for sub in subcommands:
+        if sub not in tabled and sub not in silent:
+            failures.append(f"{page}: the table lacks {sub}, which tolctl --help lists")
+    for sub in sorted(tabled - set(subcommands)):
+        failures.append(f"{page}: the table names {sub}, which tolctl --help does not list")
+
+    if len(examples) < len(tabled):
+        failures.append(f"{page}: only {len(examples)} examples for {len(tabled)} commands")
+    for failure in failures:
+        print("FAIL " + failure)
+    print(f"{len(examples)} examples and {rows} fixed rows of {len(tabled)} commands checked; "
+          f"{len(failures)} failures")
+    return 1 if failures else 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
