@@ -1,28 +1,23 @@
 #!/usr/bin/env bash
 # Sets everything up, builds, and starts tolvane (under Wine on Linux) with tolctl's printer
 # emulator as the printer: choose the port "Ethernet", enter 127.0.0.1 as the printer's address,
-# and every button press is printed here, decoded.
+# and every button press is printed here, decoded. Without an X display tolvane runs on a
+# virtual one, shown in a web browser: the URL to open is printed (scripts/browser-session.sh).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/setup.sh
 scripts/build.sh native windows >/dev/null
 
-source scripts/display.sh
-if [ -z "${DISPLAY:-}" ] || ! xdpyinfo >/dev/null 2>&1; then
-    cat >&2 <<'TEXT'
-run: there is no X display to show tolvane's window on (DISPLAY is unset or does not answer).
-  - On a desktop: run this from a terminal of your desktop session.
-  - Over SSH: connect with X forwarding (ssh -X), then run it again.
-  - Without any screen: start a virtual one and watch it with a VNC viewer, e.g.
-      Xvfb :5 -screen 0 1280x1024x24 & DISPLAY=:5 ./scripts/run.sh
-    or just look at the dialog: scripts/screenshot.sh tolvane shot.png
-Everything else works without a display: tolctl (build/native/tolctl/tolctl --help).
-TEXT
-    exit 1
-fi
-
 tolctl=build/native/tolctl/tolctl
 export WINEPREFIX=$PWD/build/windows/wineprefix WINEDEBUG=-all
+
+# No display (a server, a container, over SSH): the dialog in a web browser instead, through a
+# virtual display and noVNC; scripts/browser-session.sh prints the URL to open.
+if [ -z "${DISPLAY:-}" ] || ! xdpyinfo >/dev/null 2>&1; then
+    echo "run: no X display here (DISPLAY is unset or does not answer): serving tolvane to a web browser."
+    exec scripts/browser-session.sh "$tolctl" build/windows/tolvane/tolvane.exe
+fi
+
 listener=
 cleanup() {
     [ -n "$listener" ] && kill "$listener" 2>/dev/null
