@@ -13,6 +13,7 @@
 #include "Dialog.h"
 #include "PortFactory.h"
 #include "TextCheck.h"
+#include "WinHandles.h"
 
 /// Control IDs that both programs' templates use for the same things.
 enum SharedControl {
@@ -54,7 +55,7 @@ class CPrinterDialog : public CDialog {
 
     // Members that every action reads (the port choice) and the notification registration.
     void* m_pNotifyFilter = nullptr;
-    HDEVNOTIFY m_hDevNotify = nullptr;
+    UniqueDevNotify m_hDevNotify;
     HICON m_hIcon = nullptr;
     int m_nPortSel = 0;
     int m_nBaudSel = 0;
@@ -88,7 +89,7 @@ class CPrinterDialog : public CDialog {
     void RequestClose();
 
     /// Registers the dialog for USB printer interface arrival and removal; stores the handle.
-    BOOL DoRegisterDeviceInterface(HDEVNOTIFY* handle);
+    BOOL DoRegisterDeviceInterface(UniqueDevNotify* handle);
 
     /// The start of initialization both programs share: base initialization, About item,
     /// icons, the local address lookup, the port strip. Answers the local prefix (p1.p2.p3.0).

@@ -24,18 +24,16 @@ class PipeMessenger : public Messenger {
         static int counter = 0;
         const std::wstring name = L"\\\\.\\pipe\\tol-messenger-test-" +
                                   std::to_wstring(GetCurrentProcessId()) + L"-" + std::to_wstring(++counter);
-        m_hPort = CreateNamedPipeW(name.c_str(), PIPE_ACCESS_OUTBOUND | FILE_FLAG_OVERLAPPED,
-                                   PIPE_TYPE_BYTE | PIPE_WAIT, 1, 4096, 4096, 0, nullptr);
+        m_hPort.Reset(CreateNamedPipeW(name.c_str(), PIPE_ACCESS_OUTBOUND | FILE_FLAG_OVERLAPPED,
+                                       PIPE_TYPE_BYTE | PIPE_WAIT, 1, 4096, 4096, 0, nullptr));
         m_hReader = CreateFileW(name.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
     }
     ~PipeMessenger() override {
         CloseReader();
-        if (m_hPort != INVALID_HANDLE_VALUE) {
-            CloseHandle(m_hPort);
-        }
+        m_hPort.Reset();
     }
 
-    bool Ready() const { return m_hPort != INVALID_HANDLE_VALUE && m_hReader != INVALID_HANDLE_VALUE; }
+    bool Ready() const { return m_hPort.Valid() && m_hReader != INVALID_HANDLE_VALUE; }
 
     std::string ReadAvailable() {
         std::string bytes;
@@ -113,8 +111,8 @@ TEST(MessengerTest, CompletionWithAnErrorAnswersFailure) {
 // reads. The test holds the pipe's handles: deleting the messenger does not end the write either.
 class StubbornMessenger : public Messenger {
   public:
-    explicit StubbornMessenger(HANDLE port) { m_hPort = port; }
-    ~StubbornMessenger() override { m_hPort = INVALID_HANDLE_VALUE; }
+    explicit StubbornMessenger(HANDLE port) { m_hPort.Reset(port); }
+    ~StubbornMessenger() override { m_hPort.Release(); }
 
   protected:
     void CancelPendingIo() override {}

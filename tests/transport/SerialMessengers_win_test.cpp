@@ -60,14 +60,14 @@ class WatchedCom : public ComMessenger {
     DCB State() const {
         DCB dcb{};
         dcb.DCBlength = sizeof(dcb);
-        EXPECT_TRUE(GetCommState(m_hPort, &dcb));
+        EXPECT_TRUE(GetCommState(m_hPort.Get(), &dcb));
         return dcb;
     }
     bool Arrived(DWORD count) const {
         for (int i = 0; i < 300; ++i) {
             DWORD errors = 0;
             COMSTAT status{};
-            if (ClearCommError(m_hPort, &errors, &status) && status.cbInQue >= count) {
+            if (ClearCommError(m_hPort.Get(), &errors, &status) && status.cbInQue >= count) {
                 return true;
             }
             Sleep(10);
