@@ -1,10 +1,15 @@
 // The Windows kinds of handle for UniqueHandle, and the owner of one use of Windows Sockets.
 #pragma once
 
-// winsock2.h before windows.h, so that the old winsock.h stays out.
-#include <setupapi.h>
-#include <windows.h>
+// In this order: winsock2.h before windows.h, so that the old winsock.h stays out, and
+// setupapi.h after windows.h, whose types it uses.
 #include <winsock2.h>
+
+#include <windows.h>
+
+#include <setupapi.h>
+
+#include <type_traits>
 
 #include "UniqueHandle.h"
 
@@ -26,11 +31,10 @@ struct SocketTraits {
     static void Close(Handle handle) { closesocket(handle); }
 };
 
-/// A SetupAPI device information set; INVALID_HANDLE_VALUE when none.
-struct DevInfoTraits {
-    using Handle = HDEVINFO;
-    static Handle Invalid() { return INVALID_HANDLE_VALUE; }
-    static bool Valid(Handle handle) { return handle != nullptr && handle != INVALID_HANDLE_VALUE; }
+/// A SetupAPI device information set: "no set" reads as for a kernel object
+/// (INVALID_HANDLE_VALUE), but the set has a close call of its own.
+struct DevInfoTraits : KernelHandleTraits {
+    static_assert(std::is_same<HDEVINFO, HANDLE>::value, "a device information set is a handle");
     static void Close(Handle handle) { SetupDiDestroyDeviceInfoList(handle); }
 };
 
