@@ -12,13 +12,10 @@
 #include <memory>
 #include <string>
 #include <thread>
-#include <utility>
-#include <vector>
-
-#include "Messenger.h"
-#include "SerialMessengers.h"
 
 #include "LoopbackPort.h"
+#include "Messenger.h"
+#include "SerialMessengers.h"
 
 #ifdef _WIN32
 using FileOwner = UniqueKernelHandle;

@@ -181,6 +181,7 @@ FarEndTest::~FarEndTest() = default;
 void FarEndTest::SetUp() {
     ASSERT_TRUE(bench::Available()) << "run through tests/wine/bench.sh";
     FakeUsbPrinter::RemoveAll();
+    // By hand, not through WinsockSession: the end of the test looks at what WSACleanup answers.
     WSADATA data;
     ASSERT_EQ(WSAStartup(MAKEWORD(2, 2), &data), 0);
     m_platform->winsockStarted = true;

@@ -61,9 +61,11 @@ LoopbackPort::LoopbackPort(int port, int receiveBuffer) : m_socket(NewTcpSocket(
         return;
     }
     socklen_t size = sizeof address;
-    if (getsockname(m_socket.Get(), reinterpret_cast<sockaddr*>(&address), &size) == 0) {
-        m_nPort = ntohs(address.sin_port);
+    if (getsockname(m_socket.Get(), reinterpret_cast<sockaddr*>(&address), &size) != 0) {
+        ADD_FAILURE() << "no port number for the bound socket";
+        return;
     }
+    m_nPort = ntohs(address.sin_port);
 }
 
 LoopbackPort::~LoopbackPort() = default;

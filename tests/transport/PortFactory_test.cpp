@@ -60,7 +60,8 @@ TEST_F(PortFactoryTest, AbsentPortsAnswerMessengersThatFailAtOnce) {
 
 #ifdef _WIN32
 
-// Port numbers reach COM1, COM2 and LPT1-LPT3 only under Wine, where the bench fakes them.
+// The devices behind the port numbers (COM1, COM2, LPT1-LPT3) can be faked only under Wine, by
+// the bench; natively they are the machine's own.
 
 TEST_F(PortFactoryTest, LptIndexesOpenLpt1ToLpt3) {
     for (int index = kPortLpt1; index <= kPortLpt3; ++index) {
@@ -99,7 +100,8 @@ TEST_F(PortFactoryTest, ComIndexesUseTheTabledBaudRate) {
     }
 }
 
-// TCP port 9100 itself: only under Wine, whose run holds the ports of the bench alone.
+// The printer's own TCP port, 9100, is only taken under Wine: natively the test may run beside
+// other programs of the machine that use it.
 TEST_F(PortFactoryTest, EthernetIndexConnectsToThePrinterPortAndIgnoresTheBaudIndex) {
     LoopbackPort listener(kPrinterTcpPort);
     ASSERT_TRUE(listener.Bound()) << "TCP port 9100 on 127.0.0.1 is taken";

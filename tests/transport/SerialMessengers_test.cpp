@@ -113,9 +113,9 @@ TEST_F(LptMessengerTest, StalledPortTimesOutAndTheNextWriteStillWorks) {
 
 namespace {
 
-// Port numbers reach COM1, COM2 and LPT1-LPT3 only under Wine, where the bench fakes them; the
-// line settings can be read back through the driver there; and a read fails as soon as fewer
-// bytes have arrived than it wants.
+// Under Wine the devices behind the port numbers (COM1, COM2, LPT1-LPT3) can be faked, by the
+// bench; the line settings can be read back through the driver; and a read fails as soon as
+// fewer bytes have arrived than it wants.
 
 // A COM port whose test can read back the settings the driver reports.
 class DcbCom : public WatchedCom {
