@@ -53,14 +53,15 @@ std::string Connection::ReceiveSome(size_t count) {
 LoopbackPort::LoopbackPort(int port, int receiveBuffer) : m_socket(NewTcpSocket(false)) {
     if (receiveBuffer > 0) {
         setsockopt(m_socket.Get(), SOL_SOCKET, SO_RCVBUF, reinterpret_cast<const char*>(&receiveBuffer),
-                   sizeof receiveBuffer);
+                   static_cast<socklen_t>(sizeof receiveBuffer));
     }
     sockaddr_in address = LoopbackAddress(port);
-    if (bind(m_socket.Get(), reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
+    if (bind(m_socket.Get(), reinterpret_cast<sockaddr*>(&address), static_cast<socklen_t>(sizeof address)) !=
+        0) {
         ADD_FAILURE() << "cannot bind 127.0.0.1:" << port;
         return;
     }
-    socklen_t size = sizeof address;
+    socklen_t size = static_cast<socklen_t>(sizeof address);
     if (getsockname(m_socket.Get(), reinterpret_cast<sockaddr*>(&address), &size) != 0) {
         ADD_FAILURE() << "no port number for the bound socket";
         return;
@@ -98,7 +99,8 @@ void LoopbackPort::FillAcceptQueue(int count) {
     const sockaddr_in address = LoopbackAddress(m_nPort);
     for (int i = 0; i < count; ++i) {
         SocketOwner filler = NewTcpSocket(true);
-        connect(filler.Get(), reinterpret_cast<const sockaddr*>(&address), sizeof address);
+        connect(filler.Get(), reinterpret_cast<const sockaddr*>(&address),
+                static_cast<socklen_t>(sizeof address));
         m_fillers.emplace_back(std::move(filler));
     }
 }
