@@ -25,7 +25,6 @@ if(WIN32)
     install(TARGETS tolvane tolwire tolctl RUNTIME DESTINATION .)
     install(FILES ${text_dir}/README.txt ${text_dir}/LICENSE.txt DESTINATION .)
 
-    find_program(TOL_WIXL wixl REQUIRED)
     set(CPACK_GENERATOR "ZIP;External")
     set(CPACK_PACKAGE_NAME tolvane)
     set(CPACK_PACKAGE_FILE_NAME tolvane-${PROJECT_VERSION}-windows-x64)

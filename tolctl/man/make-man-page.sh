@@ -2,10 +2,11 @@
 # Writes tolctl's man page from the program's own help, so that the two never disagree:
 # help2man makes the page from `tolctl --help` and `--version`, and a SUBCOMMANDS section, made
 # here from `tolctl SUBCOMMAND --help` of every subcommand that --help lists (and of theirs), is
-# included into it. Usage: make-man-page.sh TOLCTL OUT.1    (writes OUT.1 and OUT.1.gz)
+# included into it. Usage: make-man-page.sh HELP2MAN TOLCTL OUT.1  (writes OUT.1 and OUT.1.gz)
 set -euo pipefail
-tolctl=$1
-out=$2
+help2man=$1
+tolctl=$2
+out=$3
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 
@@ -60,7 +61,7 @@ roff_of_help() {
     done
 } >"$work/subcommands.h2m"
 
-help2man --no-info --no-discard-stderr \
+"$help2man" --no-info --no-discard-stderr \
     --name "build, send and decode thermal receipt printer setting commands" \
     --include "$work/subcommands.h2m" --output "$out.tmp" "$tolctl"
 gzip -9 -n -c "$out.tmp" >"$out.gz.tmp"
