@@ -1,0 +1,172 @@
+#!/usr/bin/env python3
+"""The roll-out to many shops (deploy/ansible), run as an operator would, against two shops on
+loopback: ansible-playbook with a local connection, two hosts, each the Linux host of a shop whose
+printers are one tolctl emulator on that shop's own network (127.0.11.0/29 and 127.0.12.0/29, with
+--state). The Wi-Fi password comes from an Ansible Vault. One printer of the south shop refuses
+connections.
+
+Checks: the play fails for the south shop only; both reports are fetched and say what each printer
+got; every good printer's state (as the emulator received it) is the profile with its target's
+values, the password included; the password is nowhere in the play's output, the reports or the
+hosts' working folders afterwards; the .deb was unpacked into each host's root, not installed.
+
+Usage: check-ansible.py TOLCTL_DEB EMULATOR_TOLCTL SOURCE_DIR"""
+import json
+import os
+import secrets
+import shutil
+import signal
+import subprocess
+import sys
+import tempfile
+import time
+
+SHOPS = {"loop-north": "127.0.11", "loop-south": "127.0.12"}
+PRINTERS = range(1, 7)  # .1 to .6 of each /29
+REFUSING = "127.0.12.5"
+
+
+def targets(net):
+    lines = []
+    for n in PRINTERS:
+        lines.append(f"socket://{net}.{n} lan.ip={net}.{n} lan.gateway={net}.254 "
+                     f"wifi-station.ip={net}.{100 + n} wifi-station.gateway={net}.254 bt-name=Till-{n}")
+    return lines
+
+
+def main():
+    deb, tolctl, source = sys.argv[1:4]
+    ansible_dir = os.path.join(source, "deploy", "ansible")
+    scratch = tempfile.mkdtemp(prefix="tol-ansible.")
+    failures = []
+    emulators = []
+    try:
+        password = "vault-" + secrets.token_hex(8)
+        # The shops' printers.
+        for host, net in SHOPS.items():
+            command = [tolctl, "listen", "--bind", f"{net}.0/29", "--port", "9100",
+                       "--state", os.path.join(scratch, f"{host}-state.json")]
+            if host == "loop-south":
+                command += ["--fault", f"{REFUSING}=refuse"]
+            emulators.append(subprocess.Popen(command, stdout=open(os.path.join(scratch, f"{host}-listen.log"), "w"),
+                                              stderr=subprocess.STDOUT))
+        time.sleep(0.5)
+        for emulator in emulators:
+            if emulator.poll() is not None:
+                raise SystemExit("FAIL an emulator did not start: " +
+                                 open(os.path.join(scratch, "loop-north-listen.log")).read())
+
+        # The inventory: two hosts of the group shops, reached locally, each with its own root,
+        # working folder and targets.
+        inventory = {"shops": {"hosts": {}, "vars": {
+            "ansible_connection": "local", "ansible_python_interpreter": sys.executable,
+            "tolctl_deb": deb, "tolctl_report_dir": os.path.join(scratch, "reports"),
+            "tolctl_apply_gap_ms": 0, "tolctl_apply_connect_timeout": 2}}}
+        for host, net in SHOPS.items():
+            inventory["shops"]["hosts"][host] = {
+                "tolctl_install_root": os.path.join(scratch, host, "root"),
+                "tolctl_workdir": os.path.join(scratch, host, "work"),
+                "tolctl_targets": targets(net)}
+        os.makedirs(os.path.join(scratch, "group_vars", "shops"))
+        with open(os.path.join(scratch, "inventory.yml"), "w") as out:
+            json.dump(inventory, out)  # JSON is YAML
+        vault = os.path.join(scratch, "group_vars", "shops", "vault.yml")
+        with open(vault, "w") as out:
+            out.write(f"vault_tolctl_wifi_password: {password}\n")
+        with open(os.path.join(scratch, "vault-pass"), "w") as out:
+            out.write(secrets.token_hex(16) + "\n")
+        env = dict(os.environ, ANSIBLE_CONFIG=os.path.join(ansible_dir, "ansible.cfg"),
+                   ANSIBLE_HOME=os.path.join(scratch, "ansible-home"),
+                   ANSIBLE_LOCAL_TEMP=os.path.join(scratch, "ansible-tmp"),
+                   ANSIBLE_NOCOLOR="1", ANSIBLE_FORCE_COLOR="0", ANSIBLE_STDOUT_CALLBACK="default")
+        subprocess.run(["ansible-vault", "encrypt", "--vault-password-file", os.path.join(scratch, "vault-pass"),
+                        vault], env=env, check=True, capture_output=True)
+        if password in open(vault).read():
+            failures.append("the vault file holds the password in the clear")
+
+        started = time.monotonic()
+        play = subprocess.run(["ansible-playbook", "-v", "-i", os.path.join(scratch, "inventory.yml"),
+                               "--vault-password-file", os.path.join(scratch, "vault-pass"),
+                               os.path.join(ansible_dir, "playbook.yml")],
+                              env=env, capture_output=True, text=True, timeout=300)
+        output = play.stdout + play.stderr
+        open(os.path.join(scratch, "play.log"), "w").write(output)
+        print(f"ansible-playbook took {time.monotonic() - started:.1f} s, exit code {play.returncode}")
+
+        recap = {line.split()[0]: line for line in output.split("PLAY RECAP", 1)[-1].splitlines() if ":" in line}
+        if play.returncode != 2:
+            failures.append(f"ansible-playbook exit code {play.returncode}, not 2 (a host failed)")
+        if "failed=0" not in recap.get("loop-north", ""):
+            failures.append(f"the north shop failed: {recap.get('loop-north')}")
+        if "failed=1" not in recap.get("loop-south", ""):
+            failures.append(f"the south shop did not fail: {recap.get('loop-south')}")
+        if f"socket://{REFUSING}" not in output:
+            failures.append("the play's failure does not name the refusing printer")
+        if password in output:
+            failures.append("the password is in the play's output")
+
+        for emulator in emulators:
+            emulator.send_signal(signal.SIGTERM)
+            emulator.wait(20)
+
+        for host, net in SHOPS.items():
+            root = os.path.join(scratch, host, "root")
+            if not os.access(os.path.join(root, "usr", "bin", "tolctl"), os.X_OK):
+                failures.append(f"{host}: tolctl was not unpacked into its root")
+            work = os.path.join(scratch, host, "work")
+            for name in os.listdir(work):
+                if password in open(os.path.join(work, name), errors="replace").read():
+                    failures.append(f"{host}: {name} in the working folder holds the password")
+            if oct(os.stat(work).st_mode & 0o777) != "0o700":
+                failures.append(f"{host}: the working folder is readable by others")
+
+            report_path = os.path.join(scratch, "reports", f"{host}.json")
+            if not os.path.exists(report_path):
+                failures.append(f"{host}: no report fetched")
+                continue
+            report_text = open(report_path).read()
+            if password in report_text:
+                failures.append(f"{host}: the report holds the password")
+            report = json.loads(report_text)
+            results = {r["target"]: r for r in report["results"]}
+            state = json.load(open(os.path.join(scratch, f"{host}-state.json")))["printers"]
+            for n in PRINTERS:
+                address = f"{net}.{n}"
+                result = results.get(f"socket://{address}")
+                if result is None:
+                    failures.append(f"{host}: the report lacks {address}")
+                    continue
+                if address == REFUSING:
+                    if result["result"] != "failed" or result["sent"] != 0:
+                        failures.append(f"{host}: {address} refuses, yet the report says {result}")
+                    continue
+                if result["result"] != "ok" or result["sent"] != result["settings"]:
+                    failures.append(f"{host}: {address}: {result}")
+                got = state.get(f"{address}:9100", {})
+                want = {
+                    "wifi-station": {"ssid": "Shop", "password": password, "auth": "wpa2psk", "enc": "aes",
+                                     "ip": f"{net}.{100 + n}", "mask": "255.255.255.0", "gateway": f"{net}.254"},
+                    "bt-name": f"Till-{n}", "bt-pin": "6042",
+                    "lan": {"ip": address, "mask": "255.255.255.0", "gateway": f"{net}.254", "dhcp": False},
+                }
+                for key, value in want.items():
+                    if got.get(key) != value:
+                        failures.append(f"{host}: {address} {key} is {got.get(key)!r}, not {value!r}")
+                if got.get("counts", {}).get("test-print") != 1:
+                    failures.append(f"{host}: {address} printed {got.get('counts', {}).get('test-print')} test pages, not 1")
+            print(f"{host}: report {report['ok']} ok, {report['failed']} failed of {report['printers']}")
+    finally:
+        for emulator in emulators:
+            if emulator.poll() is None:
+                emulator.kill()
+        if failures:
+            print(f"(the play's output is kept in {scratch}/play.log)")
+        else:
+            shutil.rmtree(scratch, ignore_errors=True)
+    for failure in failures:
+        print("FAIL " + failure)
+    return 1 if failures else 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
