@@ -114,6 +114,7 @@ msi)
         listed=$(cd "$menu" && ls | tr '\n' ' ')
         [ "$listed" = "tolvane.lnk tolwire.lnk " ] || fail "the Start-menu folder holds '$listed'"
     fi
+    wine reg query 'HKLM\Software\tolvane' </dev/null >/dev/null 2>&1 || fail "no registry key HKLM\Software\tolvane after msiexec /i"
     check_tolctl "$installed"
     check_dialogs 'C:\Program Files\tolvane'
 
@@ -124,6 +125,7 @@ msi)
     for m in "${menus[@]}"; do
         [ ! -e "$m" ] || fail "after msiexec /x, the Start-menu folder $m is still there"
     done
+    wine reg query 'HKLM\Software\tolvane' </dev/null >/dev/null 2>&1 && fail "after msiexec /x, HKLM\Software\tolvane is still there"
     ;;
 *)
     echo "usage: check-windows-packages.sh zip|msi PACKAGES_DIR VERSION SHIPPED_TEST.exe OBJDUMP" >&2
