@@ -49,7 +49,8 @@ if(WIN32 AND NOT TOL_FUZZ)
     endif()
 endif()
 
-# Python 3 (its standard library only): the checks of the documents and the browser test.
-if(TOL_BUILD_TESTS AND NOT TOL_FUZZ)
+# Python 3 (its standard library only): the checks of the documents, the browser test and the
+# Ansible roll-out test.
+if((TOL_BUILD_TESTS OR TOL_PACKAGE_TESTS) AND NOT TOL_FUZZ)
     find_package(Python3 REQUIRED COMPONENTS Interpreter)
 endif()
