@@ -26,10 +26,20 @@ struct Refusal {
     std::string message;
 };
 
-WideString WideArgument(const std::string& name, const std::string& utf8) {
+// Text as the printer will get it: valid UTF-8, and nothing the code page would replace by
+// another character (a changed network name or password would only show later, as a printer
+// that cannot join). A secret's characters are never shown.
+WideString WideArgument(const std::string& name, const std::string& utf8, bool secret = false) {
     WideString wide;
     if (!Utf8ToWide(utf8, wide)) {
         throw Refusal{name + " is not valid UTF-8"};
+    }
+    const WideString unwritable = UnwritableCharacters(wide);
+    if (!unwritable.empty()) {
+        throw Refusal{name + ": " +
+                      (secret ? std::string("it holds characters") : "'" + WideToUtf8(unwritable) + "'") +
+                      " that code page " + OemCodePageName() +
+                      " cannot write; they would reach the printer as other characters"};
     }
     return wide;
 }
@@ -236,7 +246,7 @@ int RunTolctl(const std::vector<std::string>& args, std::istream& in, std::ostre
             passwordName = "--password-file " + ShownText(a.passwordFile, std::string::npos);
         }
         const StationText st =
-            BuildStationText(WideArgument("--ssid", a.ssid), WideArgument(passwordName, a.password),
+            BuildStationText(WideArgument("--ssid", a.ssid), WideArgument(passwordName, a.password, true),
                              AddressArgument("--ip", a.ip), AddressArgument("--mask", a.mask),
                              AddressArgument("--gateway", a.gateway));
         const std::string problem = CheckCmdText(CmdTextField::StationText, st.text);
