@@ -234,6 +234,10 @@ void ListenLoop::AcceptFrom(size_t index, Clock::time_point now) {
                 ++m_nFinished;
                 continue;
             }
+            // Answers are a byte each; a peer that never reads them holds no more than this of
+            // the listener's memory (and kListenAnswerBytes more in the connection).
+            const int sendBuffer = 8192;
+            ::setsockopt(fd.Get(), SOL_SOCKET, SO_SNDBUF, &sendBuffer, sizeof sendBuffer);
             Connection connection;
             connection.fd = std::move(fd);
             connection.printer = index;

@@ -104,9 +104,14 @@ bool ScanAddresses(const std::vector<uint32_t>& addresses,
             if (fds[i].revents != 0 && !attempt.probing) {
                 int soError = 0;
                 socklen_t size = sizeof soError;
-                if (::getsockopt(attempt.fd.Get(), SOL_SOCKET, SO_ERROR, &soError, &size) == 0 &&
-                    soError == 0 && (fds[i].revents & POLLOUT) != 0) {
+                ::getsockopt(attempt.fd.Get(), SOL_SOCKET, SO_ERROR, &soError, &size);
+                if (soError == 0 && (fds[i].revents & POLLOUT) != 0) {
                     connected(attempt, after);
+                } else if (soError == ECONNRESET) {
+                    // A reset only ends a connection that was made: the port answered, then
+                    // closed it again before this saw it done.
+                    answers[attempt.index].open = true;
+                    attempt.done = true;
                 } else {
                     attempt.done = true;
                 }
