@@ -8,8 +8,8 @@
 #ifdef _WIN32
 #include <fcntl.h>
 #include <io.h>
-#include <shellapi.h>
 #include <windows.h>
+#include <shellapi.h>
 
 #include "WideText.h"
 

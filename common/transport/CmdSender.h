@@ -5,12 +5,12 @@ class Cmd;
 class Messenger;
 
 class CmdSender {
-  public:
+public:
     explicit CmdSender(Messenger* messenger) : m_pMessenger(messenger) {}
 
     /// Writes the command's bytes in one Write and answers its result (0, -1 or 258).
     int Send(const Cmd& cmd);
 
-  private:
+private:
     Messenger* m_pMessenger;
 };

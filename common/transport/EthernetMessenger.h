@@ -10,7 +10,7 @@
 #endif
 
 class EthernetMessenger : public Messenger {
-  public:
+public:
     /// `address` in host order, first dotted field in bits 31-24; TCP port's low 16 bits used.
     /// `connectTimeoutMs` bounds the connect on POSIX (default 5 s); on Windows the connect
     /// waits for the system's own time-out when it is 0.
@@ -27,7 +27,7 @@ class EthernetMessenger : public Messenger {
     static constexpr int kDefaultConnectTimeoutMs = 5000;
 #endif
 
-  private:
+private:
     int m_nPort;
     uint32_t m_dwAddress;
     int m_nConnectTimeoutMs;
