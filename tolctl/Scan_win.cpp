@@ -155,10 +155,16 @@ bool ScanAddresses(const std::vector<uint32_t>& addresses,
 
         const Clock::time_point after = Clock::now();
         for (Attempt& attempt : active.list) {
-            if (!attempt.probing && FD_ISSET(attempt.socket, &failed)) {
-                attempt.done = true;  // refused
-            } else if (!attempt.probing && FD_ISSET(attempt.socket, &writable)) {
+            if (!attempt.probing && FD_ISSET(attempt.socket, &writable)) {
                 connected(attempt, after);
+            } else if (!attempt.probing && FD_ISSET(attempt.socket, &failed)) {
+                // Refused, unless it is a reset: that only ends a connection that was made (the
+                // port answered, then closed it again before this saw it done).
+                int soError = 0;
+                int size = sizeof soError;
+                getsockopt(attempt.socket, SOL_SOCKET, SO_ERROR, reinterpret_cast<char*>(&soError), &size);
+                answers[attempt.index].open = soError == WSAECONNRESET;
+                attempt.done = true;
             } else if (attempt.probing && FD_ISSET(attempt.socket, &readable)) {
                 unsigned char status = 0;
                 if (recv(attempt.socket, reinterpret_cast<char*>(&status), 1, 0) == 1) {
