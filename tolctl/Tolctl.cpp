@@ -152,7 +152,9 @@ int RunTolctl(const std::vector<std::string>& args, std::istream& in, std::ostre
         "Secrets: wifi-station --password-file FILE (or - for standard input) keeps the password out of the "
         "process list and the shell history.\n"
         "Exit codes: 0 sent (with --dry-run: printed); 1 the port could not be opened or the write failed; 2 "
-        "usage error or refused input; 3 the write timed out.");
+        "usage error or refused input; 3 the write timed out. scan and ports: 0 when they ran, also when "
+        "they found "
+        "nothing.");
     app.require_subcommand(1);
 
     bool dryRun = false;
@@ -328,11 +330,11 @@ int RunTolctl(const std::vector<std::string>& args, std::istream& in, std::ostre
                "Connects under way at once (default 256)");
     scan->add_flag("--probe", scanOptions.probe,
                    "Send the status request DLE EOT 1 (10 04 01) and show the status byte read back");
-    scan->add_option("--format", scanOptions.format, "targets (default) or json");
+    scan->add_option("--format", scanOptions.format, "targets (default) or json")->type_name("targets|json");
 
     std::string portsFormat = "text";
     CLI::App* ports = app.add_subcommand("ports", "List this computer's printer ports and their --port URIs");
-    ports->add_option("--format", portsFormat, "text (default) or json");
+    ports->add_option("--format", portsFormat, "text (default) or json")->type_name("text|json");
 
     const std::vector<std::string> split = SplitEmptyValues(args);
     std::vector<const char*> argv;

@@ -37,7 +37,7 @@ Result Scan(std::vector<std::string> args) {
 std::vector<std::string> FleetArgs(const std::string& state) {
     return {"--bind",  "127.0.2.0/28",       "--state", state,
             "--fault", "127.0.2.3-4=refuse", "--fault", "127.0.2.7=stall",
-            "--fault", "127.0.2.9=reset",    "--fault", "127.0.2.11=slow:2000",
+            "--fault", "127.0.2.9=reset",    "--fault", "127.0.2.11=slow:1000",
             "--fault", "127.0.2.15=refuse"};
 }
 
