@@ -188,14 +188,14 @@ bool ListenLoop::Run(const StopSignals& signals) {
                 Finish(connection, Ending::Idle);
             }
         }
-        m_connections.erase(std::remove_if(m_connections.begin(), m_connections.end(),
-                                           [](const Connection& c) { return c.done; }),
-                            m_connections.end());
         for (size_t k = 0; k < first; ++k) {
             if (fds[k].revents != 0) {
                 AcceptFrom(polledPrinters[k], after);
             }
         }
+        m_connections.erase(std::remove_if(m_connections.begin(), m_connections.end(),
+                                           [](const Connection& c) { return c.done; }),
+                            m_connections.end());
         if (m_nCount > 0 && m_nAccepted >= m_nCount && m_nListening > 0) {
             // From now on later peers are refused instead of left waiting.
             for (Printer& printer : m_printers) {
@@ -245,6 +245,10 @@ void ListenLoop::AcceptFrom(size_t index, Clock::time_point now) {
             connection.readyAt = now + std::chrono::milliseconds(printer.fault.slowMs);
             connection.lastHeard = connection.readyAt;
             m_connections.push_back(std::move(connection));
+            if (printer.fault.slowMs == 0) {
+                // What the peer sent with its connect, often all of it, is taken at once.
+                Receive(m_connections.back(), now);
+            }
             continue;
         }
         const int error = errno;
@@ -269,18 +273,23 @@ void ListenLoop::AcceptFrom(size_t index, Clock::time_point now) {
 }
 
 bool ListenLoop::Receive(Connection& connection, Clock::time_point now) {
-    const ssize_t got = ::recv(connection.fd.Get(), m_buffer.data(), m_buffer.size(), 0);
-    if (got > 0) {
-        Keep(connection, m_buffer.data(), static_cast<size_t>(got));
-        Answer(connection);
-        connection.lastHeard = now;
-        return true;
+    // A few reads at a time: the bytes and the end of a short connection are taken together,
+    // and a peer that sends without pause still leaves the others their turn.
+    for (int reads = 0; reads < 4; ++reads) {
+        const ssize_t got = ::recv(connection.fd.Get(), m_buffer.data(), m_buffer.size(), 0);
+        if (got > 0) {
+            Keep(connection, m_buffer.data(), static_cast<size_t>(got));
+            Answer(connection);
+            connection.lastHeard = now;
+            continue;
+        }
+        if (got < 0 && (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR)) {
+            return true;
+        }
+        Finish(connection, got == 0 ? Ending::Closed : Ending::Failed, got == 0 ? 0 : errno);
+        return false;
     }
-    if (got < 0 && (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR)) {
-        return true;
-    }
-    Finish(connection, got == 0 ? Ending::Closed : Ending::Failed, got == 0 ? 0 : errno);
-    return false;
+    return true;
 }
 
 void ListenLoop::Keep(Connection& connection, const unsigned char* data, size_t size) {
@@ -342,6 +351,9 @@ void ListenLoop::Stop() {
         }
     }
     for (Connection& connection : m_connections) {
+        if (connection.done) {
+            continue;  // ended as it was accepted just now
+        }
         // What is queued now, then one more look to tell a closed connection from an open one;
         // a peer that keeps sending cannot hold the stop up.
         int queued = 0;
