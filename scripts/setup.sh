@@ -10,9 +10,11 @@ packages=(
     socat                              # fake serial/parallel ports (ptys) for port tests
     googletest libgtest-dev            # GoogleTest sources, built natively and for Windows
     libcli11-dev                       # tolctl's argument parser (header-only)
+    nlohmann-json3-dev                 # JSON for tolctl (header-only): the emulator's state, scan, ports
     clang libclang-rt-14-dev           # the fuzz targets: clang with libFuzzer and its sanitizers
     imagemagick xdotool                # screenshots and window checks of the dialogs
     procps util-linux                  # pgrep, flock, setsid used by the scripts
+    nmap hyperfine                     # the benchmarks under bench/ measure against them
 )
 
 missing=()
