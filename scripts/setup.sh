@@ -10,6 +10,7 @@ packages=(
     socat                              # fake serial/parallel ports (ptys) for port tests
     googletest libgtest-dev            # GoogleTest sources, built natively and for Windows
     libcli11-dev                       # tolctl's argument parser (header-only)
+    nlohmann-json3-dev                 # JSON for tolctl (header-only): the emulator's state, scan, ports
     clang libclang-rt-14-dev           # the fuzz targets: clang with libFuzzer and its sanitizers
     imagemagick xdotool                # screenshots and window checks of the dialogs
     procps util-linux                  # pgrep, flock, setsid used by the scripts
@@ -20,6 +21,7 @@ packages=(
     x11vnc websockify novnc            # run.sh without a display: the dialog in a browser
     chromium chromium-driver           # the browser test of that (headless, over WebDriver)
     ansible-core                       # the roll-out to many shops (deploy/ansible) and its test
+    nmap hyperfine                     # the benchmarks under bench/ measure against them
 )
 
 missing=()

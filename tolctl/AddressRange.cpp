@@ -1,0 +1,56 @@
+#include "AddressRange.h"
+
+#include "Values.h"
+#include "WifiCmds.h"
+
+bool ParseAddressRange(const std::string& text, std::vector<uint32_t>& addresses, std::string& error) {
+    addresses.clear();
+    const size_t split = text.find_first_of("-/");
+    uint32_t start = 0;
+    if (!ParseAddress(text.substr(0, split), start)) {
+        error = ShownText(text) +
+                ": not an address (A.B.C.D), a range (A.B.C.D-E) or a network (A.B.C.D/NN); each address is "
+                "four decimal fields 0-255";
+        return false;
+    }
+    uint32_t first = start;
+    uint32_t last = start;
+    if (split != std::string::npos) {
+        const bool range = text[split] == '-';
+        int64_t value = 0;
+        std::string problem;
+        if (!ParseDecimal(text.substr(split + 1), range ? 0 : 16, range ? 255 : 32, value, problem)) {
+            error = ShownText(text) +
+                    (range ? ": the range's last field " : ": the network's prefix length ") + problem;
+            return false;
+        }
+        if (range) {
+            last = (start & 0xFFFFFF00u) | static_cast<uint32_t>(value);
+            if (last < start) {
+                error = ShownText(text) + ": the range ends before it starts";
+                return false;
+            }
+        } else {
+            const uint32_t hostBits = 32 - static_cast<uint32_t>(value);
+            const uint32_t hostMask = hostBits == 0 ? 0 : (1u << hostBits) - 1;
+            first = start & ~hostMask;
+            last = start | hostMask;
+        }
+    }
+    addresses.reserve(static_cast<size_t>(last - first) + 1);
+    for (uint64_t address = first; address <= last; ++address) {
+        addresses.push_back(static_cast<uint32_t>(address));
+    }
+    return true;
+}
+
+std::string FormatAddressSpan(const std::vector<uint32_t>& addresses) {
+    if (addresses.empty()) {
+        return "";
+    }
+    std::string text = FormatAddress(addresses.front());
+    if (addresses.size() > 1) {
+        text += "-" + FormatAddress(addresses.back());
+    }
+    return text;
+}
