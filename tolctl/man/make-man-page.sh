@@ -15,10 +15,15 @@ subcommands() {
     awk '/^Subcommands:$/ { on = 1; next } on && /^$/ { exit } on && /^  [^ ]/ { print $1 }'
 }
 
-# One subcommand's help as roff: its description, usage, and each section's entries as tagged
-# paragraphs. The footer, the same for every subcommand, is left out: the page has it once.
+# The closing notes of tolctl --help (its last paragraph): every subcommand's help repeats them.
+"$tolctl" --help | awk -v RS= 'END { print }' >"$work/footer"
+
+# One subcommand's help as roff: its description, usage, each section's entries as tagged
+# paragraphs, and its own closing notes. The lines of the top level's notes are left out: the
+# page has them once.
 roff_of_help() {
-    awk '
+    awk -v footer="$work/footer" '
+    BEGIN { while ((getline l < footer) > 0) shared[l] = 1 }
     function esc(s) { gsub(/\\/, "\\e", s); gsub(/-/, "\\-", s); return s }
     function line(s) { if (s ~ /^[.\047]/) s = "\\&" s; print s }
     NR == 1 { line(esc($0)); next }
@@ -42,7 +47,7 @@ roff_of_help() {
         next
     }
     section && /^   / { if (skip) next; s = $0; sub(/^ +/, "", s); line(esc(s)); next }
-    !section && /^[^ ]/ { exit }
+    !section && /^[^ ]/ { if (!($0 in shared)) { print ".PP"; line(esc($0)) } next }
     '
 }
 
