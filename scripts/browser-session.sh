@@ -10,6 +10,7 @@
 #   TOL_WEB_LISTEN   the address the page is served on (default 127.0.0.1, this machine only).
 #                    Any address outside 127.0.0.0/8 may be reachable from elsewhere: then the
 #                    session gets a random password, which is part of the URL printed.
+#   TOL_WEB_PASSWORD on: the random password on 127.0.0.1 too (a machine shared with others).
 #   TOL_PRINTER_AT   the emulator's address (default 127.0.0.1), on TCP port 9100
 # The emulator's output (the decoded commands) goes to standard output.
 set -uo pipefail
@@ -63,8 +64,9 @@ ensure_display || exit 1
 vnc_port=$(free_port 5900)
 password=
 vnc_auth=(-nopw)
-if [[ $listen != 127.* ]]; then
-    password=$(head -c 12 /dev/urandom | od -An -tx1 | tr -d ' \n')
+if [[ $listen != 127.* ]] || [ "${TOL_WEB_PASSWORD:-}" = on ]; then
+    # VNC's own authentication takes 8 characters.
+    password=$(tr -dc 'A-Za-z0-9' </dev/urandom | head -c 8)
     x11vnc -storepasswd "$password" "$work/vnc.pass" >/dev/null 2>&1
     vnc_auth=(-rfbauth "$work/vnc.pass")
 fi
@@ -105,10 +107,11 @@ tolvane runs on a virtual display. Open this in a web browser:
 
 TEXT
 echo "(The virtual display is $DISPLAY: import -display $DISPLAY -window root shot.png takes a picture.)"
+if [ -n "$password" ]; then
+    echo "(The password in the URL is this session's; keep the URL to yourself.)"
+fi
 if [[ $listen == 127.* ]]; then
     echo "(Served on this machine only. From another one: ssh -L $web_port:127.0.0.1:$web_port THIS_HOST, then open the URL there.)"
-else
-    echo "(Reachable from elsewhere: the password in the URL is this session's; keep the URL to yourself.)"
 fi
 cat <<TEXT
 In the dialog choose "Ethernet" under "Choose Printer Port", enter $printer as "Printer IP
