@@ -10,6 +10,8 @@ packages=(
     socat                              # fake serial/parallel ports (ptys) for port tests
     googletest libgtest-dev            # GoogleTest sources, built natively and for Windows
     libcli11-dev                       # tolctl's argument parser (header-only)
+    nlohmann-json3-dev                 # tolctl's profiles and reports (header-only JSON)
+    python3-jsonschema                 # checks the profile examples against docs/profile.schema.json
     clang libclang-rt-14-dev           # the fuzz targets: clang with libFuzzer and its sanitizers
     imagemagick xdotool                # screenshots and window checks of the dialogs
     procps util-linux                  # pgrep, flock, setsid used by the scripts

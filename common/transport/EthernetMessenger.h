@@ -10,7 +10,7 @@
 #endif
 
 class EthernetMessenger : public Messenger {
-public:
+  public:
     /// `address` in host order, first dotted field in bits 31-24; TCP port's low 16 bits used.
     /// `connectTimeoutMs` bounds the connect on POSIX (default 5 s); on Windows the connect
     /// waits for the system's own time-out when it is 0.
@@ -21,13 +21,20 @@ public:
     int Close() override;
     int Write(const void* data, int length) override;
 
+    /// Ends the stream after the bytes written (the printer sees the end of the command) and
+    /// waits up to `timeoutMs` for the printer to close its side, discarding anything it sends:
+    /// 0 when it closed, 258 when it still holds the connection at the bound, -1 when the
+    /// connection failed instead (reset: the printer did not take the command; LastErrorText
+    /// says why). The messenger is closed afterwards either way.
+    int EndAndAwaitClose(int timeoutMs);
+
 #ifdef _WIN32
     static constexpr int kDefaultConnectTimeoutMs = 0;
 #else
     static constexpr int kDefaultConnectTimeoutMs = 5000;
 #endif
 
-private:
+  private:
     int m_nPort;
     uint32_t m_dwAddress;
     int m_nConnectTimeoutMs;

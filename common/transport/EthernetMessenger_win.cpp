@@ -142,3 +142,44 @@ int EthernetMessenger::Write(const void* data, int length) {
     }
     return kMessengerOk;
 }
+
+int EthernetMessenger::EndAndAwaitClose(int timeoutMs) {
+    if (!m_bConnected) {
+        return kMessengerFailed;
+    }
+    int result = kMessengerOk;
+    if (shutdown(m_socket, SD_SEND) == SOCKET_ERROR) {
+        KeepError(WSAGetLastError());
+        result = kMessengerFailed;
+    }
+    const ULONGLONG deadline = GetTickCount64() + static_cast<ULONGLONG>(timeoutMs);
+    char discard[512];
+    while (result == kMessengerOk) {
+        const ULONGLONG now = GetTickCount64();
+        const int left = now >= deadline ? 0 : static_cast<int>(deadline - now);
+        fd_set readable;
+        FD_ZERO(&readable);
+        FD_SET(m_socket, &readable);
+        timeval limit{left / 1000, (left % 1000) * 1000};
+        const int ready = select(0, &readable, nullptr, nullptr, &limit);
+        if (ready == SOCKET_ERROR) {
+            KeepError(WSAGetLastError());
+            result = kMessengerFailed;
+        } else if (ready == 0) {
+            KeepError(WSAETIMEDOUT,
+                      "the printer still held the connection after " + std::to_string(timeoutMs) + " ms");
+            result = kMessengerTimeout;
+        } else {
+            const int got = recv(m_socket, discard, sizeof(discard), 0);
+            if (got == 0) {
+                break;  // the printer closed its side: it read to the end
+            }
+            if (got == SOCKET_ERROR) {
+                KeepError(WSAGetLastError());
+                result = kMessengerFailed;
+            }
+        }
+    }
+    Close();
+    return result;
+}
