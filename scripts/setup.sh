@@ -11,7 +11,7 @@ packages=(
     googletest libgtest-dev            # GoogleTest sources, built natively and for Windows
     libcli11-dev                       # tolctl's argument parser (header-only)
     nlohmann-json3-dev                 # tolctl's profiles and reports (header-only JSON)
-    python3-jsonschema                 # checks the profile examples against docs/profile.schema.json
+    python3 python3-jsonschema         # checks the profile examples against docs/profile.schema.json
     clang libclang-rt-14-dev           # the fuzz targets: clang with libFuzzer and its sanitizers
     imagemagick xdotool                # screenshots and window checks of the dialogs
     procps util-linux                  # pgrep, flock, setsid used by the scripts

@@ -298,23 +298,28 @@ void Serve(std::vector<Printer>& printers,
 }
 
 void PrintTable(const std::vector<Printer>& printers, std::ostream& out) {
-    size_t width = std::string("TARGET").size();
+    std::vector<std::vector<std::string>> rows = {{"TARGET", "RESULT", "SENT", "ERROR"}};
     for (const Printer& printer : printers) {
-        width = std::max(width, printer.target.name.size());
+        rows.push_back({printer.target.name, printer.ok ? "ok" : "failed",
+                        std::to_string(printer.Sent()) + "/" + std::to_string(printer.plan->size()),
+                        printer.error});
     }
-    auto row = [&out, width](const std::string& target, const std::string& result, const std::string& sent,
-                             const std::string& error) {
-        std::string line = target + std::string(width - target.size() + 2, ' ') + result +
-                           std::string(8 - result.size(), ' ') + sent;
-        if (!error.empty()) {
-            line += std::string(sent.size() < 6 ? 6 - sent.size() : 1, ' ') + error;
+    size_t widths[3] = {0, 0, 0};
+    for (const auto& row : rows) {
+        for (size_t column = 0; column < 3; ++column) {
+            widths[column] = std::max(widths[column], row[column].size());
+        }
+    }
+    for (const auto& row : rows) {
+        std::string line;
+        for (size_t column = 0; column < 3; ++column) {
+            line += row[column] + std::string(widths[column] - row[column].size() + 2, ' ');
+        }
+        line += row[3];
+        while (!line.empty() && line.back() == ' ') {
+            line.pop_back();
         }
         out << line << '\n';
-    };
-    row("TARGET", "RESULT", "SENT", "ERROR");
-    for (const Printer& printer : printers) {
-        row(printer.target.name, printer.ok ? "ok" : "failed",
-            std::to_string(printer.Sent()) + "/" + std::to_string(printer.plan->size()), printer.error);
     }
 }
 

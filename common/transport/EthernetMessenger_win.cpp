@@ -90,7 +90,12 @@ int EthernetMessenger::Open() {
         error = WSAGetLastError();
     }
     if (error != 0) {
-        KeepError(error);
+        if (error == WSAETIMEDOUT && m_nConnectTimeoutMs > 0) {
+            // Said as the POSIX build says it: the system may have no text for the code.
+            KeepError(error, "connection timed out after " + std::to_string(m_nConnectTimeoutMs) + " ms");
+        } else {
+            KeepError(error);
+        }
         closesocket(m_socket);
         m_socket = INVALID_SOCKET;
         WSACleanup();
