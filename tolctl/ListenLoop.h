@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "Messenger.h"
+#include "UniqueHandle.h"
 
 class StopSignals;
 

@@ -13,12 +13,6 @@
 
 namespace {
 
-// The USB printer device-interface class.
-const GUID kUsbPrintInterface = {0x28d78fad,
-                                 0x5a12,
-                                 0x11d1,
-                                 {0xae, 0x5b, 0x00, 0x00, 0xf8, 0x03, 0xa8, 0xc2}};
-
 constexpr int kNotifyFilterSize = 32;
 static_assert(sizeof(DEV_BROADCAST_DEVICEINTERFACE_W) <= kNotifyFilterSize, "the filter fits its block");
 
@@ -124,10 +118,7 @@ void CPortDialogBase::CleanUp() {
     m_bCleanedUp = true;
     KillTimer(m_hWnd, kClockTimer);
     DestroyUsbMessenger();
-    if (m_hDevNotify != nullptr) {
-        UnregisterDeviceNotification(m_hDevNotify);
-        m_hDevNotify = nullptr;
-    }
+    m_hDevNotify.Reset();
     delete[] static_cast<unsigned char*>(m_pNotifyFilter);
     m_pNotifyFilter = nullptr;
 }
@@ -216,15 +207,15 @@ void CPortDialogBase::EndAction() {
     }
 }
 
-BOOL CPortDialogBase::DoRegisterDeviceInterface(HDEVNOTIFY* handle) {
+BOOL CPortDialogBase::DoRegisterDeviceInterface(UniqueDevNotify* handle) {
     auto* block = new unsigned char[kNotifyFilterSize]();
     m_pNotifyFilter = block;
     auto* filter = reinterpret_cast<DEV_BROADCAST_DEVICEINTERFACE_W*>(block);
     filter->dbcc_size = kNotifyFilterSize;
     filter->dbcc_devicetype = DBT_DEVTYP_DEVICEINTERFACE;
     filter->dbcc_classguid = kUsbPrintInterface;
-    *handle = RegisterDeviceNotificationW(m_hWnd, filter, DEVICE_NOTIFY_WINDOW_HANDLE);
-    if (*handle == nullptr) {
+    handle->Reset(RegisterDeviceNotificationW(m_hWnd, filter, DEVICE_NOTIFY_WINDOW_HANDLE));
+    if (!handle->Valid()) {
         std::printf("RegisterDeviceNotification failed: %d\n", static_cast<int>(GetLastError()));
         return FALSE;
     }

@@ -14,6 +14,7 @@
 #include "DialogIds.h"
 #include "PortFactory.h"
 #include "TextCheck.h"
+#include "WinHandles.h"
 
 /// The clock's timer.
 constexpr UINT_PTR kClockTimer = 1;
@@ -43,7 +44,7 @@ class CPortDialogBase : public CDialog {
 
     // Members that every action reads (the port choice) and the notification registration.
     void* m_pNotifyFilter = nullptr;
-    HDEVNOTIFY m_hDevNotify = nullptr;
+    UniqueDevNotify m_hDevNotify;
     HICON m_hIcon = nullptr;
     int m_nPortSel = 0;
     int m_nBaudSel = 0;
@@ -97,7 +98,7 @@ class CPortDialogBase : public CDialog {
     void RequestClose();
 
     /// Registers the dialog for USB printer interface arrival and removal; stores the handle.
-    BOOL DoRegisterDeviceInterface(HDEVNOTIFY* handle);
+    BOOL DoRegisterDeviceInterface(UniqueDevNotify* handle);
 
     /// Text that does not fit its command is refused in a message box naming the field and the
     /// limit, before any port is opened. Answers true when refused.

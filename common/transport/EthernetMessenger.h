@@ -5,10 +5,6 @@
 
 #include "Messenger.h"
 
-#ifdef _WIN32
-#include <winsock2.h>
-#endif
-
 class EthernetMessenger : public Messenger {
   public:
     /// `address` in host order, first dotted field in bits 31-24; TCP port's low 16 bits used.
@@ -39,7 +35,8 @@ class EthernetMessenger : public Messenger {
     uint32_t m_dwAddress;
     int m_nConnectTimeoutMs;
 #ifdef _WIN32
-    SOCKET m_socket;
+    WinsockSession m_winsock;  // started by an Open that connected, ended by Close
+    UniqueSocket m_socket;
 #else
     UniqueFd m_socket;
 #endif

@@ -1,6 +1,9 @@
-// TCP to the printer through Windows Sockets 2.2: one connection per messenger. Every successful
-// WSAStartup is matched by exactly one WSACleanup, on a failed Open or in Close.
+// TCP to the printer through Windows Sockets 2.2: one connection per messenger. The Winsock use
+// that an Open starts lives as long as the connection: a failed Open ends it again at once, a
+// successful one leaves it to Close.
 #include "EthernetMessenger.h"
+
+#include <utility>
 
 namespace {
 
@@ -47,11 +50,7 @@ int ConnectWithin(SOCKET socket, const sockaddr_in& address, int timeoutMs) {
 }  // namespace
 
 EthernetMessenger::EthernetMessenger(uint32_t address, int tcpPort, int connectTimeoutMs)
-    : m_nPort(tcpPort),
-      m_dwAddress(address),
-      m_nConnectTimeoutMs(connectTimeoutMs),
-      m_socket(INVALID_SOCKET),
-      m_bConnected(false) {
+    : m_nPort(tcpPort), m_dwAddress(address), m_nConnectTimeoutMs(connectTimeoutMs), m_bConnected(false) {
     EthernetMessenger::Open();
 }
 
@@ -63,17 +62,15 @@ int EthernetMessenger::Open() {
     if (m_bConnected) {
         return kMessengerOk;
     }
-    WSADATA wsaData;
-    const int started = WSAStartup(MAKEWORD(2, 2), &wsaData);
-    if (started != 0) {
-        KeepError(started);  // nothing to undo: no WSACleanup for a failed start
+    // On every failure below, the socket closes and then Winsock ends, as the owners go.
+    WinsockSession winsock(MAKEWORD(2, 2));
+    if (!winsock.Started()) {
+        KeepError(winsock.StartError());
         return kMessengerFailed;
     }
-
-    m_socket = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
-    if (m_socket == INVALID_SOCKET) {
+    UniqueSocket sock(socket(AF_INET, SOCK_STREAM, IPPROTO_TCP));
+    if (!sock.Valid()) {
         KeepError(WSAGetLastError());
-        WSACleanup();
         return kMessengerFailed;
     }
 
@@ -83,8 +80,8 @@ int EthernetMessenger::Open() {
     address.sin_addr.s_addr = htonl(m_dwAddress);
     int error = 0;
     if (m_nConnectTimeoutMs > 0) {
-        error = ConnectWithin(m_socket, address, m_nConnectTimeoutMs);
-    } else if (connect(m_socket, reinterpret_cast<const sockaddr*>(&address), sizeof(address)) ==
+        error = ConnectWithin(sock.Get(), address, m_nConnectTimeoutMs);
+    } else if (connect(sock.Get(), reinterpret_cast<const sockaddr*>(&address), sizeof(address)) ==
                SOCKET_ERROR) {
         // Blocking: waits as long as the system's own connect time-out.
         error = WSAGetLastError();
@@ -96,12 +93,11 @@ int EthernetMessenger::Open() {
         } else {
             KeepError(error);
         }
-        closesocket(m_socket);
-        m_socket = INVALID_SOCKET;
-        WSACleanup();
         return kMessengerFailed;
     }
 
+    m_winsock = std::move(winsock);
+    m_socket = std::move(sock);
     m_bConnected = true;
     KeepError(0, "");
     return kMessengerOk;
@@ -110,10 +106,9 @@ int EthernetMessenger::Open() {
 int EthernetMessenger::Close() {
     if (m_bConnected) {
         // No shutdown first: closesocket sends what is queued and then the FIN.
-        closesocket(m_socket);
-        m_socket = INVALID_SOCKET;
+        m_socket.Reset();
         m_bConnected = false;
-        WSACleanup();
+        m_winsock.End();
     }
     return kMessengerOk;
 }
@@ -133,7 +128,7 @@ int EthernetMessenger::Write(const void* data, int length) {
     const char* next = static_cast<const char*>(data);
     int left = length;
     while (left > 0) {
-        const int sent = send(m_socket, next, left, 0);
+        const int sent = send(m_socket.Get(), next, left, 0);
         if (sent == SOCKET_ERROR) {
             KeepError(WSAGetLastError());
             return kMessengerFailed;
@@ -153,7 +148,7 @@ int EthernetMessenger::EndAndAwaitClose(int timeoutMs) {
         return kMessengerFailed;
     }
     int result = kMessengerOk;
-    if (shutdown(m_socket, SD_SEND) == SOCKET_ERROR) {
+    if (shutdown(m_socket.Get(), SD_SEND) == SOCKET_ERROR) {
         KeepError(WSAGetLastError());
         result = kMessengerFailed;
     }
@@ -164,7 +159,7 @@ int EthernetMessenger::EndAndAwaitClose(int timeoutMs) {
         const int left = now >= deadline ? 0 : static_cast<int>(deadline - now);
         fd_set readable;
         FD_ZERO(&readable);
-        FD_SET(m_socket, &readable);
+        FD_SET(m_socket.Get(), &readable);
         timeval limit{left / 1000, (left % 1000) * 1000};
         const int ready = select(0, &readable, nullptr, nullptr, &limit);
         if (ready == SOCKET_ERROR) {
@@ -175,7 +170,7 @@ int EthernetMessenger::EndAndAwaitClose(int timeoutMs) {
                       "the printer still held the connection after " + std::to_string(timeoutMs) + " ms");
             result = kMessengerTimeout;
         } else {
-            const int got = recv(m_socket, discard, sizeof(discard), 0);
+            const int got = recv(m_socket.Get(), discard, sizeof(discard), 0);
             if (got == 0) {
                 break;  // the printer closed its side: it read to the end
             }

@@ -4,35 +4,9 @@
 #include <string>
 
 #ifdef _WIN32
-#include <windows.h>
+#include "WinHandles.h"
 #else
-#include <utility>
-#endif
-
-#ifndef _WIN32
-/// Owns one POSIX file descriptor (-1 when none); move-only, closed on destruction or Reset.
-class UniqueFd {
-  public:
-    UniqueFd() = default;
-    explicit UniqueFd(int fd) : m_fd(fd) {}
-    UniqueFd(UniqueFd&& other) noexcept : m_fd(other.Release()) {}
-    UniqueFd& operator=(UniqueFd&& other) noexcept {
-        Reset(other.Release());
-        return *this;
-    }
-    UniqueFd(const UniqueFd&) = delete;
-    UniqueFd& operator=(const UniqueFd&) = delete;
-    ~UniqueFd() { Reset(); }
-
-    int Get() const { return m_fd; }
-    bool Valid() const { return m_fd >= 0; }
-    int Release() { return std::exchange(m_fd, -1); }
-    /// Closes the descriptor held, if any, and takes `fd`.
-    void Reset(int fd = -1);
-
-  private:
-    int m_fd = -1;
-};
+#include "UniqueHandle.h"
 #endif
 
 /// Results of Open, Close, Write and Read.
@@ -84,8 +58,8 @@ class Messenger {
     /// cancellation is what tests stand in for by overriding it.
     virtual void CancelPendingIo();
 
-    HANDLE m_hPort;   // INVALID_HANDLE_VALUE while no device is open
-    HANDLE m_hEvent;  // manual-reset, unnamed; the read record's event
+    UniqueKernelHandle m_hPort;   // INVALID_HANDLE_VALUE while no device is open
+    UniqueKernelHandle m_hEvent;  // manual-reset, unnamed; the read record's event
     OVERLAPPED m_rOverlapped;
 #else
     UniqueFd m_fd;  // -1 while no device is open

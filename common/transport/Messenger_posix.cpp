@@ -66,30 +66,10 @@ class SigpipeGuard {
 
 }  // namespace
 
-void UniqueFd::Reset(int fd) {
-    if (m_fd >= 0 && m_fd != fd) {
-        // Linux releases the descriptor even when close reports EINTR, so it is never retried.
-        ::close(m_fd);
-    }
-    m_fd = fd;
-}
-
 Messenger::Messenger() = default;
 
 // Each transport closes its own device in its destructor; the owner catches anything left.
 Messenger::~Messenger() = default;
-
-int Messenger::Open() {
-    return kMessengerFailed;
-}
-
-int Messenger::Close() {
-    return kMessengerFailed;
-}
-
-int Messenger::Read(void*, int) {
-    return kMessengerFailed;
-}
 
 int Messenger::Write(const void* data, int length) {
     if (!m_fd.Valid()) {
@@ -169,9 +149,4 @@ void Messenger::KeepError(int code) {
         text[0] = static_cast<char>(std::tolower(static_cast<unsigned char>(text[0])));
     }
     KeepError(code, text);
-}
-
-void Messenger::KeepError(int code, const std::string& text) {
-    m_nLastError = code;
-    m_strLastError = text;
 }

@@ -64,15 +64,18 @@ int Messenger::AbandonedWrites() {
     return static_cast<int>(InterlockedCompareExchange(&g_nAbandonedWrites, 0, 0));
 }
 
-Messenger::Messenger() : m_hPort(INVALID_HANDLE_VALUE), m_rOverlapped(), m_pWrite(new WriteRecord()) {
-    // Manual-reset and unsignalled: only a pending serial read ever signals it.
-    m_hEvent = CreateEventW(nullptr, TRUE, FALSE, nullptr);
-    m_rOverlapped.hEvent = m_hEvent;
+// The read record's event is manual-reset and unsignalled: only a pending serial read signals it.
+Messenger::Messenger()
+    : m_hEvent(CreateEventW(nullptr, TRUE, FALSE, nullptr)), m_rOverlapped(), m_pWrite(new WriteRecord()) {
+    m_rOverlapped.hEvent = m_hEvent.Get();
 }
 
 Messenger::~Messenger() {
-    // A subclass has closed its device by now, which cancels whatever it still had pending; the
-    // completion routine of such a write must run before the record it points at goes away.
+    // Each subclass has closed its device by now (this catches one that has not), which cancels
+    // whatever it still had pending; the completion routine of such a write must run before the
+    // record it points at goes away. A write the system has not completed may still be written
+    // into: https://learn.microsoft.com/windows/win32/fileio/cancelio
+    m_hPort.Reset();
     if (m_pWrite->pending && !AwaitWriteCompletion(kWriteTimeoutMs)) {
         // The system may still complete into the record: it stays, and its completion routine
         // frees it if it ever runs.
@@ -81,25 +84,10 @@ Messenger::~Messenger() {
     } else {
         delete m_pWrite;
     }
-    if (m_hEvent != nullptr) {
-        CloseHandle(m_hEvent);
-    }
-}
-
-int Messenger::Open() {
-    return kMessengerFailed;
-}
-
-int Messenger::Close() {
-    return kMessengerFailed;
-}
-
-int Messenger::Read(void*, int) {
-    return kMessengerFailed;
 }
 
 void Messenger::CancelPendingIo() {
-    CancelIo(m_hPort);
+    CancelIo(m_hPort.Get());
 }
 
 void CALLBACK Messenger::WriteCompleted(DWORD error, DWORD transferred, OVERLAPPED* overlapped) {
@@ -118,7 +106,8 @@ bool Messenger::AwaitWriteCompletion(DWORD timeoutMs) {
     const ULONGLONG deadline = GetTickCount64() + timeoutMs;
     while (m_pWrite->pending) {
         const ULONGLONG now = GetTickCount64();
-        // Any completion routine queued to this thread runs here, ours included.
+        // Any completion routine queued to this thread runs here, ours included; it runs only
+        // in an alertable wait: https://learn.microsoft.com/windows/win32/fileio/alertable-i-o
         SleepEx(now >= deadline ? 0 : static_cast<DWORD>(deadline - now), TRUE);
         if (now >= deadline) {
             break;
@@ -128,13 +117,13 @@ bool Messenger::AwaitWriteCompletion(DWORD timeoutMs) {
 }
 
 int Messenger::Write(const void* data, int length) {
-    if (m_hPort == INVALID_HANDLE_VALUE) {
+    if (!m_hPort.Valid()) {
         if (m_nLastError == 0) {
             KeepError(ERROR_INVALID_HANDLE, "port not open");
         }
         return kMessengerFailed;
     }
-    if (m_hEvent == nullptr || length < 0 || (data == nullptr && length > 0)) {
+    if (!m_hEvent.Valid() || length < 0 || (data == nullptr && length > 0)) {
         KeepError(ERROR_INVALID_PARAMETER);
         return kMessengerFailed;
     }
@@ -151,7 +140,7 @@ int Messenger::Write(const void* data, int length) {
     record.error = 0;
     record.transferred = 0;
     record.pending = true;
-    if (!WriteFileEx(m_hPort, data, static_cast<DWORD>(length), &record.overlapped,
+    if (!WriteFileEx(m_hPort.Get(), data, static_cast<DWORD>(length), &record.overlapped,
                      &Messenger::WriteCompleted)) {
         record.pending = false;
         KeepSystemError();
@@ -161,7 +150,7 @@ int Messenger::Write(const void* data, int length) {
     // Only the completion routine ends this wait (WAIT_IO_COMPLETION), or the time-out.
     // See https://learn.microsoft.com/windows/win32/api/fileapi/nf-fileapi-writefileex: the
     // routine runs only during an alertable wait of this thread.
-    ResetEvent(m_hEvent);
+    ResetEvent(m_hEvent.Get());
     const ULONGLONG deadline = GetTickCount64() + kWriteTimeoutMs;
     DWORD wait = WAIT_TIMEOUT;
     while (record.pending) {
@@ -170,10 +159,10 @@ int Messenger::Write(const void* data, int length) {
             wait = WAIT_TIMEOUT;
             break;
         }
-        wait = WaitForSingleObjectEx(m_hEvent, static_cast<DWORD>(deadline - now), TRUE);
+        wait = WaitForSingleObjectEx(m_hEvent.Get(), static_cast<DWORD>(deadline - now), TRUE);
         if (wait == WAIT_OBJECT_0) {
             // Signalled late by the end of an earlier serial read, not by this write.
-            ResetEvent(m_hEvent);
+            ResetEvent(m_hEvent.Get());
             continue;
         }
         if (wait != WAIT_IO_COMPLETION) {
@@ -198,7 +187,9 @@ int Messenger::Write(const void* data, int length) {
     const DWORD waitError = wait == WAIT_FAILED ? GetLastError() : ERROR_SUCCESS;
     CancelPendingIo();
     // The cancelled write completes (error 995) through the same routine; wait for it, so that
-    // the record is free and its completion cannot be taken for the next write's.
+    // the record is free and its completion cannot be taken for the next write's. CancelIo only
+    // asks: until the completion has come, the system may still write into the record. See
+    // https://learn.microsoft.com/windows/win32/fileio/canceling-pending-i-o-operations
     AwaitWriteCompletion(kWriteTimeoutMs);
     if (wait == WAIT_TIMEOUT) {
         KeepError(WAIT_TIMEOUT,
@@ -215,9 +206,4 @@ void Messenger::KeepSystemError() {
 
 void Messenger::KeepError(int code) {
     KeepError(code, SystemErrorText(static_cast<DWORD>(code)));
-}
-
-void Messenger::KeepError(int code, const std::string& text) {
-    m_nLastError = code;
-    m_strLastError = text;
 }

@@ -62,18 +62,6 @@ void SleepMs(int ms) {
 
 }  // namespace
 
-ComMessenger::ComMessenger(int portNumber, int baudRate) {
-    OpenPort(portNumber, baudRate);
-}
-
-ComMessenger::ComMessenger(const std::string& device, int baudRate) {
-    OpenDevice(device, baudRate);
-}
-
-ComMessenger::~ComMessenger() {
-    Close();
-}
-
 int ComMessenger::OpenPort(int portNumber, int baudRate) {
     if (portNumber == 0 || portNumber == 1) {
         OpenDevice("/dev/ttyS" + std::to_string(portNumber), baudRate);
@@ -175,18 +163,6 @@ int ComMessenger::Read(void* buffer, int length) {
     KeepError(ETIMEDOUT, "read timed out: " + std::to_string(received) + " of " + std::to_string(length) +
                              " bytes arrived");
     return kMessengerFailed;
-}
-
-LptMessenger::LptMessenger(int portNumber) {
-    OpenPort(portNumber);
-}
-
-LptMessenger::LptMessenger(const std::string& device) {
-    OpenDevice(device);
-}
-
-LptMessenger::~LptMessenger() {
-    Close();
 }
 
 int LptMessenger::OpenPort(int portNumber) {

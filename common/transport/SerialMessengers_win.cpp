@@ -27,13 +27,6 @@ HANDLE OpenExclusive(const std::wstring& path) {
                        FILE_FLAG_OVERLAPPED, nullptr);
 }
 
-void CloseIfOpen(HANDLE& handle) {
-    if (handle != INVALID_HANDLE_VALUE) {
-        CloseHandle(handle);
-        handle = INVALID_HANDLE_VALUE;
-    }
-}
-
 constexpr DWORD kUnknown = MAXDWORD;
 
 // How many bytes have arrived and wait in the driver, or kUnknown when the driver cannot tell.
@@ -45,7 +38,9 @@ DWORD BytesWaiting(HANDLE port) {
 
 // Waits until the read of `overlapped` has ended, at most timeoutMs (or INFINITE). The record is
 // watched, not only its event: Wine can leave the event signalled by an earlier completion, and
-// GetOverlappedResult then calls a read that is still pending done, with 0 bytes.
+// GetOverlappedResult then calls a read that is still pending done, with 0 bytes. (With bWait
+// FALSE it trusts the event alone:
+// https://learn.microsoft.com/windows/win32/api/ioapiset/nf-ioapiset-getoverlappedresult)
 bool AwaitReadEnd(HANDLE event, OVERLAPPED& overlapped, DWORD timeoutMs) {
     const ULONGLONG deadline = GetTickCount64() + timeoutMs;
     while (!HasOverlappedIoCompleted(&overlapped)) {
@@ -69,32 +64,20 @@ constexpr DWORD kReadPauseMs = 100;
 
 }  // namespace
 
-ComMessenger::ComMessenger(int portNumber, int baudRate) {
-    ComMessenger::OpenPort(portNumber, baudRate);
-}
-
-ComMessenger::ComMessenger(const std::string& device, int baudRate) {
-    OpenDevice(device, baudRate);
-}
-
-ComMessenger::~ComMessenger() {
-    ComMessenger::Close();
-}
-
 int ComMessenger::OpenPort(int portNumber, int baudRate) {
     if (portNumber == 0 || portNumber == 1) {
         OpenDevice(portNumber == 0 ? "COM1:" : "COM2:", baudRate);
     } else {
-        CloseIfOpen(m_hPort);  // a device opened before is not written to any more
+        m_hPort.Reset();  // a device opened before is not written to any more
         KeepError(ERROR_FILE_NOT_FOUND, "no serial port number " + std::to_string(portNumber));
     }
     return kMessengerOk;  // the outcome shows in the next Write
 }
 
 int ComMessenger::OpenDevice(const std::string& device, int baudRate) {
-    CloseIfOpen(m_hPort);
-    m_hPort = OpenExclusive(DevicePath(device));
-    if (m_hPort == INVALID_HANDLE_VALUE) {
+    m_hPort.Reset();
+    m_hPort.Reset(OpenExclusive(DevicePath(device)));
+    if (!m_hPort.Valid()) {
         KeepSystemError();
         return kMessengerOk;
     }
@@ -105,7 +88,7 @@ int ComMessenger::OpenDevice(const std::string& device, int baudRate) {
     DCB dcb;
     ZeroMemory(&dcb, sizeof(dcb));
     dcb.DCBlength = sizeof(dcb);
-    if (!GetCommState(m_hPort, &dcb)) {
+    if (!GetCommState(m_hPort.Get(), &dcb)) {
         KeepSystemError();  // not a serial device: it is written with what it has
         return kMessengerOk;
     }
@@ -119,23 +102,23 @@ int ComMessenger::OpenDevice(const std::string& device, int baudRate) {
     dcb.fRtsControl = RTS_CONTROL_ENABLE;
     dcb.fOutX = FALSE;
     dcb.fInX = FALSE;
-    if (!SetCommState(m_hPort, &dcb)) {
+    if (!SetCommState(m_hPort.Get(), &dcb)) {
         KeepSystemError();
     }
     return kMessengerOk;
 }
 
 int ComMessenger::Close() {
-    CloseIfOpen(m_hPort);
+    m_hPort.Reset();
     return kMessengerOk;
 }
 
 int ComMessenger::Read(void* buffer, int length) {
-    if (m_hPort == INVALID_HANDLE_VALUE || length < 0 || (buffer == nullptr && length > 0)) {
+    if (!m_hPort.Valid() || length < 0 || (buffer == nullptr && length > 0)) {
         return kMessengerFailed;
     }
     // Waits until everything written so far has gone out.
-    FlushFileBuffers(m_hPort);
+    FlushFileBuffers(m_hPort.Get());
 
     char* into = static_cast<char*>(buffer);
     int received = TakeKept(into, length);
@@ -148,15 +131,15 @@ int ComMessenger::Read(void* buffer, int length) {
         // Only what has arrived is taken. When the driver can tell how much that is, the read
         // asks for no more, so that it can always complete: some drivers (Wine's among them)
         // answer every overlapped read as pending, even one that waiting bytes satisfy.
-        const DWORD waiting = BytesWaiting(m_hPort);
+        const DWORD waiting = BytesWaiting(m_hPort.Get());
         const bool known = waiting != kUnknown;
         const DWORD wanted = known && waiting > 0 && waiting < missing ? waiting : missing;
         m_rOverlapped.Internal = 0;
         m_rOverlapped.InternalHigh = 0;
         m_rOverlapped.Offset = 0;
         m_rOverlapped.OffsetHigh = 0;
-        m_rOverlapped.hEvent = m_hEvent;
-        if (!ReadFile(m_hPort, into + received, wanted, nullptr, &m_rOverlapped)) {
+        m_rOverlapped.hEvent = m_hEvent.Get();
+        if (!ReadFile(m_hPort.Get(), into + received, wanted, nullptr, &m_rOverlapped)) {
             const DWORD error = GetLastError();
             if (error != ERROR_IO_PENDING) {
                 Keep(into, received);
@@ -164,18 +147,20 @@ int ComMessenger::Read(void* buffer, int length) {
                 return kMessengerFailed;
             }
             // A read that what has arrived cannot satisfy must not stay queued with the
-            // caller's buffer: it is cancelled, and its end waited for.
+            // caller's buffer: it is cancelled, and its end waited for, since until then the
+            // system may still write into the buffer and the record:
+            // https://learn.microsoft.com/windows/win32/fileio/cancelio
             const bool satisfiable = known && waiting >= wanted;
-            if (!satisfiable || !AwaitReadEnd(m_hEvent, m_rOverlapped, kWriteTimeoutMs)) {
-                CancelIo(m_hPort);
-                AwaitReadEnd(m_hEvent, m_rOverlapped, INFINITE);
+            if (!satisfiable || !AwaitReadEnd(m_hEvent.Get(), m_rOverlapped, kWriteTimeoutMs)) {
+                CancelIo(m_hPort.Get());
+                AwaitReadEnd(m_hEvent.Get(), m_rOverlapped, INFINITE);
             }
         }
         // The read has ended; whatever it took counts, a cancelled one's too.
         DWORD got = 0;
-        const BOOL completed = GetOverlappedResult(m_hPort, &m_rOverlapped, &got, FALSE);
+        const BOOL completed = GetOverlappedResult(m_hPort.Get(), &m_rOverlapped, &got, FALSE);
         const DWORD error = completed ? ERROR_SUCCESS : GetLastError();
-        ResetEvent(m_hEvent);
+        ResetEvent(m_hEvent.Get());
         received += static_cast<int>(got);
         if (received == length) {
             return kMessengerOk;
@@ -200,33 +185,21 @@ int ComMessenger::Read(void* buffer, int length) {
     return kMessengerFailed;
 }
 
-LptMessenger::LptMessenger(int portNumber) {
-    LptMessenger::OpenPort(portNumber);
-}
-
-LptMessenger::LptMessenger(const std::string& device) {
-    OpenDevice(device);
-}
-
-LptMessenger::~LptMessenger() {
-    LptMessenger::Close();
-}
-
 int LptMessenger::OpenPort(int portNumber) {
     if (portNumber >= 0 && portNumber <= 2) {
         OpenDevice("LPT" + std::to_string(portNumber + 1) + ":");
     } else {
-        CloseIfOpen(m_hPort);
+        m_hPort.Reset();
         KeepError(ERROR_FILE_NOT_FOUND, "no parallel port number " + std::to_string(portNumber));
     }
     return kMessengerOk;
 }
 
 int LptMessenger::OpenDevice(const std::string& device) {
-    CloseIfOpen(m_hPort);
+    m_hPort.Reset();
     // A parallel port has no line settings: it is written as it is.
-    m_hPort = OpenExclusive(DevicePath(device));
-    if (m_hPort == INVALID_HANDLE_VALUE) {
+    m_hPort.Reset(OpenExclusive(DevicePath(device)));
+    if (!m_hPort.Valid()) {
         KeepSystemError();
     } else {
         KeepError(0, "");
@@ -235,6 +208,6 @@ int LptMessenger::OpenDevice(const std::string& device) {
 }
 
 int LptMessenger::Close() {
-    CloseIfOpen(m_hPort);
+    m_hPort.Reset();
     return kMessengerOk;
 }

@@ -5,10 +5,14 @@
 
 #include "Messenger.h"
 
-#ifdef _WIN32
-#include <setupapi.h>
-#else
+#ifndef _WIN32
 #include <mutex>
+#endif
+
+#ifdef _WIN32
+/// GUID_DEVINTERFACE_USBPRINT, the interface class that the USB printing class driver publishes.
+/// Defined in the transport so that no header has to instantiate it with initguid.h.
+extern const GUID kUsbPrintInterface;
 #endif
 
 /// Finds the present USB printer-class interfaces and opens them in enumeration order; the last
@@ -26,7 +30,7 @@ class UsbMessenger : public Messenger {
 
   private:
 #ifdef _WIN32
-    HDEVINFO m_hDevInfo;
+    UniqueDevInfo m_hDevInfo;  // INVALID_HANDLE_VALUE while no search result is held
     DWORD m_dwMemberIndex;
     SP_DEVINFO_DATA m_devInfoData;
     SP_DEVICE_INTERFACE_DATA m_interfaceData;

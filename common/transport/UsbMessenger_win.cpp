@@ -7,14 +7,12 @@
 #include <memory>
 #include <new>
 
-namespace {
-
-// GUID_DEVINTERFACE_USBPRINT, the interface class that the USB printing class driver publishes.
-// Defined here so that no header has to instantiate it with initguid.h.
 const GUID kUsbPrintInterface = {0x28d78fad,
                                  0x5a12,
                                  0x11d1,
                                  {0xae, 0x5b, 0x00, 0x00, 0xf8, 0x03, 0xa8, 0xc2}};
+
+namespace {
 
 // The buffer size handed to the two property reads.
 constexpr DWORD kPropertyBytes = 2048;
@@ -31,18 +29,10 @@ class Locked {
     CRITICAL_SECTION& m_section;
 };
 
-void DestroySet(HDEVINFO& set) {
-    if (set != INVALID_HANDLE_VALUE) {
-        SetupDiDestroyDeviceInfoList(set);
-        set = INVALID_HANDLE_VALUE;
-    }
-}
-
 }  // namespace
 
 UsbMessenger::UsbMessenger()
-    : m_hDevInfo(INVALID_HANDLE_VALUE),
-      m_dwMemberIndex(0),
+    : m_dwMemberIndex(0),
       m_devInfoData(),
       m_interfaceData(),
       m_dwNeeded(0),
@@ -64,16 +54,16 @@ UsbMessenger::~UsbMessenger() {
 
 int UsbMessenger::Open() {
     Locked lock(m_lock);
-    if (m_hPort != INVALID_HANDLE_VALUE) {
+    if (m_hPort.Valid()) {
         return kMessengerOk;  // a printer is open already (a second arrival changes nothing)
     }
 
     m_interfaceClass = kUsbPrintInterface;
     // A set still held from an Open whose CreateFileW failed is replaced by this one (or by -1).
-    DestroySet(m_hDevInfo);
-    m_hDevInfo =
-        SetupDiGetClassDevsW(&m_interfaceClass, nullptr, nullptr, DIGCF_PRESENT | DIGCF_DEVICEINTERFACE);
-    if (m_hDevInfo == INVALID_HANDLE_VALUE) {
+    m_hDevInfo.Reset();
+    m_hDevInfo.Reset(
+        SetupDiGetClassDevsW(&m_interfaceClass, nullptr, nullptr, DIGCF_PRESENT | DIGCF_DEVICEINTERFACE));
+    if (!m_hDevInfo.Valid()) {
         KeepSystemError();
         m_bOpenFailed = true;
         return kMessengerFailed;
@@ -83,7 +73,7 @@ int UsbMessenger::Open() {
 
     const auto fail = [this]() {
         KeepSystemError();
-        DestroySet(m_hDevInfo);
+        m_hDevInfo.Reset();
         m_bOpenFailed = true;
         return kMessengerFailed;
     };
@@ -91,14 +81,17 @@ int UsbMessenger::Open() {
     constexpr DWORD kFixedDetailSize = offsetof(SP_DEVICE_INTERFACE_DETAIL_DATA_W, DevicePath);
     for (m_dwMemberIndex = 0;; ++m_dwMemberIndex) {
         m_interfaceData.cbSize = sizeof(m_interfaceData);
-        if (!SetupDiEnumDeviceInterfaces(m_hDevInfo, nullptr, &m_interfaceClass, m_dwMemberIndex,
+        if (!SetupDiEnumDeviceInterfaces(m_hDevInfo.Get(), nullptr, &m_interfaceClass, m_dwMemberIndex,
                                          &m_interfaceData)) {
             return kMessengerOk;  // the end of the list, whether or not a printer opened
         }
 
-        // First learn the size of the interface's detail (this call "fails" by design).
+        // First learn the size of the interface's detail (this call "fails" by design, with
+        // ERROR_INSUFFICIENT_BUFFER: https://learn.microsoft.com/windows/win32/api/setupapi/
+        // nf-setupapi-setupdigetdeviceinterfacedetailw).
         m_dwNeeded = 0;
-        SetupDiGetDeviceInterfaceDetailW(m_hDevInfo, &m_interfaceData, nullptr, 0, &m_dwNeeded, nullptr);
+        SetupDiGetDeviceInterfaceDetailW(m_hDevInfo.Get(), &m_interfaceData, nullptr, 0, &m_dwNeeded,
+                                         nullptr);
         if (m_dwNeeded < kFixedDetailSize + sizeof(wchar_t)) {
             continue;
         }
@@ -112,7 +105,7 @@ int UsbMessenger::Open() {
         // cbSize is the size of the fixed record, not of the block.
         detail->cbSize = sizeof(SP_DEVICE_INTERFACE_DETAIL_DATA_W);
         m_devInfoData.cbSize = sizeof(m_devInfoData);
-        if (!SetupDiGetDeviceInterfaceDetailW(m_hDevInfo, &m_interfaceData, detail, m_dwNeeded, nullptr,
+        if (!SetupDiGetDeviceInterfaceDetailW(m_hDevInfo.Get(), &m_interfaceData, detail, m_dwNeeded, nullptr,
                                               &m_devInfoData)) {
             return fail();
         }
@@ -127,14 +120,14 @@ int UsbMessenger::Open() {
 
         // A device that cannot tell its driver key or its location makes the whole search fail.
         m_driverKey[0] = 0;
-        if (!SetupDiGetDeviceRegistryPropertyW(m_hDevInfo, &m_devInfoData, SPDRP_DRIVER, nullptr, m_driverKey,
-                                               kPropertyBytes, nullptr)) {
+        if (!SetupDiGetDeviceRegistryPropertyW(m_hDevInfo.Get(), &m_devInfoData, SPDRP_DRIVER, nullptr,
+                                               m_driverKey, kPropertyBytes, nullptr)) {
             return fail();
         }
         // The location field has room for 2048 wide characters, but the read is given 2048
         // bytes: a location of more than 1023 characters makes the search fail.
         m_szLocation[0] = L'\0';
-        if (!SetupDiGetDeviceRegistryPropertyW(m_hDevInfo, &m_devInfoData, SPDRP_LOCATION_INFORMATION,
+        if (!SetupDiGetDeviceRegistryPropertyW(m_hDevInfo.Get(), &m_devInfoData, SPDRP_LOCATION_INFORMATION,
                                                nullptr, reinterpret_cast<BYTE*>(m_szLocation), kPropertyBytes,
                                                nullptr)) {
             return fail();
@@ -144,11 +137,8 @@ int UsbMessenger::Open() {
                                           OPEN_ALWAYS, FILE_FLAG_OVERLAPPED, nullptr);
         const DWORD openError = GetLastError();
         // The last interface wins: the one opened before it is let go.
-        if (m_hPort != INVALID_HANDLE_VALUE) {
-            CloseHandle(m_hPort);
-        }
-        m_hPort = device;
-        if (device == INVALID_HANDLE_VALUE) {
+        m_hPort.Reset(device);
+        if (!m_hPort.Valid()) {
             KeepError(static_cast<int>(openError));
             m_bOpenFailed = true;
             return kMessengerFailed;  // the set stays held until the next Open or Close
@@ -158,17 +148,14 @@ int UsbMessenger::Open() {
 
 int UsbMessenger::Close() {
     Locked lock(m_lock);
-    if (m_hPort != INVALID_HANDLE_VALUE) {
-        CloseHandle(m_hPort);
-        m_hPort = INVALID_HANDLE_VALUE;
-    }
-    DestroySet(m_hDevInfo);
+    m_hPort.Reset();
+    m_hDevInfo.Reset();
     return kMessengerOk;
 }
 
 int UsbMessenger::Write(const void* data, int length) {
     Locked lock(m_lock);
-    if (m_hPort == INVALID_HANDLE_VALUE || m_hDevInfo == INVALID_HANDLE_VALUE) {
+    if (!m_hPort.Valid() || !m_hDevInfo.Valid()) {
         // Keeps the reason a failed search gave; otherwise there simply is no printer.
         if (!m_bOpenFailed) {
             KeepError(ERROR_DEVICE_NOT_CONNECTED, "no USB printer connected");

@@ -1,10 +1,9 @@
 #include "WineBench.h"
 
-#include <winsock2.h>
-#include <ws2tcpip.h>
-
 #include <cstdio>
 #include <cstdlib>
+
+#include "WinHandles.h"
 
 namespace wine_bench {
 
@@ -73,23 +72,21 @@ std::string Ask(const std::string& request, bool* ok) {
     if (!Available()) {
         return "error: not run through tests/wine/bench.sh (TOL_BENCH_PORT is not set)";
     }
-    WSADATA data;
-    if (WSAStartup(MAKEWORD(2, 2), &data) != 0) {
-        return "error: WSAStartup failed";
-    }
     std::string reply = "error: cannot reach the bench";
-    const SOCKET s = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
-    if (s != INVALID_SOCKET) {
+    {
+        const WinsockSession winsock(MAKEWORD(2, 2));
+        if (!winsock.Started()) {
+            return "error: WSAStartup failed";
+        }
+        const UniqueSocket s(socket(AF_INET, SOCK_STREAM, IPPROTO_TCP));
         sockaddr_in address{};
         address.sin_family = AF_INET;
         address.sin_port = htons(static_cast<u_short>(BenchPort()));
         address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        if (connect(s, reinterpret_cast<sockaddr*>(&address), sizeof(address)) == 0) {
-            reply = Exchange(s, request);
+        if (s.Valid() && connect(s.Get(), reinterpret_cast<sockaddr*>(&address), sizeof(address)) == 0) {
+            reply = Exchange(s.Get(), request);
         }
-        closesocket(s);
-    }
-    WSACleanup();
+    }  // the socket closes, then Windows Sockets ends
 
     // The last line is the verdict.
     while (!reply.empty() && (reply.back() == '\n' || reply.back() == '\r')) {

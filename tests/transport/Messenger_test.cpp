@@ -1,9 +1,8 @@
-// The base messenger's overlapped write, on a named pipe that the test holds both ends of.
-#include <windows.h>
-
+// The base messenger's write, and the sender that every action writes through.
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cstddef>
 #include <iterator>
 #include <new>
@@ -11,70 +10,29 @@
 #include <thread>
 
 #include "CmdSender.h"
+#include "FarEnd.h"
 #include "FixedCmds.h"
 #include "Messenger.h"
+#include "SerialMessengers.h"
 
 namespace {
 
-// A messenger that writes into the server end of a fresh named pipe; the test reads the client
-// end. The pipe's small buffer lets a large write stay pending.
-class PipeMessenger : public Messenger {
-  public:
-    PipeMessenger() {
-        static int counter = 0;
-        const std::wstring name = L"\\\\.\\pipe\\tol-messenger-test-" +
-                                  std::to_wstring(GetCurrentProcessId()) + L"-" + std::to_wstring(++counter);
-        m_hPort = CreateNamedPipeW(name.c_str(), PIPE_ACCESS_OUTBOUND | FILE_FLAG_OVERLAPPED,
-                                   PIPE_TYPE_BYTE | PIPE_WAIT, 1, 4096, 4096, 0, nullptr);
-        m_hReader = CreateFileW(name.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
-    }
-    ~PipeMessenger() override {
-        CloseReader();
-        if (m_hPort != INVALID_HANDLE_VALUE) {
-            CloseHandle(m_hPort);
-        }
-    }
+class MessengerTest : public FarEndTest {};
+class CmdSenderTest : public FarEndTest {};
 
-    bool Ready() const { return m_hPort != INVALID_HANDLE_VALUE && m_hReader != INVALID_HANDLE_VALUE; }
-
-    std::string ReadAvailable() {
-        std::string bytes;
-        DWORD waiting = 0;
-        while (PeekNamedPipe(m_hReader, nullptr, 0, nullptr, &waiting, nullptr) && waiting > 0) {
-            std::string chunk(waiting, '\0');
-            DWORD got = 0;
-            if (!ReadFile(m_hReader, &chunk[0], waiting, &got, nullptr)) {
-                break;
-            }
-            bytes.append(chunk, 0, got);
-        }
-        return bytes;
-    }
-
-    void CloseReader() {
-        if (m_hReader != INVALID_HANDLE_VALUE) {
-            CloseHandle(m_hReader);
-            m_hReader = INVALID_HANDLE_VALUE;
-        }
-    }
-
-  private:
-    HANDLE m_hReader = INVALID_HANDLE_VALUE;
-};
-
-TEST(MessengerTest, BaseOperationsAnswerFailure) {
+TEST_F(MessengerTest, BaseOperationsAnswerFailure) {
     Messenger messenger;
     char buffer[4];
     EXPECT_EQ(messenger.Open(), -1);
     EXPECT_EQ(messenger.Close(), -1);
-    EXPECT_EQ(messenger.Read(buffer, sizeof(buffer)), -1);
+    EXPECT_EQ(messenger.Read(buffer, sizeof buffer), -1);
     // No port: the write fails at once and says why.
-    EXPECT_EQ(messenger.Write("x", 1), -1);
+    EXPECT_EQ(messenger.Write("abc", 3), -1);
     EXPECT_NE(messenger.LastError(), 0);
-    EXPECT_FALSE(messenger.LastErrorText().empty());
+    EXPECT_EQ(messenger.LastErrorText(), "port not open");
 }
 
-TEST(MessengerTest, CompletedWritesDeliverExactBytes) {
+TEST_F(MessengerTest, CompletedWritesDeliverExactBytes) {
     PipeMessenger messenger;
     ASSERT_TRUE(messenger.Ready());
     const std::string first("\x1b\x40\x00\xff", 4);
@@ -91,47 +49,69 @@ TEST(MessengerTest, CompletedWritesDeliverExactBytes) {
     EXPECT_EQ(messenger.ReadAvailable(), "");
 }
 
-TEST(MessengerTest, CompletionWithAnErrorAnswersFailure) {
+TEST_F(MessengerTest, CompletionWithAnErrorAnswersFailure) {
     PipeMessenger messenger;
     ASSERT_TRUE(messenger.Ready());
-    // More than the pipe holds, so the write waits for a reader; the reader goes away instead.
+    // More than the pipe holds, so the write waits for its reader; the reader goes away instead.
     const std::string big(256 * 1024, 'p');
     std::thread unplug([&messenger] {
-        Sleep(300);
+        std::this_thread::sleep_for(std::chrono::milliseconds(300));
         messenger.CloseReader();
     });
-    const ULONGLONG start = GetTickCount64();
+    const Stopwatch watch;
     const int result = messenger.Write(big.data(), static_cast<int>(big.size()));
-    const ULONGLONG elapsed = GetTickCount64() - start;
+    const long long elapsed = watch.Ms();
     unplug.join();
     EXPECT_EQ(result, -1);
-    EXPECT_LT(elapsed, 2000u);
+    EXPECT_LT(elapsed, 2000);
     EXPECT_NE(messenger.LastError(), 0);
 }
+
+TEST_F(CmdSenderTest, WritesTheCommandsBytesThroughTheMessenger) {
+    PortEnd& printer = Port("lpt1", EndKind::Printer);
+    {
+        LptMessenger messenger(printer.Device());
+        CmdSender sender(&messenger);
+        EXPECT_EQ(sender.Send(OpenCashBoxCmd()), 0);
+        EXPECT_EQ(sender.Send(CutPaper()), 0);
+    }
+    EXPECT_EQ(printer.Take(8), std::string("\x1b\x70\x00\x40\x50\x1d\x56\x01", 8));
+}
+
+TEST_F(CmdSenderTest, UnopenedPortAnswersFailureAtOnce) {
+    LptMessenger messenger(Absent("lpt3"));
+    CmdSender sender(&messenger);
+    EXPECT_EQ(sender.Send(CutPaper()), -1);
+    EXPECT_EQ(messenger.LastError(), kNotFound.code);
+    EXPECT_TRUE(SaysWhy(messenger, kNotFound));
+}
+
+#ifdef _WIN32
 
 // A port whose driver ignores cancellation, so that a pending write ends only when the far end
 // reads. The test holds the pipe's handles: deleting the messenger does not end the write either.
 class StubbornMessenger : public Messenger {
   public:
-    explicit StubbornMessenger(HANDLE port) { m_hPort = port; }
-    ~StubbornMessenger() override { m_hPort = INVALID_HANDLE_VALUE; }
+    explicit StubbornMessenger(HANDLE port) { m_hPort.Reset(port); }
+    ~StubbornMessenger() override { m_hPort.Release(); }
 
   protected:
     void CancelPendingIo() override {}
 };
 
-TEST(MessengerTest, AWriteThatOutlivesItsMessengerKeepsItsRecordUntilItCompletes) {
+TEST_F(MessengerTest, AWriteThatOutlivesItsMessengerKeepsItsRecordUntilItCompletes) {
     const std::wstring name = L"\\\\.\\pipe\\tol-stubborn-" + std::to_wstring(GetCurrentProcessId());
-    const HANDLE port = CreateNamedPipeW(name.c_str(), PIPE_ACCESS_OUTBOUND | FILE_FLAG_OVERLAPPED,
-                                         PIPE_TYPE_BYTE | PIPE_WAIT, 1, 4096, 4096, 0, nullptr);
-    ASSERT_NE(port, INVALID_HANDLE_VALUE);
-    const HANDLE reader = CreateFileW(name.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
-    ASSERT_NE(reader, INVALID_HANDLE_VALUE);
+    const UniqueKernelHandle port(CreateNamedPipeW(name.c_str(), PIPE_ACCESS_OUTBOUND | FILE_FLAG_OVERLAPPED,
+                                                   PIPE_TYPE_BYTE | PIPE_WAIT, 1, 4096, 4096, 0, nullptr));
+    ASSERT_TRUE(port.Valid());
+    const UniqueKernelHandle reader(
+        CreateFileW(name.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr));
+    ASSERT_TRUE(reader.Valid());
 
     // The messenger lives in memory the test keeps, so that a write into it after its deletion
     // shows as a changed byte.
     alignas(StubbornMessenger) unsigned char storage[sizeof(StubbornMessenger)];
-    auto* messenger = new (storage) StubbornMessenger(port);
+    auto* messenger = new (storage) StubbornMessenger(port.Get());
     const std::string big(64 * 1024, 'w');  // far more than the pipe holds
     EXPECT_EQ(messenger->Write(big.data(), static_cast<int>(big.size())), 258);
     const int before = Messenger::AbandonedWrites();
@@ -144,7 +124,8 @@ TEST(MessengerTest, AWriteThatOutlivesItsMessengerKeepsItsRecordUntilItCompletes
     std::string received;
     char chunk[4096];
     DWORD got = 0;
-    while (received.size() < big.size() && ReadFile(reader, chunk, sizeof chunk, &got, nullptr) && got > 0) {
+    while (received.size() < big.size() && ReadFile(reader.Get(), chunk, sizeof chunk, &got, nullptr) &&
+           got > 0) {
         received.append(chunk, got);
     }
     EXPECT_EQ(received, big);
@@ -155,8 +136,8 @@ TEST(MessengerTest, AWriteThatOutlivesItsMessengerKeepsItsRecordUntilItCompletes
     EXPECT_EQ(std::count(std::begin(storage), std::end(storage), static_cast<unsigned char>(0xDD)),
               static_cast<std::ptrdiff_t>(sizeof storage))
         << "the completion wrote into the deleted messenger";
-    CloseHandle(reader);
-    CloseHandle(port);
 }
+
+#endif  // _WIN32
 
 }  // namespace

@@ -1,0 +1,47 @@
+# Where the build finds what it takes from the system's packages (scripts/setup.sh installs them
+# on Debian). Each place is a cache variable with the Debian location as its default, so that a
+# machine that keeps a package elsewhere sets it once (cmake -D...). A dependency added later
+# gets a block of its own here, the same way.
+#
+# Paths on the build machine are looked up with NO_CMAKE_FIND_ROOT_PATH: the cross build finds
+# only the MinGW-w64 sysroot otherwise, and header-only libraries serve both builds.
+
+# GoogleTest (and GoogleMock): built from their sources by each build, with its own compiler and
+# flags, so that the same tests build natively and for Windows.
+set(TOL_GOOGLETEST_DIR /usr/src/googletest CACHE PATH "GoogleTest's source tree (googletest, googlemock)")
+if(TOL_BUILD_TESTS)
+    if(NOT EXISTS ${TOL_GOOGLETEST_DIR}/CMakeLists.txt)
+        message(FATAL_ERROR "No GoogleTest sources in TOL_GOOGLETEST_DIR (${TOL_GOOGLETEST_DIR}); "
+                            "install googletest or set TOL_GOOGLETEST_DIR")
+    endif()
+    set(INSTALL_GTEST OFF CACHE BOOL "" FORCE)
+    set(BUILD_GMOCK ON CACHE BOOL "" FORCE)
+    add_subdirectory(${TOL_GOOGLETEST_DIR} ${CMAKE_BINARY_DIR}/googletest EXCLUDE_FROM_ALL)
+endif()
+
+# CLI11, tolctl's argument parser: header-only. The cross build must not see the rest of the
+# folder it lives in (/usr/include), so the target tol_cli11 points into a folder of the build
+# that holds only CLI11's headers.
+find_path(TOL_CLI11_INCLUDE_DIR CLI/CLI.hpp PATHS /usr/include NO_CMAKE_FIND_ROOT_PATH
+          DOC "The folder that holds CLI11's CLI/CLI.hpp")
+if(NOT TOL_CLI11_INCLUDE_DIR)
+    message(FATAL_ERROR "CLI11 not found: install libcli11-dev or set TOL_CLI11_INCLUDE_DIR")
+endif()
+set(TOL_CLI11_ONLY_DIR ${CMAKE_BINARY_DIR}/cli11-include)
+file(MAKE_DIRECTORY ${TOL_CLI11_ONLY_DIR})
+file(CREATE_LINK ${TOL_CLI11_INCLUDE_DIR}/CLI ${TOL_CLI11_ONLY_DIR}/CLI SYMBOLIC)
+add_library(tol_cli11 INTERFACE)
+target_include_directories(tol_cli11 SYSTEM INTERFACE ${TOL_CLI11_ONLY_DIR})
+
+# nlohmann-json, tolctl's profiles and reports: header-only, and kept apart from /usr/include in
+# the same way (target tol_json).
+find_path(TOL_NLOHMANN_JSON_INCLUDE_DIR nlohmann/json.hpp PATHS /usr/include NO_CMAKE_FIND_ROOT_PATH
+          DOC "The folder that holds nlohmann-json's nlohmann/json.hpp")
+if(NOT TOL_NLOHMANN_JSON_INCLUDE_DIR)
+    message(FATAL_ERROR "nlohmann-json not found: install nlohmann-json3-dev or set TOL_NLOHMANN_JSON_INCLUDE_DIR")
+endif()
+set(TOL_NLOHMANN_JSON_ONLY_DIR ${CMAKE_BINARY_DIR}/nlohmann-json-include)
+file(MAKE_DIRECTORY ${TOL_NLOHMANN_JSON_ONLY_DIR})
+file(CREATE_LINK ${TOL_NLOHMANN_JSON_INCLUDE_DIR}/nlohmann ${TOL_NLOHMANN_JSON_ONLY_DIR}/nlohmann SYMBOLIC)
+add_library(tol_json INTERFACE)
+target_include_directories(tol_json SYSTEM INTERFACE ${TOL_NLOHMANN_JSON_ONLY_DIR})
