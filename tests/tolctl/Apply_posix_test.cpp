@@ -266,7 +266,7 @@ TEST(TolctlApplyTest, InvalidProfilesTargetsOrOptionsSendNothingToAnyone) {
         {{"apply", folder.Path("none.json"), "--target", target}, "profile: cannot read"},
         // One bad target among good ones stops all of them.
         {{"apply", good, "--target", target, "--target", "socket://127.1"}, "--target: host: '127.1'"},
-        {{"apply", good, "--target", target, "--target", "socket://127.0.0.9-3"}, "ends before it begins"},
+        {{"apply", good, "--target", target, "--target", "socket://127.0.0.9-3"}, "ends before it starts"},
         {{"apply", good, "--target", target, "--target", target}, "is already a target (--target)"},
         {{"apply", good, "--targets", folder.Write("t1.txt", target + "\n" + target + " bt-pin=1\n")},
          "t1.txt:2: " + target + " is already a target (" + folder.Path("t1.txt") + ":1)"},

@@ -63,7 +63,7 @@ TEST(TargetsTest, RangesAndNetworksExpandToOneTargetPerAddress) {
         const char* text;
         const char* reason;
     };
-    for (const Refused& r : {Refused{"socket://127.0.1.5-3", "ends before it begins"},
+    for (const Refused& r : {Refused{"socket://127.0.1.5-3", "ends before it starts"},
                              Refused{"socket://127.0.1.0/8", "prefix length"},
                              Refused{"socket://127.0.1.0/24:0x2390", "TCP port: '0x2390' is not a decimal"},
                              Refused{"socket://127.0.1.0/24:0", "TCP port: must be 1-65535"},
