@@ -377,8 +377,10 @@ void SetOverride(const std::string& assignment,
     const size_t equals = assignment.find('=');
     const std::string key = assignment.substr(0, equals);
     if (equals == std::string::npos) {
-        errors.push_back(origin + ": " + ShownText(assignment) +
-                         " is not KEY=VALUE (like lan.ip=192.168.1.51); quote values with spaces");
+        // The word itself is not shown: after a stray blank ("password= x") it is a password.
+        errors.push_back(origin +
+                         ": an override without '=': write KEY=VALUE (like lan.ip=192.168.1.51), "
+                         "and quote a value that holds blanks");
         return;
     }
     if (!IsKey(key)) {

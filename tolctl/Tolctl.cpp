@@ -256,6 +256,11 @@ int RunTolctl(const std::vector<std::string>& args, std::istream& in, std::ostre
     apply->add_flag("--dry-run", applyOptions.dryRun,
                     "Print each printer's commands as hex and decoded, and send nothing");
     apply->fallthrough();  // tolctl's own options (--connect-timeout, --codepage) may follow
+    apply->footer(
+        "Targets files: one target a line, then KEY=VALUE overrides with the profile's dotted names "
+        "(lan.ip=192.168.1.51 bt-name=\"Till 3\"); # begins a comment.\n"
+        "Exit codes: 0 every printer got everything; 1 any failed (the table says which); 2 the profile, "
+        "the targets or an option refused, and nothing was sent.");
 
     CLI::App* profile = app.add_subcommand("profile", "Settings profiles for apply");
     profile->require_subcommand(1);

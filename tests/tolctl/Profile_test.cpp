@@ -295,7 +295,7 @@ TEST(ProfileTest, OverridesReplaceTheProfilesValuesAndAreCheckedTheSameWay) {
          "t.txt:1: wifi-ap.name: The access point name has 40 characters"},
         {"lan.ipp=1.2.3.4", "t.txt:1: 'lan.ipp': not a profile key"},
         {"lan=1.2.3.4", "'lan': not a profile key (lan.ip, mask, gateway, mac, dhcp)"},
-        {"bt-name", "t.txt:1: 'bt-name' is not KEY=VALUE"},
+        {"bt-name", "t.txt:1: an override without '=': write KEY=VALUE"},
         {"after=cut,,test-print", "after: '' is not one of"},
         {"wifi-station.password-file=no-such.pw", "t.txt:1: wifi-station.password-file: cannot read"},
         {"wifi-station.password=" + std::string(130, 'p'),

@@ -7,6 +7,7 @@ Each example is a fenced block after a marker comment:
   <!-- example: invalid "MESSAGE" -->        tolctl refuses it with MESSAGE, the schema refuses it
   <!-- example: incomplete "MESSAGE" -->     tolctl refuses it alone (overrides could complete it)
   <!-- example: targets NAME profile=P -->   a targets file that applies (--dry-run) with profile P
+  <!-- example: dry-run T profile=P -->      its lines come, in order, in apply P --targets T --dry-run
   <!-- example: report -->                   has the keys of a real --report
 Every json block of the page must be one of them. Usage: profile_docs.py TOLCTL DOCS_DIR
 """
@@ -158,6 +159,17 @@ def main():
             dry = run(["apply", profile, "--targets", name, "--dry-run"], work)
             if dry.returncode != 0:
                 fail("%s: --dry-run exited %d: %s" % (name, dry.returncode, dry.stderr))
+        elif kind == "dry-run":
+            profile = marker[2].split("=", 1)[1]
+            dry = run(["apply", profile, "--targets", marker[1], "--dry-run"], work)
+            shown = dry.stdout.split("\n")
+            at = 0
+            for line in text.rstrip("\n").split("\n"):
+                while at < len(shown) and shown[at] != line:
+                    at += 1
+                if at == len(shown):
+                    fail("dry-run of %s: no line '%s' in its place" % (marker[1], line))
+                    break
         elif kind == "report":
             shown = json.loads(text)
             counts["report-text"] = (set(shown), set(shown["results"][0]),
