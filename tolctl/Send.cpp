@@ -13,14 +13,18 @@
 
 namespace {
 
-// Hands a messenger back the way it was made: the factory's through ReleaseMessenger (and the
-// process-wide USB messenger is destroyed, since tolctl sends once), our own by delete.
+// Hands a messenger back the way it was made: the factory's through ReleaseMessenger, our own by
+// delete. The process-wide USB messenger is destroyed after its own send only: another port's
+// send must not take it from a job that is using it.
 struct MessengerDisposer {
     bool fromFactory = false;
+    bool usb = false;
     void operator()(Messenger* messenger) const {
         if (fromFactory) {
             ReleaseMessenger(messenger);
-            DestroyUsbMessenger();
+            if (usb) {
+                DestroyUsbMessenger();
+            }
         } else {
             delete messenger;
         }
@@ -48,11 +52,11 @@ MessengerPtr OpenPort(const SendOptions& options, std::string& error) {
                 return MessengerPtr(new UsbMessenger(port.device));
             }
 #endif
-            return MessengerPtr(CreateMessenger(kPortUsb, 0, 0), MessengerDisposer{true});
+            return MessengerPtr(CreateMessenger(kPortUsb, 0, 0), MessengerDisposer{true, true});
         case PortUri::Kind::PortIndex: {
             const int baudIndex = BaudIndex(options.baud);
             return MessengerPtr(CreateMessenger(port.portIndex, baudIndex < 0 ? 0 : baudIndex, 0),
-                                MessengerDisposer{true});
+                                MessengerDisposer{true, port.portIndex == kPortUsb});
         }
     }
     return MessengerPtr();
