@@ -3,6 +3,7 @@
 #include <initializer_list>
 
 #include "Commands.h"
+#include "OemText.h"
 #include "Values.h"
 
 namespace {
@@ -29,10 +30,17 @@ std::unique_ptr<Cmd> Make() {
 
 }  // namespace
 
-WideString Utf8Value(const std::string& place, const std::string& utf8) {
+WideString Utf8Value(const std::string& place, const std::string& utf8, bool secret) {
     WideString wide;
     if (!Utf8ToWide(utf8, wide)) {
         throw Refusal{place + " is not valid UTF-8"};
+    }
+    const WideString unwritable = UnwritableCharacters(wide);
+    if (!unwritable.empty()) {
+        throw Refusal{place + ": " +
+                      (secret ? std::string("it holds characters") : "'" + WideToUtf8(unwritable) + "'") +
+                      " that code page " + OemCodePageName() +
+                      " cannot write; they would reach the printer as other characters"};
     }
     return wide;
 }

@@ -17,8 +17,11 @@ struct Refusal {
     std::string message;
 };
 
-/// UTF-8 text as wide text; throws Refusal when it is not valid UTF-8.
-WideString Utf8Value(const std::string& place, const std::string& utf8);
+/// UTF-8 text as wide text, as the printer will get it: throws Refusal when it is not valid UTF-8
+/// or holds characters that the code page would replace by others (a changed network name or
+/// password would only show later, as a printer that cannot join). A `secret`'s characters are
+/// never shown.
+WideString Utf8Value(const std::string& place, const std::string& utf8, bool secret = false);
 /// UTF-8 text that must fit `field` (length limit and code page, as CheckCmdText says).
 WideString CheckedText(CmdTextField field, const std::string& place, const std::string& utf8);
 /// Four decimal fields 0-255 (ParseAddress).

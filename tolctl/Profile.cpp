@@ -102,7 +102,7 @@ void CheckValue(const std::string& key, const SettingValue& value) {
     } else if (key == "wifi-ap.mode") {
         ModeValue(place, text);
     } else if (key == "wifi-station.ssid" || key == "wifi-station.password") {
-        Utf8Value(place, text);
+        Utf8Value(place, text, key == "wifi-station.password");
     } else if (key == "wifi-station.auth") {
         AuthValue(place, text);
     } else if (key == "wifi-station.enc") {
@@ -468,7 +468,7 @@ bool PlanCommands(const Settings& settings,
                 AuthValue("wifi-station.auth", text("wifi-station.auth", "wpa2psk")),
                 EncValue("wifi-station.enc", text("wifi-station.enc", "aes")),
                 Utf8Value("wifi-station.ssid", text("wifi-station.ssid", "")),
-                Utf8Value(passwordPlace, text("wifi-station.password", "")),
+                Utf8Value(passwordPlace, text("wifi-station.password", ""), true),
                 AddressValue("wifi-station.ip", text("wifi-station.ip", "")),
                 AddressValue("wifi-station.mask", text("wifi-station.mask", "255.255.255.0")),
                 AddressValue("wifi-station.gateway", text("wifi-station.gateway", "")),

@@ -180,9 +180,10 @@ int RunTolctl(const std::vector<std::string>& args, std::istream& in, std::ostre
             }
             passwordName = "--password-file " + ShownText(a.passwordFile, std::string::npos);
         }
-        return BuildStationCmd(auth, enc, Utf8Value("--ssid", a.ssid), Utf8Value(passwordName, a.password),
-                               AddressValue("--ip", a.ip), AddressValue("--mask", a.mask),
-                               AddressValue("--gateway", a.gateway), "--ssid/" + passwordName);
+        return BuildStationCmd(auth, enc, Utf8Value("--ssid", a.ssid),
+                               Utf8Value(passwordName, a.password, true), AddressValue("--ip", a.ip),
+                               AddressValue("--mask", a.mask), AddressValue("--gateway", a.gateway),
+                               "--ssid/" + passwordName);
     });
 
     CLI::App* btName = app.add_subcommand("bt-name", "Set the Bluetooth name (cut to 63 characters)");

@@ -55,3 +55,19 @@ std::string CheckCmdText(CmdTextField field, const WideString& text) {
     }
     return std::string();
 }
+
+WideString UnwritableCharacters(const WideString& text) {
+    WideString found;
+    for (size_t i = 0; i < text.size();) {
+        const bool pair = i + 1 < text.size() && text[i] >= 0xD800 && text[i] <= 0xDBFF &&
+                          text[i + 1] >= 0xDC00 && text[i + 1] <= 0xDFFF;
+        const WideString character = text.substr(i, pair ? 2 : 1);
+        i += character.size();
+        unsigned char bytes[8] = {};
+        const int count = ConvertToOem(character, bytes, static_cast<int>(sizeof bytes));
+        if (ConvertFromOem(bytes, count) != character && found.find(character) == WideString::npos) {
+            found += character;
+        }
+    }
+    return found;
+}

@@ -20,3 +20,8 @@ const char* CmdTextFieldName(CmdTextField field);
 /// length byte would not match the bytes sent). Otherwise an English message that names the
 /// field and the limit, e.g. "The access point name has 40 characters; at most 31 fit."
 std::string CheckCmdText(CmdTextField field, const WideString& text);
+
+/// The characters of `text` that the OEM code page cannot write as themselves (they would be sent
+/// as its default character, or as a look-alike), each once, in the order they first appear.
+/// The dialogs send such text as it converts; tolctl refuses it.
+WideString UnwritableCharacters(const WideString& text);

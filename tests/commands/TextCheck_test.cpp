@@ -47,4 +47,14 @@ TEST_F(TextCheck, TextTheCodePageCannotWriteOneByteEachIsRefused) {
     EXPECT_EQ(CheckCmdText(CmdTextField::BtName, WideString(63, u'n') + W("あ")), "");
 }
 
+TEST_F(TextCheck, UnwritableCharactersAreTheOnesTheCodePageWouldReplace) {
+    EXPECT_EQ(UnwritableCharacters(W("Thermal Printer ?")), WideString());        // a real '?' is fine
+    EXPECT_EQ(UnwritableCharacters(W("Caf\u00e9 \u00fc \u2500")), WideString());  // CP437 has them
+    // The euro sign, an emoji (a surrogate pair) and a letter a best-fit mapping would turn into
+    // 'a': each once, in order.
+    EXPECT_EQ(UnwritableCharacters(W("\u20ac x \U0001F600 \u0101 \u20ac")), W("\u20ac\U0001F600\u0101"));
+    ASSERT_TRUE(SetOemCodePage("CP858"));
+    EXPECT_EQ(UnwritableCharacters(W("\u20ac")), WideString());
+}
+
 }  // namespace

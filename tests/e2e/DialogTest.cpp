@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <random>
 #include <regex>
 
 #include "E2eUtil.h"
@@ -68,11 +69,34 @@ std::string Describe(const ShownControl& c) {
 
 }  // namespace
 
+namespace {
+
+// 127.91.X.Y with X and Y drawn once per run; Y stays below 254 so that NobodyAt is another
+// address of the same kind.
+DWORD ChoosePrinterAddress() {
+    std::random_device random;
+    return Ip(127, 91, 1 + random() % 254, 1 + random() % 252);
+}
+
+}  // namespace
+
+DWORD PrinterAt() {
+    static const DWORD address = ChoosePrinterAddress();
+    return address;
+}
+
+DWORD NobodyAt() {
+    return PrinterAt() + 1;
+}
+
 FakeNetworkPrinter* DialogTest::printer = nullptr;
 
 void DialogTest::SetUpTestSuite() {
     printer = new FakeNetworkPrinter();
-    ASSERT_TRUE(printer->Start("127.0.0.2", 9100)) << "cannot listen on 127.0.0.2:9100";
+    const DWORD at = PrinterAt();
+    const std::string address = std::to_string(at >> 24) + "." + std::to_string((at >> 16) & 255) + "." +
+                                std::to_string((at >> 8) & 255) + "." + std::to_string(at & 255);
+    ASSERT_TRUE(printer->Start(address.c_str(), 9100)) << "cannot listen on " << address << ":9100";
     for (const wchar_t* program : kPrograms) {
         HKEY key = nullptr;
         ASSERT_EQ(RegCreateKeyExW(HKEY_LOCAL_MACHINE, (std::wstring(kImageOptions) + program).c_str(), 0,

@@ -1,6 +1,7 @@
 // The fixture both dialog programs' end-to-end tests share: the program started fresh for every
 // test (with the system's heap checks on, so that memory it touches after freeing it makes it
-// crash), one fake network printer on 127.0.0.2:9100 for the whole suite, and the checks and
+// crash), one fake network printer on a loopback address of its own (port 9100) for the whole
+// suite, and the checks and
 // scenarios that both programs must pass alike.
 #pragma once
 
@@ -13,8 +14,11 @@
 #include "DialogDriver.h"
 #include "FakePrinters.h"
 
-constexpr DWORD kPrinterAt = Ip(127, 0, 0, 2);  // the fake network printer
-constexpr DWORD kNobodyAt = Ip(127, 0, 0, 3);   // nothing listens here
+/// The fake network printer: a loopback address chosen per run, so that another program of the
+/// machine serving TCP port 9100 (a printer emulator, another test run) cannot get in the way.
+DWORD PrinterAt();
+/// The address after it: nothing listens there.
+DWORD NobodyAt();
 constexpr int kWait = 5000;
 
 /// A control as the program must show it. `text` null: not compared here (it changes or is
@@ -37,7 +41,7 @@ class DialogTest : public ::testing::Test {
     /// Starts the program (a Linux path to its .exe) and waits for its dialog.
     void Launch(const char* exe, const wchar_t* caption);
     /// Port "Ethernet" at `address`.
-    void UseNetworkPrinter(DWORD address = kPrinterAt);
+    void UseNetworkPrinter(DWORD address = PrinterAt());
     /// Presses a button and answers the bytes of the one connection it made; no message may show.
     std::string Press(int id);
     /// Presses a button that must show exactly one message box; answers its text after closing it.

@@ -236,7 +236,7 @@ TEST_F(Tolvane, TextThatDoesNotFitIsRefusedAndNothingSent) {
 }
 
 TEST_F(Tolvane, NoPrinterShowsTheFailureOncePerPress) {
-    UseNetworkPrinter(kNobodyAt);
+    UseNetworkPrinter(NobodyAt());
     for (int id : {IDC_TEST_CONNECT, IDC_SAVE_AP, IDC_CONNECT_WIFI, IDC_WIFI_FACTORY, IDC_SAVE_BT_NAME,
                    IDC_SAVE_BT_PIN, IDC_READ_BT_PIN, IDC_CHECK_BT, IDC_SAVE_LAN_IP, IDC_SAVE_LAN_MASK,
                    IDC_SAVE_LAN_GATEWAY, IDC_SAVE_LAN_MAC, IDC_SAVE_DHCP, IDC_CUT_PAPER, IDC_OPEN_DRAWER,

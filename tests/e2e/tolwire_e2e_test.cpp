@@ -178,7 +178,7 @@ TEST_F(Tolwire, RefusedTextAndTheFailureMessage) {
     dlg.CloseBox(refused);
     EXPECT_EQ(printer->CountConnections(300), 0);
 
-    UseNetworkPrinter(kNobodyAt);
+    UseNetworkPrinter(NobodyAt());
     for (int id : {IDC_PORT_TEST, IDC_SAVE_PARAMETER, IDC_WIFI_FACTORY}) {
         dlg.Click(id);
         HWND box = dlg.WaitForBox(kWait);

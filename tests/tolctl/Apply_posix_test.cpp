@@ -328,6 +328,8 @@ TEST(TolctlApplyTest, PasswordsNeverAppearInOutputReportsOrErrors) {
         {"apply", profile, "--targets",
          folder.Write("t.txt", Range(fleet, 0, 0) + " wifi-station.password=Xq7-Secret-Zp\xFF\n")},
         {"apply", profile, "--targets",
+         folder.Write("w.txt", Range(fleet, 0, 0) + " wifi-station.password=Xq7-Secret-Zp\xE3\x81\x82\n")},
+        {"apply", profile, "--targets",
          folder.Write("v.txt", Range(fleet, 0, 0) + " wifi-station.password= Xq7-Secret-Zp\n")},
         {"apply", profile, "--targets",
          folder.Write("u.txt", Range(fleet, 0, 0) + " wifi-station.password=Xq7-Secret-Zp" +

@@ -127,6 +127,18 @@ TEST(Tolctl, AnEmptyValueAfterEqualsStaysEmpty) {
 TEST(Tolctl, Utf8TextIsSentInTheCodePage) {
     EXPECT_EQ(DryRun({"bt-name", "Café"}), "1f 1b 1f f0 04 43 61 66 82\n");
     EXPECT_EQ(DryRun({"--codepage", "CP850", "bt-name", "Øre"}), "1f 1b 1f f0 03 9d 72 65\n");
+    EXPECT_EQ(DryRun({"--codepage", "CP858", "bt-name", "5\u20ac"}), "1f 1b 1f f0 02 35 d5\n");
+}
+
+TEST(Tolctl, APasswordTheCodePageCannotWriteIsRefusedWithoutShowingIt) {
+    const Result r = Tolctl({"--dry-run", "wifi-station", "--ssid", "Shop", "--password", "s\u20acret",
+                             "--ip", "1.2.3.4", "--gateway", "1.2.3.1"});
+    EXPECT_EQ(r.code, 2);
+    EXPECT_EQ(r.out, "");
+    EXPECT_NE(r.err.find("--password"), std::string::npos) << r.err;
+    EXPECT_NE(r.err.find("CP437"), std::string::npos) << r.err;
+    EXPECT_EQ(r.err.find("\u20ac"), std::string::npos) << r.err;
+    EXPECT_EQ(r.err.find("cret"), std::string::npos) << r.err;
 }
 
 TEST(Tolctl, RefusedInputNamesTheFieldAndSendsNothing) {
@@ -167,6 +179,11 @@ TEST(Tolctl, RefusedInputNamesTheFieldAndSendsNothing) {
         {{"lan-mac", "9E:22:56:1G"}, {"lan-mac"}},
         {{"lan-dhcp", "maybe"}, {"lan-dhcp"}},
         {{"--codepage", "CP-none", "cut"}, {"--codepage"}},
+        // Characters the code page would send as other characters (the default one, a look-alike).
+        {{"wifi-ap", "--name", "Caf\u00e9 \u20ac"}, {"--name", "'\u20ac'", "CP437"}},
+        {{"bt-name", "x\U0001F600\u0101"}, {"bt-name", "'\U0001F600\u0101'"}},
+        {{"wifi-station", "--ssid", "Caf\u20ac", "--ip", "1.2.3.4", "--gateway", "1.2.3.1"},
+         {"--ssid", "'\u20ac'"}},
     };
     for (const Refusal& r : refusals) {
         std::vector<std::string> args = r.args;

@@ -3,6 +3,8 @@
 
 #include <gtest/gtest.h>
 
+#include <random>
+
 #ifdef _WIN32
 #include <ws2tcpip.h>  // socklen_t
 #else
@@ -20,10 +22,10 @@ constexpr int kSendFlags = MSG_NOSIGNAL;
 constexpr int kSendFlags = 0;
 #endif
 
-sockaddr_in LoopbackAddress(int port) {
+sockaddr_in LoopbackAddress(uint32_t host, int port) {
     sockaddr_in address{};
     address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(kLoopback);
+    address.sin_addr.s_addr = htonl(host);
     address.sin_port = htons(static_cast<uint16_t>(port));
     return address;
 }
@@ -50,15 +52,25 @@ std::string Connection::ReceiveSome(size_t count) {
     return bytes;
 }
 
-LoopbackPort::LoopbackPort(int port, int receiveBuffer) : m_socket(NewTcpSocket(false)) {
+uint32_t RunLoopback() {
+    static const uint32_t host = [] {
+        std::random_device random;
+        return 0x7F5C0000u | ((1 + random() % 254) << 8) | (1 + random() % 254);
+    }();
+    return host;
+}
+
+LoopbackPort::LoopbackPort(int port, int receiveBuffer, uint32_t host)
+    : m_socket(NewTcpSocket(false)), m_dwHost(host) {
     if (receiveBuffer > 0) {
         setsockopt(m_socket.Get(), SOL_SOCKET, SO_RCVBUF, reinterpret_cast<const char*>(&receiveBuffer),
                    static_cast<socklen_t>(sizeof receiveBuffer));
     }
-    sockaddr_in address = LoopbackAddress(port);
+    sockaddr_in address = LoopbackAddress(host, port);
     if (bind(m_socket.Get(), reinterpret_cast<sockaddr*>(&address), static_cast<socklen_t>(sizeof address)) !=
         0) {
-        ADD_FAILURE() << "cannot bind 127.0.0.1:" << port;
+        ADD_FAILURE() << "cannot bind " << (host >> 24) << "." << ((host >> 16) & 255) << "."
+                      << ((host >> 8) & 255) << "." << (host & 255) << ":" << port;
         return;
     }
     socklen_t size = static_cast<socklen_t>(sizeof address);
@@ -96,7 +108,7 @@ std::string LoopbackPort::AcceptAll() {
 }
 
 void LoopbackPort::FillAcceptQueue(int count) {
-    const sockaddr_in address = LoopbackAddress(m_nPort);
+    const sockaddr_in address = LoopbackAddress(m_dwHost, m_nPort);
     for (int i = 0; i < count; ++i) {
         SocketOwner filler = NewTcpSocket(true);
         connect(filler.Get(), reinterpret_cast<const sockaddr*>(&address),

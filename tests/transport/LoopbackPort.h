@@ -38,11 +38,16 @@ class Connection {
     SocketOwner m_socket;
 };
 
-/// A TCP socket bound to 127.0.0.1, on a free port unless `port` is given; it listens once
-/// Listen is called, and until then a connect to it is refused.
+/// A loopback address of this run's own, 127.92.X.Y, for a far end on a fixed port number that
+/// another program of the machine may be using on 127.0.0.1.
+uint32_t RunLoopback();
+
+/// A TCP socket bound to a loopback address (127.0.0.1 unless `host` is given), on a free port
+/// unless `port` is given; it listens once Listen is called, and until then a connect to it is
+/// refused.
 class LoopbackPort {
   public:
-    explicit LoopbackPort(int port = 0, int receiveBuffer = 0);
+    explicit LoopbackPort(int port = 0, int receiveBuffer = 0, uint32_t host = kLoopback);
     ~LoopbackPort();
     LoopbackPort(const LoopbackPort&) = delete;
     LoopbackPort& operator=(const LoopbackPort&) = delete;
@@ -60,6 +65,7 @@ class LoopbackPort {
 
   private:
     SocketOwner m_socket;
+    uint32_t m_dwHost;
     int m_nPort = 0;
     std::vector<Connection> m_fillers;
 };

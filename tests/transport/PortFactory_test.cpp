@@ -6,6 +6,7 @@
 
 #include "EthernetMessenger.h"
 #include "FarEnd.h"
+#include "LoopbackPort.h"
 #include "PortFactory.h"
 #include "SerialMessengers.h"
 #include "UsbMessenger.h"
@@ -58,6 +59,22 @@ TEST_F(PortFactoryTest, AbsentPortsAnswerMessengersThatFailAtOnce) {
     }
 }
 
+// The printer's own TCP port, 9100, on a loopback address of this run's own: other programs of
+// the machine may serve 9100 on 127.0.0.1.
+TEST_F(PortFactoryTest, EthernetIndexConnectsToThePrinterPortAndIgnoresTheBaudIndex) {
+    LoopbackPort listener(kPrinterTcpPort, 0, RunLoopback());
+    ASSERT_TRUE(listener.Bound());
+    ASSERT_TRUE(listener.Listen(1));
+
+    Messenger* messenger = CreateMessenger(kPortEthernet, 99, RunLoopback());
+    ASSERT_NE(messenger, nullptr);
+    EXPECT_EQ(typeid(*messenger), typeid(EthernetMessenger));
+    EXPECT_EQ(messenger->Write("net", 3), 0) << messenger->LastErrorText();
+    ReleaseMessenger(messenger);
+    // The bytes, then the end of the stream: the release closed the connection.
+    EXPECT_EQ(listener.AcceptAll(), "net");
+}
+
 #ifdef _WIN32
 
 // The devices behind the port numbers (COM1, COM2, LPT1-LPT3) can be faked only under Wine, by
@@ -98,22 +115,6 @@ TEST_F(PortFactoryTest, ComIndexesUseTheTabledBaudRate) {
         EXPECT_EQ(line.Take(3), "com");
         EXPECT_EQ(line.Holders(), 0);  // released: the port is closed
     }
-}
-
-// The printer's own TCP port, 9100, is only taken under Wine: natively the test may run beside
-// other programs of the machine that use it.
-TEST_F(PortFactoryTest, EthernetIndexConnectsToThePrinterPortAndIgnoresTheBaudIndex) {
-    LoopbackPort listener(kPrinterTcpPort);
-    ASSERT_TRUE(listener.Bound()) << "TCP port 9100 on 127.0.0.1 is taken";
-    ASSERT_TRUE(listener.Listen(1));
-
-    Messenger* messenger = CreateMessenger(kPortEthernet, 99, kLoopback);
-    ASSERT_NE(messenger, nullptr);
-    EXPECT_EQ(typeid(*messenger), typeid(EthernetMessenger));
-    EXPECT_EQ(messenger->Write("net", 3), 0) << messenger->LastErrorText();
-    ReleaseMessenger(messenger);
-    // The bytes, then the end of the stream: the release closed the connection.
-    EXPECT_EQ(listener.AcceptAll(), "net");
 }
 
 #endif  // _WIN32
