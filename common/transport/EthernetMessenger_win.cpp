@@ -152,32 +152,34 @@ int EthernetMessenger::EndAndAwaitClose(int timeoutMs) {
         KeepError(WSAGetLastError());
         result = kMessengerFailed;
     }
+    // A blocking receive bounded by SO_RCVTIMEO rather than select: a reset must reach recv as
+    // WSAECONNRESET, and a wait in select can leave only the end of the stream for it.
     const ULONGLONG deadline = GetTickCount64() + static_cast<ULONGLONG>(timeoutMs);
     char discard[512];
     while (result == kMessengerOk) {
         const ULONGLONG now = GetTickCount64();
-        const int left = now >= deadline ? 0 : static_cast<int>(deadline - now);
-        fd_set readable;
-        FD_ZERO(&readable);
-        FD_SET(m_socket.Get(), &readable);
-        timeval limit{left / 1000, (left % 1000) * 1000};
-        const int ready = select(0, &readable, nullptr, nullptr, &limit);
-        if (ready == SOCKET_ERROR) {
+        const DWORD left = now >= deadline ? 1 : static_cast<DWORD>(deadline - now);
+        if (setsockopt(m_socket.Get(), SOL_SOCKET, SO_RCVTIMEO, reinterpret_cast<const char*>(&left),
+                       sizeof(left)) == SOCKET_ERROR) {
             KeepError(WSAGetLastError());
             result = kMessengerFailed;
-        } else if (ready == 0) {
-            KeepError(WSAETIMEDOUT,
+            break;
+        }
+        const int got = recv(m_socket.Get(), discard, sizeof(discard), 0);
+        if (got == 0) {
+            break;  // the printer closed its side: it read to the end
+        }
+        if (got > 0) {
+            continue;
+        }
+        const int error = WSAGetLastError();
+        if (error == WSAETIMEDOUT) {
+            KeepError(error,
                       "the printer still held the connection after " + std::to_string(timeoutMs) + " ms");
             result = kMessengerTimeout;
         } else {
-            const int got = recv(m_socket.Get(), discard, sizeof(discard), 0);
-            if (got == 0) {
-                break;  // the printer closed its side: it read to the end
-            }
-            if (got == SOCKET_ERROR) {
-                KeepError(WSAGetLastError());
-                result = kMessengerFailed;
-            }
+            KeepError(error);
+            result = kMessengerFailed;
         }
     }
     Close();

@@ -123,14 +123,17 @@ TEST_F(EthernetMessengerTest, EndingTheStreamTellsAPrinterThatTookTheBytesFromOn
         EXPECT_EQ(received, "cut");
         EXPECT_EQ(messenger.Write("x", 1), -1);  // closed afterwards
     }
+#ifndef _WIN32
     {
-        // Closed with the bytes unread, which resets the connection: not taken.
+        // Reset without reading: not taken. (Wine reports a reset that arrived before the
+        // receive as the end of the stream, so this case is native only.)
         EthernetMessenger messenger(kLoopback, listener.Port());
         ASSERT_EQ(messenger.Write("cut", 3), 0);
-        listener.Accept().Close();
+        listener.Accept().Reset();
         EXPECT_EQ(messenger.EndAndAwaitClose(2000), -1);
-        EXPECT_NE(messenger.LastErrorText(), "");
+        EXPECT_EQ(messenger.LastErrorText(), "connection reset by peer");
     }
+#endif
     {
         // Still held at the bound: said so, and closed.
         EthernetMessenger messenger(kLoopback, listener.Port());
