@@ -5,7 +5,6 @@
 # ratio, and checks that every byte arrived: each printer's state equals the profile, with as many
 # connections as sends and no byte left undecoded. Three runs of each, alternating; the best of
 # each counts. Only loopback networks. Usage: bench/fleet.sh [NETWORK]   (default 127.0.1.0/24)
-# TOL_FLEET_EMULATOR names another tolctl to run the emulator (the release tolctl by default).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 net=${1:-127.0.1.0/24}
@@ -42,7 +41,7 @@ for a in ipaddress.ip_network(sys.argv[1], strict=False):
 count=$(wc -l <"$work/addresses")
 for _ in 1 2 3 4 5 6 7; do cat "$work/addresses"; done >"$work/sends"
 
-"${TOL_FLEET_EMULATOR:-$tolctl}" listen --bind "$net" --state "$work/state.json" --idle-timeout 30 >"$work/listen.out" 2>"$work/listen.err" &
+"$tolctl" listen --bind "$net" --state "$work/state.json" --idle-timeout 30 >"$work/listen.out" 2>"$work/listen.err" &
 emulator=$!
 for _ in $(seq 100); do grep -q '^listening on' "$work/listen.out" && break; sleep 0.05; done
 grep -q '^listening on' "$work/listen.out" || { echo "fleet: the emulator did not start: $(cat "$work/listen.err")" >&2; exit 1; }

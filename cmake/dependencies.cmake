@@ -33,15 +33,15 @@ file(CREATE_LINK ${TOL_CLI11_INCLUDE_DIR}/CLI ${TOL_CLI11_ONLY_DIR}/CLI SYMBOLIC
 add_library(tol_cli11 INTERFACE)
 target_include_directories(tol_cli11 SYSTEM INTERFACE ${TOL_CLI11_ONLY_DIR})
 
-# nlohmann-json, tolctl's profiles and reports: header-only, and kept apart from /usr/include in
-# the same way (target tol_json).
-find_path(TOL_NLOHMANN_JSON_INCLUDE_DIR nlohmann/json.hpp PATHS /usr/include NO_CMAKE_FIND_ROOT_PATH
-          DOC "The folder that holds nlohmann-json's nlohmann/json.hpp")
-if(NOT TOL_NLOHMANN_JSON_INCLUDE_DIR)
-    message(FATAL_ERROR "nlohmann-json not found: install nlohmann-json3-dev or set TOL_NLOHMANN_JSON_INCLUDE_DIR")
+# nlohmann-json (tolctl's printer states, profiles and reports): header-only, served the same way
+# through the target tol_json.
+find_path(TOL_JSON_INCLUDE_DIR nlohmann/json.hpp PATHS /usr/include NO_CMAKE_FIND_ROOT_PATH
+          DOC "The folder that holds nlohmann/json.hpp")
+if(NOT TOL_JSON_INCLUDE_DIR)
+    message(FATAL_ERROR "nlohmann-json not found: install nlohmann-json3-dev or set TOL_JSON_INCLUDE_DIR")
 endif()
-set(TOL_NLOHMANN_JSON_ONLY_DIR ${CMAKE_BINARY_DIR}/nlohmann-json-include)
-file(MAKE_DIRECTORY ${TOL_NLOHMANN_JSON_ONLY_DIR})
-file(CREATE_LINK ${TOL_NLOHMANN_JSON_INCLUDE_DIR}/nlohmann ${TOL_NLOHMANN_JSON_ONLY_DIR}/nlohmann SYMBOLIC)
+set(TOL_JSON_ONLY_DIR ${CMAKE_BINARY_DIR}/json-include)
+file(MAKE_DIRECTORY ${TOL_JSON_ONLY_DIR})
+file(CREATE_LINK ${TOL_JSON_INCLUDE_DIR}/nlohmann ${TOL_JSON_ONLY_DIR}/nlohmann SYMBOLIC)
 add_library(tol_json INTERFACE)
-target_include_directories(tol_json SYSTEM INTERFACE ${TOL_NLOHMANN_JSON_ONLY_DIR})
+target_include_directories(tol_json SYSTEM INTERFACE ${TOL_JSON_ONLY_DIR})

@@ -94,6 +94,11 @@ const std::vector<Known>& KnownCommands() {
         fixed("wifi-factory", WifiRefacCmd());
         fixed("bt-read-pin", ReadPinCmd());
         fixed("bt-check", CheckSpeedCmd());
+        // The real-time status request DLE EOT n, which a printer answers with one byte.
+        list.push_back(
+            {"status-request", {0x10, 0x04}, std::bind(Fixed, 3, _1, _2), [](const unsigned char* b, size_t) {
+                 return "status-request n=" + std::to_string(b[2]);
+             }});
 
         list.push_back(
             {"wifi-ap",
@@ -147,7 +152,7 @@ const std::vector<Known>& KnownCommands() {
 
 // Does the input at `at` (with `have` bytes left) begin with this command's header?
 // A header cut by the end of the input counts as a truncated match.
-Span Match(const Known& cmd, const unsigned char* at, size_t have) {
+Span Match(const Known& cmd, const unsigned char* at, size_t have, bool atEnd) {
     Span span;
     if (at[0] != cmd.header[0]) {
         return span;  // the common case, decided without comparing the whole header
@@ -158,7 +163,7 @@ Span Match(const Known& cmd, const unsigned char* at, size_t have) {
     }
     // A cut header only counts when it starts with a control byte, or when enough of the
     // test print's text is there; a stray trailing "C" is not the start of a test print.
-    if (have < cmd.header.size() && cmd.header[0] >= 0x20 && have < 16) {
+    if (atEnd && have < cmd.header.size() && cmd.header[0] >= 0x20 && have < 16) {
         return span;
     }
     const size_t total = have < cmd.header.size() ? 0 : cmd.totalLength(at, have);
@@ -167,7 +172,37 @@ Span Match(const Known& cmd, const unsigned char* at, size_t have) {
     return span;
 }
 
+// The first known command that the input at `at` begins with, or null.
+const Known* FindCommand(const unsigned char* at, size_t have, bool atEnd, Span& span) {
+    for (const Known& cmd : KnownCommands()) {
+        span = Match(cmd, at, have, atEnd);
+        if (span.length > 0) {
+            return &cmd;
+        }
+    }
+    return nullptr;
+}
+
 }  // namespace
+
+DecodeStep NextDecodeStep(const unsigned char* at, size_t have, bool atEnd) {
+    DecodeStep step;
+    Span span;
+    const Known* found = have > 0 ? FindCommand(at, have, atEnd, span) : nullptr;
+    if (found == nullptr) {
+        step.kind = DecodeStep::Kind::Unknown;
+        step.length = have > 0 ? 1 : 0;
+    } else if (span.complete) {
+        step.kind = DecodeStep::Kind::Command;
+        step.name = found->name;
+        step.length = span.length;
+    } else {
+        step.kind = atEnd ? DecodeStep::Kind::Truncated : DecodeStep::Kind::NeedMore;
+        step.name = have >= found->header.size() ? found->name : nullptr;
+        step.length = atEnd ? have : 0;
+    }
+    return step;
+}
 
 std::vector<std::string> DecodeCommands(const std::vector<unsigned char>& bytes) {
     std::vector<std::string> lines;
@@ -186,15 +221,8 @@ std::vector<std::string> DecodeCommands(const std::vector<unsigned char>& bytes)
     while (pos < bytes.size()) {
         const unsigned char* at = bytes.data() + pos;
         const size_t have = bytes.size() - pos;
-        const Known* found = nullptr;
         Span span;
-        for (const Known& cmd : KnownCommands()) {
-            span = Match(cmd, at, have);
-            if (span.length > 0) {
-                found = &cmd;
-                break;
-            }
-        }
+        const Known* found = FindCommand(at, have, true, span);
         if (found == nullptr) {
             if (unknownLength == 0) {
                 unknownStart = pos;

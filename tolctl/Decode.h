@@ -1,6 +1,7 @@
 // Turns raw bytes, as a printer receives them, back into the commands that made them.
 #pragma once
 
+#include <cstddef>
 #include <string>
 #include <vector>
 
@@ -9,3 +10,22 @@
 /// `unknown: ...` line per run; a command cut short by the end of input as `truncated ...`.
 /// Text fields are converted from the OEM code page and shown as UTF-8 in double quotes.
 std::vector<std::string> DecodeCommands(const std::vector<unsigned char>& bytes);
+
+/// What the bytes at one position of a stream hold.
+struct DecodeStep {
+    enum class Kind {
+        Command,    // a whole known command of `length` bytes
+        Unknown,    // one byte that begins no known command
+        Truncated,  // a command cut short by the end of the input: all `length` bytes left
+        NeedMore,   // a command has begun and more bytes may follow (only when not at the end)
+    };
+    Kind kind = Kind::Unknown;
+    const char* name = nullptr;  // the command's name ("cut", "wifi-ap", ...): Command, and
+                                 // Truncated/NeedMore once its whole header is there
+    size_t length = 0;           // bytes the step takes
+};
+
+/// The step at `at` with `have` bytes left, as DecodeCommands reads it. With `atEnd` false more
+/// bytes may still arrive: a command that has begun answers NeedMore rather than Truncated, so
+/// that a stream can be read as it comes and each step taken is the one DecodeCommands takes.
+DecodeStep NextDecodeStep(const unsigned char* at, size_t have, bool atEnd);

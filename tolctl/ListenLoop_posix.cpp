@@ -1,9 +1,11 @@
 #include "ListenLoop.h"
 
 #include <arpa/inet.h>
+#include <fcntl.h>
 #include <netinet/in.h>
 #include <sys/ioctl.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -22,6 +24,9 @@ namespace {
 // descriptor and ends the pause.
 constexpr std::chrono::milliseconds kFirstAcceptPause(50);
 constexpr std::chrono::milliseconds kLongestAcceptPause(1000);
+
+// The state file is written at most this often while connections keep changing it.
+constexpr std::chrono::milliseconds kStateInterval(500);
 
 // strerror_r comes in two flavours (GNU answers a pointer, XSI an int); both land here.
 [[maybe_unused]] const char* ErrorText(const char* gnuResult, const char*) {
@@ -70,11 +75,38 @@ std::string ErrnoText(int code) {
     return text;
 }
 
+int StatusAnswer(unsigned char n) {
+    switch (n) {
+        case 1:
+            return 0x16;  // printer status: online, drawer closed
+        case 2:
+        case 3:
+        case 4:
+            return 0x12;  // offline cause, error cause, paper: nothing to report
+        default:
+            return -1;
+    }
+}
+
 ListenLoop::ListenLoop(int count, std::chrono::seconds idleTimeout, std::ostream& out, std::ostream& err)
     : m_nCount(count), m_idleTimeout(idleTimeout), m_out(out), m_err(err), m_buffer(64 * 1024) {}
 
-void ListenLoop::AddListener(UniqueFd fd, std::string name) {
-    m_listeners.push_back({std::move(fd), std::move(name)});
+void ListenLoop::AddPrinter(UniqueFd fd, std::string name, ListenFault fault) {
+    Printer printer;
+    printer.listener = std::move(fd);
+    printer.name = std::move(name);
+    printer.fault = fault;
+    m_printers.push_back(std::move(printer));
+    ++m_nListening;
+}
+
+void ListenLoop::AddStalledPrinter(UniqueFd fd, std::vector<UniqueFd> fillers, std::string name) {
+    Printer printer;
+    printer.held = std::move(fillers);
+    printer.held.push_back(std::move(fd));
+    printer.name = std::move(name);
+    printer.fault.kind = ListenFault::Kind::Stall;
+    m_printers.push_back(std::move(printer));
 }
 
 void ListenLoop::SaveTo(UniqueFd fd, std::string name) {
@@ -82,12 +114,23 @@ void ListenLoop::SaveTo(UniqueFd fd, std::string name) {
     m_saveName = std::move(name);
 }
 
+bool ListenLoop::StateTo(std::string path) {
+    m_statePath = std::move(path);
+    return WriteState();
+}
+
 bool ListenLoop::Accepting() const {
-    return !m_listeners.empty() && (m_nCount == 0 || m_nAccepted < m_nCount);
+    return m_nListening > 0 && (m_nCount == 0 || m_nAccepted < m_nCount);
+}
+
+std::string ListenLoop::LinePrefix(size_t printer) const {
+    return m_printers.size() > 1 ? m_printers[printer].name + ": " : std::string();
 }
 
 bool ListenLoop::Run(const StopSignals& signals) {
     std::vector<pollfd> fds;
+    std::vector<size_t> polledPrinters;
+    std::vector<size_t> polledConnections;
     while (m_nCount == 0 || m_nFinished < m_nCount) {
         if (signals.Stopped()) {
             Stop();
@@ -96,67 +139,116 @@ bool ListenLoop::Run(const StopSignals& signals) {
         const Clock::time_point now = Clock::now();
         Clock::time_point wake = now + std::chrono::hours(1);
         fds.clear();
-        const bool listening = Accepting() && now >= m_acceptPause;
-        if (listening) {
-            for (const Listener& listener : m_listeners) {
-                fds.push_back({listener.fd.Get(), POLLIN, 0});
+        polledPrinters.clear();
+        polledConnections.clear();
+        if (Accepting() && now >= m_acceptPause) {
+            for (size_t i = 0; i < m_printers.size(); ++i) {
+                if (m_printers[i].listener.Valid()) {
+                    fds.push_back({m_printers[i].listener.Get(), POLLIN, 0});
+                    polledPrinters.push_back(i);
+                }
             }
         } else if (Accepting()) {
             wake = m_acceptPause;
         }
-        const size_t first = fds.size();
-        const size_t polled = m_connections.size();
-        for (const Connection& connection : m_connections) {
-            fds.push_back({connection.fd.Get(), POLLIN, 0});
+        for (size_t i = 0; i < m_connections.size(); ++i) {
+            const Connection& connection = m_connections[i];
+            if (now < connection.readyAt) {
+                wake = std::min(wake, connection.readyAt);  // a slow printer: not read before then
+                continue;
+            }
+            const short events = POLLIN | (connection.answers.empty() ? 0 : POLLOUT);
+            fds.push_back({connection.fd.Get(), events, 0});
+            polledConnections.push_back(i);
             wake = std::min(wake, connection.lastHeard + m_idleTimeout);
+        }
+        if (m_bStateChanged) {
+            wake = std::min(wake, m_nextStateWrite);
         }
 
         if (signals.Poll(fds.data(), fds.size(), wake - now) < 0 && errno != EINTR) {
             const int error = errno;
             m_err << "tolctl: listen: cannot wait for connections: " << ErrnoText(error) << '\n';
             Stop();
-            return false;
+            break;
         }
 
         const Clock::time_point after = Clock::now();
-        for (size_t i = 0; i < polled; ++i) {
-            Connection& connection = m_connections[i];
-            if (fds[first + i].revents != 0 && !Receive(connection, after)) {
+        const size_t first = polledPrinters.size();
+        for (size_t k = 0; k < polledConnections.size(); ++k) {
+            Connection& connection = m_connections[polledConnections[k]];
+            const short revents = fds[first + k].revents;
+            if ((revents & POLLOUT) != 0) {
+                SendAnswers(connection);
+            }
+            if ((revents & ~POLLOUT) != 0 && !Receive(connection, after)) {
                 continue;
             }
             if (after - connection.lastHeard >= m_idleTimeout) {
                 Finish(connection, Ending::Idle);
             }
         }
+        for (size_t k = 0; k < first; ++k) {
+            if (fds[k].revents != 0) {
+                AcceptFrom(polledPrinters[k], after);
+            }
+        }
         m_connections.erase(std::remove_if(m_connections.begin(), m_connections.end(),
                                            [](const Connection& c) { return c.done; }),
                             m_connections.end());
-        for (size_t i = 0; listening && i < m_listeners.size(); ++i) {
-            if (fds[i].revents != 0) {
-                AcceptFrom(m_listeners[i], after);
+        if (m_nCount > 0 && m_nAccepted >= m_nCount && m_nListening > 0) {
+            // From now on later peers are refused instead of left waiting.
+            for (Printer& printer : m_printers) {
+                printer.listener.Reset();
+                printer.held.clear();
             }
+            m_nListening = 0;
         }
-        if (m_nCount > 0 && m_nAccepted >= m_nCount) {
-            m_listeners.clear();  // from now on later peers are refused instead of left waiting
+        if (m_bStateChanged && after >= m_nextStateWrite) {
+            WriteState();
         }
     }
-    return !m_bSaveFailed;
+    if (!m_statePath.empty()) {
+        WriteState();
+    }
+    return !m_bSaveFailed && !m_bStateFailed;
 }
 
-void ListenLoop::AcceptFrom(Listener& listener, Clock::time_point now) {
+void ListenLoop::AcceptFrom(size_t index, Clock::time_point now) {
     while (Accepting()) {
+        Printer& printer = m_printers[index];
         sockaddr_in peer{};
         socklen_t size = sizeof peer;
-        UniqueFd fd(::accept4(listener.fd.Get(), reinterpret_cast<sockaddr*>(&peer), &size,
+        UniqueFd fd(::accept4(printer.listener.Get(), reinterpret_cast<sockaddr*>(&peer), &size,
                               SOCK_NONBLOCK | SOCK_CLOEXEC));
         if (fd.Valid()) {
             m_acceptBackoff = Clock::duration::zero();
+            ++m_nAccepted;
+            if (printer.fault.kind == ListenFault::Kind::Reset) {
+                // Closed with a zero linger time: the peer gets a reset, nothing is read.
+                const linger abort{1, 0};
+                ::setsockopt(fd.Get(), SOL_SOCKET, SO_LINGER, &abort, sizeof abort);
+                fd.Reset();
+                m_out << LinePrefix(index) << "(connection from " << PeerName(peer)
+                      << " reset: --fault reset)" << std::endl;
+                ++m_nFinished;
+                continue;
+            }
+            // Answers are a byte each; a peer that never reads them holds no more than this of
+            // the listener's memory (and kListenAnswerBytes more in the connection).
+            const int sendBuffer = 8192;
+            ::setsockopt(fd.Get(), SOL_SOCKET, SO_SNDBUF, &sendBuffer, sizeof sendBuffer);
             Connection connection;
             connection.fd = std::move(fd);
+            connection.printer = index;
             connection.peer = PeerName(peer);
-            connection.lastHeard = now;
+            connection.readyAt = now + std::chrono::milliseconds(printer.fault.slowMs);
+            connection.lastHeard = connection.readyAt;
             m_connections.push_back(std::move(connection));
-            ++m_nAccepted;
+            if (printer.fault.slowMs == 0) {
+                // What the peer sent with its connect, often all of it, is taken at once.
+                Receive(m_connections.back(), now);
+            }
             continue;
         }
         const int error = errno;
@@ -169,7 +261,7 @@ void ListenLoop::AcceptFrom(Listener& listener, Clock::time_point now) {
         // Out of descriptors (EMFILE, ENFILE) or memory: the connection stays queued and the
         // listening socket stays readable, so trying again at once would only spin.
         if (m_acceptBackoff == Clock::duration::zero()) {
-            m_err << "tolctl: listen " << listener.name
+            m_err << "tolctl: listen " << printer.name
                   << " : cannot accept a connection: " << ErrnoText(error) << "; trying again" << std::endl;
             m_acceptBackoff = kFirstAcceptPause;
         } else {
@@ -181,17 +273,23 @@ void ListenLoop::AcceptFrom(Listener& listener, Clock::time_point now) {
 }
 
 bool ListenLoop::Receive(Connection& connection, Clock::time_point now) {
-    const ssize_t got = ::recv(connection.fd.Get(), m_buffer.data(), m_buffer.size(), 0);
-    if (got > 0) {
-        Keep(connection, m_buffer.data(), static_cast<size_t>(got));
-        connection.lastHeard = now;
-        return true;
+    // A few reads at a time: the bytes and the end of a short connection are taken together,
+    // and a peer that sends without pause still leaves the others their turn.
+    for (int reads = 0; reads < 4; ++reads) {
+        const ssize_t got = ::recv(connection.fd.Get(), m_buffer.data(), m_buffer.size(), 0);
+        if (got > 0) {
+            Keep(connection, m_buffer.data(), static_cast<size_t>(got));
+            Answer(connection);
+            connection.lastHeard = now;
+            continue;
+        }
+        if (got < 0 && (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR)) {
+            return true;
+        }
+        Finish(connection, got == 0 ? Ending::Closed : Ending::Failed, got == 0 ? 0 : errno);
+        return false;
     }
-    if (got < 0 && (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR)) {
-        return true;
-    }
-    Finish(connection, got == 0 ? Ending::Closed : Ending::Failed, got == 0 ? 0 : errno);
-    return false;
+    return true;
 }
 
 void ListenLoop::Keep(Connection& connection, const unsigned char* data, size_t size) {
@@ -205,13 +303,57 @@ void ListenLoop::Keep(Connection& connection, const unsigned char* data, size_t 
     connection.dropped += size - kept;
 }
 
+void ListenLoop::Answer(Connection& connection) {
+    // The commands are read as they arrive, the way the whole connection is decoded at its end,
+    // so that a status request is answered while its peer waits for the answer.
+    const std::vector<unsigned char>& bytes = connection.bytes;
+    while (connection.scanned < bytes.size()) {
+        const DecodeStep step =
+            NextDecodeStep(bytes.data() + connection.scanned, bytes.size() - connection.scanned, false);
+        if (step.kind == DecodeStep::Kind::NeedMore) {
+            break;
+        }
+        if (step.kind == DecodeStep::Kind::Command && std::strcmp(step.name, "status-request") == 0) {
+            const int answer = StatusAnswer(bytes[connection.scanned + 2]);
+            if (answer >= 0 && connection.answers.size() < kListenAnswerBytes) {
+                connection.answers += static_cast<char>(answer);
+            }
+        }
+        connection.scanned += step.length;
+    }
+    SendAnswers(connection);
+}
+
+void ListenLoop::SendAnswers(Connection& connection) {
+    // Never waits: what the peer does not take now waits for the socket to be writable again.
+    while (!connection.answers.empty()) {
+        const ssize_t sent = ::send(connection.fd.Get(), connection.answers.data(), connection.answers.size(),
+                                    MSG_NOSIGNAL | MSG_DONTWAIT);
+        if (sent > 0) {
+            connection.answers.erase(0, static_cast<size_t>(sent));
+        } else if (sent < 0 && errno == EINTR) {
+            continue;
+        } else {
+            if (sent < 0 && errno != EAGAIN && errno != EWOULDBLOCK) {
+                connection.answers.clear();  // the peer is gone; the next read tells how
+            }
+            return;
+        }
+    }
+}
+
 void ListenLoop::Stop() {
     // Peers whose connection is complete but not accepted yet have delivered their bytes too.
     const Clock::time_point now = Clock::now();
-    for (Listener& listener : m_listeners) {
-        AcceptFrom(listener, now);
+    for (size_t i = 0; i < m_printers.size(); ++i) {
+        if (m_printers[i].listener.Valid()) {
+            AcceptFrom(i, now);
+        }
     }
     for (Connection& connection : m_connections) {
+        if (connection.done) {
+            continue;  // ended as it was accepted just now
+        }
         // What is queued now, then one more look to tell a closed connection from an open one;
         // a peer that keeps sending cannot hold the stop up.
         int queued = 0;
@@ -246,10 +388,11 @@ void ListenLoop::Stop() {
 
 void ListenLoop::Finish(Connection& connection, Ending how, int error) {
     Save(connection);
+    const std::string prefix = LinePrefix(connection.printer);
     for (const std::string& line : DecodeCommands(connection.bytes)) {
-        m_out << line << '\n';
+        m_out << prefix << line << '\n';
     }
-    const std::string from = "(connection from " + connection.peer;
+    const std::string from = prefix + "(connection from " + connection.peer;
     if (connection.dropped > 0) {
         m_out << from << ": " << connection.dropped << " bytes past the first " << kListenKeepBytes
               << " dropped)\n";
@@ -268,6 +411,8 @@ void ListenLoop::Finish(Connection& connection, Ending how, int error) {
             break;
     }
     m_out.flush();
+    m_printers[connection.printer].state.ApplyConnection(connection.bytes, connection.dropped);
+    m_bStateChanged = !m_statePath.empty();
     connection.fd.Reset();
     connection.bytes = std::vector<unsigned char>();
     connection.done = true;
@@ -293,4 +438,62 @@ void ListenLoop::Save(const Connection& connection) {
             return;
         }
     }
+}
+
+bool ListenLoop::WriteState() {
+    m_bStateChanged = false;
+    m_nextStateWrite = Clock::now() + kStateInterval;
+    PrinterState::Json printers = PrinterState::Json::object();
+    for (const Printer& printer : m_printers) {
+        printers[printer.name] = printer.state.ToJson();
+    }
+    PrinterState::Json all = PrinterState::Json::object();
+    all["printers"] = std::move(printers);
+    const std::string text = all.dump(2, ' ', false, PrinterState::Json::error_handler_t::replace) + "\n";
+
+    // Written beside the file and renamed over it, so that a reader sees the old state or the
+    // new one, never a part.
+    std::vector<char> temp(m_statePath.begin(), m_statePath.end());
+    for (const char c : std::string(".XXXXXX")) {
+        temp.push_back(c);
+    }
+    temp.push_back('\0');
+    int error = 0;
+    UniqueFd fd(::mkostemp(temp.data(), O_CLOEXEC));
+    if (!fd.Valid()) {
+        error = errno;
+    } else {
+        size_t done = 0;
+        while (error == 0 && done < text.size()) {
+            const ssize_t wrote = ::write(fd.Get(), text.data() + done, text.size() - done);
+            if (wrote > 0) {
+                done += static_cast<size_t>(wrote);
+            } else if (wrote < 0 && errno != EINTR) {
+                error = errno;
+            } else if (wrote == 0) {
+                error = EIO;
+            }
+        }
+        if (error == 0 && ::fchmod(fd.Get(), 0644) != 0) {
+            error = errno;
+        }
+        if (::close(fd.Release()) != 0 && error == 0) {
+            error = errno;
+        }
+        if (error == 0 && ::rename(temp.data(), m_statePath.c_str()) != 0) {
+            error = errno;
+        }
+        if (error != 0) {
+            ::unlink(temp.data());
+        }
+    }
+    if (error != 0) {
+        if (!m_bStateFailed) {
+            m_err << "tolctl: listen --state: cannot write '" << m_statePath << "': " << ErrnoText(error)
+                  << std::endl;
+        }
+        m_bStateFailed = true;
+        return false;
+    }
+    return true;
 }

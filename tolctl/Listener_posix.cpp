@@ -3,20 +3,155 @@
 #include <arpa/inet.h>
 #include <fcntl.h>
 #include <netinet/in.h>
+#include <poll.h>
+#include <sys/resource.h>
 #include <sys/socket.h>
 
 #include <cerrno>
 #include <ostream>
 
+#include "AddressRange.h"
 #include "ListenLoop.h"
 #include "StopSignals.h"
 #include "Tolctl.h"
 #include "Values.h"
+#include "WifiCmds.h"
+
+namespace {
+
+// Up to this many printers, "listening on" has a line for each; more share one line.
+constexpr size_t kListedPrinters = 16;
+
+// Rounds of connections that fill a stalled printer's backlog; Linux takes one connection into
+// a backlog of 0, this many leaves room for a system that takes a few more.
+constexpr int kFillRounds = 8;
+
+// A listener of 256 printers with hundreds of connections needs more descriptors than the usual
+// soft limit of 1024; the hard limit is what the system allows this process.
+void RaiseOpenFileLimit() {
+    rlimit limit{};
+    if (::getrlimit(RLIMIT_NOFILE, &limit) != 0 || limit.rlim_cur >= limit.rlim_max) {
+        return;
+    }
+    limit.rlim_cur = limit.rlim_max == RLIM_INFINITY ? 65536 : limit.rlim_max;
+    ::setrlimit(RLIMIT_NOFILE, &limit);
+}
+
+sockaddr_in SocketAddress(uint32_t address, int port) {
+    sockaddr_in addr{};
+    addr.sin_family = AF_INET;
+    addr.sin_port = htons(static_cast<uint16_t>(port));
+    addr.sin_addr.s_addr = htonl(address);
+    return addr;
+}
+
+// A listening socket on `address`:`port` (0: any free port, answered in `port`); -1 with errno.
+UniqueFd Listen(uint32_t address, int& port, int backlog) {
+    UniqueFd server(::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0));
+    const int on = 1;
+    sockaddr_in addr = SocketAddress(address, port);
+    if (!server.Valid() || ::setsockopt(server.Get(), SOL_SOCKET, SO_REUSEADDR, &on, sizeof on) != 0 ||
+        ::bind(server.Get(), reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0 ||
+        ::listen(server.Get(), backlog) != 0) {
+        const int error = errno;
+        server.Reset();
+        errno = error;
+        return server;
+    }
+    socklen_t size = sizeof addr;
+    ::getsockname(server.Get(), reinterpret_cast<sockaddr*>(&addr), &size);
+    port = ntohs(addr.sin_port);
+    return server;
+}
+
+struct Bound {
+    const VirtualPrinter* printer;
+    UniqueFd fd;
+    std::vector<UniqueFd> fillers;
+};
+
+// Connects to each stalled printer until its backlog takes no more: the connect that stays
+// pending shows it is full. All printers are filled together, a round at a time.
+void FillBacklogs(std::vector<Bound*>& stalled, int port) {
+    for (int round = 0; round < kFillRounds && !stalled.empty(); ++round) {
+        std::vector<pollfd> fds;
+        for (Bound* bound : stalled) {
+            UniqueFd fd(::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0));
+            const sockaddr_in addr = SocketAddress(bound->printer->address, port);
+            ::connect(fd.Get(), reinterpret_cast<const sockaddr*>(&addr), sizeof addr);
+            fds.push_back({fd.Get(), POLLOUT, 0});
+            bound->fillers.push_back(std::move(fd));
+        }
+        // On loopback a connect that the backlog takes completes at once.
+        const int deadline = 100;
+        for (int waited = 0; waited < deadline; waited += 10) {
+            ::poll(fds.data(), fds.size(), 10);
+            bool all = true;
+            for (const pollfd& p : fds) {
+                all = all && p.revents != 0;
+            }
+            if (all) {
+                break;
+            }
+        }
+        std::vector<Bound*> again;
+        for (size_t i = 0; i < stalled.size(); ++i) {
+            int error = 0;
+            socklen_t size = sizeof error;
+            ::getsockopt(fds[i].fd, SOL_SOCKET, SO_ERROR, &error, &size);
+            if (fds[i].revents != 0 && error == 0) {
+                again.push_back(stalled[i]);  // taken: there may be room for more
+            } else {
+                stalled[i]->fillers.pop_back();  // pending: the backlog is full
+            }
+        }
+        stalled = again;
+    }
+}
+
+// Binds every printer that is not refused to the same port. With port 0 the first bind picks
+// it; should another address have that port taken already, all start again with a new one.
+bool BindAll(const std::vector<VirtualPrinter>& printers,
+             int wanted,
+             std::vector<Bound>& bound,
+             int& port,
+             std::string& failure,
+             int& error) {
+    for (int attempt = 0; attempt < 20; ++attempt) {
+        bound.clear();
+        port = wanted;
+        error = 0;
+        for (const VirtualPrinter& printer : printers) {
+            if (printer.fault.kind == ListenFault::Kind::Refuse) {
+                continue;
+            }
+            const bool stall = printer.fault.kind == ListenFault::Kind::Stall;
+            const int tried = port;
+            UniqueFd fd = Listen(printer.address, port, stall ? 0 : SOMAXCONN);
+            if (!fd.Valid()) {
+                error = errno;
+                failure = FormatAddress(printer.address) + ":" + std::to_string(tried);
+                break;
+            }
+            bound.push_back({&printer, std::move(fd), {}});
+        }
+        if (error == 0) {
+            return true;
+        }
+        if (wanted != 0 || error != EADDRINUSE || bound.empty()) {
+            return false;
+        }
+    }
+    return false;
+}
+
+}  // namespace
 
 int RunListener(const ListenOptions& options, std::ostream& out, std::ostream& err) {
-    uint32_t address = 0;
-    if (!ParseAddress(options.bind, address)) {
-        err << "tolctl: listen --bind: '" << options.bind << "' is not an IPv4 address\n";
+    std::vector<VirtualPrinter> printers;
+    std::string problem;
+    if (!PlanPrinters(options.bind, options.faults, printers, problem)) {
+        err << "tolctl: listen " << problem << '\n';
         return kExitUsage;
     }
     UniqueFd save;
@@ -29,33 +164,53 @@ int RunListener(const ListenOptions& options, std::ostream& out, std::ostream& e
             return kExitUsage;
         }
     }
+    RaiseOpenFileLimit();
 
     // From the moment it says it listens, Ctrl-C must find the handler in place.
     StopSignals signals;
     ListenLoop loop(options.count, std::chrono::seconds(options.idleTimeout), out, err);
 
-    const std::string where = options.bind + ":" + std::to_string(options.port);
-    UniqueFd server(::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0));
-    const int on = 1;
-    sockaddr_in addr{};
-    addr.sin_family = AF_INET;
-    addr.sin_port = htons(static_cast<uint16_t>(options.port));
-    addr.sin_addr.s_addr = htonl(address);
-    if (!server.Valid() || ::setsockopt(server.Get(), SOL_SOCKET, SO_REUSEADDR, &on, sizeof on) != 0 ||
-        ::bind(server.Get(), reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0 ||
-        ::listen(server.Get(), SOMAXCONN) != 0) {
-        const int error = errno;
+    std::vector<Bound> bound;
+    int port = 0;
+    std::string where;
+    int error = 0;
+    if (!BindAll(printers, options.port, bound, port, where, error)) {
         err << "tolctl: listen " << where << " : " << ErrnoText(error) << '\n';
         return kExitPort;
     }
-    socklen_t size = sizeof addr;
-    ::getsockname(server.Get(), reinterpret_cast<sockaddr*>(&addr), &size);
-    const std::string name = options.bind + ":" + std::to_string(ntohs(addr.sin_port));
-    out << "listening on " << name << std::endl;
+    std::vector<Bound*> stalled;
+    for (Bound& b : bound) {
+        if (b.printer->fault.kind == ListenFault::Kind::Stall) {
+            stalled.push_back(&b);
+        }
+    }
+    FillBacklogs(stalled, port);
 
-    loop.AddListener(std::move(server), name);
+    std::vector<uint32_t> listened;
+    for (Bound& b : bound) {
+        std::string name = FormatAddress(b.printer->address) + ":" + std::to_string(port);
+        if (b.printer->fault.kind == ListenFault::Kind::Stall) {
+            loop.AddStalledPrinter(std::move(b.fd), std::move(b.fillers), std::move(name));
+        } else {
+            loop.AddPrinter(std::move(b.fd), std::move(name), b.printer->fault);
+        }
+        listened.push_back(b.printer->address);
+    }
     if (save.Valid()) {
         loop.SaveTo(std::move(save), options.saveFile);
     }
+    if (!options.stateFile.empty() && !loop.StateTo(options.stateFile)) {
+        return kExitUsage;
+    }
+
+    if (listened.size() <= kListedPrinters) {
+        for (const uint32_t address : listened) {
+            out << "listening on " << FormatAddress(address) << ":" << port << '\n';
+        }
+    } else {
+        out << "listening on " << FormatAddressSpan(listened) << ":" << port << " (" << listened.size()
+            << " printers)\n";
+    }
+    out.flush();
     return loop.Run(signals) ? kExitOk : kExitPort;
 }

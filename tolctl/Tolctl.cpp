@@ -16,7 +16,9 @@
 #include "Decode.h"
 #include "Listener.h"
 #include "PortUri.h"
+#include "Ports.h"
 #include "Profile.h"
+#include "Scan.h"
 #include "SecretFile.h"
 #include "Send.h"
 #include "Values.h"
@@ -104,7 +106,9 @@ int RunTolctl(const std::vector<std::string>& args, std::istream& in, std::ostre
         "Secrets: wifi-station --password-file FILE (or - for standard input) keeps the password out of the "
         "process list and the shell history.\n"
         "Exit codes: 0 sent (with --dry-run: printed); 1 the port could not be opened or the write failed; 2 "
-        "usage error or refused input; 3 the write timed out.");
+        "usage error or refused input; 3 the write timed out. scan and ports: 0 when they ran, also when "
+        "they found "
+        "nothing.");
     app.require_subcommand(1);
 
     bool dryRun = false;
@@ -225,7 +229,9 @@ int RunTolctl(const std::vector<std::string>& args, std::istream& in, std::ostre
     ListenOptions listenOptions;
     CLI::App* listen =
         app.add_subcommand("listen", "Stand in for a printer on TCP: print the commands received");
-    listen->add_option("--bind", listenOptions.bind, "IPv4 address to listen on (default 127.0.0.1)");
+    listen->add_option("--bind", listenOptions.bind,
+                       "IPv4 address, range (A.B.C.D-E) or network (A.B.C.D/NN) to listen on, one virtual "
+                       "printer per address (default 127.0.0.1)");
     AddInteger(*listen, "--port", listenOptions.port, 0, 65535,
                "TCP port (default 9100; 0 picks a free one)");
     AddInteger(*listen, "--count", listenOptions.count, 1, std::numeric_limits<int>::max(),
@@ -233,6 +239,37 @@ int RunTolctl(const std::vector<std::string>& args, std::istream& in, std::ostre
     AddInteger(*listen, "--idle-timeout", listenOptions.idleTimeout, 1, 24 * 3600,
                "Drop a connection that sends nothing for SECONDS (default 10)");
     listen->add_option("--save", listenOptions.saveFile, "Append the raw bytes received to FILE");
+    listen
+        ->add_option("--state", listenOptions.stateFile,
+                     "Keep every printer's settings as received in FILE (JSON, rewritten as they change)")
+        ->type_name("FILE");
+    listen
+        ->add_option("--fault", listenOptions.faults,
+                     "Make printers misbehave: ADDRESS=refuse|reset|stall|slow:MS (ADDRESS may be a range or "
+                     "network; repeatable)")
+        ->type_name("ADDRESS=KIND")
+        ->allow_extra_args(false)
+        ->multi_option_policy(CLI::MultiOptionPolicy::TakeAll);
+
+    ScanOptions scanOptions;
+    CLI::App* scan =
+        app.add_subcommand("scan", "List the addresses of a network whose printer port answers, as targets");
+    scan->add_option("NETWORK", scanOptions.network,
+                     "A.B.C.D/NN (NN 16-32), a range A.B.C.D-E, or one address")
+        ->required();
+    AddInteger(*scan, "--tcp-port", scanOptions.tcpPort, 1, 65535, "TCP port to try (default 9100)");
+    AddInteger(*scan, "--timeout", scanOptions.timeoutMs, 1, 600000,
+               "Milliseconds a connect, and a probe's answer, may take (default 500)")
+        ->type_name("MS");
+    AddInteger(*scan, "--jobs", scanOptions.jobs, 1, kMaxScanJobs,
+               "Connects under way at once (default 256)");
+    scan->add_flag("--probe", scanOptions.probe,
+                   "Send the status request DLE EOT 1 (10 04 01) and show the status byte read back");
+    scan->add_option("--format", scanOptions.format, "targets (default) or json")->type_name("targets|json");
+
+    std::string portsFormat = "text";
+    CLI::App* ports = app.add_subcommand("ports", "List this computer's printer ports and their --port URIs");
+    ports->add_option("--format", portsFormat, "text (default) or json")->type_name("text|json");
 
     ApplyOptions applyOptions;
     CLI::App* apply = app.add_subcommand(
@@ -287,6 +324,12 @@ int RunTolctl(const std::vector<std::string>& args, std::istream& in, std::ostre
 
     if (app.got_subcommand(listen)) {
         return RunListener(listenOptions, out, err);
+    }
+    if (app.got_subcommand(scan)) {
+        return RunScan(scanOptions, out, err);
+    }
+    if (app.got_subcommand(ports)) {
+        return RunPorts(portsFormat, out, err);
     }
     if (profileExample->parsed()) {
         out << ExampleProfile();

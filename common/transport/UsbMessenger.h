@@ -2,6 +2,7 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 #include "Messenger.h"
 
@@ -46,6 +47,16 @@ class UsbMessenger : public Messenger {
     std::recursive_mutex m_lock;
 #endif
 };
+
+/// A USB printer that the search finds.
+struct UsbPrinterInfo {
+    std::string path;      // POSIX: the device file; Windows: the interface's device path (UTF-8)
+    std::string location;  // Windows: the location the device reports (may be empty); POSIX: empty
+};
+
+/// The USB printers the search finds, in the order it opens them (so the one a search keeps is
+/// the last). Nothing is opened.
+std::vector<UsbPrinterInfo> FindUsbPrinters();
 
 /// The process-wide USB messenger (null until the first action on the USB port).
 extern UsbMessenger* g_pUsbMessenger;

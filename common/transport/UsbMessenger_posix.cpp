@@ -45,6 +45,15 @@ int OpenPrinter(const std::string& path) {
 
 }  // namespace
 
+std::vector<UsbPrinterInfo> FindUsbPrinters() {
+    std::vector<UsbPrinterInfo> printers;
+    const std::string dir = SearchDirectory();
+    for (const std::string& name : PrinterNames(dir)) {
+        printers.push_back({dir + "/" + name, ""});
+    }
+    return printers;
+}
+
 UsbMessenger::UsbMessenger() {
     Open();
 }

@@ -7,6 +7,8 @@
 #include <memory>
 #include <new>
 
+#include "WideText.h"
+
 const GUID kUsbPrintInterface = {0x28d78fad,
                                  0x5a12,
                                  0x11d1,
@@ -29,7 +31,81 @@ class Locked {
     CRITICAL_SECTION& m_section;
 };
 
+enum class DetailRead { Read, Skipped, Failed };
+
+// The device path of one interface of `set` into `path` (room for `capacity` characters) and
+// its device's record into `device`; `needed` gets the size of the interface's detail. Skipped:
+// an interface whose detail no device path of that room can hold (the search passes it by);
+// Failed: the system refused the detail (GetLastError tells why).
+DetailRead ReadInterfaceDetail(HDEVINFO set,
+                               SP_DEVICE_INTERFACE_DATA& interfaceData,
+                               SP_DEVINFO_DATA& device,
+                               DWORD& needed,
+                               wchar_t* path,
+                               size_t capacity) {
+    constexpr DWORD kFixedDetailSize = offsetof(SP_DEVICE_INTERFACE_DETAIL_DATA_W, DevicePath);
+    // First learn the size of the interface's detail (this call "fails" by design, with
+    // ERROR_INSUFFICIENT_BUFFER: https://learn.microsoft.com/windows/win32/api/setupapi/
+    // nf-setupapi-setupdigetdeviceinterfacedetailw).
+    needed = 0;
+    SetupDiGetDeviceInterfaceDetailW(set, &interfaceData, nullptr, 0, &needed, nullptr);
+    if (needed < kFixedDetailSize + sizeof(wchar_t)) {
+        return DetailRead::Skipped;
+    }
+    // DWORD elements keep the record aligned as SP_DEVICE_INTERFACE_DETAIL_DATA_W wants.
+    const size_t words = (needed + sizeof(DWORD) - 1) / sizeof(DWORD);
+    std::unique_ptr<DWORD[]> block(new (std::nothrow) DWORD[words]());
+    if (!block) {
+        return DetailRead::Skipped;
+    }
+    auto* detail = reinterpret_cast<SP_DEVICE_INTERFACE_DETAIL_DATA_W*>(block.get());
+    // cbSize is the size of the fixed record, not of the block.
+    detail->cbSize = sizeof(SP_DEVICE_INTERFACE_DETAIL_DATA_W);
+    device.cbSize = sizeof(device);
+    if (!SetupDiGetDeviceInterfaceDetailW(set, &interfaceData, detail, needed, nullptr, &device)) {
+        return DetailRead::Failed;
+    }
+    const size_t pathCapacity = (needed - kFixedDetailSize) / sizeof(wchar_t);
+    const size_t pathLength = wcsnlen(detail->DevicePath, pathCapacity);
+    if (pathLength >= capacity) {
+        return DetailRead::Skipped;  // longer than any real device path
+    }
+    wmemcpy(path, detail->DevicePath, pathLength);
+    path[pathLength] = L'\0';
+    return DetailRead::Read;
+}
+
 }  // namespace
+
+std::vector<UsbPrinterInfo> FindUsbPrinters() {
+    std::vector<UsbPrinterInfo> printers;
+    GUID interfaceClass = kUsbPrintInterface;
+    const UniqueDevInfo set(
+        SetupDiGetClassDevsW(&interfaceClass, nullptr, nullptr, DIGCF_PRESENT | DIGCF_DEVICEINTERFACE));
+    for (DWORD index = 0; set.Valid(); ++index) {
+        SP_DEVICE_INTERFACE_DATA interfaceData{};
+        interfaceData.cbSize = sizeof(interfaceData);
+        if (!SetupDiEnumDeviceInterfaces(set.Get(), nullptr, &interfaceClass, index, &interfaceData)) {
+            break;
+        }
+        SP_DEVINFO_DATA device{};
+        DWORD needed = 0;
+        std::unique_ptr<wchar_t[]> path(new (std::nothrow) wchar_t[2048]);
+        if (!path ||
+            ReadInterfaceDetail(set.Get(), interfaceData, device, needed, path.get(), 2048) != DetailRead::Read) {
+            continue;
+        }
+        wchar_t location[1024] = {};
+        if (!SetupDiGetDeviceRegistryPropertyW(set.Get(), &device, SPDRP_LOCATION_INFORMATION, nullptr,
+                                               reinterpret_cast<BYTE*>(location),
+                                               sizeof(location) - sizeof(wchar_t), nullptr)) {
+            location[0] = L'\0';
+        }
+        printers.push_back({WideToUtf8(path.get()), WideToUtf8(location)});
+    }
+    return printers;
+}
+
 
 UsbMessenger::UsbMessenger()
     : m_dwMemberIndex(0),
@@ -78,7 +154,6 @@ int UsbMessenger::Open() {
         return kMessengerFailed;
     };
 
-    constexpr DWORD kFixedDetailSize = offsetof(SP_DEVICE_INTERFACE_DETAIL_DATA_W, DevicePath);
     for (m_dwMemberIndex = 0;; ++m_dwMemberIndex) {
         m_interfaceData.cbSize = sizeof(m_interfaceData);
         if (!SetupDiEnumDeviceInterfaces(m_hDevInfo.Get(), nullptr, &m_interfaceClass, m_dwMemberIndex,
@@ -86,37 +161,15 @@ int UsbMessenger::Open() {
             return kMessengerOk;  // the end of the list, whether or not a printer opened
         }
 
-        // First learn the size of the interface's detail (this call "fails" by design, with
-        // ERROR_INSUFFICIENT_BUFFER: https://learn.microsoft.com/windows/win32/api/setupapi/
-        // nf-setupapi-setupdigetdeviceinterfacedetailw).
-        m_dwNeeded = 0;
-        SetupDiGetDeviceInterfaceDetailW(m_hDevInfo.Get(), &m_interfaceData, nullptr, 0, &m_dwNeeded,
-                                         nullptr);
-        if (m_dwNeeded < kFixedDetailSize + sizeof(wchar_t)) {
+        const DetailRead read =
+            ReadInterfaceDetail(m_hDevInfo.Get(), m_interfaceData, m_devInfoData, m_dwNeeded, m_szDevicePath,
+                                sizeof(m_szDevicePath) / sizeof(m_szDevicePath[0]));
+        if (read == DetailRead::Skipped) {
             continue;
         }
-        // DWORD elements keep the record aligned as SP_DEVICE_INTERFACE_DETAIL_DATA_W wants.
-        const size_t words = (m_dwNeeded + sizeof(DWORD) - 1) / sizeof(DWORD);
-        std::unique_ptr<DWORD[]> block(new (std::nothrow) DWORD[words]());
-        if (!block) {
-            continue;
-        }
-        auto* detail = reinterpret_cast<SP_DEVICE_INTERFACE_DETAIL_DATA_W*>(block.get());
-        // cbSize is the size of the fixed record, not of the block.
-        detail->cbSize = sizeof(SP_DEVICE_INTERFACE_DETAIL_DATA_W);
-        m_devInfoData.cbSize = sizeof(m_devInfoData);
-        if (!SetupDiGetDeviceInterfaceDetailW(m_hDevInfo.Get(), &m_interfaceData, detail, m_dwNeeded, nullptr,
-                                              &m_devInfoData)) {
+        if (read == DetailRead::Failed) {
             return fail();
         }
-        const size_t pathCapacity = (m_dwNeeded - kFixedDetailSize) / sizeof(wchar_t);
-        const size_t pathLength = wcsnlen(detail->DevicePath, pathCapacity);
-        if (pathLength >= sizeof(m_szDevicePath) / sizeof(m_szDevicePath[0])) {
-            continue;  // longer than any real device path: not a device this messenger can hold
-        }
-        wmemcpy(m_szDevicePath, detail->DevicePath, pathLength);
-        m_szDevicePath[pathLength] = L'\0';
-        block.reset();
 
         // A device that cannot tell its driver key or its location makes the whole search fail.
         m_driverKey[0] = 0;

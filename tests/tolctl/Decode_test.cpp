@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <random>
+#include <tuple>
 
 #include "../commands/CmdTestUtil.h"
 #include "Commands.h"
@@ -71,6 +72,71 @@ TEST_F(Decode, TruncatedCommands) {
               (Lines{"cut", "truncated: 1f 1a (input ends after 2 bytes, inside a command's header)"}));
     // A stray letter at the end is not taken for the start of the test print.
     EXPECT_EQ(DecodedWhole(Bytes{'C'}), Lines{"unknown: 43 (1 byte that begin no known command)"});
+}
+
+TEST_F(Decode, StatusRequests) {
+    EXPECT_EQ(DecodedWhole(Bytes{0x10, 0x04, 0x01, 0x10, 0x04, 0x04, 0x10, 0x04, 0xFF}),
+              (Lines{"status-request n=1", "status-request n=4", "status-request n=255"}));
+    EXPECT_EQ(DecodedWhole(Bytes{0x10, 0x04}),
+              Lines{"truncated status-request: 10 04 (input ends after 2 bytes of 3)"});
+    EXPECT_EQ(DecodedWhole(Bytes{0x10, 0x05}), Lines{"unknown: 10 05 (2 bytes that begin no known command)"});
+}
+
+// The steps a stream reader takes as bytes arrive one at a time, each step taken as soon as it
+// is certain: (offset, length, name or "") -- as the listener reads status requests.
+using Steps = std::vector<std::tuple<size_t, size_t, std::string>>;
+
+Steps StreamedSteps(const Bytes& input) {
+    Steps steps;
+    size_t pos = 0;
+    for (size_t have = 1; have <= input.size(); ++have) {
+        while (pos < have) {
+            const DecodeStep step = NextDecodeStep(input.data() + pos, have - pos, false);
+            if (step.kind == DecodeStep::Kind::NeedMore) {
+                break;
+            }
+            EXPECT_NE(step.kind, DecodeStep::Kind::Truncated);
+            steps.emplace_back(pos, step.length, step.name != nullptr ? step.name : "");
+            pos += step.length;
+        }
+    }
+    return steps;
+}
+
+Steps WholeSteps(const Bytes& input) {
+    Steps steps;
+    for (size_t pos = 0; pos < input.size();) {
+        const DecodeStep step = NextDecodeStep(input.data() + pos, input.size() - pos, true);
+        if (step.kind == DecodeStep::Kind::Truncated) {
+            break;  // the stream is still waiting for the rest of it
+        }
+        steps.emplace_back(pos, step.length, step.name != nullptr ? step.name : "");
+        pos += step.length;
+    }
+    return steps;
+}
+
+TEST_F(Decode, ReadAsAStreamItTakesTheStepsOfTheWholeDecode) {
+    // The test print begins with text: its first letters must not be taken for stray bytes
+    // before the rest has come.
+    EXPECT_EQ(StreamedSteps(Of(PrintTestCmd())), (Steps{{0, Of(PrintTestCmd()).size(), "test-print"}}));
+    EXPECT_EQ(StreamedSteps(Bytes{'C', 'X'}), (Steps{{0, 1, ""}, {1, 1, ""}}));
+    std::mt19937 random(54321);
+    const Bytes valid = Of(PrintTestCmd()) + Bytes{0x10, 0x04, 0x01} + Of(SetAPParaCmd(1, 3, W("abc"))) +
+                        Of(CutPaper()) + Of(SetMACCmd(7)) + Bytes{'C', 'o', 'n'};
+    for (int round = 0; round < 300; ++round) {
+        Bytes input = valid;
+        for (int e = 1 + static_cast<int>(random() % 4); e > 0; --e) {
+            input[random() % input.size()] = static_cast<unsigned char>(random() % 3 == 0 ? 0x10 : random());
+        }
+        input.resize(random() % (input.size() + 1));
+        // Where the input ends, the whole decode may still take steps the stream waits with.
+        const Steps streamed = StreamedSteps(input);
+        Steps whole = WholeSteps(input);
+        ASSERT_LE(streamed.size(), whole.size()) << HexOf(input);
+        whole.resize(streamed.size());
+        ASSERT_EQ(streamed, whole) << HexOf(input);
+    }
 }
 
 TEST_F(Decode, StationTextThatIsNotThreeAddresses) {

@@ -195,6 +195,11 @@ bool RebuildLine(const std::string& line, bool last, Bytes& out) {
         for (const Bytes* part : {&ssid, &password, &address}) {
             bytes.insert(bytes.end(), part->begin(), part->end());
         }
+    } else if (c.Eat("status-request n=")) {
+        if (!c.Byte(mode) || !c.End()) {
+            return false;
+        }
+        bytes = {0x10, 0x04, mode};
     } else if (c.Eat("lan-dhcp ")) {
         if (!c.Byte(mode) || !c.End()) {
             return false;

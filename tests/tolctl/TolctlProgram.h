@@ -1,0 +1,266 @@
+// The real tolctl program for tests: started with fork and exec, its output read as it comes.
+#pragma once
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/resource.h>
+#include <sys/socket.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <fstream>
+#include <iterator>
+#include <memory>
+#include <regex>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "LoopbackPeer.h"
+#include "Messenger.h"
+
+namespace tolctl_program {
+
+using Clock = std::chrono::steady_clock;
+
+struct Pipe {
+    UniqueFd read, write;
+    Pipe() {
+        int fds[2] = {-1, -1};
+        EXPECT_EQ(::pipe2(fds, O_CLOEXEC), 0);
+        read.Reset(fds[0]);
+        write.Reset(fds[1]);
+    }
+};
+
+// What a program writes to a pipe, read as it comes.
+class PipeText {
+  public:
+    explicit PipeText(UniqueFd fd) : m_fd(std::move(fd)) {}
+
+    /// Reads until the text read so far matches `pattern`, the pipe ends, or 10 s passed;
+    /// answers the first group of the match, or "" when there is none.
+    std::string WaitFor(const std::string& pattern) {
+        const std::regex re(pattern);
+        std::smatch match;
+        const Clock::time_point end = Clock::now() + std::chrono::seconds(10);
+        while (!std::regex_search(m_text, match, re)) {
+            if (!ReadSome(end)) {
+                return "";
+            }
+        }
+        return match.size() > 1 ? match[1].str() : "";
+    }
+    /// Reads until the pipe ends (at most 10 s); answers all the text.
+    const std::string& ReadToEnd() {
+        const Clock::time_point end = Clock::now() + std::chrono::seconds(10);
+        while (ReadSome(end)) {
+        }
+        return m_text;
+    }
+    const std::string& Text() const { return m_text; }
+
+  private:
+    bool ReadSome(Clock::time_point end) {
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(end - Clock::now());
+        pollfd pfd{m_fd.Get(), POLLIN, 0};
+        if (!m_fd.Valid() || left.count() <= 0 || ::poll(&pfd, 1, static_cast<int>(left.count())) <= 0) {
+            return false;
+        }
+        char buffer[65536];
+        const ssize_t got = ::read(m_fd.Get(), buffer, sizeof buffer);
+        if (got <= 0) {
+            m_fd.Reset();
+            return false;
+        }
+        m_text.append(buffer, static_cast<size_t>(got));
+        return true;
+    }
+
+    UniqueFd m_fd;
+    std::string m_text;
+};
+
+// tolctl started with `args`, its standard output and error going to the pipes given.
+class Program {
+  public:
+    /// `fileLimit` sets both limits on open files; `hardLimit`, when given, the hard one apart.
+    Program(const std::vector<std::string>& args,
+            int out,
+            int err,
+            rlim_t fileLimit = 0,
+            rlim_t hardLimit = 0) {
+        std::vector<std::string> all = {TOLCTL_PROGRAM};
+        all.insert(all.end(), args.begin(), args.end());
+        std::vector<char*> argv;
+        for (std::string& arg : all) {
+            argv.push_back(arg.data());
+        }
+        argv.push_back(nullptr);
+        m_pid = ::fork();
+        if (m_pid == 0) {
+            const int null = ::open("/dev/null", O_RDONLY);
+            ::dup2(null, 0);
+            ::dup2(out, 1);
+            ::dup2(err, 2);
+            ::close_range(3, ~0U, 0);
+            if (fileLimit > 0) {
+                const rlimit limit{fileLimit, hardLimit > 0 ? hardLimit : fileLimit};
+                ::setrlimit(RLIMIT_NOFILE, &limit);
+            }
+            ::execv(argv[0], argv.data());
+            ::_exit(127);
+        }
+        EXPECT_GT(m_pid, 0);
+    }
+    ~Program() {
+        if (m_pid > 0) {
+            ::kill(m_pid, SIGKILL);
+            ::waitpid(m_pid, nullptr, 0);
+        }
+    }
+    Program(const Program&) = delete;
+    Program& operator=(const Program&) = delete;
+
+    pid_t Pid() const { return m_pid; }
+
+    /// Waits up to 10 s for the program to end; answers how it ended ("exit 0", "signal 2") or
+    /// "running".
+    std::string Wait() {
+        const Clock::time_point end = Clock::now() + std::chrono::seconds(10);
+        int status = 0;
+        while (m_pid > 0 && ::waitpid(m_pid, &status, WNOHANG) == 0) {
+            if (Clock::now() > end) {
+                return "running";
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        }
+        m_pid = -1;
+        return WIFEXITED(status) ? "exit " + std::to_string(WEXITSTATUS(status))
+                                 : "signal " + std::to_string(WTERMSIG(status));
+    }
+
+    /// Processor time the program has used so far (user and system), in clock ticks.
+    long CpuTicks() const {
+        std::ifstream stat("/proc/" + std::to_string(m_pid) + "/stat");
+        const std::string text((std::istreambuf_iterator<char>(stat)), std::istreambuf_iterator<char>());
+        std::istringstream fields(text.substr(text.rfind(')') + 2));
+        std::string field;
+        long ticks = 0;
+        for (int i = 3; i <= 15 && fields >> field; ++i) {
+            if (i >= 14) {  // utime and stime
+                ticks += std::stol(field);
+            }
+        }
+        return ticks;
+    }
+
+    /// Descriptor numbers the program has open.
+    std::vector<int> OpenDescriptors() const {
+        std::vector<int> numbers;
+        const std::string path = "/proc/" + std::to_string(m_pid) + "/fd";
+        std::unique_ptr<DIR, int (*)(DIR*)> dir(::opendir(path.c_str()), ::closedir);
+        while (dir != nullptr) {
+            const dirent* entry = ::readdir(dir.get());
+            if (entry == nullptr) {
+                break;
+            }
+            if (entry->d_name[0] != '.') {
+                numbers.push_back(std::atoi(entry->d_name));
+            }
+        }
+        return numbers;
+    }
+
+  private:
+    pid_t m_pid = -1;
+};
+
+// A loopback port that was free a moment ago.
+inline int FreePort() {
+    UniqueFd fd(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
+    sockaddr_in addr{};
+    addr.sin_family = AF_INET;
+    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t size = sizeof addr;
+    if (::bind(fd.Get(), reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0 ||
+        ::getsockname(fd.Get(), reinterpret_cast<sockaddr*>(&addr), &size) != 0) {
+        return 0;
+    }
+    return ntohs(addr.sin_port);
+}
+
+inline bool Listens(int port) {
+    UniqueFd fd(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
+    sockaddr_in addr{};
+    addr.sin_family = AF_INET;
+    addr.sin_port = htons(static_cast<uint16_t>(port));
+    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    return ::connect(fd.Get(), reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0;
+}
+
+/// A folder of its own under /tmp for one test, removed with everything in it.
+class TempDir {
+  public:
+    TempDir() {
+        char dir[] = "/tmp/tol-test-XXXXXX";
+        EXPECT_NE(::mkdtemp(dir), nullptr);
+        m_path = dir;
+    }
+    ~TempDir() {
+        const std::string command = "rm -rf '" + m_path + "'";
+        EXPECT_EQ(std::system(command.c_str()), 0);
+    }
+    TempDir(const TempDir&) = delete;
+    TempDir& operator=(const TempDir&) = delete;
+    const std::string& Path() const { return m_path; }
+    std::string operator/(const std::string& name) const { return m_path + "/" + name; }
+
+  private:
+    std::string m_path;
+};
+
+/// `tolctl listen --port 0 ARGS...` running until stopped; Port() is the port it chose.
+class Emulator {
+  public:
+    explicit Emulator(const std::vector<std::string>& args, rlim_t fileLimit = 0, rlim_t hardLimit = 0) {
+        std::vector<std::string> all = {"listen", "--port", "0"};
+        all.insert(all.end(), args.begin(), args.end());
+        m_program =
+            std::make_unique<Program>(all, m_out.write.Get(), m_err.write.Get(), fileLimit, hardLimit);
+        m_out.write.Reset();
+        m_err.write.Reset();
+        m_text = std::make_unique<PipeText>(std::move(m_out.read));
+        m_errors = std::make_unique<PipeText>(std::move(m_err.read));
+        m_port = std::atoi(m_text->WaitFor("listening on [0-9.-]+:([0-9]+)").c_str());
+        EXPECT_GT(m_port, 0) << m_errors->ReadToEnd();
+    }
+
+    int Port() const { return m_port; }
+    Program& Process() { return *m_program; }
+    PipeText& Output() { return *m_text; }
+    PipeText& Errors() { return *m_errors; }
+
+    /// Ends it with SIGTERM; answers how it ended ("exit 0"). What it still prints is read
+    /// meanwhile, so that it never waits for room in its output pipe.
+    std::string Stop() {
+        ::kill(m_program->Pid(), SIGTERM);
+        m_text->ReadToEnd();
+        return m_program->Wait();
+    }
+
+  private:
+    Pipe m_out, m_err;
+    std::unique_ptr<Program> m_program;
+    std::unique_ptr<PipeText> m_text, m_errors;
+    int m_port = 0;
+};
+
+}  // namespace tolctl_program

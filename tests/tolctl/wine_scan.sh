@@ -1,0 +1,62 @@
+#!/usr/bin/env bash
+# tolctl.exe scan under Wine against the native fleet emulator: a /28 of loopback printers with
+# some missing (refused), one stalled, one that resets and one slow to answer.
+# Usage: wine_scan.sh TOLCTL.exe NATIVE_TOLCTL   (exit 77, skipped, when the native build is missing)
+set -uo pipefail
+here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
+scripts=$here/../../scripts
+tolctl=$1
+native=$2
+: "${TOL_WINEPREFIX:?TOL_WINEPREFIX is not set}"
+if [ ! -x "$native" ]; then
+    echo "no native tolctl at $native (build the native preset first)"
+    exit 77
+fi
+
+work=$(mktemp -d /tmp/tol-wine-scan.XXXXXX)
+emulator=
+cleanup() {
+    [ -n "$emulator" ] && kill "$emulator" 2>/dev/null && wait "$emulator" 2>/dev/null
+    rm -rf "$work"
+}
+trap cleanup EXIT
+fail() {
+    echo "FAIL: $*" >&2
+    exit 1
+}
+scan() { "$scripts/wine-run.sh" "$tolctl" scan "$@" 2>"$work/err" </dev/null | tr -d '\r'; }
+
+"$native" listen --bind 127.0.2.32/28 --port 0 --fault 127.0.2.35-36=refuse --fault 127.0.2.39=stall \
+    --fault 127.0.2.41=reset --fault 127.0.2.43=slow:3000 >"$work/listen.out" 2>&1 &
+emulator=$!
+for _ in $(seq 100); do
+    port=$(sed -n 's/^listening on 127\.0\.2\.32:\([0-9]*\)$/\1/p' "$work/listen.out")
+    [ -n "$port" ] && break
+    sleep 0.05
+done
+[ -n "$port" ] || fail "the emulator did not start: $(cat "$work/listen.out")"
+
+expected() {  # the printers that answer, each line followed by $1 (the slow and the reset one by $2)
+    local last
+    for last in $(seq 32 47); do
+        case $last in 35 | 36 | 39) continue ;; esac
+        case $last in 41 | 43) echo "socket://127.0.2.$last:$port${2-}" ;; *) echo "socket://127.0.2.$last:$port${1-}" ;; esac
+    done
+}
+
+got=$(scan 127.0.2.32/28 --tcp-port "$port" --timeout 400)
+[ "$got" = "$(expected)" ] || fail "scan listed:"$'\n'"$got"
+[ ! -s "$work/err" ] || fail "scan said: $(cat "$work/err")"
+
+got=$(scan 127.0.2.32/28 --tcp-port "$port" --timeout 400 --probe)
+[ "$got" = "$(expected '  # status 16' '  # status -')" ] || fail "scan --probe listed:"$'\n'"$got"
+
+got=$(scan 127.0.2.40-42 --tcp-port "$port" --timeout 400 --probe --format json)
+[ "$(grep -c '"status": "16"' <<<"$got")" -eq 2 ] && [ "$(grep -c '"status": null' <<<"$got")" -eq 1 ] ||
+    fail "scan --format json gave:"$'\n'"$got"
+
+got=$(scan 127.0.2.36 --tcp-port "$port")
+[ -z "$got" ] && grep -q "no printer answered" "$work/err" || fail "a refused address: '$got' $(cat "$work/err")"
+"$scripts/wine-run.sh" "$tolctl" scan 127.0.2.32/8 >/dev/null 2>&1 </dev/null
+[ $? -eq 2 ] || fail "a /8 is not refused with exit code 2"
+echo "tolctl.exe scan found the printers of 127.0.2.32/28 that answer, with their status bytes"
