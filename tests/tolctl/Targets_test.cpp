@@ -13,11 +13,12 @@ TEST(TargetsTest, FileLinesGiveTargetsAndOverridesWithoutCommentsAndBlankLines) 
         "  socket://192.168.1.52   bt-name=\"Till #4\" # the one by the door\n"
         "serial:/dev/ttyUSB0?baud=19200\n"
         "socket://192.168.1.53 bt-name=\"say \\\"hi\\\" \\\\o/\" wifi-station.password=a#b c=\"\"\n"
-        "socket://192.168.1.54 bt-name=\"open\n";
+        "socket://192.168.1.54 bt-name=\"open\n"
+        "socket://192.168.1.55  # status 16\n";  // as tolctl scan --probe lists it
     std::vector<TargetLine> lines;
     std::vector<std::string> errors;
     ParseTargetsText(text, "t.txt", lines, errors);
-    ASSERT_EQ(lines.size(), 4u);
+    ASSERT_EQ(lines.size(), 5u);
     EXPECT_EQ(lines[0].origin, "t.txt:2");
     EXPECT_EQ(lines[0].target, "socket://192.168.1.51");
     EXPECT_EQ(lines[0].overrides, (std::vector<std::string>{"lan.ip=192.168.1.51", "bt-name=Till-3"}));
@@ -28,6 +29,8 @@ TEST(TargetsTest, FileLinesGiveTargetsAndOverridesWithoutCommentsAndBlankLines) 
     // '#' inside a word is text: a password with one is not cut short.
     EXPECT_EQ(lines[3].overrides,
               (std::vector<std::string>{"bt-name=say \"hi\" \\o/", "wifi-station.password=a#b", "c="}));
+    EXPECT_EQ(lines[4].target, "socket://192.168.1.55");
+    EXPECT_TRUE(lines[4].overrides.empty());
     ASSERT_EQ(errors.size(), 1u);
     EXPECT_EQ(errors[0], "t.txt:8: a quote is not closed");
 }
