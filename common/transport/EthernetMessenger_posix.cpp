@@ -141,7 +141,14 @@ int EthernetMessenger::EndAndAwaitClose(int timeoutMs) {
     }
     int result = kMessengerOk;
     if (::shutdown(m_socket.Get(), SHUT_WR) != 0) {
-        KeepSystemError();
+        // A reset that came first leaves "not connected" here; the reset is the reason to give.
+        const int shutdownError = errno;
+        int pending = 0;
+        socklen_t size = sizeof pending;
+        if (::getsockopt(m_socket.Get(), SOL_SOCKET, SO_ERROR, &pending, &size) != 0 || pending == 0) {
+            pending = shutdownError;
+        }
+        KeepError(pending);
         result = kMessengerFailed;
     }
     const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);

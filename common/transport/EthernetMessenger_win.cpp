@@ -149,7 +149,16 @@ int EthernetMessenger::EndAndAwaitClose(int timeoutMs) {
     }
     int result = kMessengerOk;
     if (shutdown(m_socket.Get(), SD_SEND) == SOCKET_ERROR) {
-        KeepError(WSAGetLastError());
+        // A reset that came first leaves "not connected" here; the reset is the reason to give.
+        int pending = 0;
+        int size = sizeof(pending);
+        const int shutdownError = WSAGetLastError();
+        if (getsockopt(m_socket.Get(), SOL_SOCKET, SO_ERROR, reinterpret_cast<char*>(&pending), &size) ==
+                SOCKET_ERROR ||
+            pending == 0) {
+            pending = shutdownError;
+        }
+        KeepError(pending);
         result = kMessengerFailed;
     }
     // A blocking receive bounded by SO_RCVTIMEO rather than select: a reset must reach recv as
