@@ -2,9 +2,24 @@
 # tolctl apply against the fleet emulator (tolctl listen --bind RANGE --state --fault): six
 # printers on a loopback block of this run's own, one refusing, one resetting and one stalling.
 # The good ones must hold exactly the profile with their own overrides; the others nothing.
-# Usage: apply_emulator.sh TOLCTL
+# Usage: apply_emulator.sh TOLCTL                      (natively)
+#        apply_emulator.sh TOLCTL.exe NATIVE_TOLCTL     (apply by tolctl.exe under Wine against the
+#                                                        native emulator; exit 77 when that is missing)
 set -uo pipefail
+here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 tolctl=$1
+emulator_tolctl=${2:-$1}
+apply=("$tolctl")
+wine=0
+if [[ $tolctl == *.exe ]]; then
+    : "${TOL_WINEPREFIX:?TOL_WINEPREFIX is not set}"
+    if [ ! -x "$emulator_tolctl" ]; then
+        echo "no native tolctl at $emulator_tolctl (build the native preset first)"
+        exit 77
+    fi
+    apply=("$here/../../scripts/wine-run.sh" "$tolctl")
+    wine=1
+fi
 work=$(mktemp -d /tmp/tol-apply-emulator.XXXXXX)
 emulator=
 cleanup() {
@@ -24,7 +39,7 @@ base=${net%.*}
 first=${net##*.}
 printers=()
 for i in 1 2 3 4 5 6; do printers+=("$base.$((first + i))"); done
-"$tolctl" listen --bind "$base.$((first + 1))-$((first + 6))" --state "$work/state.json" \
+"$emulator_tolctl" listen --bind "$base.$((first + 1))-$((first + 6))" --state "$work/state.json" \
     --fault "${printers[2]}=refuse" --fault "${printers[3]}=reset" --fault "${printers[4]}=stall" \
     >"$work/listen.out" 2>"$work/listen.err" &
 emulator=$!
@@ -51,16 +66,18 @@ printf 'pass word\n' >"$work/wifi.pw"
 } >"$work/tills.txt"
 
 cd "$work"
-"$tolctl" --connect-timeout 0.4 apply shop.json --targets tills.txt --gap 0 >table.txt 2>err.txt
+"${apply[@]}" --connect-timeout 0.4 apply shop.json --targets tills.txt --gap 0 </dev/null >table.txt 2>err.txt
 status=$?
+tr -d '\r' <table.txt >table.unix && mv table.unix table.txt
 [ $status -eq 1 ] || fail "apply exited $status, expected 1: $(cat table.txt err.txt)"
 kill -TERM "$emulator"
 wait "$emulator"
 emulator=
 
-/usr/bin/python3 - "${printers[@]}" <<'PY' || exit 1
+/usr/bin/python3 - "$wine" "${printers[@]}" <<'PY' || exit 1
 import json, sys
-printers = sys.argv[1:]
+wine = sys.argv[1] == "1"
+printers = sys.argv[2:]
 state = json.load(open("state.json"))["printers"]
 table = {line.split()[0]: line.split()[1:] for line in open("table.txt") if line.startswith("socket://")}
 base = {
@@ -97,7 +114,12 @@ for address, (settings, counts, connections) in good.items():
         wrong.append("%s: row %s" % (address, table["socket://" + address]))
 for address, reason in ((printers[2], "refused"), (printers[3], "reset"), (printers[4], "timed out after 400 ms")):
     row = table["socket://" + address]
-    if row[:3] != ["failed", "0/11", "wifi-ap:"] or reason not in " ".join(row):
+    expected_rows = [["failed", "0/11", "wifi-ap:"]]
+    if wine and reason == "reset":
+        # Under Wine a reset that comes before apply ends its side can read as a plain close, so
+        # the failure shows one command later; the printer still holds nothing (checked below).
+        expected_rows.append(["failed", "1/11", "bt-name:"])
+    if row[:3] not in expected_rows or reason not in " ".join(row):
         wrong.append("%s: row %s" % (address, row))
     got = state.get(address + ":9100", {})
     if any(key in got for key in base):
