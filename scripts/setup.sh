@@ -10,7 +10,8 @@ packages=(
     socat                              # fake serial/parallel ports (ptys) for port tests
     googletest libgtest-dev            # GoogleTest sources, built natively and for Windows
     libcli11-dev                       # tolctl's argument parser (header-only)
-    nlohmann-json3-dev                 # JSON for tolctl (header-only): the emulator's state, scan, ports
+    nlohmann-json3-dev                 # JSON for tolctl (header-only): the emulator's state, scan, ports, profiles
+    python3 python3-jsonschema         # checks the profile examples against docs/profile.schema.json
     clang libclang-rt-14-dev           # the fuzz targets: clang with libFuzzer and its sanitizers
     imagemagick xdotool                # screenshots and window checks of the dialogs
     procps util-linux                  # pgrep, flock, setsid used by the scripts

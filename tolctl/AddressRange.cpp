@@ -54,3 +54,16 @@ std::string FormatAddressSpan(const std::vector<uint32_t>& addresses) {
     }
     return text;
 }
+
+bool LooksLikeAddressRange(const std::string& text) {
+    const size_t mark = text.find_first_of("-/");
+    if (mark == std::string::npos || mark == 0) {
+        return false;
+    }
+    for (size_t i = 0; i < mark; ++i) {
+        if (!((text[i] >= '0' && text[i] <= '9') || text[i] == '.')) {
+            return false;
+        }
+    }
+    return true;
+}

@@ -20,3 +20,7 @@ bool ParseAddressRange(const std::string& text, std::vector<uint32_t>& addresses
 
 /// "A.B.C.D" for one address, "A.B.C.D-A.B.C.E" for several (first and last of `addresses`).
 std::string FormatAddressSpan(const std::vector<uint32_t>& addresses);
+
+/// True when `text` is written as a range or a network (digits and dots, then '-' or '/'), rather
+/// than as one address or a host name ("till-3.shop" is a name).
+bool LooksLikeAddressRange(const std::string& text);

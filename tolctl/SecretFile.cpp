@@ -3,42 +3,9 @@
 #include <cerrno>
 #include <cstdio>
 #include <istream>
-#include <system_error>
 
+#include "Files.h"
 #include "Values.h"
-#include "WideText.h"
-
-namespace {
-
-// Opens `path` (UTF-8) for reading bytes; null with errno set on failure.
-std::FILE* OpenForReading(const std::string& path) {
-#ifdef _WIN32
-    WideString wide;
-    if (!Utf8ToWide(path, wide)) {
-        errno = EINVAL;
-        return nullptr;
-    }
-    std::FILE* file = nullptr;
-    const errno_t code = _wfopen_s(&file, wide.c_str(), L"rb");
-    if (code != 0) {
-        errno = code;
-        return nullptr;
-    }
-    return file;
-#else
-    return std::fopen(path.c_str(), "rb");
-#endif
-}
-
-std::string Reason(int code) {
-    std::string text = std::generic_category().message(code);
-    if (!text.empty() && text[0] >= 'A' && text[0] <= 'Z') {
-        text[0] = static_cast<char>(text[0] | 0x20);
-    }
-    return text;
-}
-
-}  // namespace
 
 bool ReadSecretFile(const std::string& path, std::istream& in, std::string& secret, std::string& error) {
     const bool standardInput = path == "-";
@@ -52,9 +19,9 @@ bool ReadSecretFile(const std::string& path, std::istream& in, std::string& secr
         }
         bytes.resize(static_cast<size_t>(in.gcount()));
     } else {
-        std::FILE* file = OpenForReading(path);
+        std::FILE* file = OpenFile(path, "rb");
         if (file == nullptr) {
-            error = "cannot read " + name + ": " + Reason(errno);
+            error = "cannot read " + name + ": " + FileErrorText(errno);
             return false;
         }
         const size_t got = std::fread(&bytes[0], 1, bytes.size(), file);
@@ -62,7 +29,7 @@ bool ReadSecretFile(const std::string& path, std::istream& in, std::string& secr
         const bool failed = std::ferror(file) != 0;
         std::fclose(file);
         if (failed) {
-            error = "cannot read " + name + ": " + Reason(code);
+            error = "cannot read " + name + ": " + FileErrorText(code);
             return false;
         }
         bytes.resize(got);

@@ -13,14 +13,18 @@
 
 namespace {
 
-// Hands a messenger back the way it was made: the factory's through ReleaseMessenger (and the
-// process-wide USB messenger is destroyed, since tolctl sends once), our own by delete.
+// Hands a messenger back the way it was made: the factory's through ReleaseMessenger, our own by
+// delete. The process-wide USB messenger is destroyed after its own send only: another port's
+// send must not take it from a job that is using it.
 struct MessengerDisposer {
     bool fromFactory = false;
+    bool usb = false;
     void operator()(Messenger* messenger) const {
         if (fromFactory) {
             ReleaseMessenger(messenger);
-            DestroyUsbMessenger();
+            if (usb) {
+                DestroyUsbMessenger();
+            }
         } else {
             delete messenger;
         }
@@ -48,11 +52,11 @@ MessengerPtr OpenPort(const SendOptions& options, std::string& error) {
                 return MessengerPtr(new UsbMessenger(port.device));
             }
 #endif
-            return MessengerPtr(CreateMessenger(kPortUsb, 0, 0), MessengerDisposer{true});
+            return MessengerPtr(CreateMessenger(kPortUsb, 0, 0), MessengerDisposer{true, true});
         case PortUri::Kind::PortIndex: {
             const int baudIndex = BaudIndex(options.baud);
             return MessengerPtr(CreateMessenger(port.portIndex, baudIndex < 0 ? 0 : baudIndex, 0),
-                                MessengerDisposer{true});
+                                MessengerDisposer{true, port.portIndex == kPortUsb});
         }
     }
     return MessengerPtr();
@@ -60,23 +64,46 @@ MessengerPtr OpenPort(const SendOptions& options, std::string& error) {
 
 }  // namespace
 
-int SendToPort(const SendOptions& options, const Cmd& cmd, std::ostream& err) {
-    std::string error;
-    MessengerPtr messenger = OpenPort(options, error);
+SendOutcome SendCmd(const SendOptions& options, const Cmd& cmd, int awaitCloseMs) {
+    SendOutcome outcome;
+    MessengerPtr messenger = OpenPort(options, outcome.reason);
     if (!messenger) {
-        err << "tolctl: " << options.portText << " : " << (error.empty() ? "no such port" : error) << '\n';
-        return kExitPort;
+        outcome.code = kExitPort;
+        if (outcome.reason.empty()) {
+            outcome.reason = "no such port";
+        }
+        return outcome;
     }
-    const int result = CmdSender(messenger.get()).Send(cmd);
+    int result = CmdSender(messenger.get()).Send(cmd);
+    if (result == kMessengerOk && awaitCloseMs > 0 && options.port.kind == PortUri::Kind::Socket) {
+        const int ended = static_cast<EthernetMessenger&>(*messenger).EndAndAwaitClose(awaitCloseMs);
+        result = ended == kMessengerTimeout ? kMessengerOk : ended;
+    }
     if (result == kMessengerOk) {
-        return kExitOk;
+        return outcome;
     }
-    const std::string& reason = messenger->LastErrorText();
+    outcome.reason = messenger->LastErrorText();
     if (result == kMessengerTimeout) {
-        err << "tolctl: " << options.portText << " : " << (reason.empty() ? "write timed out" : reason)
-            << "; the command may be cut short\n";
-        return kExitTimeout;
+        outcome.code = kExitTimeout;
+        if (outcome.reason.empty()) {
+            outcome.reason = "write timed out";
+        }
+        return outcome;
     }
-    err << "tolctl: " << options.portText << " : " << (reason.empty() ? "write failed" : reason) << '\n';
-    return kExitPort;
+    outcome.code = kExitPort;
+    if (outcome.reason.empty()) {
+        outcome.reason = "write failed";
+    }
+    return outcome;
+}
+
+int SendToPort(const SendOptions& options, const Cmd& cmd, std::ostream& err) {
+    const SendOutcome outcome = SendCmd(options, cmd);
+    if (outcome.code == kExitTimeout) {
+        err << "tolctl: " << options.portText << " : " << outcome.reason
+            << "; the command may be cut short\n";
+    } else if (outcome.code != kExitOk) {
+        err << "tolctl: " << options.portText << " : " << outcome.reason << '\n';
+    }
+    return outcome.code;
 }

@@ -9,12 +9,15 @@
 #include <limits>
 #include <memory>
 
+#include "Apply.h"
 #include "BaudRates.h"
+#include "CmdBuild.h"
 #include "Commands.h"
 #include "Decode.h"
 #include "Listener.h"
 #include "PortUri.h"
 #include "Ports.h"
+#include "Profile.h"
 #include "Scan.h"
 #include "SecretFile.h"
 #include "Send.h"
@@ -22,64 +25,6 @@
 #include "Values.h"
 
 namespace {
-
-// Input that tolctl refuses before anything is built or sent.
-struct Refusal {
-    std::string message;
-};
-
-// Text as the printer will get it: valid UTF-8, and nothing the code page would replace by
-// another character (a changed network name or password would only show later, as a printer
-// that cannot join). A secret's characters are never shown.
-WideString WideArgument(const std::string& name, const std::string& utf8, bool secret = false) {
-    WideString wide;
-    if (!Utf8ToWide(utf8, wide)) {
-        throw Refusal{name + " is not valid UTF-8"};
-    }
-    const WideString unwritable = UnwritableCharacters(wide);
-    if (!unwritable.empty()) {
-        throw Refusal{name + ": " +
-                      (secret ? std::string("it holds characters") : "'" + WideToUtf8(unwritable) + "'") +
-                      " that code page " + OemCodePageName() +
-                      " cannot write; they would reach the printer as other characters"};
-    }
-    return wide;
-}
-
-WideString CheckedText(CmdTextField field, const std::string& name, const std::string& utf8) {
-    WideString wide = WideArgument(name, utf8);
-    const std::string problem = CheckCmdText(field, wide);
-    if (!problem.empty()) {
-        throw Refusal{name + ": " + problem};
-    }
-    return wide;
-}
-
-uint32_t AddressArgument(const std::string& name, const std::string& text) {
-    uint32_t value = 0;
-    if (!ParseAddress(text, value)) {
-        throw Refusal{name + ": " + ShownText(text) +
-                      " is not an IPv4 address (four decimal fields 0-255, like 192.168.1.100)"};
-    }
-    return value;
-}
-
-int ChoiceArgument(const std::string& name,
-                   const std::string& text,
-                   std::initializer_list<const char*> names) {
-    const int index = ParseChoice(text, names);
-    if (index < 0) {
-        std::string allowed;
-        int i = 0;
-        for (const char* n : names) {
-            allowed += (i ? "|" : "") + std::string(n);
-            ++i;
-        }
-        throw Refusal{name + ": " + ShownText(text) + " is not one of " + allowed + " (or 0-" +
-                      std::to_string(i - 1) + ")"};
-    }
-    return index;
-}
 
 // Numbers go through tolctl's own decimal parser: CLI11's would also read 0x, 0o and 0b
 // prefixes, and a value read in another base than the operator meant goes to the wrong place.
@@ -111,9 +56,8 @@ using Builder = std::function<std::unique_ptr<Cmd>()>;
 struct Subcommands {
     std::vector<std::pair<CLI::App*, Builder>> list;
 
-    template <typename C>
-    void AddFixed(CLI::App& app, const char* name, const char* help) {
-        list.emplace_back(app.add_subcommand(name, help), [] { return std::unique_ptr<Cmd>(new C()); });
+    void AddFixed(CLI::App& app, const FixedCmdInfo& info) {
+        list.emplace_back(app.add_subcommand(info.name, info.help), info.make);
     }
 };
 
@@ -203,20 +147,15 @@ int RunTolctl(const std::vector<std::string>& args, std::istream& in, std::ostre
 
     Arguments a;
     Subcommands subs;
-    subs.AddFixed<PrintTestCmd>(app, "test-print", "Print the connection-test text");
-    subs.AddFixed<CutPaper>(app, "cut", "Cut the paper");
-    subs.AddFixed<OpenCashBoxCmd>(app, "open-drawer", "Pulse the cash drawer");
-    subs.AddFixed<FacModeCmd>(app, "factory-mode", "Switch the printer into factory mode");
-    subs.AddFixed<HexModeCmd>(app, "hex-mode", "Switch the printer into hex-dump mode");
-    subs.AddFixed<WifiRefacCmd>(app, "wifi-factory", "Return the Wi-Fi module to factory settings");
-    subs.AddFixed<ReadPinCmd>(app, "bt-read-pin", "Ask the Bluetooth module for its PIN");
-    subs.AddFixed<CheckSpeedCmd>(app, "bt-check", "Ask the Bluetooth module to check its link");
+    for (const FixedCmdInfo& info : FixedCmds()) {
+        subs.AddFixed(app, info);
+    }
 
     CLI::App* wifiAp = app.add_subcommand("wifi-ap", "Set the access point name and the Wi-Fi mode");
     wifiAp->add_option("--name", a.name, "Access point name (at most 31 characters)")->required();
     wifiAp->add_option("--mode", a.mode, "ap|sta|apsta or 0|1|2 (default ap)");
     subs.list.emplace_back(wifiAp, [&a] {
-        const int mode = ChoiceArgument("--mode", a.mode, {"ap", "sta", "apsta"});
+        const int mode = ModeValue("--mode", a.mode);
         const WideString name = CheckedText(CmdTextField::ApName, "--name", a.name);
         return std::unique_ptr<Cmd>(new SetAPParaCmd(mode, static_cast<int>(name.size()), name));
     });
@@ -239,8 +178,8 @@ int RunTolctl(const std::vector<std::string>& args, std::istream& in, std::ostre
     station->add_option("--mask", a.mask, "Subnet mask (default 255.255.255.0)");
     station->add_option("--gateway", a.gateway, "Gateway address")->required();
     subs.list.emplace_back(station, [&a, &in, passwordFile] {
-        const int auth = ChoiceArgument("--auth", a.auth, {"open", "shared", "wpapsk", "wpa2psk"});
-        const int enc = ChoiceArgument("--enc", a.enc, {"none", "wep-h", "wep-a", "tkip", "aes"});
+        const int auth = AuthValue("--auth", a.auth);
+        const int enc = EncValue("--enc", a.enc);
         std::string passwordName = "--password";
         if (passwordFile->count() > 0) {
             std::string problem;
@@ -249,16 +188,10 @@ int RunTolctl(const std::vector<std::string>& args, std::istream& in, std::ostre
             }
             passwordName = "--password-file " + ShownText(a.passwordFile, std::string::npos);
         }
-        const StationText st =
-            BuildStationText(WideArgument("--ssid", a.ssid), WideArgument(passwordName, a.password, true),
-                             AddressArgument("--ip", a.ip), AddressArgument("--mask", a.mask),
-                             AddressArgument("--gateway", a.gateway));
-        const std::string problem = CheckCmdText(CmdTextField::StationText, st.text);
-        if (!problem.empty()) {
-            throw Refusal{"--ssid/" + passwordName + ": " + problem};
-        }
-        return std::unique_ptr<Cmd>(
-            new WifiTestParaCmd(auth, enc, st.nameLength, st.passwordLength, st.addressLength, st.text));
+        return BuildStationCmd(auth, enc, Utf8Value("--ssid", a.ssid),
+                               Utf8Value(passwordName, a.password, true), AddressValue("--ip", a.ip),
+                               AddressValue("--mask", a.mask), AddressValue("--gateway", a.gateway),
+                               "--ssid/" + passwordName);
     });
 
     CLI::App* btName = app.add_subcommand("bt-name", "Set the Bluetooth name (cut to 63 characters)");
@@ -276,7 +209,7 @@ int RunTolctl(const std::vector<std::string>& args, std::istream& in, std::ostre
         CLI::App* sub = app.add_subcommand(name, help);
         sub->add_option("A.B.C.D", a.text, "Address")->required();
         subs.list.emplace_back(
-            sub, [&a, name, make] { return std::unique_ptr<Cmd>(make(AddressArgument(name, a.text))); });
+            sub, [&a, name, make] { return std::unique_ptr<Cmd>(make(AddressValue(name, a.text))); });
     };
     addAddress("lan-ip", "Set the Ethernet address", [](uint32_t v) { return new SetIPCmd(v); });
     addAddress("lan-mask", "Set the Ethernet subnet mask", [](uint32_t v) { return new SetMASKCmd(v); });
@@ -286,21 +219,13 @@ int RunTolctl(const std::vector<std::string>& args, std::istream& in, std::ostre
         app.add_subcommand("lan-mac", "Set the last four bytes of the Ethernet MAC (BC 20 fixed)");
     lanMac->add_option("BYTES", a.text, "Four decimal fields (158.34.86.28) or hex (9E:22:56:1C)")
         ->required();
-    subs.list.emplace_back(lanMac, [&a] {
-        uint32_t value = 0;
-        if (!ParseMacTail(a.text, value)) {
-            throw Refusal{"lan-mac: " + ShownText(a.text) +
-                          " is not four bytes (158.34.86.28 or 9E:22:56:1C)"};
-        }
-        return std::unique_ptr<Cmd>(new SetMACCmd(value));
-    });
+    subs.list.emplace_back(lanMac,
+                           [&a] { return std::unique_ptr<Cmd>(new SetMACCmd(MacValue("lan-mac", a.text))); });
 
     CLI::App* lanDhcp = app.add_subcommand("lan-dhcp", "Switch DHCP of the Ethernet port on or off");
     lanDhcp->add_option("on|off", a.text, "on|off or 1|0")->required();
-    subs.list.emplace_back(lanDhcp, [&a] {
-        const int index = ChoiceArgument("lan-dhcp", a.text, {"off", "on"});
-        return std::unique_ptr<Cmd>(new SetLanDHCPCmd(index));
-    });
+    subs.list.emplace_back(
+        lanDhcp, [&a] { return std::unique_ptr<Cmd>(new SetLanDHCPCmd(DhcpValue("lan-dhcp", a.text))); });
 
     CLI::App* decode = app.add_subcommand("decode", "Print the commands found in raw bytes");
     decode->add_option("FILE", a.decodeFile, "File to read, or - for standard input (default)");
@@ -350,6 +275,40 @@ int RunTolctl(const std::vector<std::string>& args, std::istream& in, std::ostre
     CLI::App* ports = app.add_subcommand("ports", "List this computer's printer ports and their --port URIs");
     ports->add_option("--format", portsFormat, "text (default) or json")->type_name("text|json");
 
+    ApplyOptions applyOptions;
+    CLI::App* apply = app.add_subcommand(
+        "apply", "Send a settings profile to many printers, several at a time (see docs/profiles.md)");
+    apply->add_option("PROFILE", applyOptions.profile, "The profile (JSON)")->required()->type_name("FILE");
+    apply
+        ->add_option("--target", applyOptions.targets,
+                     "A printer: any --port form, or socket://A.B.C.D-E and socket://A.B.C.D/NN for one "
+                     "printer per address (repeatable)")
+        ->type_name("PORT")
+        ->allow_extra_args(false);
+    apply
+        ->add_option("--targets", applyOptions.targetsFile,
+                     "A file of targets, one a line, each with optional KEY=VALUE overrides; # comments")
+        ->type_name("FILE");
+    AddInteger(*apply, "--jobs", applyOptions.jobs, 1, 1024, "Printers served at a time (default 32)");
+    AddInteger(*apply, "--gap", applyOptions.gapMs, 0, 60000,
+               "Milliseconds between two commands to the same printer (default 300)")
+        ->type_name("MS");
+    apply->add_option("--report", applyOptions.report, "Write a JSON report of the results to FILE")
+        ->type_name("FILE");
+    apply->add_flag("--dry-run", applyOptions.dryRun,
+                    "Print each printer's commands as hex and decoded, and send nothing");
+    apply->fallthrough();  // tolctl's own options (--connect-timeout, --codepage) may follow
+    apply->footer(
+        "Targets files: one target a line, then KEY=VALUE overrides with the profile's dotted names "
+        "(lan.ip=192.168.1.51 bt-name=\"Till 3\"); # begins a comment.\n"
+        "Exit codes: 0 every printer got everything; 1 any failed (the table says which); 2 the profile, "
+        "the targets or an option refused, and nothing was sent.");
+
+    CLI::App* profile = app.add_subcommand("profile", "Settings profiles for apply");
+    profile->require_subcommand(1);
+    CLI::App* profileExample = profile->add_subcommand(
+        "example", "Print a commented starting profile (keys beginning // are comments)");
+
     const std::vector<std::string> split = SplitEmptyValues(args);
     std::vector<const char*> argv;
     for (const std::string& arg : split) {
@@ -375,6 +334,19 @@ int RunTolctl(const std::vector<std::string>& args, std::istream& in, std::ostre
     }
     if (app.got_subcommand(ports)) {
         return RunPorts(portsFormat, out, err);
+    }
+    if (profileExample->parsed()) {
+        out << ExampleProfile();
+        return kExitOk;
+    }
+    if (app.got_subcommand(apply)) {
+        if (!send.portText.empty()) {
+            err << "tolctl: apply: name the printers with --target or --targets, not --port\n";
+            return kExitUsage;
+        }
+        applyOptions.dryRun = applyOptions.dryRun || dryRun;
+        applyOptions.progress = &err == &std::cerr && StderrIsTerminal();
+        return RunApply(applyOptions, send, in, out, err);
     }
 
     if (!send.portText.empty()) {

@@ -17,6 +17,13 @@ class EthernetMessenger : public Messenger {
     int Close() override;
     int Write(const void* data, int length) override;
 
+    /// Ends the stream after the bytes written (the printer sees the end of the command) and
+    /// waits up to `timeoutMs` for the printer to close its side, discarding anything it sends:
+    /// 0 when it closed, 258 when it still holds the connection at the bound, -1 when the
+    /// connection failed instead (reset: the printer did not take the command; LastErrorText
+    /// says why). The messenger is closed afterwards either way.
+    int EndAndAwaitClose(int timeoutMs);
+
 #ifdef _WIN32
     static constexpr int kDefaultConnectTimeoutMs = 0;
 #else

@@ -134,3 +134,46 @@ int EthernetMessenger::Write(const void* data, int length) {
     }
     return kMessengerOk;
 }
+
+int EthernetMessenger::EndAndAwaitClose(int timeoutMs) {
+    if (!m_bConnected) {
+        return kMessengerFailed;
+    }
+    int result = kMessengerOk;
+    if (::shutdown(m_socket.Get(), SHUT_WR) != 0) {
+        // A reset that came first leaves "not connected" here; the reset is the reason to give.
+        const int shutdownError = errno;
+        int pending = 0;
+        socklen_t size = sizeof pending;
+        if (::getsockopt(m_socket.Get(), SOL_SOCKET, SO_ERROR, &pending, &size) != 0 || pending == 0) {
+            pending = shutdownError;
+        }
+        KeepError(pending);
+        result = kMessengerFailed;
+    }
+    const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
+    char discard[512];
+    while (result == kMessengerOk) {
+        const ssize_t got = ::recv(m_socket.Get(), discard, sizeof discard, 0);
+        if (got == 0) {
+            break;  // the printer closed its side: it read to the end
+        }
+        if (got > 0 || errno == EINTR) {
+            continue;
+        }
+        if (errno != EAGAIN && errno != EWOULDBLOCK) {
+            KeepSystemError();
+            result = kMessengerFailed;
+            break;
+        }
+        const int wait = MsLeft(deadline);
+        pollfd pfd{m_socket.Get(), POLLIN, 0};
+        if (wait == 0 || (::poll(&pfd, 1, wait) < 0 && errno != EINTR)) {
+            KeepError(ETIMEDOUT,
+                      "the printer still held the connection after " + std::to_string(timeoutMs) + " ms");
+            result = kMessengerTimeout;
+        }
+    }
+    Close();
+    return result;
+}

@@ -87,7 +87,12 @@ int EthernetMessenger::Open() {
         error = WSAGetLastError();
     }
     if (error != 0) {
-        KeepError(error);
+        if (error == WSAETIMEDOUT && m_nConnectTimeoutMs > 0) {
+            // Said as the POSIX build says it: the system may have no text for the code.
+            KeepError(error, "connection timed out after " + std::to_string(m_nConnectTimeoutMs) + " ms");
+        } else {
+            KeepError(error);
+        }
         return kMessengerFailed;
     }
 
@@ -136,4 +141,56 @@ int EthernetMessenger::Write(const void* data, int length) {
         left -= sent;
     }
     return kMessengerOk;
+}
+
+int EthernetMessenger::EndAndAwaitClose(int timeoutMs) {
+    if (!m_bConnected) {
+        return kMessengerFailed;
+    }
+    int result = kMessengerOk;
+    if (shutdown(m_socket.Get(), SD_SEND) == SOCKET_ERROR) {
+        // A reset that came first leaves "not connected" here; the reset is the reason to give.
+        int pending = 0;
+        int size = sizeof(pending);
+        const int shutdownError = WSAGetLastError();
+        if (getsockopt(m_socket.Get(), SOL_SOCKET, SO_ERROR, reinterpret_cast<char*>(&pending), &size) ==
+                SOCKET_ERROR ||
+            pending == 0) {
+            pending = shutdownError;
+        }
+        KeepError(pending);
+        result = kMessengerFailed;
+    }
+    // A blocking receive bounded by SO_RCVTIMEO rather than select: a reset must reach recv as
+    // WSAECONNRESET, and a wait in select can leave only the end of the stream for it.
+    const ULONGLONG deadline = GetTickCount64() + static_cast<ULONGLONG>(timeoutMs);
+    char discard[512];
+    while (result == kMessengerOk) {
+        const ULONGLONG now = GetTickCount64();
+        const DWORD left = now >= deadline ? 1 : static_cast<DWORD>(deadline - now);
+        if (setsockopt(m_socket.Get(), SOL_SOCKET, SO_RCVTIMEO, reinterpret_cast<const char*>(&left),
+                       sizeof(left)) == SOCKET_ERROR) {
+            KeepError(WSAGetLastError());
+            result = kMessengerFailed;
+            break;
+        }
+        const int got = recv(m_socket.Get(), discard, sizeof(discard), 0);
+        if (got == 0) {
+            break;  // the printer closed its side: it read to the end
+        }
+        if (got > 0) {
+            continue;
+        }
+        const int error = WSAGetLastError();
+        if (error == WSAETIMEDOUT) {
+            KeepError(error,
+                      "the printer still held the connection after " + std::to_string(timeoutMs) + " ms");
+            result = kMessengerTimeout;
+        } else {
+            KeepError(error);
+            result = kMessengerFailed;
+        }
+    }
+    Close();
+    return result;
 }

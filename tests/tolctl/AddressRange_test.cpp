@@ -72,4 +72,13 @@ TEST(AddressRangeTest, SpanNamesTheFirstAndLastAddress) {
     EXPECT_EQ(FormatAddressSpan({}), "");
 }
 
+TEST(AddressRangeTest, OnlyDottedNumbersBeforeTheMarkMakeARange) {
+    EXPECT_TRUE(LooksLikeAddressRange("10.0.0.1-20"));
+    EXPECT_TRUE(LooksLikeAddressRange("10.0.0.0/24"));
+    EXPECT_TRUE(LooksLikeAddressRange("127.1-3"));  // then refused by ParseAddressRange
+    EXPECT_FALSE(LooksLikeAddressRange("till-3.shop"));
+    EXPECT_FALSE(LooksLikeAddressRange("10.0.0.1"));
+    EXPECT_FALSE(LooksLikeAddressRange("-3"));
+}
+
 }  // namespace

@@ -109,6 +109,45 @@ TEST_F(EthernetMessengerTest, ConnectGivesUpAfterItsTimeOut) {
     EXPECT_LT(elapsed, 3000);
 }
 
+TEST_F(EthernetMessengerTest, EndingTheStreamTellsAPrinterThatTookTheBytesFromOneThatResetOrHeldOn) {
+    LoopbackPort listener;
+    ASSERT_TRUE(listener.Listen());
+    {
+        // Read to the end and closed: taken.
+        std::string received;
+        std::thread printer([&] { received = listener.AcceptAll(); });
+        EthernetMessenger messenger(kLoopback, listener.Port());
+        ASSERT_EQ(messenger.Write("cut", 3), 0);
+        EXPECT_EQ(messenger.EndAndAwaitClose(2000), 0) << messenger.LastErrorText();
+        printer.join();
+        EXPECT_EQ(received, "cut");
+        EXPECT_EQ(messenger.Write("x", 1), -1);  // closed afterwards
+    }
+#ifndef _WIN32
+    {
+        // Reset without reading: not taken. (Wine reports a reset that arrived before the
+        // receive as the end of the stream, so this case is native only.)
+        EthernetMessenger messenger(kLoopback, listener.Port());
+        ASSERT_EQ(messenger.Write("cut", 3), 0);
+        listener.Accept().Reset();
+        EXPECT_EQ(messenger.EndAndAwaitClose(2000), -1);
+        EXPECT_EQ(messenger.LastErrorText(), "connection reset by peer");
+    }
+#endif
+    {
+        // Still held at the bound: said so, and closed.
+        EthernetMessenger messenger(kLoopback, listener.Port());
+        Connection peer = listener.Accept();
+        ASSERT_EQ(messenger.Write("cut", 3), 0);
+        const Stopwatch watch;
+        EXPECT_EQ(messenger.EndAndAwaitClose(200), 258);
+        EXPECT_GE(watch.Ms(), 190);
+        EXPECT_EQ(peer.ReceiveSome(16), "cut");
+    }
+    EthernetMessenger unconnected(kLoopback, LoopbackPort().Port());
+    EXPECT_EQ(unconnected.EndAndAwaitClose(200), -1);
+}
+
 #ifndef _WIN32
 
 // Sends that stall and peers that go away: natively every send is bounded by the write time-out

@@ -45,6 +45,12 @@ bool Connection::Send(const std::string& bytes) {
     return true;
 }
 
+void Connection::Reset() {
+    const linger reset{1, 0};
+    setsockopt(m_socket.Get(), SOL_SOCKET, SO_LINGER, reinterpret_cast<const char*>(&reset), sizeof reset);
+    m_socket.Reset();
+}
+
 std::string Connection::ReceiveSome(size_t count) {
     std::string bytes(count, '\0');
     const auto got = recv(m_socket.Get(), &bytes[0], static_cast<int>(count), 0);

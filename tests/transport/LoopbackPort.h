@@ -33,6 +33,8 @@ class Connection {
     /// One receive of at most `count` bytes.
     std::string ReceiveSome(size_t count);
     void Close() { m_socket.Reset(); }
+    /// Closes the connection with a reset (SO_LINGER 0), as a printer that refuses it does.
+    void Reset();
 
   private:
     SocketOwner m_socket;

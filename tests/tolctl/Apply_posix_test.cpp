@@ -1,0 +1,455 @@
+// `tolctl apply` against printers on loopback: what each printer receives, in what order, what
+// the table and the report say, and what never happens (a send after a refusal, a password shown).
+#include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
+
+#include <sys/stat.h>
+
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+#include "Apply.h"
+#include "OemText.h"
+#include "TestPrinters.h"
+#include "Tolctl.h"
+
+namespace {
+
+using Kind = TestPrinter::Kind;
+
+struct Result {
+    int code;
+    std::string out;
+    std::string err;
+};
+
+Result Tolctl(std::vector<std::string> args, const std::string& input = "") {
+    args.insert(args.begin(), "tolctl");
+    std::istringstream in(input);
+    std::ostringstream out, err;
+    const int code = RunTolctl(args, in, out, err);
+    SetOemCodePage("CP437");
+    return {code, out.str(), err.str()};
+}
+
+// The bytes a single tolctl call sends for `args`.
+std::string Single(std::vector<std::string> args) {
+    args.insert(args.begin(), "--dry-run");
+    const Result r = Tolctl(args);
+    EXPECT_EQ(r.code, 0) << r.err;
+    std::istringstream hex(r.out);
+    std::string bytes, pair;
+    while (hex >> pair) {
+        bytes += static_cast<char>(std::stoi(pair, nullptr, 16));
+    }
+    return bytes;
+}
+
+class Folder {
+  public:
+    Folder()
+        : m_path(std::filesystem::temp_directory_path() /
+                 ("tolctl-apply-" + std::to_string(::getpid()) + "-" + std::to_string(++s_count))) {
+        std::filesystem::create_directories(m_path);
+    }
+    ~Folder() { std::filesystem::remove_all(m_path); }
+    std::string Write(const std::string& name, const std::string& bytes) const {
+        std::ofstream(m_path / name, std::ios::binary) << bytes;
+        return Path(name);
+    }
+    std::string Path(const std::string& name) const { return (m_path / name).string(); }
+    std::string Read(const std::string& name) const {
+        std::ifstream file(m_path / name, std::ios::binary);
+        return std::string((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
+    }
+
+  private:
+    static int s_count;
+    std::filesystem::path m_path;
+};
+int Folder::s_count = 0;
+
+const char* const kProfile = R"({
+  "//": "the example of the documentation",
+  "wifi-ap":      {"name": "Shop Printer", "mode": "ap"},
+  "wifi-station": {"ssid": "Shop", "password": "Xq7-Secret-Zp", "auth": "wpa2psk", "enc": "aes",
+                   "ip": "192.168.1.200", "mask": "255.255.255.0", "gateway": "192.168.1.1"},
+  "bt-name": "Printer",
+  "bt-pin": "6042",
+  "lan": {"ip": "192.168.1.123", "mask": "255.255.255.0", "gateway": "192.168.1.1",
+          "mac": "9E:22:56:1C", "dhcp": false},
+  "after": ["test-print", "cut"]
+})";
+
+// What a printer gets from kProfile, one connection per command, in this order.
+std::vector<std::string> ProfileBytes(const std::string& lanIp = "192.168.1.123",
+                                      const std::string& btName = "Printer") {
+    return {
+        Single({"wifi-ap", "--name", "Shop Printer", "--mode", "ap"}),
+        Single({"bt-name", btName}),
+        Single({"bt-pin", "6042"}),
+        Single({"wifi-station", "--ssid", "Shop", "--password", "Xq7-Secret-Zp", "--ip", "192.168.1.200",
+                "--gateway", "192.168.1.1"}),
+        Single({"lan-mask", "255.255.255.0"}),
+        Single({"lan-gateway", "192.168.1.1"}),
+        Single({"lan-mac", "9E:22:56:1C"}),
+        Single({"test-print"}),
+        Single({"cut"}),
+        Single({"lan-ip", lanIp}),
+        Single({"lan-dhcp", "off"}),
+    };
+}
+
+// The table's lines, each cut into its words; the columns must line up.
+std::vector<std::vector<std::string>> TableRows(const std::string& table) {
+    std::istringstream lines(table);
+    std::vector<std::vector<std::string>> rows;
+    size_t resultColumn = std::string::npos;
+    for (std::string line; std::getline(lines, line);) {
+        std::istringstream words(line);
+        rows.emplace_back();
+        for (std::string word; words >> word;) {
+            rows.back().push_back(word);
+        }
+        const size_t column = line.find(rows.back().size() > 1 ? " " + rows.back()[1] : "?");
+        if (resultColumn == std::string::npos) {
+            resultColumn = column;
+        }
+        EXPECT_EQ(column, resultColumn) << table;
+    }
+    return rows;
+}
+
+std::string Range(TestFleet& fleet, size_t first, size_t last) {
+    return "socket://127.0.0." + std::to_string(first + 1) + "-" + std::to_string(last + 1) + ":" +
+           std::to_string(fleet.Port());
+}
+
+TEST(TolctlApplyTest, EveryPrinterGetsEachSettingOnItsOwnConnectionInTheFixedOrder) {
+    const Folder folder;
+    const std::string profile = folder.Write("shop.json", kProfile);
+    TestFleet fleet({Kind::Good, Kind::Good, Kind::Good});
+    const Result r = Tolctl({"apply", profile, "--target", Range(fleet, 0, 2), "--gap", "0"});
+    EXPECT_EQ(r.code, 0) << r.err;
+    EXPECT_EQ(r.err, "");
+    for (size_t i = 0; i < 3; ++i) {
+        EXPECT_EQ(fleet[i].Received(), ProfileBytes()) << i;
+    }
+    const std::string port = std::to_string(fleet.Port());
+    EXPECT_EQ(TableRows(r.out), (std::vector<std::vector<std::string>>{
+                                    {"TARGET", "RESULT", "SENT", "ERROR"},
+                                    {"socket://127.0.0.1:" + port, "ok", "11/11"},
+                                    {"socket://127.0.0.2:" + port, "ok", "11/11"},
+                                    {"socket://127.0.0.3:" + port, "ok", "11/11"},
+                                }));
+}
+
+TEST(TolctlApplyTest, OverridesOfATargetsLineGoToItsPrintersOnly) {
+    const Folder folder;
+    const std::string profile = folder.Write("shop.json", kProfile);
+    TestFleet fleet({Kind::Good, Kind::Good, Kind::Good, Kind::Good});
+    const std::string port = std::to_string(fleet.Port());
+    const std::string targets = folder.Write("tills.txt",
+                                             "# the shop's tills\n"
+                                             "\n"
+                                             "socket://127.0.0.1:" +
+                                                 port +
+                                                 " lan.ip=192.168.1.51 bt-name=\"Till #1\"   # by the door\n"
+                                                 "  socket://127.0.0.2:" +
+                                                 port +
+                                                 "\n"
+                                                 "socket://127.0.0.3-4:" +
+                                                 port + " bt-name=Back after=cut lan.dhcp=on\n");
+    const Result r = Tolctl({"apply", profile, "--targets", targets, "--gap", "0", "--jobs", "2"});
+    EXPECT_EQ(r.code, 0) << r.err;
+    EXPECT_EQ(fleet[0].Received(), ProfileBytes("192.168.1.51", "Till #1"));
+    EXPECT_EQ(fleet[1].Received(), ProfileBytes());
+    std::vector<std::string> back = ProfileBytes("192.168.1.123", "Back");
+    back.erase(back.begin() + 7);  // after= holds only the cut now
+    back.back() = Single({"lan-dhcp", "on"});
+    EXPECT_EQ(fleet[2].Received(), back);
+    EXPECT_EQ(fleet[3].Received(), back);
+}
+
+TEST(TolctlApplyTest, ARefusingAResettingAndAStalledPrinterFailAloneAmongGoodOnes) {
+    const Folder folder;
+    const std::string profile = folder.Write("shop.json", kProfile);
+    TestFleet fleet({Kind::Good, Kind::Refuse, Kind::Reset, Kind::Stall, Kind::Good});
+    const std::string report = folder.Path("report.json");
+    const Result r = Tolctl({"apply", profile, "--target", Range(fleet, 0, 4), "--gap", "0",
+                             "--connect-timeout", "0.3", "--report", report});
+    EXPECT_EQ(r.code, 1) << r.err;
+    EXPECT_EQ(r.err, "tolctl: apply: 3 of 5 printers failed\n");
+    EXPECT_EQ(fleet[0].Received(), ProfileBytes());
+    EXPECT_EQ(fleet[4].Received(), ProfileBytes());
+    // The first failure ends that printer: one connection tried, nothing after it.
+    EXPECT_EQ(fleet[2].Accepted(), 1);
+    EXPECT_EQ(fleet[2].Received().size(), 0u);
+
+    const std::string port = std::to_string(fleet.Port());
+    const std::vector<std::vector<std::string>> rows = TableRows(r.out);
+    ASSERT_EQ(rows.size(), 6u) << r.out;
+    EXPECT_EQ(rows[1], (std::vector<std::string>{"socket://127.0.0.1:" + port, "ok", "11/11"}));
+    const std::vector<std::string> refused = {
+        "socket://127.0.0.2:" + port, "failed", "0/11", "wifi-ap:", "connection", "refused"};
+    EXPECT_EQ(rows[2], refused);
+    EXPECT_NE(r.out.find("0/11   wifi-ap: connection reset by peer\n"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("0/11   wifi-ap: connection timed out after 300 ms\n"), std::string::npos) << r.out;
+
+    const nlohmann::json json = nlohmann::json::parse(folder.Read("report.json"));
+    EXPECT_EQ(json["tolctl-version"], TolctlVersion());
+    EXPECT_EQ(json["printers"], 5);
+    EXPECT_EQ(json["ok"], 2);
+    EXPECT_EQ(json["failed"], 3);
+    EXPECT_EQ(json["gap-ms"], 0);
+    EXPECT_EQ(json["connect-timeout-ms"], 300);
+    const nlohmann::json& results = json["results"];
+    ASSERT_EQ(results.size(), 5u);
+    EXPECT_EQ(results[0]["target"], "socket://127.0.0.1:" + port);
+    EXPECT_EQ(results[0]["result"], "ok");
+    EXPECT_EQ(results[0]["sent"], 11);
+    EXPECT_TRUE(results[0]["error"].is_null());
+    const std::vector<std::string> order = {"wifi-ap",  "bt-name",     "bt-pin",  "wifi-station",
+                                            "lan-mask", "lan-gateway", "lan-mac", "test-print",
+                                            "cut",      "lan-ip",      "lan-dhcp"};
+    for (size_t i = 0; i < order.size(); ++i) {
+        EXPECT_EQ(results[0]["commands"][i]["command"], order[i]);
+        EXPECT_EQ(results[0]["commands"][i]["result"], "sent");
+        EXPECT_GE(results[0]["commands"][i]["ms"].get<double>(), 0);
+    }
+    EXPECT_EQ(results[2]["result"], "failed");
+    EXPECT_EQ(results[2]["sent"], 0);
+    EXPECT_EQ(results[2]["error"], "wifi-ap: connection reset by peer");
+    EXPECT_EQ(results[2]["commands"][0]["result"], "failed");
+    EXPECT_EQ(results[2]["commands"][1]["result"], "not sent");
+    EXPECT_EQ(results[2]["commands"][1].count("ms"), 0u);
+    // The stalled printer cost its connect time-out, about.
+    EXPECT_GE(results[3]["commands"][0]["ms"].get<double>(), 290);
+}
+
+TEST(TolctlApplyTest, TheGapSeparatesTwoCommandsToOnePrinter) {
+    const Folder folder;
+    const std::string profile =
+        folder.Write("p.json", R"({"bt-name": "a", "bt-pin": "1", "after": ["cut"]})");
+    TestPrinter printer(Kind::Good);
+    const Result r = Tolctl(
+        {"apply", profile, "--target", printer.Uri(), "--gap", "120", "--report", folder.Path("r.json")});
+    ASSERT_EQ(r.code, 0) << r.err;
+    const nlohmann::json commands = nlohmann::json::parse(folder.Read("r.json"))["results"][0]["commands"];
+    ASSERT_EQ(commands.size(), 3u);
+    for (size_t i = 1; i < commands.size(); ++i) {
+        const double previousEnd =
+            commands[i - 1]["start-ms"].get<double>() + commands[i - 1]["ms"].get<double>();
+        EXPECT_GE(commands[i]["start-ms"].get<double>() - previousEnd, 119.0) << i;
+    }
+}
+
+TEST(TolctlApplyTest, InvalidProfilesTargetsOrOptionsSendNothingToAnyone) {
+    const Folder folder;
+    TestPrinter printer(Kind::Good);
+    const std::string good = folder.Write("good.json", kProfile);
+    const std::string target = printer.Uri();
+    struct Case {
+        std::vector<std::string> args;
+        std::string message;
+    };
+    const std::vector<Case> cases = {
+        {{"apply", folder.Write("a.json", R"({"lan": {"ip": "192.168.1"}})"), "--target", target},
+         "a.json: lan.ip: '192.168.1' is not an IPv4 address"},
+        {{"apply", folder.Write("b.json", R"({"wifi-ap": {"name": "12345678901234567890123456789012"}})"),
+          "--target", target},
+         "b.json: wifi-ap.name: The access point name has 32 characters; at most 31 fit."},
+        {{"apply", folder.Write("c.json", R"({"bt-nam": "x"})"), "--target", target},
+         "'bt-nam': not a profile key"},
+        {{"apply", folder.Write("d.json", "{}"), "--target", target}, "d.json: sets nothing"},
+        {{"apply", folder.Path("none.json"), "--target", target}, "profile: cannot read"},
+        // One bad target among good ones stops all of them.
+        {{"apply", good, "--target", target, "--target", "socket://127.1"}, "--target: host: '127.1'"},
+        {{"apply", good, "--target", target, "--target", "socket://127.0.0.9-3"}, "ends before it starts"},
+        {{"apply", good, "--target", target, "--target", target}, "is already a target (--target)"},
+        {{"apply", good, "--targets", folder.Write("t1.txt", target + "\n" + target + " bt-pin=1\n")},
+         "t1.txt:2: " + target + " is already a target (" + folder.Path("t1.txt") + ":1)"},
+        {{"apply", good, "--targets",
+          folder.Write("t2.txt", target + "\nsocket://127.0.0.1:1 lan.ip=10.0.0\n")},
+         "t2.txt:2: lan.ip: '10.0.0' is not an IPv4 address"},
+        {{"apply", good, "--targets",
+          folder.Write("t3.txt", target + " wifi-station.ssid=" + std::string(120, 's'))},
+         "t3.txt:1: wifi-station.ssid/password: The station text"},
+        {{"apply", good, "--targets", folder.Write("t4.txt", target + " bt-name=\"x\n")},
+         "t4.txt:1: a quote is not closed"},
+        {{"apply", good, "--targets", folder.Path("no-targets.txt")}, "--targets: cannot read"},
+        {{"apply", good}, "no printers: give --target PORT or --targets FILE"},
+        {{"apply", good, "--target", target, "--report", folder.Path("no/such/dir/r.json")},
+         "--report: cannot write"},
+        {{"apply", good, "--target", target, "--jobs", "0"}, "--jobs: must be 1-1024"},
+        {{"apply", good, "--target", target, "--gap", "0x10"}, "--gap: '0x10' is not a decimal number"},
+        {{"--port", target, "apply", good, "--target", target}, "not --port"},
+    };
+    for (const Case& c : cases) {
+        const Result r = Tolctl(c.args);
+        EXPECT_EQ(r.code, 2) << c.message;
+        EXPECT_EQ(r.out, "") << c.message;
+        EXPECT_NE(r.err.find(c.message), std::string::npos) << "'" << c.message << "' not in: " << r.err;
+    }
+    EXPECT_EQ(printer.Accepted(), 0);
+}
+
+TEST(TolctlApplyTest, PasswordsNeverAppearInOutputReportsOrErrors) {
+    const std::string password = "Xq7-Secret-Zp";
+    std::string hex;  // as --dry-run would write its bytes
+    for (unsigned char c : password) {
+        char pair[4];
+        std::snprintf(pair, sizeof pair, "%02x ", c);
+        hex += pair;
+    }
+    hex.pop_back();
+    const Folder folder;
+    folder.Write("wifi.pw", "Zz9-File-Secret\n");
+    const std::string profile = folder.Write("shop.json", kProfile);
+    const std::string fromFile = folder.Write(
+        "file.json",
+        R"({"wifi-station": {"ssid": "Shop", "password-file": "wifi.pw", "ip": "1.2.3.4", "gateway": "1.2.3.1"}})");
+    TestFleet fleet({Kind::Good, Kind::Reset, Kind::Refuse});
+    const std::string report = folder.Path("report.json");
+    const std::vector<std::vector<std::string>> runs = {
+        {"apply", profile, "--target", Range(fleet, 0, 2), "--gap", "0", "--report", report},
+        {"apply", profile, "--target", Range(fleet, 0, 2), "--dry-run"},
+        {"apply", fromFile, "--target", Range(fleet, 0, 0), "--dry-run"},
+        {"apply", folder.Write("syntax.json", R"({"wifi-station": {"password": Xq7-Secret-Zp}})"), "--target",
+         Range(fleet, 0, 0)},
+        {"apply", folder.Write("cut.json", "{\"wifi-station\": {\"password\": \"Xq7-Secret-Zp"), "--target",
+         Range(fleet, 0, 0)},
+        {"apply",
+         folder.Write("long.json", R"({"wifi-station": {"ssid": "s", "password": "Xq7-Secret-Zp)" +
+                                       std::string(120, 'x') +
+                                       R"(", "ip": "1.2.3.4", "gateway": "1.2.3.1"}})"),
+         "--target", Range(fleet, 0, 0)},
+        {"apply", profile, "--targets",
+         folder.Write("t.txt", Range(fleet, 0, 0) + " wifi-station.password=Xq7-Secret-Zp\xFF\n")},
+        {"apply", profile, "--targets",
+         folder.Write("w.txt", Range(fleet, 0, 0) + " wifi-station.password=Xq7-Secret-Zp\xE3\x81\x82\n")},
+        {"apply", profile, "--targets",
+         folder.Write("v.txt", Range(fleet, 0, 0) + " wifi-station.password= Xq7-Secret-Zp\n")},
+        {"apply", profile, "--targets",
+         folder.Write("u.txt", Range(fleet, 0, 0) + " wifi-station.password=Xq7-Secret-Zp" +
+                                   std::string(120, 'y') + "\n")},
+    };
+    for (const std::vector<std::string>& run : runs) {
+        const Result r = Tolctl(run);
+        EXPECT_NE(r.out + r.err, "") << run[1];
+        for (const std::string& text : {r.out, r.err}) {
+            for (const std::string& secret :
+                 {password, hex, std::string("Zz9-File-Secret"), std::string("Xq7")}) {
+                EXPECT_EQ(text.find(secret), std::string::npos) << run[1] << " shows '" << secret << "':\n"
+                                                                << text;
+            }
+        }
+    }
+    const std::string written = folder.Read("report.json");
+    EXPECT_NE(written.find("\"results\""), std::string::npos);
+    EXPECT_EQ(written.find("Xq7"), std::string::npos);
+    // The printer did get it.
+    EXPECT_NE(fleet[0].Received().at(3).find(password), std::string::npos);
+}
+
+TEST(TolctlApplyTest, DryRunShowsEachTargetsCommandsAsHexAndDecodedAndSendsNothing) {
+    const Folder folder;
+    const std::string profile = folder.Write("p.json", R"({"bt-name": "Printer", "lan": {"ip": "10.0.0.5"},
+        "wifi-station": {"ssid": "S", "password": "pw", "ip": "1.2.3.4", "gateway": "1.2.3.1"}})");
+    TestFleet fleet({Kind::Good, Kind::Good});
+    const Result r = Tolctl({"apply", profile, "--dry-run", "--targets",
+                             folder.Write("t.txt", Range(fleet, 0, 1) + " lan.ip=10.0.0.6\n")});
+    ASSERT_EQ(r.code, 0) << r.err;
+    const std::string port = std::to_string(fleet.Port());
+    const std::string station =
+        "  1f 1a 1f 1b 1f 03 07 08 09 03 04 01 02 1d 53 ** ** 31 2e 32 2e 33 2e 34 2c 32 35 35 2e 32 35 35 "
+        "2e 32 35 35 "
+        "2e 30 2c 31 2e 32 2e 33 2e 31\n"
+        "    wifi-station auth=3 enc=4 ssid=\"S\" password=(hidden) ip=1.2.3.4 mask=255.255.255.0 "
+        "gateway=1.2.3.1\n";
+    const std::string commands =
+        "  1f 1b 1f f0 07 50 72 69 6e 74 65 72\n"
+        "    bt-name \"Printer\"\n" +
+        station +
+        "  1f 1b 1d 00 0a 00 00 06\n"
+        "    lan-ip 10.0.0.6\n";
+    EXPECT_EQ(r.out, "socket://127.0.0.1:" + port + "\n" + commands + "socket://127.0.0.2:" + port + "\n" +
+                         commands);
+    EXPECT_EQ(fleet[0].Accepted() + fleet[1].Accepted(), 0);
+    // The global --dry-run before the subcommand does the same.
+    EXPECT_EQ(Tolctl({"--dry-run", "apply", profile, "--target", Range(fleet, 0, 0)}).code, 0);
+    EXPECT_EQ(fleet[0].Accepted(), 0);
+}
+
+// A stand-in for a USB printer's device: a FIFO whose reading end is held open.
+class FifoPrinter {
+  public:
+    explicit FifoPrinter(const std::string& path) : m_path(path) {
+        EXPECT_EQ(::mkfifo(path.c_str(), 0600), 0);
+        m_fd.Reset(::open(path.c_str(), O_RDWR | O_NONBLOCK | O_CLOEXEC));
+    }
+    std::string Uri() const { return "usb:" + m_path; }
+    std::string Received() {
+        std::string bytes;
+        char buffer[4096];
+        ssize_t got;
+        while ((got = ::read(m_fd.Get(), buffer, sizeof buffer)) > 0) {
+            bytes.append(buffer, static_cast<size_t>(got));
+        }
+        return bytes;
+    }
+
+  private:
+    std::string m_path;
+    UniqueFd m_fd;
+};
+
+TEST(TolctlApplyTest, TargetsOfOneDeviceAreServedOneAfterAnother) {
+    // Two USB printers: the search could find either, so no two jobs ever use them at once.
+    const Folder folder;
+    const std::string profile = folder.Write("p.json", R"({"bt-pin": "1", "after": ["cut"]})");
+    FifoPrinter a(folder.Path("lp-a"));
+    FifoPrinter b(folder.Path("lp-b"));
+    TestPrinter tcp(Kind::Good);
+    const Result r = Tolctl({"apply", profile, "--target", a.Uri(), "--target", b.Uri(), "--target",
+                             tcp.Uri(), "--gap", "60", "--report", folder.Path("r.json")});
+    ASSERT_EQ(r.code, 0) << r.out << r.err;
+    const std::string expected = Single({"bt-pin", "1"}) + Single({"cut"});
+    EXPECT_EQ(a.Received(), expected);
+    EXPECT_EQ(b.Received(), expected);
+    const nlohmann::json results = nlohmann::json::parse(folder.Read("r.json"))["results"];
+    auto span = [&results](size_t i) {
+        const nlohmann::json& commands = results[i]["commands"];
+        const double end = commands[1]["start-ms"].get<double>() + commands[1]["ms"].get<double>();
+        return std::make_pair(commands[0]["start-ms"].get<double>(), end);
+    };
+    EXPECT_GE(span(1).first, span(0).second);
+    // The TCP printer did not wait for them.
+    EXPECT_LT(span(2).first, span(0).second);
+}
+
+TEST(TolctlApplyTest, ProgressIsOneLineRewrittenInPlaceAndClearedAtTheEnd) {
+    const Folder folder;
+    ApplyOptions options;
+    options.profile = folder.Write("p.json", R"({"bt-pin": "1", "after": ["cut"]})");
+    TestPrinter printer(Kind::Good);
+    options.targets = {printer.Uri()};
+    options.gapMs = 250;
+    options.progress = true;
+    std::istringstream in;
+    std::ostringstream out, err;
+    ASSERT_EQ(RunApply(options, SendOptions(), in, out, err), 0) << err.str();
+    const std::string progress = err.str();
+    EXPECT_EQ(progress.find('\n'), std::string::npos) << progress;
+    EXPECT_NE(progress.find("\rapply: 0 done, 0 failed, 1 total, 0.0 printers/s"), std::string::npos)
+        << progress;
+    EXPECT_EQ(progress.back(), '\r');
+    // Without a terminal: nothing of it.
+    options.progress = false;
+    std::ostringstream quiet;
+    ASSERT_EQ(RunApply(options, SendOptions(), in, out, quiet), 0);
+    EXPECT_EQ(quiet.str(), "");
+}
+
+}  // namespace

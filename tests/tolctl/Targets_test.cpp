@@ -1,0 +1,108 @@
+#include <gtest/gtest.h>
+
+#include "Targets.h"
+
+namespace {
+
+TEST(TargetsTest, FileLinesGiveTargetsAndOverridesWithoutCommentsAndBlankLines) {
+    const std::string text =
+        "\xEF\xBB\xBF# the shop's tills\n"
+        "socket://192.168.1.51 lan.ip=192.168.1.51 bt-name=Till-3\r\n"
+        "\n"
+        "   \t\n"
+        "  socket://192.168.1.52   bt-name=\"Till #4\" # the one by the door\n"
+        "serial:/dev/ttyUSB0?baud=19200\n"
+        "socket://192.168.1.53 bt-name=\"say \\\"hi\\\" \\\\o/\" wifi-station.password=a#b c=\"\"\n"
+        "socket://192.168.1.54 bt-name=\"open\n"
+        "socket://192.168.1.55  # status 16\n";  // as tolctl scan --probe lists it
+    std::vector<TargetLine> lines;
+    std::vector<std::string> errors;
+    ParseTargetsText(text, "t.txt", lines, errors);
+    ASSERT_EQ(lines.size(), 5u);
+    EXPECT_EQ(lines[0].origin, "t.txt:2");
+    EXPECT_EQ(lines[0].target, "socket://192.168.1.51");
+    EXPECT_EQ(lines[0].overrides, (std::vector<std::string>{"lan.ip=192.168.1.51", "bt-name=Till-3"}));
+    EXPECT_EQ(lines[1].origin, "t.txt:5");
+    EXPECT_EQ(lines[1].overrides, std::vector<std::string>{"bt-name=Till #4"});
+    EXPECT_EQ(lines[2].target, "serial:/dev/ttyUSB0?baud=19200");
+    EXPECT_TRUE(lines[2].overrides.empty());
+    // '#' inside a word is text: a password with one is not cut short.
+    EXPECT_EQ(lines[3].overrides,
+              (std::vector<std::string>{"bt-name=say \"hi\" \\o/", "wifi-station.password=a#b", "c="}));
+    EXPECT_EQ(lines[4].target, "socket://192.168.1.55");
+    EXPECT_TRUE(lines[4].overrides.empty());
+    ASSERT_EQ(errors.size(), 1u);
+    EXPECT_EQ(errors[0], "t.txt:8: a quote is not closed");
+}
+
+std::vector<Target> Expand(const std::string& text, bool windowsNames = false) {
+    std::vector<Target> targets;
+    std::string error;
+    EXPECT_TRUE(ExpandTarget(text, windowsNames, targets, error)) << text << ": " << error;
+    return targets;
+}
+
+TEST(TargetsTest, RangesAndNetworksExpandToOneTargetPerAddress) {
+    const std::vector<Target> range = Expand("socket://127.0.1.8-10:9101");
+    ASSERT_EQ(range.size(), 3u);
+    EXPECT_EQ(range[0].name, "socket://127.0.1.8:9101");
+    EXPECT_EQ(range[2].name, "socket://127.0.1.10:9101");
+    EXPECT_EQ(range[2].port.host, "127.0.1.10");
+    EXPECT_EQ(range[2].port.tcpPort, 9101);
+    EXPECT_TRUE(range[2].device.empty());
+
+    const std::vector<Target> network = Expand("socket://127.0.1.0/24");
+    ASSERT_EQ(network.size(), 256u);
+    EXPECT_EQ(network[0].name, "socket://127.0.1.0");
+    EXPECT_EQ(network[255].name, "socket://127.0.1.255");
+    EXPECT_EQ(network[255].port.tcpPort, 9100);
+
+    // A host name with a dash is a host name.
+    const std::vector<Target> named = Expand("socket://till-3.shop:9100");
+    ASSERT_EQ(named.size(), 1u);
+    EXPECT_EQ(named[0].port.host, "till-3.shop");
+
+    struct Refused {
+        const char* text;
+        const char* reason;
+    };
+    for (const Refused& r : {Refused{"socket://127.0.1.5-3", "ends before it starts"},
+                             Refused{"socket://127.0.1.0/8", "prefix length"},
+                             Refused{"socket://127.0.1.0/24:0x2390", "TCP port: '0x2390' is not a decimal"},
+                             Refused{"socket://127.0.1.0/24:0", "TCP port: must be 1-65535"},
+                             Refused{"socket://127.1", "four decimal fields"},
+                             Refused{"127.0.0.1", "is not a port"}, Refused{"COM1", "is not a port"}}) {
+        std::vector<Target> targets;
+        std::string error;
+        EXPECT_FALSE(ExpandTarget(r.text, false, targets, error)) << r.text;
+        EXPECT_TRUE(targets.empty()) << r.text;
+        EXPECT_NE(error.find(r.reason), std::string::npos) << r.text << ": " << error;
+    }
+}
+
+TEST(TargetsTest, DevicesAreNamedSoThatNoTwoJobsShareOne) {
+#ifdef _WIN32
+    // "\\.\COM3" and "com3" are one port to Windows.
+    EXPECT_EQ(Expand("serial:\\\\.\\com3")[0].device, "COM3");
+    EXPECT_EQ(Expand("serial:COM3?baud=19200")[0].device, "COM3");
+#else
+    EXPECT_EQ(Expand("serial:/dev/ttyUSB0?baud=19200")[0].device, "/dev/ttyUSB0");
+    EXPECT_EQ(Expand("parallel:/dev/lp0")[0].device, "/dev/lp0");
+#endif
+    // Every USB target is one device as far as jobs go: the search may find any printer.
+    EXPECT_EQ(Expand("usb:")[0].device, "usb");
+    EXPECT_EQ(Expand("usb:/dev/usb/lp1")[0].device, "usb");
+    EXPECT_EQ(Expand("USB001", true)[0].device, "usb");
+    EXPECT_EQ(Expand("com1", true)[0].device, "COM1");
+
+    // The same printer written two ways is one identity.
+    EXPECT_EQ(TargetIdentity(Expand("socket://Printer.Local")[0]),
+              TargetIdentity(Expand("socket://printer.local:9100")[0]));
+    EXPECT_NE(TargetIdentity(Expand("socket://127.0.0.1:9100")[0]),
+              TargetIdentity(Expand("socket://127.0.0.1:9101")[0]));
+    EXPECT_EQ(TargetIdentity(Expand("serial:/dev/ttyS0?baud=9600")[0]),
+              TargetIdentity(Expand("serial:/dev/ttyS0?baud=19200")[0]));
+    EXPECT_EQ(TargetIdentity(Expand("usb:", true)[0]), TargetIdentity(Expand("USB001", true)[0]));
+}
+
+}  // namespace

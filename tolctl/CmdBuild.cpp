@@ -1,0 +1,128 @@
+#include "CmdBuild.h"
+
+#include <initializer_list>
+
+#include "Commands.h"
+#include "OemText.h"
+#include "Values.h"
+
+namespace {
+
+int ChoiceValue(const std::string& place, const std::string& text, std::initializer_list<const char*> names) {
+    const int index = ParseChoice(text, names);
+    if (index < 0) {
+        std::string allowed;
+        int i = 0;
+        for (const char* n : names) {
+            allowed += (i ? "|" : "") + std::string(n);
+            ++i;
+        }
+        throw Refusal{place + ": " + ShownText(text) + " is not one of " + allowed + " (or 0-" +
+                      std::to_string(i - 1) + ")"};
+    }
+    return index;
+}
+
+template <typename C>
+std::unique_ptr<Cmd> Make() {
+    return std::unique_ptr<Cmd>(new C());
+}
+
+}  // namespace
+
+WideString Utf8Value(const std::string& place, const std::string& utf8, bool secret) {
+    WideString wide;
+    if (!Utf8ToWide(utf8, wide)) {
+        throw Refusal{place + " is not valid UTF-8"};
+    }
+    const WideString unwritable = UnwritableCharacters(wide);
+    if (!unwritable.empty()) {
+        throw Refusal{place + ": " +
+                      (secret ? std::string("it holds characters") : "'" + WideToUtf8(unwritable) + "'") +
+                      " that code page " + OemCodePageName() +
+                      " cannot write; they would reach the printer as other characters"};
+    }
+    return wide;
+}
+
+WideString CheckedText(CmdTextField field, const std::string& place, const std::string& utf8) {
+    WideString wide = Utf8Value(place, utf8);
+    const std::string problem = CheckCmdText(field, wide);
+    if (!problem.empty()) {
+        throw Refusal{place + ": " + problem};
+    }
+    return wide;
+}
+
+uint32_t AddressValue(const std::string& place, const std::string& text) {
+    uint32_t value = 0;
+    if (!ParseAddress(text, value)) {
+        throw Refusal{place + ": " + ShownText(text) +
+                      " is not an IPv4 address (four decimal fields 0-255, like 192.168.1.100)"};
+    }
+    return value;
+}
+
+uint32_t MacValue(const std::string& place, const std::string& text) {
+    uint32_t value = 0;
+    if (!ParseMacTail(text, value)) {
+        throw Refusal{place + ": " + ShownText(text) + " is not four bytes (158.34.86.28 or 9E:22:56:1C)"};
+    }
+    return value;
+}
+
+int ModeValue(const std::string& place, const std::string& text) {
+    return ChoiceValue(place, text, {"ap", "sta", "apsta"});
+}
+
+int AuthValue(const std::string& place, const std::string& text) {
+    return ChoiceValue(place, text, {"open", "shared", "wpapsk", "wpa2psk"});
+}
+
+int EncValue(const std::string& place, const std::string& text) {
+    return ChoiceValue(place, text, {"none", "wep-h", "wep-a", "tkip", "aes"});
+}
+
+int DhcpValue(const std::string& place, const std::string& text) {
+    return ChoiceValue(place, text, {"off", "on"});
+}
+
+std::unique_ptr<Cmd> BuildStationCmd(int auth,
+                                     int enc,
+                                     const WideString& ssid,
+                                     const WideString& password,
+                                     uint32_t ip,
+                                     uint32_t mask,
+                                     uint32_t gateway,
+                                     const std::string& textPlace) {
+    const StationText st = BuildStationText(ssid, password, ip, mask, gateway);
+    const std::string problem = CheckCmdText(CmdTextField::StationText, st.text);
+    if (!problem.empty()) {
+        throw Refusal{textPlace + ": " + problem};
+    }
+    return std::unique_ptr<Cmd>(
+        new WifiTestParaCmd(auth, enc, st.nameLength, st.passwordLength, st.addressLength, st.text));
+}
+
+const std::vector<FixedCmdInfo>& FixedCmds() {
+    static const std::vector<FixedCmdInfo> list = {
+        {"test-print", "Print the connection-test text", Make<PrintTestCmd>},
+        {"cut", "Cut the paper", Make<CutPaper>},
+        {"open-drawer", "Pulse the cash drawer", Make<OpenCashBoxCmd>},
+        {"factory-mode", "Switch the printer into factory mode", Make<FacModeCmd>},
+        {"hex-mode", "Switch the printer into hex-dump mode", Make<HexModeCmd>},
+        {"wifi-factory", "Return the Wi-Fi module to factory settings", Make<WifiRefacCmd>},
+        {"bt-read-pin", "Ask the Bluetooth module for its PIN", Make<ReadPinCmd>},
+        {"bt-check", "Ask the Bluetooth module to check its link", Make<CheckSpeedCmd>},
+    };
+    return list;
+}
+
+std::unique_ptr<Cmd> MakeFixedCmd(const std::string& name) {
+    for (const FixedCmdInfo& info : FixedCmds()) {
+        if (name == info.name) {
+            return info.make();
+        }
+    }
+    return nullptr;
+}

@@ -1,0 +1,60 @@
+// Builds commands from values as an operator types them, checked the same way wherever they come
+// from (the command line, a profile, a targets file). Every message names where the value was
+// given ("--name", "wifi-ap.name") and what is allowed.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "Cmd.h"
+#include "TextCheck.h"
+#include "WideText.h"
+
+/// Input refused before anything is built or sent.
+struct Refusal {
+    std::string message;
+};
+
+/// UTF-8 text as wide text, as the printer will get it: throws Refusal when it is not valid UTF-8
+/// or holds characters that the code page would replace by others (a changed network name or
+/// password would only show later, as a printer that cannot join). A `secret`'s characters are
+/// never shown.
+WideString Utf8Value(const std::string& place, const std::string& utf8, bool secret = false);
+/// UTF-8 text that must fit `field` (length limit and code page, as CheckCmdText says).
+WideString CheckedText(CmdTextField field, const std::string& place, const std::string& utf8);
+/// Four decimal fields 0-255 (ParseAddress).
+uint32_t AddressValue(const std::string& place, const std::string& text);
+/// The MAC address's last four bytes (ParseMacTail).
+uint32_t MacValue(const std::string& place, const std::string& text);
+/// ap|sta|apsta or 0-2.
+int ModeValue(const std::string& place, const std::string& text);
+/// open|shared|wpapsk|wpa2psk or 0-3.
+int AuthValue(const std::string& place, const std::string& text);
+/// none|wep-h|wep-a|tkip|aes or 0-4.
+int EncValue(const std::string& place, const std::string& text);
+/// off|on or 0|1.
+int DhcpValue(const std::string& place, const std::string& text);
+
+/// The station command: the station text assembled as the dialogs assemble it and checked as a
+/// whole; `textPlace` names its pieces in the message when it does not fit.
+std::unique_ptr<Cmd> BuildStationCmd(int auth,
+                                     int enc,
+                                     const WideString& ssid,
+                                     const WideString& password,
+                                     uint32_t ip,
+                                     uint32_t mask,
+                                     uint32_t gateway,
+                                     const std::string& textPlace);
+
+/// A command without arguments, by its subcommand name.
+struct FixedCmdInfo {
+    const char* name;
+    const char* help;
+    std::unique_ptr<Cmd> (*make)();
+};
+/// Every command without arguments, in the order tolctl lists them.
+const std::vector<FixedCmdInfo>& FixedCmds();
+/// The command named `name`; null when no command without arguments has that name.
+std::unique_ptr<Cmd> MakeFixedCmd(const std::string& name);

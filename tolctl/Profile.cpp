@@ -1,0 +1,545 @@
+#include "Profile.h"
+
+#include <nlohmann/json.hpp>
+
+#include <set>
+
+#include "CmdBuild.h"
+#include "Commands.h"
+#include "Files.h"
+#include "SecretFile.h"
+#include "Values.h"
+
+namespace {
+
+using Json = nlohmann::ordered_json;
+
+const char* const kGroups[] = {"wifi-ap", "wifi-station", "lan"};
+
+bool IsComment(const std::string& key) {
+    return key.compare(0, 2, "//") == 0;
+}
+
+bool IsGroup(const std::string& name) {
+    for (const char* group : kGroups) {
+        if (name == group) {
+            return true;
+        }
+    }
+    return false;
+}
+
+bool IsKey(const std::string& key) {
+    for (const ProfileKey& known : ProfileKeys()) {
+        if (key == known.name) {
+            return true;
+        }
+    }
+    return false;
+}
+
+// "name, mode" for a group; "wifi-ap, bt-name, ..." for the top level.
+std::string KeysOf(const std::string& group) {
+    std::string list;
+    std::set<std::string> seen;
+    for (const ProfileKey& known : ProfileKeys()) {
+        const std::string key = known.name;
+        const size_t dot = key.find('.');
+        std::string shown;
+        if (group.empty()) {
+            shown = key.substr(0, dot);
+        } else if (dot != std::string::npos && key.compare(0, dot, group) == 0) {
+            shown = key.substr(dot + 1);
+        }
+        if (!shown.empty() && seen.insert(shown).second) {
+            list += (list.empty() ? "" : ", ") + shown;
+        }
+    }
+    return list;
+}
+
+std::string FixedNames() {
+    std::string names;
+    for (const FixedCmdInfo& info : FixedCmds()) {
+        names += (names.empty() ? "" : "|") + std::string(info.name);
+    }
+    return names;
+}
+
+// The DHCP switch as on the command line (on|off|1|0), and as JSON writes it (true|false).
+int SwitchValue(const std::string& place, const std::string& text) {
+    std::string lower;
+    for (char c : text) {
+        lower += (c >= 'A' && c <= 'Z') ? static_cast<char>(c | 0x20) : c;
+    }
+    if (lower == "true" || lower == "false") {
+        return lower == "true" ? 1 : 0;
+    }
+    try {
+        return DhcpValue(place, text);
+    } catch (const Refusal&) {
+        throw Refusal{place + ": " + ShownText(text) + " is not one of true|false|on|off (or 0-1)"};
+    }
+}
+
+// The check of one value alone, the same as its command-line option's; throws Refusal.
+void CheckValue(const std::string& key, const SettingValue& value) {
+    const std::string& place = value.place;
+    const std::string& text = value.text;
+    if (key == "after") {
+        for (const std::string& name : value.list) {
+            if (!MakeFixedCmd(name)) {
+                throw Refusal{place + ": " + ShownText(name) + " is not one of " + FixedNames()};
+            }
+        }
+        return;
+    }
+    if (text.find('\0') != std::string::npos) {
+        throw Refusal{place + " holds a 00 character, which no command can carry"};
+    }
+    if (key == "wifi-ap.name") {
+        CheckedText(CmdTextField::ApName, place, text);
+    } else if (key == "wifi-ap.mode") {
+        ModeValue(place, text);
+    } else if (key == "wifi-station.ssid" || key == "wifi-station.password") {
+        Utf8Value(place, text, key == "wifi-station.password");
+    } else if (key == "wifi-station.auth") {
+        AuthValue(place, text);
+    } else if (key == "wifi-station.enc") {
+        EncValue(place, text);
+    } else if (key == "bt-name") {
+        CheckedText(CmdTextField::BtName, place, text);
+    } else if (key == "bt-pin") {
+        CheckedText(CmdTextField::BtPin, place, text);
+    } else if (key == "lan.mac") {
+        MacValue(place, text);
+    } else if (key == "lan.dhcp") {
+        SwitchValue(place, text);
+    } else {
+        AddressValue(place, text);  // the ip, mask and gateway of both groups
+    }
+}
+
+// "parse error at line 3, column 7: syntax error while parsing object - invalid literal", without
+// the text the parser had read: it may be a password.
+std::string ParseProblem(const std::string& what) {
+    std::string text = what;
+    const size_t bracket = text.find("] ");
+    if (text.compare(0, 1, "[") == 0 && bracket != std::string::npos) {
+        text = text.substr(bracket + 2);
+    }
+    const size_t lastRead = text.find("; last read");
+    if (lastRead != std::string::npos) {
+        text.resize(lastRead);
+    }
+    const std::string prefix = "parse error at ";
+    if (text.compare(0, prefix.size(), prefix) == 0) {
+        text = text.substr(prefix.size());
+    }
+    return text;
+}
+
+// A value of the JSON profile as a setting; false when its type does not fit the key.
+bool ReadJsonValue(const std::string& key, const Json& json, SettingValue& value, std::string& problem) {
+    if (key == "after") {
+        if (!json.is_array()) {
+            problem = "must be a list of commands, like [\"test-print\", \"cut\"]";
+            return false;
+        }
+        for (const Json& item : json) {
+            if (!item.is_string()) {
+                problem = "each command must be text in double quotes, one of " + FixedNames();
+                return false;
+            }
+            value.list.push_back(item.get<std::string>());
+        }
+        return true;
+    }
+    if (key == "lan.dhcp" && json.is_boolean()) {
+        value.text = json.get<bool>() ? "true" : "false";
+        return true;
+    }
+    if (!json.is_string()) {
+        problem = key == "lan.dhcp" ? "must be true or false" : "must be text in double quotes";
+        return false;
+    }
+    value.text = json.get<std::string>();
+    return true;
+}
+
+// Tells of keys given twice in one object, which a JSON reader would otherwise take silently.
+class DuplicateKeys {
+  public:
+    bool operator()(int, Json::parse_event_t event, Json& parsed) {
+        switch (event) {
+            case Json::parse_event_t::object_start:
+                m_objects.push_back(Level{});
+                break;
+            case Json::parse_event_t::object_end:
+                if (!m_objects.empty()) {
+                    m_objects.pop_back();
+                }
+                break;
+            case Json::parse_event_t::key:
+                if (!m_objects.empty() && parsed.is_string()) {
+                    Level& level = m_objects.back();
+                    level.current = parsed.get<std::string>();
+                    if (!level.keys.insert(level.current).second && !IsComment(level.current)) {
+                        std::string path;
+                        for (const Level& outer : m_objects) {
+                            path += (path.empty() ? "" : ".") + outer.current;
+                        }
+                        m_twice.push_back(path);
+                    }
+                }
+                break;
+            default:
+                break;
+        }
+        return true;
+    }
+    const std::vector<std::string>& Twice() const { return m_twice; }
+
+  private:
+    struct Level {
+        std::set<std::string> keys;
+        std::string current;
+    };
+    std::vector<Level> m_objects;
+    std::vector<std::string> m_twice;
+};
+
+}  // namespace
+
+const std::vector<ProfileKey>& ProfileKeys() {
+    static const std::vector<ProfileKey> keys = {
+        {"wifi-ap.name", "the printer's own access point name, at most 31 characters"},
+        {"wifi-ap.mode", "ap|sta|apsta or 0-2 (default ap)"},
+        {"bt-name", "the Bluetooth name (cut to 63 characters)"},
+        {"bt-pin", "the Bluetooth PIN (cut to 63 characters)"},
+        {"wifi-station.ssid", "the network the printer joins"},
+        {"wifi-station.password", "its password (default empty)"},
+        {"wifi-station.password-file",
+         "or a file holding the password (beside the profile unless absolute; - for standard input)"},
+        {"wifi-station.auth", "open|shared|wpapsk|wpa2psk or 0-3 (default wpa2psk)"},
+        {"wifi-station.enc", "none|wep-h|wep-a|tkip|aes or 0-4 (default aes)"},
+        {"wifi-station.ip", "the printer's static address in that network"},
+        {"wifi-station.mask", "its subnet mask (default 255.255.255.0)"},
+        {"wifi-station.gateway", "its gateway"},
+        {"lan.ip", "the Ethernet address (sent last but for dhcp)"},
+        {"lan.mask", "the Ethernet subnet mask"},
+        {"lan.gateway", "the Ethernet gateway"},
+        {"lan.mac", "the MAC address's last four bytes: 158.34.86.28 or 9E:22:56:1C (BC 20 are fixed)"},
+        {"lan.dhcp", "true|false (or on|off, 1|0): DHCP of the Ethernet port (sent last)"},
+        {"after",
+         "commands sent after the settings: test-print, cut, open-drawer, factory-mode, hex-mode, "
+         "wifi-factory, bt-read-pin, bt-check"},
+    };
+    return keys;
+}
+
+bool SecretSource::Read(const std::string& path, std::string& secret, std::string& error) {
+    const auto found = m_read.find(path);
+    if (found != m_read.end()) {
+        secret = found->second;
+        return true;
+    }
+    if (!ReadSecretFile(path, m_in, secret, error)) {
+        return false;
+    }
+    m_read[path] = secret;
+    return true;
+}
+
+void Settings::Set(const std::string& key,
+                   SettingValue value,
+                   const std::string& baseFile,
+                   SecretSource& secrets,
+                   std::vector<std::string>& errors) {
+    std::string stored = key;
+    if (key == "wifi-station.password-file") {
+        const std::string path = PathBeside(baseFile, value.text);
+        std::string secret, problem;
+        if (!secrets.Read(path, secret, problem)) {
+            errors.push_back(value.origin + ": " + key + ": " + problem);
+            return;
+        }
+        value.place = key + " " + (path == "-" ? "-" : ShownText(path, std::string::npos));
+        value.text = std::move(secret);
+        stored = "wifi-station.password";
+    } else {
+        value.place = key;
+    }
+    try {
+        CheckValue(stored, value);
+    } catch (const Refusal& refusal) {
+        errors.push_back(value.origin + ": " + refusal.message);
+        return;
+    }
+    m_values[stored] = std::move(value);
+}
+
+const SettingValue* Settings::Find(const std::string& key) const {
+    const auto found = m_values.find(key);
+    return found == m_values.end() ? nullptr : &found->second;
+}
+
+bool ParseProfile(const std::string& text,
+                  const std::string& origin,
+                  SecretSource& secrets,
+                  Settings& settings,
+                  std::vector<std::string>& errors) {
+    const size_t before = errors.size();
+    DuplicateKeys duplicates;
+    Json doc;
+    try {
+        doc = Json::parse(text, std::ref(duplicates));
+    } catch (const Json::exception& e) {
+        errors.push_back(origin + ": not JSON: " + ParseProblem(e.what()));
+        return false;
+    }
+    for (const std::string& twice : duplicates.Twice()) {
+        errors.push_back(origin + ": " + ShownText(twice, 64) + ": given twice");
+    }
+    if (!doc.is_object()) {
+        errors.push_back(origin + ": a profile is a JSON object: { \"bt-name\": \"Printer\", ... }");
+        return false;
+    }
+    auto setValue = [&](const std::string& key, const Json& json) {
+        SettingValue value;
+        value.origin = origin;
+        std::string problem;
+        if (!ReadJsonValue(key, json, value, problem)) {
+            errors.push_back(origin + ": " + key + ": " + problem);
+            return;
+        }
+        if (settings.Find("wifi-station.password") != nullptr &&
+            (key == "wifi-station.password" || key == "wifi-station.password-file")) {
+            errors.push_back(origin + ": wifi-station: password and password-file exclude each other");
+            return;
+        }
+        settings.Set(key, std::move(value), origin, secrets, errors);
+    };
+    for (const auto& item : doc.items()) {
+        const std::string& name = item.key();
+        if (IsComment(name)) {
+            continue;
+        }
+        if (IsGroup(name)) {
+            if (!item.value().is_object()) {
+                errors.push_back(origin + ": " + name + ": must be an object { ... } of " + KeysOf(name));
+                continue;
+            }
+            for (const auto& inner : item.value().items()) {
+                if (IsComment(inner.key())) {
+                    continue;
+                }
+                const std::string key = name + "." + inner.key();
+                if (!IsKey(key)) {
+                    errors.push_back(origin + ": " + ShownText(key, 64) + ": not a key of " + name + " (" +
+                                     KeysOf(name) + ")");
+                    continue;
+                }
+                setValue(key, inner.value());
+            }
+        } else if (IsKey(name)) {
+            setValue(name, item.value());
+        } else {
+            errors.push_back(origin + ": " + ShownText(name, 64) + ": not a profile key (" + KeysOf("") +
+                             "; keys beginning with // are comments)");
+        }
+    }
+    return errors.size() == before;
+}
+
+bool LoadProfile(const std::string& path,
+                 SecretSource& secrets,
+                 Settings& settings,
+                 std::vector<std::string>& errors) {
+    std::string text, problem;
+    if (path == "-") {
+        errors.push_back("profile: - (standard input) cannot be a profile here; name the file");
+        return false;
+    }
+    if (!ReadFileBytes(path, kMaxProfileBytes, text, problem)) {
+        errors.push_back("profile: " + problem);
+        return false;
+    }
+    return ParseProfile(text, FileLabel(path), secrets, settings, errors);
+}
+
+void SetOverride(const std::string& assignment,
+                 const std::string& origin,
+                 const std::string& baseFile,
+                 SecretSource& secrets,
+                 Settings& settings,
+                 std::vector<std::string>& errors) {
+    const size_t equals = assignment.find('=');
+    const std::string key = assignment.substr(0, equals);
+    if (equals == std::string::npos) {
+        // The word itself is not shown: after a stray blank ("password= x") it is a password.
+        errors.push_back(origin +
+                         ": an override without '=': write KEY=VALUE (like lan.ip=192.168.1.51), "
+                         "and quote a value that holds blanks");
+        return;
+    }
+    if (!IsKey(key)) {
+        errors.push_back(
+            origin + ": " + ShownText(key, 64) + ": not a profile key (" +
+            (IsGroup(key) ? key + "." + KeysOf(key) : "dotted names like wifi-ap.name, lan.ip, bt-pin") +
+            ")");
+        return;
+    }
+    SettingValue value;
+    value.origin = origin;
+    value.text = assignment.substr(equals + 1);
+    if (key == "after") {
+        size_t start = 0;
+        while (!value.text.empty() && start <= value.text.size()) {
+            const size_t comma = value.text.find(',', start);
+            value.list.push_back(value.text.substr(start, comma - start));
+            if (comma == std::string::npos) {
+                break;
+            }
+            start = comma + 1;
+        }
+        value.text.clear();
+    }
+    settings.Set(key, std::move(value), baseFile, secrets, errors);
+}
+
+bool PlanCommands(const Settings& settings,
+                  const std::string& origin,
+                  std::vector<PlannedCmd>& plan,
+                  std::vector<std::string>& errors) {
+    const size_t before = errors.size();
+    auto find = [&settings](const char* key) { return settings.Find(key); };
+    auto text = [&settings](const char* key, const char* otherwise) {
+        const SettingValue* value = settings.Find(key);
+        return value != nullptr ? value->text : std::string(otherwise);
+    };
+    auto missing = [&](const char* group, std::initializer_list<const char*> required) {
+        bool any = false;
+        for (const ProfileKey& key : ProfileKeys()) {
+            const std::string name = key.name;
+            any = any || (name.compare(0, std::string(group).size() + 1, std::string(group) + ".") == 0 &&
+                          settings.Find(name) != nullptr);
+        }
+        if (!any) {
+            return true;  // the group is not set at all: nothing to send
+        }
+        std::string needs;
+        bool lacking = false;
+        for (const char* key : required) {
+            needs += (needs.empty() ? "" : ", ") + std::string(key);
+            lacking = lacking || settings.Find(std::string(group) + "." + key) == nullptr;
+        }
+        if (lacking) {
+            for (const char* key : required) {
+                if (settings.Find(std::string(group) + "." + key) == nullptr) {
+                    errors.push_back(origin + ": " + group + "." + key + ": missing; " + group + " needs " +
+                                     needs);
+                }
+            }
+        }
+        return lacking;
+    };
+    auto add = [&plan](const char* name, Cmd* cmd) {
+        plan.push_back(PlannedCmd{name, std::shared_ptr<const Cmd>(cmd), 0, 0});
+    };
+    try {
+        if (!missing("wifi-ap", {"name"})) {
+            const WideString name =
+                CheckedText(CmdTextField::ApName, "wifi-ap.name", text("wifi-ap.name", ""));
+            add("wifi-ap", new SetAPParaCmd(ModeValue("wifi-ap.mode", text("wifi-ap.mode", "ap")),
+                                            static_cast<int>(name.size()), name));
+        }
+        if (find("bt-name")) {
+            add("bt-name",
+                new SetBtNameCmd(CheckedText(CmdTextField::BtName, "bt-name", text("bt-name", ""))));
+        }
+        if (find("bt-pin")) {
+            add("bt-pin", new SetBtPinCmd(CheckedText(CmdTextField::BtPin, "bt-pin", text("bt-pin", ""))));
+        }
+        if (!missing("wifi-station", {"ssid", "ip", "gateway"})) {
+            const SettingValue* password = find("wifi-station.password");
+            const std::string passwordPlace = password ? password->place : "wifi-station.password";
+            std::unique_ptr<Cmd> station = BuildStationCmd(
+                AuthValue("wifi-station.auth", text("wifi-station.auth", "wpa2psk")),
+                EncValue("wifi-station.enc", text("wifi-station.enc", "aes")),
+                Utf8Value("wifi-station.ssid", text("wifi-station.ssid", "")),
+                Utf8Value(passwordPlace, text("wifi-station.password", ""), true),
+                AddressValue("wifi-station.ip", text("wifi-station.ip", "")),
+                AddressValue("wifi-station.mask", text("wifi-station.mask", "255.255.255.0")),
+                AddressValue("wifi-station.gateway", text("wifi-station.gateway", "")),
+                "wifi-station.ssid/" + passwordPlace.substr(std::string("wifi-station.").size()));
+            // After the 14 bytes of header, choices and lengths come the name and the password,
+            // one byte per character.
+            const unsigned char* data = station->GetData();
+            const size_t begin = 14 + size_t{data[11]};
+            plan.push_back(PlannedCmd{"wifi-station", std::shared_ptr<const Cmd>(std::move(station)), begin,
+                                      begin + data[12]});
+        }
+        if (find("lan.mask")) {
+            add("lan-mask", new SetMASKCmd(AddressValue("lan.mask", text("lan.mask", ""))));
+        }
+        if (find("lan.gateway")) {
+            add("lan-gateway", new SetGATECmd(AddressValue("lan.gateway", text("lan.gateway", ""))));
+        }
+        if (find("lan.mac")) {
+            add("lan-mac", new SetMACCmd(MacValue("lan.mac", text("lan.mac", ""))));
+        }
+        if (const SettingValue* after = find("after")) {
+            for (const std::string& name : after->list) {
+                for (const FixedCmdInfo& info : FixedCmds()) {
+                    if (name == info.name) {
+                        plan.push_back(PlannedCmd{info.name, std::shared_ptr<const Cmd>(info.make()), 0, 0});
+                    }
+                }
+            }
+        }
+        if (find("lan.ip")) {
+            add("lan-ip", new SetIPCmd(AddressValue("lan.ip", text("lan.ip", ""))));
+        }
+        if (find("lan.dhcp")) {
+            add("lan-dhcp", new SetLanDHCPCmd(SwitchValue("lan.dhcp", text("lan.dhcp", ""))));
+        }
+    } catch (const Refusal& refusal) {
+        errors.push_back(origin + ": " + refusal.message);
+    }
+    return errors.size() == before;
+}
+
+std::string ExampleProfile() {
+    return R"({
+  "//": "A starting profile for tolctl apply. Every key is optional: delete what you do not want to set. Keys that begin with // are comments and are skipped. Values are those of tolctl's options.",
+  "wifi-ap": {
+    "//": "The printer's own access point: name at most 31 characters; mode ap, sta or apsta.",
+    "name": "Shop Printer",
+    "mode": "ap"
+  },
+  "bt-name": "Printer",
+  "bt-pin": "6042",
+  "wifi-station": {
+    "//": "The network the printer joins: ssid, ip and gateway are needed. auth: open, shared, wpapsk or wpa2psk; enc: none, wep-h, wep-a, tkip or aes.",
+    "//password": "In place of password, \"password-file\": \"wifi.pw\" reads it from a file beside the profile, so that it is not in the profile.",
+    "ssid": "Shop",
+    "password": "change-me",
+    "auth": "wpa2psk",
+    "enc": "aes",
+    "//ip": "An address of its own for each printer: give it in the targets file, e.g. socket://192.168.1.51 wifi-station.ip=192.168.1.201",
+    "ip": "192.168.1.200",
+    "mask": "255.255.255.0",
+    "gateway": "192.168.1.1"
+  },
+  "lan": {
+    "//": "The Ethernet port. mask, gateway and mac are sent with the other settings; ip and dhcp last, since they can move the printer off the address used. ip and mac belong to one printer each: give them in the targets file (lan.ip=..., lan.mac=...).",
+    "mask": "255.255.255.0",
+    "gateway": "192.168.1.1",
+    "dhcp": false
+  },
+  "//after": "Commands sent after the settings, in this order: test-print, cut, open-drawer, factory-mode, hex-mode, wifi-factory, bt-read-pin, bt-check.",
+  "after": ["test-print", "cut"]
+}
+)";
+}

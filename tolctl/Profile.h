@@ -1,0 +1,112 @@
+// A settings profile: what to set on every printer, read from a JSON file, and the overrides a
+// targets file gives single printers. Names and values are those of tolctl's options; each
+// value is checked by the same code as on the command line.
+#pragma once
+
+#include <iosfwd>
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "Cmd.h"
+
+/// Largest profile read; anything bigger is not a profile.
+constexpr size_t kMaxProfileBytes = 1024 * 1024;
+
+/// A key of a profile in its dotted form ("wifi-ap.name", "bt-pin", "lan.dhcp", "after").
+struct ProfileKey {
+    const char* name;
+    const char* help;  // one line for the example profile and the documentation
+};
+
+/// Every key a profile may hold, group by group in the order of the example.
+const std::vector<ProfileKey>& ProfileKeys();
+
+/// Reads secrets named by password-file keys: files once each, standard input ("-") at most once.
+class SecretSource {
+  public:
+    explicit SecretSource(std::istream& in) : m_in(in) {}
+    /// The secret in `path`; false with `error` naming the file (never the content).
+    bool Read(const std::string& path, std::string& secret, std::string& error);
+
+  private:
+    std::istream& m_in;
+    std::map<std::string, std::string> m_read;
+};
+
+/// One value and where it was given.
+struct SettingValue {
+    std::string text;               // as written; a JSON true/false as "true"/"false"
+    std::vector<std::string> list;  // the commands of "after"
+    std::string origin;             // "shop.json", "targets.txt:3"
+    std::string place;              // the key as messages name it ("wifi-station.password-file 'pw'")
+};
+
+/// The settings of one printer by dotted key. A password-file is read when it is set, and its
+/// password held under "wifi-station.password"; password and password-file replace each other.
+class Settings {
+  public:
+    /// Checks and sets one value given at `origin`; `baseFile` is the file that gave it, beside
+    /// which a relative password-file is found. Problems are added to `errors` as
+    /// "ORIGIN: KEY: what is wrong".
+    void Set(const std::string& key,
+             SettingValue value,
+             const std::string& baseFile,
+             SecretSource& secrets,
+             std::vector<std::string>& errors);
+
+    /// The value of `key`, or null when it is not set.
+    const SettingValue* Find(const std::string& key) const;
+    bool Empty() const { return m_values.empty(); }
+
+  private:
+    std::map<std::string, SettingValue> m_values;
+};
+
+/// Reads the profile text of the file `origin` into `settings`. False when anything is wrong;
+/// every problem found is added to `errors`, each naming its key: not JSON (with line and column,
+/// never the text read), a key not known, a value of the wrong type or refused by its check, a key
+/// given twice. Keys that begin with "//" are comments, anywhere, and are skipped.
+bool ParseProfile(const std::string& text,
+                  const std::string& origin,
+                  SecretSource& secrets,
+                  Settings& settings,
+                  std::vector<std::string>& errors);
+
+/// Reads the profile file `path` ("-" is not allowed: standard input may hold a password).
+bool LoadProfile(const std::string& path,
+                 SecretSource& secrets,
+                 Settings& settings,
+                 std::vector<std::string>& errors);
+
+/// Sets "KEY=VALUE" (a targets file's override, dotted key) over `settings`; the value text is
+/// read as in a profile ("after" takes a comma-separated list, "" for none; lan.dhcp on|off|true|
+/// false|1|0). Problems are added to `errors` as "ORIGIN: KEY: what is wrong".
+void SetOverride(const std::string& assignment,
+                 const std::string& origin,
+                 const std::string& baseFile,
+                 SecretSource& secrets,
+                 Settings& settings,
+                 std::vector<std::string>& errors);
+
+/// One command of a printer's plan.
+struct PlannedCmd {
+    std::string name;                // tolctl's subcommand: "wifi-ap", "lan-mask", "cut", ...
+    std::shared_ptr<const Cmd> cmd;  // the very command a single tolctl call builds
+    size_t secretBegin = 0;          // bytes [secretBegin, secretEnd) are a password, never shown
+    size_t secretEnd = 0;
+};
+
+/// The commands `settings` make, in the order that keeps a printer reachable at the address
+/// used for as long as possible: wifi-ap, bt-name, bt-pin, wifi-station, lan-mask, lan-gateway,
+/// lan-mac, the "after" commands, then lan-ip and lan-dhcp. Problems of the values together (a
+/// group without its required keys, a station text too long) are added to `errors` as
+/// "ORIGIN: KEY: ..." with `origin` naming the target or profile; false then.
+bool PlanCommands(const Settings& settings,
+                  const std::string& origin,
+                  std::vector<PlannedCmd>& plan,
+                  std::vector<std::string>& errors);
+
+/// A commented starting profile: every key with an example value and "//" comments.
+std::string ExampleProfile();

@@ -1,0 +1,40 @@
+// The printers `tolctl apply` sets up: --target values and the lines of a targets file.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "PortUri.h"
+
+/// A target as written: one port, range or network, and the overrides that go with it.
+struct TargetLine {
+    std::string origin;                  // "--target" or "targets.txt:3", for messages
+    std::string target;                  // socket://..., serial:..., a range, a network, ...
+    std::vector<std::string> overrides;  // "key=value", quotes removed
+};
+
+/// Splits the text of a targets file (`origin`, its name) into lines: the target first, then
+/// KEY=VALUE overrides, separated by blanks. A value may be quoted ("Till 3"; inside, a
+/// backslash escapes a quote or a backslash); "#" at the start of a word begins a comment to the end of the
+/// line; blank and comment lines are skipped. Problems are added to `errors` as "FILE:LINE: ...".
+void ParseTargetsText(const std::string& text,
+                      const std::string& origin,
+                      std::vector<TargetLine>& lines,
+                      std::vector<std::string>& errors);
+
+/// One printer to set up.
+struct Target {
+    std::string name;  // as shown: "socket://127.0.1.5", "socket://127.0.1.5:9101", "serial:/dev/ttyS0"
+    PortUri port;
+    std::string device;  // for ports that two jobs must never use at once: the device; empty for TCP
+};
+
+/// Expands one target: any --port form, plus socket://A.B.C.D-E and socket://A.B.C.D/NN (with an
+/// optional :PORT after them), one target per address. False with `error` when it is not a port.
+bool ExpandTarget(const std::string& text,
+                  bool windowsNames,
+                  std::vector<Target>& targets,
+                  std::string& error);
+
+/// What makes two targets the same printer: the address and TCP port, or the device.
+std::string TargetIdentity(const Target& target);
