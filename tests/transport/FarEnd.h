@@ -66,6 +66,11 @@ class Stopwatch {
     Clock::time_point m_start = Clock::now();
 };
 
+/// How long one write may take and still count as failing at once: well short of the write
+/// timeout it would wait out if it waited on a device. Taken per write, so that the opens of a
+/// busy machine (each a round trip to the Wine server) never add up against it.
+constexpr long long kFailsAtOnceMs = kWriteTimeoutMs / 2;
+
 /// Line settings of a serial far end, as the driver has them now.
 struct LineSettings {
     int inputBaud = 0;

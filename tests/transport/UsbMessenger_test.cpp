@@ -21,7 +21,7 @@ TEST_F(UsbMessengerTest, NoPrinterMeansWritesFailUntilOneArrives) {
     UsbMessenger usb;
     const Stopwatch watch;
     EXPECT_EQ(Send(usb, "x"), -1);
-    EXPECT_LT(watch.Ms(), 500);
+    EXPECT_LT(watch.Ms(), kFailsAtOnceMs);
     EXPECT_EQ(usb.LastError(), kNoUsbPrinter.code);
     EXPECT_NE(usb.LastErrorText().find(kNoUsbPrinter.text), std::string::npos) << usb.LastErrorText();
 
