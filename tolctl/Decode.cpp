@@ -46,26 +46,10 @@ std::string Quoted(const unsigned char* bytes, size_t count) {
     return out + "\"";
 }
 
-uint32_t Address(const unsigned char* at) {
-    return (uint32_t{at[0]} << 24) | (uint32_t{at[1]} << 16) | (uint32_t{at[2]} << 8) | at[3];
-}
-
-// An address written exactly as the programs write it ("10.0.0.1", never "010.0.0.1"), so that
-// the decoded line stands for the very bytes received.
-bool PlainAddress(const std::string& text, uint32_t& value) {
-    return ParseAddress(text, value) && FormatAddress(value) == text;
-}
-
 // Splits "ip,mask,gateway" into key=value fields; keeps the raw text when it is anything else.
 std::string AddressFields(const unsigned char* bytes, size_t count) {
-    const std::string text(reinterpret_cast<const char*>(bytes), count);
-    const size_t first = text.find(',');
-    const size_t second = first == std::string::npos ? first : text.find(',', first + 1);
     uint32_t ip = 0, mask = 0, gateway = 0;
-    if (second != std::string::npos && text.find(',', second + 1) == std::string::npos &&
-        PlainAddress(text.substr(0, first), ip) &&
-        PlainAddress(text.substr(first + 1, second - first - 1), mask) &&
-        PlainAddress(text.substr(second + 1), gateway)) {
+    if (SplitStationAddresses(bytes, count, ip, mask, gateway)) {
         return "ip=" + FormatAddress(ip) + " mask=" + FormatAddress(mask) +
                " gateway=" + FormatAddress(gateway);
     }
@@ -138,7 +122,7 @@ const std::vector<Known>& KnownCommands() {
             const size_t length = header.size() + 4;
             list.push_back({name, std::move(header), std::bind(Fixed, length, _1, _2),
                             [name, length](const unsigned char* b, size_t) {
-                                return std::string(name) + " " + FormatAddress(Address(b + length - 4));
+                                return std::string(name) + " " + FormatAddress(AddressAt(b + length - 4));
                             }});
         };
         lanAddress("lan-ip", {0x1F, 0x1B, 0x1D, 0x00});
@@ -184,6 +168,26 @@ const Known* FindCommand(const unsigned char* at, size_t have, bool atEnd, Span&
 }
 
 }  // namespace
+
+uint32_t AddressAt(const unsigned char* at) {
+    return (uint32_t{at[0]} << 24) | (uint32_t{at[1]} << 16) | (uint32_t{at[2]} << 8) | at[3];
+}
+
+bool SplitStationAddresses(const unsigned char* bytes,
+                           size_t count,
+                           uint32_t& ip,
+                           uint32_t& mask,
+                           uint32_t& gateway) {
+    const std::string text(reinterpret_cast<const char*>(bytes), count);
+    const size_t first = text.find(',');
+    const size_t second = first == std::string::npos ? first : text.find(',', first + 1);
+    const auto plain = [](const std::string& field, uint32_t& value) {
+        return ParseAddress(field, value) && FormatAddress(value) == field;
+    };
+    return second != std::string::npos && text.find(',', second + 1) == std::string::npos &&
+           plain(text.substr(0, first), ip) && plain(text.substr(first + 1, second - first - 1), mask) &&
+           plain(text.substr(second + 1), gateway);
+}
 
 DecodeStep NextDecodeStep(const unsigned char* at, size_t have, bool atEnd) {
     DecodeStep step;

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -29,3 +30,15 @@ struct DecodeStep {
 /// bytes may still arrive: a command that has begun answers NeedMore rather than Truncated, so
 /// that a stream can be read as it comes and each step taken is the one DecodeCommands takes.
 DecodeStep NextDecodeStep(const unsigned char* at, size_t have, bool atEnd);
+
+/// The address in four bytes as the printer receives it, most significant first.
+uint32_t AddressAt(const unsigned char* at);
+
+/// Splits a station's address text "ip,mask,gateway" into its three addresses. True only when
+/// each is written exactly as the programs write it ("10.0.0.1", never "010.0.0.1"), so that what
+/// is shown stands for the very bytes received; otherwise the text is to be kept whole.
+bool SplitStationAddresses(const unsigned char* bytes,
+                           size_t count,
+                           uint32_t& ip,
+                           uint32_t& mask,
+                           uint32_t& gateway);

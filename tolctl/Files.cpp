@@ -34,15 +34,15 @@ std::string FileErrorText(int code) {
     return text;
 }
 
-bool ReadFileBytes(const std::string& path, size_t maxBytes, std::string& bytes, std::string& error) {
+bool ReadFileStart(const std::string& path, size_t limit, std::string& bytes, std::string& error) {
     const std::string name = ShownText(path, std::string::npos);
     std::FILE* file = OpenFile(path, "rb");
     if (file == nullptr) {
         error = "cannot read " + name + ": " + FileErrorText(errno);
         return false;
     }
-    std::string content(maxBytes + 1, '\0');
-    const size_t got = std::fread(&content[0], 1, content.size(), file);
+    std::string content(limit, '\0');
+    const size_t got = limit == 0 ? 0 : std::fread(&content[0], 1, content.size(), file);
     const int code = errno;
     const bool failed = std::ferror(file) != 0;
     std::fclose(file);
@@ -50,11 +50,20 @@ bool ReadFileBytes(const std::string& path, size_t maxBytes, std::string& bytes,
         error = "cannot read " + name + ": " + FileErrorText(code);
         return false;
     }
-    if (got > maxBytes) {
-        error = name + " is larger than " + std::to_string(maxBytes) + " bytes";
+    content.resize(got);
+    bytes = std::move(content);
+    return true;
+}
+
+bool ReadFileBytes(const std::string& path, size_t maxBytes, std::string& bytes, std::string& error) {
+    std::string content;
+    if (!ReadFileStart(path, maxBytes + 1, content, error)) {
         return false;
     }
-    content.resize(got);
+    if (content.size() > maxBytes) {
+        error = ShownText(path, std::string::npos) + " is larger than " + std::to_string(maxBytes) + " bytes";
+        return false;
+    }
     bytes = std::move(content);
     return true;
 }

@@ -10,6 +10,10 @@ std::FILE* OpenFile(const std::string& path, const char* mode);
 /// The system's text for an errno value, in lower case to sit inside a sentence.
 std::string FileErrorText(int code);
 
+/// Reads the first `limit` bytes of `path` (all of it when shorter). On failure false, with
+/// `error` naming the file and the reason ("cannot read 'x.json': no such file or directory").
+bool ReadFileStart(const std::string& path, size_t limit, std::string& bytes, std::string& error);
+
 /// Reads all of `path` as bytes, at most `maxBytes`. On failure false, with `error` naming the
 /// file and the reason ("cannot read 'x.json': no such file or directory", "'x.json' is larger
 /// than 1048576 bytes").

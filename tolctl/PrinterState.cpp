@@ -32,25 +32,10 @@ Json Choice(unsigned char value, std::initializer_list<const char*> names) {
     return value;
 }
 
-uint32_t Address(const unsigned char* at) {
-    return (uint32_t{at[0]} << 24) | (uint32_t{at[1]} << 16) | (uint32_t{at[2]} << 8) | at[3];
-}
-
-// An address written exactly as the programs write it.
-bool PlainAddress(const std::string& text, uint32_t& value) {
-    return ParseAddress(text, value) && FormatAddress(value) == text;
-}
-
 // "ip,mask,gateway" as three fields; any other text is kept whole as "address".
 void AddStationAddresses(Json& station, const unsigned char* bytes, size_t count) {
-    const std::string text(reinterpret_cast<const char*>(bytes), count);
-    const size_t first = text.find(',');
-    const size_t second = first == std::string::npos ? first : text.find(',', first + 1);
     uint32_t ip = 0, mask = 0, gateway = 0;
-    if (second != std::string::npos && text.find(',', second + 1) == std::string::npos &&
-        PlainAddress(text.substr(0, first), ip) &&
-        PlainAddress(text.substr(first + 1, second - first - 1), mask) &&
-        PlainAddress(text.substr(second + 1), gateway)) {
+    if (SplitStationAddresses(bytes, count, ip, mask, gateway)) {
         station["ip"] = FormatAddress(ip);
         station["mask"] = FormatAddress(mask);
         station["gateway"] = FormatAddress(gateway);
@@ -103,11 +88,11 @@ void PrinterState::Apply(const char* name, const unsigned char* b, size_t) {
     } else if (command == "bt-pin") {
         m_btPin = Text(b + 5, b[4]);
     } else if (command == "lan-ip") {
-        m_lanIp = FormatAddress(Address(b + 4));
+        m_lanIp = FormatAddress(AddressAt(b + 4));
     } else if (command == "lan-mask") {
-        m_lanMask = FormatAddress(Address(b + 4));
+        m_lanMask = FormatAddress(AddressAt(b + 4));
     } else if (command == "lan-gateway") {
-        m_lanGateway = FormatAddress(Address(b + 4));
+        m_lanGateway = FormatAddress(AddressAt(b + 4));
     } else if (command == "lan-mac") {
         char mac[12];
         std::snprintf(mac, sizeof mac, "%02X:%02X:%02X:%02X", b[6], b[7], b[8], b[9]);

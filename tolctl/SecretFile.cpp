@@ -1,7 +1,5 @@
 #include "SecretFile.h"
 
-#include <cerrno>
-#include <cstdio>
 #include <istream>
 
 #include "Files.h"
@@ -10,29 +8,17 @@
 bool ReadSecretFile(const std::string& path, std::istream& in, std::string& secret, std::string& error) {
     const bool standardInput = path == "-";
     const std::string name = standardInput ? "standard input" : ShownText(path, std::string::npos);
-    std::string bytes(kMaxSecretBytes + 1, '\0');
+    std::string bytes;
     if (standardInput) {
+        bytes.resize(kMaxSecretBytes + 1);
         in.read(&bytes[0], static_cast<std::streamsize>(bytes.size()));
         if (in.bad()) {
             error = "cannot read " + name;
             return false;
         }
         bytes.resize(static_cast<size_t>(in.gcount()));
-    } else {
-        std::FILE* file = OpenFile(path, "rb");
-        if (file == nullptr) {
-            error = "cannot read " + name + ": " + FileErrorText(errno);
-            return false;
-        }
-        const size_t got = std::fread(&bytes[0], 1, bytes.size(), file);
-        const int code = errno;
-        const bool failed = std::ferror(file) != 0;
-        std::fclose(file);
-        if (failed) {
-            error = "cannot read " + name + ": " + FileErrorText(code);
-            return false;
-        }
-        bytes.resize(got);
+    } else if (!ReadFileStart(path, kMaxSecretBytes + 1, bytes, error)) {
+        return false;
     }
     if (bytes.size() > kMaxSecretBytes) {
         error =
