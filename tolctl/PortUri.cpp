@@ -15,6 +15,17 @@
 #include "PortFactory.h"
 #include "Values.h"
 
+bool ParseTcpPort(const std::string& text, int& port, std::string& error) {
+    int64_t value = 0;
+    std::string problem;
+    if (!ParseDecimal(text, 1, 65535, value, problem)) {
+        error = "TCP port: " + problem;
+        return false;
+    }
+    port = static_cast<int>(value);
+    return true;
+}
+
 namespace {
 
 bool StartsWith(const std::string& text, const char* prefix) {
@@ -31,14 +42,8 @@ std::string Upper(std::string text) {
 bool ParseSocket(const std::string& rest, PortUri& uri, std::string& error) {
     const size_t colon = rest.rfind(':');
     uri.host = rest.substr(0, colon);
-    if (colon != std::string::npos) {
-        int64_t port = 0;
-        std::string problem;
-        if (!ParseDecimal(rest.substr(colon + 1), 1, 65535, port, problem)) {
-            error = "TCP port: " + problem;
-            return false;
-        }
-        uri.tcpPort = static_cast<int>(port);
+    if (colon != std::string::npos && !ParseTcpPort(rest.substr(colon + 1), uri.tcpPort, error)) {
+        return false;
     }
     // Checked here, before anything is resolved: a resolver would read "127.1" or "0x7f.0.0.1"
     // as some address of its own choosing.

@@ -32,6 +32,9 @@ constexpr bool kWindowsPortNames = false;
 /// names are accepted only when `windowsNames` is set, and usb:DEVICE only when it is not.
 bool ParsePortUri(const std::string& text, bool windowsNames, PortUri& uri, std::string& error);
 
+/// The TCP port after "socket://HOST:": decimal 1-65535; on failure false with `error` saying why.
+bool ParseTcpPort(const std::string& text, int& port, std::string& error);
+
 /// The position of `baud` in the baud-rate table (0-4), or -1.
 int BaudIndex(int baud);
 

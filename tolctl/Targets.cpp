@@ -128,14 +128,8 @@ bool ExpandTarget(const std::string& text,
         const std::string host = rest.substr(0, colon);
         if (LooksLikeAddressRange(host)) {
             int tcpPort = 9100;
-            if (colon != std::string::npos) {
-                int64_t port = 0;
-                std::string problem;
-                if (!ParseDecimal(rest.substr(colon + 1), 1, 65535, port, problem)) {
-                    error = "TCP port: " + problem;
-                    return false;
-                }
-                tcpPort = static_cast<int>(port);
+            if (colon != std::string::npos && !ParseTcpPort(rest.substr(colon + 1), tcpPort, error)) {
+                return false;
             }
             std::vector<uint32_t> addresses;
             if (!ParseAddressRange(host, addresses, error)) {
