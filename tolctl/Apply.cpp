@@ -7,11 +7,15 @@
 #include <cerrno>
 #include <chrono>
 #include <cmath>
+#include <condition_variable>
 #include <cstdio>
 #include <ctime>
 #include <deque>
 #include <map>
+#include <memory>
+#include <mutex>
 #include <ostream>
+#include <system_error>
 #include <thread>
 
 #ifdef _WIN32
@@ -20,10 +24,14 @@
 #include <unistd.h>
 #endif
 
+#include "Cmd.h"
 #include "Decode.h"
+#include "FileLimit.h"
 #include "Files.h"
+#include "Interrupts.h"
 #include "Messenger.h"
 #include "Profile.h"
+#include "ReportFile.h"
 #include "Targets.h"
 #include "Tolctl.h"
 #include "Values.h"
@@ -40,6 +48,10 @@ using Clock = std::chrono::steady_clock;
 constexpr size_t kMaxTargetsBytes = 16 * 1024 * 1024;
 /// Problems shown before the rest are only counted.
 constexpr size_t kMaxShownErrors = 20;
+/// Files a run keeps open besides its jobs' sockets and devices and what it had open at the start.
+constexpr size_t kSpareDescriptors = 16;
+/// Longest a command waits for this process to have room for one more socket or device.
+constexpr std::chrono::seconds kLongestWaitForRoom(60);
 
 struct CommandResult {
     enum class State { NotSent, Sent, Failed } state = State::NotSent;
@@ -47,20 +59,21 @@ struct CommandResult {
     double ms = 0;
 };
 
+// One printer and, once it was served, what became of it: small, since a roll-out may have tens
+// of thousands. Each command's result goes to the report as the printer is done.
 struct Printer {
+    enum class Result : uint8_t {
+        NotBegun,     // a stop request came before its turn
+        Ok,           // took every command
+        Failed,       // a command failed; nothing was sent after it
+        Interrupted,  // a stop request came between two of its commands
+    };
     Target target;
     const std::vector<PlannedCmd>* plan = nullptr;
-    std::vector<CommandResult> results;
+    Result result = Result::NotBegun;
+    uint32_t sent = 0;
     std::string error;
-    bool ok = false;
-
-    size_t Sent() const {
-        size_t sent = 0;
-        for (const CommandResult& result : results) {
-            sent += result.state == CommandResult::State::Sent ? 1 : 0;
-        }
-        return sent;
-    }
+    SpooledText report;  // its part of the report
 };
 
 // Everything checked and planned, before anything is sent.
@@ -196,38 +209,185 @@ double MsSince(Clock::time_point start, Clock::time_point when) {
     return std::chrono::duration<double, std::milli>(when - start).count();
 }
 
-void ServePrinter(Printer& printer, const SendOptions& send, int gapMs, Clock::time_point start) {
-    SendOptions options = send;
+double Rounded(double ms) {
+    return std::round(ms * 1000) / 1000;
+}
+
+// What the jobs count as they go, for the progress line and the end.
+struct Tally {
+    std::atomic<size_t> done{0};
+    std::atomic<size_t> failed{0};
+    std::atomic<size_t> commands{0};  // sent
+};
+
+// What every job of one apply shares.
+struct Run {
+    const SendOptions& send;
+    int gapMs;
+    Clock::time_point start;
+    Interrupts& interrupts;
+    ReportFile* report;  // null without --report
+    Tally tally;
+};
+
+// Sends one command. While this process has no room for one more socket or device the command
+// reached no one: it waits for others to close theirs and is tried again, a local limit is not
+// the printer's failure. False when a stop request came meanwhile (nothing was sent).
+bool SendWaitingForRoom(const SendOptions& options,
+                        const Cmd& cmd,
+                        Interrupts& interrupts,
+                        Clock::time_point& began,
+                        SendOutcome& outcome) {
+    std::chrono::milliseconds pause(10);
+    const Clock::time_point giveUp = Clock::now() + kLongestWaitForRoom;
+    for (;;) {
+        began = Clock::now();
+        outcome = SendCmd(options, cmd, kWriteTimeoutMs);
+        if (outcome.code == kExitOk || !OutOfDescriptors(outcome.error) || Clock::now() >= giveUp) {
+            return true;
+        }
+        if (!interrupts.Sleep(pause)) {
+            return false;
+        }
+        pause = std::min(pause * 2, std::chrono::milliseconds(1000));
+    }
+}
+
+using Json = nlohmann::ordered_json;
+
+const char* ResultName(Printer::Result result) {
+    switch (result) {
+        case Printer::Result::Ok:
+            return "ok";
+        case Printer::Result::Failed:
+            return "failed";
+        case Printer::Result::NotBegun:
+        case Printer::Result::Interrupted:
+            break;
+    }
+    return "interrupted";
+}
+
+// A printer's entry in the report's results, indented as it sits there.
+std::string ReportEntry(const Printer& printer, const std::vector<CommandResult>& results) {
+    Json commands = Json::array();
+    for (size_t i = 0; i < printer.plan->size(); ++i) {
+        const CommandResult& result = results[i];
+        Json command = {{"command", (*printer.plan)[i].name}};
+        switch (result.state) {
+            case CommandResult::State::Sent:
+                command["result"] = "sent";
+                break;
+            case CommandResult::State::Failed:
+                command["result"] = "failed";
+                break;
+            case CommandResult::State::NotSent:
+                command["result"] = "not sent";
+                break;
+        }
+        if (result.state != CommandResult::State::NotSent) {
+            command["start-ms"] = Rounded(result.startMs);
+            command["ms"] = Rounded(result.ms);
+        }
+        commands.push_back(std::move(command));
+    }
+    const bool ok = printer.result == Printer::Result::Ok;
+    const Json entry = {{"target", printer.target.name},
+                        {"result", ResultName(printer.result)},
+                        {"sent", printer.sent},
+                        {"settings", printer.plan->size()},
+                        {"error", ok ? Json(nullptr) : Json(printer.error)},
+                        {"commands", std::move(commands)}};
+    // Text that is not UTF-8 (a file name) is written with U+FFFD instead of failing.
+    const std::string text = entry.dump(2, ' ', false, Json::error_handler_t::replace);
+    std::string indented = "    ";
+    for (const char c : text) {
+        indented += c;
+        if (c == '\n') {
+            indented += "    ";
+        }
+    }
+    return indented;
+}
+
+void ServePrinter(Printer& printer, Run& run) {
+    SendOptions options = run.send;
     options.portText = printer.target.name;
     options.port = printer.target.port;
     const std::vector<PlannedCmd>& plan = *printer.plan;
-    printer.results.assign(plan.size(), CommandResult());
+    std::vector<CommandResult> results(plan.size());
+    printer.result = Printer::Result::Ok;
     for (size_t i = 0; i < plan.size(); ++i) {
-        if (i > 0 && gapMs > 0) {
-            std::this_thread::sleep_for(std::chrono::milliseconds(gapMs));
+        CommandResult& result = results[i];
+        Clock::time_point began;
+        SendOutcome outcome;
+        const bool rested =
+            i == 0 || run.gapMs == 0 || run.interrupts.Sleep(std::chrono::milliseconds(run.gapMs));
+        if (!rested || run.interrupts.Signal() != 0 ||
+            !SendWaitingForRoom(options, *plan[i].cmd, run.interrupts, began, outcome)) {
+            printer.result = Printer::Result::Interrupted;
+            printer.error = "interrupted before " + plan[i].name;
+            break;
         }
-        CommandResult& result = printer.results[i];
-        const Clock::time_point began = Clock::now();
-        const SendOutcome outcome = SendCmd(options, *plan[i].cmd, kWriteTimeoutMs);
-        result.startMs = MsSince(start, began);
+        result.startMs = MsSince(run.start, began);
         result.ms = MsSince(began, Clock::now());
         if (outcome.code != kExitOk) {
             result.state = CommandResult::State::Failed;
+            printer.result = Printer::Result::Failed;
             printer.error = plan[i].name + ": " + outcome.reason;
-            return;
+            break;
         }
         result.state = CommandResult::State::Sent;
+        ++printer.sent;
+        ++run.tally.commands;
     }
-    printer.ok = true;
+    if (run.report != nullptr) {
+        printer.report = run.report->Spool(ReportEntry(printer, results));
+    }
 }
 
+// The progress line on a terminal, drawn by a thread of its own from before the first job starts
+// until the last one ends: starting a thousand jobs takes a while, and the line moves meanwhile.
 class Progress {
   public:
-    Progress(std::ostream& err, size_t total) : m_err(err), m_total(total) {}
-    void Show(size_t done, size_t failed, double seconds) {
-        char line[160];
-        std::snprintf(line, sizeof line, "\rapply: %zu done, %zu failed, %zu total, %.1f printers/s", done,
-                      failed, m_total, seconds > 0 ? static_cast<double>(done) / seconds : 0.0);
+    Progress(std::ostream& err, const Tally& tally, size_t printers, size_t commands, Clock::time_point start)
+        : m_err(err), m_tally(tally), m_printers(printers), m_commands(commands), m_start(start) {
+        try {
+            m_thread = std::thread([this] { Draw(); });
+        } catch (const std::system_error&) {
+            // no thread, no line: the jobs matter more
+        }
+    }
+    ~Progress() {
+        if (!m_thread.joinable()) {
+            return;
+        }
+        {
+            std::lock_guard<std::mutex> lock(m_mutex);
+            m_stopped = true;
+        }
+        m_stop.notify_all();
+        m_thread.join();
+        m_err << '\r' << std::string(m_width, ' ') << '\r' << std::flush;
+    }
+    Progress(const Progress&) = delete;
+    Progress& operator=(const Progress&) = delete;
+
+  private:
+    void Draw() {
+        std::unique_lock<std::mutex> lock(m_mutex);
+        do {
+            Show();
+        } while (!m_stop.wait_for(lock, std::chrono::milliseconds(100), [this] { return m_stopped; }));
+    }
+    void Show() {
+        const size_t done = m_tally.done;
+        const double seconds = MsSince(m_start, Clock::now()) / 1000;
+        char line[200];
+        std::snprintf(line, sizeof line,
+                      "\rapply: %zu done, %zu failed, %zu total, %zu/%zu commands sent, %.1f printers/s",
+                      done, m_tally.failed.load(), m_printers, m_tally.commands.load(), m_commands,
+                      seconds > 0 ? static_cast<double>(done) / seconds : 0.0);
         std::string text = line;
         const size_t width = text.size();
         if (width < m_width) {
@@ -236,21 +396,21 @@ class Progress {
         m_width = width;
         m_err << text << std::flush;
     }
-    void Clear() { m_err << '\r' << std::string(m_width, ' ') << '\r' << std::flush; }
 
-  private:
     std::ostream& m_err;
-    size_t m_total;
+    const Tally& m_tally;
+    size_t m_printers, m_commands;
+    Clock::time_point m_start;
     size_t m_width = 0;
+    std::mutex m_mutex;
+    std::condition_variable m_stop;
+    bool m_stopped = false;
+    std::thread m_thread;
 };
 
-void Serve(std::vector<Printer>& printers,
-           const ApplyOptions& options,
-           const SendOptions& send,
-           Clock::time_point start,
-           std::ostream& err) {
-    // A lane is served by one job from first to last: a TCP printer alone, or every target of one
-    // device (which two jobs must never open at once).
+// A lane is served by one job from first to last: a TCP printer alone, or every target of one
+// device (which two jobs must never open at once).
+std::vector<std::vector<Printer*>> Lanes(std::vector<Printer>& printers) {
     std::vector<std::vector<Printer*>> lanes;
     std::map<std::string, size_t> deviceLanes;
     for (Printer& printer : printers) {
@@ -265,45 +425,61 @@ void Serve(std::vector<Printer>& printers,
         }
         lanes[lane.first->second].push_back(&printer);
     }
+    return lanes;
+}
 
+// How many jobs may run at once: each holds one socket or device, and the process must stay
+// within its limit of open files, which is raised first as far as the system allows. `needed`:
+// how many jobs there is work for; when they do not fit, that is said on `err`.
+size_t JobsThatFit(size_t wanted, size_t needed, std::ostream& err) {
+    const size_t limit = RaiseOpenFileLimit();
+    const size_t kept = OpenDescriptorCount() + kSpareDescriptors;
+    const size_t fit = limit == 0 ? wanted : limit > kept ? limit - kept : 1;
+    if (std::min(wanted, needed) > fit) {
+        err << "tolctl: apply: --jobs " << wanted << " needs more open files than this process may have ("
+            << limit << "); serving " << fit << " printers at a time\n";
+    }
+    return std::min(wanted, fit);
+}
+
+// Serves the lanes with `jobs` jobs; after a stop request no job begins another command. Answers
+// a problem to tell when fewer jobs could be started.
+std::string Serve(const std::vector<std::vector<Printer*>>& lanes, size_t jobs, Run& run) {
     std::atomic<size_t> next{0};
-    std::atomic<size_t> done{0};
-    std::atomic<size_t> failed{0};
     auto work = [&] {
-        for (size_t lane = next++; lane < lanes.size(); lane = next++) {
+        for (size_t lane = next++; lane < lanes.size() && run.interrupts.Signal() == 0; lane = next++) {
             for (Printer* printer : lanes[lane]) {
-                ServePrinter(*printer, send, options.gapMs, start);
-                failed += printer->ok ? 0 : 1;
-                ++done;
+                if (run.interrupts.Signal() != 0) {
+                    break;
+                }
+                ServePrinter(*printer, run);
+                run.tally.failed += printer->result == Printer::Result::Failed ? 1 : 0;
+                ++run.tally.done;
             }
         }
     };
-    const size_t jobs = std::min(lanes.size(), static_cast<size_t>(options.jobs));
+    std::string problem;
     std::vector<std::thread> workers;
-    for (size_t i = 1; i < jobs; ++i) {
-        workers.emplace_back(work);
-    }
-    if (options.progress) {
-        Progress progress(err, printers.size());
-        workers.emplace_back(work);
-        while (done < printers.size()) {
-            progress.Show(done, failed, MsSince(start, Clock::now()) / 1000);
-            std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    try {
+        while (workers.size() + 1 < jobs) {
+            workers.emplace_back(work);
         }
-        progress.Clear();
-    } else {
-        work();
+    } catch (const std::system_error& e) {
+        problem = "only " + std::to_string(workers.size() + 1) + " of " + std::to_string(jobs) +
+                  " jobs could be started: " + e.what();
     }
+    work();
     for (std::thread& worker : workers) {
         worker.join();
     }
+    return problem;
 }
 
 void PrintTable(const std::vector<Printer>& printers, std::ostream& out) {
     std::vector<std::vector<std::string>> rows = {{"TARGET", "RESULT", "SENT", "ERROR"}};
     for (const Printer& printer : printers) {
-        rows.push_back({printer.target.name, printer.ok ? "ok" : "failed",
-                        std::to_string(printer.Sent()) + "/" + std::to_string(printer.plan->size()),
+        rows.push_back({printer.target.name, ResultName(printer.result),
+                        std::to_string(printer.sent) + "/" + std::to_string(printer.plan->size()),
                         printer.error});
     }
     size_t widths[3] = {0, 0, 0};
@@ -325,10 +501,6 @@ void PrintTable(const std::vector<Printer>& printers, std::ostream& out) {
     }
 }
 
-double Rounded(double ms) {
-    return std::round(ms * 1000) / 1000;
-}
-
 std::string UtcNow() {
     const std::time_t now = std::time(nullptr);
     std::tm utc{};
@@ -342,59 +514,47 @@ std::string UtcNow() {
     return text;
 }
 
-std::string Report(const std::vector<Printer>& printers,
-                   const ApplyOptions& options,
-                   const SendOptions& send,
-                   const std::string& started,
-                   double seconds) {
-    using Json = nlohmann::ordered_json;
-    size_t ok = 0;
-    Json results = Json::array();
-    for (const Printer& printer : printers) {
-        ok += printer.ok ? 1 : 0;
-        Json commands = Json::array();
-        for (size_t i = 0; i < printer.plan->size(); ++i) {
-            const CommandResult& result = printer.results[i];
-            Json command = {{"command", (*printer.plan)[i].name}};
-            switch (result.state) {
-                case CommandResult::State::Sent:
-                    command["result"] = "sent";
-                    break;
-                case CommandResult::State::Failed:
-                    command["result"] = "failed";
-                    break;
-                case CommandResult::State::NotSent:
-                    command["result"] = "not sent";
-                    break;
-            }
-            if (result.state != CommandResult::State::NotSent) {
-                command["start-ms"] = Rounded(result.startMs);
-                command["ms"] = Rounded(result.ms);
-            }
-            commands.push_back(std::move(command));
-        }
-        results.push_back({{"target", printer.target.name},
-                           {"result", printer.ok ? "ok" : "failed"},
-                           {"sent", printer.Sent()},
-                           {"settings", printer.plan->size()},
-                           {"error", printer.ok ? Json(nullptr) : Json(printer.error)},
-                           {"commands", std::move(commands)}});
-    }
-    const Json report = {
+struct Counts {
+    size_t ok = 0, failed = 0;
+};
+
+// Writes the whole report: the run's facts, then every printer's entry in target order (from
+// the scratch file, or made now for a printer that was never begun).
+void WriteReport(ReportFile& report,
+                 const std::vector<Printer>& printers,
+                 const ApplyOptions& options,
+                 const SendOptions& send,
+                 size_t jobs,
+                 const std::string& started,
+                 double seconds,
+                 const Counts& counts) {
+    const Json head = {
         {"tolctl-version", TolctlVersion()},
         {"profile", options.profile},
         {"started", started},
         {"seconds", Rounded(seconds)},
-        {"jobs", options.jobs},
+        {"jobs", jobs},
         {"gap-ms", options.gapMs},
         {"connect-timeout-ms", send.connectTimeoutMs},
         {"printers", printers.size()},
-        {"ok", ok},
-        {"failed", printers.size() - ok},
-        {"results", std::move(results)},
+        {"ok", counts.ok},
+        {"failed", counts.failed},
+        {"results", Json::array()},
     };
-    // Text that is not UTF-8 (a file name) is written with U+FFFD instead of failing.
-    return report.dump(2, ' ', false, Json::error_handler_t::replace) + "\n";
+    std::string text = head.dump(2, ' ', false, Json::error_handler_t::replace);
+    text.erase(text.size() - 4);  // "[]\n}": the entries go between the brackets
+    report.Write(text + "[\n");
+    std::string entry;
+    for (size_t i = 0; i < printers.size(); ++i) {
+        const Printer& printer = printers[i];
+        if (printer.result == Printer::Result::NotBegun) {
+            entry = ReportEntry(printer, std::vector<CommandResult>(printer.plan->size()));
+        } else if (!report.ReadBack(printer.report, entry)) {
+            return;  // the failure is kept for Finish
+        }
+        report.Write(i == 0 ? entry : ",\n" + entry);
+    }
+    report.Write("\n  ]\n}\n");
 }
 
 }  // namespace
@@ -433,40 +593,83 @@ int RunApply(const ApplyOptions& options,
         return kExitOk;
     }
 
-    // The report's file is opened before anything is sent, so that a wrong name costs nothing.
-    std::FILE* report = nullptr;
+    // From here on Ctrl-C asks apply to stop and finish its record, and a reader of the table
+    // that went away ends nothing.
+    Interrupts interrupts;
+    // The report's files are opened before anything is sent, so that a wrong name costs nothing.
+    ReportFile reportFile;
+    ReportFile* report = nullptr;
     if (!options.report.empty()) {
-        report = OpenFile(options.report, "wb");
-        if (report == nullptr) {
+        std::string problem;
+        if (!reportFile.Open(options.report, problem)) {
             err << "tolctl: --report: cannot write " << ShownText(options.report, std::string::npos) << ": "
-                << FileErrorText(errno) << "; nothing was sent\n";
+                << problem << "; nothing was sent\n";
             return kExitUsage;
         }
+        interrupts.RemoveOnQuit(reportFile.TemporaryPath());
+        report = &reportFile;
     }
 
-    const std::string started = UtcNow();
-    const Clock::time_point start = Clock::now();
-    Serve(prep.printers, options, send, start, err);
-    const double seconds = MsSince(start, Clock::now()) / 1000;
-
-    PrintTable(prep.printers, out);
-    size_t failed = 0;
+    const std::vector<std::vector<Printer*>> lanes = Lanes(prep.printers);
+    const size_t jobs = JobsThatFit(static_cast<size_t>(options.jobs), lanes.size(), err);
+    size_t commands = 0;
     for (const Printer& printer : prep.printers) {
-        failed += printer.ok ? 0 : 1;
+        commands += printer.plan->size();
     }
-    int code = failed == 0 ? kExitOk : kExitPort;
-    if (failed > 0) {
-        err << "tolctl: apply: " << failed << " of " << prep.printers.size() << " printers failed\n";
-    }
-    if (report != nullptr) {
-        const std::string text = Report(prep.printers, options, send, started, seconds);
-        const bool written = std::fwrite(text.data(), 1, text.size(), report) == text.size();
-        const int error = errno;
-        if (std::fclose(report) != 0 || !written) {
-            err << "tolctl: --report: cannot write " << ShownText(options.report, std::string::npos) << ": "
-                << FileErrorText(written ? errno : error) << '\n';
-            code = kExitPort;
+    const std::string started = UtcNow();
+    Run run{send, options.gapMs, Clock::now(), interrupts, report, {}};
+    std::string jobsProblem;
+    {
+        std::unique_ptr<Progress> progress;
+        if (options.progress) {
+            progress.reset(new Progress(err, run.tally, prep.printers.size(), commands, run.start));
         }
+        jobsProblem = Serve(lanes, std::min(jobs, lanes.size()), run);
     }
-    return code;
+    const int stoppedBy = interrupts.Signal();
+    const double seconds = MsSince(run.start, Clock::now()) / 1000;
+
+    Counts counts;
+    size_t interrupted = 0;
+    for (Printer& printer : prep.printers) {
+        if (printer.result == Printer::Result::NotBegun) {
+            printer.error = "interrupted before " + printer.plan->front().name;
+        }
+        counts.ok += printer.result == Printer::Result::Ok ? 1 : 0;
+        counts.failed += printer.result == Printer::Result::Failed ? 1 : 0;
+    }
+    interrupted = prep.printers.size() - counts.ok - counts.failed;
+
+    // The record first: a table that cannot be written, or is slow to be read, must not cost it.
+    bool reportWritten = true;
+    std::string reportProblem;
+    if (report != nullptr) {
+        WriteReport(*report, prep.printers, options, send, jobs, started, seconds, counts);
+        reportWritten = report->Finish(reportProblem);
+    }
+    PrintTable(prep.printers, out);
+    out.flush();
+
+    int code = counts.failed == 0 ? kExitOk : kExitPort;
+    if (!jobsProblem.empty()) {
+        err << "tolctl: apply: " << jobsProblem << '\n';
+    }
+    if (counts.failed > 0) {
+        err << "tolctl: apply: " << counts.failed << " of " << prep.printers.size() << " printers failed\n";
+    }
+    if (stoppedBy != 0) {
+        err << "tolctl: apply: interrupted; " << interrupted << " of " << prep.printers.size()
+            << " printers were cut short\n";
+    }
+    if (!reportWritten) {
+        err << "tolctl: --report: cannot write " << ShownText(options.report, std::string::npos) << ": "
+            << reportProblem << '\n';
+        code = kExitPort;
+    }
+    if (!out) {
+        err << "tolctl: apply: the table could not be written to standard output"
+            << (report != nullptr && reportWritten ? "; the report holds every result" : "") << '\n';
+        code = kExitPort;
+    }
+    return stoppedBy != 0 ? Interrupts::ExitCode(stoppedBy) : code;
 }

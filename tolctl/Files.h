@@ -1,11 +1,35 @@
 // Files tolctl reads and writes, named in UTF-8 on every platform.
 #pragma once
 
+#include <cstdint>
 #include <cstdio>
 #include <string>
 
 /// Opens `path` (UTF-8) with the C `mode` ("rb", "wb"); null with errno set on failure.
 std::FILE* OpenFile(const std::string& path, const char* mode);
+
+/// The file that a new `path` is written to before it takes the old one's place: beside it, named
+/// after this process ("report.json.tmp-4711").
+std::string TemporaryPathFor(const std::string& path);
+
+/// A scratch file for reading and writing ("w+b") beside `path` that no one else sees and that
+/// never outlives the process: removed as soon as it is open (POSIX), or when it is closed
+/// (Windows). Null with errno set on failure.
+std::FILE* OpenScratchFileBeside(const std::string& path);
+
+/// Puts the file `from` in the place of `to` in one step: `to` is the old file or the new one,
+/// never a part of either. False with errno set on failure.
+bool ReplaceFile(const std::string& from, const std::string& to);
+
+/// Removes the file `path`; false with errno set on failure.
+bool RemoveFile(const std::string& path);
+
+/// Moves to byte `offset` of `file` (also beyond 2 GiB); false with errno set on failure.
+bool SeekFile(std::FILE* file, uint64_t offset);
+
+/// Writes what `file` holds in its buffer and asks the system to keep it on the disk; false with
+/// errno set on failure.
+bool SyncFile(std::FILE* file);
 
 /// The system's text for an errno value, in lower case to sit inside a sentence.
 std::string FileErrorText(int code);

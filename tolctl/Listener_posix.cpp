@@ -4,13 +4,13 @@
 #include <fcntl.h>
 #include <netinet/in.h>
 #include <poll.h>
-#include <sys/resource.h>
 #include <sys/socket.h>
 
 #include <cerrno>
 #include <ostream>
 
 #include "AddressRange.h"
+#include "FileLimit.h"
 #include "ListenLoop.h"
 #include "StopSignals.h"
 #include "Tolctl.h"
@@ -26,15 +26,25 @@ constexpr size_t kListedPrinters = 16;
 // a backlog of 0, this many leaves room for a system that takes a few more.
 constexpr int kFillRounds = 8;
 
-// A listener of 256 printers with hundreds of connections needs more descriptors than the usual
-// soft limit of 1024; the hard limit is what the system allows this process.
-void RaiseOpenFileLimit() {
-    rlimit limit{};
-    if (::getrlimit(RLIMIT_NOFILE, &limit) != 0 || limit.rlim_cur >= limit.rlim_max) {
-        return;
+// Descriptors a listener keeps besides its printers' listening sockets and what it had open at
+// the start: connections being served, the save and state files.
+constexpr size_t kSpareDescriptors = 16;
+
+// True when this process may listen for all `printers`, after raising its limit of open files as
+// far as the system allows (a listener of 256 printers with hundreds of connections needs more
+// than the usual soft limit of 1024); else `fit` says how many printers would. A stalled printer
+// also holds the connection that fills its backlog.
+bool AllFit(const std::vector<VirtualPrinter>& printers, size_t& limit, size_t& fit) {
+    limit = RaiseOpenFileLimit();
+    size_t needed = 0;
+    for (const VirtualPrinter& printer : printers) {
+        needed += printer.fault.kind == ListenFault::Kind::Refuse  ? 0
+                  : printer.fault.kind == ListenFault::Kind::Stall ? 2
+                                                                   : 1;
     }
-    limit.rlim_cur = limit.rlim_max == RLIM_INFINITY ? 65536 : limit.rlim_max;
-    ::setrlimit(RLIMIT_NOFILE, &limit);
+    const size_t kept = OpenDescriptorCount() + kSpareDescriptors;
+    fit = limit > kept ? limit - kept : 0;
+    return limit == 0 || needed <= fit;
 }
 
 sockaddr_in SocketAddress(uint32_t address, int port) {
@@ -164,7 +174,13 @@ int RunListener(const ListenOptions& options, std::ostream& out, std::ostream& e
             return kExitUsage;
         }
     }
-    RaiseOpenFileLimit();
+    size_t limit = 0, fit = 0;
+    if (!AllFit(printers, limit, fit)) {
+        err << "tolctl: listen --bind: " << printers.size()
+            << " printers need more open files than this process may have (" << limit << "); " << fit
+            << " fit\n";
+        return kExitUsage;
+    }
 
     // From the moment it says it listens, Ctrl-C must find the handler in place.
     StopSignals signals;

@@ -6,6 +6,7 @@
 #include <nlohmann/json.hpp>
 
 #include "AddressRange.h"
+#include "Interrupts.h"
 #include "Tolctl.h"
 #include "Values.h"
 #include "WifiCmds.h"
@@ -40,10 +41,12 @@ int RunScan(const ScanOptions& options, std::ostream& out, std::ostream& err) {
         return kExitUsage;
     }
     std::vector<ScanAnswer> answers;
-    if (!ScanAddresses(addresses, options, answers, problem)) {
+    Interrupts interrupts;  // Ctrl-C ends the scan, but what answered so far is still printed
+    if (!ScanAddresses(addresses, options, answers, problem, &interrupts)) {
         err << "tolctl: scan: " << problem << '\n';
         return kExitPort;
     }
+    const int stoppedBy = interrupts.Signal();
 
     nlohmann::ordered_json list = nlohmann::ordered_json::array();
     size_t found = 0;
@@ -73,6 +76,10 @@ int RunScan(const ScanOptions& options, std::ostream& out, std::ostream& err) {
         out << list.dump(2) << '\n';
     }
     out.flush();
+    if (stoppedBy != 0) {
+        err << "tolctl: scan: interrupted; " << found << " printers had answered\n";
+        return Interrupts::ExitCode(stoppedBy);
+    }
     if (found == 0) {
         err << "tolctl: scan: no printer answered on port " << options.tcpPort << " of "
             << FormatAddressSpan(addresses) << '\n';

@@ -8,6 +8,7 @@
 #include <cerrno>
 #include <chrono>
 
+#include "Interrupts.h"
 #include "ListenLoop.h"
 #include "Messenger.h"
 #include "Scan.h"
@@ -27,12 +28,16 @@ struct Attempt {
 
 const unsigned char kStatusRequest[] = {0x10, 0x04, 0x01};
 
+// Longest wait for the connections before the stop requests are looked at again.
+constexpr std::chrono::milliseconds kLongestPoll(200);
+
 }  // namespace
 
 bool ScanAddresses(const std::vector<uint32_t>& addresses,
                    const ScanOptions& options,
                    std::vector<ScanAnswer>& answers,
-                   std::string& error) {
+                   std::string& error,
+                   const Interrupts* interrupts) {
     answers.assign(addresses.size(), ScanAnswer());
     for (size_t i = 0; i < addresses.size(); ++i) {
         answers[i].address = addresses[i];
@@ -56,6 +61,9 @@ bool ScanAddresses(const std::vector<uint32_t>& addresses,
     std::vector<pollfd> fds;
     size_t next = 0;
     while (next < addresses.size() || !active.empty()) {
+        if (interrupts != nullptr && interrupts->Signal() != 0) {
+            break;  // what answered so far stands; a probe under way shows no status
+        }
         const Clock::time_point now = Clock::now();
         while (active.size() < jobs && next < addresses.size()) {
             Attempt attempt;
@@ -86,7 +94,7 @@ bool ScanAddresses(const std::vector<uint32_t>& addresses,
         }
 
         fds.clear();
-        Clock::time_point wake = now + timeout;
+        Clock::time_point wake = now + std::min<Clock::duration>(timeout, kLongestPoll);
         for (const Attempt& attempt : active) {
             fds.push_back({attempt.fd.Get(), static_cast<short>(attempt.probing ? POLLIN : POLLOUT), 0});
             wake = std::min(wake, attempt.deadline);

@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <chrono>
 
+#include "Interrupts.h"
 #include "Scan.h"
 
 namespace {
@@ -65,12 +66,16 @@ class Winsock {
 
 const char kStatusRequest[] = {0x10, 0x04, 0x01};
 
+// Longest wait for the connections before the stop requests are looked at again.
+constexpr std::chrono::milliseconds kLongestPoll(200);
+
 }  // namespace
 
 bool ScanAddresses(const std::vector<uint32_t>& addresses,
                    const ScanOptions& options,
                    std::vector<ScanAnswer>& answers,
-                   std::string& error) {
+                   std::string& error,
+                   const Interrupts* interrupts) {
     answers.assign(addresses.size(), ScanAnswer());
     for (size_t i = 0; i < addresses.size(); ++i) {
         answers[i].address = addresses[i];
@@ -97,6 +102,9 @@ bool ScanAddresses(const std::vector<uint32_t>& addresses,
     Attempts active;
     size_t next = 0;
     while (next < addresses.size() || !active.list.empty()) {
+        if (interrupts != nullptr && interrupts->Signal() != 0) {
+            break;  // what answered so far stands; a probe under way shows no status
+        }
         const Clock::time_point now = Clock::now();
         while (active.list.size() < jobs && next < addresses.size()) {
             Attempt attempt;
@@ -135,7 +143,7 @@ bool ScanAddresses(const std::vector<uint32_t>& addresses,
         FD_ZERO(&writable);
         FD_ZERO(&failed);
         FD_ZERO(&readable);
-        Clock::time_point wake = now + timeout;
+        Clock::time_point wake = now + std::min<Clock::duration>(timeout, kLongestPoll);
         for (const Attempt& attempt : active.list) {
             if (attempt.probing) {
                 FD_SET(attempt.socket, &readable);

@@ -83,6 +83,7 @@ SendOutcome SendCmd(const SendOptions& options, const Cmd& cmd, int awaitCloseMs
         return outcome;
     }
     outcome.reason = messenger->LastErrorText();
+    outcome.error = messenger->LastError();
     if (result == kMessengerTimeout) {
         outcome.code = kExitTimeout;
         if (outcome.reason.empty()) {

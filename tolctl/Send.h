@@ -19,6 +19,7 @@ struct SendOptions {
 struct SendOutcome {
     int code = 0;        // tolctl's exit code: 0 sent, 1 no port or write failed, 3 timed out
     std::string reason;  // when not sent: the system's reason, e.g. "connection refused"
+    int error = 0;       // when not sent: the system's error code, 0 when there is none
 };
 
 /// Opens the port, writes the command once and closes the port again. With `awaitCloseMs` above

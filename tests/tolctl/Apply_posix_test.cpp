@@ -5,14 +5,19 @@
 
 #include <sys/stat.h>
 
+#include <pty.h>
+
 #include <filesystem>
 #include <fstream>
+#include <regex>
 #include <sstream>
 
 #include "Apply.h"
+#include "FleetPeer.h"
 #include "OemText.h"
 #include "TestPrinters.h"
 #include "Tolctl.h"
+#include "TolctlProgram.h"
 
 namespace {
 
@@ -442,7 +447,8 @@ TEST(TolctlApplyTest, ProgressIsOneLineRewrittenInPlaceAndClearedAtTheEnd) {
     ASSERT_EQ(RunApply(options, SendOptions(), in, out, err), 0) << err.str();
     const std::string progress = err.str();
     EXPECT_EQ(progress.find('\n'), std::string::npos) << progress;
-    EXPECT_NE(progress.find("\rapply: 0 done, 0 failed, 1 total, 0.0 printers/s"), std::string::npos)
+    EXPECT_TRUE(std::regex_search(
+        progress, std::regex("\rapply: 0 done, 0 failed, 1 total, [01]/2 commands sent, 0.0 printers/s")))
         << progress;
     EXPECT_EQ(progress.back(), '\r');
     // Without a terminal: nothing of it.
@@ -450,6 +456,130 @@ TEST(TolctlApplyTest, ProgressIsOneLineRewrittenInPlaceAndClearedAtTheEnd) {
     std::ostringstream quiet;
     ASSERT_EQ(RunApply(options, SendOptions(), in, out, quiet), 0);
     EXPECT_EQ(quiet.str(), "");
+}
+
+// Connections that the emulator's printers have had, as its state file says.
+size_t Connections(const nlohmann::json& state) {
+    size_t connections = 0;
+    for (const auto& printer : state["printers"]) {
+        connections += printer["connections"].get<size_t>();
+    }
+    return connections;
+}
+
+// The real program, as an operator runs it: signals, a closed output, a terminal, few files.
+struct Apply {
+    tolctl_program::Pipe out, err;
+    std::unique_ptr<tolctl_program::Program> program;
+    std::unique_ptr<tolctl_program::PipeText> table, errors;
+
+    explicit Apply(const std::vector<std::string>& args, rlim_t fileLimit = 0, int errFd = -1) {
+        std::vector<std::string> all = {"apply"};
+        all.insert(all.end(), args.begin(), args.end());
+        program.reset(new tolctl_program::Program(all, out.write.Get(), errFd >= 0 ? errFd : err.write.Get(),
+                                                  fileLimit));
+        out.write.Reset();
+        err.write.Reset();
+        table.reset(new tolctl_program::PipeText(std::move(out.read)));
+        errors.reset(new tolctl_program::PipeText(std::move(err.read)));
+    }
+    // Sends `signal` once the emulator's state shows more connections than `before`.
+    void SignalAfterACommand(const std::string& state, int signal, size_t before = 0) {
+        WaitForState(state, [before](const nlohmann::json& s) { return Connections(s) > before; });
+        ::kill(program->Pid(), signal);
+    }
+};
+
+std::string ReadFile(const std::string& path) {
+    std::ifstream file(path);
+    return std::string((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
+}
+
+const char* const kThreeCommands = R"({"bt-name": "a", "bt-pin": "1", "after": ["cut"]})";
+
+TEST(TolctlApplyProgramTest, AStopRequestFinishesTheRecordAndAKillLeavesTheEarlierReport) {
+    tolctl_program::TempDir dir;
+    const std::string state = dir / "state.json", profile = dir / "p.json", report = dir / "report.json";
+    std::ofstream(profile) << kThreeCommands;
+    std::ofstream(report) << "{\"earlier\": true}\n";
+    // Eight printers, the first four slow, two at a time.
+    auto fleetArgs = [&state] {
+        return std::vector<std::string>{"--bind", "127.0.2.160/29", "--state",
+                                        state,    "--fault",        "127.0.2.160-163=slow:300"};
+    };
+    auto args = [&](int port) {
+        return std::vector<std::string>{
+            profile,  "--target", "socket://127.0.2.160/29:" + std::to_string(port),
+            "--jobs", "2",        "--gap",
+            "100",    "--report", report};
+    };
+    {
+        tolctl_program::Emulator fleet(fleetArgs());
+        Apply killed(args(fleet.Port()));
+        killed.SignalAfterACommand(state, SIGKILL);
+        EXPECT_EQ(killed.program->Wait(), "signal 9");
+        EXPECT_EQ(ReadFile(report), "{\"earlier\": true}\n");
+    }
+
+    tolctl_program::Emulator fleet(fleetArgs());
+    Apply stopped(args(fleet.Port()));
+    stopped.SignalAfterACommand(state, SIGINT);
+    EXPECT_EQ(stopped.program->Wait(), "exit 130");
+    EXPECT_NE(stopped.errors->ReadToEnd().find("tolctl: apply: interrupted;"), std::string::npos)
+        << stopped.errors->Text();
+    const std::vector<std::vector<std::string>> rows = TableRows(stopped.table->ReadToEnd());
+    ASSERT_EQ(rows.size(), 9u) << stopped.table->Text();
+    const nlohmann::json json = nlohmann::json::parse(ReadFile(report));
+    ASSERT_EQ(json["results"].size(), 8u);
+    size_t sent = 0, interrupted = 0;
+    std::map<std::string, size_t> sentTo;
+    for (size_t i = 0; i < 8; ++i) {
+        const nlohmann::json& result = json["results"][i];
+        EXPECT_EQ(rows[i + 1][1], result["result"]);
+        interrupted += result["result"] == "interrupted" ? 1 : 0;
+        size_t shown = 0;
+        for (size_t c = 0; c < 3; ++c) {
+            // What was sent is a beginning of the plan; the rest never went out.
+            EXPECT_EQ(result["commands"][c]["result"], c < result["sent"] ? "sent" : "not sent") << result;
+            shown += result["commands"][c]["result"] == "sent" ? 1 : 0;
+        }
+        EXPECT_EQ(result["sent"], shown);
+        sent += shown;
+        sentTo[result["target"].get<std::string>().substr(9)] = shown;
+    }
+    EXPECT_GT(interrupted, 0u);
+    EXPECT_EQ(json["ok"].get<size_t>() + interrupted, 8u);
+    // What each printer got is exactly what the report says was sent to it.
+    const nlohmann::json got =
+        WaitForState(state, [sent](const nlohmann::json& s) { return Connections(s) >= sent; });
+    EXPECT_EQ(Connections(got), sent);
+    for (const auto& printer : got["printers"].items()) {
+        EXPECT_EQ(printer.value()["connections"], sentTo[printer.key()]) << printer.key();
+    }
+
+    // Asked twice, it ends at once: the report stays as it was, and nothing is left beside it.
+    const std::string before = ReadFile(report);
+    Apply hurried(args(fleet.Port()));
+    const std::string temporary = report + ".tmp-" + std::to_string(hurried.program->Pid());
+    hurried.SignalAfterACommand(state, SIGINT, sent);
+    ::kill(hurried.program->Pid(), SIGTERM);
+    EXPECT_EQ(hurried.program->Wait(), "exit 143");
+    EXPECT_EQ(ReadFile(report), before);
+    EXPECT_FALSE(std::filesystem::exists(temporary));
+}
+
+TEST(TolctlApplyProgramTest, AClosedOutputCostsNeitherTheRecordNorThePrinters) {
+    tolctl_program::TempDir dir;
+    const std::string profile = dir / "p.json", report = dir / "report.json";
+    std::ofstream(profile) << R"({"after": ["cut"]})";
+    tolctl_program::Emulator fleet({"--bind", "127.0.2.0/25"});
+    Apply apply({profile, "--target", "socket://127.0.2.0/25:" + std::to_string(fleet.Port()), "--gap", "0",
+                 "--report", report});
+    apply.table.reset();  // as `| head -1` would, before the table (larger than a pipe's buffer)
+    EXPECT_EQ(apply.program->Wait(), "exit 1");
+    EXPECT_NE(apply.errors->ReadToEnd().find("standard output"), std::string::npos) << apply.errors->Text();
+    const nlohmann::json json = nlohmann::json::parse(ReadFile(report));
+    EXPECT_EQ(json["ok"], 128);
 }
 
 }  // namespace

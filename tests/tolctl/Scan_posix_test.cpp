@@ -116,6 +116,24 @@ TEST(TolctlScanTest, ProbeShowsTheStatusByteOrADashWhenNoneCameInTime) {
     EXPECT_EQ(fleet.Stop(), "exit 0");
 }
 
+TEST(TolctlScanTest, CtrlCEndsItWithTheTargetsFoundSoFar) {
+    TempDir dir;
+    Emulator fleet(FleetArgs(dir / "state.json"));
+    const std::string port = std::to_string(fleet.Port());
+    Pipe out, err;
+    // The stalled printer would hold the scan for its whole time-out.
+    Program scan({"scan", "127.0.2.0/28", "--tcp-port", port, "--timeout", "60000"}, out.write.Get(),
+                 err.write.Get());
+    out.write.Reset();
+    err.write.Reset();
+    std::this_thread::sleep_for(std::chrono::milliseconds(1000));
+    ::kill(scan.Pid(), SIGINT);
+    PipeText text(std::move(out.read)), errors(std::move(err.read));
+    EXPECT_EQ(scan.Wait(), "exit 130");
+    EXPECT_EQ(text.ReadToEnd(), Targets(fleet.Port()));
+    EXPECT_EQ(errors.ReadToEnd(), "tolctl: scan: interrupted; 12 printers had answered\n");
+}
+
 TEST(TolctlScanTest, NoAnswerIsSaidButNotAnError) {
     const int port = FreePort();
     const Result result = Scan({"127.0.2.200-203", "--tcp-port", std::to_string(port)});

@@ -1,0 +1,48 @@
+// Ctrl-C and its kin during a long run: a request to stop that the run sees and obeys, instead of
+// the end of the process.
+#pragma once
+
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <memory>
+#include <mutex>
+#include <string>
+
+/// While it lives, SIGINT, SIGTERM and SIGHUP (on Windows Ctrl-C and Ctrl-Break) ask the run to
+/// stop instead of ending the process, and a reader that went away no longer ends it (SIGPIPE is
+/// ignored: the write fails with EPIPE instead). A second request ends the process at once, with
+/// 128 + its signal number, after removing the file named by RemoveOnQuit. Made on the thread
+/// that starts the run's other threads, before it starts them (POSIX: they inherit the blocked
+/// signals, which one thread of this class waits for).
+class Interrupts {
+  public:
+    Interrupts();
+    ~Interrupts();
+    Interrupts(const Interrupts&) = delete;
+    Interrupts& operator=(const Interrupts&) = delete;
+
+    /// 0 until a request came, then its signal number (SIGINT for Ctrl-C and Ctrl-Break).
+    int Signal() const { return m_nSignal.load(); }
+
+    /// The exit code of a run that was asked to stop: 128 + the signal number.
+    static int ExitCode(int signal) { return 128 + signal; }
+
+    /// Waits for `wait`, or less when a request comes; false when one has come.
+    bool Sleep(std::chrono::milliseconds wait);
+
+    /// The file that a second request removes before the process ends (empty: none).
+    void RemoveOnQuit(const std::string& path);
+
+    /// A request came for `signal`: the first is noted, a second ends the process.
+    void Request(int signal);
+
+  private:
+    struct Platform;  // what the system needs: Interrupts_posix.cpp / Interrupts_win.cpp
+
+    std::atomic<int> m_nSignal{0};
+    std::mutex m_mutex;
+    std::condition_variable m_woken;
+    std::string m_removeOnQuit;
+    std::unique_ptr<Platform> m_platform;
+};
