@@ -19,7 +19,7 @@ std::FILE* OpenScratchFileBeside(const std::string& path);
 
 /// Puts the file `from` in the place of `to` in one step: `to` is the old file or the new one,
 /// never a part of either. False with errno set on failure.
-bool ReplaceFile(const std::string& from, const std::string& to);
+bool PutFileInPlace(const std::string& from, const std::string& to);
 
 /// Removes the file `path`; false with errno set on failure.
 bool RemoveFile(const std::string& path);

@@ -31,7 +31,7 @@ std::FILE* OpenScratchFileBeside(const std::string& path) {
     return file;
 }
 
-bool ReplaceFile(const std::string& from, const std::string& to) {
+bool PutFileInPlace(const std::string& from, const std::string& to) {
     return std::rename(from.c_str(), to.c_str()) == 0;
 }
 

@@ -43,7 +43,7 @@ std::FILE* OpenScratchFileBeside(const std::string& path) {
     return OpenFile(TemporaryPathFor(path) + "-spool", "w+bD");
 }
 
-bool ReplaceFile(const std::string& from, const std::string& to) {
+bool PutFileInPlace(const std::string& from, const std::string& to) {
     WideString wideFrom, wideTo;
     if (!Utf8ToWide(from, wideFrom) || !Utf8ToWide(to, wideTo)) {
         errno = EINVAL;

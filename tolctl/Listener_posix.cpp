@@ -27,8 +27,9 @@ constexpr size_t kListedPrinters = 16;
 constexpr int kFillRounds = 8;
 
 // Descriptors a listener keeps besides its printers' listening sockets and what it had open at
-// the start: connections being served, the save and state files.
-constexpr size_t kSpareDescriptors = 16;
+// the start: a few connections at a time and the state file while it is written (when these run
+// out, accepts wait for a connection to end).
+constexpr size_t kSpareDescriptors = 4;
 
 // True when this process may listen for all `printers`, after raising its limit of open files as
 // far as the system allows (a listener of 256 printers with hundreds of connections needs more

@@ -90,7 +90,7 @@ bool ReportFile::Finish(std::string& error) {
     if (m_report && std::fclose(m_report.release()) != 0) {
         Fail(errno);
     }
-    if (m_error == 0 && !ReplaceFile(m_temporary, m_path)) {
+    if (m_error == 0 && !PutFileInPlace(m_temporary, m_path)) {
         Fail(errno);
     }
     if (m_error != 0) {

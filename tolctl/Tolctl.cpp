@@ -270,6 +270,9 @@ int RunTolctl(const std::vector<std::string>& args, std::istream& in, std::ostre
     scan->add_flag("--probe", scanOptions.probe,
                    "Send the status request DLE EOT 1 (10 04 01) and show the status byte read back");
     scan->add_option("--format", scanOptions.format, "targets (default) or json")->type_name("targets|json");
+    scan->footer(
+        "Ctrl-C (SIGINT) or SIGTERM ends a scan early: the targets found so far are printed, and the exit "
+        "code is 130 (143 for SIGTERM).");
 
     std::string portsFormat = "text";
     CLI::App* ports = app.add_subcommand("ports", "List this computer's printer ports and their --port URIs");
@@ -301,8 +304,10 @@ int RunTolctl(const std::vector<std::string>& args, std::istream& in, std::ostre
     apply->footer(
         "Targets files: one target a line, then KEY=VALUE overrides with the profile's dotted names "
         "(lan.ip=192.168.1.51 bt-name=\"Till 3\"); # begins a comment.\n"
+        "Results: ok, failed, or interrupted (stopped before the printer was done).\n"
         "Exit codes: 0 every printer got everything; 1 any failed (the table says which); 2 the profile, "
-        "the targets or an option refused, and nothing was sent.");
+        "the targets or an option refused, and nothing was sent; 130/143/129 stopped by SIGINT (Ctrl-C), "
+        "SIGTERM or SIGHUP: the commands under way end, the table and the report are written.");
 
     CLI::App* profile = app.add_subcommand("profile", "Settings profiles for apply");
     profile->require_subcommand(1);

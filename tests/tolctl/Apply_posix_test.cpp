@@ -582,4 +582,55 @@ TEST(TolctlApplyProgramTest, AClosedOutputCostsNeitherTheRecordNorThePrinters) {
     EXPECT_EQ(json["ok"], 128);
 }
 
+TEST(TolctlApplyProgramTest, AFewOpenFilesLimitTheJobsAndFailNoPrinter) {
+    tolctl_program::TempDir dir;
+    const std::string profile = dir / "p.json";
+    std::ofstream(profile) << R"({"after": ["cut"]})";
+    // Slow printers: each connection stays open a while, many at once.
+    tolctl_program::Emulator fleet({"--bind", "127.0.2.0/25", "--fault", "127.0.2.0/25=slow:300"});
+    Apply apply({profile, "--target", "socket://127.0.2.0/25:" + std::to_string(fleet.Port()), "--gap", "0",
+                 "--jobs", "1024"},
+                64);
+    EXPECT_EQ(apply.program->Wait(), "exit 0") << apply.errors->ReadToEnd();
+    EXPECT_TRUE(
+        std::regex_match(apply.errors->ReadToEnd(),
+                         std::regex("tolctl: apply: --jobs 1024 needs more open files than this "
+                                    "process may have \\(64\\); serving [0-9]+ printers at a time\n")))
+        << apply.errors->Text();
+    const std::string table = apply.table->ReadToEnd();
+    EXPECT_EQ(std::count(table.begin(), table.end(), '\n'), 129);
+    EXPECT_EQ(table.find("fail"), std::string::npos) << table;
+
+    // The emulator says at once how many printers fit, instead of failing at a bind.
+    tolctl_program::Pipe out, err;
+    tolctl_program::Program listen({"listen", "--bind", "127.0.2.0/24", "--port", "0"}, out.write.Get(),
+                                   err.write.Get(), 64);
+    err.write.Reset();
+    EXPECT_EQ(listen.Wait(), "exit 2");
+    tolctl_program::PipeText errors(std::move(err.read));
+    EXPECT_TRUE(std::regex_match(errors.ReadToEnd(),
+                                 std::regex("tolctl: listen --bind: 256 printers need more open files than "
+                                            "this process may have \\(64\\); [0-9]+ fit\n")))
+        << errors.Text();
+}
+
+TEST(TolctlApplyProgramTest, OnATerminalTheProgressLineMovesWhilePrintersAreServed) {
+    tolctl_program::TempDir dir;
+    const std::string profile = dir / "p.json";
+    std::ofstream(profile) << kThreeCommands;
+    TestFleet fleet({Kind::Good, Kind::Good});
+    int master = -1, terminal = -1;
+    ASSERT_EQ(::openpty(&master, &terminal, nullptr, nullptr, nullptr), 0);
+    UniqueFd terminalEnd(terminal);
+    Apply apply({profile, "--target", Range(fleet, 0, 1), "--gap", "300"}, 0, terminal);
+    terminalEnd.Reset();
+    tolctl_program::PipeText shown{UniqueFd(master)};
+    EXPECT_EQ(apply.program->Wait(), "exit 0");
+    // Both printers end together, at the end: the commands sent are what moves until then.
+    for (const char* step :
+         {"0 done, 0 failed, 2 total, 2/6 commands sent", "0 done, 0 failed, 2 total, 4/6 commands sent"}) {
+        EXPECT_NE(shown.ReadToEnd().find(step), std::string::npos) << shown.Text();
+    }
+}
+
 }  // namespace
