@@ -630,7 +630,6 @@ int RunApply(const ApplyOptions& options,
     const double seconds = MsSince(run.start, Clock::now()) / 1000;
 
     Counts counts;
-    size_t interrupted = 0;
     for (Printer& printer : prep.printers) {
         if (printer.result == Printer::Result::NotBegun) {
             printer.error = "interrupted before " + printer.plan->front().name;
@@ -638,7 +637,7 @@ int RunApply(const ApplyOptions& options,
         counts.ok += printer.result == Printer::Result::Ok ? 1 : 0;
         counts.failed += printer.result == Printer::Result::Failed ? 1 : 0;
     }
-    interrupted = prep.printers.size() - counts.ok - counts.failed;
+    const size_t interrupted = prep.printers.size() - counts.ok - counts.failed;
 
     // The record first: a table that cannot be written, or is slow to be read, must not cost it.
     bool reportWritten = true;
