@@ -388,6 +388,14 @@ int RunSubcommand(const std::vector<std::string>& args,
         err << "tolctl: listen has no --dry-run: it takes connections as a printer would; nothing was done\n";
         return kExitUsage;
     }
+    // --port may follow any subcommand now; where nothing is sent it was meant as something else.
+    for (const CLI::App* sub : {scan, ports, decode, profile}) {
+        if (!send.portText.empty() && app.got_subcommand(sub)) {
+            err << "tolctl: " << sub->get_name() << " sends nothing: --port has no use here"
+                << (sub == scan ? " (scan's TCP port is --tcp-port)" : "") << '\n';
+            return kExitUsage;
+        }
+    }
     if (app.got_subcommand(listen)) {
         return RunListener(listenOptions, out, err);
     }

@@ -359,6 +359,7 @@ TEST(Tolctl, NewcomersWordingIsTakenOrAnswered) {
     // Mistyped words get the one they are closest to, far-off ones nothing.
     EXPECT_NE(Tolctl({"wifi-sta"}).err.find("did you mean 'wifi-station'?"), std::string::npos);
     EXPECT_NE(Tolctl({"cut", "--prot", "X"}).err.find("did you mean '--port'?"), std::string::npos);
+    EXPECT_NE(Tolctl({"scan", "--port", "9101", "127.0.0.1"}).err.find("--tcp-port"), std::string::npos);
     EXPECT_NE(Tolctl({"profile", "exmaple"}).err.find("did you mean 'example'?"), std::string::npos);
     EXPECT_EQ(Tolctl({"frobnicate"}).err.find("did you mean"), std::string::npos);
     // A path beginning with / is a file, on Windows too (the current drive's root there).
