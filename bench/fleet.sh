@@ -5,9 +5,21 @@
 # ratio, and checks that every byte arrived: each printer's state equals the profile, with as many
 # connections as sends and no byte left undecoded. Three runs of each, alternating; the best of
 # each counts. Only loopback networks. Usage: bench/fleet.sh [NETWORK]   (default 127.0.1.0/24)
+#
+# bench/fleet.sh --state-cost [NETWORK]   (default 127.61.0.0/18, 16,384 printers): what --state
+# costs the emulator. The same apply to every printer, once with an emulator that keeps its
+# --state file and once with one that does not; the emulator's processor time (user + system,
+# from its start to its end) of each, two runs each, alternating, the best counting, and the ratio.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-net=${1:-127.0.1.0/24}
+mode=compare
+if [ "${1:-}" = --state-cost ]; then
+    mode=state-cost
+    shift
+fi
+default_net=127.0.1.0/24
+[ $mode = compare ] || default_net=127.61.0.0/18
+net=${1:-$default_net}
 case $net in
 127.*) ;;
 *) echo "fleet: only loopback networks (127.0.0.0/8)" >&2; exit 2 ;;
@@ -34,6 +46,52 @@ cat >"$work/profile.json" <<'JSON'
 }
 JSON
 printf '\x1d\x56\x01' >"$work/cut.bin"
+
+if [ $mode = state-cost ]; then
+    /usr/bin/python3 - "$tolctl" "$net" "$work" <<'PY'
+import os, signal, subprocess, sys, time
+tolctl, net, work = sys.argv[1:]
+
+def emulator_cpu(state):
+    """Seconds of processor time an emulator spends on one apply to all its printers."""
+    args = [tolctl, "listen", "--bind", net, "--idle-timeout", "30"]
+    if state:
+        args += ["--state", os.path.join(work, "state.json")]
+    log = open(os.path.join(work, "listen.out"), "w+")
+    emulator = subprocess.Popen(args, stdout=log, stderr=subprocess.STDOUT)
+    try:
+        for _ in range(600):
+            log.seek(0)
+            if "listening on" in log.read(4096) or emulator.poll() is not None:
+                break
+            time.sleep(0.05)
+        applied = subprocess.run([tolctl, "apply", os.path.join(work, "profile.json"), "--target",
+                                  "socket://" + net, "--jobs", "32", "--gap", "0"],
+                                 stdout=subprocess.DEVNULL, stderr=subprocess.PIPE, text=True)
+        if applied.returncode != 0:
+            sys.exit("fleet: apply failed: " + applied.stderr[:2000])
+        emulator.send_signal(signal.SIGTERM)
+        _, status, usage = os.wait4(emulator.pid, 0)
+        emulator.returncode = os.waitstatus_to_exitcode(status)
+    finally:
+        if emulator.returncode is None:
+            emulator.kill()
+            emulator.wait()
+    if emulator.returncode != 0:
+        sys.exit("fleet: the emulator ended with %d" % emulator.returncode)
+    return usage.ru_utime + usage.ru_stime
+
+best = {False: None, True: None}
+for run in range(2):
+    for state in (False, True):
+        cpu = emulator_cpu(state)
+        print("run %d: emulator %s --state: %.2f s of processor time" % (run + 1, "with" if state else "without", cpu))
+        best[state] = cpu if best[state] is None else min(best[state], cpu)
+print("emulator without --state: %.2f s; with --state: %.2f s; ratio %.2f (target <= 1.5)"
+      % (best[False], best[True], best[True] / best[False]))
+PY
+    exit
+fi
 # Every address of the network, 7 times: the baseline's 1,792 sends.
 /usr/bin/python3 -c 'import ipaddress, sys
 for a in ipaddress.ip_network(sys.argv[1], strict=False):

@@ -2,8 +2,9 @@
 #   Windows (the MinGW build): tolvane-VERSION-windows-x64.zip, the three programs with README.txt
 #     and LICENSE.txt in a folder of that name, and tolvane-VERSION-windows-x64.msi of the same
 #     files (wixl, run by CPack's External generator).
-#   Linux (the release preset): tolctl, its man page and its bash completion (`cmake --install`),
-#     and tolctl_VERSION_ARCH.deb.
+#   Linux (the release preset): tolctl, its man page, its bash completion and its documents
+#     (share/doc/tolctl: the protocol, profiles and the profile's schema; `cmake --install`), and
+#     tolctl_VERSION_ARCH.deb.
 # VERSION is the project's, all four parts (1.0.0.1): Debian versions and file names take it as
 # it is; Windows Installer compares only the first three parts of an installed product's version.
 include(GNUInstallDirs)
@@ -40,7 +41,9 @@ else()
     install(FILES ${PROJECT_SOURCE_DIR}/tolctl/completion/tolctl.bash
             DESTINATION ${CMAKE_INSTALL_DATADIR}/bash-completion/completions RENAME tolctl)
     install(FILES ${PROJECT_SOURCE_DIR}/LICENSE DESTINATION ${CMAKE_INSTALL_DATADIR}/doc/tolctl RENAME copyright)
-    install(FILES ${PROJECT_SOURCE_DIR}/docs/protocol.md DESTINATION ${CMAKE_INSTALL_DATADIR}/doc/tolctl)
+    # tolctl's help sends users to profiles.md for apply.
+    install(FILES ${PROJECT_SOURCE_DIR}/docs/protocol.md ${PROJECT_SOURCE_DIR}/docs/profiles.md
+                  ${PROJECT_SOURCE_DIR}/docs/profile.schema.json DESTINATION ${CMAKE_INSTALL_DATADIR}/doc/tolctl)
 
     set(CPACK_GENERATOR DEB)
     set(CPACK_PACKAGE_NAME tolctl)

@@ -665,10 +665,9 @@ int RunApply(const ApplyOptions& options,
             << reportProblem << '\n';
         code = kExitPort;
     }
-    if (!out) {
-        err << "tolctl: apply: the table could not be written to standard output"
-            << (report != nullptr && reportWritten ? "; the report holds every result" : "") << '\n';
-        code = kExitPort;
+    if (!out && report != nullptr && reportWritten) {
+        // The table is lost (said once, for all output, when tolctl ends); the record is not.
+        err << "tolctl: apply: the report holds every result\n";
     }
     return stoppedBy != 0 ? Interrupts::ExitCode(stoppedBy) : code;
 }

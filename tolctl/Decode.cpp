@@ -208,6 +208,32 @@ DecodeStep NextDecodeStep(const unsigned char* at, size_t have, bool atEnd) {
     return step;
 }
 
+bool ReadHexText(const std::vector<unsigned char>& input, std::vector<unsigned char>& bytes) {
+    std::vector<unsigned char> read;
+    int high = -1;  // the first digit of a pair, while its second is awaited
+    for (const unsigned char c : input) {
+        const int digit = c >= '0' && c <= '9'   ? c - '0'
+                          : c >= 'a' && c <= 'f' ? c - 'a' + 10
+                          : c >= 'A' && c <= 'F' ? c - 'A' + 10
+                                                 : -1;
+        if (digit >= 0) {
+            if (high < 0) {
+                high = digit;
+            } else {
+                read.push_back(static_cast<unsigned char>(high * 16 + digit));
+                high = -1;
+            }
+        } else if (high >= 0 || (c != ' ' && c != '\t' && c != '\r' && c != '\n')) {
+            return false;  // half a pair, or a byte that is no part of hex text
+        }
+    }
+    if (read.empty() || high >= 0) {
+        return false;
+    }
+    bytes = std::move(read);
+    return true;
+}
+
 std::vector<std::string> DecodeCommands(const std::vector<unsigned char>& bytes) {
     std::vector<std::string> lines;
     size_t unknownStart = 0;

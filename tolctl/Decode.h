@@ -12,6 +12,11 @@
 /// Text fields are converted from the OEM code page and shown as UTF-8 in double quotes.
 std::vector<std::string> DecodeCommands(const std::vector<unsigned char>& bytes);
 
+/// True when `input` is hex text as --dry-run prints it: pairs of hex digits ("1d 56 01", or
+/// "1d5601"), whitespace and nothing else; then `bytes` are the bytes it stands for. Raw command
+/// bytes never read so: every command begins with a control byte.
+bool ReadHexText(const std::vector<unsigned char>& input, std::vector<unsigned char>& bytes);
+
 /// What the bytes at one position of a stream hold.
 struct DecodeStep {
     enum class Kind {

@@ -46,10 +46,10 @@ class ListenLoop {
     /// first write fails.
     bool StateTo(std::string path);
 
-    /// Serves until `count` connections are done or a stop signal came. On a stop, the
-    /// connections still open, and those waiting to be accepted, are read out as far as they
-    /// arrived and reported. False when the bytes of a connection could not be saved or the
-    /// state could not be written.
+    /// Serves until `count` connections are done, a stop signal came or the output could not be
+    /// written. On a stop, the connections still open, and those waiting to be accepted, are
+    /// read out as far as they arrived and reported. False when the bytes of a connection could
+    /// not be saved, the state could not be written or the output failed.
     bool Run(const StopSignals& signals);
 
   private:
@@ -62,6 +62,8 @@ class ListenLoop {
         std::string name;
         ListenFault fault;
         PrinterState state;
+        std::string stateText;  // its entry in the state file, as last written
+        bool stateChanged = true;
     };
     struct Connection {
         UniqueFd fd;
@@ -100,6 +102,7 @@ class ListenLoop {
     UniqueFd m_save;
     std::string m_saveName;
     bool m_bSaveFailed = false;
+    bool m_bOutputFailed = false;
     std::string m_statePath;
     bool m_bStateChanged = false;
     bool m_bStateFailed = false;

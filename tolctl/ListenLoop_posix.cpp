@@ -63,6 +63,21 @@ bool PeerOnlyError(int error) {
     }
 }
 
+// One printer's entry in the state file, `"NAME": {...}`, indented as it stands there.
+std::string StateEntry(const std::string& name, const PrinterState& state) {
+    const auto replace = PrinterState::Json::error_handler_t::replace;
+    const std::string value = state.ToJson().dump(2, ' ', false, replace);
+    std::string entry = "    " + PrinterState::Json(name).dump(-1, ' ', false, replace) + ": ";
+    entry.reserve(entry.size() + value.size() + value.size() / 8);
+    for (const char c : value) {
+        entry += c;
+        if (c == '\n') {
+            entry += "    ";
+        }
+    }
+    return entry;
+}
+
 }  // namespace
 
 std::string ErrnoText(int code) {
@@ -132,7 +147,7 @@ bool ListenLoop::Run(const StopSignals& signals) {
     std::vector<size_t> polledPrinters;
     std::vector<size_t> polledConnections;
     while (m_nCount == 0 || m_nFinished < m_nCount) {
-        if (signals.Stopped()) {
+        if (signals.Stopped() || m_bOutputFailed) {
             Stop();
             break;
         }
@@ -211,7 +226,7 @@ bool ListenLoop::Run(const StopSignals& signals) {
     if (!m_statePath.empty()) {
         WriteState();
     }
-    return !m_bSaveFailed && !m_bStateFailed;
+    return !m_bSaveFailed && !m_bStateFailed && !m_bOutputFailed;
 }
 
 void ListenLoop::AcceptFrom(size_t index, Clock::time_point now) {
@@ -231,6 +246,7 @@ void ListenLoop::AcceptFrom(size_t index, Clock::time_point now) {
                 fd.Reset();
                 m_out << LinePrefix(index) << "(connection from " << PeerName(peer)
                       << " reset: --fault reset)" << std::endl;
+                m_bOutputFailed = m_bOutputFailed || !m_out;
                 ++m_nFinished;
                 continue;
             }
@@ -411,7 +427,11 @@ void ListenLoop::Finish(Connection& connection, Ending how, int error) {
             break;
     }
     m_out.flush();
-    m_printers[connection.printer].state.ApplyConnection(connection.bytes, connection.dropped);
+    // Nobody learns what arrives any more (a full disk, a closed pipe): the loop ends.
+    m_bOutputFailed = m_bOutputFailed || !m_out;
+    Printer& printer = m_printers[connection.printer];
+    printer.state.ApplyConnection(connection.bytes, connection.dropped);
+    printer.stateChanged = true;
     m_bStateChanged = !m_statePath.empty();
     connection.fd.Reset();
     connection.bytes = std::vector<unsigned char>();
@@ -443,13 +463,20 @@ void ListenLoop::Save(const Connection& connection) {
 bool ListenLoop::WriteState() {
     m_bStateChanged = false;
     m_nextStateWrite = Clock::now() + kStateInterval;
-    PrinterState::Json printers = PrinterState::Json::object();
-    for (const Printer& printer : m_printers) {
-        printers[printer.name] = printer.state.ToJson();
+    // The text of {"printers": {NAME: STATE, ...}} as dump(2) writes it, put together from each
+    // printer's entry: only the printers that changed are written anew, and no object of all of
+    // them is built (looking a name up in one costs as many steps as it has printers).
+    std::string text = "{\n  \"printers\": {";
+    for (size_t i = 0; i < m_printers.size(); ++i) {
+        Printer& printer = m_printers[i];
+        if (printer.stateChanged) {
+            printer.stateText = StateEntry(printer.name, printer.state);
+            printer.stateChanged = false;
+        }
+        text += i == 0 ? "\n" : ",\n";
+        text += printer.stateText;
     }
-    PrinterState::Json all = PrinterState::Json::object();
-    all["printers"] = std::move(printers);
-    const std::string text = all.dump(2, ' ', false, PrinterState::Json::error_handler_t::replace) + "\n";
+    text += m_printers.empty() ? "}\n}\n" : "\n  }\n}\n";
 
     // Written beside the file and renamed over it, so that a reader sees the old state or the
     // new one, never a part.
@@ -474,7 +501,8 @@ bool ListenLoop::WriteState() {
                 error = EIO;
             }
         }
-        if (error == 0 && ::fchmod(fd.Get(), 0644) != 0) {
+        // Only for its owner, whatever the umask: it holds Wi-Fi passwords.
+        if (error == 0 && ::fchmod(fd.Get(), 0600) != 0) {
             error = errno;
         }
         if (::close(fd.Release()) != 0 && error == 0) {

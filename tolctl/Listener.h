@@ -26,5 +26,6 @@ struct ListenOptions {
 /// DLE EOT n is answered with a status byte as it arrives. SIGINT or SIGTERM ends it cleanly,
 /// after what has arrived is printed and saved.
 /// Answers tolctl's exit code: 0, 1 when it cannot listen or a write to the save or state file
-/// failed, 2 for bad options or a save or state file that cannot be opened or written.
+/// or to `out` failed (it stops at once when `out` fails), 2 for bad options or a save or state
+/// file that cannot be opened or written.
 int RunListener(const ListenOptions& options, std::ostream& out, std::ostream& err);

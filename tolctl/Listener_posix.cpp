@@ -229,5 +229,8 @@ int RunListener(const ListenOptions& options, std::ostream& out, std::ostream& e
             << " printers)\n";
     }
     out.flush();
+    if (!out) {
+        return kExitPort;  // nobody would see what arrives; RunTolctl says why
+    }
     return loop.Run(signals) ? kExitOk : kExitPort;
 }

@@ -93,6 +93,13 @@ bool ParsePortUri(const std::string& text, bool windowsNames, PortUri& uri, std:
         uri.kind = PortUri::Kind::Socket;
         return ParseSocket(text.substr(9), uri, error);
     }
+    // A bare address, A.B.C.D[:PORT], is the printer on TCP; its form is checked as socket://'s.
+    const std::string host = text.substr(0, text.rfind(':'));
+    if (!host.empty() && host.find('.') != std::string::npos &&
+        host.find_first_not_of("0123456789.") == std::string::npos) {
+        uri.kind = PortUri::Kind::Socket;
+        return ParseSocket(text, uri, error);
+    }
     if (StartsWith(text, "serial:")) {
         uri.kind = PortUri::Kind::Serial;
         return ParseSerial(text.substr(7), uri, error);

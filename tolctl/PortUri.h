@@ -7,6 +7,7 @@
 /// A parsed --port value.
 ///   socket://HOST[:PORT]      TCP, port 9100 unless given (decimal); HOST an IPv4 address as
 ///                             four decimal fields, or a host name (never numeric shorthand)
+///   A.B.C.D[:PORT]            the same as socket://A.B.C.D[:PORT]
 ///   serial:DEVICE[?baud=N]    a serial device at 9600, 19200, 38400, 57600 or 115200 baud
 ///   parallel:DEVICE           a parallel (lp) device
 ///   usb:  or  usb:DEVICE      the USB printer found by the search, or that device

@@ -15,12 +15,14 @@
 #include "Commands.h"
 #include "Decode.h"
 #include "Listener.h"
+#include "Output.h"
 #include "PortUri.h"
 #include "Ports.h"
 #include "Profile.h"
 #include "Scan.h"
 #include "SecretFile.h"
 #include "Send.h"
+#include "Suggest.h"
 #include "TolVersion.h"
 #include "Values.h"
 
@@ -92,25 +94,70 @@ std::vector<unsigned char> ReadAll(std::istream& stream) {
                                       std::istreambuf_iterator<char>());
 }
 
-}  // namespace
+// After a parse error: a line that names the subcommand or option a mistyped word most likely
+// meant ("did you mean 'wifi-station'?"), when one is close.
+void SuggestAfterParseError(const CLI::App& app, std::ostream& err) {
+    // The options of every (sub)command given so far, and the subcommands that could come next.
+    std::vector<const CLI::App*> chain = {&app};
+    while (!chain.back()->get_subcommands().empty()) {
+        chain.push_back(chain.back()->get_subcommands().front());
+    }
+    std::vector<std::string> options;
+    for (const CLI::App* level : chain) {
+        for (const CLI::Option* option : level->get_options()) {
+            for (const std::string& name : option->get_lnames()) {
+                options.push_back(name);
+            }
+        }
+    }
+    std::vector<std::string> subcommands;
+    for (const CLI::App* sub : chain.back()->get_subcommands([](const CLI::App*) { return true; })) {
+        subcommands.push_back(sub->get_name());
+    }
+    const std::string where = chain.size() > 1 ? " of " + chain.back()->get_name() : "";
+    for (const std::string& arg : app.remaining(true)) {
+        if (arg.compare(0, 2, "--") == 0) {
+            const std::string typed = arg.substr(2, arg.find('=') - 2);
+            const std::string meant = ClosestWord(typed, options);
+            if (!meant.empty()) {
+                err << "tolctl: " << ShownText("--" + typed) << " is not an option" << where
+                    << "; did you mean '--" << meant << "'?\n";
+                return;
+            }
+        } else if (!subcommands.empty()) {
+            const std::string meant = ClosestWord(arg, subcommands);
+            if (!meant.empty()) {
+                err << "tolctl: " << ShownText(arg) << " is not a subcommand" << where << "; did you mean '"
+                    << meant << "'?\n";
+                return;
+            }
+        }
+    }
+}
 
-int RunTolctl(const std::vector<std::string>& args, std::istream& in, std::ostream& out, std::ostream& err) {
+int RunSubcommand(const std::vector<std::string>& args,
+                  std::istream& in,
+                  std::ostream& out,
+                  std::ostream& err) {
     CLI::App app{"Builds, sends and decodes thermal receipt printer setting commands.", "tolctl"};
     app.footer(
-        "Ports: socket://HOST[:PORT] (TCP, port 9100 unless given), serial:DEVICE?baud=N (9600, 19200, "
-        "38400, "
-        "57600 or 115200; default 9600), parallel:DEVICE, usb: (the USB printer found) or usb:DEVICE; on "
-        "Windows also USB001, LPT1-LPT3, COM1, COM2.\n"
+        "Ports: socket://HOST[:PORT] (TCP, port 9100 unless given; A.B.C.D[:PORT] alone is the same), "
+        "serial:DEVICE?baud=N (9600, 19200, 38400, 57600 or 115200; default 9600), parallel:DEVICE, usb: "
+        "(the USB printer found) or usb:DEVICE; on Windows also USB001, LPT1-LPT3, COM1, COM2.\n"
+        "tolctl's own options may also follow the subcommand (tolctl cut --port A.B.C.D).\n"
         "Numbers are decimal only (leading zeros too; no 0x). An address that is all digits and dots is "
         "four decimal fields 0-255: 127.1, 3232235777, 0x7f.0.0.1 and 192.168.1 are refused, nothing is "
         "sent; anything else is a host name.\n"
         "Secrets: wifi-station --password-file FILE (or - for standard input) keeps the password out of the "
         "process list and the shell history.\n"
-        "Exit codes: 0 sent (with --dry-run: printed); 1 the port could not be opened or the write failed; 2 "
-        "usage error or refused input; 3 the write timed out. scan and ports: 0 when they ran, also when "
-        "they found "
-        "nothing.");
+        "Exit codes: 0 sent (with --dry-run: printed); 1 the port could not be opened or the write failed "
+        "(or the output could not be written); 2 usage error or refused input; 3 the write timed out. scan "
+        "and ports: 0 when they ran, also when they found nothing.");
     app.require_subcommand(1);
+    // tolctl's own options may follow the subcommand too (`tolctl cut --port ...`); and on Windows
+    // as well, a word beginning with / is a path, never an option.
+    app.fallthrough();
+    app.allow_windows_style_options(false);
     app.set_help_all_flag("--help-all", "Print this help with every subcommand's options, and exit");
     app.set_version_flag("--version", std::string("tolctl ") + TOL_VERSION_TEXT,
                          "Print the version and exit");
@@ -227,7 +274,8 @@ int RunTolctl(const std::vector<std::string>& args, std::istream& in, std::ostre
     subs.list.emplace_back(
         lanDhcp, [&a] { return std::unique_ptr<Cmd>(new SetLanDHCPCmd(DhcpValue("lan-dhcp", a.text))); });
 
-    CLI::App* decode = app.add_subcommand("decode", "Print the commands found in raw bytes");
+    CLI::App* decode = app.add_subcommand(
+        "decode", "Print the commands found in raw bytes, or in the hex that --dry-run prints");
     decode->add_option("FILE", a.decodeFile, "File to read, or - for standard input (default)");
 
     ListenOptions listenOptions;
@@ -280,7 +328,9 @@ int RunTolctl(const std::vector<std::string>& args, std::istream& in, std::ostre
 
     ApplyOptions applyOptions;
     CLI::App* apply = app.add_subcommand(
-        "apply", "Send a settings profile to many printers, several at a time (see docs/profiles.md)");
+        "apply",
+        "Send a settings profile to many printers, several at a time (see docs/profiles.md, installed "
+        "in /usr/share/doc/tolctl)");
     apply->add_option("PROFILE", applyOptions.profile, "The profile (JSON)")->required()->type_name("FILE");
     apply
         ->add_option("--target", applyOptions.targets,
@@ -300,7 +350,6 @@ int RunTolctl(const std::vector<std::string>& args, std::istream& in, std::ostre
         ->type_name("FILE");
     apply->add_flag("--dry-run", applyOptions.dryRun,
                     "Print each printer's commands as hex and decoded, and send nothing");
-    apply->fallthrough();  // tolctl's own options (--connect-timeout, --codepage) may follow
     apply->footer(
         "Targets files: one target a line, then KEY=VALUE overrides with the profile's dotted names "
         "(lan.ip=192.168.1.51 bt-name=\"Till 3\"); # begins a comment.\n"
@@ -323,6 +372,9 @@ int RunTolctl(const std::vector<std::string>& args, std::istream& in, std::ostre
         app.parse(static_cast<int>(argv.size()), argv.data());
     } catch (const CLI::ParseError& e) {
         const int code = app.exit(e, out, err);
+        if (code != 0) {
+            SuggestAfterParseError(app, err);
+        }
         return code == 0 ? kExitOk : kExitUsage;
     }
 
@@ -331,6 +383,24 @@ int RunTolctl(const std::vector<std::string>& args, std::istream& in, std::ostre
         return kExitUsage;
     }
 
+    // Left out quietly, --dry-run would have a user who only meant to try scan or listen for real.
+    if (dryRun && app.got_subcommand(scan)) {
+        err << "tolctl: scan has no --dry-run: it connects to every address it is given; nothing was "
+               "done\n";
+        return kExitUsage;
+    }
+    if (dryRun && app.got_subcommand(listen)) {
+        err << "tolctl: listen has no --dry-run: it takes connections as a printer would; nothing was done\n";
+        return kExitUsage;
+    }
+    // --port may follow any subcommand now; where nothing is sent it was meant as something else.
+    for (const CLI::App* sub : {scan, ports, decode, profile}) {
+        if (!send.portText.empty() && app.got_subcommand(sub)) {
+            err << "tolctl: " << sub->get_name() << " sends nothing: --port has no use here"
+                << (sub == scan ? " (scan's TCP port is --tcp-port)" : "") << '\n';
+            return kExitUsage;
+        }
+    }
     if (app.got_subcommand(listen)) {
         return RunListener(listenOptions, out, err);
     }
@@ -374,6 +444,10 @@ int RunTolctl(const std::vector<std::string>& args, std::istream& in, std::ostre
             }
             bytes = ReadAll(file);
         }
+        std::vector<unsigned char> fromHex;
+        if (ReadHexText(bytes, fromHex)) {
+            bytes = std::move(fromHex);  // what --dry-run printed
+        }
         for (const std::string& line : DecodeCommands(bytes)) {
             out << line << '\n';
         }
@@ -402,4 +476,15 @@ int RunTolctl(const std::vector<std::string>& args, std::istream& in, std::ostre
         return SendToPort(send, *cmd, err);
     }
     return kExitUsage;
+}
+
+}  // namespace
+
+int RunTolctl(const std::vector<std::string>& args, std::istream& in, std::ostream& out, std::ostream& err) {
+    const int code = RunSubcommand(args, in, out, err);
+    // Output that did not arrive (a full disk, a closed pipe) is a failure whatever was done.
+    if (!FinishOutput(out, err)) {
+        return code == kExitOk ? kExitPort : code;
+    }
+    return code;
 }

@@ -3,12 +3,14 @@
 #include <string>
 #include <vector>
 
+#include "Output.h"
 #include "Tolctl.h"
 
 #ifdef _WIN32
 #include <fcntl.h>
 #include <io.h>
 #include <windows.h>
+// After windows.h, which it needs.
 #include <shellapi.h>
 
 #include "WideText.h"
@@ -32,5 +34,10 @@ static std::vector<std::string> Arguments(int argc, char** argv) {
 #endif
 
 int main(int argc, char** argv) {
-    return RunTolctl(Arguments(argc, argv), std::cin, std::cout, std::cerr);
+    // Standard output through a buffer that keeps why a write failed, for tolctl to say so.
+    StdoutBuffer output;
+    std::streambuf* const standard = std::cout.rdbuf(&output);
+    const int code = RunTolctl(Arguments(argc, argv), std::cin, std::cout, std::cerr);
+    std::cout.rdbuf(standard);
+    return code;
 }

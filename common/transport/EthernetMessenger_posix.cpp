@@ -151,6 +151,7 @@ int EthernetMessenger::EndAndAwaitClose(int timeoutMs) {
         KeepError(pending);
         result = kMessengerFailed;
     }
+    // The deadline holds whatever arrives: a printer that keeps talking does not hold it open.
     const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
     char discard[512];
     while (result == kMessengerOk) {
@@ -158,20 +159,22 @@ int EthernetMessenger::EndAndAwaitClose(int timeoutMs) {
         if (got == 0) {
             break;  // the printer closed its side: it read to the end
         }
-        if (got > 0 || errno == EINTR) {
-            continue;
-        }
-        if (errno != EAGAIN && errno != EWOULDBLOCK) {
+        if (got < 0 && errno != EINTR && errno != EAGAIN && errno != EWOULDBLOCK) {
             KeepSystemError();
             result = kMessengerFailed;
             break;
         }
         const int wait = MsLeft(deadline);
-        pollfd pfd{m_socket.Get(), POLLIN, 0};
-        if (wait == 0 || (::poll(&pfd, 1, wait) < 0 && errno != EINTR)) {
+        if (wait == 0) {
             KeepError(ETIMEDOUT,
                       "the printer still held the connection after " + std::to_string(timeoutMs) + " ms");
             result = kMessengerTimeout;
+        } else if (got < 0 && errno != EINTR) {
+            pollfd pfd{m_socket.Get(), POLLIN, 0};
+            if (::poll(&pfd, 1, wait) < 0 && errno != EINTR) {
+                KeepSystemError();
+                result = kMessengerFailed;
+            }
         }
     }
     Close();

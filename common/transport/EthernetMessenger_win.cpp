@@ -163,11 +163,18 @@ int EthernetMessenger::EndAndAwaitClose(int timeoutMs) {
     }
     // A blocking receive bounded by SO_RCVTIMEO rather than select: a reset must reach recv as
     // WSAECONNRESET, and a wait in select can leave only the end of the stream for it.
+    // The deadline holds whatever arrives: a printer that keeps talking does not hold it open.
     const ULONGLONG deadline = GetTickCount64() + static_cast<ULONGLONG>(timeoutMs);
     char discard[512];
     while (result == kMessengerOk) {
         const ULONGLONG now = GetTickCount64();
-        const DWORD left = now >= deadline ? 1 : static_cast<DWORD>(deadline - now);
+        if (now >= deadline) {
+            KeepError(WSAETIMEDOUT,
+                      "the printer still held the connection after " + std::to_string(timeoutMs) + " ms");
+            result = kMessengerTimeout;
+            break;
+        }
+        const DWORD left = static_cast<DWORD>(deadline - now);
         if (setsockopt(m_socket.Get(), SOL_SOCKET, SO_RCVTIMEO, reinterpret_cast<const char*>(&left),
                        sizeof(left)) == SOCKET_ERROR) {
             KeepError(WSAGetLastError());

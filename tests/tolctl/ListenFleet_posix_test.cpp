@@ -1,10 +1,13 @@
 // The real tolctl listening as a fleet of printers: one per address of a range or network, each
 // with its state in the state file, status answers and faults as clients see them.
 #include <dirent.h>
+#include <sys/stat.h>
 
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <fstream>
+#include <iterator>
 #include <sstream>
 #include <string>
 #include <thread>
@@ -79,6 +82,9 @@ TEST(TolctlFleetTest, EveryAddressOfANetworkOrRangeIsAPrinterOnTheSamePort) {
         EXPECT_EQ(fleet.Output().ReadToEnd(),
                   lines + "127.0.2.16:" + port + ": cut\n127.0.2.23:" + port + ": bt-pin \"1234\"\n");
         EXPECT_EQ(FilesIn(dir.Path()), std::vector<std::string>{"state.json"});  // no temporary left
+        std::ifstream file(dir / "state.json");
+        const std::string text((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
+        EXPECT_EQ(text, nlohmann::ordered_json::parse(text).dump(2) + "\n");  // as a JSON tool writes it
     }
     {
         // Many printers share one line.
@@ -139,6 +145,9 @@ TEST(TolctlFleetTest, StateHoldsEverySettingAsLastReceivedAndCountsTheRest) {
         "undecoded-bytes": 3
     })");
     EXPECT_EQ(state["printers"][name], expected) << state["printers"][name].dump(2);
+    struct stat file {};
+    ASSERT_EQ(::stat((dir / "state.json").c_str(), &file), 0);
+    EXPECT_EQ(file.st_mode & 0777, 0600u);  // the password is in it
     Json other = EmptyPrinter(1);
     other["bt-name"] = "Other";
     EXPECT_EQ(state["printers"][otherName], other);

@@ -1,4 +1,5 @@
-// The real tolctl program listening: signals, and running out of file descriptors.
+// The real tolctl program listening: signals, running out of file descriptors; and output that
+// cannot be written.
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
@@ -133,6 +134,46 @@ TEST(TolctlListenProgramTest, OutOfDescriptorsItWaitsQuietlyAndAcceptsAgainOnceS
     EXPECT_NE(text.WaitFor("(cut\n)"), "") << text.Text();
     ::kill(program.Pid(), SIGTERM);
     EXPECT_EQ(program.Wait(), "exit 0");
+}
+
+TEST(TolctlProgramTest, OutputThatCannotBeWrittenIsAFailureAndSaysWhy) {
+    Emulator printer(std::vector<std::string>{});
+    const std::string port = std::to_string(printer.Port());
+    TempDir dir;
+    std::ofstream(dir / "profile.json") << R"({"bt-name": "Till"})";
+    const UniqueFd full(::open("/dev/full", O_WRONLY | O_CLOEXEC));
+    for (const std::vector<std::string>& args : std::vector<std::vector<std::string>>{
+             {"profile", "example"},
+             {"--dry-run", "cut"},
+             {"scan", "127.0.0.1", "--tcp-port", port},
+             {"apply", dir / "profile.json", "--target", "socket://127.0.0.1:" + port, "--gap", "0"},
+             {"listen", "--port", "0"}}) {
+        Pipe err;
+        Program program(args, full.Get(), err.write.Get());
+        err.write.Reset();
+        EXPECT_EQ(program.Wait(), "exit 1") << args[0];
+        EXPECT_EQ(PipeText(std::move(err.read)).ReadToEnd(),
+                  "tolctl: cannot write the output: no space left on device\n")
+            << args[0];
+    }
+
+    // listen prints as connections end: once that output goes nowhere, it stops. (SIGPIPE
+    // ignored, as the program inherits it, so that the write fails rather than kills.)
+    struct sigaction ignore {};
+    struct sigaction old {};
+    ignore.sa_handler = SIG_IGN;
+    ::sigaction(SIGPIPE, &ignore, &old);
+    Pipe out, err;
+    Program listener({"listen", "--port", "0"}, out.write.Get(), err.write.Get());
+    ::sigaction(SIGPIPE, &old, nullptr);
+    out.write.Reset();
+    err.write.Reset();
+    auto text = std::make_unique<PipeText>(std::move(out.read));
+    const int listening = std::atoi(text->WaitFor("listening on 127\\.0\\.0\\.1:([0-9]+)\n").c_str());
+    text.reset();
+    LoopbackPeer(listening).Send("\x1d\x56\x01");
+    EXPECT_EQ(listener.Wait(), "exit 1");
+    EXPECT_EQ(PipeText(std::move(err.read)).ReadToEnd(), "tolctl: cannot write the output: broken pipe\n");
 }
 
 }  // namespace

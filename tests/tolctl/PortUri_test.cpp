@@ -34,6 +34,14 @@ TEST(PortUriTest, SocketHostAndPort) {
     EXPECT_NE(Refusal("socket://10.0.0.1:65536"), "");
     EXPECT_NE(Refusal("socket://10.0.0.1:91x"), "");
     EXPECT_NE(Refusal("socket://10.0.0.1/path"), "");
+
+    // A bare address is the same as socket:// before it; its form is checked as strictly.
+    uri = Parsed("127.0.0.5:9101");
+    EXPECT_EQ(uri.kind, PortUri::Kind::Socket);
+    EXPECT_EQ(uri.host, "127.0.0.5");
+    EXPECT_EQ(uri.tcpPort, 9101);
+    EXPECT_EQ(Parsed("127.0.0.5").tcpPort, 9100);
+    EXPECT_NE(Refusal("127.1").find("four decimal fields"), std::string::npos);
 }
 
 TEST(PortUriTest, SerialDeviceAndBaud) {

@@ -97,6 +97,7 @@ TEST(Tolctl, DryRunPrintsTheExactBytesAndDecodeGivesTheArgumentsBack) {
         const Result decoded = Tolctl({"decode", "-"}, Unhex(out));
         EXPECT_EQ(decoded.code, 0);
         EXPECT_EQ(decoded.out, c.decoded + "\n") << c.args[0];
+        EXPECT_EQ(Tolctl({"decode"}, out).out, c.decoded + "\n") << c.args[0];  // the hex text as it is
     }
 }
 
@@ -339,6 +340,34 @@ TEST(Tolctl, UsageErrors) {
     const Result stationHelp = Tolctl({"wifi-station", "--help"});
     EXPECT_NE(stationHelp.out.find("--password-file"), std::string::npos);
     EXPECT_EQ(Tolctl({"decode", "/no/such/file"}).code, 2);
+
+    // --dry-run does not make scan or listen safe to try: refused, not left out.
+    for (const auto& args : {std::vector<std::string>{"scan", "--dry-run", "127.0.0.1"},
+                             {"--dry-run", "scan", "127.0.0.1"},
+                             {"--dry-run", "listen", "--save", "/no/dir/f"}}) {
+        const Result r = Tolctl(args);
+        EXPECT_EQ(r.code, 2);
+        EXPECT_NE(r.err.find("has no --dry-run"), std::string::npos) << r.err;
+    }
+}
+
+TEST(Tolctl, NewcomersWordingIsTakenOrAnswered) {
+    // tolctl's own options after the subcommand, a bare address as the port.
+    EXPECT_EQ(Tolctl({"lan-ip", "1.2.3.4", "--codepage", "CP850", "--dry-run"}).out,
+              "1f 1b 1d 00 01 02 03 04\n");
+    EXPECT_EQ(Tolctl({"cut", "--port", "127.0.0.1:1"}).code, 1);  // refused: nobody listens there
+    // Mistyped words get the one they are closest to, far-off ones nothing.
+    EXPECT_NE(Tolctl({"wifi-sta"}).err.find("did you mean 'wifi-station'?"), std::string::npos);
+    EXPECT_NE(Tolctl({"cut", "--prot", "X"}).err.find("did you mean '--port'?"), std::string::npos);
+    EXPECT_NE(Tolctl({"scan", "--port", "9101", "127.0.0.1"}).err.find("--tcp-port"), std::string::npos);
+    EXPECT_NE(Tolctl({"profile", "exmaple"}).err.find("did you mean 'example'?"), std::string::npos);
+    EXPECT_EQ(Tolctl({"frobnicate"}).err.find("did you mean"), std::string::npos);
+    // A path beginning with / is a file, on Windows too (the current drive's root there).
+    const std::filesystem::path file = std::filesystem::current_path() / "tolctl-decode-slash.bin";
+    std::ofstream(file, std::ios::binary) << "\x1d\x56\x01";
+    const Result decoded = Tolctl({"decode", "/" + file.relative_path().generic_u8string()});
+    std::filesystem::remove(file);
+    EXPECT_EQ(decoded.out, "cut\n") << decoded.err;
 }
 
 }  // namespace

@@ -144,6 +144,24 @@ TEST_F(EthernetMessengerTest, EndingTheStreamTellsAPrinterThatTookTheBytesFromOn
         EXPECT_GE(watch.Ms(), 190);
         EXPECT_EQ(peer.ReceiveSome(16), "cut");
     }
+    {
+        // A printer that keeps talking, faster than it is read: held all the same, and the
+        // bound holds.
+        EthernetMessenger messenger(kLoopback, listener.Port());
+        Connection peer = listener.Accept();
+        ASSERT_EQ(messenger.Write("cut", 3), 0);
+        std::thread talker([&peer] {
+            const Stopwatch talking;
+            const std::string chatter(4 * 1024 * 1024, 's');
+            while (talking.Ms() < 3000 && peer.Send(chatter)) {
+            }
+            peer.Close();
+        });
+        const Stopwatch watch;
+        EXPECT_EQ(messenger.EndAndAwaitClose(200), 258);
+        EXPECT_LT(watch.Ms(), 1500);
+        talker.join();
+    }
     EthernetMessenger unconnected(kLoopback, LoopbackPort().Port());
     EXPECT_EQ(unconnected.EndAndAwaitClose(200), -1);
 }

@@ -1,0 +1,54 @@
+#include "Output.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <ostream>
+
+#include "Files.h"
+
+StdoutBuffer::int_type StdoutBuffer::overflow(int_type c) {
+    if (traits_type::eq_int_type(c, traits_type::eof())) {
+        return traits_type::not_eof(c);
+    }
+    if (std::fputc(traits_type::to_char_type(c), stdout) == EOF) {
+        Failed();
+        return traits_type::eof();
+    }
+    return c;
+}
+
+std::streamsize StdoutBuffer::xsputn(const char* data, std::streamsize count) {
+    const size_t wrote = std::fwrite(data, 1, static_cast<size_t>(count), stdout);
+    if (wrote != static_cast<size_t>(count)) {
+        Failed();
+    }
+    return static_cast<std::streamsize>(wrote);
+}
+
+int StdoutBuffer::sync() {
+    if (std::fflush(stdout) != 0) {
+        Failed();
+        return -1;
+    }
+    return 0;
+}
+
+void StdoutBuffer::Failed() {
+    if (m_nError == 0) {
+        m_nError = errno != 0 ? errno : EIO;
+    }
+}
+
+bool FinishOutput(std::ostream& out, std::ostream& err) {
+    out.flush();
+    if (out) {
+        return true;
+    }
+    const auto* buffer = dynamic_cast<const StdoutBuffer*>(out.rdbuf());
+    err << "tolctl: cannot write the output";
+    if (buffer != nullptr && buffer->Error() != 0) {
+        err << ": " << FileErrorText(buffer->Error());
+    }
+    err << '\n';
+    return false;
+}

@@ -1,0 +1,27 @@
+// tolctl's standard output, and the check that what it printed was written.
+#pragma once
+
+#include <iosfwd>
+#include <streambuf>
+
+/// Standard output (C's stdout) as a stream buffer that keeps the reason of the first write that
+/// failed, so that the failure can be told with its cause ("no space left on device").
+class StdoutBuffer : public std::streambuf {
+  public:
+    /// The errno of the first failed write or flush; 0 while none failed.
+    int Error() const { return m_nError; }
+
+  protected:
+    int_type overflow(int_type c) override;
+    std::streamsize xsputn(const char* data, std::streamsize count) override;
+    int sync() override;
+
+  private:
+    void Failed();
+
+    int m_nError = 0;
+};
+
+/// Flushes `out` and answers whether everything written to it arrived; when not, says so on `err`
+/// ("tolctl: cannot write the output: ...").
+bool FinishOutput(std::ostream& out, std::ostream& err);
