@@ -176,7 +176,8 @@ bool ReadJsonValue(const std::string& key, const Json& json, SettingValue& value
 constexpr int kMaxProfileDepth = 64;
 
 // Thrown while parsing at the first object or list nested deeper than kMaxProfileDepth, before
-// it is built: deep values are copied and destroyed recursively.
+// it is built: a profile is two levels deep, and a deeper value would only cost stack and time
+// wherever it is walked.
 struct TooDeep {};
 
 // Tells of keys given twice in one object, which a JSON reader would otherwise take silently.
@@ -200,12 +201,17 @@ class DuplicateKeys {
                 if (!m_objects.empty() && parsed.is_string()) {
                     Level& level = m_objects.back();
                     level.current = parsed.get<std::string>();
-                    if (!level.keys.insert(level.current).second && !IsComment(level.current)) {
+                    if (!level.keys.insert(level.current).second) {
+                        // Not a problem in a comment, nor anywhere inside one's value.
                         std::string path;
+                        bool comment = false;
                         for (const Level& outer : m_objects) {
                             path += (path.empty() ? "" : ".") + outer.current;
+                            comment = comment || IsComment(outer.current);
                         }
-                        m_twice.push_back(path);
+                        if (!comment) {
+                            m_twice.push_back(path);
+                        }
                     }
                 }
                 break;

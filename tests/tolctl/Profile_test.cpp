@@ -129,7 +129,8 @@ TEST(ProfileTest, TheExampleLoadsAndEveryKeyOfItIsKnown) {
               (std::vector<std::string>{"wifi-ap", "bt-name", "bt-pin", "wifi-station", "lan-mask",
                                         "lan-gateway", "test-print", "cut", "lan-dhcp"}));
     // Comments may stand in every object, also with values that are not text.
-    const Loaded comments = Load(R"({"//": 1, "// two": [1, 2], "lan": {"//": {"a": 1}, "ip": "1.2.3.4"}})");
+    const Loaded comments = Load(
+        R"({"//": 1, "// two": [1, 2], "lan": {"//": {"a": 1, "a": [{"b": 1, "b": 2}]}, "ip": "1.2.3.4"}})");
     ASSERT_TRUE(comments.ok) << comments.Errors();
     EXPECT_EQ(comments.Names(), std::vector<std::string>{"lan-ip"});
 }
