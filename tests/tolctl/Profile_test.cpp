@@ -290,6 +290,19 @@ TEST(ProfileTest, PasswordFileIsReadBesideTheProfileAndItsProblemsNameOnlyTheFil
     EXPECT_NE(errors[0].find("cannot read"), std::string::npos) << errors[0];
 }
 
+TEST(ProfileTest, AReportThatWouldOverwriteTheProfileIsRefusedUnderAnyName) {
+    const TempDir dir;
+    const std::string profile = dir.Write("p.json", R"({"bt-pin": "1"})");
+    std::filesystem::create_directories(dir.Path("sub"));
+    std::istringstream in;
+    std::ostringstream out, err;
+    EXPECT_EQ(RunTolctl({"tolctl", "apply", profile, "--target", "socket://127.0.0.1:9", "--report",
+                         dir.Path("sub/../p.json")},
+                        in, out, err),
+              2);
+    EXPECT_NE(err.str().find("is the profile"), std::string::npos) << err.str();
+}
+
 TEST(ProfileTest, OverridesReplaceTheProfilesValuesAndAreCheckedTheSameWay) {
     const std::string base = R"({"bt-name": "Printer", "lan": {"ip": "192.168.1.50"}, "after": ["cut"],
         "wifi-station": {"ssid": "s", "password": "password", "ip": "1.2.3.4", "gateway": "1.2.3.1"}})";
