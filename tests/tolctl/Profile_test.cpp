@@ -3,6 +3,7 @@
 
 #include <filesystem>
 #include <fstream>
+#include <random>
 #include <set>
 #include <sstream>
 
@@ -238,7 +239,9 @@ TEST(ProfileTest, ParseErrorsNeverShowTheTextRead) {
 class TempDir {
   public:
     TempDir()
-        : m_path(std::filesystem::temp_directory_path() / ("tolctl-profile-" + std::to_string(::rand()))) {
+        // Random per process: CTest runs each test as a process of its own, several at once.
+        : m_path(std::filesystem::temp_directory_path() /
+                 ("tolctl-profile-" + std::to_string(std::random_device{}()))) {
         std::filesystem::create_directories(m_path);
     }
     ~TempDir() { std::filesystem::remove_all(m_path); }
