@@ -8,9 +8,11 @@ bool ParseAddressRange(const std::string& text, std::vector<uint32_t>& addresses
     const size_t split = text.find_first_of("-/");
     uint32_t start = 0;
     if (!ParseAddress(text.substr(0, split), start)) {
-        error = ShownText(text) +
-                ": not an address (A.B.C.D), a range (A.B.C.D-E) or a network (A.B.C.D/NN); each address is "
-                "four decimal fields 0-255";
+        const std::string zeros = LeadingZerosProblem(text.substr(0, split));
+        error = !zeros.empty() ? zeros
+                               : ShownText(text) +
+                                     ": not an address (A.B.C.D), a range (A.B.C.D-E) or a network "
+                                     "(A.B.C.D/NN); each address is four decimal fields 0-255";
         return false;
     }
     uint32_t first = start;
@@ -19,7 +21,14 @@ bool ParseAddressRange(const std::string& text, std::vector<uint32_t>& addresses
         const bool range = text[split] == '-';
         int64_t value = 0;
         std::string problem;
-        if (!ParseDecimal(text.substr(split + 1), range ? 0 : 16, range ? 255 : 32, value, problem)) {
+        const std::string end = text.substr(split + 1);
+        if (range && end.size() > 1 && end[0] == '0') {
+            error = ShownText(text) +
+                    ": the range's last field: leading zeros are ambiguous (some programs "
+                    "read 010 as octal, 8); write it without them";
+            return false;
+        }
+        if (!ParseDecimal(end, range ? 0 : 16, range ? 255 : 32, value, problem)) {
             error = ShownText(text) +
                     (range ? ": the range's last field " : ": the network's prefix length ") + problem;
             return false;

@@ -13,7 +13,8 @@ constexpr size_t kMaxRangeAddresses = 65536;
 ///   A.B.C.D-E    A.B.C.D up to A.B.C.E (D <= E <= 255)
 ///   A.B.C.D/NN   every address of the /NN block that holds A.B.C.D, NN 16-32, the block's first
 ///                and last address included (a /24 is 256 addresses)
-/// Each address is four decimal fields 0-255 (ParseAddress); E and NN are decimal. On failure
+/// Each address is four decimal fields 0-255 (ParseAddress); E and NN are decimal, E without a
+/// leading zero like the address's own fields. On failure
 /// answers false with `error` saying what is wrong ("'10.0.0.9-3': the range ends before it
 /// starts"); `addresses` is then empty.
 bool ParseAddressRange(const std::string& text, std::vector<uint32_t>& addresses, std::string& error);

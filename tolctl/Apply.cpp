@@ -32,9 +32,11 @@
 #include "Messenger.h"
 #include "Profile.h"
 #include "ReportFile.h"
+#include "ShownCmd.h"
 #include "Targets.h"
 #include "Tolctl.h"
 #include "Values.h"
+#include "WifiCmds.h"
 
 #ifndef TOLCTL_VERSION
 #define TOLCTL_VERSION "unknown"
@@ -76,6 +78,19 @@ struct Printer {
     SpooledText report;  // its part of the report
 };
 
+// The static addresses that `settings` give a printer: "lan.ip" and "wifi-station.ip".
+std::vector<std::pair<std::string, uint32_t>> StaticAddresses(const Settings& settings) {
+    std::vector<std::pair<std::string, uint32_t>> found;
+    for (const char* key : {"lan.ip", "wifi-station.ip"}) {
+        const SettingValue* value = settings.Find(key);
+        uint32_t address = 0;
+        if (value != nullptr && ParseAddress(value->text, address)) {
+            found.emplace_back(key, address);
+        }
+    }
+    return found;
+}
+
 // Everything checked and planned, before anything is sent.
 struct Preparation {
     std::deque<std::vector<PlannedCmd>> plans;  // stable addresses for the printers
@@ -108,7 +123,8 @@ void Prepare(const ApplyOptions& options, std::istream& in, Preparation& prep) {
 
     const std::vector<PlannedCmd>* profilePlan = nullptr;
     bool profilePlanned = false;
-    std::map<std::string, std::string> seen;  // identity -> where it was given
+    std::map<std::string, std::string> seen;                         // identity -> where it was given
+    std::map<std::pair<std::string, uint32_t>, std::string> owners;  // a static address -> its printer
     for (const TargetLine& line : lines) {
         std::vector<Target> targets;
         std::string problem;
@@ -117,6 +133,7 @@ void Prepare(const ApplyOptions& options, std::istream& in, Preparation& prep) {
             continue;
         }
         const std::vector<PlannedCmd>* plan = nullptr;
+        std::vector<std::pair<std::string, uint32_t>> addresses;
         if (profileOk && line.overrides.empty()) {
             if (!profilePlanned) {
                 profilePlanned = true;
@@ -131,12 +148,12 @@ void Prepare(const ApplyOptions& options, std::istream& in, Preparation& prep) {
                 }
             }
             plan = profilePlan;
+            addresses = StaticAddresses(profile);
         } else if (profileOk) {
             Settings settings = profile;
             const size_t before = errors.size();
-            for (const std::string& assignment : line.overrides) {
-                SetOverride(assignment, line.origin, options.targetsFile, secrets, settings, errors);
-            }
+            SetOverrides(line.overrides, line.origin, options.targetsFile, secrets, settings, errors);
+            addresses = StaticAddresses(settings);
             std::vector<PlannedCmd> commands;
             if (errors.size() == before && PlanCommands(settings, line.origin, commands, errors)) {
                 if (commands.empty()) {
@@ -156,51 +173,49 @@ void Prepare(const ApplyOptions& options, std::istream& in, Preparation& prep) {
                                  known.first->second + "); a printer is set up once");
                 continue;
             }
+            for (const auto& address : addresses) {
+                const auto owner = owners.emplace(address, target.name + " (" + line.origin + ")");
+                if (!owner.second) {
+                    errors.push_back(line.origin + ": " + target.name + " and " + owner.first->second +
+                                     " are both given " + address.first + " " +
+                                     FormatAddress(address.second) +
+                                     "; a static address belongs to one printer");
+                }
+            }
             Printer printer;
             printer.target = std::move(target);
             printer.plan = plan;
             prep.printers.push_back(std::move(printer));
         }
     }
-}
 
-// The bytes of a command as hex, a password's bytes as "**".
-std::string ShownHex(const PlannedCmd& planned) {
-    const Cmd& cmd = *planned.cmd;
-    std::string hex = HexBytes(cmd.GetData(), static_cast<size_t>(cmd.GetLength()));
-    for (size_t i = planned.secretBegin; i < planned.secretEnd; ++i) {
-        hex.replace(i * 3, 2, "**");
-    }
-    return hex;
-}
-
-// The decoded command, its password shown as "(hidden)".
-std::string ShownDecoded(const PlannedCmd& planned) {
-    const Cmd& cmd = *planned.cmd;
-    std::vector<unsigned char> bytes(cmd.GetData(), cmd.GetData() + cmd.GetLength());
-    for (size_t i = planned.secretBegin; i < planned.secretEnd; ++i) {
-        bytes[i] = '*';
-    }
-    std::string line;
-    for (const std::string& decoded : DecodeCommands(bytes)) {
-        line += (line.empty() ? "" : "; ") + decoded;
-    }
-    if (planned.secretEnd > planned.secretBegin) {
-        const std::string stars =
-            " password=\"" + std::string(planned.secretEnd - planned.secretBegin, '*') + "\"";
-        const size_t at = line.rfind(stars);
-        if (at != std::string::npos) {
-            line.replace(at, stars.size(), " password=(hidden)");
+    // The report must not overwrite what it reports on. By file identity: another name for the
+    // same file (a link, "./shop.json") is the same file.
+    if (!options.report.empty()) {
+        std::vector<std::pair<std::string, std::string>> inputs = {{"the profile", options.profile}};
+        if (!options.targetsFile.empty()) {
+            inputs.emplace_back("the targets file", options.targetsFile);
+        }
+        for (const std::string& file : secrets.Files()) {
+            inputs.emplace_back("a password file", file);
+        }
+        for (const auto& input : inputs) {
+            if (SameFile(options.report, input.second)) {
+                errors.push_back("--report: " + ShownText(options.report, std::string::npos) + " is " +
+                                 input.first + " (" + ShownText(input.second, std::string::npos) +
+                                 "); the report would overwrite it");
+            }
         }
     }
-    return line;
 }
 
-void PrintDryRun(const std::vector<Printer>& printers, std::ostream& out) {
+void PrintDryRun(const std::vector<Printer>& printers, bool showSecrets, std::ostream& out) {
     for (const Printer& printer : printers) {
         out << printer.target.name << '\n';
         for (const PlannedCmd& planned : *printer.plan) {
-            out << "  " << ShownHex(planned) << '\n' << "    " << ShownDecoded(planned) << '\n';
+            const SecretSpan secret{planned.secretBegin, planned.secretEnd};
+            out << "  " << ShownHex(*planned.cmd, secret, showSecrets) << '\n'
+                << "    " << ShownDecoded(*planned.cmd, secret, showSecrets) << '\n';
         }
     }
 }
@@ -589,7 +604,7 @@ int RunApply(const ApplyOptions& options,
         return kExitUsage;
     }
     if (options.dryRun) {
-        PrintDryRun(prep.printers, out);
+        PrintDryRun(prep.printers, options.showSecrets, out);
         return kExitOk;
     }
 

@@ -15,6 +15,8 @@ struct ApplyOptions {
     int gapMs = 300;                   // pause between two commands to the same printer
     std::string report;                // --report: the JSON report's file
     bool dryRun = false;
+    // --dry-run shows passwords as they are sent
+    bool showSecrets = false;
     bool progress = false;  // one live line on `err` while printers are served
 };
 

@@ -47,6 +47,15 @@ WideString Utf8Value(const std::string& place, const std::string& utf8, bool sec
 
 WideString CheckedText(CmdTextField field, const std::string& place, const std::string& utf8) {
     WideString wide = Utf8Value(place, utf8);
+    const bool bluetooth = field == CmdTextField::BtName || field == CmdTextField::BtPin;
+    if (bluetooth && wide.size() > static_cast<size_t>(kMaxBtTextUnits)) {
+        // The command would cut it; a name or PIN that is not the one given is refused instead.
+        throw Refusal{place + ": The " + CmdTextFieldName(field) + " has " + std::to_string(wide.size()) +
+                      " characters; at most " + std::to_string(kMaxBtTextUnits) + " fit."};
+    }
+    if (field == CmdTextField::BtPin && wide.empty()) {
+        throw Refusal{place + ": the Bluetooth PIN is empty"};
+    }
     const std::string problem = CheckCmdText(field, wide);
     if (!problem.empty()) {
         throw Refusal{place + ": " + problem};
@@ -57,16 +66,57 @@ WideString CheckedText(CmdTextField field, const std::string& place, const std::
 uint32_t AddressValue(const std::string& place, const std::string& text) {
     uint32_t value = 0;
     if (!ParseAddress(text, value)) {
-        throw Refusal{place + ": " + ShownText(text) +
-                      " is not an IPv4 address (four decimal fields 0-255, like 192.168.1.100)"};
+        const std::string zeros = LeadingZerosProblem(text);
+        throw Refusal{place + ": " +
+                      (!zeros.empty()
+                           ? zeros
+                           : ShownText(text) + " is not an IPv4 address (four decimal fields 0-255, like "
+                                               "192.168.1.100)")};
     }
     return value;
+}
+
+uint32_t HostAddressValue(const std::string& place, const std::string& text) {
+    const uint32_t value = AddressValue(place, text);
+    if (value == 0 || value == 0xFFFFFFFFu) {
+        throw Refusal{place + ": " + FormatAddress(value) + " cannot be a printer's address"};
+    }
+    return value;
+}
+
+uint32_t MaskValue(const std::string& place, const std::string& text) {
+    const uint32_t value = AddressValue(place, text);
+    // The one-bits first, then only zeros: ~value + 1 is then a power of two (or zero).
+    const uint32_t hostPart = ~value;
+    if ((hostPart & (hostPart + 1)) != 0) {
+        throw Refusal{place + ": " + FormatAddress(value) +
+                      " is not a subnet mask (its one-bits must come first, like 255.255.255.0)"};
+    }
+    return value;
+}
+
+void CheckAddressInNetwork(const std::string& place, uint32_t address, uint32_t mask) {
+    const uint32_t hostPart = ~mask;
+    // A /31 or /32 has no network or broadcast address of its own to avoid.
+    if (hostPart < 3) {
+        return;
+    }
+    const uint32_t host = address & hostPart;
+    if (host == 0 || host == hostPart) {
+        throw Refusal{place + ": " + FormatAddress(address) + " is the " +
+                      (host == 0 ? "network" : "broadcast") + " address of its network " +
+                      FormatAddress(address & mask) + " with mask " + FormatAddress(mask) +
+                      ", not a printer's"};
+    }
 }
 
 uint32_t MacValue(const std::string& place, const std::string& text) {
     uint32_t value = 0;
     if (!ParseMacTail(text, value)) {
-        throw Refusal{place + ": " + ShownText(text) + " is not four bytes (158.34.86.28 or 9E:22:56:1C)"};
+        const std::string zeros = LeadingZerosProblem(text);
+        throw Refusal{
+            place + ": " +
+            (!zeros.empty() ? zeros : ShownText(text) + " is not four bytes (158.34.86.28 or 9E:22:56:1C)")};
     }
     return value;
 }
@@ -94,11 +144,22 @@ std::unique_ptr<Cmd> BuildStationCmd(int auth,
                                      uint32_t ip,
                                      uint32_t mask,
                                      uint32_t gateway,
-                                     const std::string& textPlace) {
+                                     const StationPlaces& places) {
+    if (ssid.empty()) {
+        throw Refusal{places.ssid + ": the network name is empty"};
+    }
+    // WPA and WPA2 personal take a passphrase of 8-63 characters; open and shared networks take
+    // none or a WEP key, whose lengths are left to the printer.
+    if ((auth == 2 || auth == 3) && (password.size() < 8 || password.size() > 63)) {
+        throw Refusal{places.password + ": " + (auth == 2 ? "wpapsk" : "wpa2psk") +
+                      " needs a passphrase of 8-63 characters, not " + std::to_string(password.size()) +
+                      (password.empty() ? " (give one, or choose auth open)" : "")};
+    }
+    CheckAddressInNetwork(places.ip, ip, mask);
     const StationText st = BuildStationText(ssid, password, ip, mask, gateway);
     const std::string problem = CheckCmdText(CmdTextField::StationText, st.text);
     if (!problem.empty()) {
-        throw Refusal{textPlace + ": " + problem};
+        throw Refusal{places.text + ": " + problem};
     }
     return std::unique_ptr<Cmd>(
         new WifiTestParaCmd(auth, enc, st.nameLength, st.passwordLength, st.addressLength, st.text));

@@ -22,10 +22,19 @@ struct Refusal {
 /// password would only show later, as a printer that cannot join). A `secret`'s characters are
 /// never shown.
 WideString Utf8Value(const std::string& place, const std::string& utf8, bool secret = false);
-/// UTF-8 text that must fit `field` (length limit and code page, as CheckCmdText says).
+/// UTF-8 text that must fit `field` (length limit and code page, as CheckCmdText says). The
+/// Bluetooth name and PIN, which the command would cut, are refused beyond 63 characters, and an
+/// empty PIN too.
 WideString CheckedText(CmdTextField field, const std::string& place, const std::string& utf8);
 /// Four decimal fields 0-255 (ParseAddress).
 uint32_t AddressValue(const std::string& place, const std::string& text);
+/// An address a printer can have: not 0.0.0.0 nor 255.255.255.255.
+uint32_t HostAddressValue(const std::string& place, const std::string& text);
+/// A subnet mask: an address whose one-bits come first (255.255.255.0, never 255.0.255.0).
+uint32_t MaskValue(const std::string& place, const std::string& text);
+/// Throws when `address` is the network or the broadcast address of its network under `mask`
+/// (a /31 or /32 has neither).
+void CheckAddressInNetwork(const std::string& place, uint32_t address, uint32_t mask);
 /// The MAC address's last four bytes (ParseMacTail).
 uint32_t MacValue(const std::string& place, const std::string& text);
 /// ap|sta|apsta or 0-2.
@@ -37,8 +46,15 @@ int EncValue(const std::string& place, const std::string& text);
 /// off|on or 0|1.
 int DhcpValue(const std::string& place, const std::string& text);
 
+/// Where the station's values were given, for messages: "--ssid", "wifi-station.ssid", ...
+struct StationPlaces {
+    std::string ssid, password, ip;
+    std::string text;  // the station text as a whole: "--ssid/--password"
+};
+
 /// The station command: the station text assembled as the dialogs assemble it and checked as a
-/// whole; `textPlace` names its pieces in the message when it does not fit.
+/// whole. Refused too: an empty network name, a WPA/WPA2 personal (auth 2, 3) passphrase that
+/// is not 8-63 characters, an ip that is its network's network or broadcast address.
 std::unique_ptr<Cmd> BuildStationCmd(int auth,
                                      int enc,
                                      const WideString& ssid,
@@ -46,7 +62,7 @@ std::unique_ptr<Cmd> BuildStationCmd(int auth,
                                      uint32_t ip,
                                      uint32_t mask,
                                      uint32_t gateway,
-                                     const std::string& textPlace);
+                                     const StationPlaces& places);
 
 /// A command without arguments, by its subcommand name.
 struct FixedCmdInfo {

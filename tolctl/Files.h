@@ -49,3 +49,7 @@ std::string FileLabel(const std::string& path);
 /// `path` as seen from the folder of `file`: a relative path is taken beside `file`, an absolute
 /// one (or "-") is left as it is.
 std::string PathBeside(const std::string& file, const std::string& path);
+
+/// True when `a` and `b` name one existing file, however each is written (a link, another
+/// folder's path to it): the same device and inode, on Windows the same volume and file index.
+bool SameFile(const std::string& a, const std::string& b);

@@ -8,6 +8,7 @@
 #include "Commands.h"
 #include "Files.h"
 #include "SecretFile.h"
+#include "ShownCmd.h"
 #include "Values.h"
 
 namespace {
@@ -115,8 +116,12 @@ void CheckValue(const std::string& key, const SettingValue& value) {
         MacValue(place, text);
     } else if (key == "lan.dhcp") {
         SwitchValue(place, text);
+    } else if (key == "wifi-station.ip" || key == "lan.ip") {
+        HostAddressValue(place, text);
+    } else if (key == "wifi-station.mask" || key == "lan.mask") {
+        MaskValue(place, text);
     } else {
-        AddressValue(place, text);  // the ip, mask and gateway of both groups
+        AddressValue(place, text);  // the gateways
     }
 }
 
@@ -167,10 +172,22 @@ bool ReadJsonValue(const std::string& key, const Json& json, SettingValue& value
     return true;
 }
 
+/// Objects and lists nested deeper than this are not a profile.
+constexpr int kMaxProfileDepth = 64;
+
+// Thrown while parsing at the first object or list nested deeper than kMaxProfileDepth, before
+// it is built: a profile is two levels deep, and a deeper value would only cost stack and time
+// wherever it is walked.
+struct TooDeep {};
+
 // Tells of keys given twice in one object, which a JSON reader would otherwise take silently.
 class DuplicateKeys {
   public:
-    bool operator()(int, Json::parse_event_t event, Json& parsed) {
+    bool operator()(int depth, Json::parse_event_t event, Json& parsed) {
+        if ((event == Json::parse_event_t::object_start || event == Json::parse_event_t::array_start) &&
+            depth >= kMaxProfileDepth) {
+            throw TooDeep{};
+        }
         switch (event) {
             case Json::parse_event_t::object_start:
                 m_objects.push_back(Level{});
@@ -184,12 +201,17 @@ class DuplicateKeys {
                 if (!m_objects.empty() && parsed.is_string()) {
                     Level& level = m_objects.back();
                     level.current = parsed.get<std::string>();
-                    if (!level.keys.insert(level.current).second && !IsComment(level.current)) {
+                    if (!level.keys.insert(level.current).second) {
+                        // Not a problem in a comment, nor anywhere inside one's value.
                         std::string path;
+                        bool comment = false;
                         for (const Level& outer : m_objects) {
                             path += (path.empty() ? "" : ".") + outer.current;
+                            comment = comment || IsComment(outer.current);
                         }
-                        m_twice.push_back(path);
+                        if (!comment) {
+                            m_twice.push_back(path);
+                        }
                     }
                 }
                 break;
@@ -215,8 +237,8 @@ const std::vector<ProfileKey>& ProfileKeys() {
     static const std::vector<ProfileKey> keys = {
         {"wifi-ap.name", "the printer's own access point name, at most 31 characters"},
         {"wifi-ap.mode", "ap|sta|apsta or 0-2 (default ap)"},
-        {"bt-name", "the Bluetooth name (cut to 63 characters)"},
-        {"bt-pin", "the Bluetooth PIN (cut to 63 characters)"},
+        {"bt-name", "the Bluetooth name, at most 63 characters"},
+        {"bt-pin", "the Bluetooth PIN, 1-63 characters"},
         {"wifi-station.ssid", "the network the printer joins"},
         {"wifi-station.password", "its password (default empty)"},
         {"wifi-station.password-file",
@@ -249,6 +271,16 @@ bool SecretSource::Read(const std::string& path, std::string& secret, std::strin
     }
     m_read[path] = secret;
     return true;
+}
+
+std::vector<std::string> SecretSource::Files() const {
+    std::vector<std::string> files;
+    for (const auto& read : m_read) {
+        if (read.first != "-") {
+            files.push_back(read.first);
+        }
+    }
+    return files;
 }
 
 void Settings::Set(const std::string& key,
@@ -296,6 +328,10 @@ bool ParseProfile(const std::string& text,
         doc = Json::parse(text, std::ref(duplicates));
     } catch (const Json::exception& e) {
         errors.push_back(origin + ": not JSON: " + ParseProblem(e.what()));
+        return false;
+    } catch (const TooDeep&) {
+        errors.push_back(origin + ": objects and lists are nested more than " +
+                         std::to_string(kMaxProfileDepth) + " deep; a profile needs two");
         return false;
     }
     for (const std::string& twice : duplicates.Twice()) {
@@ -408,6 +444,26 @@ void SetOverride(const std::string& assignment,
     settings.Set(key, std::move(value), baseFile, secrets, errors);
 }
 
+void SetOverrides(const std::vector<std::string>& assignments,
+                  const std::string& origin,
+                  const std::string& baseFile,
+                  SecretSource& secrets,
+                  Settings& settings,
+                  std::vector<std::string>& errors) {
+    std::set<std::string> given;
+    for (const std::string& assignment : assignments) {
+        std::string key = assignment.substr(0, assignment.find('='));
+        if (key == "wifi-station.password-file") {
+            key = "wifi-station.password";  // one password, whichever way it is given
+        }
+        if (IsKey(key) && !given.insert(key).second) {
+            errors.push_back(origin + ": " + key + ": given twice on one line");
+            continue;
+        }
+        SetOverride(assignment, origin, baseFile, secrets, settings, errors);
+    }
+}
+
 bool PlanCommands(const Settings& settings,
                   const std::string& origin,
                   std::vector<PlannedCmd>& plan,
@@ -464,24 +520,27 @@ bool PlanCommands(const Settings& settings,
         if (!missing("wifi-station", {"ssid", "ip", "gateway"})) {
             const SettingValue* password = find("wifi-station.password");
             const std::string passwordPlace = password ? password->place : "wifi-station.password";
-            std::unique_ptr<Cmd> station = BuildStationCmd(
-                AuthValue("wifi-station.auth", text("wifi-station.auth", "wpa2psk")),
-                EncValue("wifi-station.enc", text("wifi-station.enc", "aes")),
-                Utf8Value("wifi-station.ssid", text("wifi-station.ssid", "")),
-                Utf8Value(passwordPlace, text("wifi-station.password", ""), true),
-                AddressValue("wifi-station.ip", text("wifi-station.ip", "")),
-                AddressValue("wifi-station.mask", text("wifi-station.mask", "255.255.255.0")),
-                AddressValue("wifi-station.gateway", text("wifi-station.gateway", "")),
-                "wifi-station.ssid/" + passwordPlace.substr(std::string("wifi-station.").size()));
-            // After the 14 bytes of header, choices and lengths come the name and the password,
-            // one byte per character.
-            const unsigned char* data = station->GetData();
-            const size_t begin = 14 + size_t{data[11]};
-            plan.push_back(PlannedCmd{"wifi-station", std::shared_ptr<const Cmd>(std::move(station)), begin,
-                                      begin + data[12]});
+            std::unique_ptr<Cmd> station =
+                BuildStationCmd(AuthValue("wifi-station.auth", text("wifi-station.auth", "wpa2psk")),
+                                EncValue("wifi-station.enc", text("wifi-station.enc", "aes")),
+                                Utf8Value("wifi-station.ssid", text("wifi-station.ssid", "")),
+                                Utf8Value(passwordPlace, text("wifi-station.password", ""), true),
+                                HostAddressValue("wifi-station.ip", text("wifi-station.ip", "")),
+                                MaskValue("wifi-station.mask", text("wifi-station.mask", "255.255.255.0")),
+                                AddressValue("wifi-station.gateway", text("wifi-station.gateway", "")),
+                                StationPlaces{"wifi-station.ssid", passwordPlace, "wifi-station.ip",
+                                              "wifi-station.ssid/" +
+                                                  passwordPlace.substr(std::string("wifi-station.").size())});
+            const SecretSpan secret = PasswordSpan(*station);
+            plan.push_back(PlannedCmd{"wifi-station", std::shared_ptr<const Cmd>(std::move(station)),
+                                      secret.begin, secret.end});
+        }
+        if (find("lan.ip") && find("lan.mask")) {
+            CheckAddressInNetwork("lan.ip", HostAddressValue("lan.ip", text("lan.ip", "")),
+                                  MaskValue("lan.mask", text("lan.mask", "")));
         }
         if (find("lan.mask")) {
-            add("lan-mask", new SetMASKCmd(AddressValue("lan.mask", text("lan.mask", ""))));
+            add("lan-mask", new SetMASKCmd(MaskValue("lan.mask", text("lan.mask", ""))));
         }
         if (find("lan.gateway")) {
             add("lan-gateway", new SetGATECmd(AddressValue("lan.gateway", text("lan.gateway", ""))));
@@ -499,7 +558,7 @@ bool PlanCommands(const Settings& settings,
             }
         }
         if (find("lan.ip")) {
-            add("lan-ip", new SetIPCmd(AddressValue("lan.ip", text("lan.ip", ""))));
+            add("lan-ip", new SetIPCmd(HostAddressValue("lan.ip", text("lan.ip", ""))));
         }
         if (find("lan.dhcp")) {
             add("lan-dhcp", new SetLanDHCPCmd(SwitchValue("lan.dhcp", text("lan.dhcp", ""))));

@@ -29,6 +29,8 @@ class SecretSource {
     explicit SecretSource(std::istream& in) : m_in(in) {}
     /// The secret in `path`; false with `error` naming the file (never the content).
     bool Read(const std::string& path, std::string& secret, std::string& error);
+    /// The files read so far (standard input aside).
+    std::vector<std::string> Files() const;
 
   private:
     std::istream& m_in;
@@ -67,7 +69,8 @@ class Settings {
 /// Reads the profile text of the file `origin` into `settings`. False when anything is wrong;
 /// every problem found is added to `errors`, each naming its key: not JSON (with line and column,
 /// never the text read), a key not known, a value of the wrong type or refused by its check, a key
-/// given twice. Keys that begin with "//" are comments, anywhere, and are skipped.
+/// given twice, objects and lists nested more than 64 deep. Keys that begin with "//" are comments,
+/// anywhere, and are skipped.
 bool ParseProfile(const std::string& text,
                   const std::string& origin,
                   SecretSource& secrets,
@@ -90,6 +93,15 @@ void SetOverride(const std::string& assignment,
                  Settings& settings,
                  std::vector<std::string>& errors);
 
+/// Sets each of one targets line's overrides (SetOverride); a key given twice on the line (a
+/// password and a password-file count as one key) is an error instead.
+void SetOverrides(const std::vector<std::string>& assignments,
+                  const std::string& origin,
+                  const std::string& baseFile,
+                  SecretSource& secrets,
+                  Settings& settings,
+                  std::vector<std::string>& errors);
+
 /// One command of a printer's plan.
 struct PlannedCmd {
     std::string name;                // tolctl's subcommand: "wifi-ap", "lan-mask", "cut", ...
@@ -101,7 +113,8 @@ struct PlannedCmd {
 /// The commands `settings` make, in the order that keeps a printer reachable at the address
 /// used for as long as possible: wifi-ap, bt-name, bt-pin, wifi-station, lan-mask, lan-gateway,
 /// lan-mac, the "after" commands, then lan-ip and lan-dhcp. Problems of the values together (a
-/// group without its required keys, a station text too long) are added to `errors` as
+/// group without its required keys, a station text too long, a passphrase that does not fit the
+/// auth, an ip that is the network or broadcast address of its mask) are added to `errors` as
 /// "ORIGIN: KEY: ..." with `origin` naming the target or profile; false then.
 bool PlanCommands(const Settings& settings,
                   const std::string& origin,

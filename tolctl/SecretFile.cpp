@@ -41,6 +41,12 @@ bool ReadSecretFile(const std::string& path, std::istream& in, std::string& secr
     } else if (!bytes.empty() && bytes.back() == '\n') {
         bytes.pop_back();
     }
+    // What is left must be one line: no network password holds a line end, so one here is a
+    // second line (a blank line at the end, a note below the password) that would be sent with it.
+    if (bytes.find_first_of("\r\n") != std::string::npos) {
+        error = name + " holds more than one line; the password file must hold the password alone";
+        return false;
+    }
     secret = std::move(bytes);
     return true;
 }

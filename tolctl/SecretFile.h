@@ -10,6 +10,6 @@
 constexpr size_t kMaxSecretBytes = 4096;
 
 /// Reads all of `path` ("-": `in`) as bytes and removes exactly one trailing line end (LF or
-/// CRLF). A 00 byte or a UTF-8 byte order mark is refused. On failure answers false with `error`
-/// naming the file and the reason; the content is never part of a message.
+/// CRLF). A 00 byte, a UTF-8 byte order mark or a line end left after that is refused. On failure answers
+/// false with `error` naming the file and the reason; the content is never part of a message.
 bool ReadSecretFile(const std::string& path, std::istream& in, std::string& secret, std::string& error);

@@ -173,8 +173,13 @@ std::string TargetIdentity(const Target& target) {
     static const char* const kIndexNames[] = {"usb:", "LPT1", "LPT2", "LPT3", "COM1", "COM2"};
     const PortUri& port = target.port;
     switch (port.kind) {
-        case PortUri::Kind::Socket:
-            return "socket://" + Lower(port.host) + ":" + std::to_string(port.tcpPort);
+        case PortUri::Kind::Socket: {
+            // An address by its value, so that no second way of writing it makes a second printer.
+            uint32_t address = 0;
+            const std::string host =
+                ParseAddress(port.host, address) ? FormatAddress(address) : Lower(port.host);
+            return "socket://" + host + ":" + std::to_string(port.tcpPort);
+        }
         case PortUri::Kind::Serial:
         case PortUri::Kind::Parallel:
             return DeviceName(port.device);

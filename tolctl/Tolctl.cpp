@@ -22,6 +22,7 @@
 #include "Scan.h"
 #include "SecretFile.h"
 #include "Send.h"
+#include "ShownCmd.h"
 #include "Suggest.h"
 #include "TolVersion.h"
 #include "Values.h"
@@ -146,8 +147,8 @@ int RunSubcommand(const std::vector<std::string>& args,
         "(the USB printer found) or usb:DEVICE; on Windows also USB001, LPT1-LPT3, COM1, COM2.\n"
         "tolctl's own options may also follow the subcommand (tolctl cut --port A.B.C.D).\n"
         "Numbers are decimal only (leading zeros too; no 0x). An address that is all digits and dots is "
-        "four decimal fields 0-255: 127.1, 3232235777, 0x7f.0.0.1 and 192.168.1 are refused, nothing is "
-        "sent; anything else is a host name.\n"
+        "four decimal fields 0-255 without leading zeros: 127.1, 3232235777, 0x7f.0.0.1, 192.168.1 and "
+        "010.0.0.1 (octal to some programs) are refused, nothing is sent; anything else is a host name.\n"
         "Secrets: wifi-station --password-file FILE (or - for standard input) keeps the password out of the "
         "process list and the shell history.\n"
         "Exit codes: 0 sent (with --dry-run: printed); 1 the port could not be opened or the write failed "
@@ -163,8 +164,11 @@ int RunSubcommand(const std::vector<std::string>& args,
                          "Print the version and exit");
 
     bool dryRun = false;
+    bool showSecrets = false;
     std::string codePage;
     app.add_flag("--dry-run", dryRun, "Print the command's bytes as hex instead of sending them");
+    app.add_flag("--show-secrets", showSecrets,
+                 "With --dry-run, print a password's bytes too (otherwise each is shown as **)");
     app.add_option("--codepage", codePage, "OEM code page for text fields (default CP437 on POSIX)");
     SendOptions send;
     app.add_option("--port", send.portText,
@@ -236,31 +240,36 @@ int RunSubcommand(const std::vector<std::string>& args,
             passwordName = "--password-file " + ShownText(a.passwordFile, std::string::npos);
         }
         return BuildStationCmd(auth, enc, Utf8Value("--ssid", a.ssid),
-                               Utf8Value(passwordName, a.password, true), AddressValue("--ip", a.ip),
-                               AddressValue("--mask", a.mask), AddressValue("--gateway", a.gateway),
-                               "--ssid/" + passwordName);
+                               Utf8Value(passwordName, a.password, true), HostAddressValue("--ip", a.ip),
+                               MaskValue("--mask", a.mask), AddressValue("--gateway", a.gateway),
+                               StationPlaces{"--ssid", passwordName, "--ip", "--ssid/" + passwordName});
     });
 
-    CLI::App* btName = app.add_subcommand("bt-name", "Set the Bluetooth name (cut to 63 characters)");
+    CLI::App* btName = app.add_subcommand("bt-name", "Set the Bluetooth name (at most 63 characters)");
     btName->add_option("TEXT", a.text, "Bluetooth name")->required();
     subs.list.emplace_back(btName, [&a] {
         return std::unique_ptr<Cmd>(new SetBtNameCmd(CheckedText(CmdTextField::BtName, "bt-name", a.text)));
     });
-    CLI::App* btPin = app.add_subcommand("bt-pin", "Set the Bluetooth PIN (cut to 63 characters)");
+    CLI::App* btPin = app.add_subcommand("bt-pin", "Set the Bluetooth PIN (1-63 characters)");
     btPin->add_option("TEXT", a.text, "Bluetooth PIN")->required();
     subs.list.emplace_back(btPin, [&a] {
         return std::unique_ptr<Cmd>(new SetBtPinCmd(CheckedText(CmdTextField::BtPin, "bt-pin", a.text)));
     });
 
-    auto addAddress = [&](const char* name, const char* help, std::function<Cmd*(uint32_t)> make) {
+    using AddressCheck = uint32_t (*)(const std::string&, const std::string&);
+    auto addAddress = [&](const char* name, const char* help, AddressCheck value,
+                          std::function<Cmd*(uint32_t)> make) {
         CLI::App* sub = app.add_subcommand(name, help);
         sub->add_option("A.B.C.D", a.text, "Address")->required();
         subs.list.emplace_back(
-            sub, [&a, name, make] { return std::unique_ptr<Cmd>(make(AddressValue(name, a.text))); });
+            sub, [&a, name, value, make] { return std::unique_ptr<Cmd>(make(value(name, a.text))); });
     };
-    addAddress("lan-ip", "Set the Ethernet address", [](uint32_t v) { return new SetIPCmd(v); });
-    addAddress("lan-mask", "Set the Ethernet subnet mask", [](uint32_t v) { return new SetMASKCmd(v); });
-    addAddress("lan-gateway", "Set the Ethernet gateway", [](uint32_t v) { return new SetGATECmd(v); });
+    addAddress("lan-ip", "Set the Ethernet address", HostAddressValue,
+               [](uint32_t v) { return new SetIPCmd(v); });
+    addAddress("lan-mask", "Set the Ethernet subnet mask", MaskValue,
+               [](uint32_t v) { return new SetMASKCmd(v); });
+    addAddress("lan-gateway", "Set the Ethernet gateway", AddressValue,
+               [](uint32_t v) { return new SetGATECmd(v); });
 
     CLI::App* lanMac =
         app.add_subcommand("lan-mac", "Set the last four bytes of the Ethernet MAC (BC 20 fixed)");
@@ -420,6 +429,7 @@ int RunSubcommand(const std::vector<std::string>& args,
             return kExitUsage;
         }
         applyOptions.dryRun = applyOptions.dryRun || dryRun;
+        applyOptions.showSecrets = showSecrets;
         applyOptions.progress = &err == &std::cerr && StderrIsTerminal();
         return RunApply(applyOptions, send, in, out, err);
     }
@@ -466,7 +476,7 @@ int RunSubcommand(const std::vector<std::string>& args,
             return kExitUsage;
         }
         if (dryRun) {
-            out << HexBytes(cmd->GetData(), static_cast<size_t>(cmd->GetLength())) << '\n';
+            out << ShownHex(*cmd, PasswordSpan(*cmd), showSecrets) << '\n';
             return kExitOk;
         }
         if (send.portText.empty()) {

@@ -46,9 +46,9 @@ std::vector<std::string> Split(const std::string& text, char separator) {
     return parts;
 }
 
-// Decimal digits (any number of leading zeros) with a value within 0-255.
+// Decimal digits with a value within 0-255, without a leading zero ("0" alone is zero).
 bool ParseDecimalByte(const std::string& text, uint32_t& value) {
-    if (!AllDigits(text)) {
+    if (!AllDigits(text) || (text.size() > 1 && text[0] == '0')) {
         return false;
     }
     uint32_t result = 0;
@@ -133,6 +133,23 @@ bool ParseAddress(const std::string& text, uint32_t& value) {
     return ParseFourFields(text, '.', ParseDecimalByte, value);
 }
 
+std::string LeadingZerosProblem(const std::string& text) {
+    const std::vector<std::string> fields = Split(text, '.');
+    bool zero = false;
+    for (const std::string& field : fields) {
+        if (!AllDigits(field)) {
+            return std::string();
+        }
+        zero = zero || (field.size() > 1 && field[0] == '0');
+    }
+    if (fields.size() != 4 || !zero) {
+        return std::string();
+    }
+    return ShownText(text) +
+           ": leading zeros are ambiguous (some programs read 010 as octal, 8); write the four "
+           "decimal fields without them";
+}
+
 bool IsNumericHost(const std::string& text) {
     if (text.empty()) {
         return false;
@@ -162,6 +179,10 @@ std::string CheckHost(const std::string& host) {
     }
     if (host.empty()) {
         return "no host given";
+    }
+    const std::string zeros = LeadingZerosProblem(host);
+    if (!zeros.empty()) {
+        return zeros;
     }
     if (IsNumericHost(host)) {
         return ShownText(host) +

@@ -8,8 +8,12 @@
 #include <string>
 
 /// "A.B.C.D", exactly four decimal fields 0-255, into an address value (A in bits 31-24).
-/// Leading zeros are decimal ("010" is ten), never octal.
+/// A field with a leading zero ("010", "00") is refused: some programs read it as octal.
 bool ParseAddress(const std::string& text, uint32_t& value);
+
+/// What to say of four decimal fields of which one has a leading zero ("'010.0.0.1': leading
+/// zeros are ambiguous ..."); empty for any other text.
+std::string LeadingZerosProblem(const std::string& text);
 
 /// True when `text` is written like a numeric IPv4 address rather than a host name: it has only
 /// digits and dots, begins with 0x, or each of its dot-separated fields is a decimal or 0x number
@@ -22,7 +26,8 @@ bool IsNumericHost(const std::string& text);
 /// wrong with it.
 std::string CheckHost(const std::string& host);
 
-/// The MAC address's last four bytes: "158.34.86.28" (as the dialog shows them) or "9E:22:56:1C".
+/// The MAC address's last four bytes: "158.34.86.28" (as the dialog shows them; no leading zeros,
+/// as in an address) or "9E:22:56:1C".
 bool ParseMacTail(const std::string& text, uint32_t& value);
 
 /// A name from `names` (case-insensitive) or its index as a decimal number; -1 when neither.

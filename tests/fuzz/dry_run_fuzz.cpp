@@ -90,7 +90,10 @@ Run Build(FuzzedDataProvider& input) {
                                                     AddressOr(mask, ok), AddressOr(gateway, ok));
             const int a = ParseChoice(auth, {"open", "shared", "wpapsk", "wpa2psk"});
             const int e = ParseChoice(enc, {"none", "wep-h", "wep-a", "tkip", "aes"});
-            run.mayTake = ok && a >= 0 && e >= 0 && st.text.size() <= 127;
+            // WPA/WPA2 personal needs a passphrase of 8-63 characters; no network is nameless.
+            const size_t passphrase = Wide(password).size();
+            run.mayTake = ok && a >= 0 && e >= 0 && st.text.size() <= 127 && !ssid.empty() &&
+                          (a < 2 || (passphrase >= 8 && passphrase <= 63));
             run.expected =
                 Of(WifiTestParaCmd(a, e, st.nameLength, st.passwordLength, st.addressLength, st.text));
             run.firstWord = "wifi-station";
@@ -101,6 +104,7 @@ Run Build(FuzzedDataProvider& input) {
             const bool name = input.ConsumeBool();
             const std::string text = value();
             run.args = {name ? "bt-name" : "bt-pin", "--", text};
+            run.mayTake = Wide(text).size() <= 63 && (name || !text.empty());  // never cut, a PIN never empty
             run.expected = name ? Of(SetBtNameCmd(Wide(text))) : Of(SetBtPinCmd(Wide(text)));
             run.firstWord = run.args[0];
             break;
@@ -138,7 +142,7 @@ Run Build(FuzzedDataProvider& input) {
             break;
         }
     }
-    run.args.insert(run.args.begin(), {"tolctl", "--dry-run"});
+    run.args.insert(run.args.begin(), {"tolctl", "--dry-run", "--show-secrets"});
     return run;
 }
 

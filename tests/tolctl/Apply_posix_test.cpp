@@ -40,7 +40,7 @@ Result Tolctl(std::vector<std::string> args, const std::string& input = "") {
 
 // The bytes a single tolctl call sends for `args`.
 std::string Single(std::vector<std::string> args) {
-    args.insert(args.begin(), "--dry-run");
+    args.insert(args.begin(), {"--dry-run", "--show-secrets"});
     const Result r = Tolctl(args);
     EXPECT_EQ(r.code, 0) << r.err;
     std::istringstream hex(r.out);
@@ -89,12 +89,13 @@ const char* const kProfile = R"({
 
 // What a printer gets from kProfile, one connection per command, in this order.
 std::vector<std::string> ProfileBytes(const std::string& lanIp = "192.168.1.123",
-                                      const std::string& btName = "Printer") {
+                                      const std::string& btName = "Printer",
+                                      const std::string& stationIp = "192.168.1.200") {
     return {
         Single({"wifi-ap", "--name", "Shop Printer", "--mode", "ap"}),
         Single({"bt-name", btName}),
         Single({"bt-pin", "6042"}),
-        Single({"wifi-station", "--ssid", "Shop", "--password", "Xq7-Secret-Zp", "--ip", "192.168.1.200",
+        Single({"wifi-station", "--ssid", "Shop", "--password", "Xq7-Secret-Zp", "--ip", stationIp,
                 "--gateway", "192.168.1.1"}),
         Single({"lan-mask", "255.255.255.0"}),
         Single({"lan-gateway", "192.168.1.1"}),
@@ -131,15 +132,32 @@ std::string Range(TestFleet& fleet, size_t first, size_t last) {
            std::to_string(fleet.Port());
 }
 
+// Printer i's static addresses: each printer's own, as apply requires.
+std::string LanIp(size_t i) {
+    return "192.168.1." + std::to_string(101 + i);
+}
+std::string StationIp(size_t i) {
+    return "192.168.1." + std::to_string(201 + i);
+}
+
+// Printers first-last of `fleet` as a targets file, each with its own addresses.
+std::string Own(const Folder& folder, TestFleet& fleet, size_t first, size_t last) {
+    std::string lines;
+    for (size_t i = first; i <= last; ++i) {
+        lines += Range(fleet, i, i) + " lan.ip=" + LanIp(i) + " wifi-station.ip=" + StationIp(i) + "\n";
+    }
+    return folder.Write("own.txt", lines);
+}
+
 TEST(TolctlApplyTest, EveryPrinterGetsEachSettingOnItsOwnConnectionInTheFixedOrder) {
     const Folder folder;
     const std::string profile = folder.Write("shop.json", kProfile);
     TestFleet fleet({Kind::Good, Kind::Good, Kind::Good});
-    const Result r = Tolctl({"apply", profile, "--target", Range(fleet, 0, 2), "--gap", "0"});
+    const Result r = Tolctl({"apply", profile, "--targets", Own(folder, fleet, 0, 2), "--gap", "0"});
     EXPECT_EQ(r.code, 0) << r.err;
     EXPECT_EQ(r.err, "");
     for (size_t i = 0; i < 3; ++i) {
-        EXPECT_EQ(fleet[i].Received(), ProfileBytes()) << i;
+        EXPECT_EQ(fleet[i].Received(), ProfileBytes(LanIp(i), "Printer", StationIp(i))) << i;
     }
     const std::string port = std::to_string(fleet.Port());
     EXPECT_EQ(TableRows(r.out), (std::vector<std::vector<std::string>>{
@@ -153,28 +171,30 @@ TEST(TolctlApplyTest, EveryPrinterGetsEachSettingOnItsOwnConnectionInTheFixedOrd
 TEST(TolctlApplyTest, OverridesOfATargetsLineGoToItsPrintersOnly) {
     const Folder folder;
     const std::string profile = folder.Write("shop.json", kProfile);
-    TestFleet fleet({Kind::Good, Kind::Good, Kind::Good, Kind::Good});
+    TestFleet fleet({Kind::Good, Kind::Good, Kind::Good});
     const std::string port = std::to_string(fleet.Port());
-    const std::string targets = folder.Write("tills.txt",
-                                             "# the shop's tills\n"
-                                             "\n"
-                                             "socket://127.0.0.1:" +
-                                                 port +
-                                                 " lan.ip=192.168.1.51 bt-name=\"Till #1\"   # by the door\n"
-                                                 "  socket://127.0.0.2:" +
-                                                 port +
-                                                 "\n"
-                                                 "socket://127.0.0.3-4:" +
-                                                 port + " bt-name=Back after=cut lan.dhcp=on\n");
+    const std::string targets =
+        folder.Write("tills.txt",
+                     "# the shop's tills\n"
+                     "\n"
+                     "socket://127.0.0.1:" +
+                         port +
+                         " lan.ip=192.168.1.51 wifi-station.ip=192.168.1.201 "
+                         "bt-name=\"Till #1\"   # by the door\n"
+                         "  socket://127.0.0.2:" +
+                         port +
+                         "\n"
+                         "socket://127.0.0.3:" +
+                         port + " bt-name=Back after=cut lan.dhcp=on " + "lan.ip=" + LanIp(2) +
+                         " wifi-station.ip=" + StationIp(2) + "\n");
     const Result r = Tolctl({"apply", profile, "--targets", targets, "--gap", "0", "--jobs", "2"});
     EXPECT_EQ(r.code, 0) << r.err;
-    EXPECT_EQ(fleet[0].Received(), ProfileBytes("192.168.1.51", "Till #1"));
+    EXPECT_EQ(fleet[0].Received(), ProfileBytes("192.168.1.51", "Till #1", "192.168.1.201"));
     EXPECT_EQ(fleet[1].Received(), ProfileBytes());
-    std::vector<std::string> back = ProfileBytes("192.168.1.123", "Back");
+    std::vector<std::string> back = ProfileBytes(LanIp(2), "Back", StationIp(2));
     back.erase(back.begin() + 7);  // after= holds only the cut now
     back.back() = Single({"lan-dhcp", "on"});
     EXPECT_EQ(fleet[2].Received(), back);
-    EXPECT_EQ(fleet[3].Received(), back);
 }
 
 TEST(TolctlApplyTest, ARefusingAResettingAndAStalledPrinterFailAloneAmongGoodOnes) {
@@ -182,12 +202,12 @@ TEST(TolctlApplyTest, ARefusingAResettingAndAStalledPrinterFailAloneAmongGoodOne
     const std::string profile = folder.Write("shop.json", kProfile);
     TestFleet fleet({Kind::Good, Kind::Refuse, Kind::Reset, Kind::Stall, Kind::Good});
     const std::string report = folder.Path("report.json");
-    const Result r = Tolctl({"apply", profile, "--target", Range(fleet, 0, 4), "--gap", "0",
+    const Result r = Tolctl({"apply", profile, "--targets", Own(folder, fleet, 0, 4), "--gap", "0",
                              "--connect-timeout", "0.3", "--report", report});
     EXPECT_EQ(r.code, 1) << r.err;
     EXPECT_EQ(r.err, "tolctl: apply: 3 of 5 printers failed\n");
-    EXPECT_EQ(fleet[0].Received(), ProfileBytes());
-    EXPECT_EQ(fleet[4].Received(), ProfileBytes());
+    EXPECT_EQ(fleet[0].Received(), ProfileBytes(LanIp(0), "Printer", StationIp(0)));
+    EXPECT_EQ(fleet[4].Received(), ProfileBytes(LanIp(4), "Printer", StationIp(4)));
     // The first failure ends that printer: one connection tried, nothing after it.
     EXPECT_EQ(fleet[2].Accepted(), 1);
     EXPECT_EQ(fleet[2].Received().size(), 0u);
@@ -255,6 +275,7 @@ TEST(TolctlApplyTest, InvalidProfilesTargetsOrOptionsSendNothingToAnyone) {
     TestPrinter printer(Kind::Good);
     const std::string good = folder.Write("good.json", kProfile);
     const std::string target = printer.Uri();
+    std::filesystem::create_symlink(good, folder.Path("link.json"));
     struct Case {
         std::vector<std::string> args;
         std::string message;
@@ -290,6 +311,18 @@ TEST(TolctlApplyTest, InvalidProfilesTargetsOrOptionsSendNothingToAnyone) {
         {{"apply", good, "--target", target, "--jobs", "0"}, "--jobs: must be 1-1024"},
         {{"apply", good, "--target", target, "--gap", "0x10"}, "--gap: '0x10' is not a decimal number"},
         {{"--port", target, "apply", good, "--target", target}, "not --port"},
+        {{"apply", good, "--targets", folder.Write("t5.txt", target + " bt-pin=1 bt-pin=2\n")},
+         "t5.txt:1: bt-pin: given twice on one line"},
+        {{"apply", good, "--targets", folder.Write("t6.txt", target + "\nsocket://127.0.0.1:1\n")},
+         "socket://127.0.0.1:1 and " + target + " (" + folder.Path("t6.txt") +
+             ":1) are both given lan.ip 192.168.1.123"},
+        // A report that would overwrite what it reports on, by any name.
+        {{"apply", good, "--target", target, "--report", folder.Path("link.json")}, "is the profile"},
+        {{"apply", good, "--targets", folder.Path("t5.txt"), "--report", folder.Path("t5.txt")},
+         "is the targets file"},
+        {{"apply", folder.Write("pw.json", R"({"wifi-station": {"password-file": "pw"}})"), "--target",
+          target, "--report", folder.Write("pw", "Xq7-Secret-Zp")},
+         "is a password file"},
     };
     for (const Case& c : cases) {
         const Result r = Tolctl(c.args);
@@ -298,6 +331,7 @@ TEST(TolctlApplyTest, InvalidProfilesTargetsOrOptionsSendNothingToAnyone) {
         EXPECT_NE(r.err.find(c.message), std::string::npos) << "'" << c.message << "' not in: " << r.err;
     }
     EXPECT_EQ(printer.Accepted(), 0);
+    EXPECT_EQ(folder.Read("good.json"), kProfile);
 }
 
 TEST(TolctlApplyTest, PasswordsNeverAppearInOutputReportsOrErrors) {
@@ -318,8 +352,8 @@ TEST(TolctlApplyTest, PasswordsNeverAppearInOutputReportsOrErrors) {
     TestFleet fleet({Kind::Good, Kind::Reset, Kind::Refuse});
     const std::string report = folder.Path("report.json");
     const std::vector<std::vector<std::string>> runs = {
-        {"apply", profile, "--target", Range(fleet, 0, 2), "--gap", "0", "--report", report},
-        {"apply", profile, "--target", Range(fleet, 0, 2), "--dry-run"},
+        {"apply", profile, "--targets", Own(folder, fleet, 0, 2), "--gap", "0", "--report", report},
+        {"apply", profile, "--targets", Own(folder, fleet, 0, 2), "--dry-run"},
         {"apply", fromFile, "--target", Range(fleet, 0, 0), "--dry-run"},
         {"apply", folder.Write("syntax.json", R"({"wifi-station": {"password": Xq7-Secret-Zp}})"), "--target",
          Range(fleet, 0, 0)},
@@ -361,14 +395,15 @@ TEST(TolctlApplyTest, PasswordsNeverAppearInOutputReportsOrErrors) {
 TEST(TolctlApplyTest, DryRunShowsEachTargetsCommandsAsHexAndDecodedAndSendsNothing) {
     const Folder folder;
     const std::string profile = folder.Write("p.json", R"({"bt-name": "Printer", "lan": {"ip": "10.0.0.5"},
-        "wifi-station": {"ssid": "S", "password": "pw", "ip": "1.2.3.4", "gateway": "1.2.3.1"}})");
-    TestFleet fleet({Kind::Good, Kind::Good});
+        "wifi-station": {"ssid": "S", "password": "pw-12345", "ip": "1.2.3.4", "gateway": "1.2.3.1"}})");
+    TestFleet fleet({Kind::Good});
     const Result r = Tolctl({"apply", profile, "--dry-run", "--targets",
-                             folder.Write("t.txt", Range(fleet, 0, 1) + " lan.ip=10.0.0.6\n")});
+                             folder.Write("t.txt", Range(fleet, 0, 0) + " lan.ip=10.0.0.6\n")});
     ASSERT_EQ(r.code, 0) << r.err;
     const std::string port = std::to_string(fleet.Port());
     const std::string station =
-        "  1f 1a 1f 1b 1f 03 07 08 09 03 04 01 02 1d 53 ** ** 31 2e 32 2e 33 2e 34 2c 32 35 35 2e 32 35 35 "
+        "  1f 1a 1f 1b 1f 03 07 08 09 03 04 01 08 1d 53 ** ** ** ** ** ** ** ** 31 2e 32 2e 33 2e 34 2c 32 "
+        "35 35 2e 32 35 35 "
         "2e 32 35 35 "
         "2e 30 2c 31 2e 32 2e 33 2e 31\n"
         "    wifi-station auth=3 enc=4 ssid=\"S\" password=(hidden) ip=1.2.3.4 mask=255.255.255.0 "
@@ -379,11 +414,12 @@ TEST(TolctlApplyTest, DryRunShowsEachTargetsCommandsAsHexAndDecodedAndSendsNothi
         station +
         "  1f 1b 1d 00 0a 00 00 06\n"
         "    lan-ip 10.0.0.6\n";
-    EXPECT_EQ(r.out, "socket://127.0.0.1:" + port + "\n" + commands + "socket://127.0.0.2:" + port + "\n" +
-                         commands);
-    EXPECT_EQ(fleet[0].Accepted() + fleet[1].Accepted(), 0);
-    // The global --dry-run before the subcommand does the same.
-    EXPECT_EQ(Tolctl({"--dry-run", "apply", profile, "--target", Range(fleet, 0, 0)}).code, 0);
+    EXPECT_EQ(r.out, "socket://127.0.0.1:" + port + "\n" + commands);
+    // The global --dry-run before the subcommand does the same; --show-secrets shows the password.
+    const Result shown =
+        Tolctl({"--dry-run", "--show-secrets", "apply", profile, "--target", Range(fleet, 0, 0)});
+    EXPECT_NE(shown.out.find(" 53 70 77 2d 31 32 33 34 35 31 "), std::string::npos) << shown.out;
+    EXPECT_NE(shown.out.find(" password=\"pw-12345\" "), std::string::npos) << shown.out;
     EXPECT_EQ(fleet[0].Accepted(), 0);
 }
 

@@ -103,7 +103,7 @@ TEST(TolctlFleetTest, StateHoldsEverySettingAsLastReceivedAndCountsTheRest) {
     Send(a, port, {"wifi-ap", "--name", "First", "--mode", "sta"});
     Send(a, port, {"wifi-ap", "--name", "Shop Printer", "--mode", "apsta"});
     Send(a, port,
-         {"wifi-station", "--ssid", "Shop", "--password", "se cret", "--auth", "wpapsk", "--enc", "tkip",
+         {"wifi-station", "--ssid", "Shop", "--password", "se cret!", "--auth", "wpapsk", "--enc", "tkip",
           "--ip", "192.168.1.200", "--mask", "255.255.255.0", "--gateway", "192.168.1.1"});
     Send(a, port, {"bt-name", "Till-3"});
     Send(a, port, {"bt-pin", "6042"});
@@ -133,7 +133,7 @@ TEST(TolctlFleetTest, StateHoldsEverySettingAsLastReceivedAndCountsTheRest) {
     });
     const Json expected = Json::parse(R"({
         "wifi-ap": {"name": "Shop Printer", "mode": "apsta"},
-        "wifi-station": {"ssid": "Shop", "password": "se cret", "auth": "wpapsk", "enc": "tkip",
+        "wifi-station": {"ssid": "Shop", "password": "se cret!", "auth": "wpapsk", "enc": "tkip",
                          "ip": "192.168.1.200", "mask": "255.255.255.0", "gateway": "192.168.1.1"},
         "bt-name": "Till-3",
         "bt-pin": "6042",

@@ -216,6 +216,12 @@ TEST(TolctlListenTest, BadOptionsAreUsageErrors) {
     EXPECT_EQ(RunTolctl({"tolctl", "listen", "--count", "0"}, in, out, err), 2);
     EXPECT_EQ(RunTolctl({"tolctl", "listen", "--bind", "300.1.1.1", "--port", "0"}, in, out, err), 2);
     EXPECT_EQ(RunTolctl({"tolctl", "listen", "--idle-timeout", "0"}, in, out, err), 2);
+    std::ostringstream zeros;  // octal to some programs
+    EXPECT_EQ(RunTolctl({"tolctl", "listen", "--bind", "127.0.0.010", "--port", "0"}, in, out, zeros), 2);
+    EXPECT_EQ(RunTolctl({"tolctl", "listen", "--fault", "127.0.0.01=refuse", "--port", "0"}, in, out, zeros),
+              2);
+    EXPECT_NE(zeros.str().find("--fault: '127.0.0.01': leading zeros are ambiguous"), std::string::npos)
+        << zeros.str();
     std::ostringstream saveErr;
     EXPECT_EQ(
         RunTolctl({"tolctl", "listen", "--port", "0", "--save", "/nonexistent/dir/f"}, in, out, saveErr), 2);

@@ -3,6 +3,7 @@
 
 #include <filesystem>
 #include <fstream>
+#include <random>
 #include <set>
 #include <sstream>
 
@@ -14,7 +15,7 @@ namespace {
 
 // The bytes a single tolctl call sends for `args` (read back from its --dry-run).
 std::string SingleCommand(std::vector<std::string> args) {
-    args.insert(args.begin(), {"tolctl", "--dry-run"});
+    args.insert(args.begin(), {"tolctl", "--dry-run", "--show-secrets"});
     std::istringstream in;
     std::ostringstream out, err;
     EXPECT_EQ(RunTolctl(args, in, out, err), 0) << err.str();
@@ -59,9 +60,7 @@ Loaded Load(const std::string& json, std::vector<std::string> overrides = {}, co
     std::istringstream in(input);
     SecretSource secrets(in);
     loaded.ok = ParseProfile(json, "p.json", secrets, loaded.settings, loaded.errors);
-    for (const std::string& assignment : overrides) {
-        SetOverride(assignment, "t.txt:1", "t.txt", secrets, loaded.settings, loaded.errors);
-    }
+    SetOverrides(overrides, "t.txt:1", "t.txt", secrets, loaded.settings, loaded.errors);
     loaded.ok =
         loaded.ok && loaded.errors.empty() &&
         PlanCommands(loaded.settings, overrides.empty() ? "p.json" : "t.txt:1", loaded.plan, loaded.errors);
@@ -71,7 +70,7 @@ Loaded Load(const std::string& json, std::vector<std::string> overrides = {}, co
 
 const char* const kFullProfile = R"({
   "wifi-ap":      {"name": "Shop Printer", "mode": "apsta"},
-  "wifi-station": {"ssid": "Shop", "password": "secret", "auth": "wpapsk", "enc": "tkip",
+  "wifi-station": {"ssid": "Shop", "password": "secret12", "auth": "wpapsk", "enc": "tkip",
                    "ip": "192.168.1.200", "mask": "255.255.0.0", "gateway": "192.168.1.1"},
   "bt-name": "Printer",
   "bt-pin": "6042",
@@ -90,7 +89,7 @@ TEST(ProfileTest, CommandsComeInTheOrderThatKeepsThePrinterReachableWithTheBytes
         {"wifi-ap", "--name", "Shop Printer", "--mode", "apsta"},
         {"bt-name", "Printer"},
         {"bt-pin", "6042"},
-        {"wifi-station", "--ssid", "Shop", "--password", "secret", "--auth", "wpapsk", "--enc", "tkip",
+        {"wifi-station", "--ssid", "Shop", "--password", "secret12", "--auth", "wpapsk", "--enc", "tkip",
          "--ip", "192.168.1.200", "--mask", "255.255.0.0", "--gateway", "192.168.1.1"},
         {"lan-mask", "255.255.255.0"},
         {"lan-gateway", "192.168.1.1"},
@@ -107,19 +106,20 @@ TEST(ProfileTest, CommandsComeInTheOrderThatKeepsThePrinterReachableWithTheBytes
     }
     // The password's bytes, and only they, are marked as secret.
     const PlannedCmd& station = loaded.plan[3];
-    EXPECT_EQ(Bytes(station).substr(station.secretBegin, station.secretEnd - station.secretBegin), "secret");
+    EXPECT_EQ(Bytes(station).substr(station.secretBegin, station.secretEnd - station.secretBegin),
+              "secret12");
     for (size_t i = 0; i < loaded.plan.size(); ++i) {
         EXPECT_EQ(loaded.plan[i].secretEnd > loaded.plan[i].secretBegin, i == 3) << loaded.plan[i].name;
     }
 
     // Defaults are those of the options; a group that is absent sends nothing.
     const Loaded defaults = Load(R"({"wifi-ap": {"name": "x"}, "wifi-station": {"ssid": "s", "ip": "1.2.3.4",
-                                    "gateway": "1.2.3.1"}, "lan": {"dhcp": "ON"}})");
+                                    "gateway": "1.2.3.1", "password": "12345678"}, "lan": {"dhcp": "ON"}})");
     ASSERT_TRUE(defaults.ok) << defaults.Errors();
     ASSERT_EQ(defaults.Names(), (std::vector<std::string>{"wifi-ap", "wifi-station", "lan-dhcp"}));
     EXPECT_EQ(Bytes(defaults.plan[0]), SingleCommand({"wifi-ap", "--name", "x"}));
-    EXPECT_EQ(Bytes(defaults.plan[1]),
-              SingleCommand({"wifi-station", "--ssid", "s", "--ip", "1.2.3.4", "--gateway", "1.2.3.1"}));
+    EXPECT_EQ(Bytes(defaults.plan[1]), SingleCommand({"wifi-station", "--ssid", "s", "--ip", "1.2.3.4",
+                                                      "--gateway", "1.2.3.1", "--password", "12345678"}));
     EXPECT_EQ(Bytes(defaults.plan[2]), SingleCommand({"lan-dhcp", "on"}));
 }
 
@@ -130,7 +130,8 @@ TEST(ProfileTest, TheExampleLoadsAndEveryKeyOfItIsKnown) {
               (std::vector<std::string>{"wifi-ap", "bt-name", "bt-pin", "wifi-station", "lan-mask",
                                         "lan-gateway", "test-print", "cut", "lan-dhcp"}));
     // Comments may stand in every object, also with values that are not text.
-    const Loaded comments = Load(R"({"//": 1, "// two": [1, 2], "lan": {"//": {"a": 1}, "ip": "1.2.3.4"}})");
+    const Loaded comments = Load(
+        R"({"//": 1, "// two": [1, 2], "lan": {"//": {"a": 1, "a": [{"b": 1, "b": 2}]}, "ip": "1.2.3.4"}})");
     ASSERT_TRUE(comments.ok) << comments.Errors();
     EXPECT_EQ(comments.Names(), std::vector<std::string>{"lan-ip"});
 }
@@ -186,6 +187,24 @@ TEST(ProfileTest, EachProblemNamesItsKeyAndTheLimitAndAllAreReportedAtOnce) {
          "wifi-station.ssid/password: The station text (network name, password and addresses) has 149 "
          "characters; "
          "at most 127 fit."},
+        {"{\"//\": " + std::string(100000, '[') + std::string(100000, ']') + "}",
+         "p.json: objects and lists are nested more than 64 deep"},
+        {R"({"lan": {"ip": "127.0.14.040"}})", "lan.ip: '127.0.14.040': leading zeros are ambiguous"},
+        {R"({"lan": {"mac": "158.34.86.028"}})", "lan.mac: '158.34.86.028': leading zeros are ambiguous"},
+        {R"({"bt-name": ")" + std::string(64, 'n') + R"("})",
+         "p.json: bt-name: The Bluetooth name has 64 characters; at most 63 fit."},
+        {R"({"bt-pin": ""})", "p.json: bt-pin: the Bluetooth PIN is empty"},
+        {R"({"lan": {"mask": "255.255.0.255"}})", "lan.mask: 255.255.0.255 is not a subnet mask"},
+        {R"({"lan": {"ip": "255.255.255.255"}})", "lan.ip: 255.255.255.255 cannot be a printer's address"},
+        {R"({"lan": {"ip": "10.1.0.0", "mask": "255.255.0.0"}})",
+         "lan.ip: 10.1.0.0 is the network address of its network 10.1.0.0 with mask 255.255.0.0"},
+        {R"({"wifi-station": {"ssid": "s", "password": "seven77", "ip": "1.2.3.4", "gateway": "1.2.3.1"}})",
+         "wifi-station.password: wpa2psk needs a passphrase of 8-63 characters, not 7"},
+        {R"({"wifi-station": {"ssid": "", "auth": "open", "ip": "1.2.3.4", "gateway": "1.2.3.1"}})",
+         "wifi-station.ssid: the network name is empty"},
+        {R"({"wifi-station": {"ssid": "s", "auth": "open", "ip": "10.0.3.255", "mask": "255.255.252.0",
+             "gateway": "10.0.0.1"}})",
+         "wifi-station.ip: 10.0.3.255 is the broadcast address"},
         {"{\"bt-name\": \"x\",}",
          "p.json: not JSON: line 1, column 17: syntax error while parsing object key"},
         {"", "p.json: not JSON: line 1, column 1:"},
@@ -220,7 +239,9 @@ TEST(ProfileTest, ParseErrorsNeverShowTheTextRead) {
 class TempDir {
   public:
     TempDir()
-        : m_path(std::filesystem::temp_directory_path() / ("tolctl-profile-" + std::to_string(::rand()))) {
+        // Random per process: CTest runs each test as a process of its own, several at once.
+        : m_path(std::filesystem::temp_directory_path() /
+                 ("tolctl-profile-" + std::to_string(std::random_device{}()))) {
         std::filesystem::create_directories(m_path);
     }
     ~TempDir() { std::filesystem::remove_all(m_path); }
@@ -237,7 +258,7 @@ class TempDir {
 
 TEST(ProfileTest, PasswordFileIsReadBesideTheProfileAndItsProblemsNameOnlyTheFile) {
     const TempDir dir;
-    dir.Write("wifi.pw", "pa ss\n");
+    dir.Write("wifi.pw", "pass word\n");
     dir.Write("bad.pw", std::string("S\0e\0", 4));
     const std::string station = R"(, "ssid": "s", "ip": "1.2.3.4", "gateway": "1.2.3.1"}})";
     const std::string profile =
@@ -250,7 +271,7 @@ TEST(ProfileTest, PasswordFileIsReadBesideTheProfileAndItsProblemsNameOnlyTheFil
     std::vector<PlannedCmd> plan;
     ASSERT_TRUE(PlanCommands(settings, "p.json", plan, errors));
     ASSERT_EQ(plan.size(), 1u);
-    EXPECT_EQ(Bytes(plan[0]), SingleCommand({"wifi-station", "--ssid", "s", "--password", "pa ss", "--ip",
+    EXPECT_EQ(Bytes(plan[0]), SingleCommand({"wifi-station", "--ssid", "s", "--password", "pass word", "--ip",
                                              "1.2.3.4", "--gateway", "1.2.3.1"}));
 
     const std::string bad = dir.Write("q.json", R"({"wifi-station": {"password-file": "bad.pw")" + station);
@@ -263,7 +284,7 @@ TEST(ProfileTest, PasswordFileIsReadBesideTheProfileAndItsProblemsNameOnlyTheFil
 
     // Standard input is read once, however many targets name it.
     const Loaded fromInput = Load(R"({"wifi-station": {"password-file": "-")" + station,
-                                  {"wifi-station.password-file=-", "bt-pin=1"}, "pa ss\r\n");
+                                  {"wifi-station.password-file=-", "bt-pin=1"}, "pass word\r\n");
     ASSERT_TRUE(fromInput.ok) << fromInput.Errors();
     EXPECT_EQ(Bytes(fromInput.plan[1]), Bytes(plan[0]));
     errors.clear();
@@ -272,16 +293,29 @@ TEST(ProfileTest, PasswordFileIsReadBesideTheProfileAndItsProblemsNameOnlyTheFil
     EXPECT_NE(errors[0].find("cannot read"), std::string::npos) << errors[0];
 }
 
+TEST(ProfileTest, AReportThatWouldOverwriteTheProfileIsRefusedUnderAnyName) {
+    const TempDir dir;
+    const std::string profile = dir.Write("p.json", R"({"bt-pin": "1"})");
+    std::filesystem::create_directories(dir.Path("sub"));
+    std::istringstream in;
+    std::ostringstream out, err;
+    EXPECT_EQ(RunTolctl({"tolctl", "apply", profile, "--target", "socket://127.0.0.1:9", "--report",
+                         dir.Path("sub/../p.json")},
+                        in, out, err),
+              2);
+    EXPECT_NE(err.str().find("is the profile"), std::string::npos) << err.str();
+}
+
 TEST(ProfileTest, OverridesReplaceTheProfilesValuesAndAreCheckedTheSameWay) {
     const std::string base = R"({"bt-name": "Printer", "lan": {"ip": "192.168.1.50"}, "after": ["cut"],
-        "wifi-station": {"ssid": "s", "password": "pw", "ip": "1.2.3.4", "gateway": "1.2.3.1"}})";
+        "wifi-station": {"ssid": "s", "password": "password", "ip": "1.2.3.4", "gateway": "1.2.3.1"}})";
     const Loaded loaded = Load(base, {"lan.ip=192.168.1.51", "bt-name=Till 3", "after=test-print,open-drawer",
-                                      "lan.dhcp=false", "wifi-station.password=other", "wifi-ap.name=AP"});
+                                      "lan.dhcp=false", "wifi-station.password=other-pw", "wifi-ap.name=AP"});
     ASSERT_TRUE(loaded.ok) << loaded.Errors();
     EXPECT_EQ(loaded.Names(), (std::vector<std::string>{"wifi-ap", "bt-name", "wifi-station", "test-print",
                                                         "open-drawer", "lan-ip", "lan-dhcp"}));
     EXPECT_EQ(Bytes(loaded.plan[1]), SingleCommand({"bt-name", "Till 3"}));
-    EXPECT_EQ(Bytes(loaded.plan[2]), SingleCommand({"wifi-station", "--ssid", "s", "--password", "other",
+    EXPECT_EQ(Bytes(loaded.plan[2]), SingleCommand({"wifi-station", "--ssid", "s", "--password", "other-pw",
                                                     "--ip", "1.2.3.4", "--gateway", "1.2.3.1"}));
     EXPECT_EQ(Bytes(loaded.plan[5]), SingleCommand({"lan-ip", "192.168.1.51"}));
     EXPECT_EQ(Bytes(loaded.plan[6]), SingleCommand({"lan-dhcp", "off"}));
@@ -301,8 +335,12 @@ TEST(ProfileTest, OverridesReplaceTheProfilesValuesAndAreCheckedTheSameWay) {
         {"bt-name", "t.txt:1: an override without '=': write KEY=VALUE"},
         {"after=cut,,test-print", "after: '' is not one of"},
         {"wifi-station.password-file=no-such.pw", "t.txt:1: wifi-station.password-file: cannot read"},
-        {"wifi-station.password=" + std::string(130, 'p'),
+        {"wifi-station.ssid=" + std::string(130, 's'),
          "t.txt:1: wifi-station.ssid/password: The station text"},
+        {"wifi-station.password=" + std::string(64, 'p'), "t.txt:1: wifi-station.password: wpa2psk needs"},
+        {"bt-pin=" + std::string(64, '1'), "t.txt:1: bt-pin: The Bluetooth PIN has 64 characters"},
+        {"wifi-station.ip=1.2.3.0", "t.txt:1: wifi-station.ip: 1.2.3.0 is the network address"},
+        {"lan.ip=192.168.001.51", "t.txt:1: lan.ip: '192.168.001.51': leading zeros are ambiguous"},
     };
     for (const Case& c : cases) {
         const Loaded refused = Load(base, {c.assignment});
@@ -310,6 +348,15 @@ TEST(ProfileTest, OverridesReplaceTheProfilesValuesAndAreCheckedTheSameWay) {
         EXPECT_NE(refused.Errors().find(c.message), std::string::npos)
             << "'" << c.message << "' not in: " << refused.Errors();
     }
+    // One key twice on one line is a mistake, not "the last one wins"; a password given both ways too.
+    EXPECT_NE(Load(base, {"bt-name=a", "lan.ip=1.2.3.5", "bt-name=b"})
+                  .Errors()
+                  .find("t.txt:1: bt-name: given twice"),
+              std::string::npos);
+    EXPECT_NE(Load(base, {"wifi-station.password=password", "wifi-station.password-file=-"}, "pass word")
+                  .Errors()
+                  .find("t.txt:1: wifi-station.password: given twice"),
+              std::string::npos);
 }
 
 #ifndef _WIN32

@@ -122,11 +122,12 @@ TEST(TolctlSendTest, AddressesInNumericShorthandAreNeverConnectedTo) {
                       "0x7f.0.0.1"})
                   .code,
               2);
+    EXPECT_EQ(Tolctl({"--port", "socket://127.000.000.001:" + port, "cut"}).code, 2);  // octal to some
     ::fcntl(printer.fd.Get(), F_SETFL, O_NONBLOCK);
     EXPECT_EQ(::accept(printer.fd.Get(), nullptr, nullptr), -1) << "a refused address was connected to";
 
-    // Leading zeros are decimal: 127.000.000.001 is the printer, and so is the port with zeros.
-    EXPECT_EQ(Tolctl({"--port", "socket://127.000.000.001:000" + port, "cut"}).code, 0);
+    // A TCP port's leading zeros are decimal.
+    EXPECT_EQ(Tolctl({"--port", "socket://127.0.0.1:000" + port, "cut"}).code, 0);
     EXPECT_EQ(printer.Received(), "\x1d\x56\x01");
 
     std::istringstream in;

@@ -71,6 +71,8 @@ TEST(TargetsTest, RangesAndNetworksExpandToOneTargetPerAddress) {
                              Refused{"socket://127.0.1.0/24:0x2390", "TCP port: '0x2390' is not a decimal"},
                              Refused{"socket://127.0.1.0/24:0", "TCP port: must be 1-65535"},
                              Refused{"socket://127.1", "four decimal fields"},
+                             Refused{"socket://127.0.14.040", "leading zeros are ambiguous"},
+                             Refused{"socket://127.0.1.08-10", "leading zeros are ambiguous"},
                              Refused{"127.0.0.1-5", "is not a port"}, Refused{"COM1", "is not a port"}}) {
         std::vector<Target> targets;
         std::string error;

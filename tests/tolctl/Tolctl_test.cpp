@@ -25,7 +25,7 @@ Result Tolctl(std::vector<std::string> args, const std::string& input = "") {
 }
 
 std::string DryRun(std::vector<std::string> args) {
-    args.insert(args.begin(), "--dry-run");
+    args.insert(args.begin(), {"--dry-run", "--show-secrets"});
     const Result r = Tolctl(args);
     EXPECT_EQ(r.code, 0) << r.err;
     EXPECT_EQ(r.err, "");
@@ -68,10 +68,10 @@ const Case kCases[] = {
      "2c 32 35 35 2e 32 35 35 2e 32 35 35 2e 30 2c 31 39 32 2e 31 36 38 2e 31 2e 31",
      "wifi-station auth=0 enc=0 ssid=\"WIFI Name\" password=\"\" ip=192.168.1.200 mask=255.255.255.0 "
      "gateway=192.168.1.1"},
-    {{"wifi-station", "--ssid", "Home", "--password", "pw", "--auth", "3", "--enc", "aes", "--ip",
+    {{"wifi-station", "--ssid", "Home", "--password", "pw-12345", "--auth", "3", "--enc", "aes", "--ip",
       "10.0.5.200", "--gateway", "10.0.5.1"},
      "",
-     "wifi-station auth=3 enc=4 ssid=\"Home\" password=\"pw\" ip=10.0.5.200 mask=255.255.255.0 "
+     "wifi-station auth=3 enc=4 ssid=\"Home\" password=\"pw-12345\" ip=10.0.5.200 mask=255.255.255.0 "
      "gateway=10.0.5.1"},
     {{"bt-name", "Printer"}, "1f 1b 1f f0 07 50 72 69 6e 74 65 72", "bt-name \"Printer\""},
     {{"bt-pin", "6042"}, "1f 1b 1f 09 04 36 30 34 32", "bt-pin \"6042\""},
@@ -105,8 +105,8 @@ TEST(Tolctl, ChoicesByNameOrIndex) {
     EXPECT_EQ(DryRun({"wifi-ap", "--name", "x", "--mode", "APSTA"}),
               DryRun({"wifi-ap", "--name", "x", "--mode", "2"}));
     EXPECT_EQ(DryRun({"wifi-ap", "--name", "x"}), DryRun({"wifi-ap", "--name", "x", "--mode", "0"}));
-    const std::vector<std::string> base = {"wifi-station", "--ssid",    "s",      "--ip",
-                                           "1.2.3.4",      "--gateway", "1.2.3.1"};
+    const std::vector<std::string> base = {"wifi-station", "--ssid",  "s",          "--ip",    "1.2.3.4",
+                                           "--gateway",    "1.2.3.1", "--password", "12345678"};
     auto with = [&base](std::vector<std::string> more) {
         more.insert(more.begin(), base.begin(), base.end());
         return DryRun(more);
@@ -185,6 +185,27 @@ TEST(Tolctl, RefusedInputNamesTheFieldAndSendsNothing) {
         {{"bt-name", "x\U0001F600\u0101"}, {"bt-name", "'\U0001F600\u0101'"}},
         {{"wifi-station", "--ssid", "Caf\u20ac", "--ip", "1.2.3.4", "--gateway", "1.2.3.1"},
          {"--ssid", "'\u20ac'"}},
+        // Text the command would cut or that cannot work, addresses no printer can have.
+        {{"bt-name", std::string(64, 'n')}, {"bt-name", "64 characters; at most 63"}},
+        {{"bt-pin", ""}, {"bt-pin", "empty"}},
+        {{"wifi-station", "--ssid", "", "--auth", "open", "--ip", "1.2.3.4", "--gateway", "1.2.3.1"},
+         {"--ssid", "empty"}},
+        {{"wifi-station", "--ssid", "s", "--password", "1234567", "--ip", "1.2.3.4", "--gateway", "1.2.3.1"},
+         {"--password", "wpa2psk", "8-63", "not 7"}},
+        {{"wifi-station", "--ssid", "s", "--auth", "wpapsk", "--password", std::string(64, 'p'), "--ip",
+          "1.2.3.4", "--gateway", "1.2.3.1"},
+         {"--password", "wpapsk", "8-63"}},
+        {{"wifi-station", "--ssid", "s", "--auth", "open", "--ip", "10.0.3.255", "--mask", "255.255.252.0",
+          "--gateway", "10.0.0.1"},
+         {"--ip", "broadcast address"}},
+        {{"wifi-station", "--ssid", "s", "--auth", "open", "--ip", "1.2.3.4", "--mask", "255.255.0.255",
+          "--gateway", "1.2.3.1"},
+         {"--mask", "not a subnet mask"}},
+        {{"lan-mask", "0.255.255.255"}, {"lan-mask", "not a subnet mask"}},
+        {{"lan-ip", "0.0.0.0"}, {"lan-ip", "0.0.0.0 cannot be"}},
+        {{"lan-ip", "255.255.255.255"}, {"lan-ip"}},
+        {{"lan-ip", "127.0.14.040"}, {"lan-ip", "leading zeros are ambiguous"}},
+        {{"lan-mac", "158.34.86.028"}, {"lan-mac", "leading zeros are ambiguous"}},
     };
     for (const Refusal& r : refusals) {
         std::vector<std::string> args = r.args;
@@ -227,6 +248,7 @@ TEST(Tolctl, NumbersAreDecimalOnlyAndRangeErrorsAreShort) {
         {{"--port", "socket://127.0.0.1:" + std::string(300, '9'), "--dry-run", "cut"},
          "TCP port: must be 1-65535"},
         {{"--port", "serial:/dev/null?baud=0x2580", "--dry-run", "cut"}, "baud=9600|"},
+        {{"scan", "127.0.0.010/30"}, "'127.0.0.010': leading zeros are ambiguous"},
     };
     for (const Refusal& r : refusals) {
         const Result result = Tolctl(r.args);
@@ -236,8 +258,8 @@ TEST(Tolctl, NumbersAreDecimalOnlyAndRangeErrorsAreShort) {
             << "'" << r.message << "' not in: " << result.err;
         EXPECT_LT(result.err.size(), 250u) << result.err;  // no long value echoed back
     }
-    // Leading zeros are read as decimal.
-    EXPECT_EQ(DryRun({"--baud", "009600", "--connect-timeout", "05", "lan-ip", "010.000.001.255"}),
+    // A number's leading zeros are decimal.
+    EXPECT_EQ(DryRun({"--baud", "009600", "--connect-timeout", "05", "lan-ip", "10.0.1.255"}),
               "1f 1b 1d 00 0a 00 01 ff\n");
 }
 
@@ -263,27 +285,31 @@ std::vector<std::string> Station(std::vector<std::string> more) {
 }
 
 TEST(Tolctl, PasswordFromAFileOrStandardInputLosesOneLineEnd) {
-    const std::string plain = DryRun(Station({"--password", "pa ss"}));
+    const std::string plain = DryRun(Station({"--password", "pass word"}));
     for (const std::string& content :
-         {std::string("pa ss"), std::string("pa ss\n"), std::string("pa ss\r\n")}) {
+         {std::string("pass word"), std::string("pass word\n"), std::string("pass word\r\n")}) {
         const TempFile file("tolctl-pw-\xC3\xA9t\xC3\xA9.txt", content);  // a name beyond ASCII
         EXPECT_EQ(DryRun(Station({"--password-file", file.Utf8()})), plain);
     }
-    // Exactly one line end goes; what is left is the password as written.
-    const TempFile twoLines("tolctl-pw-2.txt", "pa ss\n\n");
-    EXPECT_EQ(DryRun(Station({"--password-file", twoLines.Utf8()})),
-              DryRun(Station({"--password", "pa ss\n"})));
-    const TempFile carriageReturn("tolctl-pw-3.txt", "pa ss\r");
-    EXPECT_EQ(DryRun(Station({"--password-file", carriageReturn.Utf8()})),
-              DryRun(Station({"--password", "pa ss\r"})));
     const TempFile empty("tolctl-pw-4.txt", "\n");
-    EXPECT_EQ(DryRun(Station({"--password-file", empty.Utf8()})), DryRun(Station({})));
+    EXPECT_EQ(DryRun(Station({"--auth", "open", "--password-file", empty.Utf8()})),
+              DryRun(Station({"--auth", "open"})));
 
     std::vector<std::string> args = Station({"--password-file", "-"});
-    args.insert(args.begin(), "--dry-run");
-    const Result fromInput = Tolctl(args, "pa ss\r\n");
+    args.insert(args.begin(), {"--dry-run", "--show-secrets"});
+    const Result fromInput = Tolctl(args, "pass word\r\n");
     EXPECT_EQ(fromInput.code, 0) << fromInput.err;
     EXPECT_EQ(fromInput.out, plain);
+}
+
+TEST(Tolctl, DryRunHidesThePasswordUnlessToldToShowIt) {
+    std::vector<std::string> args = Station({"--password", "secret1234"});
+    EXPECT_NE(DryRun(args).find(" 65 73 65 63 72 65 74 31 32 33 34 31 30 2e"), std::string::npos);
+    args.insert(args.begin(), "--dry-run");
+    const Result hidden = Tolctl(args);
+    EXPECT_EQ(hidden.code, 0) << hidden.err;
+    // "Home", ten bytes hidden, the address text.
+    EXPECT_NE(hidden.out.find(" 65 ** ** ** ** ** ** ** ** ** ** 31 30 2e"), std::string::npos) << hidden.out;
 }
 
 TEST(Tolctl, PasswordFileProblemsNameTheFileButNeverItsContent) {
@@ -294,6 +320,8 @@ TEST(Tolctl, PasswordFileProblemsNameTheFileButNeverItsContent) {
     const TempFile huge("tolctl-pw-8.txt", secret + std::string(10000, 'x'));
     const TempFile utf16("tolctl-pw-9.txt", std::string("S\0e\0c\0r\0e\0t\0", 12));
     const TempFile byteOrderMark("tolctl-pw-10.txt", "\xEF\xBB\xBF" + secret);
+    const TempFile twoLines("tolctl-pw-2.txt", secret + "\n\n");  // one line end goes, not two
+    const TempFile carriageReturn("tolctl-pw-3.txt", secret + "\r");
     const std::string missing = (std::filesystem::temp_directory_path() / "tolctl-no-such-file").u8string();
     struct Case {
         std::vector<std::string> more;
@@ -303,11 +331,13 @@ TEST(Tolctl, PasswordFileProblemsNameTheFileButNeverItsContent) {
     const Case cases[] = {
         {{"--password-file", missing}, {"--password-file", "cannot read", "tolctl-no-such-file"}},
         {{"--password-file", notUtf8.Utf8()}, {"--password-file", "tolctl-pw-5.txt", "UTF-8"}},
-        {{"--password-file", tooLong.Utf8()}, {"--password-file", "127"}},
+        {{"--password-file", tooLong.Utf8()}, {"--password-file", "8-63"}},
         {{"--password-file", twoBytes.Utf8()}, {"--password-file", "CP932"}, "CP932"},
         {{"--password-file", huge.Utf8()}, {"--password-file", "too long"}},
         {{"--password-file", utf16.Utf8()}, {"--password-file", "tolctl-pw-9.txt", "00 byte"}},
         {{"--password-file", byteOrderMark.Utf8()}, {"--password-file", "byte order mark"}},
+        {{"--password-file", twoLines.Utf8()}, {"--password-file", "tolctl-pw-2.txt", "more than one line"}},
+        {{"--password-file", carriageReturn.Utf8()}, {"--password-file", "more than one line"}},
         {{"--password-file", std::filesystem::temp_directory_path().u8string()}, {"--password-file"}},
         {{"--password", "x", "--password-file", notUtf8.Utf8()}, {"--password"}},
     };

@@ -8,12 +8,9 @@ namespace {
 
 constexpr int64_t kIntMax = std::numeric_limits<int>::max();
 
-TEST(ValuesTest, AddressesAreFourDecimalFieldsAndLeadingZerosAreDecimal) {
+TEST(ValuesTest, AddressesAreFourDecimalFieldsWithoutLeadingZeros) {
     const std::pair<const char*, uint32_t> accepted[] = {
-        {"192.168.1.100", 0xC0A80164u},   {"0.0.0.0", 0u},
-        {"255.255.255.255", 0xFFFFFFFFu}, {"010.000.001.255", 0x0A0001FFu},
-        {"0177.0.0.01", 0xB1000001u},     {"0000000127.0.0.1", 0x7F000001u},
-    };
+        {"192.168.1.100", 0xC0A80164u}, {"0.0.0.0", 0u}, {"255.255.255.255", 0xFFFFFFFFu}};
     for (const auto& a : accepted) {
         uint32_t value = 0;
         EXPECT_TRUE(ParseAddress(a.first, value)) << a.first;
@@ -21,7 +18,8 @@ TEST(ValuesTest, AddressesAreFourDecimalFieldsAndLeadingZerosAreDecimal) {
     }
     for (const char* text : {"127.1", "3232235777", "0x7f.0.0.1", "192.168.1", "1.2.3.4.", ".1.2.3.4",
                              "1..3.4", "1.2.3.256", "1.2.3.-1", "1.2.3.+1", "1.2.3.4 ", " 1.2.3.4",
-                             "1.2.3.0x4", "1.2.3.4e0", "1.2.3.99999999999999999999", "", "localhost"}) {
+                             "1.2.3.0x4", "1.2.3.4e0", "1.2.3.99999999999999999999", "", "localhost",
+                             "010.000.001.255", "127.0.14.040", "00.0.0.0", "1.2.3.00"}) {
         uint32_t value = 7;
         EXPECT_FALSE(ParseAddress(text, value)) << text;
         EXPECT_EQ(value, 7u) << text;
@@ -29,15 +27,14 @@ TEST(ValuesTest, AddressesAreFourDecimalFieldsAndLeadingZerosAreDecimal) {
     uint32_t mac = 0;
     EXPECT_TRUE(ParseMacTail("9e-22-56-1C", mac));
     EXPECT_EQ(mac, 0x9E22561Cu);
-    EXPECT_TRUE(ParseMacTail("158.34.86.028", mac));
-    EXPECT_EQ(mac, 0x9E22561Cu);
-    for (const char* text : {"0x9E:22:56:1C", "9E:22:56", "123:22:56:1C", "9E:22-56:1C", "9E:22:56:1C:"}) {
+    for (const char* text : {"158.34.86.028", "0x9E:22:56:1C", "9E:22:56", "123:22:56:1C", "9E:22-56:1C", "9E:22:56:1C:"}) {
         EXPECT_FALSE(ParseMacTail(text, mac)) << text;
     }
 }
 
 TEST(ValuesTest, HostsWrittenLikeNumbersMustBeFourDecimalFields) {
-    for (const char* host : {"192.168.1.100", "127.000.000.001", "localhost", "printer.local",
+    EXPECT_NE(CheckHost("127.000.000.001").find("leading zeros are ambiguous"), std::string::npos);
+    for (const char* host : {"192.168.1.100", "localhost", "printer.local",
                              "printer.local.", "3com", "1password.example", "PRN_01-a", "cafe.be"}) {
         EXPECT_EQ(CheckHost(host), "") << host;
     }

@@ -59,10 +59,10 @@ cat >"$work/shop.json" <<'JSON'
 JSON
 printf 'pass word\n' >"$work/wifi.pw"
 {
-    echo "# the first two with addresses of their own"
+    echo "# each printer with addresses of its own (the first has the profile's station address)"
     echo "socket://${printers[0]} lan.ip=192.168.1.51 bt-name=\"Till 1\""
     echo "socket://${printers[1]} lan.ip=192.168.1.52 wifi-station.ip=192.168.1.202 after=open-drawer"
-    echo "socket://$base.$((first + 3))-$((first + 6))"
+    for i in 3 4 5 6; do echo "socket://$base.$((first + i)) wifi-station.ip=192.168.1.20$i"; done
 } >"$work/tills.txt"
 
 cd "$work"
@@ -97,7 +97,7 @@ def expected(lan_ip=None, bt_name=None, station_ip=None):
 good = {
     printers[0]: (expected("192.168.1.51", "Till 1"), {"test-print": 1, "cut": 2}, 12),
     printers[1]: (expected("192.168.1.52", None, "192.168.1.202"), {"open-drawer": 1}, 10),
-    printers[5]: (expected(), {"test-print": 1, "cut": 2}, 11),
+    printers[5]: (expected(None, None, "192.168.1.206"), {"test-print": 1, "cut": 2}, 11),
 }
 wrong = []
 for address, (settings, counts, connections) in good.items():

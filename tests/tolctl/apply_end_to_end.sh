@@ -34,7 +34,7 @@ cat >"$work/shop.json" <<'JSON'
 {
   "//": "no password: --dry-run shows every byte",
   "wifi-ap": {"name": "Shop Printer", "mode": "apsta"},
-  "wifi-station": {"ssid": "Shop", "ip": "192.168.1.200", "gateway": "192.168.1.1"},
+  "wifi-station": {"ssid": "Shop", "auth": "open", "enc": "none", "ip": "192.168.1.200", "gateway": "192.168.1.1"},
   "bt-name": "Printer",
   "bt-pin": "6042",
   "lan": {"ip": "192.168.1.123", "mask": "255.255.255.0", "gateway": "192.168.1.1", "mac": "9E:22:56:1C",
@@ -42,8 +42,12 @@ cat >"$work/shop.json" <<'JSON'
   "after": ["cut"]
 }
 JSON
-printf '# the fleet\nsocket://127.0.0.1-4:%s\n\nsocket://127.0.0.5:%s bt-name="Till 5" lan.ip=192.168.1.55\n' \
-    "$port" "$port" >"$work/targets.txt"
+# Each printer with static addresses of its own, as apply requires.
+{
+    echo "# the fleet"
+    for n in 1 2 3 4; do echo "socket://127.0.0.$n:$port lan.ip=192.168.1.5$n wifi-station.ip=192.168.1.20$n"; done
+    echo "socket://127.0.0.5:$port bt-name=\"Till 5\" lan.ip=192.168.1.55 wifi-station.ip=192.168.1.205"
+} >"$work/targets.txt"
 
 cd "$work"
 "${run[@]}" "$tolctl" --connect-timeout 0.5 apply shop.json --targets targets.txt --gap 0 --report report.json \

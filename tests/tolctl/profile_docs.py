@@ -191,8 +191,14 @@ def main():
     # The schema and tolctl agree on values beyond the page's.
     agreed = [
         ('{"//x": 1, "wifi-ap": {"name": "x", "mode": "APSTA"}, "lan": {"dhcp": "ON", "mac": "158.34.86.28"}}', True),
-        ('{"lan": {"mac": "9e-22-56-1c", "ip": "010.0.0.255", "dhcp": true}, "after": []}', True),
-        ('{"wifi-station": {"ssid": "s", "ip": "1.2.3.4", "gateway": "1.2.3.1", "auth": "3", "enc": "WEP-A"}}', True),
+        ('{"lan": {"mac": "9e-22-56-1c", "ip": "10.0.0.254", "dhcp": true}, "after": []}', True),
+        ('{"wifi-station": {"ssid": "s", "ip": "1.2.3.4", "gateway": "1.2.3.1", "auth": "1", "enc": "WEP-A"}}', True),
+        ('{"lan": {"ip": "010.0.0.1"}}', False),
+        ('{"lan": {"ip": "0.0.0.0"}}', False),
+        ('{"lan": {"mask": "255.0.255.0"}}', False),
+        ('{"bt-name": "' + 64 * 'n' + '"}', False),
+        ('{"bt-pin": ""}', False),
+        ('{"wifi-station": {"ssid": "s", "password": "1234567", "ip": "1.2.3.4", "gateway": "1.2.3.1"}}', False),
         ('{"wifi-ap": {"name": "x", "mode": "3"}}', False),
         ('{"lan": {"mac": "9E:22:56"}}', False),
         ('{"lan": {"mac": "9E:22-56:1C"}}', False),
