@@ -2,13 +2,19 @@
 """Holds tolctl's man page to its help: every line of `tolctl --help` and of each subcommand's
 --help (their own subcommands too), each option's name and its description apart, must be in
 the page as `man` shows it, and so must `tolctl --version`. Line breaks, spacing and hyphens
-(where man breaks words) are not compared; everything else is.
+(where man breaks words) are not compared; everything else is. The page must also have the
+sections that no help text gives (EXAMPLES, ENVIRONMENT, SEE ALSO), and each example that shows
+what it prints is run (with bash, the tolctl given first on PATH, in an empty folder) and must
+print exactly that.
 
 Usage: check-man-page.py TOLCTL PAGE.1"""
 import os
 import re
 import subprocess
 import sys
+import tempfile
+
+SECTIONS = ("EXAMPLES", "ENVIRONMENT", "SEE ALSO")
 
 
 def run(args):
@@ -52,6 +58,48 @@ def pieces(help_text, top):
         yield line.strip()
 
 
+def section(shown, name):
+    """The lines of one section of the page as man shows it (None when it has none)."""
+    found = re.search(rf"^{name}\n(.*?)(?=^\S|\Z)", shown, re.M | re.S)
+    return found.group(1).splitlines() if found else None
+
+
+def examples(lines):
+    """(command, the lines it prints) of each "$ " line, a trailing backslash joining the next;
+    what it prints is indented as far as the command (the text around it is indented less)."""
+    found, indent = [], 0
+    for raw in lines:
+        line, depth = raw.strip(), len(raw) - len(raw.lstrip())
+        if found and found[-1][0].endswith("\\"):
+            found[-1][0] = found[-1][0][:-1] + " " + line
+        elif line.startswith("$ "):
+            found.append([line[2:], []])
+            indent = depth
+        elif found and line and depth >= indent:
+            found[-1][1].append(line)
+        elif line:
+            indent = 1 << 30  # prose: what follows belongs to no command until the next one
+    return found
+
+
+def check_examples(tolctl, lines, failures):
+    ran = 0
+    env = dict(os.environ, PATH=os.path.dirname(os.path.abspath(tolctl)) + os.pathsep + os.environ["PATH"])
+    for command, want in examples(lines):
+        if not want:
+            continue  # it prints nothing the page shows (it sends, listens or writes a file)
+        ran += 1
+        with tempfile.TemporaryDirectory() as folder:
+            done = subprocess.run(["bash", "-c", command], cwd=folder, env=env, stdin=subprocess.DEVNULL,
+                                  capture_output=True, timeout=30)
+        out = done.stdout.decode("utf-8", "replace").rstrip("\n")
+        if out != "\n".join(want) or done.returncode != 0:
+            failures.append(f"EXAMPLES: {command!r}\n  the page: {want!r}\n  prints:   {out!r} exit {done.returncode}")
+    if ran == 0:
+        failures.append("EXAMPLES: no example shows what it prints")
+    return ran
+
+
 def main():
     tolctl, page = sys.argv[1], sys.argv[2]
     shown = run(["man", "-l", page])
@@ -84,6 +132,12 @@ def main():
             checked += 1
             if squeezed(piece) not in page_text:
                 failures.append(f"tolctl {' '.join(path + ['--help'])}: {piece!r} is not in the page")
+    for name in SECTIONS:
+        lines = section(shown, name)
+        if not lines or not "".join(lines).strip():
+            failures.append(f"the page has no {name} section")
+        elif name == "EXAMPLES":
+            checked += check_examples(tolctl, lines, failures)
     if len(helps) < 2 or checked < 20:
         failures.append(f"only {checked} lines of {len(helps)} help texts found")
     for failure in failures:

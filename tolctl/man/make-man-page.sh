@@ -2,7 +2,7 @@
 # Writes tolctl's man page from the program's own help, so that the two never disagree:
 # help2man makes the page from `tolctl --help` and `--version`, and a SUBCOMMANDS section, made
 # here from `tolctl SUBCOMMAND --help` of every subcommand that --help lists (and of theirs), is
-# included into it. Usage: make-man-page.sh HELP2MAN TOLCTL OUT.1  (writes OUT.1 and OUT.1.gz)
+# included into it, with EXAMPLES, ENVIRONMENT and SEE ALSO written below. Usage: make-man-page.sh HELP2MAN TOLCTL OUT.1  (writes OUT.1 and OUT.1.gz)
 set -euo pipefail
 help2man=$1
 tolctl=$2
@@ -65,6 +65,114 @@ roff_of_help() {
         done
     done
 } >"$work/subcommands.h2m"
+
+# The sections that no help text holds. Examples that show what they print are run by
+# tests/docs/check-man-page.py and must print it; keep them to --dry-run, decode and loopback.
+cat >>"$work/subcommands.h2m" <<'ROFF'
+[EXAMPLES]
+Print a command's bytes instead of sending them, and read them back:
+.PP
+.RS
+.nf
+$ tolctl \-\-dry\-run wifi\-ap \-\-name "Thermal Printer" \-\-mode ap
+1f 1a 1f 1b 1f 03 0a 0b 0c 00 0f 54 68 65 72 6d 61 6c 20 50 72 69 6e 74 65 72
+$ tolctl \-\-dry\-run lan\-mac 9E:22:56:1C | tolctl decode
+lan\-mac 158.34.86.28
+.fi
+.RE
+.PP
+Send to the printer emulator on this machine (127.0.0.1, TCP port 9100), which prints what it
+gets; a serial port at 19200 baud; the USB printer found:
+.PP
+.RS
+.nf
+$ tolctl listen \-\-count 1 &
+$ tolctl \-\-port socket://127.0.0.1 cut
+$ tolctl \-\-port serial:/dev/ttyUSB0?baud=19200 bt\-pin 6042
+$ tolctl \-\-port usb: test\-print
+.fi
+.RE
+.PP
+Keep the Wi\-Fi password out of the process list and the shell history:
+.PP
+.RS
+.nf
+$ tolctl \-\-port socket://127.0.0.1 wifi\-station \-\-ssid Shop \-\-password\-file wifi.pw \e
+      \-\-ip 192.168.1.200 \-\-gateway 192.168.1.1
+.fi
+.RE
+.PP
+Many printers: 256 emulated ones on 127.0.1.0/24, found by a scan and given one profile:
+.PP
+.RS
+.nf
+$ tolctl listen \-\-bind 127.0.1.0/24 \-\-state fleet.json &
+$ tolctl scan 127.0.1.0/24 > printers.txt
+$ tolctl profile example > shop.json
+$ tolctl apply shop.json \-\-targets printers.txt \-\-dry\-run
+$ tolctl apply shop.json \-\-targets printers.txt \-\-report report.json
+.fi
+.RE
+.PP
+This computer's printer ports, as \fB\-\-port\fR takes them:
+.PP
+.RS
+.nf
+$ tolctl ports
+.fi
+.RE
+[ENVIRONMENT]
+tolctl reads these variables on Linux, and none on Windows. They exist so that tests can offer
+devices of their own; unset or empty, the standard place is used.
+.TP
+.B TOL_USB_DIR
+The folder searched for USB printers (files named lp0, lp1, ...) by
+.B usb:
+and
+.BR ports ,
+in place of /dev/usb.
+.TP
+.B TOL_DEV_DIR
+The folder where
+.B ports
+looks for parallel and serial devices, in place of /dev.
+.TP
+.B TOL_SYS_DIR
+The folder where
+.B ports
+reads which ttyS devices are serial ports, in place of /sys.
+.PP
+Nothing else in the environment changes what tolctl does, the locale included: arguments are
+read as UTF\-8, messages are in English, and the printer's code page is the one
+.B \-\-codepage
+names (CP437 by default on Linux; on Windows the system's OEM code page). The system libraries
+read their own settings: host names are resolved as the system's resolver is configured
+(\fBresolv.conf\fR(5)), and on Linux the code pages come from glibc's iconv (\fBiconv_open\fR(3)).
+[SEE ALSO]
+The printer commands byte for byte and the ports:
+.IR protocol.md ;
+settings profiles, targets and
+.BR "tolctl apply" :
+.I profiles.md
+and the profile's JSON Schema
+.IR profile.schema.json .
+The .deb installs them in /usr/share/doc/tolctl (\fBcmake \-\-install\fR in
+/usr/local/share/doc/tolctl).
+.PP
+In the source repository:
+.I docs/tolctl.md
+(this page at greater length, with the printer emulator, scan and ports),
+.IR docs/protocol.md ,
+.IR docs/profiles.md ,
+.I deploy/ansible/README.md
+(rolling settings out to many shops) and
+.IR README.md ;
+the Windows programs
+.B tolvane
+and
+.B tolwire
+send the same commands from a dialog.
+ROFF
 
 "$help2man" --no-info --no-discard-stderr \
     --name "build, send and decode thermal receipt printer setting commands" \
