@@ -3,9 +3,11 @@
 and must print exactly what the page shows and exit with the code it shows ("[exit N]", else 0);
 every table row whose bytes are all hex must be what `tolctl --dry-run SUBCOMMAND` prints; the
 table must name every subcommand of `tolctl --help` except those the page lists as sending no
-command, and each of them must have a worked example.
+command, and each of them must have a worked example. The `console` examples of each further page
+given are run the same way. An example's lines that begin "tolctl: " are what it says on standard
+error: each must be a line of it.
 
-Usage: check-protocol-doc.py TOLCTL PROTOCOL.md"""
+Usage: check-protocol-doc.py TOLCTL PROTOCOL.md [PAGE.md...]"""
 import re
 import shlex
 import subprocess
@@ -14,8 +16,10 @@ import sys
 HEX = re.compile(r"^[0-9a-f]{2}( [0-9a-f]{2})*$")
 
 
-def run(tolctl, args):
+def run(tolctl, args, errors=None):
     done = subprocess.run([tolctl] + args, stdin=subprocess.DEVNULL, capture_output=True, timeout=20)
+    if errors is not None:
+        errors.extend(done.stderr.decode("utf-8", "replace").splitlines())
     return done.returncode, done.stdout.decode("utf-8", "replace")
 
 
@@ -32,12 +36,10 @@ def help_subcommands(tolctl):
     return names
 
 
-def main():
-    tolctl, page = sys.argv[1], sys.argv[2]
+def run_examples(tolctl, page, failures):
+    """Runs the console examples of `page`: "$ tolctl ARGS", then the lines it prints, then
+    optionally [exit N]. Answers them, and the words of the --dry-run ones."""
     lines = open(page, encoding="utf-8").read().splitlines()
-    failures = []
-
-    # The console examples: "$ tolctl ARGS", then the lines it prints, then optionally [exit N].
     examples, in_block, current = [], False, None
     for number, line in enumerate(lines, 1):
         if line.startswith("```"):
@@ -53,6 +55,8 @@ def main():
             failures.append(f"{page}:{number}: output before any command")
         elif re.fullmatch(r"\[exit \d+\]", line):
             current["exit"] = int(line[6:-1])
+        elif line.startswith("tolctl: "):
+            current.setdefault("stderr", []).append(line)
         else:
             current["output"].append(line)
 
@@ -63,12 +67,30 @@ def main():
         if not words or words[0] != "tolctl":
             failures.append(f"{where}: not a tolctl command")
             continue
-        code, out = run(tolctl, words[1:])
+        errors = []
+        code, out = run(tolctl, words[1:], errors)
         want = "\n".join(example["output"])
         if out.rstrip("\n") != want or code != example["exit"]:
             failures.append(f"{where}\n  the page: {want!r} exit {example['exit']}\n  tolctl:   {out.rstrip()!r} exit {code}")
+        for said in example.get("stderr", []):
+            if said not in errors:
+                failures.append(f"{where}\n  the page: {said!r}\n  stderr:   {errors!r}")
         if "--dry-run" in words:
             examined.update(w for w in words[1:] if not w.startswith("-"))
+    return examples, examined
+
+
+def main():
+    tolctl, page = sys.argv[1], sys.argv[2]
+    lines = open(page, encoding="utf-8").read().splitlines()
+    failures = []
+    examples, examined = run_examples(tolctl, page, failures)
+    others = 0
+    for other in sys.argv[3:]:
+        found = len(run_examples(tolctl, other, failures)[0])
+        others += found
+        if not found:
+            failures.append(f"{other}: no console example")
 
     # The table: | `subcommand` | button | `bytes` | what |
     rows = 0
@@ -106,8 +128,8 @@ def main():
         failures.append(f"{page}: only {len(examples)} examples for {len(tabled)} commands")
     for failure in failures:
         print("FAIL " + failure)
-    print(f"{len(examples)} examples and {rows} fixed rows of {len(tabled)} commands checked; "
-          f"{len(failures)} failures")
+    print(f"{len(examples)} examples and {rows} fixed rows of {len(tabled)} commands checked, and "
+          f"{others} examples of {len(sys.argv) - 3} more pages; {len(failures)} failures")
     return 1 if failures else 0
 
 

@@ -102,15 +102,16 @@ $ tolctl \-\-port socket://127.0.0.1 wifi\-station \-\-ssid Shop \-\-password\-f
 .fi
 .RE
 .PP
-Many printers: 256 emulated ones on 127.0.1.0/24, found by a scan and given one profile:
+Many printers: 256 emulated ones on 127.0.1.0/24, found by a scan and given one profile
+(\fBtolctl profile example\fR prints a commented starting profile with every setting):
 .PP
 .RS
 .nf
 $ tolctl listen \-\-bind 127.0.1.0/24 \-\-state fleet.json &
 $ tolctl scan 127.0.1.0/24 > printers.txt
-$ tolctl profile example > shop.json
-$ tolctl apply shop.json \-\-targets printers.txt \-\-dry\-run
-$ tolctl apply shop.json \-\-targets printers.txt \-\-report report.json
+$ echo '{"bt\-pin": "6042", "after": ["cut"]}' > pins.json
+$ tolctl apply pins.json \-\-targets printers.txt \-\-dry\-run
+$ tolctl apply pins.json \-\-targets printers.txt \-\-report report.json
 .fi
 .RE
 .PP
