@@ -41,8 +41,9 @@ else()
     install(FILES ${PROJECT_SOURCE_DIR}/tolctl/completion/tolctl.bash
             DESTINATION ${CMAKE_INSTALL_DATADIR}/bash-completion/completions RENAME tolctl)
     install(FILES ${PROJECT_SOURCE_DIR}/LICENSE DESTINATION ${CMAKE_INSTALL_DATADIR}/doc/tolctl RENAME copyright)
-    # tolctl's help sends users to profiles.md for apply.
-    install(FILES ${PROJECT_SOURCE_DIR}/docs/protocol.md ${PROJECT_SOURCE_DIR}/docs/profiles.md
+    # tolctl's help and man page send users to these.
+    install(FILES ${PROJECT_SOURCE_DIR}/docs/tolctl.md ${PROJECT_SOURCE_DIR}/docs/protocol.md
+                  ${PROJECT_SOURCE_DIR}/docs/profiles.md
                   ${PROJECT_SOURCE_DIR}/docs/profile.schema.json DESTINATION ${CMAKE_INSTALL_DATADIR}/doc/tolctl)
 
     set(CPACK_GENERATOR DEB)

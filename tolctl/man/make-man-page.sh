@@ -150,7 +150,9 @@ names (CP437 by default on Linux; on Windows the system's OEM code page). The sy
 read their own settings: host names are resolved as the system's resolver is configured
 (\fBresolv.conf\fR(5)), and on Linux the code pages come from glibc's iconv (\fBiconv_open\fR(3)).
 [SEE ALSO]
-The printer commands byte for byte and the ports:
+This page at greater length, with the printer emulator, scan and ports:
+.IR tolctl.md ;
+the printer commands byte for byte and the ports:
 .IR protocol.md ;
 settings profiles, targets and
 .BR "tolctl apply" :
@@ -161,8 +163,7 @@ The .deb installs them in /usr/share/doc/tolctl (\fBcmake \-\-install\fR in
 /usr/local/share/doc/tolctl).
 .PP
 In the source repository:
-.I docs/tolctl.md
-(this page at greater length, with the printer emulator, scan and ports),
+.IR docs/tolctl.md ,
 .IR docs/protocol.md ,
 .IR docs/profiles.md ,
 .I deploy/ansible/README.md
