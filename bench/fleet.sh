@@ -40,12 +40,18 @@ cat >"$work/profile.json" <<'JSON'
   "wifi-ap": {"name": "Shop Printer", "mode": "ap"},
   "bt-name": "Printer",
   "bt-pin": "6042",
-  "wifi-station": {"ssid": "Shop", "password": "secret", "auth": "wpa2psk", "enc": "aes",
-                   "ip": "192.168.1.200", "mask": "255.255.255.0", "gateway": "192.168.1.1"},
+  "wifi-station": {"ssid": "Shop", "password": "shop-secret", "auth": "wpa2psk", "enc": "aes",
+                   "mask": "255.255.255.0", "gateway": "192.168.1.1"},
   "lan": {"mask": "255.255.255.0", "gateway": "192.168.1.1", "mac": "9E:22:56:1C"}
 }
 JSON
 printf '\x1d\x56\x01' >"$work/cut.bin"
+# A static address belongs to one printer: each gets its own station address, 10.C.D.10 for
+# A.B.C.D.
+/usr/bin/python3 -c 'import ipaddress, sys
+for a in ipaddress.ip_network(sys.argv[1], strict=False):
+    c, d = str(a).split(".")[2:]
+    print("socket://%s wifi-station.ip=10.%s.%s.10" % (a, c, d))' "$net" >"$work/targets.txt"
 
 if [ $mode = state-cost ]; then
     /usr/bin/python3 - "$tolctl" "$net" "$work" <<'PY'
@@ -65,8 +71,8 @@ def emulator_cpu(state):
             if "listening on" in log.read(4096) or emulator.poll() is not None:
                 break
             time.sleep(0.05)
-        applied = subprocess.run([tolctl, "apply", os.path.join(work, "profile.json"), "--target",
-                                  "socket://" + net, "--jobs", "32", "--gap", "0"],
+        applied = subprocess.run([tolctl, "apply", os.path.join(work, "profile.json"), "--targets",
+                                  os.path.join(work, "targets.txt"), "--jobs", "32", "--gap", "0"],
                                  stdout=subprocess.DEVNULL, stderr=subprocess.PIPE, text=True)
         if applied.returncode != 0:
             sys.exit("fleet: apply failed: " + applied.stderr[:2000])
@@ -113,7 +119,7 @@ for run in $(seq $runs); do
     socat_ms=$(($(now_ms) - start))
 
     start=$(now_ms)
-    if ! "$tolctl" apply "$work/profile.json" --target "socket://$net" --jobs 32 --gap 0 >"$work/table.txt" 2>"$work/apply.err"; then
+    if ! "$tolctl" apply "$work/profile.json" --targets "$work/targets.txt" --jobs 32 --gap 0 >"$work/table.txt" 2>"$work/apply.err"; then
         echo "fleet: apply failed: $(cat "$work/apply.err")" >&2
         grep -v ' ok ' "$work/table.txt" | head >&2
         exit 1
@@ -137,7 +143,10 @@ count, runs = int(sys.argv[3]), int(sys.argv[4])
 settings = sum(len(v) if k == "lan" else 1 for k, v in profile.items())
 wrong = []
 for name, state in printers.items():
+    c, d = name.split(":")[0].split(".")[2:]
     for key, value in profile.items():
+        if key == "wifi-station":
+            value = dict(value, ip="10.%s.%s.10" % (c, d))
         if state.get(key) != value:
             wrong.append("%s: %s is %r, not %r" % (name, key, state.get(key), value))
     if state["connections"] != runs * (settings + 7):
