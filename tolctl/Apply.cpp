@@ -36,7 +36,6 @@
 #include "Targets.h"
 #include "Tolctl.h"
 #include "Values.h"
-#include "WifiCmds.h"
 
 #ifndef TOLCTL_VERSION
 #define TOLCTL_VERSION "unknown"

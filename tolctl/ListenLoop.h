@@ -21,9 +21,6 @@ constexpr size_t kListenKeepBytes = 1024 * 1024;
 /// answers to it are dropped.
 constexpr size_t kListenAnswerBytes = 4096;
 
-/// The system's text for an errno value, in lower case to sit inside a sentence.
-std::string ErrnoText(int code);
-
 /// The byte a printer answers to DLE EOT n, or -1 when it gives none.
 int StatusAnswer(unsigned char n);
 

@@ -15,6 +15,7 @@
 #include <ostream>
 
 #include "Decode.h"
+#include "ErrnoText.h"
 #include "StopSignals.h"
 
 namespace {
@@ -27,14 +28,6 @@ constexpr std::chrono::milliseconds kLongestAcceptPause(1000);
 
 // The state file is written at most this often while connections keep changing it.
 constexpr std::chrono::milliseconds kStateInterval(500);
-
-// strerror_r comes in two flavours (GNU answers a pointer, XSI an int); both land here.
-[[maybe_unused]] const char* ErrorText(const char* gnuResult, const char*) {
-    return gnuResult;
-}
-[[maybe_unused]] const char* ErrorText(int xsiResult, const char* buffer) {
-    return xsiResult == 0 ? buffer : "unknown error";
-}
 
 std::string PeerName(const sockaddr_in& address) {
     char text[INET_ADDRSTRLEN] = {};
@@ -79,16 +72,6 @@ std::string StateEntry(const std::string& name, const PrinterState& state) {
 }
 
 }  // namespace
-
-std::string ErrnoText(int code) {
-    char buffer[256] = {};
-    std::string text = ErrorText(strerror_r(code, buffer, sizeof buffer), buffer);
-    if (text.size() > 1 && std::isupper(static_cast<unsigned char>(text[0])) &&
-        std::islower(static_cast<unsigned char>(text[1]))) {
-        text[0] = static_cast<char>(std::tolower(static_cast<unsigned char>(text[0])));
-    }
-    return text;
-}
 
 int StatusAnswer(unsigned char n) {
     switch (n) {

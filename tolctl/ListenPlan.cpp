@@ -4,7 +4,6 @@
 
 #include "AddressRange.h"
 #include "Values.h"
-#include "WifiCmds.h"
 
 namespace {
 

@@ -10,12 +10,12 @@
 #include <ostream>
 
 #include "AddressRange.h"
+#include "ErrnoText.h"
 #include "FileLimit.h"
 #include "ListenLoop.h"
 #include "StopSignals.h"
 #include "Tolctl.h"
 #include "Values.h"
-#include "WifiCmds.h"
 
 namespace {
 

@@ -1,6 +1,5 @@
 #include "PortUri.h"
 
-#include <cctype>
 #include <cstring>
 
 #ifdef _WIN32
@@ -30,13 +29,6 @@ namespace {
 
 bool StartsWith(const std::string& text, const char* prefix) {
     return text.compare(0, std::strlen(prefix), prefix) == 0;
-}
-
-std::string Upper(std::string text) {
-    for (char& c : text) {
-        c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-    }
-    return text;
 }
 
 bool ParseSocket(const std::string& rest, PortUri& uri, std::string& error) {
@@ -124,7 +116,7 @@ bool ParsePortUri(const std::string& text, bool windowsNames, PortUri& uri, std:
     }
     if (windowsNames) {
         static const char* const kNames[] = {"USB001", "LPT1", "LPT2", "LPT3", "COM1", "COM2"};
-        const std::string name = Upper(text);
+        const std::string name = UpperCase(text);
         for (int i = 0; i < 6; ++i) {
             if (name == kNames[i]) {
                 uri.kind = PortUri::Kind::PortIndex;

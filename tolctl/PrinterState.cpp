@@ -8,7 +8,6 @@
 #include "OemText.h"
 #include "Values.h"
 #include "WideText.h"
-#include "WifiCmds.h"
 
 namespace {
 

@@ -2,6 +2,7 @@
 
 #include <cerrno>
 
+#include "ErrnoText.h"
 #include "Files.h"
 
 ReportFile::~ReportFile() {
@@ -16,19 +17,19 @@ bool ReportFile::Open(const std::string& path, std::string& error) {
     // were written in place.
     const File existing{OpenFile(path, "r+b")};
     if (!existing && errno != ENOENT) {
-        error = FileErrorText(errno);
+        error = ErrnoText(errno);
         return false;
     }
     m_path = path;
     m_temporary = TemporaryPathFor(path);
     m_report.reset(OpenFile(m_temporary, "wb"));
     if (!m_report) {
-        error = FileErrorText(errno);
+        error = ErrnoText(errno);
         return false;
     }
     m_scratch.reset(OpenScratchFileBeside(path));
     if (!m_scratch) {
-        error = FileErrorText(errno);
+        error = ErrnoText(errno);
         m_report.reset();
         RemoveFile(m_temporary);
         return false;
@@ -95,7 +96,7 @@ bool ReportFile::Finish(std::string& error) {
     }
     if (m_error != 0) {
         RemoveFile(m_temporary);
-        error = FileErrorText(m_error);
+        error = ErrnoText(m_error);
         return false;
     }
     return true;

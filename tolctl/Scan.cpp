@@ -9,7 +9,6 @@
 #include "Interrupts.h"
 #include "Tolctl.h"
 #include "Values.h"
-#include "WifiCmds.h"
 
 namespace {
 

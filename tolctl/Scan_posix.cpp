@@ -8,8 +8,8 @@
 #include <cerrno>
 #include <chrono>
 
+#include "ErrnoText.h"
 #include "Interrupts.h"
-#include "ListenLoop.h"
 #include "Messenger.h"
 #include "Scan.h"
 

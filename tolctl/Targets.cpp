@@ -1,10 +1,7 @@
 #include "Targets.h"
 
-#include <cctype>
-
 #include "AddressRange.h"
 #include "Values.h"
-#include "WifiCmds.h"
 
 namespace {
 
@@ -53,27 +50,11 @@ bool SplitWords(const std::string& line, std::vector<std::string>& words, std::s
     return true;
 }
 
-#ifdef _WIN32
-std::string Upper(std::string text) {
-    for (char& c : text) {
-        c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-    }
-    return text;
-}
-#endif
-
-std::string Lower(std::string text) {
-    for (char& c : text) {
-        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    }
-    return text;
-}
-
 // A device as the system names it: on Windows "\\.\com1" and "COM1" are one port.
 std::string DeviceName(const std::string& device) {
 #ifdef _WIN32
     const std::string prefix = "\\\\.\\";
-    return Upper(device.compare(0, prefix.size(), prefix) == 0 ? device.substr(prefix.size()) : device);
+    return UpperCase(device.compare(0, prefix.size(), prefix) == 0 ? device.substr(prefix.size()) : device);
 #else
     return device;
 #endif
@@ -177,7 +158,7 @@ std::string TargetIdentity(const Target& target) {
             // An address by its value, so that no second way of writing it makes a second printer.
             uint32_t address = 0;
             const std::string host =
-                ParseAddress(port.host, address) ? FormatAddress(address) : Lower(port.host);
+                ParseAddress(port.host, address) ? FormatAddress(address) : LowerCase(port.host);
             return "socket://" + host + ":" + std::to_string(port.tcpPort);
         }
         case PortUri::Kind::Serial:

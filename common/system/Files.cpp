@@ -1,8 +1,8 @@
 #include "Files.h"
 
 #include <cerrno>
-#include <system_error>
 
+#include "ErrnoText.h"
 #include "Values.h"
 #include "WideText.h"
 
@@ -26,19 +26,11 @@ std::FILE* OpenFile(const std::string& path, const char* mode) {
 #endif
 }
 
-std::string FileErrorText(int code) {
-    std::string text = std::generic_category().message(code);
-    if (!text.empty() && text[0] >= 'A' && text[0] <= 'Z') {
-        text[0] = static_cast<char>(text[0] | 0x20);
-    }
-    return text;
-}
-
 bool ReadFileStart(const std::string& path, size_t limit, std::string& bytes, std::string& error) {
     const std::string name = ShownText(path, std::string::npos);
     std::FILE* file = OpenFile(path, "rb");
     if (file == nullptr) {
-        error = "cannot read " + name + ": " + FileErrorText(errno);
+        error = "cannot read " + name + ": " + ErrnoText(errno);
         return false;
     }
     std::string content(limit, '\0');
@@ -47,7 +39,7 @@ bool ReadFileStart(const std::string& path, size_t limit, std::string& bytes, st
     const bool failed = std::ferror(file) != 0;
     std::fclose(file);
     if (failed) {
-        error = "cannot read " + name + ": " + FileErrorText(code);
+        error = "cannot read " + name + ": " + ErrnoText(code);
         return false;
     }
     content.resize(got);

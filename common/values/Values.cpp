@@ -1,5 +1,6 @@
 #include "Values.h"
 
+#include <cctype>
 #include <cstdio>
 #include <limits>
 #include <vector>
@@ -133,6 +134,11 @@ bool ParseAddress(const std::string& text, uint32_t& value) {
     return ParseFourFields(text, '.', ParseDecimalByte, value);
 }
 
+std::string FormatAddress(uint32_t address) {
+    return std::to_string((address >> 24) & 0xFF) + "." + std::to_string((address >> 16) & 0xFF) + "." +
+           std::to_string((address >> 8) & 0xFF) + "." + std::to_string(address & 0xFF);
+}
+
 std::string LeadingZerosProblem(const std::string& text) {
     const std::vector<std::string> fields = Split(text, '.');
     bool zero = false;
@@ -219,10 +225,7 @@ bool ParseMacTail(const std::string& text, uint32_t& value) {
 }
 
 int ParseChoice(const std::string& text, std::initializer_list<const char*> names) {
-    std::string lower;
-    for (char c : text) {
-        lower += (c >= 'A' && c <= 'Z') ? static_cast<char>(c | 0x20) : c;
-    }
+    const std::string lower = LowerCase(text);
     int index = 0;
     for (const char* name : names) {
         if (lower == name) {
@@ -327,4 +330,18 @@ std::string HexBytes(const unsigned char* data, size_t count) {
         hex += digits;
     }
     return hex;
+}
+
+std::string UpperCase(std::string text) {
+    for (char& c : text) {
+        c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    }
+    return text;
+}
+
+std::string LowerCase(std::string text) {
+    for (char& c : text) {
+        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    }
+    return text;
 }

@@ -1,7 +1,6 @@
 #include "AddressRange.h"
 
 #include "Values.h"
-#include "WifiCmds.h"
 
 bool ParseAddressRange(const std::string& text, std::vector<uint32_t>& addresses, std::string& error) {
     addresses.clear();

@@ -1,4 +1,4 @@
-// Files tolctl reads and writes, named in UTF-8 on every platform.
+// Files the tools read and write, named in UTF-8 on every platform.
 #pragma once
 
 #include <cstdint>
@@ -30,9 +30,6 @@ bool SeekFile(std::FILE* file, uint64_t offset);
 /// Writes what `file` holds in its buffer and asks the system to keep it on the disk; false with
 /// errno set on failure.
 bool SyncFile(std::FILE* file);
-
-/// The system's text for an errno value, in lower case to sit inside a sentence.
-std::string FileErrorText(int code);
 
 /// Reads the first `limit` bytes of `path` (all of it when shorter). On failure false, with
 /// `error` naming the file and the reason ("cannot read 'x.json': no such file or directory").

@@ -11,6 +11,9 @@
 /// A field with a leading zero ("010", "00") is refused: some programs read it as octal.
 bool ParseAddress(const std::string& text, uint32_t& value);
 
+/// "a.b.c.d" of an address value whose most significant byte is the leftmost field.
+std::string FormatAddress(uint32_t address);
+
 /// What to say of four decimal fields of which one has a leading zero ("'010.0.0.1': leading
 /// zeros are ambiguous ..."); empty for any other text.
 std::string LeadingZerosProblem(const std::string& text);
@@ -50,3 +53,8 @@ std::string ShownText(const std::string& text, size_t maxBytes = 32);
 
 /// Lower-case hex of the bytes, two digits each, separated by single spaces.
 std::string HexBytes(const unsigned char* data, size_t count);
+
+/// `text` with its ASCII letters in upper case ("com1" -> "COM1"); other bytes as they are.
+std::string UpperCase(std::string text);
+/// `text` with its ASCII letters in lower case; other bytes as they are.
+std::string LowerCase(std::string text);
