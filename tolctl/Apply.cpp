@@ -257,7 +257,7 @@ bool SendWaitingForRoom(const SendOptions& options,
     for (;;) {
         began = Clock::now();
         outcome = SendCmd(options, cmd, kWriteTimeoutMs);
-        if (outcome.code == kExitOk || !OutOfDescriptors(outcome.error) || Clock::now() >= giveUp) {
+        if (outcome.Sent() || !OutOfDescriptors(outcome.error) || Clock::now() >= giveUp) {
             return true;
         }
         if (!interrupts.Sleep(pause)) {
@@ -326,7 +326,6 @@ std::string ReportEntry(const Printer& printer, const std::vector<CommandResult>
 
 void ServePrinter(Printer& printer, Run& run) {
     SendOptions options = run.send;
-    options.portText = printer.target.name;
     options.port = printer.target.port;
     const std::vector<PlannedCmd>& plan = *printer.plan;
     std::vector<CommandResult> results(plan.size());
@@ -345,7 +344,7 @@ void ServePrinter(Printer& printer, Run& run) {
         }
         result.startMs = MsSince(run.start, began);
         result.ms = MsSince(began, Clock::now());
-        if (outcome.code != kExitOk) {
+        if (!outcome.Sent()) {
             result.state = CommandResult::State::Failed;
             printer.result = Printer::Result::Failed;
             printer.error = plan[i].name + ": " + outcome.reason;

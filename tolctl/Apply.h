@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "Send.h"
+#include "SendCmd.h"
 
 struct ApplyOptions {
     std::string profile;               // the profile's file

@@ -21,11 +21,14 @@
 #include "Profile.h"
 #include "Scan.h"
 #include "SecretFile.h"
-#include "Send.h"
+#include "SendCmd.h"
 #include "ShownCmd.h"
 #include "Suggest.h"
 #include "TolVersion.h"
 #include "Values.h"
+
+// PortsCommand.cpp: prints this computer's printer ports as text or JSON.
+int RunPorts(const std::string& format, std::ostream& out, std::ostream& err);
 
 namespace {
 
@@ -136,6 +139,21 @@ void SuggestAfterParseError(const CLI::App& app, std::ostream& err) {
     }
 }
 
+// Sends `cmd` to the port; failures are explained on `err`, naming the port as typed and the
+// system's reason.
+int SendToPort(const SendOptions& options, const std::string& portText, const Cmd& cmd, std::ostream& err) {
+    const SendOutcome outcome = SendCmd(options, cmd);
+    if (outcome.result == SendOutcome::Result::TimedOut) {
+        err << "tolctl: " << portText << " : " << outcome.reason << "; the command may be cut short\n";
+        return kExitTimeout;
+    }
+    if (!outcome.Sent()) {
+        err << "tolctl: " << portText << " : " << outcome.reason << '\n';
+        return kExitPort;
+    }
+    return kExitOk;
+}
+
 int RunSubcommand(const std::vector<std::string>& args,
                   std::istream& in,
                   std::ostream& out,
@@ -171,8 +189,8 @@ int RunSubcommand(const std::vector<std::string>& args,
                  "With --dry-run, print a password's bytes too (otherwise each is shown as **)");
     app.add_option("--codepage", codePage, "OEM code page for text fields (default CP437 on POSIX)");
     SendOptions send;
-    app.add_option("--port", send.portText,
-                   "Port to send to: socket://HOST[:PORT], serial:DEVICE?baud=N, ...");
+    std::string portText;  // as typed, for the messages
+    app.add_option("--port", portText, "Port to send to: socket://HOST[:PORT], serial:DEVICE?baud=N, ...");
     app.add_option_function<std::string>(
            "--baud",
            [&send](const std::string& text) {
@@ -404,7 +422,7 @@ int RunSubcommand(const std::vector<std::string>& args,
     }
     // --port may follow any subcommand now; where nothing is sent it was meant as something else.
     for (const CLI::App* sub : {scan, ports, decode, profile}) {
-        if (!send.portText.empty() && app.got_subcommand(sub)) {
+        if (!portText.empty() && app.got_subcommand(sub)) {
             err << "tolctl: " << sub->get_name() << " sends nothing: --port has no use here"
                 << (sub == scan ? " (scan's TCP port is --tcp-port)" : "") << '\n';
             return kExitUsage;
@@ -424,7 +442,7 @@ int RunSubcommand(const std::vector<std::string>& args,
         return kExitOk;
     }
     if (app.got_subcommand(apply)) {
-        if (!send.portText.empty()) {
+        if (!portText.empty()) {
             err << "tolctl: apply: name the printers with --target or --targets, not --port\n";
             return kExitUsage;
         }
@@ -434,9 +452,9 @@ int RunSubcommand(const std::vector<std::string>& args,
         return RunApply(applyOptions, send, in, out, err);
     }
 
-    if (!send.portText.empty()) {
+    if (!portText.empty()) {
         std::string problem;
-        if (!ParsePortUri(send.portText, kWindowsPortNames, send.port, problem)) {
+        if (!ParsePortUri(portText, kWindowsPortNames, send.port, problem)) {
             err << "tolctl: --port: " << problem << '\n';
             return kExitUsage;
         }
@@ -479,11 +497,11 @@ int RunSubcommand(const std::vector<std::string>& args,
             out << ShownHex(*cmd, PasswordSpan(*cmd), showSecrets) << '\n';
             return kExitOk;
         }
-        if (send.portText.empty()) {
+        if (portText.empty()) {
             err << "tolctl: no port to send to; give --port, or --dry-run to print the bytes instead\n";
             return kExitUsage;
         }
-        return SendToPort(send, *cmd, err);
+        return SendToPort(send, portText, *cmd, err);
     }
     return kExitUsage;
 }

@@ -1,4 +1,4 @@
-// The port a command is sent to, as tolctl's --port names it.
+// Ports named as text (tolctl's --port, apply's targets): what each names, and the address of a host.
 #pragma once
 
 #include <cstdint>

@@ -1,12 +1,12 @@
-// `tolctl ports`: the printer ports of this computer, with the --port URI of each.
+// The printer ports of this computer, each with the port URI that reaches it.
 #pragma once
 
-#include <iosfwd>
 #include <string>
 #include <vector>
 
+/// One port of this computer.
 struct LocalPort {
-    std::string uri;          // what --port takes to reach it
+    std::string uri;          // the port URI (PortUri.h) that reaches it
     std::string description;  // a few words: what kind of port, and what the system calls it
 };
 
@@ -17,8 +17,3 @@ struct LocalPort {
 /// TOL_SYS_DIR for /sys, so that tests can offer their own devices.
 /// Windows: the USB printers the USB search finds, and the COM and LPT ports the system has.
 std::vector<LocalPort> FindLocalPorts();
-
-/// Prints one line per port (the URI, then its description), or with format "json" an array of
-/// {"uri", "description"}. "no printer port found" on `err` when there is none. Answers tolctl's
-/// exit code: 0, or 2 for a bad format.
-int RunPorts(const std::string& format, std::ostream& out, std::ostream& err);

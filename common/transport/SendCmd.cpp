@@ -1,14 +1,12 @@
-#include "Send.h"
+#include "SendCmd.h"
 
 #include <memory>
-#include <ostream>
 
 #include "Cmd.h"
 #include "CmdSender.h"
 #include "EthernetMessenger.h"
 #include "PortFactory.h"
 #include "SerialMessengers.h"
-#include "Tolctl.h"
 #include "UsbMessenger.h"
 
 namespace {
@@ -68,7 +66,7 @@ SendOutcome SendCmd(const SendOptions& options, const Cmd& cmd, int awaitCloseMs
     SendOutcome outcome;
     MessengerPtr messenger = OpenPort(options, outcome.reason);
     if (!messenger) {
-        outcome.code = kExitPort;
+        outcome.result = SendOutcome::Result::Failed;
         if (outcome.reason.empty()) {
             outcome.reason = "no such port";
         }
@@ -85,26 +83,15 @@ SendOutcome SendCmd(const SendOptions& options, const Cmd& cmd, int awaitCloseMs
     outcome.reason = messenger->LastErrorText();
     outcome.error = messenger->LastError();
     if (result == kMessengerTimeout) {
-        outcome.code = kExitTimeout;
+        outcome.result = SendOutcome::Result::TimedOut;
         if (outcome.reason.empty()) {
             outcome.reason = "write timed out";
         }
         return outcome;
     }
-    outcome.code = kExitPort;
+    outcome.result = SendOutcome::Result::Failed;
     if (outcome.reason.empty()) {
         outcome.reason = "write failed";
     }
     return outcome;
-}
-
-int SendToPort(const SendOptions& options, const Cmd& cmd, std::ostream& err) {
-    const SendOutcome outcome = SendCmd(options, cmd);
-    if (outcome.code == kExitTimeout) {
-        err << "tolctl: " << options.portText << " : " << outcome.reason
-            << "; the command may be cut short\n";
-    } else if (outcome.code != kExitOk) {
-        err << "tolctl: " << options.portText << " : " << outcome.reason << '\n';
-    }
-    return outcome.code;
 }

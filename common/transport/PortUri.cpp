@@ -3,8 +3,9 @@
 #include <cstring>
 
 #ifdef _WIN32
-#include <winsock2.h>
 #include <ws2tcpip.h>
+
+#include "WinHandles.h"
 #else
 #include <netdb.h>
 #include <netinet/in.h>
@@ -142,8 +143,8 @@ bool ResolveIpv4(const std::string& host, uint32_t& address, std::string& error)
         return false;
     }
 #ifdef _WIN32
-    WSADATA wsa;
-    if (WSAStartup(MAKEWORD(2, 2), &wsa) != 0) {
+    const WinsockSession winsock(MAKEWORD(2, 2));
+    if (!winsock.Started()) {
         error = "cannot start Windows Sockets";
         return false;
     }
@@ -162,8 +163,5 @@ bool ResolveIpv4(const std::string& host, uint32_t& address, std::string& error)
     if (found != nullptr) {
         freeaddrinfo(found);
     }
-#ifdef _WIN32
-    WSACleanup();
-#endif
     return ok;
 }
