@@ -9,9 +9,9 @@
 #include <chrono>
 
 #include "ErrnoText.h"
-#include "Interrupts.h"
-#include "Messenger.h"
 #include "Scan.h"
+#include "StopRequest.h"
+#include "UniqueHandle.h"
 
 namespace {
 
@@ -34,22 +34,22 @@ constexpr std::chrono::milliseconds kLongestPoll(200);
 }  // namespace
 
 bool ScanAddresses(const std::vector<uint32_t>& addresses,
-                   const ScanOptions& options,
+                   const ScanSettings& settings,
                    std::vector<ScanAnswer>& answers,
                    std::string& error,
-                   const Interrupts* interrupts) {
+                   const StopRequest* stop) {
     answers.assign(addresses.size(), ScanAnswer());
     for (size_t i = 0; i < addresses.size(); ++i) {
         answers[i].address = addresses[i];
     }
-    const auto timeout = std::chrono::milliseconds(options.timeoutMs);
-    const size_t jobs = static_cast<size_t>(std::max(1, std::min(options.jobs, kMaxScanJobs)));
+    const auto timeout = std::chrono::milliseconds(settings.timeoutMs);
+    const size_t jobs = static_cast<size_t>(std::max(1, std::min(settings.jobs, kMaxScanJobs)));
 
     // The connect succeeded: without a probe that is all; with one the request goes out now.
     auto connected = [&](Attempt& attempt, Clock::time_point now) {
         answers[attempt.index].open = true;
-        if (options.probe && ::send(attempt.fd.Get(), kStatusRequest, sizeof kStatusRequest, MSG_NOSIGNAL) ==
-                                 static_cast<ssize_t>(sizeof kStatusRequest)) {
+        if (settings.probe && ::send(attempt.fd.Get(), kStatusRequest, sizeof kStatusRequest, MSG_NOSIGNAL) ==
+                                  static_cast<ssize_t>(sizeof kStatusRequest)) {
             attempt.probing = true;
             attempt.deadline = now + timeout;
         } else {
@@ -61,7 +61,7 @@ bool ScanAddresses(const std::vector<uint32_t>& addresses,
     std::vector<pollfd> fds;
     size_t next = 0;
     while (next < addresses.size() || !active.empty()) {
-        if (interrupts != nullptr && interrupts->Signal() != 0) {
+        if (stop != nullptr && stop->Requested()) {
             break;  // what answered so far stands; a probe under way shows no status
         }
         const Clock::time_point now = Clock::now();
@@ -80,7 +80,7 @@ bool ScanAddresses(const std::vector<uint32_t>& addresses,
             ++next;
             sockaddr_in addr{};
             addr.sin_family = AF_INET;
-            addr.sin_port = htons(static_cast<uint16_t>(options.tcpPort));
+            addr.sin_port = htons(static_cast<uint16_t>(settings.tcpPort));
             addr.sin_addr.s_addr = htonl(addresses[attempt.index]);
             attempt.deadline = now + timeout;
             if (::connect(attempt.fd.Get(), reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0) {

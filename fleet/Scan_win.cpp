@@ -6,8 +6,9 @@
 #include <algorithm>
 #include <chrono>
 
-#include "Interrupts.h"
 #include "Scan.h"
+#include "StopRequest.h"
+#include "WinHandles.h"
 
 namespace {
 
@@ -44,26 +45,6 @@ class Attempts {
     std::vector<Attempt> list;
 };
 
-// Windows Sockets for one scan.
-class Winsock {
-  public:
-    Winsock() {
-        WSADATA data;
-        m_started = WSAStartup(MAKEWORD(2, 2), &data);
-    }
-    ~Winsock() {
-        if (m_started == 0) {
-            WSACleanup();
-        }
-    }
-    Winsock(const Winsock&) = delete;
-    Winsock& operator=(const Winsock&) = delete;
-    int Error() const { return m_started; }
-
-  private:
-    int m_started;
-};
-
 const char kStatusRequest[] = {0x10, 0x04, 0x01};
 
 // Longest wait for the connections before the stop requests are looked at again.
@@ -72,26 +53,26 @@ constexpr std::chrono::milliseconds kLongestPoll(200);
 }  // namespace
 
 bool ScanAddresses(const std::vector<uint32_t>& addresses,
-                   const ScanOptions& options,
+                   const ScanSettings& settings,
                    std::vector<ScanAnswer>& answers,
                    std::string& error,
-                   const Interrupts* interrupts) {
+                   const StopRequest* stop) {
     answers.assign(addresses.size(), ScanAnswer());
     for (size_t i = 0; i < addresses.size(); ++i) {
         answers[i].address = addresses[i];
     }
-    Winsock winsock;
-    if (winsock.Error() != 0) {
-        error = "Windows Sockets did not start (error " + std::to_string(winsock.Error()) + ")";
+    const WinsockSession winsock(MAKEWORD(2, 2));  // for this scan
+    if (!winsock.Started()) {
+        error = "Windows Sockets did not start (error " + std::to_string(winsock.StartError()) + ")";
         return false;
     }
-    const auto timeout = std::chrono::milliseconds(options.timeoutMs);
-    const size_t jobs = static_cast<size_t>(std::max(1, std::min({options.jobs, kMaxScanJobs, FD_SETSIZE})));
+    const auto timeout = std::chrono::milliseconds(settings.timeoutMs);
+    const size_t jobs = static_cast<size_t>(std::max(1, std::min({settings.jobs, kMaxScanJobs, FD_SETSIZE})));
 
     auto connected = [&](Attempt& attempt, Clock::time_point now) {
         answers[attempt.index].open = true;
-        if (options.probe && send(attempt.socket, kStatusRequest, sizeof kStatusRequest, 0) ==
-                                 static_cast<int>(sizeof kStatusRequest)) {
+        if (settings.probe && send(attempt.socket, kStatusRequest, sizeof kStatusRequest, 0) ==
+                                  static_cast<int>(sizeof kStatusRequest)) {
             attempt.probing = true;
             attempt.deadline = now + timeout;
         } else {
@@ -102,7 +83,7 @@ bool ScanAddresses(const std::vector<uint32_t>& addresses,
     Attempts active;
     size_t next = 0;
     while (next < addresses.size() || !active.list.empty()) {
-        if (interrupts != nullptr && interrupts->Signal() != 0) {
+        if (stop != nullptr && stop->Requested()) {
             break;  // what answered so far stands; a probe under way shows no status
         }
         const Clock::time_point now = Clock::now();
@@ -123,7 +104,7 @@ bool ScanAddresses(const std::vector<uint32_t>& addresses,
             ++next;
             sockaddr_in addr{};
             addr.sin_family = AF_INET;
-            addr.sin_port = htons(static_cast<u_short>(options.tcpPort));
+            addr.sin_port = htons(static_cast<u_short>(settings.tcpPort));
             addr.sin_addr.s_addr = htonl(addresses[attempt.index]);
             attempt.deadline = now + timeout;
             active.list.push_back(attempt);

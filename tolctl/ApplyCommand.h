@@ -20,21 +20,18 @@ struct ApplyOptions {
     bool progress = false;  // one live line on `err` while printers are served
 };
 
-/// Checks the profile, the targets and their overrides, and only when all of them are sound sends
-/// each printer its commands, one connection per command in the planned order, `gapMs` apart; a
-/// printer's first failure ends that printer. Up to `jobs` printers at a time; serial, parallel
-/// and USB targets one at a time each. Prints the result table on `out`; with a report file, the
-/// JSON report there. `send` gives the baud rate and the connect time-out.
-/// Answers 0 when every printer got everything, 1 when any failed (or the report could not be
-/// written), 2 when anything was refused before sending (then nothing was sent).
+/// Plans the roll-out (fleet/Plan.h) and only when everything is sound applies it
+/// (fleet/Apply.h): prints the result table on `out`, a progress line on `err` with
+/// `options.progress`, and with a report file the JSON report there; with `options.dryRun` each
+/// printer's commands instead, sending nothing. `send` gives the baud rate and the connect
+/// time-out. Answers 0 when every printer got everything, 1 when any failed (or the report could
+/// not be written), 2 when anything was refused before sending (then nothing was sent), 128 + the
+/// signal's number when a stop request cut it short.
 int RunApply(const ApplyOptions& options,
              const SendOptions& send,
              std::istream& in,
              std::ostream& out,
              std::ostream& err);
-
-/// True when the process's standard error is a terminal.
-bool StderrIsTerminal();
 
 /// The version that reports name.
 const char* TolctlVersion();
