@@ -4,7 +4,7 @@
 #include <limits>
 #include <ostream>
 
-#include "Listener.h"
+#include "ListenCommand.h"
 #include "Subcommand.h"
 #include "Tolctl.h"
 
@@ -47,7 +47,7 @@ class ListenCommand : public Subcommand {
                    "done\n";
             return kExitUsage;
         }
-        return RunListener(m_options, out, err);
+        return RunListen(m_options, out, err);
     }
 
   private:

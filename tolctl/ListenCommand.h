@@ -1,5 +1,6 @@
-// `tolctl listen`: a printer stand-in on TCP that shows what each connection delivers; one
-// virtual printer per address of --bind.
+// `tolctl listen`: the emulator (emulator/Emulator.h) on TCP, showing what each connection
+// delivers; one virtual printer per address of --bind. ListenCommand.cpp reads the options;
+// ListenCommand_posix.cpp runs the emulator, ListenCommand_win.cpp says it is not there.
 #pragma once
 
 #include <iosfwd>
@@ -19,7 +20,7 @@ struct ListenOptions {
 /// Listens on every address of `bind` (the same port on each), prints "listening on ADDR:PORT"
 /// for each (or one "listening on FIRST-LAST:PORT (N printers)" line for many), then serves all
 /// connections at once. As each one ends (the peer closed it, it stayed silent for
-/// `idleTimeout`, or the listener stopped) the decoded commands of what it delivered are
+/// `idleTimeout`, or the emulator stopped) the decoded commands of what it delivered are
 /// printed, one per line and all in one piece, each line led by "ADDR:PORT: " when there are
 /// several printers, followed by a line in parentheses when it did not simply close: dropped as
 /// idle, reset, still open when stopped, or more than 1 MiB (the rest is dropped and counted).
@@ -28,4 +29,4 @@ struct ListenOptions {
 /// Answers tolctl's exit code: 0, 1 when it cannot listen or a write to the save or state file
 /// or to `out` failed (it stops at once when `out` fails), 2 for bad options or a save or state
 /// file that cannot be opened or written.
-int RunListener(const ListenOptions& options, std::ostream& out, std::ostream& err);
+int RunListen(const ListenOptions& options, std::ostream& out, std::ostream& err);

@@ -1,4 +1,4 @@
-// Which virtual printers `tolctl listen` stands in for, and how each of them misbehaves.
+// Which printers the emulator stands in for, and how each of them misbehaves.
 #pragma once
 
 #include <cstdint>
@@ -6,7 +6,7 @@
 #include <vector>
 
 /// How a virtual printer treats connections (--fault ADDRESS=KIND).
-struct ListenFault {
+struct PrinterFault {
     enum class Kind {
         None,
         Refuse,  // the address is not listened on: connections are refused
@@ -18,10 +18,10 @@ struct ListenFault {
     int slowMs = 0;
 };
 
-/// One address that the listener stands in for.
-struct VirtualPrinter {
+/// One address that the emulator stands in for.
+struct PlannedPrinter {
     uint32_t address = 0;
-    ListenFault fault;
+    PrinterFault fault;
 };
 
 /// The printers of `--bind BIND` (an address, range or network) with the faults given as
@@ -30,5 +30,5 @@ struct VirtualPrinter {
 /// the option and what is wrong.
 bool PlanPrinters(const std::string& bind,
                   const std::vector<std::string>& faults,
-                  std::vector<VirtualPrinter>& printers,
+                  std::vector<PlannedPrinter>& printers,
                   std::string& error);

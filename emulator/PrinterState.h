@@ -1,4 +1,4 @@
-// What one virtual printer of `tolctl listen` has received: its settings, as a printer keeps
+// What one virtual printer of the emulator has received: its settings, as a printer keeps
 // them, and counts of the commands that only act.
 #pragma once
 

@@ -1,4 +1,4 @@
-#include "ListenPlan.h"
+#include "Faults.h"
 
 #include <algorithm>
 
@@ -7,11 +7,11 @@
 
 namespace {
 
-bool ParseFaultKind(const std::string& text, ListenFault& fault, std::string& error) {
+bool ParseFaultKind(const std::string& text, PrinterFault& fault, std::string& error) {
     if (text == "refuse" || text == "reset" || text == "stall") {
-        fault.kind = text == "refuse"  ? ListenFault::Kind::Refuse
-                     : text == "reset" ? ListenFault::Kind::Reset
-                                       : ListenFault::Kind::Stall;
+        fault.kind = text == "refuse"  ? PrinterFault::Kind::Refuse
+                     : text == "reset" ? PrinterFault::Kind::Reset
+                                       : PrinterFault::Kind::Stall;
         return true;
     }
     if (text.compare(0, 5, "slow:") == 0) {
@@ -21,7 +21,7 @@ bool ParseFaultKind(const std::string& text, ListenFault& fault, std::string& er
             error = "slow:MS: milliseconds " + problem;
             return false;
         }
-        fault.kind = ListenFault::Kind::Slow;
+        fault.kind = PrinterFault::Kind::Slow;
         fault.slowMs = static_cast<int>(ms);
         return true;
     }
@@ -33,7 +33,7 @@ bool ParseFaultKind(const std::string& text, ListenFault& fault, std::string& er
 
 bool PlanPrinters(const std::string& bind,
                   const std::vector<std::string>& faults,
-                  std::vector<VirtualPrinter>& printers,
+                  std::vector<PlannedPrinter>& printers,
                   std::string& error) {
     printers.clear();
     std::vector<uint32_t> addresses;
@@ -42,12 +42,12 @@ bool PlanPrinters(const std::string& bind,
         return false;
     }
     for (const uint32_t address : addresses) {
-        printers.push_back({address, ListenFault()});
+        printers.push_back({address, PrinterFault()});
     }
     std::vector<bool> faulted(printers.size());
     for (const std::string& text : faults) {
         const size_t equals = text.find('=');
-        ListenFault fault;
+        PrinterFault fault;
         std::vector<uint32_t> chosen;
         std::string problem;
         if (equals == std::string::npos) {
@@ -63,7 +63,7 @@ bool PlanPrinters(const std::string& bind,
             // The printers are in address order, one per address.
             const auto at =
                 std::lower_bound(printers.begin(), printers.end(), address,
-                                 [](const VirtualPrinter& p, uint32_t a) { return p.address < a; });
+                                 [](const PlannedPrinter& p, uint32_t a) { return p.address < a; });
             if (at == printers.end() || at->address != address) {
                 error = "--fault: " + FormatAddress(address) + " is not among the --bind addresses";
                 return false;
@@ -78,7 +78,7 @@ bool PlanPrinters(const std::string& bind,
         }
     }
     if (std::all_of(printers.begin(), printers.end(),
-                    [](const VirtualPrinter& p) { return p.fault.kind == ListenFault::Kind::Refuse; })) {
+                    [](const PlannedPrinter& p) { return p.fault.kind == PrinterFault::Kind::Refuse; })) {
         error = "--fault: every --bind address refuses; nothing would be listened on";
         return false;
     }

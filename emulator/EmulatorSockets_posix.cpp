@@ -1,4 +1,6 @@
-#include "Listener.h"
+// The emulator's sockets: the listening socket of each printer, all on one port, and the
+// connections that fill a stalled printer's backlog.
+#include "Emulator.h"
 
 #include <arpa/inet.h>
 #include <fcntl.h>
@@ -7,20 +9,11 @@
 #include <sys/socket.h>
 
 #include <cerrno>
-#include <ostream>
 
-#include "AddressRange.h"
-#include "ErrnoText.h"
 #include "FileLimit.h"
-#include "ListenLoop.h"
-#include "StopSignals.h"
-#include "Tolctl.h"
 #include "Values.h"
 
 namespace {
-
-// Up to this many printers, "listening on" has a line for each; more share one line.
-constexpr size_t kListedPrinters = 16;
 
 // Rounds of connections that fill a stalled printer's backlog; Linux takes one connection into
 // a backlog of 0, this many leaves room for a system that takes a few more.
@@ -30,23 +23,6 @@ constexpr int kFillRounds = 8;
 // the start: a few connections at a time and the state file while it is written (when these run
 // out, accepts wait for a connection to end).
 constexpr size_t kSpareDescriptors = 4;
-
-// True when this process may listen for all `printers`, after raising its limit of open files as
-// far as the system allows (a listener of 256 printers with hundreds of connections needs more
-// than the usual soft limit of 1024); else `fit` says how many printers would. A stalled printer
-// also holds the connection that fills its backlog.
-bool AllFit(const std::vector<VirtualPrinter>& printers, size_t& limit, size_t& fit) {
-    limit = RaiseOpenFileLimit();
-    size_t needed = 0;
-    for (const VirtualPrinter& printer : printers) {
-        needed += printer.fault.kind == ListenFault::Kind::Refuse  ? 0
-                  : printer.fault.kind == ListenFault::Kind::Stall ? 2
-                                                                   : 1;
-    }
-    const size_t kept = OpenDescriptorCount() + kSpareDescriptors;
-    fit = limit > kept ? limit - kept : 0;
-    return limit == 0 || needed <= fit;
-}
 
 sockaddr_in SocketAddress(uint32_t address, int port) {
     sockaddr_in addr{};
@@ -76,7 +52,7 @@ UniqueFd Listen(uint32_t address, int& port, int backlog) {
 }
 
 struct Bound {
-    const VirtualPrinter* printer;
+    const PlannedPrinter* printer;
     UniqueFd fd;
     std::vector<UniqueFd> fillers;
 };
@@ -122,7 +98,7 @@ void FillBacklogs(std::vector<Bound*>& stalled, int port) {
 
 // Binds every printer that is not refused to the same port. With port 0 the first bind picks
 // it; should another address have that port taken already, all start again with a new one.
-bool BindAll(const std::vector<VirtualPrinter>& printers,
+bool BindAll(const std::vector<PlannedPrinter>& printers,
              int wanted,
              std::vector<Bound>& bound,
              int& port,
@@ -132,11 +108,11 @@ bool BindAll(const std::vector<VirtualPrinter>& printers,
         bound.clear();
         port = wanted;
         error = 0;
-        for (const VirtualPrinter& printer : printers) {
-            if (printer.fault.kind == ListenFault::Kind::Refuse) {
+        for (const PlannedPrinter& printer : printers) {
+            if (printer.fault.kind == PrinterFault::Kind::Refuse) {
                 continue;
             }
-            const bool stall = printer.fault.kind == ListenFault::Kind::Stall;
+            const bool stall = printer.fault.kind == PrinterFault::Kind::Stall;
             const int tried = port;
             UniqueFd fd = Listen(printer.address, port, stall ? 0 : SOMAXCONN);
             if (!fd.Valid()) {
@@ -158,79 +134,46 @@ bool BindAll(const std::vector<VirtualPrinter>& printers,
 
 }  // namespace
 
-int RunListener(const ListenOptions& options, std::ostream& out, std::ostream& err) {
-    std::vector<VirtualPrinter> printers;
-    std::string problem;
-    if (!PlanPrinters(options.bind, options.faults, printers, problem)) {
-        err << "tolctl: listen " << problem << '\n';
-        return kExitUsage;
+bool Emulator::Fits(const std::vector<PlannedPrinter>& printers, size_t& limit, size_t& fit) {
+    limit = RaiseOpenFileLimit();
+    size_t needed = 0;
+    for (const PlannedPrinter& printer : printers) {
+        needed += printer.fault.kind == PrinterFault::Kind::Refuse  ? 0
+                  : printer.fault.kind == PrinterFault::Kind::Stall ? 2
+                                                                    : 1;
     }
-    UniqueFd save;
-    if (!options.saveFile.empty()) {
-        save.Reset(::open(options.saveFile.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0666));
-        if (!save.Valid()) {
-            const int error = errno;
-            err << "tolctl: listen --save: cannot open '" << options.saveFile << "': " << ErrnoText(error)
-                << '\n';
-            return kExitUsage;
-        }
-    }
-    size_t limit = 0, fit = 0;
-    if (!AllFit(printers, limit, fit)) {
-        err << "tolctl: listen --bind: " << printers.size()
-            << " printers need more open files than this process may have (" << limit << "); " << fit
-            << " fit\n";
-        return kExitUsage;
-    }
+    const size_t kept = OpenDescriptorCount() + kSpareDescriptors;
+    fit = limit > kept ? limit - kept : 0;
+    return limit == 0 || needed <= fit;
+}
 
-    // From the moment it says it listens, Ctrl-C must find the handler in place.
-    StopSignals signals;
-    ListenLoop loop(options.count, std::chrono::seconds(options.idleTimeout), out, err);
-
+bool Emulator::Listen(const std::vector<PlannedPrinter>& printers, int port, std::string& where, int& error) {
     std::vector<Bound> bound;
-    int port = 0;
-    std::string where;
-    int error = 0;
-    if (!BindAll(printers, options.port, bound, port, where, error)) {
-        err << "tolctl: listen " << where << " : " << ErrnoText(error) << '\n';
-        return kExitPort;
+    if (!BindAll(printers, port, bound, m_nPort, where, error)) {
+        return false;
     }
     std::vector<Bound*> stalled;
     for (Bound& b : bound) {
-        if (b.printer->fault.kind == ListenFault::Kind::Stall) {
+        if (b.printer->fault.kind == PrinterFault::Kind::Stall) {
             stalled.push_back(&b);
         }
     }
-    FillBacklogs(stalled, port);
+    FillBacklogs(stalled, m_nPort);
 
-    std::vector<uint32_t> listened;
     for (Bound& b : bound) {
-        std::string name = FormatAddress(b.printer->address) + ":" + std::to_string(port);
-        if (b.printer->fault.kind == ListenFault::Kind::Stall) {
-            loop.AddStalledPrinter(std::move(b.fd), std::move(b.fillers), std::move(name));
+        VirtualPrinter printer;
+        printer.address = b.printer->address;
+        printer.name = FormatAddress(b.printer->address) + ":" + std::to_string(m_nPort);
+        printer.fault = b.printer->fault;
+        if (printer.fault.kind == PrinterFault::Kind::Stall) {
+            // Its listening socket stays with its backlog full, and is never accepted from.
+            printer.held = std::move(b.fillers);
+            printer.held.push_back(std::move(b.fd));
         } else {
-            loop.AddPrinter(std::move(b.fd), std::move(name), b.printer->fault);
+            printer.listener = std::move(b.fd);
+            ++m_nListening;
         }
-        listened.push_back(b.printer->address);
+        m_printers.push_back(std::move(printer));
     }
-    if (save.Valid()) {
-        loop.SaveTo(std::move(save), options.saveFile);
-    }
-    if (!options.stateFile.empty() && !loop.StateTo(options.stateFile)) {
-        return kExitUsage;
-    }
-
-    if (listened.size() <= kListedPrinters) {
-        for (const uint32_t address : listened) {
-            out << "listening on " << FormatAddress(address) << ":" << port << '\n';
-        }
-    } else {
-        out << "listening on " << FormatAddressSpan(listened) << ":" << port << " (" << listened.size()
-            << " printers)\n";
-    }
-    out.flush();
-    if (!out) {
-        return kExitPort;  // nobody would see what arrives; RunTolctl says why
-    }
-    return loop.Run(signals) ? kExitOk : kExitPort;
+    return true;
 }

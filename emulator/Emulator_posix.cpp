@@ -1,21 +1,17 @@
-#include "ListenLoop.h"
+#include "Emulator.h"
 
 #include <arpa/inet.h>
-#include <fcntl.h>
 #include <netinet/in.h>
+#include <poll.h>
 #include <sys/ioctl.h>
 #include <sys/socket.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
-#include <cctype>
 #include <cerrno>
 #include <cstring>
-#include <ostream>
 
 #include "Decode.h"
-#include "ErrnoText.h"
 #include "StopSignals.h"
 
 namespace {
@@ -56,21 +52,6 @@ bool PeerOnlyError(int error) {
     }
 }
 
-// One printer's entry in the state file, `"NAME": {...}`, indented as it stands there.
-std::string StateEntry(const std::string& name, const PrinterState& state) {
-    const auto replace = PrinterState::Json::error_handler_t::replace;
-    const std::string value = state.ToJson().dump(2, ' ', false, replace);
-    std::string entry = "    " + PrinterState::Json(name).dump(-1, ' ', false, replace) + ": ";
-    entry.reserve(entry.size() + value.size() + value.size() / 8);
-    for (const char c : value) {
-        entry += c;
-        if (c == '\n') {
-            entry += "    ";
-        }
-    }
-    return entry;
-}
-
 }  // namespace
 
 int StatusAnswer(unsigned char n) {
@@ -86,51 +67,24 @@ int StatusAnswer(unsigned char n) {
     }
 }
 
-ListenLoop::ListenLoop(int count, std::chrono::seconds idleTimeout, std::ostream& out, std::ostream& err)
-    : m_nCount(count), m_idleTimeout(idleTimeout), m_out(out), m_err(err), m_buffer(64 * 1024) {}
+Emulator::Emulator(int count, std::chrono::seconds idleTimeout, EmulatorCallbacks callbacks)
+    : m_nCount(count), m_idleTimeout(idleTimeout), m_tell(std::move(callbacks)), m_buffer(64 * 1024) {}
 
-void ListenLoop::AddPrinter(UniqueFd fd, std::string name, ListenFault fault) {
-    Printer printer;
-    printer.listener = std::move(fd);
-    printer.name = std::move(name);
-    printer.fault = fault;
-    m_printers.push_back(std::move(printer));
-    ++m_nListening;
-}
-
-void ListenLoop::AddStalledPrinter(UniqueFd fd, std::vector<UniqueFd> fillers, std::string name) {
-    Printer printer;
-    printer.held = std::move(fillers);
-    printer.held.push_back(std::move(fd));
-    printer.name = std::move(name);
-    printer.fault.kind = ListenFault::Kind::Stall;
-    m_printers.push_back(std::move(printer));
-}
-
-void ListenLoop::SaveTo(UniqueFd fd, std::string name) {
-    m_save = std::move(fd);
-    m_saveName = std::move(name);
-}
-
-bool ListenLoop::StateTo(std::string path) {
-    m_statePath = std::move(path);
+bool Emulator::KeepStateIn(const std::string& path) {
+    m_state.reset(new StateFile(path));
     return WriteState();
 }
 
-bool ListenLoop::Accepting() const {
+bool Emulator::Accepting() const {
     return m_nListening > 0 && (m_nCount == 0 || m_nAccepted < m_nCount);
 }
 
-std::string ListenLoop::LinePrefix(size_t printer) const {
-    return m_printers.size() > 1 ? m_printers[printer].name + ": " : std::string();
-}
-
-bool ListenLoop::Run(const StopSignals& signals) {
+bool Emulator::Run(const StopSignals& signals) {
     std::vector<pollfd> fds;
     std::vector<size_t> polledPrinters;
     std::vector<size_t> polledConnections;
     while (m_nCount == 0 || m_nFinished < m_nCount) {
-        if (signals.Stopped() || m_bOutputFailed) {
+        if (signals.Stopped() || m_bStopAsked) {
             Stop();
             break;
         }
@@ -166,7 +120,7 @@ bool ListenLoop::Run(const StopSignals& signals) {
 
         if (signals.Poll(fds.data(), fds.size(), wake - now) < 0 && errno != EINTR) {
             const int error = errno;
-            m_err << "tolctl: listen: cannot wait for connections: " << ErrnoText(error) << '\n';
+            m_tell.problem(EmulatorProblem{EmulatorProblem::Kind::Wait, std::string(), error});
             Stop();
             break;
         }
@@ -183,7 +137,7 @@ bool ListenLoop::Run(const StopSignals& signals) {
                 continue;
             }
             if (after - connection.lastHeard >= m_idleTimeout) {
-                Finish(connection, Ending::Idle);
+                Finish(connection, Delivery::Ending::Idle);
             }
         }
         for (size_t k = 0; k < first; ++k) {
@@ -196,7 +150,7 @@ bool ListenLoop::Run(const StopSignals& signals) {
                             m_connections.end());
         if (m_nCount > 0 && m_nAccepted >= m_nCount && m_nListening > 0) {
             // From now on later peers are refused instead of left waiting.
-            for (Printer& printer : m_printers) {
+            for (VirtualPrinter& printer : m_printers) {
                 printer.listener.Reset();
                 printer.held.clear();
             }
@@ -206,15 +160,15 @@ bool ListenLoop::Run(const StopSignals& signals) {
             WriteState();
         }
     }
-    if (!m_statePath.empty()) {
+    if (m_state) {
         WriteState();
     }
-    return !m_bSaveFailed && !m_bStateFailed && !m_bOutputFailed;
+    return !m_bStateFailed;
 }
 
-void ListenLoop::AcceptFrom(size_t index, Clock::time_point now) {
+void Emulator::AcceptFrom(size_t index, Clock::time_point now) {
     while (Accepting()) {
-        Printer& printer = m_printers[index];
+        VirtualPrinter& printer = m_printers[index];
         sockaddr_in peer{};
         socklen_t size = sizeof peer;
         UniqueFd fd(::accept4(printer.listener.Get(), reinterpret_cast<sockaddr*>(&peer), &size,
@@ -222,19 +176,20 @@ void ListenLoop::AcceptFrom(size_t index, Clock::time_point now) {
         if (fd.Valid()) {
             m_acceptBackoff = Clock::duration::zero();
             ++m_nAccepted;
-            if (printer.fault.kind == ListenFault::Kind::Reset) {
+            if (printer.fault.kind == PrinterFault::Kind::Reset) {
                 // Closed with a zero linger time: the peer gets a reset, nothing is read.
                 const linger abort{1, 0};
                 ::setsockopt(fd.Get(), SOL_SOCKET, SO_LINGER, &abort, sizeof abort);
                 fd.Reset();
-                m_out << LinePrefix(index) << "(connection from " << PeerName(peer)
-                      << " reset: --fault reset)" << std::endl;
-                m_bOutputFailed = m_bOutputFailed || !m_out;
+                const std::string from = PeerName(peer);
+                const std::vector<unsigned char> nothing;
+                const Delivery reset{index, printer.name, from, nothing, 0, Delivery::Ending::Reset, 0};
+                m_bStopAsked = !m_tell.delivered(reset) || m_bStopAsked;
                 ++m_nFinished;
                 continue;
             }
             // Answers are a byte each; a peer that never reads them holds no more than this of
-            // the listener's memory (and kListenAnswerBytes more in the connection).
+            // the listener's memory (and kEmulatorAnswerBytes more in the connection).
             const int sendBuffer = 8192;
             ::setsockopt(fd.Get(), SOL_SOCKET, SO_SNDBUF, &sendBuffer, sizeof sendBuffer);
             Connection connection;
@@ -260,8 +215,7 @@ void ListenLoop::AcceptFrom(size_t index, Clock::time_point now) {
         // Out of descriptors (EMFILE, ENFILE) or memory: the connection stays queued and the
         // listening socket stays readable, so trying again at once would only spin.
         if (m_acceptBackoff == Clock::duration::zero()) {
-            m_err << "tolctl: listen " << printer.name
-                  << " : cannot accept a connection: " << ErrnoText(error) << "; trying again" << std::endl;
+            m_tell.problem(EmulatorProblem{EmulatorProblem::Kind::Accept, printer.name, error});
             m_acceptBackoff = kFirstAcceptPause;
         } else {
             m_acceptBackoff = std::min<Clock::duration>(2 * m_acceptBackoff, kLongestAcceptPause);
@@ -271,7 +225,7 @@ void ListenLoop::AcceptFrom(size_t index, Clock::time_point now) {
     }
 }
 
-bool ListenLoop::Receive(Connection& connection, Clock::time_point now) {
+bool Emulator::Receive(Connection& connection, Clock::time_point now) {
     // A few reads at a time: the bytes and the end of a short connection are taken together,
     // and a peer that sends without pause still leaves the others their turn.
     for (int reads = 0; reads < 4; ++reads) {
@@ -285,24 +239,25 @@ bool ListenLoop::Receive(Connection& connection, Clock::time_point now) {
         if (got < 0 && (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR)) {
             return true;
         }
-        Finish(connection, got == 0 ? Ending::Closed : Ending::Failed, got == 0 ? 0 : errno);
+        Finish(connection, got == 0 ? Delivery::Ending::Closed : Delivery::Ending::Failed,
+               got == 0 ? 0 : errno);
         return false;
     }
     return true;
 }
 
-void ListenLoop::Keep(Connection& connection, const unsigned char* data, size_t size) {
+void Emulator::Keep(Connection& connection, const unsigned char* data, size_t size) {
     std::vector<unsigned char>& bytes = connection.bytes;
-    const size_t kept = std::min(size, kListenKeepBytes - bytes.size());
+    const size_t kept = std::min(size, kEmulatorKeepBytes - bytes.size());
     if (bytes.size() + kept > bytes.capacity()) {
         // Grown by hand so that the buffer never holds more than the bytes kept.
-        bytes.reserve(std::min(kListenKeepBytes, std::max(bytes.size() + kept, 2 * bytes.capacity())));
+        bytes.reserve(std::min(kEmulatorKeepBytes, std::max(bytes.size() + kept, 2 * bytes.capacity())));
     }
     bytes.insert(bytes.end(), data, data + kept);
     connection.dropped += size - kept;
 }
 
-void ListenLoop::Answer(Connection& connection) {
+void Emulator::Answer(Connection& connection) {
     // The commands are read as they arrive, the way the whole connection is decoded at its end,
     // so that a status request is answered while its peer waits for the answer.
     const std::vector<unsigned char>& bytes = connection.bytes;
@@ -314,7 +269,7 @@ void ListenLoop::Answer(Connection& connection) {
         }
         if (step.kind == DecodeStep::Kind::Command && std::strcmp(step.name, "status-request") == 0) {
             const int answer = StatusAnswer(bytes[connection.scanned + 2]);
-            if (answer >= 0 && connection.answers.size() < kListenAnswerBytes) {
+            if (answer >= 0 && connection.answers.size() < kEmulatorAnswerBytes) {
                 connection.answers += static_cast<char>(answer);
             }
         }
@@ -323,7 +278,7 @@ void ListenLoop::Answer(Connection& connection) {
     SendAnswers(connection);
 }
 
-void ListenLoop::SendAnswers(Connection& connection) {
+void Emulator::SendAnswers(Connection& connection) {
     // Never waits: what the peer does not take now waits for the socket to be writable again.
     while (!connection.answers.empty()) {
         const ssize_t sent = ::send(connection.fd.Get(), connection.answers.data(), connection.answers.size(),
@@ -341,7 +296,7 @@ void ListenLoop::SendAnswers(Connection& connection) {
     }
 }
 
-void ListenLoop::Stop() {
+void Emulator::Stop() {
     // Peers whose connection is complete but not accepted yet have delivered their bytes too.
     const Clock::time_point now = Clock::now();
     for (size_t i = 0; i < m_printers.size(); ++i) {
@@ -358,7 +313,7 @@ void ListenLoop::Stop() {
         int queued = 0;
         ::ioctl(connection.fd.Get(), FIONREAD, &queued);
         size_t left = static_cast<size_t>(std::max(queued, 0));
-        Ending how = Ending::Stopped;
+        Delivery::Ending how = Delivery::Ending::Stopped;
         int error = 0;
         for (;;) {
             const size_t want = left > 0 ? std::min(left, m_buffer.size()) : m_buffer.size();
@@ -370,11 +325,11 @@ void ListenLoop::Stop() {
                 }
                 left -= std::min(left, static_cast<size_t>(got));
             } else if (got == 0) {
-                how = Ending::Closed;
+                how = Delivery::Ending::Closed;
                 break;
             } else if (errno != EINTR) {
                 if (errno != EAGAIN && errno != EWOULDBLOCK) {
-                    how = Ending::Failed;
+                    how = Delivery::Ending::Failed;
                     error = errno;
                 }
                 break;
@@ -385,37 +340,15 @@ void ListenLoop::Stop() {
     m_connections.clear();
 }
 
-void ListenLoop::Finish(Connection& connection, Ending how, int error) {
-    Save(connection);
-    const std::string prefix = LinePrefix(connection.printer);
-    for (const std::string& line : DecodeCommands(connection.bytes)) {
-        m_out << prefix << line << '\n';
-    }
-    const std::string from = prefix + "(connection from " + connection.peer;
-    if (connection.dropped > 0) {
-        m_out << from << ": " << connection.dropped << " bytes past the first " << kListenKeepBytes
-              << " dropped)\n";
-    }
-    switch (how) {
-        case Ending::Closed:
-            break;
-        case Ending::Failed:
-            m_out << from << " ended: " << ErrnoText(error) << ")\n";
-            break;
-        case Ending::Idle:
-            m_out << from << " dropped as idle: nothing received for " << m_idleTimeout.count() << " s)\n";
-            break;
-        case Ending::Stopped:
-            m_out << from << " still open when stopped)\n";
-            break;
-    }
-    m_out.flush();
+void Emulator::Finish(Connection& connection, Delivery::Ending how, int error) {
+    VirtualPrinter& printer = m_printers[connection.printer];
+    const Delivery delivery{
+        connection.printer, printer.name, connection.peer, connection.bytes, connection.dropped, how, error};
     // Nobody learns what arrives any more (a full disk, a closed pipe): the loop ends.
-    m_bOutputFailed = m_bOutputFailed || !m_out;
-    Printer& printer = m_printers[connection.printer];
+    m_bStopAsked = !m_tell.delivered(delivery) || m_bStopAsked;
     printer.state.ApplyConnection(connection.bytes, connection.dropped);
     printer.stateChanged = true;
-    m_bStateChanged = !m_statePath.empty();
+    m_bStateChanged = m_state != nullptr;
     connection.fd.Reset();
     connection.bytes = std::vector<unsigned char>();
     connection.done = true;
@@ -423,85 +356,20 @@ void ListenLoop::Finish(Connection& connection, Ending how, int error) {
     m_acceptPause = Clock::time_point();  // a descriptor is free again
 }
 
-void ListenLoop::Save(const Connection& connection) {
-    const unsigned char* at = connection.bytes.data();
-    size_t left = m_save.Valid() ? connection.bytes.size() : 0;
-    while (left > 0) {
-        const ssize_t wrote = ::write(m_save.Get(), at, left);
-        if (wrote > 0) {
-            at += wrote;
-            left -= static_cast<size_t>(wrote);
-        } else if (wrote < 0 && errno == EINTR) {
-            continue;
-        } else {
-            const int error = wrote < 0 ? errno : EIO;
-            m_err << "tolctl: listen --save: cannot write '" << m_saveName << "': " << ErrnoText(error)
-                  << '\n';
-            m_bSaveFailed = true;
-            return;
-        }
-    }
-}
-
-bool ListenLoop::WriteState() {
+bool Emulator::WriteState() {
     m_bStateChanged = false;
     m_nextStateWrite = Clock::now() + kStateInterval;
-    // The text of {"printers": {NAME: STATE, ...}} as dump(2) writes it, put together from each
-    // printer's entry: only the printers that changed are written anew, and no object of all of
-    // them is built (looking a name up in one costs as many steps as it has printers).
-    std::string text = "{\n  \"printers\": {";
     for (size_t i = 0; i < m_printers.size(); ++i) {
-        Printer& printer = m_printers[i];
+        VirtualPrinter& printer = m_printers[i];
         if (printer.stateChanged) {
-            printer.stateText = StateEntry(printer.name, printer.state);
+            m_state->Set(i, printer.name, printer.state);
             printer.stateChanged = false;
         }
-        text += i == 0 ? "\n" : ",\n";
-        text += printer.stateText;
     }
-    text += m_printers.empty() ? "}\n}\n" : "\n  }\n}\n";
-
-    // Written beside the file and renamed over it, so that a reader sees the old state or the
-    // new one, never a part.
-    std::vector<char> temp(m_statePath.begin(), m_statePath.end());
-    for (const char c : std::string(".XXXXXX")) {
-        temp.push_back(c);
-    }
-    temp.push_back('\0');
-    int error = 0;
-    UniqueFd fd(::mkostemp(temp.data(), O_CLOEXEC));
-    if (!fd.Valid()) {
-        error = errno;
-    } else {
-        size_t done = 0;
-        while (error == 0 && done < text.size()) {
-            const ssize_t wrote = ::write(fd.Get(), text.data() + done, text.size() - done);
-            if (wrote > 0) {
-                done += static_cast<size_t>(wrote);
-            } else if (wrote < 0 && errno != EINTR) {
-                error = errno;
-            } else if (wrote == 0) {
-                error = EIO;
-            }
-        }
-        // Only for its owner, whatever the umask: it holds Wi-Fi passwords.
-        if (error == 0 && ::fchmod(fd.Get(), 0600) != 0) {
-            error = errno;
-        }
-        if (::close(fd.Release()) != 0 && error == 0) {
-            error = errno;
-        }
-        if (error == 0 && ::rename(temp.data(), m_statePath.c_str()) != 0) {
-            error = errno;
-        }
-        if (error != 0) {
-            ::unlink(temp.data());
-        }
-    }
+    const int error = m_state->Write();
     if (error != 0) {
         if (!m_bStateFailed) {
-            m_err << "tolctl: listen --state: cannot write '" << m_statePath << "': " << ErrnoText(error)
-                  << std::endl;
+            m_tell.problem(EmulatorProblem{EmulatorProblem::Kind::State, m_state->Path(), error});
         }
         m_bStateFailed = true;
         return false;
