@@ -156,65 +156,54 @@ bool StderrIsTerminal() {
 #endif
 }
 
-class ApplyCommand : public Subcommand {
-  public:
-    explicit ApplyCommand(CLI::App& app)
-        : m_app(app.add_subcommand(
-              "apply",
-              "Send a settings profile to many printers, several at a time (see docs/profiles.md, "
-              "installed in /usr/share/doc/tolctl)")) {
-        ApplyOptions& o = m_options;
-        m_app->add_option("PROFILE", o.profile, "The profile (JSON)")->required()->type_name("FILE");
-        m_app
-            ->add_option("--target", o.targets,
-                         "A printer: any --port form, or socket://A.B.C.D-E and socket://A.B.C.D/NN for one "
-                         "printer per address (repeatable)")
-            ->type_name("PORT")
-            ->allow_extra_args(false);
-        m_app
-            ->add_option("--targets", o.targetsFile,
-                         "A file of targets, one a line, each with optional KEY=VALUE overrides; # comments")
-            ->type_name("FILE");
-        AddInteger(*m_app, "--jobs", o.jobs, 1, 1024, "Printers served at a time (default 32)");
-        AddInteger(*m_app, "--gap", o.gapMs, 0, 60000,
-                   "Milliseconds between two commands to the same printer (default 300)")
-            ->type_name("MS");
-        m_app->add_option("--report", o.report, "Write a JSON report of the results to FILE")
-            ->type_name("FILE");
-        m_app->add_flag("--dry-run", o.dryRun,
-                        "Print each printer's commands as hex and decoded, and send nothing");
-        m_app->footer(
-            "Targets files: one target a line, then KEY=VALUE overrides with the profile's dotted names "
-            "(lan.ip=192.168.1.51 bt-name=\"Till 3\"); # begins a comment.\n"
-            "Results: ok, failed, or interrupted (stopped before the printer was done).\n"
-            "Exit codes: 0 every printer got everything; 1 any failed (the table says which); 2 the profile, "
-            "the targets or an option refused, and nothing was sent; 130/143/129 stopped by SIGINT (Ctrl-C), "
-            "SIGTERM or SIGHUP: the commands under way end, the table and the report are written.");
-    }
-
-    bool Chosen() const override { return m_app->parsed(); }
-
-    int Run(const GlobalOptions& global, std::istream& in, std::ostream& out, std::ostream& err) override {
-        if (!global.portText.empty()) {
-            err << "tolctl: apply: name the printers with --target or --targets, not --port\n";
-            return kExitUsage;
-        }
-        ApplyOptions options = m_options;
-        options.dryRun = options.dryRun || global.dryRun;
-        options.showSecrets = global.showSecrets;
-        options.progress = &err == &std::cerr && StderrIsTerminal();
-        return RunApply(options, global.send, in, out, err);
-    }
-
-  private:
-    CLI::App* m_app;
-    ApplyOptions m_options;
-};
-
 }  // namespace
 
-std::unique_ptr<Subcommand> AddApplyCommand(CLI::App& app) {
-    return std::unique_ptr<Subcommand>(new ApplyCommand(app));
+void AddApplyCommand(CLI::App& app, Subcommands& list) {
+    auto options = std::make_shared<ApplyOptions>();
+    CLI::App* apply = app.add_subcommand(
+        "apply",
+        "Send a settings profile to many printers, several at a time (see docs/profiles.md, "
+        "installed in /usr/share/doc/tolctl)");
+    apply->add_option("PROFILE", options->profile, "The profile (JSON)")->required()->type_name("FILE");
+    apply
+        ->add_option("--target", options->targets,
+                     "A printer: any --port form, or socket://A.B.C.D-E and socket://A.B.C.D/NN for one "
+                     "printer per address (repeatable)")
+        ->type_name("PORT")
+        ->allow_extra_args(false);
+    apply
+        ->add_option("--targets", options->targetsFile,
+                     "A file of targets, one a line, each with optional KEY=VALUE overrides; # comments")
+        ->type_name("FILE");
+    AddInteger(*apply, "--jobs", options->jobs, 1, 1024, "Printers served at a time (default 32)");
+    AddInteger(*apply, "--gap", options->gapMs, 0, 60000,
+               "Milliseconds between two commands to the same printer (default 300)")
+        ->type_name("MS");
+    apply->add_option("--report", options->report, "Write a JSON report of the results to FILE")
+        ->type_name("FILE");
+    apply->add_flag("--dry-run", options->dryRun,
+                    "Print each printer's commands as hex and decoded, and send nothing");
+    apply->footer(
+        "Targets files: one target a line, then KEY=VALUE overrides with the profile's dotted names "
+        "(lan.ip=192.168.1.51 bt-name=\"Till 3\"); # begins a comment.\n"
+        "Results: ok, failed, or interrupted (stopped before the printer was done).\n"
+        "Exit codes: 0 every printer got everything; 1 any failed (the table says which); 2 the profile, "
+        "the targets or an option refused, and nothing was sent; 130/143/129 stopped by SIGINT (Ctrl-C), "
+        "SIGTERM or SIGHUP: the commands under way end, the table and the report are written.");
+    list.push_back(
+        {apply,
+         [options](const GlobalOptions& global, std::istream& in, std::ostream& out,
+                   std::ostream& err) -> int {
+             if (!global.portText.empty()) {
+                 err << "tolctl: apply: name the printers with --target or --targets, not --port\n";
+                 return kExitUsage;
+             }
+             ApplyOptions given = *options;
+             given.dryRun = given.dryRun || global.dryRun;
+             given.showSecrets = global.showSecrets;
+             given.progress = &err == &std::cerr && StderrIsTerminal();
+             return RunApply(given, global.send, in, out, err);
+         }});
 }
 
 const char* TolctlVersion() {

@@ -3,6 +3,7 @@
 
 #include <fstream>
 #include <iterator>
+#include <memory>
 #include <ostream>
 
 #include "Decode.h"
@@ -17,49 +18,42 @@ std::vector<unsigned char> ReadAll(std::istream& stream) {
                                       std::istreambuf_iterator<char>());
 }
 
-class DecodeCommand : public Subcommand {
-  public:
-    explicit DecodeCommand(CLI::App& app)
-        : m_app(app.add_subcommand(
-              "decode",
-              "Print the commands found in raw bytes, or in the hex that --dry-run prints")) {
-        m_app->add_option("FILE", m_file, "File to read, or - for standard input (default)");
+int RunDecode(const std::string& name,
+              const GlobalOptions& global,
+              std::istream& in,
+              std::ostream& out,
+              std::ostream& err) {
+    if (!NoPortGiven(global, "decode", err)) {
+        return kExitUsage;
     }
-
-    bool Chosen() const override { return m_app->parsed(); }
-
-    int Run(const GlobalOptions& global, std::istream& in, std::ostream& out, std::ostream& err) override {
-        if (!NoPortGiven(global, "decode", err)) {
+    std::vector<unsigned char> bytes;
+    if (name == "-") {
+        bytes = ReadAll(in);
+    } else {
+        std::ifstream file(name, std::ios::binary);
+        if (!file) {
+            err << "tolctl: decode: cannot open " << ShownText(name, std::string::npos) << "\n";
             return kExitUsage;
         }
-        std::vector<unsigned char> bytes;
-        if (m_file == "-") {
-            bytes = ReadAll(in);
-        } else {
-            std::ifstream file(m_file, std::ios::binary);
-            if (!file) {
-                err << "tolctl: decode: cannot open " << ShownText(m_file, std::string::npos) << "\n";
-                return kExitUsage;
-            }
-            bytes = ReadAll(file);
-        }
-        std::vector<unsigned char> fromHex;
-        if (ReadHexText(bytes, fromHex)) {
-            bytes = std::move(fromHex);  // what --dry-run printed
-        }
-        for (const std::string& line : DecodeCommands(bytes)) {
-            out << line << '\n';
-        }
-        return kExitOk;
+        bytes = ReadAll(file);
     }
-
-  private:
-    CLI::App* m_app;
-    std::string m_file = "-";
-};
+    std::vector<unsigned char> fromHex;
+    if (ReadHexText(bytes, fromHex)) {
+        bytes = std::move(fromHex);  // what --dry-run printed
+    }
+    for (const std::string& line : DecodeCommands(bytes)) {
+        out << line << '\n';
+    }
+    return kExitOk;
+}
 
 }  // namespace
 
-std::unique_ptr<Subcommand> AddDecodeCommand(CLI::App& app) {
-    return std::unique_ptr<Subcommand>(new DecodeCommand(app));
+void AddDecodeCommand(CLI::App& app, Subcommands& list) {
+    auto file = std::make_shared<std::string>("-");
+    CLI::App* decode = app.add_subcommand(
+        "decode", "Print the commands found in raw bytes, or in the hex that --dry-run prints");
+    decode->add_option("FILE", *file, "File to read, or - for standard input (default)");
+    list.push_back({decode, [file](const GlobalOptions& global, std::istream& in, std::ostream& out,
+                                   std::ostream& err) { return RunDecode(*file, global, in, out, err); }});
 }

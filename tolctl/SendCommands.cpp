@@ -44,39 +44,56 @@ int SendToPort(const SendOptions& options, const std::string& portText, const Cm
     return kExitOk;
 }
 
-class SendCommands : public Subcommand {
-  public:
-    explicit SendCommands(CLI::App& app);
-
-    bool Chosen() const override {
-        for (const auto& sub : m_list) {
-            if (sub.first->parsed()) {
-                return true;
+// How a subcommand runs that builds its command with `build`: then prints it (--dry-run) or
+// sends it to --port.
+Subcommand::Run BuildAndSend(Builder build) {
+    return
+        [build](const GlobalOptions& global, std::istream& in, std::ostream& out, std::ostream& err) -> int {
+            SendOptions send = global.send;
+            if (!global.portText.empty()) {
+                std::string problem;
+                if (!ParsePortUri(global.portText, kWindowsPortNames, send.port, problem)) {
+                    err << "tolctl: --port: " << problem << '\n';
+                    return kExitUsage;
+                }
             }
-        }
-        return false;
-    }
+            std::unique_ptr<Cmd> cmd;
+            try {
+                cmd = build(in);
+            } catch (const Refusal& refusal) {
+                err << "tolctl: " << refusal.message << "; nothing was sent\n";
+                return kExitUsage;
+            }
+            if (global.dryRun) {
+                out << ShownHex(*cmd, PasswordSpan(*cmd), global.showSecrets) << '\n';
+                return kExitOk;
+            }
+            if (global.portText.empty()) {
+                err << "tolctl: no port to send to; give --port, or --dry-run to print the bytes instead\n";
+                return kExitUsage;
+            }
+            return SendToPort(send, global.portText, *cmd, err);
+        };
+}
 
-    int Run(const GlobalOptions& global, std::istream& in, std::ostream& out, std::ostream& err) override;
+}  // namespace
 
-  private:
-    void Add(CLI::App* sub, Builder build) { m_list.emplace_back(sub, std::move(build)); }
-
-    Arguments m_args;
-    std::vector<std::pair<CLI::App*, Builder>> m_list;
-};
-
-SendCommands::SendCommands(CLI::App& app) {
-    Arguments& a = m_args;
+void AddSendCommands(CLI::App& app, Subcommands& list) {
+    // Read by the builders; kept as long as the subcommands that run them.
+    const auto args = std::make_shared<Arguments>();
+    Arguments& a = *args;
+    const auto add = [&list, args](CLI::App* sub, Builder build) {
+        list.push_back({sub, BuildAndSend([args, build](std::istream& in) { return build(in); })});
+    };
     for (const FixedCmdInfo& info : FixedCmds()) {
         const auto make = info.make;
-        Add(app.add_subcommand(info.name, info.help), [make](std::istream&) { return make(); });
+        add(app.add_subcommand(info.name, info.help), [make](std::istream&) { return make(); });
     }
 
     CLI::App* wifiAp = app.add_subcommand("wifi-ap", "Set the access point name and the Wi-Fi mode");
     wifiAp->add_option("--name", a.name, "Access point name (at most 31 characters)")->required();
     wifiAp->add_option("--mode", a.mode, "ap|sta|apsta or 0|1|2 (default ap)");
-    Add(wifiAp, [&a](std::istream&) {
+    add(wifiAp, [&a](std::istream&) {
         const int mode = ModeValue("--mode", a.mode);
         const WideString name = CheckedText(CmdTextField::ApName, "--name", a.name);
         return std::unique_ptr<Cmd>(new SetAPParaCmd(mode, static_cast<int>(name.size()), name));
@@ -99,7 +116,7 @@ SendCommands::SendCommands(CLI::App& app) {
     station->add_option("--ip", a.ip, "The printer's static address in that network")->required();
     station->add_option("--mask", a.mask, "Subnet mask (default 255.255.255.0)");
     station->add_option("--gateway", a.gateway, "Gateway address")->required();
-    Add(station, [&a, passwordFile](std::istream& in) {
+    add(station, [&a, passwordFile](std::istream& in) {
         const int auth = AuthValue("--auth", a.auth);
         const int enc = EncValue("--enc", a.enc);
         std::string passwordName = "--password";
@@ -118,12 +135,12 @@ SendCommands::SendCommands(CLI::App& app) {
 
     CLI::App* btName = app.add_subcommand("bt-name", "Set the Bluetooth name (at most 63 characters)");
     btName->add_option("TEXT", a.text, "Bluetooth name")->required();
-    Add(btName, [&a](std::istream&) {
+    add(btName, [&a](std::istream&) {
         return std::unique_ptr<Cmd>(new SetBtNameCmd(CheckedText(CmdTextField::BtName, "bt-name", a.text)));
     });
     CLI::App* btPin = app.add_subcommand("bt-pin", "Set the Bluetooth PIN (1-63 characters)");
     btPin->add_option("TEXT", a.text, "Bluetooth PIN")->required();
-    Add(btPin, [&a](std::istream&) {
+    add(btPin, [&a](std::istream&) {
         return std::unique_ptr<Cmd>(new SetBtPinCmd(CheckedText(CmdTextField::BtPin, "bt-pin", a.text)));
     });
 
@@ -132,7 +149,7 @@ SendCommands::SendCommands(CLI::App& app) {
                           std::function<Cmd*(uint32_t)> make) {
         CLI::App* sub = app.add_subcommand(name, help);
         sub->add_option("A.B.C.D", a.text, "Address")->required();
-        Add(sub, [&a, name, value, make](std::istream&) {
+        add(sub, [&a, name, value, make](std::istream&) {
             return std::unique_ptr<Cmd>(make(value(name, a.text)));
         });
     };
@@ -147,51 +164,12 @@ SendCommands::SendCommands(CLI::App& app) {
         app.add_subcommand("lan-mac", "Set the last four bytes of the Ethernet MAC (BC 20 fixed)");
     lanMac->add_option("BYTES", a.text, "Four decimal fields (158.34.86.28) or hex (9E:22:56:1C)")
         ->required();
-    Add(lanMac,
+    add(lanMac,
         [&a](std::istream&) { return std::unique_ptr<Cmd>(new SetMACCmd(MacValue("lan-mac", a.text))); });
 
     CLI::App* lanDhcp = app.add_subcommand("lan-dhcp", "Switch DHCP of the Ethernet port on or off");
     lanDhcp->add_option("on|off", a.text, "on|off or 1|0")->required();
-    Add(lanDhcp, [&a](std::istream&) {
+    add(lanDhcp, [&a](std::istream&) {
         return std::unique_ptr<Cmd>(new SetLanDHCPCmd(DhcpValue("lan-dhcp", a.text)));
     });
-}
-
-int SendCommands::Run(const GlobalOptions& global, std::istream& in, std::ostream& out, std::ostream& err) {
-    SendOptions send = global.send;
-    if (!global.portText.empty()) {
-        std::string problem;
-        if (!ParsePortUri(global.portText, kWindowsPortNames, send.port, problem)) {
-            err << "tolctl: --port: " << problem << '\n';
-            return kExitUsage;
-        }
-    }
-    for (const auto& sub : m_list) {
-        if (!sub.first->parsed()) {
-            continue;
-        }
-        std::unique_ptr<Cmd> cmd;
-        try {
-            cmd = sub.second(in);
-        } catch (const Refusal& refusal) {
-            err << "tolctl: " << refusal.message << "; nothing was sent\n";
-            return kExitUsage;
-        }
-        if (global.dryRun) {
-            out << ShownHex(*cmd, PasswordSpan(*cmd), global.showSecrets) << '\n';
-            return kExitOk;
-        }
-        if (global.portText.empty()) {
-            err << "tolctl: no port to send to; give --port, or --dry-run to print the bytes instead\n";
-            return kExitUsage;
-        }
-        return SendToPort(send, global.portText, *cmd, err);
-    }
-    return kExitUsage;
-}
-
-}  // namespace
-
-std::unique_ptr<Subcommand> AddSendCommands(CLI::App& app) {
-    return std::unique_ptr<Subcommand>(new SendCommands(app));
 }

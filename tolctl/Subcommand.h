@@ -1,9 +1,10 @@
-// tolctl's subcommands: each adds itself and its options to the command line, and once chosen
-// runs by calling the libraries.
+// tolctl's subcommands: each file adds its subcommands and their options to the command line,
+// and says how each runs once chosen, by calling the libraries.
 #pragma once
 
+#include <functional>
 #include <iosfwd>
-#include <memory>
+#include <vector>
 
 #include "Options.h"
 
@@ -11,30 +12,32 @@ namespace CLI {
 class App;
 }  // namespace CLI
 
-/// One subcommand, or one family of them that runs the same way.
-class Subcommand {
-  public:
-    virtual ~Subcommand() = default;
-    /// True when the parsed command line chose it.
-    virtual bool Chosen() const = 0;
-    /// Runs it and answers tolctl's exit code (Tolctl.h): data to `out`, diagnostics to `err`.
-    virtual int Run(const GlobalOptions& global, std::istream& in, std::ostream& out, std::ostream& err) = 0;
+/// One subcommand as the dispatch sees it.
+struct Subcommand {
+    /// Runs the subcommand and answers tolctl's exit code (Tolctl.h): data to `out`,
+    /// diagnostics to `err`, `in` for what it reads from standard input.
+    using Run = std::function<
+        int(const GlobalOptions& global, std::istream& in, std::ostream& out, std::ostream& err)>;
+
+    CLI::App* app;  // chosen when its part of the command line was parsed
+    Run run;
 };
+using Subcommands = std::vector<Subcommand>;
 
-// Each adds its subcommands to `app`; tolctl's help lists them in the order they are added.
+// Each adds its subcommands to `app` and to `list`; tolctl's help lists them in the order added.
 
-/// SendCommands.cpp: the commands that build one printer command and send it, or print it
-/// with --dry-run (test-print ... lan-dhcp).
-std::unique_ptr<Subcommand> AddSendCommands(CLI::App& app);
+/// SendCommands.cpp: the commands that build one printer command and send it, or print it with
+/// --dry-run (test-print ... lan-dhcp).
+void AddSendCommands(CLI::App& app, Subcommands& list);
 /// DecodeCommand.cpp: decode.
-std::unique_ptr<Subcommand> AddDecodeCommand(CLI::App& app);
+void AddDecodeCommand(CLI::App& app, Subcommands& list);
 /// ListenCommand.cpp: listen, the emulator.
-std::unique_ptr<Subcommand> AddListenCommand(CLI::App& app);
+void AddListenCommand(CLI::App& app, Subcommands& list);
 /// ScanCommand.cpp: scan.
-std::unique_ptr<Subcommand> AddScanCommand(CLI::App& app);
+void AddScanCommand(CLI::App& app, Subcommands& list);
 /// PortsCommand.cpp: ports.
-std::unique_ptr<Subcommand> AddPortsCommand(CLI::App& app);
+void AddPortsCommand(CLI::App& app, Subcommands& list);
 /// ApplyCommand.cpp: apply.
-std::unique_ptr<Subcommand> AddApplyCommand(CLI::App& app);
+void AddApplyCommand(CLI::App& app, Subcommands& list);
 /// ProfileCommand.cpp: profile example.
-std::unique_ptr<Subcommand> AddProfileCommand(CLI::App& app);
+void AddProfileCommand(CLI::App& app, Subcommands& list);

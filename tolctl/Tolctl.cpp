@@ -2,7 +2,6 @@
 
 #include <CLI/CLI.hpp>
 
-#include <memory>
 #include <ostream>
 
 #include "OemText.h"
@@ -86,10 +85,10 @@ int RunSubcommand(const std::vector<std::string>& args,
     GlobalOptions global;
     AddGlobalOptions(app, global);
     // In the order of the help.
-    std::vector<std::unique_ptr<Subcommand>> subcommands;
+    Subcommands subcommands;
     for (const auto add : {AddSendCommands, AddDecodeCommand, AddListenCommand, AddScanCommand,
                            AddPortsCommand, AddApplyCommand, AddProfileCommand}) {
-        subcommands.push_back(add(app));
+        add(app, subcommands);
     }
 
     const std::vector<std::string> split = SplitEmptyValues(args);
@@ -111,9 +110,9 @@ int RunSubcommand(const std::vector<std::string>& args,
         err << "tolctl: --codepage: " << ShownText(global.codePage) << " is not a code page known here\n";
         return kExitUsage;
     }
-    for (const std::unique_ptr<Subcommand>& subcommand : subcommands) {
-        if (subcommand->Chosen()) {
-            return subcommand->Run(global, in, out, err);
+    for (const Subcommand& subcommand : subcommands) {
+        if (subcommand.app->parsed()) {
+            return subcommand.run(global, in, out, err);
         }
     }
     return kExitUsage;
