@@ -58,9 +58,10 @@ struct EmulatorProblem {
     int error;                 // the errno
 };
 
-/// What the emulator tells as it serves, on its own thread. Plain functions rather than an
-/// interface: the problem of running out of descriptors is told where a sanitizer's check of a
-/// virtual call would need one.
+/// What the emulator tells as it serves, on its own thread; what it is given is valid during the
+/// call. Plain functions rather than an interface with virtual calls: the sanitizers' check of a
+/// virtual call needs a file descriptor the first time it meets a type, and the accept problem
+/// is told when the process has none left.
 struct EmulatorCallbacks {
     /// A connection ended; answers false when the emulator is to stop (its output cannot be
     /// written, say). The printer's state takes the bytes after this call.

@@ -19,7 +19,7 @@ namespace {
 // a backlog of 0, this many leaves room for a system that takes a few more.
 constexpr int kFillRounds = 8;
 
-// Descriptors a listener keeps besides its printers' listening sockets and what it had open at
+// Descriptors the emulator keeps besides its printers' listening sockets and what it had open at
 // the start: a few connections at a time and the state file while it is written (when these run
 // out, accepts wait for a connection to end).
 constexpr size_t kSpareDescriptors = 4;

@@ -189,7 +189,7 @@ void Emulator::AcceptFrom(size_t index, Clock::time_point now) {
                 continue;
             }
             // Answers are a byte each; a peer that never reads them holds no more than this of
-            // the listener's memory (and kEmulatorAnswerBytes more in the connection).
+            // the emulator's memory (and kEmulatorAnswerBytes more in the connection).
             const int sendBuffer = 8192;
             ::setsockopt(fd.Get(), SOL_SOCKET, SO_SNDBUF, &sendBuffer, sizeof sendBuffer);
             Connection connection;

@@ -8,7 +8,7 @@
 
 /// While it lives, SIGINT and SIGTERM set a flag instead of ending the process. They stay blocked
 /// except inside Poll, so a signal cannot slip in between a look at Stopped() and the wait. Made
-/// before the listener says it listens, so that no Ctrl-C meets the default action.
+/// before the emulator says it listens, so that no Ctrl-C meets the default action.
 class StopSignals {
   public:
     StopSignals();

@@ -134,11 +134,6 @@ bool ParseAddress(const std::string& text, uint32_t& value) {
     return ParseFourFields(text, '.', ParseDecimalByte, value);
 }
 
-std::string FormatAddress(uint32_t address) {
-    return std::to_string((address >> 24) & 0xFF) + "." + std::to_string((address >> 16) & 0xFF) + "." +
-           std::to_string((address >> 8) & 0xFF) + "." + std::to_string(address & 0xFF);
-}
-
 std::string LeadingZerosProblem(const std::string& text) {
     const std::vector<std::string> fields = Split(text, '.');
     bool zero = false;
