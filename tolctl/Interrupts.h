@@ -2,12 +2,11 @@
 // the end of the process.
 #pragma once
 
-#include <atomic>
-#include <chrono>
-#include <condition_variable>
 #include <memory>
 #include <mutex>
 #include <string>
+
+#include "StopRequest.h"
 
 /// While it lives, SIGINT, SIGTERM and SIGHUP (on Windows Ctrl-C and Ctrl-Break) ask the run to
 /// stop instead of ending the process, and a reader that went away no longer ends it (SIGPIPE is
@@ -22,14 +21,14 @@ class Interrupts {
     Interrupts(const Interrupts&) = delete;
     Interrupts& operator=(const Interrupts&) = delete;
 
+    /// The request that the run obeys; its reason is the signal's number.
+    StopRequest& Stop() { return m_stop; }
+
     /// 0 until a request came, then its signal number (SIGINT for Ctrl-C and Ctrl-Break).
-    int Signal() const { return m_nSignal.load(); }
+    int Signal() const { return m_stop.Reason(); }
 
     /// The exit code of a run that was asked to stop: 128 + the signal number.
     static int ExitCode(int signal) { return 128 + signal; }
-
-    /// Waits for `wait`, or less when a request comes; false when one has come.
-    bool Sleep(std::chrono::milliseconds wait);
 
     /// The file that a second request removes before the process ends (empty: none).
     void RemoveOnQuit(const std::string& path);
@@ -40,9 +39,8 @@ class Interrupts {
   private:
     struct Platform;  // what the system needs: Interrupts_posix.cpp / Interrupts_win.cpp
 
-    std::atomic<int> m_nSignal{0};
-    std::mutex m_mutex;
-    std::condition_variable m_woken;
+    StopRequest m_stop;
+    std::mutex m_mutex;  // the file to remove
     std::string m_removeOnQuit;
     std::unique_ptr<Platform> m_platform;
 };

@@ -4,7 +4,9 @@
 #include <pthread.h>
 #include <signal.h>
 
+#include <atomic>
 #include <cerrno>
+#include <system_error>
 #include <thread>
 
 #include "Interrupts.h"
@@ -65,7 +67,7 @@ Interrupts::~Interrupts() {
         const timespec now{0, 0};
         for (int signal; (signal = ::sigtimedwait(&set, nullptr, &now)) > 0 || errno == EINTR;) {
             if (signal > 0) {
-                m_nSignal.store(m_nSignal.load() != 0 ? m_nSignal.load() : signal);
+                m_stop.Request(signal);  // noted when it is the first; never the end of the process
             }
         }
         ::pthread_sigmask(SIG_SETMASK, &p.oldMask, nullptr);

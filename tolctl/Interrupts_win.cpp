@@ -2,6 +2,7 @@
 // system runs on a thread of its own.
 #include <windows.h>
 
+#include <atomic>
 #include <csignal>
 
 #include "Interrupts.h"

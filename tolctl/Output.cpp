@@ -4,7 +4,7 @@
 #include <cstdio>
 #include <ostream>
 
-#include "Files.h"
+#include "ErrnoText.h"
 
 StdoutBuffer::int_type StdoutBuffer::overflow(int_type c) {
     if (traits_type::eq_int_type(c, traits_type::eof())) {
@@ -47,7 +47,7 @@ bool FinishOutput(std::ostream& out, std::ostream& err) {
     const auto* buffer = dynamic_cast<const StdoutBuffer*>(out.rdbuf());
     err << "tolctl: cannot write the output";
     if (buffer != nullptr && buffer->Error() != 0) {
-        err << ": " << FileErrorText(buffer->Error());
+        err << ": " << ErrnoText(buffer->Error());
     }
     err << '\n';
     return false;

@@ -1,16 +1,11 @@
 #include "Suggest.h"
 
 #include <algorithm>
-#include <cctype>
+#include <vector>
+
+#include "Values.h"
 
 namespace {
-
-std::string Lower(std::string text) {
-    for (char& c : text) {
-        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    }
-    return text;
-}
 
 // Edits that turn `a` into `b`: letters added, left out or changed, and neighbours swapped
 // (the optimal string alignment distance).
@@ -37,7 +32,7 @@ size_t EditDistance(const std::string& a, const std::string& b) {
 }  // namespace
 
 std::string ClosestWord(const std::string& typed, const std::vector<std::string>& known) {
-    const std::string word = Lower(typed);
+    const std::string word = LowerCase(typed);
     if (word.empty()) {
         return "";
     }

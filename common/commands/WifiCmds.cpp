@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+#include "Values.h"
+
 namespace {
 
 const unsigned char kApHeader[] = {0x1F, 0x1A, 0x1F, 0x1B, 0x1F, 0x03, 0x0A, 0x0B, 0x0C};
@@ -52,11 +54,6 @@ WifiTestParaCmd::WifiTestParaCmd(int auth,
 
 WifiTestParaCmd::~WifiTestParaCmd() {
     FreeBuffer();
-}
-
-std::string FormatAddress(uint32_t address) {
-    return std::to_string((address >> 24) & 0xFF) + "." + std::to_string((address >> 16) & 0xFF) + "." +
-           std::to_string((address >> 8) & 0xFF) + "." + std::to_string(address & 0xFF);
 }
 
 StationText BuildStationText(const WideString& networkName,

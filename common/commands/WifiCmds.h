@@ -34,9 +34,6 @@ class WifiTestParaCmd : public Cmd {
     ~WifiTestParaCmd() override;
 };
 
-/// "a.b.c.d" of an address value whose most significant byte is the leftmost field.
-std::string FormatAddress(uint32_t address);
-
 /// The station text and its three lengths, assembled as the dialogs assemble them: the network
 /// name, the password and "ip,mask,gateway" back to back.
 struct StationText {

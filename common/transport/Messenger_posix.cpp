@@ -7,20 +7,12 @@
 #include <time.h>
 #include <unistd.h>
 
-#include <cctype>
 #include <cerrno>
 #include <chrono>
-#include <cstring>
+
+#include "ErrnoText.h"
 
 namespace {
-
-// strerror_r comes in two flavours (GNU answers a pointer, XSI an int); both land here.
-[[maybe_unused]] const char* ErrorText(const char* gnuResult, const char*) {
-    return gnuResult;
-}
-[[maybe_unused]] const char* ErrorText(int xsiResult, const char* buffer) {
-    return xsiResult == 0 ? buffer : "unknown error";
-}
 
 // Writing to a pipe or FIFO whose reader went away raises SIGPIPE, which would end the process.
 // While a guard lives SIGPIPE is blocked in this thread; one that the write raised is taken back
@@ -141,12 +133,6 @@ void Messenger::KeepSystemError() {
 }
 
 void Messenger::KeepError(int code) {
-    char buffer[256] = {};
-    std::string text = ErrorText(strerror_r(code, buffer, sizeof buffer), buffer);
     // "Connection refused" reads better inside a sentence as "connection refused".
-    if (text.size() > 1 && std::isupper(static_cast<unsigned char>(text[0])) &&
-        std::islower(static_cast<unsigned char>(text[1]))) {
-        text[0] = static_cast<char>(std::tolower(static_cast<unsigned char>(text[0])));
-    }
-    KeepError(code, text);
+    KeepError(code, ErrnoText(code));
 }

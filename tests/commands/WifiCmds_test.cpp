@@ -2,6 +2,7 @@
 
 #include "CmdTestUtil.h"
 #include "OemText.h"
+#include "Values.h"
 #include "WifiCmds.h"
 
 namespace {

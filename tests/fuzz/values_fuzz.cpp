@@ -12,7 +12,6 @@
 
 #include "FuzzCheck.h"
 #include "Values.h"
-#include "WifiCmds.h"
 
 namespace {
 

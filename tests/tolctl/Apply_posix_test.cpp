@@ -12,7 +12,7 @@
 #include <regex>
 #include <sstream>
 
-#include "Apply.h"
+#include "ApplyCommand.h"
 #include "FleetPeer.h"
 #include "OemText.h"
 #include "TestPrinters.h"

@@ -1,4 +1,4 @@
-// A TCP client of the fleet emulator's printers, which sit on loopback addresses other than
+// A TCP client of the emulator's printers, which sit on loopback addresses other than
 // 127.0.0.1: connects within a time limit, sends, reads answers.
 #pragma once
 

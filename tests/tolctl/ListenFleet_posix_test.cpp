@@ -1,5 +1,5 @@
-// The real tolctl listening as a fleet of printers: one per address of a range or network, each
-// with its state in the state file, status answers and faults as clients see them.
+// The real tolctl listening as the emulator of many printers: one per address of a range or
+// network, each with its state in the state file, status answers and faults as clients see them.
 #include <dirent.h>
 #include <sys/stat.h>
 
@@ -55,7 +55,7 @@ Json EmptyPrinter(int connections = 0) {
     return {{"counts", kNoCounts}, {"connections", connections}, {"undecoded-bytes", 0}};
 }
 
-TEST(TolctlFleetTest, EveryAddressOfANetworkOrRangeIsAPrinterOnTheSamePort) {
+TEST(TolctlEmulatorTest, EveryAddressOfANetworkOrRangeIsAPrinterOnTheSamePort) {
     TempDir dir;
     {
         Emulator fleet({"--bind", "127.0.2.21/29", "--state", dir / "state.json"});
@@ -95,7 +95,7 @@ TEST(TolctlFleetTest, EveryAddressOfANetworkOrRangeIsAPrinterOnTheSamePort) {
     }
 }
 
-TEST(TolctlFleetTest, StateHoldsEverySettingAsLastReceivedAndCountsTheRest) {
+TEST(TolctlEmulatorTest, StateHoldsEverySettingAsLastReceivedAndCountsTheRest) {
     TempDir dir;
     Emulator fleet({"--bind", "127.0.2.64-66", "--state", dir / "state.json"});
     const int port = fleet.Port();
@@ -155,7 +155,7 @@ TEST(TolctlFleetTest, StateHoldsEverySettingAsLastReceivedAndCountsTheRest) {
     EXPECT_EQ(fleet.Stop(), "exit 0");
 }
 
-TEST(TolctlFleetTest, StateIsWrittenWhileRunningAndWhatArrivedIsInItAfterAStop) {
+TEST(TolctlEmulatorTest, StateIsWrittenWhileRunningAndWhatArrivedIsInItAfterAStop) {
     TempDir dir;
     Emulator fleet({"--bind", "127.0.2.70-71", "--state", dir / "state.json"});
     const std::string name = "127.0.2.70:" + std::to_string(fleet.Port());
@@ -172,7 +172,7 @@ TEST(TolctlFleetTest, StateIsWrittenWhileRunningAndWhatArrivedIsInItAfterAStop) 
     EXPECT_EQ(stopped["printers"][name]["connections"], 2);
 }
 
-TEST(TolctlFleetTest, StatusRequestsAreAnsweredAsTheyArriveWhileThePeerWaits) {
+TEST(TolctlEmulatorTest, StatusRequestsAreAnsweredAsTheyArriveWhileThePeerWaits) {
     Emulator fleet({"--bind", "127.0.2.80"});
     FleetPeer peer("127.0.2.80", fleet.Port());
     ASSERT_EQ(peer.Error(), 0);
@@ -194,7 +194,7 @@ TEST(TolctlFleetTest, StatusRequestsAreAnsweredAsTheyArriveWhileThePeerWaits) {
                   "status-request n=5\nstatus-request n=1\nbt-pin \"12\"\nstatus-request n=4\n");
 }
 
-TEST(TolctlFleetTest, APeerThatTakesNoAnswersHoldsUpNoOne) {
+TEST(TolctlEmulatorTest, APeerThatTakesNoAnswersHoldsUpNoOne) {
     Emulator fleet({"--bind", "127.0.2.90-91"});
     // A small receive buffer that the peer never empties: the answers pile up at the listener.
     FleetPeer greedy("127.0.2.90", fleet.Port(), 2000, 4096);
@@ -212,7 +212,7 @@ TEST(TolctlFleetTest, APeerThatTakesNoAnswersHoldsUpNoOne) {
     EXPECT_EQ(fleet.Stop(), "exit 0");
 }
 
-TEST(TolctlFleetTest, FaultsAsAClientSeesThem) {
+TEST(TolctlEmulatorTest, FaultsAsAClientSeesThem) {
     TempDir dir;
     Emulator fleet({"--bind", "127.0.2.96/29", "--state", dir / "state.json", "--fault",
                     "127.0.2.97-98=refuse", "--fault", "127.0.2.99=reset", "--fault", "127.0.2.100=stall",
@@ -258,7 +258,7 @@ TEST(TolctlFleetTest, FaultsAsAClientSeesThem) {
     EXPECT_NE(fleet.Output().Text().find("127.0.2.99" + p + ": (connection from "), std::string::npos);
 }
 
-TEST(TolctlFleetTest, BadBindsFaultsAndStateFilesAreUsageErrors) {
+TEST(TolctlEmulatorTest, BadBindsFaultsAndStateFilesAreUsageErrors) {
     auto run = [](std::vector<std::string> args) {
         args.insert(args.begin(), {"tolctl", "listen", "--port", "0"});
         std::istringstream in;
@@ -288,7 +288,7 @@ TEST(TolctlFleetTest, BadBindsFaultsAndStateFilesAreUsageErrors) {
         "2 tolctl: listen --state: cannot write '/nonexistent/dir/state.json': no such file or directory\n");
 }
 
-TEST(TolctlFleetTest, ABigFleetRaisesTheOpenFileLimitItStartsWith) {
+TEST(TolctlEmulatorTest, ABigFleetRaisesTheOpenFileLimitItStartsWith) {
     // 256 listening sockets do not fit a soft limit of 64; the hard limit leaves room.
     Emulator fleet({"--bind", "127.0.2.0/24"}, 64, 4096);
     EXPECT_EQ(FleetPeer("127.0.2.255", fleet.Port()).Error(), 0);

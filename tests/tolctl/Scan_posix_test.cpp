@@ -1,4 +1,4 @@
-// tolctl scan against the fleet emulator: which printers answer, and their status bytes.
+// tolctl scan against the emulator: which printers answer, and their status bytes.
 #include <gtest/gtest.h>
 
 #include <algorithm>

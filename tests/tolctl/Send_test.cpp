@@ -5,7 +5,7 @@
 
 #include "Commands.h"
 #include "PortFactory.h"
-#include "Send.h"
+#include "SendCmd.h"
 #include "UsbMessenger.h"
 
 namespace {
@@ -21,10 +21,9 @@ TEST(SendTest, ASendToAnotherPortLeavesTheUsbPrinterToTheJobThatHasIt) {
 #endif
     UsbMessenger* usb = GetUsbMessenger();  // held by a job sending to the USB printer
     SendOptions options;
-    options.portText = "LPT3";
     options.port.kind = PortUri::Kind::PortIndex;
     options.port.portIndex = kPortLpt3;
-    EXPECT_EQ(SendCmd(options, CutPaper()).code, 1);
+    EXPECT_EQ(SendCmd(options, CutPaper()).result, SendOutcome::Result::Failed);
     EXPECT_EQ(g_pUsbMessenger, usb);
     DestroyUsbMessenger();
 }

@@ -1,0 +1,52 @@
+// Files the tools read and write, named in UTF-8 on every platform.
+#pragma once
+
+#include <cstdint>
+#include <cstdio>
+#include <string>
+
+/// Opens `path` (UTF-8) with the C `mode` ("rb", "wb"); null with errno set on failure.
+std::FILE* OpenFile(const std::string& path, const char* mode);
+
+/// The file that a new `path` is written to before it takes the old one's place: beside it, named
+/// after this process ("report.json.tmp-4711").
+std::string TemporaryPathFor(const std::string& path);
+
+/// A scratch file for reading and writing ("w+b") beside `path` that no one else sees and that
+/// never outlives the process: removed as soon as it is open (POSIX), or when it is closed
+/// (Windows). Null with errno set on failure.
+std::FILE* OpenScratchFileBeside(const std::string& path);
+
+/// Puts the file `from` in the place of `to` in one step: `to` is the old file or the new one,
+/// never a part of either. False with errno set on failure.
+bool PutFileInPlace(const std::string& from, const std::string& to);
+
+/// Removes the file `path`; false with errno set on failure.
+bool RemoveFile(const std::string& path);
+
+/// Moves to byte `offset` of `file` (also beyond 2 GiB); false with errno set on failure.
+bool SeekFile(std::FILE* file, uint64_t offset);
+
+/// Writes what `file` holds in its buffer and asks the system to keep it on the disk; false with
+/// errno set on failure.
+bool SyncFile(std::FILE* file);
+
+/// Reads the first `limit` bytes of `path` (all of it when shorter). On failure false, with
+/// `error` naming the file and the reason ("cannot read 'x.json': no such file or directory").
+bool ReadFileStart(const std::string& path, size_t limit, std::string& bytes, std::string& error);
+
+/// Reads all of `path` as bytes, at most `maxBytes`. On failure false, with `error` naming the
+/// file and the reason ("cannot read 'x.json': no such file or directory", "'x.json' is larger
+/// than 1048576 bytes").
+bool ReadFileBytes(const std::string& path, size_t maxBytes, std::string& bytes, std::string& error);
+
+/// A file's name as the start of a message ("shop.json: ..."): whole, control characters escaped.
+std::string FileLabel(const std::string& path);
+
+/// `path` as seen from the folder of `file`: a relative path is taken beside `file`, an absolute
+/// one (or "-") is left as it is.
+std::string PathBeside(const std::string& file, const std::string& path);
+
+/// True when `a` and `b` name one existing file, however each is written (a link, another
+/// folder's path to it): the same device and inode, on Windows the same volume and file index.
+bool SameFile(const std::string& a, const std::string& b);

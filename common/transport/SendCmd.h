@@ -1,0 +1,35 @@
+// Sends one command to a port named by a port URI: opened, written once, closed again.
+#pragma once
+
+#include <string>
+
+#include "PortUri.h"
+
+class Cmd;
+
+/// Where and how one command is sent.
+struct SendOptions {
+    PortUri port;
+    int baud = 9600;  // serial ports without ?baud=, and COM1/COM2
+    int connectTimeoutMs = 5000;
+};
+
+/// What became of one command.
+struct SendOutcome {
+    enum class Result {
+        Sent,
+        Failed,    // the port could not be opened, or the write failed
+        TimedOut,  // the write did not complete in time: the command may be cut short
+    };
+    Result result = Result::Sent;
+    std::string reason;  // when not sent: the system's reason, e.g. "connection refused"
+    int error = 0;       // when not sent: the system's error code, 0 when there is none
+
+    bool Sent() const { return result == Result::Sent; }
+};
+
+/// Opens the port, writes the command once and closes the port again. With `awaitCloseMs` above
+/// 0, a TCP port then ends the stream and waits up to that long for the printer to close its
+/// side: a printer that resets the connection instead did not take the command (Failed), one
+/// that still holds it at the bound is taken to have it. Other ports close at once.
+SendOutcome SendCmd(const SendOptions& options, const Cmd& cmd, int awaitCloseMs = 0);

@@ -1,0 +1,34 @@
+// Which printers the emulator stands in for, and how each of them misbehaves.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+/// How a virtual printer treats connections (--fault ADDRESS=KIND).
+struct PrinterFault {
+    enum class Kind {
+        None,
+        Refuse,  // the address is not listened on: connections are refused
+        Reset,   // connections are accepted and reset at once, nothing is read
+        Stall,   // listened on with a full backlog and never accepted: connects time out
+        Slow,    // connections are accepted, and read only `slowMs` later
+    };
+    Kind kind = Kind::None;
+    int slowMs = 0;
+};
+
+/// One address that the emulator stands in for.
+struct PlannedPrinter {
+    uint32_t address = 0;
+    PrinterFault fault;
+};
+
+/// The printers of `--bind BIND` (an address, range or network) with the faults given as
+/// ADDRESS=refuse|reset|stall|slow:MS (ADDRESS an address, range or network within BIND;
+/// MS 1-600000). An address may have one fault. On failure answers false with `error` naming
+/// the option and what is wrong.
+bool PlanPrinters(const std::string& bind,
+                  const std::vector<std::string>& faults,
+                  std::vector<PlannedPrinter>& printers,
+                  std::string& error);

@@ -1,0 +1,36 @@
+// What one virtual printer of the emulator has received: its settings, as a printer keeps
+// them, and counts of the commands that only act.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include <nlohmann/json.hpp>
+
+class PrinterState {
+  public:
+    using Json = nlohmann::ordered_json;
+
+    /// Takes every whole command of what one connection delivered; bytes that begin no command,
+    /// a command cut short, and `dropped` bytes that were not kept count as undecoded.
+    void ApplyConnection(const std::vector<unsigned char>& bytes, uint64_t dropped);
+
+    /// The state in the --state file's shape: the settings received (a setting never received
+    /// is absent), "counts", "connections" and "undecoded-bytes". Names as tolctl's options
+    /// write them; a value that has no name there is written as its number.
+    Json ToJson() const;
+
+  private:
+    void Apply(const char* name, const unsigned char* at, size_t length);
+
+    Json m_wifiAp;
+    Json m_station;
+    Json m_btName;
+    Json m_btPin;
+    Json m_lanIp, m_lanMask, m_lanGateway, m_lanMac, m_lanDhcp;
+    // In the order the --state file lists them.
+    uint64_t m_counts[9] = {};
+    uint64_t m_nConnections = 0;
+    uint64_t m_nUndecoded = 0;
+};

@@ -1,0 +1,30 @@
+// The emulator's state file (listen --state): every virtual printer's state as JSON, rewritten
+// whole as the states change.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "PrinterState.h"
+
+/// The file {"printers": {NAME: STATE, ...}} as nlohmann's dump(2) writes it, put together from
+/// each printer's entry: only the printers that changed are written anew, and no object of all of
+/// them is built (looking a name up in one costs as many steps as it has printers).
+class StateFile {
+  public:
+    explicit StateFile(std::string path) : m_path(std::move(path)) {}
+
+    const std::string& Path() const { return m_path; }
+
+    /// Printer `index`'s entry from now on (printers are listed in index order).
+    void Set(size_t index, const std::string& name, const PrinterState& state);
+
+    /// Writes every entry beside the file and renames it over the file, so that a reader sees the
+    /// old state or the new one, never a part; only its owner may read it (it holds Wi-Fi
+    /// passwords), whatever the umask. Answers 0, or the errno of what failed.
+    int Write() const;
+
+  private:
+    std::string m_path;
+    std::vector<std::string> m_entries;  // `"NAME": {...}`, indented as it stands in the file
+};

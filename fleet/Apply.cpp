@@ -1,0 +1,223 @@
+#include "Apply.h"
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <ctime>
+#include <map>
+#include <system_error>
+#include <thread>
+
+#include "FileLimit.h"
+#include "Messenger.h"
+#include "StopRequest.h"
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+/// Files a run keeps open besides its jobs' sockets and devices and what it had open at the start.
+constexpr size_t kSpareDescriptors = 16;
+/// Longest a command waits for this process to have room for one more socket or device.
+constexpr std::chrono::seconds kLongestWaitForRoom(60);
+
+double MsSince(Clock::time_point start, Clock::time_point when) {
+    return std::chrono::duration<double, std::milli>(when - start).count();
+}
+
+std::string UtcNow() {
+    const std::time_t now = std::time(nullptr);
+    std::tm utc{};
+#ifdef _WIN32
+    gmtime_s(&utc, &now);
+#else
+    gmtime_r(&now, &utc);
+#endif
+    char text[32];
+    std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%SZ", &utc);
+    return text;
+}
+
+// What every job of one apply shares.
+struct Run {
+    const RolloutPlan& plan;
+    const ApplySettings& settings;
+    Clock::time_point start;
+    StopRequest& stop;
+    const std::vector<ApplyObserver*>& observers;
+    std::vector<PrinterResult>& results;
+};
+
+// A lane is served by one job from first to last: a TCP printer alone, or every target of one
+// device (which two jobs must never open at once). Lanes hold indexes into the plan's printers.
+std::vector<std::vector<size_t>> Lanes(const std::vector<RolloutPrinter>& printers) {
+    std::vector<std::vector<size_t>> lanes;
+    std::map<std::string, size_t> deviceLanes;
+    for (size_t i = 0; i < printers.size(); ++i) {
+        const std::string& device = printers[i].target.device;
+        if (device.empty()) {
+            lanes.push_back({i});
+            continue;
+        }
+        const auto lane = deviceLanes.emplace(device, lanes.size());
+        if (lane.second) {
+            lanes.emplace_back();
+        }
+        lanes[lane.first->second].push_back(i);
+    }
+    return lanes;
+}
+
+// Sends one command. While this process has no room for one more socket or device the command
+// reached no one: it waits for others to close theirs and is tried again, a local limit is not
+// the printer's failure. False when a stop request came meanwhile (nothing was sent).
+bool SendWaitingForRoom(const SendOptions& options,
+                        const Cmd& cmd,
+                        StopRequest& stop,
+                        Clock::time_point& began,
+                        SendOutcome& outcome) {
+    std::chrono::milliseconds pause(10);
+    const Clock::time_point giveUp = Clock::now() + kLongestWaitForRoom;
+    for (;;) {
+        began = Clock::now();
+        outcome = SendCmd(options, cmd, kWriteTimeoutMs);
+        if (outcome.Sent() || !OutOfDescriptors(outcome.error) || Clock::now() >= giveUp) {
+            return true;
+        }
+        if (!stop.Sleep(pause)) {
+            return false;
+        }
+        pause = std::min(pause * 2, std::chrono::milliseconds(1000));
+    }
+}
+
+void ServePrinter(size_t index, Run& run) {
+    const RolloutPrinter& printer = run.plan.printers[index];
+    PrinterResult& done = run.results[index];
+    SendOptions options = run.settings.send;
+    options.port = printer.target.port;
+    const std::vector<PlannedCmd>& plan = *printer.plan;
+    std::vector<CommandResult> results(plan.size());
+    done.outcome = PrinterResult::Outcome::Ok;
+    for (size_t i = 0; i < plan.size(); ++i) {
+        CommandResult& result = results[i];
+        Clock::time_point began;
+        SendOutcome outcome;
+        const int gapMs = run.settings.gapMs;
+        const bool rested = i == 0 || gapMs == 0 || run.stop.Sleep(std::chrono::milliseconds(gapMs));
+        bool stopped = !rested || run.stop.Requested();
+        if (!stopped) {
+            for (ApplyObserver* observer : run.observers) {
+                observer->CommandStarted(index, i);
+            }
+            stopped = !SendWaitingForRoom(options, *plan[i].cmd, run.stop, began, outcome);
+        }
+        if (stopped) {
+            done.outcome = PrinterResult::Outcome::Interrupted;
+            done.error = "interrupted before " + plan[i].name;
+            break;
+        }
+        result.startMs = MsSince(run.start, began);
+        result.ms = MsSince(began, Clock::now());
+        result.state = outcome.Sent() ? CommandResult::State::Sent : CommandResult::State::Failed;
+        for (ApplyObserver* observer : run.observers) {
+            observer->CommandEnded(index, i, result);
+        }
+        if (!outcome.Sent()) {
+            done.outcome = PrinterResult::Outcome::Failed;
+            done.error = plan[i].name + ": " + outcome.reason;
+            break;
+        }
+        ++done.sent;
+    }
+    for (ApplyObserver* observer : run.observers) {
+        observer->PrinterDone(index, done, results);
+    }
+}
+
+// Serves the lanes with `jobs` jobs; after a stop request no job begins another command. Answers
+// a problem to tell when fewer jobs could be started.
+std::string Serve(const std::vector<std::vector<size_t>>& lanes, size_t jobs, Run& run) {
+    std::atomic<size_t> next{0};
+    auto work = [&] {
+        for (size_t lane = next++; lane < lanes.size() && !run.stop.Requested(); lane = next++) {
+            for (const size_t printer : lanes[lane]) {
+                if (run.stop.Requested()) {
+                    break;
+                }
+                ServePrinter(printer, run);
+            }
+        }
+    };
+    std::string problem;
+    std::vector<std::thread> workers;
+    try {
+        while (workers.size() + 1 < jobs) {
+            workers.emplace_back(work);
+        }
+    } catch (const std::system_error& e) {
+        problem = "only " + std::to_string(workers.size() + 1) + " of " + std::to_string(jobs) +
+                  " jobs could be started: " + e.what();
+    }
+    work();
+    for (std::thread& worker : workers) {
+        worker.join();
+    }
+    return problem;
+}
+
+}  // namespace
+
+void ApplyObserver::CommandStarted(size_t, size_t) {}
+
+void ApplyObserver::CommandEnded(size_t, size_t, const CommandResult&) {}
+
+void ApplyObserver::PrinterDone(size_t, const PrinterResult&, const std::vector<CommandResult>&) {}
+
+const char* OutcomeName(PrinterResult::Outcome outcome) {
+    switch (outcome) {
+        case PrinterResult::Outcome::Ok:
+            return "ok";
+        case PrinterResult::Outcome::Failed:
+            return "failed";
+        case PrinterResult::Outcome::NotBegun:
+        case PrinterResult::Outcome::Interrupted:
+            break;
+    }
+    return "interrupted";
+}
+
+JobsFit FitJobs(size_t wanted, const RolloutPlan& plan) {
+    const size_t needed = Lanes(plan.printers).size();
+    JobsFit fit;
+    fit.limit = RaiseOpenFileLimit();
+    const size_t kept = OpenDescriptorCount() + kSpareDescriptors;
+    const size_t most = fit.limit == 0 ? wanted : fit.limit > kept ? fit.limit - kept : 1;
+    fit.limited = std::min(wanted, needed) > most;
+    fit.jobs = std::min(wanted, most);
+    return fit;
+}
+
+ApplyResult ApplyRollout(const RolloutPlan& plan,
+                         const ApplySettings& settings,
+                         StopRequest& stop,
+                         const std::vector<ApplyObserver*>& observers) {
+    ApplyResult result;
+    result.printers.resize(plan.printers.size());
+    const std::vector<std::vector<size_t>> lanes = Lanes(plan.printers);
+    result.started = UtcNow();
+    Run run{plan, settings, Clock::now(), stop, observers, result.printers};
+    result.jobsProblem = Serve(lanes, std::min(settings.jobs, lanes.size()), run);
+    result.seconds = MsSince(run.start, Clock::now()) / 1000;
+
+    for (size_t i = 0; i < plan.printers.size(); ++i) {
+        PrinterResult& printer = result.printers[i];
+        if (printer.outcome == PrinterResult::Outcome::NotBegun) {
+            printer.error = "interrupted before " + plan.printers[i].plan->front().name;
+        }
+        result.ok += printer.outcome == PrinterResult::Outcome::Ok ? 1 : 0;
+        result.failed += printer.outcome == PrinterResult::Outcome::Failed ? 1 : 0;
+    }
+    result.interrupted = plan.printers.size() - result.ok - result.failed;
+    return result;
+}

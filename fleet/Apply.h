@@ -1,0 +1,94 @@
+// The apply engine: a planned roll-out sent to its printers, several at a time, with what happens
+// told to observers as it happens (the command line's table and progress, the report, a page).
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "Plan.h"
+#include "SendCmd.h"
+
+class StopRequest;
+
+/// How the printers are served.
+struct ApplySettings {
+    size_t jobs = 32;  // printers served at a time (see FitJobs)
+    int gapMs = 300;   // pause between two commands to the same printer
+    SendOptions send;  // the baud rate and the connect time-out; the port is each printer's
+};
+
+/// What became of one command of a printer's plan.
+struct CommandResult {
+    enum class State { NotSent, Sent, Failed };
+    State state = State::NotSent;
+    double startMs = 0;  // when it began, since the apply began
+    double ms = 0;       // how long it took
+};
+
+/// What became of one printer: small, since a roll-out may have tens of thousands.
+struct PrinterResult {
+    enum class Outcome : uint8_t {
+        NotBegun,     // a stop request came before its turn
+        Ok,           // took every command
+        Failed,       // a command failed; nothing was sent after it
+        Interrupted,  // a stop request came between two of its commands
+    };
+    Outcome outcome = Outcome::NotBegun;
+    uint32_t sent = 0;  // commands it took
+    std::string error;  // unless ok: "wifi-ap: connection refused", "interrupted before cut"
+};
+
+/// "ok", "failed" or "interrupted" (a printer not begun is one too).
+const char* OutcomeName(PrinterResult::Outcome outcome);
+
+/// Told what happens while an apply runs. The calls come from the apply's jobs, several at once
+/// for different printers; the calls for one printer come from one job, in order. `printer` is
+/// the index in the plan's printers, `command` in that printer's plan.
+class ApplyObserver {
+  public:
+    virtual ~ApplyObserver() = default;
+    /// The command is about to be sent.
+    virtual void CommandStarted(size_t printer, size_t command);
+    /// The command was sent, or failed. (A command that waited for room to open its port when
+    /// the stop request came was not sent and ends without this call.)
+    virtual void CommandEnded(size_t printer, size_t command, const CommandResult& result);
+    /// The printer is done (ok, failed, or interrupted between two of its commands), with every
+    /// command's result. Not called for a printer that was never begun.
+    virtual void PrinterDone(size_t printer,
+                             const PrinterResult& result,
+                             const std::vector<CommandResult>& commands);
+};
+
+/// What became of a whole apply.
+struct ApplyResult {
+    std::vector<PrinterResult> printers;  // in the plan's order
+    size_t ok = 0;
+    size_t failed = 0;
+    size_t interrupted = 0;   // interrupted, or never begun
+    std::string started;      // when it began, UTC ("2026-12-01T09:30:00Z")
+    double seconds = 0;       // how long it took
+    std::string jobsProblem;  // when fewer jobs could be started than there were to be
+};
+
+/// How many printers may be served at once.
+struct JobsFit {
+    size_t jobs = 0;       // what was wanted, or as many as fit when fewer do
+    size_t limit = 0;      // the limit of open files, 0 where the system sets none
+    bool limited = false;  // fewer fit than were wanted and there is work for
+};
+
+/// Each job holds one socket or device, and the process must stay within its limit of open
+/// files, which this raises first as far as the system allows.
+JobsFit FitJobs(size_t wanted, const RolloutPlan& plan);
+
+/// Sends each printer its commands, one connection per command in the planned order,
+/// `settings.gapMs` apart; a printer's first failure ends that printer. Up to `settings.jobs`
+/// printers at a time; the serial, parallel and USB targets of one device one after another.
+/// After a request to `stop` no job begins another command (the ones under way end) and the
+/// printers not begun stay so. The observers are told as it goes; the plan must have no errors.
+ApplyResult ApplyRollout(const RolloutPlan& plan,
+                         const ApplySettings& settings,
+                         StopRequest& stop,
+                         const std::vector<ApplyObserver*>& observers);

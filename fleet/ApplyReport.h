@@ -1,0 +1,49 @@
+// The JSON report of an apply (--report): one observer of the apply engine.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "Apply.h"
+#include "ReportFile.h"
+
+/// What a report names besides the results.
+struct ReportHead {
+    std::string version;  // the tool's, as "tolctl-version"
+    std::string profile;  // the profile's file as given
+};
+
+/// Keeps each printer's entry as the printer is done (in a scratch file, so that memory holds
+/// only its place) and writes the whole report at the end, in the plan's order, in the place of
+/// the earlier one (ReportFile).
+class ApplyReport : public ApplyObserver {
+  public:
+    ApplyReport(const RolloutPlan& plan, ReportHead head);
+
+    /// Checks that `path` can be replaced and opens the files the report is written to; false
+    /// with `error` saying why ("permission denied").
+    bool Open(const std::string& path, std::string& error);
+    /// The file written before it takes the report's place (for removal when the process is
+    /// ended early).
+    const std::string& TemporaryPath() const { return m_file.TemporaryPath(); }
+
+    void PrinterDone(size_t printer,
+                     const PrinterResult& result,
+                     const std::vector<CommandResult>& commands) override;
+
+    /// Writes the report: the apply's facts, then every printer's entry (one never begun with
+    /// its commands not sent). False with `error` saying why when it could not be written; the
+    /// earlier report then stays as it was.
+    bool Finish(const ApplyResult& result, const ApplySettings& settings, std::string& error);
+
+  private:
+    // A printer's entry in the report's results, indented as it sits there.
+    std::string Entry(size_t printer,
+                      const PrinterResult& result,
+                      const std::vector<CommandResult>& commands) const;
+
+    const RolloutPlan& m_plan;
+    ReportHead m_head;
+    ReportFile m_file;
+    std::vector<SpooledText> m_entries;  // one per printer, written by its own job
+};

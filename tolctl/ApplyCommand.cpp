@@ -1,0 +1,305 @@
+#include "ApplyCommand.h"
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <cstdio>
+#include <iostream>
+#include <memory>
+#include <mutex>
+#include <ostream>
+#include <system_error>
+#include <thread>
+
+#ifdef _WIN32
+#include <io.h>
+#else
+#include <unistd.h>
+#endif
+
+#include <CLI/CLI.hpp>
+
+#include "Apply.h"
+#include "ApplyReport.h"
+#include "Interrupts.h"
+#include "Plan.h"
+#include "ShownCmd.h"
+#include "Subcommand.h"
+#include "TolVersion.h"
+#include "Tolctl.h"
+#include "Values.h"
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+/// Problems shown before the rest are only counted.
+constexpr size_t kMaxShownErrors = 20;
+
+void PrintDryRun(const RolloutPlan& plan, bool showSecrets, std::ostream& out) {
+    for (const RolloutPrinter& printer : plan.printers) {
+        out << printer.target.name << '\n';
+        for (const PlannedCmd& planned : *printer.plan) {
+            const SecretSpan secret{planned.secretBegin, planned.secretEnd};
+            out << "  " << ShownHex(*planned.cmd, secret, showSecrets) << '\n'
+                << "    " << ShownDecoded(*planned.cmd, secret, showSecrets) << '\n';
+        }
+    }
+}
+
+// The progress line on a terminal, drawn by a thread of its own from before the first job starts
+// until the last one ends: starting a thousand jobs takes a while, and the line moves meanwhile.
+// It counts what the apply's jobs tell it.
+class Progress : public ApplyObserver {
+  public:
+    Progress(std::ostream& err, size_t printers, size_t commands)
+        : m_err(err), m_printers(printers), m_commands(commands), m_start(Clock::now()) {
+        try {
+            m_thread = std::thread([this] { Draw(); });
+        } catch (const std::system_error&) {
+            // no thread, no line: the jobs matter more
+        }
+    }
+    ~Progress() override {
+        if (!m_thread.joinable()) {
+            return;
+        }
+        {
+            std::lock_guard<std::mutex> lock(m_mutex);
+            m_stopped = true;
+        }
+        m_stop.notify_all();
+        m_thread.join();
+        m_err << '\r' << std::string(m_width, ' ') << '\r' << std::flush;
+    }
+    Progress(const Progress&) = delete;
+    Progress& operator=(const Progress&) = delete;
+
+    void CommandEnded(size_t, size_t, const CommandResult& result) override {
+        m_sent += result.state == CommandResult::State::Sent ? 1 : 0;
+    }
+    void PrinterDone(size_t, const PrinterResult& result, const std::vector<CommandResult>&) override {
+        m_failed += result.outcome == PrinterResult::Outcome::Failed ? 1 : 0;
+        ++m_done;
+    }
+
+  private:
+    void Draw() {
+        std::unique_lock<std::mutex> lock(m_mutex);
+        do {
+            Show();
+        } while (!m_stop.wait_for(lock, std::chrono::milliseconds(100), [this] { return m_stopped; }));
+    }
+    void Show() {
+        const size_t done = m_done;
+        const double seconds = std::chrono::duration<double>(Clock::now() - m_start).count();
+        char line[200];
+        std::snprintf(line, sizeof line,
+                      "\rapply: %zu done, %zu failed, %zu total, %zu/%zu commands sent, %.1f printers/s",
+                      done, m_failed.load(), m_printers, m_sent.load(), m_commands,
+                      seconds > 0 ? static_cast<double>(done) / seconds : 0.0);
+        std::string text = line;
+        const size_t width = text.size();
+        if (width < m_width) {
+            text.append(m_width - width, ' ');  // over what a longer line left
+        }
+        m_width = width;
+        m_err << text << std::flush;
+    }
+
+    std::ostream& m_err;
+    size_t m_printers, m_commands;
+    Clock::time_point m_start;
+    std::atomic<size_t> m_done{0};
+    std::atomic<size_t> m_failed{0};
+    std::atomic<size_t> m_sent{0};
+    size_t m_width = 0;
+    std::mutex m_mutex;
+    std::condition_variable m_stop;
+    bool m_stopped = false;
+    std::thread m_thread;
+};
+
+void PrintTable(const RolloutPlan& plan, const ApplyResult& result, std::ostream& out) {
+    std::vector<std::vector<std::string>> rows = {{"TARGET", "RESULT", "SENT", "ERROR"}};
+    for (size_t i = 0; i < plan.printers.size(); ++i) {
+        const PrinterResult& printer = result.printers[i];
+        rows.push_back({plan.printers[i].target.name, OutcomeName(printer.outcome),
+                        std::to_string(printer.sent) + "/" + std::to_string(plan.printers[i].plan->size()),
+                        printer.error});
+    }
+    size_t widths[3] = {0, 0, 0};
+    for (const auto& row : rows) {
+        for (size_t column = 0; column < 3; ++column) {
+            widths[column] = std::max(widths[column], row[column].size());
+        }
+    }
+    for (const auto& row : rows) {
+        std::string line;
+        for (size_t column = 0; column < 3; ++column) {
+            line += row[column] + std::string(widths[column] - row[column].size() + 2, ' ');
+        }
+        line += row[3];
+        while (!line.empty() && line.back() == ' ') {
+            line.pop_back();
+        }
+        out << line << '\n';
+    }
+}
+
+bool StderrIsTerminal() {
+#ifdef _WIN32
+    return _isatty(_fileno(stderr)) != 0;
+#else
+    return isatty(STDERR_FILENO) != 0;
+#endif
+}
+
+}  // namespace
+
+void AddApplyCommand(CLI::App& app, Subcommands& list) {
+    auto options = std::make_shared<ApplyOptions>();
+    CLI::App* apply = app.add_subcommand(
+        "apply",
+        "Send a settings profile to many printers, several at a time (see docs/profiles.md, "
+        "installed in /usr/share/doc/tolctl)");
+    apply->add_option("PROFILE", options->profile, "The profile (JSON)")->required()->type_name("FILE");
+    apply
+        ->add_option("--target", options->targets,
+                     "A printer: any --port form, or socket://A.B.C.D-E and socket://A.B.C.D/NN for one "
+                     "printer per address (repeatable)")
+        ->type_name("PORT")
+        ->allow_extra_args(false);
+    apply
+        ->add_option("--targets", options->targetsFile,
+                     "A file of targets, one a line, each with optional KEY=VALUE overrides; # comments")
+        ->type_name("FILE");
+    AddInteger(*apply, "--jobs", options->jobs, 1, 1024, "Printers served at a time (default 32)");
+    AddInteger(*apply, "--gap", options->gapMs, 0, 60000,
+               "Milliseconds between two commands to the same printer (default 300)")
+        ->type_name("MS");
+    apply->add_option("--report", options->report, "Write a JSON report of the results to FILE")
+        ->type_name("FILE");
+    apply->add_flag("--dry-run", options->dryRun,
+                    "Print each printer's commands as hex and decoded, and send nothing");
+    apply->footer(
+        "Targets files: one target a line, then KEY=VALUE overrides with the profile's dotted names "
+        "(lan.ip=192.168.1.51 bt-name=\"Till 3\"); # begins a comment.\n"
+        "Results: ok, failed, or interrupted (stopped before the printer was done).\n"
+        "Exit codes: 0 every printer got everything; 1 any failed (the table says which); 2 the profile, "
+        "the targets or an option refused, and nothing was sent; 130/143/129 stopped by SIGINT (Ctrl-C), "
+        "SIGTERM or SIGHUP: the commands under way end, the table and the report are written.");
+    list.push_back(
+        {apply,
+         [options](const GlobalOptions& global, std::istream& in, std::ostream& out,
+                   std::ostream& err) -> int {
+             if (!global.portText.empty()) {
+                 err << "tolctl: apply: name the printers with --target or --targets, not --port\n";
+                 return kExitUsage;
+             }
+             ApplyOptions given = *options;
+             given.dryRun = given.dryRun || global.dryRun;
+             given.showSecrets = global.showSecrets;
+             given.progress = &err == &std::cerr && StderrIsTerminal();
+             return RunApply(given, global.send, in, out, err);
+         }});
+}
+
+const char* TolctlVersion() {
+    return TOL_VERSION_TEXT;
+}
+
+int RunApply(const ApplyOptions& options,
+             const SendOptions& send,
+             std::istream& in,
+             std::ostream& out,
+             std::ostream& err) {
+    const RolloutPlan plan =
+        PlanRollout(RolloutInputs{options.profile, options.targets, options.targetsFile, options.report}, in);
+    if (!plan.errors.empty()) {
+        for (size_t i = 0; i < plan.errors.size() && i < kMaxShownErrors; ++i) {
+            err << "tolctl: " << plan.errors[i] << '\n';
+        }
+        if (plan.errors.size() > kMaxShownErrors) {
+            err << "tolctl: ... and " << plan.errors.size() - kMaxShownErrors << " more problems\n";
+        }
+        err << "tolctl: apply: nothing was sent\n";
+        return kExitUsage;
+    }
+    if (options.dryRun) {
+        PrintDryRun(plan, options.showSecrets, out);
+        return kExitOk;
+    }
+
+    // From here on Ctrl-C asks apply to stop and finish its record, and a reader of the table
+    // that went away ends nothing.
+    Interrupts interrupts;
+    // The report's files are opened before anything is sent, so that a wrong name costs nothing.
+    std::vector<ApplyObserver*> observers;
+    std::unique_ptr<ApplyReport> report;
+    if (!options.report.empty()) {
+        report.reset(new ApplyReport(plan, ReportHead{TolctlVersion(), options.profile}));
+        std::string problem;
+        if (!report->Open(options.report, problem)) {
+            err << "tolctl: --report: cannot write " << ShownText(options.report, std::string::npos) << ": "
+                << problem << "; nothing was sent\n";
+            return kExitUsage;
+        }
+        interrupts.RemoveOnQuit(report->TemporaryPath());
+        observers.push_back(report.get());
+    }
+
+    const JobsFit fit = FitJobs(static_cast<size_t>(options.jobs), plan);
+    if (fit.limited) {
+        err << "tolctl: apply: --jobs " << options.jobs
+            << " needs more open files than this process may have (" << fit.limit << "); serving " << fit.jobs
+            << " printers at a time\n";
+    }
+    const ApplySettings settings{fit.jobs, options.gapMs, send};
+    size_t commands = 0;
+    for (const RolloutPrinter& printer : plan.printers) {
+        commands += printer.plan->size();
+    }
+    ApplyResult result;
+    {
+        std::unique_ptr<Progress> progress;
+        if (options.progress) {
+            progress.reset(new Progress(err, plan.printers.size(), commands));
+            observers.push_back(progress.get());
+        }
+        result = ApplyRollout(plan, settings, interrupts.Stop(), observers);
+    }
+    const int stoppedBy = interrupts.Signal();
+
+    // The record first: a table that cannot be written, or is slow to be read, must not cost it.
+    bool reportWritten = true;
+    std::string reportProblem;
+    if (report) {
+        reportWritten = report->Finish(result, settings, reportProblem);
+    }
+    PrintTable(plan, result, out);
+    out.flush();
+
+    int code = result.failed == 0 ? kExitOk : kExitPort;
+    if (!result.jobsProblem.empty()) {
+        err << "tolctl: apply: " << result.jobsProblem << '\n';
+    }
+    if (result.failed > 0) {
+        err << "tolctl: apply: " << result.failed << " of " << plan.printers.size() << " printers failed\n";
+    }
+    if (stoppedBy != 0) {
+        err << "tolctl: apply: interrupted; " << result.interrupted << " of " << plan.printers.size()
+            << " printers were cut short\n";
+    }
+    if (!reportWritten) {
+        err << "tolctl: --report: cannot write " << ShownText(options.report, std::string::npos) << ": "
+            << reportProblem << '\n';
+        code = kExitPort;
+    }
+    if (!out && report && reportWritten) {
+        // The table is lost (said once, for all output, when tolctl ends); the record is not.
+        err << "tolctl: apply: the report holds every result\n";
+    }
+    return stoppedBy != 0 ? Interrupts::ExitCode(stoppedBy) : code;
+}

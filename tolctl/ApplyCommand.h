@@ -1,0 +1,37 @@
+// `tolctl apply`: one profile sent to many printers, several at a time.
+#pragma once
+
+#include <iosfwd>
+#include <string>
+#include <vector>
+
+#include "SendCmd.h"
+
+struct ApplyOptions {
+    std::string profile;               // the profile's file
+    std::vector<std::string> targets;  // --target values
+    std::string targetsFile;           // --targets
+    int jobs = 32;                     // printers served at a time
+    int gapMs = 300;                   // pause between two commands to the same printer
+    std::string report;                // --report: the JSON report's file
+    bool dryRun = false;
+    // --dry-run shows passwords as they are sent
+    bool showSecrets = false;
+    bool progress = false;  // one live line on `err` while printers are served
+};
+
+/// Plans the roll-out (fleet/Plan.h) and only when everything is sound applies it
+/// (fleet/Apply.h): prints the result table on `out`, a progress line on `err` with
+/// `options.progress`, and with a report file the JSON report there; with `options.dryRun` each
+/// printer's commands instead, sending nothing. `send` gives the baud rate and the connect
+/// time-out. Answers 0 when every printer got everything, 1 when any failed (or the report could
+/// not be written), 2 when anything was refused before sending (then nothing was sent), 128 + the
+/// signal's number when a stop request cut it short.
+int RunApply(const ApplyOptions& options,
+             const SendOptions& send,
+             std::istream& in,
+             std::ostream& out,
+             std::ostream& err);
+
+/// The version that reports name.
+const char* TolctlVersion();

@@ -1,0 +1,90 @@
+#include "Options.h"
+
+#include <CLI/CLI.hpp>
+
+#include <ostream>
+
+#include "PortUri.h"
+#include "Values.h"
+
+void AddGlobalOptions(CLI::App& app, GlobalOptions& global) {
+    app.add_flag("--dry-run", global.dryRun, "Print the command's bytes as hex instead of sending them");
+    app.add_flag("--show-secrets", global.showSecrets,
+                 "With --dry-run, print a password's bytes too (otherwise each is shown as **)");
+    app.add_option("--codepage", global.codePage, "OEM code page for text fields (default CP437 on POSIX)");
+    app.add_option("--port", global.portText,
+                   "Port to send to: socket://HOST[:PORT], serial:DEVICE?baud=N, ...");
+    SendOptions& send = global.send;
+    app.add_option_function<std::string>(
+           "--baud",
+           [&send](const std::string& text) {
+               int64_t baud = 0;
+               std::string problem;
+               if (!ParseDecimal(text, 1, 115200, baud, problem) || BaudIndex(static_cast<int>(baud)) < 0) {
+                   throw CLI::ValidationError("--baud", "must be 9600, 19200, 38400, 57600 or 115200");
+               }
+               send.baud = static_cast<int>(baud);
+           },
+           "Baud rate of a serial port without ?baud= and of COM1/COM2 (default 9600)")
+        ->type_name("N");
+    app.add_option_function<std::string>(
+           "--connect-timeout",
+           [&send](const std::string& text) {
+               std::string problem;
+               if (!ParseSeconds(text, 1, 3600 * 1000, send.connectTimeoutMs, problem)) {
+                   throw CLI::ValidationError("--connect-timeout", problem);
+               }
+           },
+           "Seconds a TCP connect may take (default 5)")
+        ->type_name("SECONDS");
+}
+
+CLI::Option* AddInteger(CLI::App& app,
+                        const std::string& name,
+                        int& target,
+                        int min,
+                        int max,
+                        const std::string& help) {
+    return app
+        .add_option_function<std::string>(
+            name,
+            [&target, name, min, max](const std::string& text) {
+                int64_t value = 0;
+                std::string problem;
+                if (!ParseDecimal(text, min, max, value, problem)) {
+                    throw CLI::ValidationError(name, problem);
+                }
+                target = static_cast<int>(value);
+            },
+            help)
+        ->type_name("N");
+}
+
+std::vector<std::string> SplitEmptyValues(const std::vector<std::string>& args) {
+    std::vector<std::string> split;
+    bool positionalOnly = false;
+    for (const std::string& arg : args) {
+        positionalOnly = positionalOnly || arg == "--";
+        const size_t equals = arg.find('=');
+        if (!positionalOnly && arg.compare(0, 2, "--") == 0 && equals != std::string::npos && equals > 2 &&
+            equals + 1 == arg.size()) {
+            split.push_back(arg.substr(0, equals));
+            split.emplace_back();
+        } else {
+            split.push_back(arg);
+        }
+    }
+    return split;
+}
+
+bool NoPortGiven(const GlobalOptions& global,
+                 const std::string& subcommand,
+                 std::ostream& err,
+                 const std::string& hint) {
+    if (global.portText.empty()) {
+        return true;
+    }
+    // --port may follow any subcommand; where nothing is sent it was meant as something else.
+    err << "tolctl: " << subcommand << " sends nothing: --port has no use here" << hint << '\n';
+    return false;
+}

@@ -1,0 +1,47 @@
+// What tolctl's subcommands share: tolctl's own options, and the way numbers are read.
+#pragma once
+
+#include <iosfwd>
+#include <string>
+#include <vector>
+
+#include "SendCmd.h"
+
+namespace CLI {
+class App;
+class Option;
+}  // namespace CLI
+
+/// tolctl's own options, which may stand before or after the subcommand.
+struct GlobalOptions {
+    bool dryRun = false;
+    bool showSecrets = false;  // with --dry-run: a password's bytes too
+    std::string codePage;
+    std::string portText;  // --port as typed, for the messages
+    SendOptions send;      // --baud and --connect-timeout; the port is read from portText where used
+};
+
+/// Adds tolctl's own options (--dry-run, --port, ...) to `app`, to be read into `global`.
+void AddGlobalOptions(CLI::App& app, GlobalOptions& global);
+
+/// Adds an integer option read by tolctl's own decimal parser (ParseDecimal) and kept within
+/// [min, max]: CLI11's would also read 0x, 0o and 0b prefixes, and a value read in another base
+/// than the operator meant goes to the wrong place.
+CLI::Option* AddInteger(CLI::App& app,
+                        const std::string& name,
+                        int& target,
+                        int min,
+                        int max,
+                        const std::string& help);
+
+/// `args` with each "--name=" split into "--name" and an empty value: CLI11 would take the
+/// argument after it as the value instead, so that `--name= --mode=sta` set the name
+/// "--mode=sta".
+std::vector<std::string> SplitEmptyValues(const std::vector<std::string>& args);
+
+/// For a subcommand that sends nothing: true when --port was not given; else false, said on
+/// `err` ("tolctl: scan sends nothing: --port has no use here" and `hint`).
+bool NoPortGiven(const GlobalOptions& global,
+                 const std::string& subcommand,
+                 std::ostream& err,
+                 const std::string& hint = "");

@@ -1,0 +1,136 @@
+// `tolctl scan`: the addresses of a network whose printer port answers, printed as targets.
+#include <CLI/CLI.hpp>
+
+#include <cstdio>
+#include <memory>
+#include <ostream>
+
+#include <nlohmann/json.hpp>
+
+#include "AddressRange.h"
+#include "Interrupts.h"
+#include "Options.h"
+#include "Scan.h"
+#include "Subcommand.h"
+#include "Tolctl.h"
+#include "Values.h"
+
+namespace {
+
+std::string Target(uint32_t address, int port) {
+    std::string target = "socket://" + FormatAddress(address);
+    if (port != 9100) {
+        target += ":" + std::to_string(port);
+    }
+    return target;
+}
+
+std::string StatusHex(int status) {
+    char hex[4];
+    std::snprintf(hex, sizeof hex, "%02x", status & 0xFF);
+    return hex;
+}
+
+// What scan is given.
+struct ScanOptions {
+    std::string network;  // A.B.C.D/NN, A.B.C.D-E or one address
+    std::string format = "targets";
+    ScanSettings settings;
+};
+
+// Scans and prints the addresses that answered, in address order: as targets for `apply`
+// (`socket://A.B.C.D`, with `:PORT` when not 9100; with a probe followed by a comment
+// "# status 16" or "# status -"), or as a JSON array. "no printer answered" on `err` when none
+// did. SIGINT or SIGTERM (Ctrl-C) ends the scan early: what answered so far is printed the same
+// way. Answers 0 when it ran, 1 when the system would not let it, 2 for a bad network or
+// format, 128 + the signal's number when a signal ended it (130 for SIGINT).
+int RunScan(const ScanOptions& options, const GlobalOptions& global, std::ostream& out, std::ostream& err) {
+    // Left out quietly, --dry-run would have a user who only meant to try scan do it for real.
+    if (global.dryRun) {
+        err << "tolctl: scan has no --dry-run: it connects to every address it is given; nothing was "
+               "done\n";
+        return kExitUsage;
+    }
+    if (!NoPortGiven(global, "scan", err, " (scan's TCP port is --tcp-port)")) {
+        return kExitUsage;
+    }
+    if (options.format != "targets" && options.format != "json") {
+        err << "tolctl: scan --format: " << ShownText(options.format) << " is not targets or json\n";
+        return kExitUsage;
+    }
+    std::vector<uint32_t> addresses;
+    std::string problem;
+    if (!ParseAddressRange(options.network, addresses, problem)) {
+        err << "tolctl: scan: " << problem << '\n';
+        return kExitUsage;
+    }
+    std::vector<ScanAnswer> answers;
+    Interrupts interrupts;  // Ctrl-C ends the scan, but what answered so far is still printed
+    if (!ScanAddresses(addresses, options.settings, answers, problem, &interrupts.Stop())) {
+        err << "tolctl: scan: " << problem << '\n';
+        return kExitPort;
+    }
+    const int stoppedBy = interrupts.Signal();
+
+    nlohmann::ordered_json list = nlohmann::ordered_json::array();
+    size_t found = 0;
+    for (const ScanAnswer& answer : answers) {
+        if (!answer.open) {
+            continue;
+        }
+        ++found;
+        const std::string target = Target(answer.address, options.settings.tcpPort);
+        if (options.format == "json") {
+            nlohmann::ordered_json entry;
+            entry["address"] = FormatAddress(answer.address);
+            entry["port"] = options.settings.tcpPort;
+            entry["target"] = target;
+            if (options.settings.probe) {
+                entry["status"] = answer.status < 0 ? nlohmann::ordered_json()
+                                                    : nlohmann::ordered_json(StatusHex(answer.status));
+            }
+            list.push_back(entry);
+        } else if (options.settings.probe) {
+            out << target << "  # status " << (answer.status < 0 ? "-" : StatusHex(answer.status)) << '\n';
+        } else {
+            out << target << '\n';
+        }
+    }
+    if (options.format == "json") {
+        out << list.dump(2) << '\n';
+    }
+    out.flush();
+    if (stoppedBy != 0) {
+        err << "tolctl: scan: interrupted; " << found << " printers had answered\n";
+        return Interrupts::ExitCode(stoppedBy);
+    }
+    if (found == 0) {
+        err << "tolctl: scan: no printer answered on port " << options.settings.tcpPort << " of "
+            << FormatAddressSpan(addresses) << '\n';
+    }
+    return kExitOk;
+}
+
+}  // namespace
+
+void AddScanCommand(CLI::App& app, Subcommands& list) {
+    auto options = std::make_shared<ScanOptions>();
+    CLI::App* scan =
+        app.add_subcommand("scan", "List the addresses of a network whose printer port answers, as targets");
+    scan->add_option("NETWORK", options->network, "A.B.C.D/NN (NN 16-32), a range A.B.C.D-E, or one address")
+        ->required();
+    AddInteger(*scan, "--tcp-port", options->settings.tcpPort, 1, 65535, "TCP port to try (default 9100)");
+    AddInteger(*scan, "--timeout", options->settings.timeoutMs, 1, 600000,
+               "Milliseconds a connect, and a probe's answer, may take (default 500)")
+        ->type_name("MS");
+    AddInteger(*scan, "--jobs", options->settings.jobs, 1, kMaxScanJobs,
+               "Connects under way at once (default 256)");
+    scan->add_flag("--probe", options->settings.probe,
+                   "Send the status request DLE EOT 1 (10 04 01) and show the status byte read back");
+    scan->add_option("--format", options->format, "targets (default) or json")->type_name("targets|json");
+    scan->footer(
+        "Ctrl-C (SIGINT) or SIGTERM ends a scan early: the targets found so far are printed, and the "
+        "exit code is 130 (143 for SIGTERM).");
+    list.push_back({scan, [options](const GlobalOptions& global, std::istream&, std::ostream& out,
+                                    std::ostream& err) { return RunScan(*options, global, out, err); }});
+}
