@@ -8,6 +8,7 @@
 #include <system_error>
 #include <thread>
 
+#include "EthernetMessenger.h"
 #include "FileLimit.h"
 #include "Messenger.h"
 #include "StopRequest.h"
@@ -149,6 +150,7 @@ std::string Serve(const std::vector<std::vector<size_t>>& lanes, size_t jobs, Ru
             }
         }
     };
+    EthernetMessenger::KeepNetworkStarted();
     std::string problem;
     std::vector<std::thread> workers;
     try {

@@ -24,6 +24,12 @@ class EthernetMessenger : public Messenger {
     /// says why). The messenger is closed afterwards either way.
     int EndAndAwaitClose(int timeoutMs);
 
+    /// Keeps the system's network library started until the process ends (Windows Sockets; nothing
+    /// to do elsewhere); connections made afterwards neither start nor end a use of their own.
+    /// For programs that connect from many threads at once: there, one thread's last WSACleanup
+    /// can close the socket another thread has just connected (seen as WSAENOTSOCK under Wine).
+    static void KeepNetworkStarted();
+
 #ifdef _WIN32
     static constexpr int kDefaultConnectTimeoutMs = 0;
 #else

@@ -180,3 +180,5 @@ int EthernetMessenger::EndAndAwaitClose(int timeoutMs) {
     Close();
     return result;
 }
+
+void EthernetMessenger::KeepNetworkStarted() {}

@@ -3,9 +3,13 @@
 // successful one leaves it to Close.
 #include "EthernetMessenger.h"
 
+#include <atomic>
 #include <utility>
 
 namespace {
+
+// Set once KeepNetworkStarted has started the process's own use of Windows Sockets.
+std::atomic<bool> g_networkKept{false};
 
 // A connect bounded by timeoutMs: non-blocking, then select until the socket is writable (done)
 // or has an exception (refused). Answers 0 or the Winsock error.
@@ -63,8 +67,8 @@ int EthernetMessenger::Open() {
         return kMessengerOk;
     }
     // On every failure below, the socket closes and then Winsock ends, as the owners go.
-    WinsockSession winsock(MAKEWORD(2, 2));
-    if (!winsock.Started()) {
+    WinsockSession winsock = g_networkKept ? WinsockSession() : WinsockSession(MAKEWORD(2, 2));
+    if (!g_networkKept && !winsock.Started()) {
         KeepError(winsock.StartError());
         return kMessengerFailed;
     }
@@ -200,4 +204,15 @@ int EthernetMessenger::EndAndAwaitClose(int timeoutMs) {
     }
     Close();
     return result;
+}
+
+void EthernetMessenger::KeepNetworkStarted() {
+    // Started once and never ended: the process's exit ends it.
+    static const bool started = [] {
+        WSADATA data;
+        return WSAStartup(MAKEWORD(2, 2), &data) == 0;
+    }();
+    if (started) {
+        g_networkKept = true;
+    }
 }
