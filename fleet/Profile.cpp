@@ -2,7 +2,10 @@
 
 #include <nlohmann/json.hpp>
 
+#include <algorithm>
+#include <initializer_list>
 #include <set>
+#include <utility>
 
 #include "CmdBuild.h"
 #include "Commands.h"
@@ -52,65 +55,65 @@ int SwitchValue(const std::string& place, const std::string& text) {
     }
 }
 
+// Checks by a value's parser, whose value is not needed here.
+template <auto Parse>
+void Parsed(const std::string& place, const std::string& text) {
+    Parse(place, text);
+}
+
+// Checks text that must fit a command's text field.
+template <CmdTextField Field>
+void Fits(const std::string& place, const std::string& text) {
+    CheckedText(Field, place, text);
+}
+
+void CheckPlainText(const std::string& place, const std::string& text) {
+    Utf8Value(place, text);
+}
+
+void CheckSecretText(const std::string& place, const std::string& text) {
+    Utf8Value(place, text, true);
+}
+
 // Group by group in the order of the example, which is the order of the keys' lists in messages.
 const Setting kSettings[] = {
     {"wifi-ap.name", "the printer's own access point name, at most 31 characters", SettingType::Text,
-     [](const std::string& place, const std::string& text) {
-         CheckedText(CmdTextField::ApName, place, text);
-     },
-     true, nullptr, "Shop Printer", nullptr},
-    {"wifi-ap.mode", "ap|sta|apsta or 0-2 (default ap)", SettingType::Text,
-     [](const std::string& place, const std::string& text) { ModeValue(place, text); }, false, "ap", "ap",
-     nullptr},
-    {"bt-name", "the Bluetooth name, at most 63 characters", SettingType::Text,
-     [](const std::string& place, const std::string& text) {
-         CheckedText(CmdTextField::BtName, place, text);
-     },
+     Fits<CmdTextField::ApName>, true, nullptr, "Shop Printer", nullptr},
+    {"wifi-ap.mode", "ap|sta|apsta or 0-2 (default ap)", SettingType::Text, Parsed<ModeValue>, false, "ap",
+     "ap", nullptr},
+    {"bt-name", "the Bluetooth name, at most 63 characters", SettingType::Text, Fits<CmdTextField::BtName>,
      false, nullptr, "Printer", nullptr},
-    {"bt-pin", "the Bluetooth PIN, 1-63 characters", SettingType::Text,
-     [](const std::string& place, const std::string& text) { CheckedText(CmdTextField::BtPin, place, text); },
-     false, nullptr, "6042", nullptr},
-    {"wifi-station.ssid", "the network the printer joins", SettingType::Text,
-     [](const std::string& place, const std::string& text) { Utf8Value(place, text); }, true, nullptr, "Shop",
-     nullptr},
-    {"wifi-station.password", "its password (default empty)", SettingType::Text,
-     [](const std::string& place, const std::string& text) { Utf8Value(place, text, true); }, false, "",
+    {"bt-pin", "the Bluetooth PIN, 1-63 characters", SettingType::Text, Fits<CmdTextField::BtPin>, false,
+     nullptr, "6042", nullptr},
+    {"wifi-station.ssid", "the network the printer joins", SettingType::Text, CheckPlainText, true, nullptr,
+     "Shop", nullptr},
+    {"wifi-station.password", "its password (default empty)", SettingType::Text, CheckSecretText, false, "",
      "change-me", nullptr},
     {"wifi-station.password-file",
      "or a file holding the password (beside the profile unless absolute; - for standard input)",
      SettingType::Text, nullptr, false, nullptr, nullptr, nullptr},
     {"wifi-station.auth", "open|shared|wpapsk|wpa2psk or 0-3 (default wpa2psk)", SettingType::Text,
-     [](const std::string& place, const std::string& text) { AuthValue(place, text); }, false, "wpa2psk",
-     "wpa2psk", nullptr},
+     Parsed<AuthValue>, false, "wpa2psk", "wpa2psk", nullptr},
     {"wifi-station.enc", "none|wep-h|wep-a|tkip|aes or 0-4 (default aes)", SettingType::Text,
-     [](const std::string& place, const std::string& text) { EncValue(place, text); }, false, "aes", "aes",
-     nullptr},
+     Parsed<EncValue>, false, "aes", "aes", nullptr},
     {"wifi-station.ip", "the printer's static address in that network", SettingType::Text,
-     [](const std::string& place, const std::string& text) { HostAddressValue(place, text); }, true, nullptr,
-     "192.168.1.200",
+     Parsed<HostAddressValue>, true, nullptr, "192.168.1.200",
      "An address of its own for each printer: give it in the targets file, e.g. socket://192.168.1.51 "
      "wifi-station.ip=192.168.1.201"},
-    {"wifi-station.mask", "its subnet mask (default 255.255.255.0)", SettingType::Text,
-     [](const std::string& place, const std::string& text) { MaskValue(place, text); }, false,
-     "255.255.255.0", "255.255.255.0", nullptr},
-    {"wifi-station.gateway", "its gateway", SettingType::Text,
-     [](const std::string& place, const std::string& text) { AddressValue(place, text); }, true, nullptr,
+    {"wifi-station.mask", "its subnet mask (default 255.255.255.0)", SettingType::Text, Parsed<MaskValue>,
+     false, "255.255.255.0", "255.255.255.0", nullptr},
+    {"wifi-station.gateway", "its gateway", SettingType::Text, Parsed<AddressValue>, true, nullptr,
      "192.168.1.1", nullptr},
-    {"lan.ip", "the Ethernet address (sent last but for dhcp)", SettingType::Text,
-     [](const std::string& place, const std::string& text) { HostAddressValue(place, text); }, false, nullptr,
-     nullptr, nullptr},
-    {"lan.mask", "the Ethernet subnet mask", SettingType::Text,
-     [](const std::string& place, const std::string& text) { MaskValue(place, text); }, false, nullptr,
+    {"lan.ip", "the Ethernet address (sent last but for dhcp)", SettingType::Text, Parsed<HostAddressValue>,
+     false, nullptr, nullptr, nullptr},
+    {"lan.mask", "the Ethernet subnet mask", SettingType::Text, Parsed<MaskValue>, false, nullptr,
      "255.255.255.0", nullptr},
-    {"lan.gateway", "the Ethernet gateway", SettingType::Text,
-     [](const std::string& place, const std::string& text) { AddressValue(place, text); }, false, nullptr,
+    {"lan.gateway", "the Ethernet gateway", SettingType::Text, Parsed<AddressValue>, false, nullptr,
      "192.168.1.1", nullptr},
     {"lan.mac", "the MAC address's last four bytes: 158.34.86.28 or 9E:22:56:1C (BC 20 are fixed)",
-     SettingType::Text, [](const std::string& place, const std::string& text) { MacValue(place, text); },
-     false, nullptr, nullptr, nullptr},
+     SettingType::Text, Parsed<MacValue>, false, nullptr, nullptr, nullptr},
     {"lan.dhcp", "true|false (or on|off, 1|0): DHCP of the Ethernet port (sent last)", SettingType::Switch,
-     [](const std::string& place, const std::string& text) { SwitchValue(place, text); }, false, nullptr,
-     "false", nullptr},
+     Parsed<SwitchValue>, false, nullptr, "false", nullptr},
     {"after",
      "commands sent after the settings: test-print, cut, open-drawer, factory-mode, hex-mode, "
      "wifi-factory, bt-read-pin, bt-check",
@@ -134,8 +137,7 @@ const SettingGroup kGroups[] = {
        "wpa2psk; enc: none, wep-h, wep-a, tkip or aes."},
       {"//password",
        "In place of password, \"password-file\": \"wifi.pw\" reads it from a file beside the profile, so "
-       "that "
-       "it is not in the profile."}}},
+       "that it is not in the profile."}}},
     {"lan",
      {{"//",
        "The Ethernet port. mask, gateway and mac are sent with the other settings; ip and dhcp last, since "
