@@ -178,15 +178,17 @@ std::unique_ptr<Cmd> BuildStationCmd(int auth,
 }
 
 const std::vector<FixedCmdInfo>& FixedCmds() {
+    // The names are the catalogue's.
     static const std::vector<FixedCmdInfo> list = {
-        {"test-print", "Print the connection-test text", Make<PrintTestCmd>},
-        {"cut", "Cut the paper", Make<CutPaper>},
-        {"open-drawer", "Pulse the cash drawer", Make<OpenCashBoxCmd>},
-        {"factory-mode", "Switch the printer into factory mode", Make<FacModeCmd>},
-        {"hex-mode", "Switch the printer into hex-dump mode", Make<HexModeCmd>},
-        {"wifi-factory", "Return the Wi-Fi module to factory settings", Make<WifiRefacCmd>},
-        {"bt-read-pin", "Ask the Bluetooth module for its PIN", Make<ReadPinCmd>},
-        {"bt-check", "Ask the Bluetooth module to check its link", Make<CheckSpeedCmd>},
+        {CmdRowOf(CmdId::TestPrint).name, "Print the connection-test text", Make<PrintTestCmd>},
+        {CmdRowOf(CmdId::Cut).name, "Cut the paper", Make<CutPaper>},
+        {CmdRowOf(CmdId::OpenDrawer).name, "Pulse the cash drawer", Make<OpenCashBoxCmd>},
+        {CmdRowOf(CmdId::FactoryMode).name, "Switch the printer into factory mode", Make<FacModeCmd>},
+        {CmdRowOf(CmdId::HexMode).name, "Switch the printer into hex-dump mode", Make<HexModeCmd>},
+        {CmdRowOf(CmdId::WifiFactory).name, "Return the Wi-Fi module to factory settings",
+         Make<WifiRefacCmd>},
+        {CmdRowOf(CmdId::BtReadPin).name, "Ask the Bluetooth module for its PIN", Make<ReadPinCmd>},
+        {CmdRowOf(CmdId::BtCheck).name, "Ask the Bluetooth module to check its link", Make<CheckSpeedCmd>},
     };
     return list;
 }
