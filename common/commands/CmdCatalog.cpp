@@ -50,6 +50,23 @@ constexpr CmdRow kCatalog[] = {
 static_assert(sizeof kCatalog / sizeof kCatalog[0] == static_cast<size_t>(CmdId::StatusRequest) + 1,
               "one row per command, in the order of CmdId");
 
+// Each row fits the decoder: at most kMaxCmdFields fields, and a length byte for every text.
+constexpr bool RowsFit() {
+    for (const CmdRow& row : kCatalog) {
+        size_t lengths = 0, texts = 0;
+        for (const CmdField& field : row.fields) {
+            lengths += field.kind == K::Length ? 1 : 0;
+            texts += field.kind == K::Text || field.kind == K::Addresses ? 1 : 0;
+        }
+        if (row.fields.size() > kMaxCmdFields || lengths != texts) {
+            return false;
+        }
+    }
+    return true;
+}
+
+static_assert(RowsFit(), "every row fits the decoder");
+
 }  // namespace
 
 const CmdRow* CmdCatalog::begin() {

@@ -36,6 +36,9 @@ struct CmdHeader {
     size_t size;
 };
 
+/// Most fields a command has.
+constexpr size_t kMaxCmdFields = 8;
+
 /// One command: the header, then its fields in the order they are sent.
 struct CmdRow {
     const char* name;  // as tolctl names it: "wifi-ap", "lan-ip", "status-request"

@@ -46,8 +46,6 @@ struct FieldBytes {
     const unsigned char* at = nullptr;
     size_t size = 0;
 };
-/// Most fields a command has.
-constexpr size_t kMaxCmdFields = 8;
 using CmdFieldBytes = std::array<FieldBytes, kMaxCmdFields>;
 
 /// The bytes of each field of `command`, a whole command of `row`, in the row's order.
