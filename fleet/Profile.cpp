@@ -206,8 +206,12 @@ std::string FixedNames() {
 
 // The check of one value alone, the same as its command-line option's; throws Refusal.
 void CheckValue(const std::string& key, const SettingValue& value) {
-    const Setting& setting = *FindSetting(key);
     const std::string& place = value.place;
+    const Setting* found = FindSetting(key);
+    if (found == nullptr) {
+        throw Refusal{place + ": not a profile key"};  // the callers only pass keys they know
+    }
+    const Setting& setting = *found;
     if (setting.type == SettingType::List) {
         for (const std::string& name : value.list) {
             if (!MakeFixedCmd(name)) {
