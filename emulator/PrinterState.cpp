@@ -2,7 +2,6 @@
 
 #include <cstdio>
 #include <cstring>
-#include <initializer_list>
 
 #include "Decode.h"
 #include "OemText.h"
@@ -11,39 +10,86 @@
 
 namespace {
 
-// The commands that are counted rather than kept, in the file's order.
-const char* const kCounted[] = {"test-print",   "cut",         "open-drawer", "factory-mode",  "hex-mode",
-                                "wifi-factory", "bt-read-pin", "bt-check",    "status-request"};
-const char* const kCountNames[] = {"test-print",   "cut",         "open-drawer", "factory-mode",   "hex-mode",
-                                   "wifi-factory", "bt-read-pin", "bt-check",    "status-requests"};
-
 using Json = PrinterState::Json;
 
-Json Text(const unsigned char* bytes, size_t count) {
-    return WideToUtf8(ConvertFromOem(bytes, static_cast<int>(count)));
+const char kCounts[] = "counts.";
+
+// A command that only acts is counted; the others set what their state path names.
+bool IsCounted(const CmdRow& row) {
+    return std::strncmp(row.state, kCounts, sizeof kCounts - 1) == 0;
 }
 
-// A byte that selects one of `names`; a value without a name stays a number.
-Json Choice(unsigned char value, std::initializer_list<const char*> names) {
-    if (value < names.size()) {
-        return names.begin()[value];
+Json Text(FieldBytes text) {
+    return WideToUtf8(ConvertFromOem(text.at, static_cast<int>(text.size)));
+}
+
+// A field's value as the state file writes it: names as tolctl's options write them, a value
+// that has no name there as its number.
+Json FieldValue(const CmdField& field, FieldBytes bytes) {
+    if (field.kind == FieldKind::Text) {
+        return Text(bytes);  // may be empty, the last bytes of the command
     }
-    return value;
+    const unsigned char value = bytes.at[0];
+    switch (field.kind) {
+        case FieldKind::Choice:
+            return value < field.names.size() ? Json(field.names.begin()[value]) : Json(value);
+        case FieldKind::Switch:
+            return value <= 1 ? Json(value == 1) : Json(value);
+        case FieldKind::Address:
+            return FormatAddress(AddressAt(bytes.at));
+        case FieldKind::MacTail: {
+            char mac[12];
+            std::snprintf(mac, sizeof mac, "%02X:%02X:%02X:%02X", bytes.at[0], bytes.at[1], bytes.at[2],
+                          bytes.at[3]);
+            return mac;
+        }
+        default:
+            return value;
+    }
 }
 
-// "ip,mask,gateway" as three fields; any other text is kept whole as "address".
-void AddStationAddresses(Json& station, const unsigned char* bytes, size_t count) {
-    uint32_t ip = 0, mask = 0, gateway = 0;
-    if (SplitStationAddresses(bytes, count, ip, mask, gateway)) {
-        station["ip"] = FormatAddress(ip);
-        station["mask"] = FormatAddress(mask);
-        station["gateway"] = FormatAddress(gateway);
+// "ip,mask,gateway" as three fields named by `field`; any other text is kept whole under the
+// field's own name.
+void AddAddresses(Json& object, const CmdField& field, FieldBytes bytes) {
+    uint32_t addresses[3] = {};
+    if (SplitStationAddresses(bytes.at, bytes.size, addresses[0], addresses[1], addresses[2])) {
+        const uint32_t* address = addresses;
+        for (const char* name : field.names) {
+            object[name] = FormatAddress(*address++);
+        }
     } else {
-        station["address"] = Text(bytes, count);
+        object[field.name] = Text(bytes);
     }
+}
+
+// The command as its state holds it: the one value, or an object of the named fields (texts
+// first, then the others in the order sent).
+Json StateOf(const CmdRow& row, const unsigned char* command) {
+    const CmdFieldBytes bytes = LocateFields(row, command);
+    Json object = Json::object();
+    for (const bool texts : {true, false}) {
+        const FieldBytes* at = bytes.data();
+        for (const CmdField& field : row.fields) {
+            const FieldBytes value = *at++;
+            if (field.kind == FieldKind::Length || (field.kind == FieldKind::Text) != texts) {
+                continue;
+            }
+            if (field.name == nullptr) {
+                return FieldValue(field, value);
+            }
+            if (field.kind == FieldKind::Addresses) {
+                AddAddresses(object, field, value);
+            } else {
+                object[field.name] = FieldValue(field, value);
+            }
+        }
+    }
+    return object;
 }
 
 }  // namespace
+
+PrinterState::PrinterState() : m_values(static_cast<size_t>(CmdCatalog::end() - CmdCatalog::begin())) {}
 
 void PrinterState::ApplyConnection(const std::vector<unsigned char>& bytes, uint64_t dropped) {
     ++m_nConnections;
@@ -52,7 +98,12 @@ void PrinterState::ApplyConnection(const std::vector<unsigned char>& bytes, uint
     while (pos < bytes.size()) {
         const DecodeStep step = NextDecodeStep(bytes.data() + pos, bytes.size() - pos, true);
         if (step.kind == DecodeStep::Kind::Command) {
-            Apply(step.name, bytes.data() + pos, step.length);
+            Value& value = m_values[static_cast<size_t>(step.row - CmdCatalog::begin())];
+            if (IsCounted(*step.row)) {
+                ++value.count;
+            } else {
+                value.setting = StateOf(*step.row, bytes.data() + pos);
+            }
         } else {
             m_nUndecoded += step.length;
         }
@@ -60,80 +111,24 @@ void PrinterState::ApplyConnection(const std::vector<unsigned char>& bytes, uint
     }
 }
 
-// The field offsets are those of the commands' layouts (common/commands); decode reads the
-// same bytes into its lines.
-void PrinterState::Apply(const char* name, const unsigned char* b, size_t) {
-    const std::string command = name;
-    for (size_t i = 0; i < sizeof kCounted / sizeof kCounted[0]; ++i) {
-        if (command == kCounted[i]) {
-            ++m_counts[i];
-            return;
-        }
-    }
-    if (command == "wifi-ap") {
-        m_wifiAp = Json::object();
-        m_wifiAp["name"] = Text(b + 11, b[10]);
-        m_wifiAp["mode"] = Choice(b[9], {"ap", "sta", "apsta"});
-    } else if (command == "wifi-station") {
-        const unsigned char* text = b + 14;
-        m_station = Json::object();
-        m_station["ssid"] = Text(text, b[11]);
-        m_station["password"] = Text(text + b[11], b[12]);
-        m_station["auth"] = Choice(b[9], {"open", "shared", "wpapsk", "wpa2psk"});
-        m_station["enc"] = Choice(b[10], {"none", "wep-h", "wep-a", "tkip", "aes"});
-        AddStationAddresses(m_station, text + b[11] + b[12], b[13]);
-    } else if (command == "bt-name") {
-        m_btName = Text(b + 5, b[4]);
-    } else if (command == "bt-pin") {
-        m_btPin = Text(b + 5, b[4]);
-    } else if (command == "lan-ip") {
-        m_lanIp = FormatAddress(AddressAt(b + 4));
-    } else if (command == "lan-mask") {
-        m_lanMask = FormatAddress(AddressAt(b + 4));
-    } else if (command == "lan-gateway") {
-        m_lanGateway = FormatAddress(AddressAt(b + 4));
-    } else if (command == "lan-mac") {
-        char mac[12];
-        std::snprintf(mac, sizeof mac, "%02X:%02X:%02X:%02X", b[6], b[7], b[8], b[9]);
-        m_lanMac = mac;
-    } else if (command == "lan-dhcp") {
-        m_lanDhcp = b[7] <= 1 ? Json(b[7] == 1) : Json(b[7]);
-    }
-}
-
 PrinterState::Json PrinterState::ToJson() const {
+    // The catalogue lists the settings in the file's order, then the counts.
     Json state = Json::object();
-    if (!m_wifiAp.is_null()) {
-        state["wifi-ap"] = m_wifiAp;
-    }
-    if (!m_station.is_null()) {
-        state["wifi-station"] = m_station;
-    }
-    if (!m_btName.is_null()) {
-        state["bt-name"] = m_btName;
-    }
-    if (!m_btPin.is_null()) {
-        state["bt-pin"] = m_btPin;
-    }
-    Json lan = Json::object();
-    const std::pair<const char*, const Json*> fields[] = {{"ip", &m_lanIp},
-                                                          {"mask", &m_lanMask},
-                                                          {"gateway", &m_lanGateway},
-                                                          {"mac", &m_lanMac},
-                                                          {"dhcp", &m_lanDhcp}};
-    for (const auto& field : fields) {
-        if (!field.second->is_null()) {
-            lan[field.first] = *field.second;
+    const Value* value = m_values.data();
+    for (const CmdRow& row : CmdCatalog()) {
+        const Value& of = *value++;
+        const std::string path = row.state;
+        const size_t dot = path.find('.');
+        if (IsCounted(row)) {
+            state["counts"][path.substr(dot + 1)] = of.count;
+        } else if (of.setting.is_null()) {
+            continue;  // never received
+        } else if (dot == std::string::npos) {
+            state[path] = of.setting;
+        } else {
+            state[path.substr(0, dot)][path.substr(dot + 1)] = of.setting;
         }
     }
-    if (!lan.empty()) {
-        state["lan"] = lan;
-    }
-    Json counts = Json::object();
-    for (size_t i = 0; i < sizeof kCountNames / sizeof kCountNames[0]; ++i) {
-        counts[kCountNames[i]] = m_counts[i];
-    }
-    state["counts"] = counts;
     state["connections"] = m_nConnections;
     state["undecoded-bytes"] = m_nUndecoded;
     return state;

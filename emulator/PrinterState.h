@@ -12,6 +12,8 @@ class PrinterState {
   public:
     using Json = nlohmann::ordered_json;
 
+    PrinterState();
+
     /// Takes every whole command of what one connection delivered; bytes that begin no command,
     /// a command cut short, and `dropped` bytes that were not kept count as undecoded.
     void ApplyConnection(const std::vector<unsigned char>& bytes, uint64_t dropped);
@@ -22,15 +24,13 @@ class PrinterState {
     Json ToJson() const;
 
   private:
-    void Apply(const char* name, const unsigned char* at, size_t length);
-
-    Json m_wifiAp;
-    Json m_station;
-    Json m_btName;
-    Json m_btPin;
-    Json m_lanIp, m_lanMask, m_lanGateway, m_lanMac, m_lanDhcp;
-    // In the order the --state file lists them.
-    uint64_t m_counts[9] = {};
+    // What one command of the catalogue (by its row) has left: the setting it made, or the
+    // times it came.
+    struct Value {
+        Json setting;
+        uint64_t count = 0;
+    };
+    std::vector<Value> m_values;
     uint64_t m_nConnections = 0;
     uint64_t m_nUndecoded = 0;
 };

@@ -2,7 +2,10 @@
 
 #include <nlohmann/json.hpp>
 
+#include <algorithm>
+#include <initializer_list>
 #include <set>
+#include <utility>
 
 #include "CmdBuild.h"
 #include "Commands.h"
@@ -15,15 +18,154 @@ namespace {
 
 using Json = nlohmann::ordered_json;
 
-const char* const kGroups[] = {"wifi-ap", "wifi-station", "lan"};
+// How a setting is written in a profile.
+enum class SettingType : unsigned char {
+    Text,    // text in double quotes
+    Switch,  // true or false (or the text of on|off|1|0)
+    List,    // a list of commands
+};
+
+// One key of a profile: all that reading, checking, planning and the example know of it.
+struct Setting {
+    const char* key;   // dotted: "wifi-ap.name", "bt-pin", "after"
+    const char* help;  // one line for the documentation
+    SettingType type;
+    // The check of the value alone, the same as its command-line option's; throws Refusal. Null
+    // for a password-file, which is checked as the password it holds, and for the list.
+    void (*check)(const std::string& place, const std::string& text);
+    bool required;         // its group's command cannot be made without it
+    const char* fallback;  // the value planned when it is not given; null: none
+    const char* example;   // its value in the example profile, as text; null: not there
+    const char* note;      // a "//KEY" comment just before it in the example; null: none
+};
+
+// The DHCP switch as on the command line (on|off|1|0), and as JSON writes it (true|false).
+int SwitchValue(const std::string& place, const std::string& text) {
+    std::string lower;
+    for (char c : text) {
+        lower += (c >= 'A' && c <= 'Z') ? static_cast<char>(c | 0x20) : c;
+    }
+    if (lower == "true" || lower == "false") {
+        return lower == "true" ? 1 : 0;
+    }
+    try {
+        return DhcpValue(place, text);
+    } catch (const Refusal&) {
+        throw Refusal{place + ": " + ShownText(text) + " is not one of true|false|on|off (or 0-1)"};
+    }
+}
+
+// Checks by a value's parser, whose value is not needed here.
+template <auto Parse>
+void Parsed(const std::string& place, const std::string& text) {
+    Parse(place, text);
+}
+
+// Checks text that must fit a command's text field.
+template <CmdTextField Field>
+void Fits(const std::string& place, const std::string& text) {
+    CheckedText(Field, place, text);
+}
+
+void CheckPlainText(const std::string& place, const std::string& text) {
+    Utf8Value(place, text);
+}
+
+void CheckSecretText(const std::string& place, const std::string& text) {
+    Utf8Value(place, text, true);
+}
+
+// Group by group in the order of the example, which is the order of the keys' lists in messages.
+const Setting kSettings[] = {
+    {"wifi-ap.name", "the printer's own access point name, at most 31 characters", SettingType::Text,
+     Fits<CmdTextField::ApName>, true, nullptr, "Shop Printer", nullptr},
+    {"wifi-ap.mode", "ap|sta|apsta or 0-2 (default ap)", SettingType::Text, Parsed<ModeValue>, false, "ap",
+     "ap", nullptr},
+    {"bt-name", "the Bluetooth name, at most 63 characters", SettingType::Text, Fits<CmdTextField::BtName>,
+     false, nullptr, "Printer", nullptr},
+    {"bt-pin", "the Bluetooth PIN, 1-63 characters", SettingType::Text, Fits<CmdTextField::BtPin>, false,
+     nullptr, "6042", nullptr},
+    {"wifi-station.ssid", "the network the printer joins", SettingType::Text, CheckPlainText, true, nullptr,
+     "Shop", nullptr},
+    {"wifi-station.password", "its password (default empty)", SettingType::Text, CheckSecretText, false, "",
+     "change-me", nullptr},
+    {"wifi-station.password-file",
+     "or a file holding the password (beside the profile unless absolute; - for standard input)",
+     SettingType::Text, nullptr, false, nullptr, nullptr, nullptr},
+    {"wifi-station.auth", "open|shared|wpapsk|wpa2psk or 0-3 (default wpa2psk)", SettingType::Text,
+     Parsed<AuthValue>, false, "wpa2psk", "wpa2psk", nullptr},
+    {"wifi-station.enc", "none|wep-h|wep-a|tkip|aes or 0-4 (default aes)", SettingType::Text,
+     Parsed<EncValue>, false, "aes", "aes", nullptr},
+    {"wifi-station.ip", "the printer's static address in that network", SettingType::Text,
+     Parsed<HostAddressValue>, true, nullptr, "192.168.1.200",
+     "An address of its own for each printer: give it in the targets file, e.g. socket://192.168.1.51 "
+     "wifi-station.ip=192.168.1.201"},
+    {"wifi-station.mask", "its subnet mask (default 255.255.255.0)", SettingType::Text, Parsed<MaskValue>,
+     false, "255.255.255.0", "255.255.255.0", nullptr},
+    {"wifi-station.gateway", "its gateway", SettingType::Text, Parsed<AddressValue>, true, nullptr,
+     "192.168.1.1", nullptr},
+    {"lan.ip", "the Ethernet address (sent last but for dhcp)", SettingType::Text, Parsed<HostAddressValue>,
+     false, nullptr, nullptr, nullptr},
+    {"lan.mask", "the Ethernet subnet mask", SettingType::Text, Parsed<MaskValue>, false, nullptr,
+     "255.255.255.0", nullptr},
+    {"lan.gateway", "the Ethernet gateway", SettingType::Text, Parsed<AddressValue>, false, nullptr,
+     "192.168.1.1", nullptr},
+    {"lan.mac", "the MAC address's last four bytes: 158.34.86.28 or 9E:22:56:1C (BC 20 are fixed)",
+     SettingType::Text, Parsed<MacValue>, false, nullptr, nullptr, nullptr},
+    {"lan.dhcp", "true|false (or on|off, 1|0): DHCP of the Ethernet port (sent last)", SettingType::Switch,
+     Parsed<SwitchValue>, false, nullptr, "false", nullptr},
+    {"after",
+     "commands sent after the settings: test-print, cut, open-drawer, factory-mode, hex-mode, "
+     "wifi-factory, bt-read-pin, bt-check",
+     SettingType::List, nullptr, false, nullptr, "test-print,cut",
+     "Commands sent after the settings, in this order: test-print, cut, open-drawer, factory-mode, hex-mode, "
+     "wifi-factory, bt-read-pin, bt-check."},
+};
+
+// A group of keys, written as one object, and the comments the example opens it with.
+struct SettingGroup {
+    const char* name;
+    std::initializer_list<std::pair<const char*, const char*>> comments;
+};
+
+const SettingGroup kGroups[] = {
+    {"wifi-ap",
+     {{"//", "The printer's own access point: name at most 31 characters; mode ap, sta or apsta."}}},
+    {"wifi-station",
+     {{"//",
+       "The network the printer joins: ssid, ip and gateway are needed. auth: open, shared, wpapsk or "
+       "wpa2psk; enc: none, wep-h, wep-a, tkip or aes."},
+      {"//password",
+       "In place of password, \"password-file\": \"wifi.pw\" reads it from a file beside the profile, so "
+       "that it is not in the profile."}}},
+    {"lan",
+     {{"//",
+       "The Ethernet port. mask, gateway and mac are sent with the other settings; ip and dhcp last, since "
+       "they can move the printer off the address used. ip and mac belong to one printer each: give them in "
+       "the targets file (lan.ip=..., lan.mac=...)."}}},
+};
+
+const char kExampleNote[] =
+    "A starting profile for tolctl apply. Every key is optional: delete what you do not want to set. Keys "
+    "that begin with // are comments and are skipped. Values are those of tolctl's options.";
+
+// The setting of `key`, or null when no setting has that key.
+const Setting* FindSetting(const std::string& key) {
+    for (const Setting& setting : kSettings) {
+        if (key == setting.key) {
+            return &setting;
+        }
+    }
+    return nullptr;
+}
 
 bool IsComment(const std::string& key) {
     return key.compare(0, 2, "//") == 0;
 }
 
 bool IsGroup(const std::string& name) {
-    for (const char* group : kGroups) {
-        if (name == group) {
+    for (const SettingGroup& group : kGroups) {
+        if (name == group.name) {
             return true;
         }
     }
@@ -31,12 +173,7 @@ bool IsGroup(const std::string& name) {
 }
 
 bool IsKey(const std::string& key) {
-    for (const ProfileKey& known : ProfileKeys()) {
-        if (key == known.name) {
-            return true;
-        }
-    }
-    return false;
+    return FindSetting(key) != nullptr;
 }
 
 // "name, mode" for a group; "wifi-ap, bt-name, ..." for the top level.
@@ -67,27 +204,15 @@ std::string FixedNames() {
     return names;
 }
 
-// The DHCP switch as on the command line (on|off|1|0), and as JSON writes it (true|false).
-int SwitchValue(const std::string& place, const std::string& text) {
-    std::string lower;
-    for (char c : text) {
-        lower += (c >= 'A' && c <= 'Z') ? static_cast<char>(c | 0x20) : c;
-    }
-    if (lower == "true" || lower == "false") {
-        return lower == "true" ? 1 : 0;
-    }
-    try {
-        return DhcpValue(place, text);
-    } catch (const Refusal&) {
-        throw Refusal{place + ": " + ShownText(text) + " is not one of true|false|on|off (or 0-1)"};
-    }
-}
-
 // The check of one value alone, the same as its command-line option's; throws Refusal.
 void CheckValue(const std::string& key, const SettingValue& value) {
     const std::string& place = value.place;
-    const std::string& text = value.text;
-    if (key == "after") {
+    const Setting* found = FindSetting(key);
+    if (found == nullptr) {
+        throw Refusal{place + ": not a profile key"};  // the callers only pass keys they know
+    }
+    const Setting& setting = *found;
+    if (setting.type == SettingType::List) {
         for (const std::string& name : value.list) {
             if (!MakeFixedCmd(name)) {
                 throw Refusal{place + ": " + ShownText(name) + " is not one of " + FixedNames()};
@@ -95,34 +220,10 @@ void CheckValue(const std::string& key, const SettingValue& value) {
         }
         return;
     }
-    if (text.find('\0') != std::string::npos) {
+    if (value.text.find('\0') != std::string::npos) {
         throw Refusal{place + " holds a 00 character, which no command can carry"};
     }
-    if (key == "wifi-ap.name") {
-        CheckedText(CmdTextField::ApName, place, text);
-    } else if (key == "wifi-ap.mode") {
-        ModeValue(place, text);
-    } else if (key == "wifi-station.ssid" || key == "wifi-station.password") {
-        Utf8Value(place, text, key == "wifi-station.password");
-    } else if (key == "wifi-station.auth") {
-        AuthValue(place, text);
-    } else if (key == "wifi-station.enc") {
-        EncValue(place, text);
-    } else if (key == "bt-name") {
-        CheckedText(CmdTextField::BtName, place, text);
-    } else if (key == "bt-pin") {
-        CheckedText(CmdTextField::BtPin, place, text);
-    } else if (key == "lan.mac") {
-        MacValue(place, text);
-    } else if (key == "lan.dhcp") {
-        SwitchValue(place, text);
-    } else if (key == "wifi-station.ip" || key == "lan.ip") {
-        HostAddressValue(place, text);
-    } else if (key == "wifi-station.mask" || key == "lan.mask") {
-        MaskValue(place, text);
-    } else {
-        AddressValue(place, text);  // the gateways
-    }
+    setting.check(place, value.text);
 }
 
 // "parse error at line 3, column 7: syntax error while parsing object - invalid literal", without
@@ -146,7 +247,8 @@ std::string ParseProblem(const std::string& what) {
 
 // A value of the JSON profile as a setting; false when its type does not fit the key.
 bool ReadJsonValue(const std::string& key, const Json& json, SettingValue& value, std::string& problem) {
-    if (key == "after") {
+    const SettingType type = FindSetting(key)->type;
+    if (type == SettingType::List) {
         if (!json.is_array()) {
             problem = "must be a list of commands, like [\"test-print\", \"cut\"]";
             return false;
@@ -160,12 +262,12 @@ bool ReadJsonValue(const std::string& key, const Json& json, SettingValue& value
         }
         return true;
     }
-    if (key == "lan.dhcp" && json.is_boolean()) {
+    if (type == SettingType::Switch && json.is_boolean()) {
         value.text = json.get<bool>() ? "true" : "false";
         return true;
     }
     if (!json.is_string()) {
-        problem = key == "lan.dhcp" ? "must be true or false" : "must be text in double quotes";
+        problem = type == SettingType::Switch ? "must be true or false" : "must be text in double quotes";
         return false;
     }
     value.text = json.get<std::string>();
@@ -234,29 +336,13 @@ class DuplicateKeys {
 }  // namespace
 
 const std::vector<ProfileKey>& ProfileKeys() {
-    static const std::vector<ProfileKey> keys = {
-        {"wifi-ap.name", "the printer's own access point name, at most 31 characters"},
-        {"wifi-ap.mode", "ap|sta|apsta or 0-2 (default ap)"},
-        {"bt-name", "the Bluetooth name, at most 63 characters"},
-        {"bt-pin", "the Bluetooth PIN, 1-63 characters"},
-        {"wifi-station.ssid", "the network the printer joins"},
-        {"wifi-station.password", "its password (default empty)"},
-        {"wifi-station.password-file",
-         "or a file holding the password (beside the profile unless absolute; - for standard input)"},
-        {"wifi-station.auth", "open|shared|wpapsk|wpa2psk or 0-3 (default wpa2psk)"},
-        {"wifi-station.enc", "none|wep-h|wep-a|tkip|aes or 0-4 (default aes)"},
-        {"wifi-station.ip", "the printer's static address in that network"},
-        {"wifi-station.mask", "its subnet mask (default 255.255.255.0)"},
-        {"wifi-station.gateway", "its gateway"},
-        {"lan.ip", "the Ethernet address (sent last but for dhcp)"},
-        {"lan.mask", "the Ethernet subnet mask"},
-        {"lan.gateway", "the Ethernet gateway"},
-        {"lan.mac", "the MAC address's last four bytes: 158.34.86.28 or 9E:22:56:1C (BC 20 are fixed)"},
-        {"lan.dhcp", "true|false (or on|off, 1|0): DHCP of the Ethernet port (sent last)"},
-        {"after",
-         "commands sent after the settings: test-print, cut, open-drawer, factory-mode, hex-mode, "
-         "wifi-factory, bt-read-pin, bt-check"},
-    };
+    static const std::vector<ProfileKey> keys = [] {
+        std::vector<ProfileKey> list;
+        for (const Setting& setting : kSettings) {
+            list.push_back(ProfileKey{setting.key, setting.help});
+        }
+        return list;
+    }();
     return keys;
 }
 
@@ -429,7 +515,7 @@ void SetOverride(const std::string& assignment,
     SettingValue value;
     value.origin = origin;
     value.text = assignment.substr(equals + 1);
-    if (key == "after") {
+    if (FindSetting(key)->type == SettingType::List) {
         size_t start = 0;
         while (!value.text.empty() && start <= value.text.size()) {
             const size_t comma = value.text.find(',', start);
@@ -470,64 +556,66 @@ bool PlanCommands(const Settings& settings,
                   std::vector<std::string>& errors) {
     const size_t before = errors.size();
     auto find = [&settings](const char* key) { return settings.Find(key); };
-    auto text = [&settings](const char* key, const char* otherwise) {
+    // The value given, else the setting's fallback, else empty.
+    auto text = [&settings](const char* key) {
         const SettingValue* value = settings.Find(key);
-        return value != nullptr ? value->text : std::string(otherwise);
+        const char* fallback = FindSetting(key)->fallback;
+        return value != nullptr ? value->text : std::string(fallback != nullptr ? fallback : "");
     };
-    auto missing = [&](const char* group, std::initializer_list<const char*> required) {
+    // True when the group's command is not to be made: none of its keys is set, or one it
+    // requires is missing (an error then).
+    auto missing = [&](const std::string& group) {
+        const std::string prefix = group + ".";
         bool any = false;
-        for (const ProfileKey& key : ProfileKeys()) {
-            const std::string name = key.name;
-            any = any || (name.compare(0, std::string(group).size() + 1, std::string(group) + ".") == 0 &&
-                          settings.Find(name) != nullptr);
+        std::string needs;
+        std::vector<std::string> lacking;
+        for (const Setting& setting : kSettings) {
+            const std::string key = setting.key;
+            if (key.compare(0, prefix.size(), prefix) != 0) {
+                continue;
+            }
+            any = any || settings.Find(key) != nullptr;
+            if (setting.required) {
+                needs += (needs.empty() ? "" : ", ") + key.substr(prefix.size());
+                if (settings.Find(key) == nullptr) {
+                    lacking.push_back(key);
+                }
+            }
         }
         if (!any) {
             return true;  // the group is not set at all: nothing to send
         }
-        std::string needs;
-        bool lacking = false;
-        for (const char* key : required) {
-            needs += (needs.empty() ? "" : ", ") + std::string(key);
-            lacking = lacking || settings.Find(std::string(group) + "." + key) == nullptr;
+        for (const std::string& key : lacking) {
+            errors.push_back(origin + ": " + key + ": missing; " + group + " needs " + needs);
         }
-        if (lacking) {
-            for (const char* key : required) {
-                if (settings.Find(std::string(group) + "." + key) == nullptr) {
-                    errors.push_back(origin + ": " + group + "." + key + ": missing; " + group + " needs " +
-                                     needs);
-                }
-            }
-        }
-        return lacking;
+        return !lacking.empty();
     };
     auto add = [&plan](const char* name, Cmd* cmd) {
         plan.push_back(PlannedCmd{name, std::shared_ptr<const Cmd>(cmd), 0, 0});
     };
     try {
-        if (!missing("wifi-ap", {"name"})) {
-            const WideString name =
-                CheckedText(CmdTextField::ApName, "wifi-ap.name", text("wifi-ap.name", ""));
-            add("wifi-ap", new SetAPParaCmd(ModeValue("wifi-ap.mode", text("wifi-ap.mode", "ap")),
+        if (!missing("wifi-ap")) {
+            const WideString name = CheckedText(CmdTextField::ApName, "wifi-ap.name", text("wifi-ap.name"));
+            add("wifi-ap", new SetAPParaCmd(ModeValue("wifi-ap.mode", text("wifi-ap.mode")),
                                             static_cast<int>(name.size()), name));
         }
         if (find("bt-name")) {
-            add("bt-name",
-                new SetBtNameCmd(CheckedText(CmdTextField::BtName, "bt-name", text("bt-name", ""))));
+            add("bt-name", new SetBtNameCmd(CheckedText(CmdTextField::BtName, "bt-name", text("bt-name"))));
         }
         if (find("bt-pin")) {
-            add("bt-pin", new SetBtPinCmd(CheckedText(CmdTextField::BtPin, "bt-pin", text("bt-pin", ""))));
+            add("bt-pin", new SetBtPinCmd(CheckedText(CmdTextField::BtPin, "bt-pin", text("bt-pin"))));
         }
-        if (!missing("wifi-station", {"ssid", "ip", "gateway"})) {
+        if (!missing("wifi-station")) {
             const SettingValue* password = find("wifi-station.password");
             const std::string passwordPlace = password ? password->place : "wifi-station.password";
             std::unique_ptr<Cmd> station =
-                BuildStationCmd(AuthValue("wifi-station.auth", text("wifi-station.auth", "wpa2psk")),
-                                EncValue("wifi-station.enc", text("wifi-station.enc", "aes")),
-                                Utf8Value("wifi-station.ssid", text("wifi-station.ssid", "")),
-                                Utf8Value(passwordPlace, text("wifi-station.password", ""), true),
-                                HostAddressValue("wifi-station.ip", text("wifi-station.ip", "")),
-                                MaskValue("wifi-station.mask", text("wifi-station.mask", "255.255.255.0")),
-                                AddressValue("wifi-station.gateway", text("wifi-station.gateway", "")),
+                BuildStationCmd(AuthValue("wifi-station.auth", text("wifi-station.auth")),
+                                EncValue("wifi-station.enc", text("wifi-station.enc")),
+                                Utf8Value("wifi-station.ssid", text("wifi-station.ssid")),
+                                Utf8Value(passwordPlace, text("wifi-station.password"), true),
+                                HostAddressValue("wifi-station.ip", text("wifi-station.ip")),
+                                MaskValue("wifi-station.mask", text("wifi-station.mask")),
+                                AddressValue("wifi-station.gateway", text("wifi-station.gateway")),
                                 StationPlaces{"wifi-station.ssid", passwordPlace, "wifi-station.ip",
                                               "wifi-station.ssid/" +
                                                   passwordPlace.substr(std::string("wifi-station.").size())});
@@ -536,17 +624,17 @@ bool PlanCommands(const Settings& settings,
                                       secret.begin, secret.end});
         }
         if (find("lan.ip") && find("lan.mask")) {
-            CheckAddressInNetwork("lan.ip", HostAddressValue("lan.ip", text("lan.ip", "")),
-                                  MaskValue("lan.mask", text("lan.mask", "")));
+            CheckAddressInNetwork("lan.ip", HostAddressValue("lan.ip", text("lan.ip")),
+                                  MaskValue("lan.mask", text("lan.mask")));
         }
         if (find("lan.mask")) {
-            add("lan-mask", new SetMASKCmd(MaskValue("lan.mask", text("lan.mask", ""))));
+            add("lan-mask", new SetMASKCmd(MaskValue("lan.mask", text("lan.mask"))));
         }
         if (find("lan.gateway")) {
-            add("lan-gateway", new SetGATECmd(AddressValue("lan.gateway", text("lan.gateway", ""))));
+            add("lan-gateway", new SetGATECmd(AddressValue("lan.gateway", text("lan.gateway"))));
         }
         if (find("lan.mac")) {
-            add("lan-mac", new SetMACCmd(MacValue("lan.mac", text("lan.mac", ""))));
+            add("lan-mac", new SetMACCmd(MacValue("lan.mac", text("lan.mac"))));
         }
         if (const SettingValue* after = find("after")) {
             for (const std::string& name : after->list) {
@@ -558,10 +646,10 @@ bool PlanCommands(const Settings& settings,
             }
         }
         if (find("lan.ip")) {
-            add("lan-ip", new SetIPCmd(HostAddressValue("lan.ip", text("lan.ip", ""))));
+            add("lan-ip", new SetIPCmd(HostAddressValue("lan.ip", text("lan.ip"))));
         }
         if (find("lan.dhcp")) {
-            add("lan-dhcp", new SetLanDHCPCmd(SwitchValue("lan.dhcp", text("lan.dhcp", ""))));
+            add("lan-dhcp", new SetLanDHCPCmd(SwitchValue("lan.dhcp", text("lan.dhcp"))));
         }
     } catch (const Refusal& refusal) {
         errors.push_back(origin + ": " + refusal.message);
@@ -570,35 +658,70 @@ bool PlanCommands(const Settings& settings,
 }
 
 std::string ExampleProfile() {
-    return R"({
-  "//": "A starting profile for tolctl apply. Every key is optional: delete what you do not want to set. Keys that begin with // are comments and are skipped. Values are those of tolctl's options.",
-  "wifi-ap": {
-    "//": "The printer's own access point: name at most 31 characters; mode ap, sta or apsta.",
-    "name": "Shop Printer",
-    "mode": "ap"
-  },
-  "bt-name": "Printer",
-  "bt-pin": "6042",
-  "wifi-station": {
-    "//": "The network the printer joins: ssid, ip and gateway are needed. auth: open, shared, wpapsk or wpa2psk; enc: none, wep-h, wep-a, tkip or aes.",
-    "//password": "In place of password, \"password-file\": \"wifi.pw\" reads it from a file beside the profile, so that it is not in the profile.",
-    "ssid": "Shop",
-    "password": "change-me",
-    "auth": "wpa2psk",
-    "enc": "aes",
-    "//ip": "An address of its own for each printer: give it in the targets file, e.g. socket://192.168.1.51 wifi-station.ip=192.168.1.201",
-    "ip": "192.168.1.200",
-    "mask": "255.255.255.0",
-    "gateway": "192.168.1.1"
-  },
-  "lan": {
-    "//": "The Ethernet port. mask, gateway and mac are sent with the other settings; ip and dhcp last, since they can move the printer off the address used. ip and mac belong to one printer each: give them in the targets file (lan.ip=..., lan.mac=...).",
-    "mask": "255.255.255.0",
-    "gateway": "192.168.1.1",
-    "dhcp": false
-  },
-  "//after": "Commands sent after the settings, in this order: test-print, cut, open-drawer, factory-mode, hex-mode, wifi-factory, bt-read-pin, bt-check.",
-  "after": ["test-print", "cut"]
-}
-)";
+    // One line per comment and per key that has an example; a group's keys inside its object.
+    auto line = [](const std::string& indent, const std::string& key, const std::string& value) {
+        return indent + Json(key).dump() + ": " + value;
+    };
+    auto shown = [](const Setting& setting) {
+        if (setting.type == SettingType::Switch) {
+            return std::string(setting.example);
+        }
+        if (setting.type == SettingType::Text) {
+            return Json(setting.example).dump();
+        }
+        std::string list;
+        const std::string items = setting.example;
+        for (size_t start = 0; start <= items.size();) {
+            const size_t comma = std::min(items.find(',', start), items.size());
+            list += (list.empty() ? "[" : ", ") + Json(items.substr(start, comma - start)).dump();
+            start = comma + 1;
+        }
+        return list + "]";
+    };
+    std::vector<std::string> top = {line("  ", "//", Json(kExampleNote).dump())};
+    std::string openGroup;  // the group whose object is being written
+    std::vector<std::string> inner;
+    auto closeGroup = [&] {
+        if (!openGroup.empty()) {
+            std::string object = "{\n";
+            for (size_t i = 0; i < inner.size(); ++i) {
+                object += inner[i] + (i + 1 < inner.size() ? ",\n" : "\n");
+            }
+            top.push_back(line("  ", openGroup, object + "  }"));
+            openGroup.clear();
+            inner.clear();
+        }
+    };
+    for (const Setting& setting : kSettings) {
+        const std::string key = setting.key;
+        const size_t dot = key.find('.');
+        const std::string group = dot == std::string::npos ? "" : key.substr(0, dot);
+        if (group != openGroup) {
+            closeGroup();
+            openGroup = group;
+            for (const SettingGroup& known : kGroups) {
+                for (const auto& comment : known.comments) {
+                    if (group == known.name) {
+                        inner.push_back(line("    ", comment.first, Json(comment.second).dump()));
+                    }
+                }
+            }
+        }
+        if (setting.example == nullptr) {
+            continue;
+        }
+        std::vector<std::string>& lines = group.empty() ? top : inner;
+        const std::string name = key.substr(dot + 1);  // the whole key when there is no dot
+        const std::string indent = group.empty() ? "  " : "    ";
+        if (setting.note != nullptr) {
+            lines.push_back(line(indent, "//" + name, Json(setting.note).dump()));
+        }
+        lines.push_back(line(indent, name, shown(setting)));
+    }
+    closeGroup();
+    std::string text = "{\n";
+    for (size_t i = 0; i < top.size(); ++i) {
+        text += top[i] + (i + 1 < top.size() ? ",\n" : "\n");
+    }
+    return text + "}\n";
 }

@@ -9,6 +9,7 @@
 #include <chrono>
 
 #include "ErrnoText.h"
+#include "FixedCmds.h"
 #include "Scan.h"
 #include "StopRequest.h"
 #include "UniqueHandle.h"
@@ -25,8 +26,6 @@ struct Attempt {
     bool probing = false;
     bool done = false;
 };
-
-const unsigned char kStatusRequest[] = {0x10, 0x04, 0x01};
 
 // Longest wait for the connections before the stop requests are looked at again.
 constexpr std::chrono::milliseconds kLongestPoll(200);
@@ -45,11 +44,13 @@ bool ScanAddresses(const std::vector<uint32_t>& addresses,
     const auto timeout = std::chrono::milliseconds(settings.timeoutMs);
     const size_t jobs = static_cast<size_t>(std::max(1, std::min(settings.jobs, kMaxScanJobs)));
 
+    const StatusRequestCmd probe(1);  // asks for the printer's status byte
     // The connect succeeded: without a probe that is all; with one the request goes out now.
     auto connected = [&](Attempt& attempt, Clock::time_point now) {
         answers[attempt.index].open = true;
-        if (settings.probe && ::send(attempt.fd.Get(), kStatusRequest, sizeof kStatusRequest, MSG_NOSIGNAL) ==
-                                  static_cast<ssize_t>(sizeof kStatusRequest)) {
+        if (settings.probe &&
+            ::send(attempt.fd.Get(), probe.GetData(), static_cast<size_t>(probe.GetLength()), MSG_NOSIGNAL) ==
+                probe.GetLength()) {
             attempt.probing = true;
             attempt.deadline = now + timeout;
         } else {

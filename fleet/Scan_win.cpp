@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <chrono>
 
+#include "FixedCmds.h"
 #include "Scan.h"
 #include "StopRequest.h"
 #include "WinHandles.h"
@@ -45,8 +46,6 @@ class Attempts {
     std::vector<Attempt> list;
 };
 
-const char kStatusRequest[] = {0x10, 0x04, 0x01};
-
 // Longest wait for the connections before the stop requests are looked at again.
 constexpr std::chrono::milliseconds kLongestPoll(200);
 
@@ -69,10 +68,11 @@ bool ScanAddresses(const std::vector<uint32_t>& addresses,
     const auto timeout = std::chrono::milliseconds(settings.timeoutMs);
     const size_t jobs = static_cast<size_t>(std::max(1, std::min({settings.jobs, kMaxScanJobs, FD_SETSIZE})));
 
+    const StatusRequestCmd probe(1);  // asks for the printer's status byte
     auto connected = [&](Attempt& attempt, Clock::time_point now) {
         answers[attempt.index].open = true;
-        if (settings.probe && send(attempt.socket, kStatusRequest, sizeof kStatusRequest, 0) ==
-                                  static_cast<int>(sizeof kStatusRequest)) {
+        if (settings.probe && send(attempt.socket, reinterpret_cast<const char*>(probe.GetData()),
+                                   probe.GetLength(), 0) == probe.GetLength()) {
             attempt.probing = true;
             attempt.deadline = now + timeout;
         } else {

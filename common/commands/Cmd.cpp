@@ -1,5 +1,7 @@
 #include "Cmd.h"
 
+#include <algorithm>
+
 #include "OemText.h"
 
 Cmd::~Cmd() = default;
@@ -34,6 +36,28 @@ void Cmd::FreeBuffer() {
     }
     delete[] m_pBuffer;
     m_pBuffer = nullptr;
+}
+
+void Cmd::PointAt(CmdId id) {
+    const CmdHeader& header = CmdRowOf(id).header;
+    SetData(header.Bytes());
+    SetLength(static_cast<int>(header.size));
+}
+
+unsigned char* Cmd::BeginFields(CmdId id, int capacity) {
+    const CmdHeader& header = CmdRowOf(id).header;
+    return std::copy(header.Bytes(), header.Bytes() + header.size, AllocateBuffer(capacity));
+}
+
+void Cmd::EndFields(const unsigned char* end) {
+    SetLength(static_cast<int>(end - m_pBuffer));
+}
+
+unsigned char* Cmd::PutFourBytes(unsigned char* at, uint32_t value) {
+    for (int shift = 24; shift >= 0; shift -= 8) {
+        *at++ = static_cast<unsigned char>(value >> shift);
+    }
+    return at;
 }
 
 std::string Cmd::OemField(const WideString& text, int units) {

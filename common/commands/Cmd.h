@@ -1,8 +1,10 @@
 // Base class of every printer command: a pointer to the bytes to send and their count.
 #pragma once
 
+#include <cstdint>
 #include <string>
 
+#include "CmdCatalog.h"
 #include "WideText.h"
 
 /// One printer command. The bytes sent are exactly GetData()[0] .. GetData()[GetLength() - 1].
@@ -31,6 +33,14 @@ class Cmd {
     unsigned char* AllocateBuffer(int capacity);
     /// Frees the buffer that AllocateBuffer made, wherever SetData has pointed the command since.
     void FreeBuffer();
+    /// For fixed commands: points the command at its catalogue row's header, which is all of it.
+    void PointAt(CmdId id);
+    /// For built commands: AllocateBuffer(capacity) with the catalogue row's header of `id` copied
+    /// in. Returns where the fields go; EndFields(end) then sets the length up to `end`.
+    unsigned char* BeginFields(CmdId id, int capacity);
+    void EndFields(const unsigned char* end);
+    /// Writes `value` most significant byte first; returns the byte after it.
+    static unsigned char* PutFourBytes(unsigned char* at, uint32_t value);
 
     /// The bytes of a text field of `units` bytes: `text` converted to the OEM code page, whole
     /// characters only, at most `units` bytes, padded with 00 where a character did not fit.

@@ -1,5 +1,6 @@
 #include "CmdBuild.h"
 
+#include <cstring>
 #include <initializer_list>
 
 #include "Commands.h"
@@ -21,6 +22,17 @@ int ChoiceValue(const std::string& place, const std::string& text, std::initiali
                       std::to_string(i - 1) + ")"};
     }
     return index;
+}
+
+// The value names of the field of `id` called `name` (null: the command's one value).
+std::initializer_list<const char*> NamesOf(CmdId id, const char* name) {
+    for (const CmdField& field : CmdRowOf(id).fields) {
+        if (field.name == name ||
+            (field.name != nullptr && name != nullptr && std::strcmp(field.name, name) == 0)) {
+            return field.names;
+        }
+    }
+    return {};
 }
 
 template <typename C>
@@ -122,19 +134,19 @@ uint32_t MacValue(const std::string& place, const std::string& text) {
 }
 
 int ModeValue(const std::string& place, const std::string& text) {
-    return ChoiceValue(place, text, {"ap", "sta", "apsta"});
+    return ChoiceValue(place, text, NamesOf(CmdId::WifiAp, "mode"));
 }
 
 int AuthValue(const std::string& place, const std::string& text) {
-    return ChoiceValue(place, text, {"open", "shared", "wpapsk", "wpa2psk"});
+    return ChoiceValue(place, text, NamesOf(CmdId::WifiStation, "auth"));
 }
 
 int EncValue(const std::string& place, const std::string& text) {
-    return ChoiceValue(place, text, {"none", "wep-h", "wep-a", "tkip", "aes"});
+    return ChoiceValue(place, text, NamesOf(CmdId::WifiStation, "enc"));
 }
 
 int DhcpValue(const std::string& place, const std::string& text) {
-    return ChoiceValue(place, text, {"off", "on"});
+    return ChoiceValue(place, text, NamesOf(CmdId::LanDhcp, nullptr));
 }
 
 std::unique_ptr<Cmd> BuildStationCmd(int auth,
@@ -151,7 +163,7 @@ std::unique_ptr<Cmd> BuildStationCmd(int auth,
     // WPA and WPA2 personal take a passphrase of 8-63 characters; open and shared networks take
     // none or a WEP key, whose lengths are left to the printer.
     if ((auth == 2 || auth == 3) && (password.size() < 8 || password.size() > 63)) {
-        throw Refusal{places.password + ": " + (auth == 2 ? "wpapsk" : "wpa2psk") +
+        throw Refusal{places.password + ": " + NamesOf(CmdId::WifiStation, "auth").begin()[auth] +
                       " needs a passphrase of 8-63 characters, not " + std::to_string(password.size()) +
                       (password.empty() ? " (give one, or choose auth open)" : "")};
     }
@@ -166,15 +178,17 @@ std::unique_ptr<Cmd> BuildStationCmd(int auth,
 }
 
 const std::vector<FixedCmdInfo>& FixedCmds() {
+    // The names are the catalogue's.
     static const std::vector<FixedCmdInfo> list = {
-        {"test-print", "Print the connection-test text", Make<PrintTestCmd>},
-        {"cut", "Cut the paper", Make<CutPaper>},
-        {"open-drawer", "Pulse the cash drawer", Make<OpenCashBoxCmd>},
-        {"factory-mode", "Switch the printer into factory mode", Make<FacModeCmd>},
-        {"hex-mode", "Switch the printer into hex-dump mode", Make<HexModeCmd>},
-        {"wifi-factory", "Return the Wi-Fi module to factory settings", Make<WifiRefacCmd>},
-        {"bt-read-pin", "Ask the Bluetooth module for its PIN", Make<ReadPinCmd>},
-        {"bt-check", "Ask the Bluetooth module to check its link", Make<CheckSpeedCmd>},
+        {CmdRowOf(CmdId::TestPrint).name, "Print the connection-test text", Make<PrintTestCmd>},
+        {CmdRowOf(CmdId::Cut).name, "Cut the paper", Make<CutPaper>},
+        {CmdRowOf(CmdId::OpenDrawer).name, "Pulse the cash drawer", Make<OpenCashBoxCmd>},
+        {CmdRowOf(CmdId::FactoryMode).name, "Switch the printer into factory mode", Make<FacModeCmd>},
+        {CmdRowOf(CmdId::HexMode).name, "Switch the printer into hex-dump mode", Make<HexModeCmd>},
+        {CmdRowOf(CmdId::WifiFactory).name, "Return the Wi-Fi module to factory settings",
+         Make<WifiRefacCmd>},
+        {CmdRowOf(CmdId::BtReadPin).name, "Ask the Bluetooth module for its PIN", Make<ReadPinCmd>},
+        {CmdRowOf(CmdId::BtCheck).name, "Ask the Bluetooth module to check its link", Make<CheckSpeedCmd>},
     };
     return list;
 }

@@ -1,16 +1,20 @@
 // Turns raw bytes, as a printer receives them, back into the commands that made them.
 #pragma once
 
+#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <string>
 #include <vector>
 
+#include "CmdCatalog.h"
+
 /// One line per recognised command with its fields, e.g. `wifi-ap mode=0 name="Thermal Printer"`
 /// or `lan-ip 192.168.1.123`. Bytes that begin no known command come out as one
 /// `unknown: ...` line per run; a command cut short by the end of input as `truncated ...`.
-/// Text fields are converted from the OEM code page and shown as UTF-8 in double quotes.
-std::vector<std::string> DecodeCommands(const std::vector<unsigned char>& bytes);
+/// Text fields are converted from the OEM code page and shown as UTF-8 in double quotes; with
+/// `hideSecrets` a password that is not empty as `password=(hidden)`.
+std::vector<std::string> DecodeCommands(const std::vector<unsigned char>& bytes, bool hideSecrets = false);
 
 /// True when `input` is hex text as --dry-run prints it: pairs of hex digits ("1d 56 01", or
 /// "1d5601"), whitespace and nothing else; then `bytes` are the bytes it stands for. Raw command
@@ -26,15 +30,26 @@ struct DecodeStep {
         NeedMore,   // a command has begun and more bytes may follow (only when not at the end)
     };
     Kind kind = Kind::Unknown;
-    const char* name = nullptr;  // the command's name ("cut", "wifi-ap", ...): Command, and
-                                 // Truncated/NeedMore once its whole header is there
-    size_t length = 0;           // bytes the step takes
+    const char* name = nullptr;   // the command's name ("cut", "wifi-ap", ...): Command, and
+                                  // Truncated/NeedMore once its whole header is there
+    const CmdRow* row = nullptr;  // the command's catalogue row whenever `name` is set
+    size_t length = 0;            // bytes the step takes
 };
 
 /// The step at `at` with `have` bytes left, as DecodeCommands reads it. With `atEnd` false more
 /// bytes may still arrive: a command that has begun answers NeedMore rather than Truncated, so
 /// that a stream can be read as it comes and each step taken is the one DecodeCommands takes.
 DecodeStep NextDecodeStep(const unsigned char* at, size_t have, bool atEnd);
+
+/// Where one field of a command lies.
+struct FieldBytes {
+    const unsigned char* at = nullptr;
+    size_t size = 0;
+};
+using CmdFieldBytes = std::array<FieldBytes, kMaxCmdFields>;
+
+/// The bytes of each field of `command`, a whole command of `row`, in the row's order.
+CmdFieldBytes LocateFields(const CmdRow& row, const unsigned char* command);
 
 /// The address in four bytes as the printer receives it, most significant first.
 uint32_t AddressAt(const unsigned char* at);

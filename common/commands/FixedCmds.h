@@ -1,4 +1,5 @@
-// Commands without arguments: each points at one constant table shared by all its objects.
+// Commands without text: those without arguments, each pointing at its catalogue row's header
+// (shared by all its objects), and the status request.
 #pragma once
 
 #include "Cmd.h"
@@ -57,4 +58,12 @@ class WifiRefacCmd : public Cmd {
   public:
     WifiRefacCmd();
     ~WifiRefacCmd() override;
+};
+
+/// The real-time status request DLE EOT n (10 04 n), which a printer answers at once with one
+/// byte: n = 1 printer, 2 offline cause, 3 error cause, 4 roll paper sensor.
+class StatusRequestCmd : public Cmd {
+  public:
+    explicit StatusRequestCmd(int n);
+    ~StatusRequestCmd() override;
 };

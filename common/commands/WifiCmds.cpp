@@ -6,9 +6,6 @@
 
 namespace {
 
-const unsigned char kApHeader[] = {0x1F, 0x1A, 0x1F, 0x1B, 0x1F, 0x03, 0x0A, 0x0B, 0x0C};
-const unsigned char kStationHeader[] = {0x1F, 0x1A, 0x1F, 0x1B, 0x1F, 0x03, 0x07, 0x08, 0x09};
-
 constexpr int kApCapacity = 43;        // 11 fixed bytes, 31 name bytes, the 00 after the name
 constexpr int kStationCapacity = 142;  // 14 fixed bytes, 127 text bytes, the 00 after the text
 
@@ -19,14 +16,12 @@ int FieldUnits(const WideString& text, int max) {
 }  // namespace
 
 SetAPParaCmd::SetAPParaCmd(int mode, int nameLength, WideString name) {
-    const int n = FieldUnits(name, kMaxApNameUnits);
-    const std::string field = OemField(name, n);
-    unsigned char* buffer = AllocateBuffer(kApCapacity);  // the 00 after the text comes from the zero fill
-    std::copy(std::begin(kApHeader), std::end(kApHeader), buffer);
-    buffer[9] = static_cast<unsigned char>(mode & 0xFF);
-    buffer[10] = static_cast<unsigned char>(nameLength & 0xFF);
-    std::copy(field.begin(), field.end(), buffer + 11);
-    SetLength(11 + n);
+    const std::string field = OemField(name, FieldUnits(name, kMaxApNameUnits));
+    // The 00 after the text comes from the zero fill.
+    unsigned char* at = BeginFields(CmdId::WifiAp, kApCapacity);
+    *at++ = static_cast<unsigned char>(mode & 0xFF);
+    *at++ = static_cast<unsigned char>(nameLength & 0xFF);
+    EndFields(std::copy(field.begin(), field.end(), at));
 }
 
 SetAPParaCmd::~SetAPParaCmd() {
@@ -39,17 +34,12 @@ WifiTestParaCmd::WifiTestParaCmd(int auth,
                                  int passwordLength,
                                  int addressLength,
                                  WideString stationText) {
-    const int n = FieldUnits(stationText, kMaxStationTextUnits);
-    const std::string field = OemField(stationText, n);
-    unsigned char* buffer = AllocateBuffer(kStationCapacity);
-    std::copy(std::begin(kStationHeader), std::end(kStationHeader), buffer);
-    buffer[9] = static_cast<unsigned char>(auth & 0xFF);
-    buffer[10] = static_cast<unsigned char>(encryption & 0xFF);
-    buffer[11] = static_cast<unsigned char>(nameLength & 0xFF);
-    buffer[12] = static_cast<unsigned char>(passwordLength & 0xFF);
-    buffer[13] = static_cast<unsigned char>(addressLength & 0xFF);
-    std::copy(field.begin(), field.end(), buffer + 14);
-    SetLength(14 + n);
+    const std::string field = OemField(stationText, FieldUnits(stationText, kMaxStationTextUnits));
+    unsigned char* at = BeginFields(CmdId::WifiStation, kStationCapacity);
+    for (const int value : {auth, encryption, nameLength, passwordLength, addressLength}) {
+        *at++ = static_cast<unsigned char>(value & 0xFF);
+    }
+    EndFields(std::copy(field.begin(), field.end(), at));
 }
 
 WifiTestParaCmd::~WifiTestParaCmd() {

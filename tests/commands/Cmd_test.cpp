@@ -21,6 +21,11 @@ TEST(FixedCmds, BytesOfEveryFixedCommand) {
     EXPECT_EQ(BytesOf(WifiRefacCmd()), (Bytes{0x1F, 0x1B, 0x1F, 0x11}));
 }
 
+TEST(FixedCmds, TheStatusRequestCarriesWhatItAsksFor) {
+    EXPECT_EQ(BytesOf(StatusRequestCmd(1)), (Bytes{0x10, 0x04, 0x01}));
+    EXPECT_EQ(BytesOf(StatusRequestCmd(4)), (Bytes{0x10, 0x04, 0x04}));
+}
+
 TEST(FixedCmds, PrintTestIsTextTwelveLineEndsAndTerminator) {
     PrintTestCmd cmd;
     ASSERT_EQ(cmd.GetLength(), 111);
