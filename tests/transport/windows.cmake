@@ -2,10 +2,8 @@
 # on its requests (FarEnd_win.cpp), gives it fake COM, LPT and USB devices (ptys, a stalled FIFO)
 # and takes them away again at the end. Registry entries of fake USB printers are made by the
 # program itself.
-tol_add_gtest(transport_tests ${TOL_TRANSPORT_TESTS} transport/FarEnd_win.cpp wine/WineBench.cpp
-              wine/FakeUsbPrinter.cpp)
-target_include_directories(transport_tests PRIVATE ${CMAKE_CURRENT_SOURCE_DIR}/wine)
-target_link_libraries(transport_tests PRIVATE tol_transport tol_commands ws2_32 advapi32)
+tol_add_gtest(transport_tests ${TOL_TRANSPORT_TESTS} transport/FarEnd_win.cpp)
+target_link_libraries(transport_tests PRIVATE tol_transport tol_commands tol_wine_bench)
 # The bench starts the program through scripts/wine-run.sh itself.
 set_target_properties(transport_tests PROPERTIES CROSSCOMPILING_EMULATOR ${PROJECT_SOURCE_DIR}/tests/wine/bench.sh)
 # The fakes live in the prefix's dosdevices folder and registry, which other tests may use too.
