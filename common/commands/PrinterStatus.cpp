@@ -86,17 +86,18 @@ std::vector<const char*> StatusConditionNames(StatusConditions conditions) {
     return names;
 }
 
-PrinterStatus DecodeStatus(const StatusAnswers& answers) {
+PrinterStatus DecodeStatus(const StatusAnswers& answers, int asked) {
     PrinterStatus status;
     status.answers = answers;
-    for (int n = 1; n <= kStatusRequestCount; ++n) {
+    asked = asked < kStatusRequestCount ? asked : kStatusRequestCount;
+    for (int n = 1; n <= asked; ++n) {
         if (answers[n - 1] < 0) {
             status.state = StatusState::NoAnswer;
             status.reason = "no answer to DLE EOT " + std::to_string(n);
             return status;
         }
     }
-    for (int n = 1; n <= kStatusRequestCount; ++n) {
+    for (int n = 1; n <= asked; ++n) {
         if (!IsStatusAnswer(answers[n - 1])) {
             status.state = StatusState::NotAPrinter;
             status.reason = "the answer to DLE EOT " + std::to_string(n) + " was " + Hex(answers[n - 1]) +
@@ -105,7 +106,8 @@ PrinterStatus DecodeStatus(const StatusAnswers& answers) {
         }
     }
     for (int i = 0; i < kConditionCount; ++i) {
-        if ((answers[kConditions[i].request - 1] & kConditions[i].bits) != 0) {
+        const int request = kConditions[i].request;
+        if (request <= asked && (answers[request - 1] & kConditions[i].bits) != 0) {
             status.conditions |= Bit(i);
         }
     }

@@ -58,8 +58,10 @@ struct PrinterStatus {
 };
 
 /// The status that four answers report: no-answer when one is missing, not-a-printer when one
-/// is not a status answer, else the conditions of all four and the state they add up to.
-PrinterStatus DecodeStatus(const StatusAnswers& answers);
+/// is not a status answer, else the conditions of all four and the state they add up to. With
+/// `asked` below 4 only the answers to DLE EOT 1 to `asked` count (a probe that asks DLE EOT 1
+/// alone).
+PrinterStatus DecodeStatus(const StatusAnswers& answers, int asked = kStatusRequestCount);
 
 /// The answers as hex, "16 12 12 12", a missing one as "-".
 std::string StatusAnswersText(const StatusAnswers& answers);

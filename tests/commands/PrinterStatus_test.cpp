@@ -70,6 +70,10 @@ TEST(PrinterStatus, RequestsAndAnswersAsText) {
     EXPECT_EQ(StatusAnswersText({{0x16, -1, 0x12, 0xff}}), "16 - 12 ff");
     EXPECT_EQ(DecodeStatus({{0x16, 0x12, 0x41, 0x12}}).reason,
               "the answer to DLE EOT 3 was 41, not a status byte");
+    // A probe's one answer: the others are neither missing nor read.
+    const PrinterStatus probe = DecodeStatus({{0x3a, -1, 0x7e, 0x13}}, 1);
+    EXPECT_EQ(probe.state, StatusState::Offline);
+    EXPECT_EQ(Names(probe.conditions), "offline waiting-online-recovery");
 }
 
 }  // namespace

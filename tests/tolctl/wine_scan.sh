@@ -49,7 +49,7 @@ got=$(scan 127.0.2.32/28 --tcp-port "$port" --timeout 400)
 [ ! -s "$work/err" ] || fail "scan said: $(cat "$work/err")"
 
 got=$(scan 127.0.2.32/28 --tcp-port "$port" --timeout 400 --probe)
-[ "$got" = "$(expected '  # status 16' '  # status -')" ] || fail "scan --probe listed:"$'\n'"$got"
+[ "$got" = "$(expected '  # status 16 ok drawer-pin-high' '  # status - no-answer')" ] || fail "scan --probe listed:"$'\n'"$got"
 
 got=$(scan 127.0.2.40-42 --tcp-port "$port" --timeout 400 --probe --format json)
 [ "$(grep -c '"status": "16"' <<<"$got")" -eq 2 ] && [ "$(grep -c '"status": null' <<<"$got")" -eq 1 ] ||
