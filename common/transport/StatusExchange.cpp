@@ -17,8 +17,12 @@ PrinterStatus Unreachable(const std::string& reason, int error) {
     return status;
 }
 
-// A parallel port carries nothing back to the computer.
-PrinterStatus ParallelPort() {
+// A parallel port carries nothing back to the computer. It is opened, as a command would open
+// it, so that one that is not there is unreachable; nothing is sent.
+PrinterStatus ParallelPort(const LptMessenger& port) {
+    if (port.LastError() != 0) {
+        return Unreachable(port.LastErrorText(), port.LastError());
+    }
     PrinterStatus status;
     status.state = StatusState::NoAnswer;
     status.reason = "a parallel port gives no answers";
@@ -105,7 +109,7 @@ PrinterStatus ReadPrinterStatus(const SendOptions& options, int answerTimeoutMs)
                                   failure);
             break;
         case PortUri::Kind::Parallel:
-            return ParallelPort();
+            return ParallelPort(LptMessenger(port.device));
         case PortUri::Kind::Usb:
             link = OpenUsbLink(port.device, answerTimeoutMs, failure);
             break;
@@ -113,7 +117,7 @@ PrinterStatus ReadPrinterStatus(const SendOptions& options, int answerTimeoutMs)
             if (port.portIndex == kPortUsb) {
                 link = OpenUsbLink("", answerTimeoutMs, failure);
             } else if (port.portIndex >= kPortLpt1 && port.portIndex <= kPortLpt3) {
-                return ParallelPort();
+                return ParallelPort(LptMessenger(port.portIndex - kPortLpt1));
             } else if (port.portIndex == kPortCom1 || port.portIndex == kPortCom2) {
                 link = OpenSerialLink(new StatusComPort(port.portIndex - kPortCom1, options.baud), failure);
             } else {

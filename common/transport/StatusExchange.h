@@ -19,6 +19,7 @@ constexpr int kMaxStatusAnswerMs = 600000;
 ///        the first request is dropped.
 ///   USB: the printer that the USB search keeps (or usb:DEVICE on POSIX), opened for reading and
 ///        writing; writes bounded as the transports bound them, answers by `answerTimeoutMs`.
-///   parallel: nothing is sent; a parallel port gives no answers (no-answer).
+///   parallel: opened and closed again, nothing sent; a parallel port gives no answers
+///        (no-answer).
 /// A port that cannot be opened or connected is unreachable, with the system's reason.
 PrinterStatus ReadPrinterStatus(const SendOptions& options, int answerTimeoutMs);

@@ -120,6 +120,9 @@ TEST_F(StatusExchangeTest, ParallelPortIsSentNothingAndGivesNoAnswer) {
     EXPECT_EQ(status.state, StatusState::NoAnswer);
     EXPECT_EQ(status.reason, "a parallel port gives no answers");
     EXPECT_EQ(printer.Take(0), "");
+    const PrinterStatus absent = ReadPrinterStatus(PortOf(PortUri::Kind::Parallel, Absent("lpt3")), 1000);
+    EXPECT_EQ(absent.state, StatusState::Unreachable);
+    EXPECT_EQ(absent.error, kNotFound.code);
 }
 
 }  // namespace
