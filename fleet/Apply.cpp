@@ -4,7 +4,6 @@
 #include <atomic>
 #include <chrono>
 #include <ctime>
-#include <map>
 #include <system_error>
 #include <thread>
 
@@ -49,24 +48,10 @@ struct Run {
     std::vector<PrinterResult>& results;
 };
 
-// A lane is served by one job from first to last: a TCP printer alone, or every target of one
-// device (which two jobs must never open at once). Lanes hold indexes into the plan's printers.
+// The printers in lanes (TargetLanes): indexes into the plan's printers.
 std::vector<std::vector<size_t>> Lanes(const std::vector<RolloutPrinter>& printers) {
-    std::vector<std::vector<size_t>> lanes;
-    std::map<std::string, size_t> deviceLanes;
-    for (size_t i = 0; i < printers.size(); ++i) {
-        const std::string& device = printers[i].target.device;
-        if (device.empty()) {
-            lanes.push_back({i});
-            continue;
-        }
-        const auto lane = deviceLanes.emplace(device, lanes.size());
-        if (lane.second) {
-            lanes.emplace_back();
-        }
-        lanes[lane.first->second].push_back(i);
-    }
-    return lanes;
+    return TargetLanes(printers.size(),
+                       [&printers](size_t i) -> const Target& { return printers[i].target; });
 }
 
 // Sends one command. While this process has no room for one more socket or device the command

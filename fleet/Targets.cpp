@@ -1,5 +1,7 @@
 #include "Targets.h"
 
+#include <map>
+
 #include "AddressRange.h"
 #include "Values.h"
 
@@ -170,4 +172,23 @@ std::string TargetIdentity(const Target& target) {
             return port.portIndex >= 0 && port.portIndex < 6 ? kIndexNames[port.portIndex] : "?";
     }
     return target.name;
+}
+
+std::vector<std::vector<size_t>> TargetLanes(size_t count,
+                                             const std::function<const Target&(size_t)>& targetOf) {
+    std::vector<std::vector<size_t>> lanes;
+    std::map<std::string, size_t> deviceLanes;
+    for (size_t i = 0; i < count; ++i) {
+        const std::string& device = targetOf(i).device;
+        if (device.empty()) {
+            lanes.push_back({i});
+            continue;
+        }
+        const auto lane = deviceLanes.emplace(device, lanes.size());
+        if (lane.second) {
+            lanes.emplace_back();
+        }
+        lanes[lane.first->second].push_back(i);
+    }
+    return lanes;
 }

@@ -1,6 +1,8 @@
 // The printers `tolctl apply` sets up: --target values and the lines of a targets file.
 #pragma once
 
+#include <cstddef>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -38,3 +40,9 @@ bool ExpandTarget(const std::string& text,
 
 /// What makes two targets the same printer: the address and TCP port, or the device.
 std::string TargetIdentity(const Target& target);
+
+/// The targets in lanes, each served by one job from first to last: a TCP printer alone, or every
+/// target of one device (which two jobs must never open at once). `targetOf` gives the target of
+/// each index below `count`; the lanes hold those indexes, in order.
+std::vector<std::vector<size_t>> TargetLanes(size_t count,
+                                             const std::function<const Target&(size_t)>& targetOf);

@@ -10,6 +10,7 @@
 #include "AddressRange.h"
 #include "Interrupts.h"
 #include "Options.h"
+#include "PrinterStatus.h"
 #include "Scan.h"
 #include "Subcommand.h"
 #include "Tolctl.h"
@@ -31,6 +32,22 @@ std::string StatusHex(int status) {
     return hex;
 }
 
+// The probe's one answer decoded: what DLE EOT 1 alone can tell.
+PrinterStatus ProbeStatus(int answer) {
+    return DecodeStatus({{answer, -1, -1, -1}}, 1);
+}
+
+// "16 ok drawer-pin-high", "1a offline offline", "- no-answer".
+std::string ProbeText(int answer) {
+    const PrinterStatus status = ProbeStatus(answer);
+    std::string text = (answer < 0 ? "-" : StatusHex(answer)) + " " + StatusStateName(status.state);
+    std::string conditions;
+    for (const char* name : StatusConditionNames(status.conditions)) {
+        conditions += (conditions.empty() ? " " : ",") + std::string(name);
+    }
+    return text + conditions;
+}
+
 // What scan is given.
 struct ScanOptions {
     std::string network;  // A.B.C.D/NN, A.B.C.D-E or one address
@@ -39,8 +56,9 @@ struct ScanOptions {
 };
 
 // Scans and prints the addresses that answered, in address order: as targets for `apply`
-// (`socket://A.B.C.D`, with `:PORT` when not 9100; with a probe followed by a comment
-// "# status 16" or "# status -"), or as a JSON array. "no printer answered" on `err` when none
+// (`socket://A.B.C.D`, with `:PORT` when not 9100; with a probe followed by a comment with
+// the byte and what it tells, "# status 16 ok drawer-pin-high" or "# status - no-answer"), or
+// as a JSON array. "no printer answered" on `err` when none
 // did. SIGINT or SIGTERM (Ctrl-C) ends the scan early: what answered so far is printed the same
 // way. Answers 0 when it ran, 1 when the system would not let it, 2 for a bad network or
 // format, 128 + the signal's number when a signal ended it (130 for SIGINT).
@@ -86,12 +104,18 @@ int RunScan(const ScanOptions& options, const GlobalOptions& global, std::ostrea
             entry["port"] = options.settings.tcpPort;
             entry["target"] = target;
             if (options.settings.probe) {
+                const PrinterStatus status = ProbeStatus(answer.status);
                 entry["status"] = answer.status < 0 ? nlohmann::ordered_json()
                                                     : nlohmann::ordered_json(StatusHex(answer.status));
+                entry["state"] = StatusStateName(status.state);
+                entry["conditions"] = nlohmann::ordered_json::array();
+                for (const char* name : StatusConditionNames(status.conditions)) {
+                    entry["conditions"].push_back(name);
+                }
             }
             list.push_back(entry);
         } else if (options.settings.probe) {
-            out << target << "  # status " << (answer.status < 0 ? "-" : StatusHex(answer.status)) << '\n';
+            out << target << "  # status " << ProbeText(answer.status) << '\n';
         } else {
             out << target << '\n';
         }
@@ -126,7 +150,8 @@ void AddScanCommand(CLI::App& app, Subcommands& list) {
     AddInteger(*scan, "--jobs", options->settings.jobs, 1, kMaxScanJobs,
                "Connects under way at once (default 256)");
     scan->add_flag("--probe", options->settings.probe,
-                   "Send the status request DLE EOT 1 (10 04 01) and show the status byte read back");
+                   "Send the status request DLE EOT 1 (10 04 01) and show the status byte read back, and the "
+                   "state and conditions it tells");
     scan->add_option("--format", options->format, "targets (default) or json")->type_name("targets|json");
     scan->footer(
         "Ctrl-C (SIGINT) or SIGTERM ends a scan early: the targets found so far are printed, and the "

@@ -39,5 +39,7 @@ void AddScanCommand(CLI::App& app, Subcommands& list);
 void AddPortsCommand(CLI::App& app, Subcommands& list);
 /// ApplyCommand.cpp: apply.
 void AddApplyCommand(CLI::App& app, Subcommands& list);
+/// StatusCommand.cpp: status.
+void AddStatusCommand(CLI::App& app, Subcommands& list);
 /// ProfileCommand.cpp: profile example.
 void AddProfileCommand(CLI::App& app, Subcommands& list);

@@ -4,8 +4,6 @@
 
 #include <string>
 
-namespace {
-
 // FormatMessage ends its texts with ".\r\n" and starts them with a capital; the callers print
 // them inside their own sentences ("COM1: the system cannot find the file specified").
 std::string SystemErrorText(DWORD code) {
@@ -39,8 +37,6 @@ std::string SystemErrorText(DWORD code) {
     }
     return text;
 }
-
-}  // namespace
 
 // One write in flight. The system completes into `overlapped` until the completion routine has
 // run; the record is freed by the messenger, or, when the messenger went first, by the routine.

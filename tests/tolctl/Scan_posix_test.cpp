@@ -51,7 +51,7 @@ std::string Targets(int port, const std::string& after = "", const std::vector<i
         const bool quiet = std::find(silent.begin(), silent.end(), last) != silent.end();
         text += "socket://127.0.2." + std::to_string(last) + ":" + std::to_string(port) +
                 (after.empty() ? ""
-                 : quiet       ? "  # status -"
+                 : quiet       ? "  # status - no-answer"
                                : after) +
                 "\n";
     }
@@ -88,7 +88,7 @@ TEST(TolctlScanTest, ListsThePrintersThatAnswerInAddressOrderAndSendsNothing) {
     EXPECT_EQ(fleet.Stop(), "exit 0");
 }
 
-TEST(TolctlScanTest, ProbeShowsTheStatusByteOrADashWhenNoneCameInTime) {
+TEST(TolctlScanTest, ProbeShowsTheStatusByteAndItsStateOrADashWhenNoneCameInTime) {
     TempDir dir;
     Emulator fleet(FleetArgs(dir / "state.json"));
     const std::string port = std::to_string(fleet.Port());
@@ -96,7 +96,7 @@ TEST(TolctlScanTest, ProbeShowsTheStatusByteOrADashWhenNoneCameInTime) {
     const Result probed =
         Scan({"127.0.2.0/28", "--tcp-port", port, "--timeout", "300", "--probe", "--jobs", "4"});
     EXPECT_EQ(probed.code, 0);
-    EXPECT_EQ(probed.out, Targets(fleet.Port(), "  # status 16", {9, 11}));
+    EXPECT_EQ(probed.out, Targets(fleet.Port(), "  # status 16 ok drawer-pin-high", {9, 11}));
 
     const Result json =
         Scan({"127.0.2.8-10", "--tcp-port", port, "--timeout", "300", "--probe", "--format", "json"});
@@ -107,7 +107,9 @@ TEST(TolctlScanTest, ProbeShowsTheStatusByteOrADashWhenNoneCameInTime) {
         want.push_back({{"address", address},
                         {"port", fleet.Port()},
                         {"target", "socket://" + address + ":" + port},
-                        {"status", last == 9 ? Json() : Json("16")}});
+                        {"status", last == 9 ? Json() : Json("16")},
+                        {"state", last == 9 ? "no-answer" : "ok"},
+                        {"conditions", last == 9 ? Json::array() : Json::array({"drawer-pin-high"})}});
     }
     EXPECT_EQ(Json::parse(json.out), want);
 

@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# tolctl.exe scan under Wine against the native fleet emulator: a /28 of loopback printers with
+# tolctl.exe scan (and status) under Wine against the native fleet emulator: a /28 of loopback printers with
 # some missing (refused), one stalled, one that resets and one slow to answer.
 # Usage: wine_scan.sh TOLCTL.exe NATIVE_TOLCTL   (exit 77, skipped, when the native build is missing)
 set -uo pipefail
@@ -49,7 +49,7 @@ got=$(scan 127.0.2.32/28 --tcp-port "$port" --timeout 400)
 [ ! -s "$work/err" ] || fail "scan said: $(cat "$work/err")"
 
 got=$(scan 127.0.2.32/28 --tcp-port "$port" --timeout 400 --probe)
-[ "$got" = "$(expected '  # status 16' '  # status -')" ] || fail "scan --probe listed:"$'\n'"$got"
+[ "$got" = "$(expected '  # status 16 ok drawer-pin-high' '  # status - no-answer')" ] || fail "scan --probe listed:"$'\n'"$got"
 
 got=$(scan 127.0.2.40-42 --tcp-port "$port" --timeout 400 --probe --format json)
 [ "$(grep -c '"status": "16"' <<<"$got")" -eq 2 ] && [ "$(grep -c '"status": null' <<<"$got")" -eq 1 ] ||
@@ -57,6 +57,15 @@ got=$(scan 127.0.2.40-42 --tcp-port "$port" --timeout 400 --probe --format json)
 
 got=$(scan 127.0.2.36 --tcp-port "$port")
 [ -z "$got" ] && grep -q "no printer answered" "$work/err" || fail "a refused address: '$got' $(cat "$work/err")"
+# status of four of them: two answer, the resetting and the slow one give no answer; exit code 1.
+"$scripts/wine-run.sh" "$tolctl" status --target "socket://127.0.2.40-43:$port" --timeout 400 --format json \
+    >"$work/status.json" 2>"$work/err" </dev/null
+code=$?
+got=$(tr -d '\r' <"$work/status.json")
+states=$(grep -o '"state": "[a-z-]*"' <<<"$got" | cut -d'"' -f4 | tr '\n' ' ')
+[ $code -eq 1 ] && [ "$states" = "ok no-answer ok no-answer " ] &&
+    [ "$(grep -c '"answers": "16 12 12 12"' <<<"$got")" -eq 2 ] || fail "status exited $code and gave:"$'\n'"$got"
+
 "$scripts/wine-run.sh" "$tolctl" scan 127.0.2.32/8 >/dev/null 2>&1 </dev/null
 [ $? -eq 2 ] || fail "a /8 is not refused with exit code 2"
-echo "tolctl.exe scan found the printers of 127.0.2.32/28 that answer, with their status bytes"
+echo "tolctl.exe scan found the printers of 127.0.2.32/28 that answer, with their status bytes; status read them"

@@ -111,6 +111,9 @@ class PortEnd {
     virtual std::string Take(size_t atLeast) = 0;
     /// Sends bytes from the printer's side towards the program (a pty only).
     virtual bool Send(const std::string& bytes) = 0;
+    /// From now on the printer's side answers each status request DLE EOT n (10 04 n) with byte
+    /// n of `answers` (n 1-4), at once (a pty only). Take still gets every byte that arrives.
+    virtual bool AnswerStatus(const std::string& answers) = 0;
     /// How many handles of the program hold the device open: non-zero while a messenger has it.
     virtual int Holders() = 0;
     /// The line settings the device has now (a pty only).

@@ -4,6 +4,7 @@
 
 #include <dirent.h>
 #include <fcntl.h>
+#include <poll.h>
 #include <stdlib.h>
 #include <sys/ioctl.h>
 #include <sys/socket.h>
@@ -11,10 +12,12 @@
 #include <termios.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
 #include <climits>
 #include <cstdio>
 #include <map>
+#include <mutex>
 #include <thread>
 
 #include "PortFactory.h"
@@ -65,7 +68,10 @@ std::string RealPath(const std::string& path) {
 class PosixEnd : public PortEnd {
   public:
     PosixEnd(std::string path, EndKind kind) : m_strPath(std::move(path)), m_kind(kind) { Make(); }
-    ~PosixEnd() override { ::unlink(m_strPath.c_str()); }
+    ~PosixEnd() override {
+        StopAnswering();
+        ::unlink(m_strPath.c_str());
+    }
 
     std::string Device() const override { return m_strPath; }
 
@@ -75,7 +81,7 @@ class PosixEnd : public PortEnd {
         }
         const Stopwatch watch;
         while (m_far.Valid()) {
-            AppendAvailable(m_far.Get(), m_strArrived);
+            Collect();
             if (m_strArrived.size() >= atLeast || watch.Ms() >= 3000) {
                 break;
             }
@@ -84,7 +90,7 @@ class PosixEnd : public PortEnd {
         // Anything that should not be there has had time to arrive too.
         SleepMs(20);
         if (m_far.Valid()) {
-            AppendAvailable(m_far.Get(), m_strArrived);
+            Collect();
         }
         std::string taken;
         taken.swap(m_strArrived);
@@ -94,6 +100,15 @@ class PosixEnd : public PortEnd {
     bool Send(const std::string& bytes) override {
         return IsPty() &&
                ::write(m_far.Get(), bytes.data(), bytes.size()) == static_cast<ssize_t>(bytes.size());
+    }
+
+    bool AnswerStatus(const std::string& answers) override {
+        if (!IsPty() || m_answerer.joinable()) {
+            return false;
+        }
+        m_bStopAnswering = false;
+        m_answerer = std::thread([this, answers] { Answer(answers); });
+        return true;
     }
 
     int Holders() override {
@@ -172,11 +187,13 @@ class PosixEnd : public PortEnd {
     }
 
     bool Unplug() override {
+        StopAnswering();
         m_far.Reset();
         return true;
     }
 
     bool Replug() override {
+        StopAnswering();
         m_far.Reset();
         ::unlink(m_strPath.c_str());
         m_strArrived.clear();
@@ -185,6 +202,57 @@ class PosixEnd : public PortEnd {
 
   private:
     bool IsPty() const { return m_kind == EndKind::Line || m_kind == EndKind::RawLine; }
+
+    // What has arrived: read here, or from what the answering thread heard.
+    void Collect() {
+        if (!m_answerer.joinable()) {
+            AppendAvailable(m_far.Get(), m_strArrived);
+            return;
+        }
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_strArrived += m_strHeard;
+        m_strHeard.clear();
+    }
+
+    // The printer's side of AnswerStatus, on a thread of its own until StopAnswering.
+    void Answer(const std::string& answers) {
+        std::string unread;
+        while (!m_bStopAnswering) {
+            pollfd pfd{m_far.Get(), POLLIN, 0};
+            ::poll(&pfd, 1, 10);
+            std::string got;
+            AppendAvailable(m_far.Get(), got);
+            if (got.empty()) {
+                SleepMs(2);  // a pty whose other side is closed is always "ready"
+                continue;
+            }
+            {
+                std::lock_guard<std::mutex> lock(m_mutex);
+                m_strHeard += got;
+            }
+            unread += got;
+            for (size_t at = unread.find("\x10\x04"); at != std::string::npos && at + 2 < unread.size();
+                 at = unread.find("\x10\x04")) {
+                const size_t n = static_cast<unsigned char>(unread[at + 2]);
+                if (n >= 1 && n <= answers.size()) {
+                    EXPECT_EQ(::write(m_far.Get(), &answers[n - 1], 1), 1);
+                }
+                unread.erase(0, at + 3);
+            }
+            if (unread.size() > 2) {
+                unread.erase(0, unread.size() - 2);  // only a request's beginning waits for more
+            }
+        }
+    }
+
+    void StopAnswering() {
+        if (m_answerer.joinable()) {
+            m_bStopAnswering = true;
+            m_answerer.join();
+            m_strArrived += m_strHeard;
+            m_strHeard.clear();
+        }
+    }
 
     bool Make() {
         switch (m_kind) {
@@ -250,6 +318,10 @@ class PosixEnd : public PortEnd {
     std::string m_strSlave;
     std::string m_strArrived;
     bool m_bDrained = false;
+    std::thread m_answerer;
+    std::atomic<bool> m_bStopAnswering{false};
+    std::mutex m_mutex;
+    std::string m_strHeard;  // what the answering thread heard and Take has not collected
 };
 
 }  // namespace

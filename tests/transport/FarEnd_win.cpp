@@ -107,6 +107,7 @@ class BenchEnd : public PortEnd {
     }
 
     bool Send(const std::string& bytes) override { return bench::Inject(m_strName, bytes); }
+    bool AnswerStatus(const std::string& answers) override { return bench::AnswerStatus(m_strName, answers); }
     int Holders() override { return bench::Holders(m_strName); }
 
     LineSettings Line() override {

@@ -7,4 +7,4 @@ target_link_libraries(transport_tests PRIVATE tol_transport tol_commands tol_win
 # The bench starts the program through scripts/wine-run.sh itself.
 set_target_properties(transport_tests PROPERTIES CROSSCOMPILING_EMULATOR ${PROJECT_SOURCE_DIR}/tests/wine/bench.sh)
 # The fakes live in the prefix's dosdevices folder and registry, which other tests may use too.
-set_tests_properties(transport_tests PROPERTIES RESOURCE_LOCK wine_ports TIMEOUT 120)
+set_tests_properties(transport_tests PROPERTIES RESOURCE_LOCK wine_ports TIMEOUT 300)

@@ -145,6 +145,10 @@ bool Inject(const std::string& name, const std::string& bytes) {
     return Request("inject " + name + " " + Hex(bytes));
 }
 
+bool AnswerStatus(const std::string& name, const std::string& answers) {
+    return Request("answer " + name + " " + Hex(answers));
+}
+
 std::string Captured(const std::string& name, size_t atLeast) {
     bool ok = false;
     const std::string hex = Ask("read " + name + " " + std::to_string(atLeast), &ok);

@@ -26,6 +26,9 @@ bool Absent(const std::string& name);
 bool Remove(const std::string& name);
 /// Sends bytes from the printer's side of the pty towards the program.
 bool Inject(const std::string& name, const std::string& bytes);
+/// From now on the printer's side of the pty answers each status request DLE EOT n with byte n
+/// of `answers`; what arrives is still captured.
+bool AnswerStatus(const std::string& name, const std::string& answers);
 /// The bytes that arrived at the printer's side, once there are at least `atLeast` (or after 3 s).
 std::string Captured(const std::string& name, size_t atLeast);
 /// `stty -a` of the pty end that the program opens: the line settings as Linux sees them.

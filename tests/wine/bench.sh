@@ -13,6 +13,8 @@
 #   stty NAME                `stty -a` of the pty end that the program opens
 #   preset NAME SETTINGS     `stty SETTINGS` on that end, before the program opens it
 #   inject NAME HEX          sends bytes from the far end towards the program
+#   answer NAME HEX          from now on the far end answers each status request DLE EOT n
+#                            (10 04 n) with byte n of HEX; what arrives is still captured
 #   holders NAME             how many descriptors others (Wine) hold on the pty end
 #   unplug NAME              ends the pty (the link stays, dangling, as after an unplug)
 #   absent NAME              removes dosdevices/NAME
@@ -59,7 +61,7 @@ kill_fake() {  # ends the processes of fake $1 and waits until they are gone
         [ $alive -eq 0 ] && break
         sleep 0.02
     done
-    rm -f "$pids"
+    rm -f "$pids" "$dir/$1.capture"
 }
 
 save_link() {  # remembers what dosdevices/$1 was before the bench touched it
@@ -124,7 +126,28 @@ serve() {
         : >"$base.bin"
         cat "$base.peer" >>"$base.bin" 2>/dev/null </dev/null &
         echo $! >>"$base.pids"
+        echo $! >"$base.capture"
         ln -sfn "$base.tty" "$link"
+        ;;
+    answer)
+        # The capture becomes a printer that answers status requests as it captures.
+        if ! [[ "$arg" =~ ^([0-9a-f]{2})+$ ]] || [ ! -f "$base.capture" ]; then
+            printf 'error: no pty, or answers not in hex\n'
+            return
+        fi
+        local capture
+        capture=$(cat "$base.capture")
+        kill "$capture" 2>/dev/null
+        wait_for eval '! running '"$capture"
+        rm -f "$base.ready"
+        python3 "$here/status_printer.py" "$base.peer" "$base.bin" "$arg" "$base.ready" \
+            </dev/null >/dev/null 2>&1 &
+        echo $! >>"$base.pids"
+        echo $! >"$base.capture"
+        if ! wait_for test -e "$base.ready"; then
+            printf 'error: the answering printer did not start\n'
+            return
+        fi
         ;;
     stall)
         kill_fake "$name"

@@ -115,6 +115,25 @@ $ tolctl apply pins.json \-\-targets printers.txt \-\-report report.json
 .fi
 .RE
 .PP
+Their status, once as a table (exit code 0 when every printer is ok or warning), then watched:
+a line for each change, until Ctrl\-C:
+.PP
+.RS
+.nf
+$ tolctl status \-\-targets printers.txt
+$ tolctl status \-\-target socket://127.0.1.0/24 \-\-watch 15
+.fi
+.RE
+.PP
+The bytes a status read sends to each printer:
+.PP
+.RS
+.nf
+$ tolctl \-\-dry\-run status
+10 04 01 10 04 02 10 04 03 10 04 04
+.fi
+.RE
+.PP
 This computer's printer ports, as \fB\-\-port\fR takes them:
 .PP
 .RS

@@ -1,0 +1,301 @@
+// The status exchange's ports on Windows: TCP through Windows Sockets 2.2, non-blocking with
+// bounded selects; the USB printer's device path opened for reading and writing, overlapped, each
+// transfer waited for within its bound and cancelled there.
+#include <memory>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "Messenger.h"
+#include "StatusLink.h"
+#include "UsbMessenger.h"
+#include "WideText.h"
+
+namespace {
+
+// Waits until `socket` can be written (or read), at most `timeoutMs` (INFINITE: no bound).
+// Answers 1 when it can, 0 at the bound, SOCKET_ERROR when the wait failed.
+int AwaitSocket(SOCKET socket, bool write, DWORD timeoutMs, bool* failed = nullptr) {
+    fd_set ready;
+    fd_set broken;
+    FD_ZERO(&ready);
+    FD_ZERO(&broken);
+    FD_SET(socket, &ready);
+    FD_SET(socket, &broken);
+    timeval limit{static_cast<long>(timeoutMs / 1000), static_cast<long>((timeoutMs % 1000) * 1000)};
+    const int result = select(0, write ? nullptr : &ready, write ? &ready : nullptr, &broken,
+                              timeoutMs == INFINITE ? nullptr : &limit);
+    if (failed != nullptr) {
+        *failed = result > 0 && FD_ISSET(socket, &broken);
+    }
+    return result;
+}
+
+DWORD MsLeft(ULONGLONG deadline) {
+    const ULONGLONG now = GetTickCount64();
+    return now >= deadline ? 0 : static_cast<DWORD>(deadline - now);
+}
+
+class SocketLink : public StatusLink {
+  public:
+    SocketLink(WinsockSession winsock, UniqueSocket socket, int answerTimeoutMs)
+        : m_winsock(std::move(winsock)), m_socket(std::move(socket)), m_nAnswerMs(answerTimeoutMs) {}
+
+    bool Send(const unsigned char* data, int length, std::string& reason) override {
+        const ULONGLONG deadline = GetTickCount64() + kWriteTimeoutMs;
+        int sent = 0;
+        while (sent < length) {
+            const int done =
+                send(m_socket.Get(), reinterpret_cast<const char*>(data) + sent, length - sent, 0);
+            if (done > 0) {
+                sent += done;
+                continue;
+            }
+            const int error = WSAGetLastError();
+            if (done == 0 || error != WSAEWOULDBLOCK) {
+                reason = SystemErrorText(done == 0 ? WSAECONNRESET : error);
+                return false;
+            }
+            const DWORD left = MsLeft(deadline);
+            if (left == 0) {
+                reason = "not taken within " + std::to_string(kWriteTimeoutMs) + " ms";
+                return false;
+            }
+            AwaitSocket(m_socket.Get(), true, left);
+        }
+        return true;
+    }
+
+    int ReceiveByte(std::string& reason) override {
+        const ULONGLONG deadline = GetTickCount64() + static_cast<ULONGLONG>(m_nAnswerMs);
+        for (;;) {
+            char byte = 0;
+            const int got = recv(m_socket.Get(), &byte, 1, 0);
+            if (got == 1) {
+                return static_cast<unsigned char>(byte);
+            }
+            if (got == 0) {
+                reason = "the printer closed the connection";
+                return -1;
+            }
+            const int error = WSAGetLastError();
+            if (error != WSAEWOULDBLOCK) {
+                reason = SystemErrorText(error);
+                return -1;
+            }
+            const DWORD left = MsLeft(deadline);
+            if (left == 0) {
+                reason = "none within " + std::to_string(m_nAnswerMs) + " ms";
+                return -1;
+            }
+            AwaitSocket(m_socket.Get(), false, left);
+        }
+    }
+
+  private:
+    WinsockSession m_winsock;  // ends after the socket has closed
+    UniqueSocket m_socket;
+    int m_nAnswerMs;
+};
+
+// One read or write in flight. The system may complete into it until its end has come; a
+// transfer whose cancellation never ends leaves it behind rather than free memory in use.
+struct Transfer {
+    OVERLAPPED overlapped{};
+    unsigned char bytes[8] = {};
+};
+
+class DeviceLink : public StatusLink {
+  public:
+    DeviceLink(UniqueKernelHandle device, int answerTimeoutMs)
+        : m_device(std::move(device)),
+          m_event(CreateEventW(nullptr, TRUE, FALSE, nullptr)),
+          m_nAnswerMs(answerTimeoutMs) {}
+
+    bool Send(const unsigned char* data, int length, std::string& reason) override {
+        if (length <= 0 || length > static_cast<int>(sizeof(Transfer::bytes))) {
+            reason = "bad request length";
+            return false;
+        }
+        DWORD done = 0;
+        const DWORD error = Run(data, nullptr, static_cast<DWORD>(length), kWriteTimeoutMs, done);
+        if (error == ERROR_SUCCESS && done == static_cast<DWORD>(length)) {
+            return true;
+        }
+        reason = error == WAIT_TIMEOUT ? "not taken within " + std::to_string(kWriteTimeoutMs) + " ms"
+                 : error != ERROR_SUCCESS
+                     ? SystemErrorText(error)
+                     : "the device took " + std::to_string(done) + " of " + std::to_string(length) + " bytes";
+        return false;
+    }
+
+    int ReceiveByte(std::string& reason) override {
+        const ULONGLONG deadline = GetTickCount64() + static_cast<ULONGLONG>(m_nAnswerMs);
+        for (;;) {
+            unsigned char byte = 0;
+            DWORD done = 0;
+            const DWORD error = Run(nullptr, &byte, 1, MsLeft(deadline), done);
+            if (error == ERROR_SUCCESS && done == 1) {
+                return byte;
+            }
+            if (error != ERROR_SUCCESS && error != WAIT_TIMEOUT) {
+                reason = SystemErrorText(error);
+                return -1;
+            }
+            if (MsLeft(deadline) == 0) {
+                reason = "none within " + std::to_string(m_nAnswerMs) + " ms";
+                return -1;
+            }
+            Sleep(10);  // a read that ended with nothing: the device is asked again shortly
+        }
+    }
+
+  private:
+    // One overlapped transfer of `length` bytes, a write of `out` or a read into `in`, waited for
+    // at most `timeoutMs` and cancelled there. Answers ERROR_SUCCESS (with `done` bytes),
+    // WAIT_TIMEOUT, or the system's error.
+    DWORD Run(const unsigned char* out, unsigned char* in, DWORD length, DWORD timeoutMs, DWORD& done) {
+        const bool write = out != nullptr;
+        if (!m_event.Valid()) {
+            return ERROR_INVALID_HANDLE;
+        }
+        std::unique_ptr<Transfer> transfer(new Transfer());
+        transfer->overlapped.hEvent = m_event.Get();
+        ResetEvent(m_event.Get());
+        if (write) {
+            CopyMemory(transfer->bytes, out, length);
+        }
+        const BOOL started =
+            write ? WriteFile(m_device.Get(), transfer->bytes, length, nullptr, &transfer->overlapped)
+                  : ReadFile(m_device.Get(), transfer->bytes, length, nullptr, &transfer->overlapped);
+        const DWORD startError = started ? ERROR_SUCCESS : GetLastError();
+        if (!started && startError != ERROR_IO_PENDING) {
+            return startError;
+        }
+        bool timedOut = false;
+        if (!AwaitEnd(transfer->overlapped, timeoutMs)) {
+            // Cancelled at the bound; until its end has come the system may still complete
+            // into the record: https://learn.microsoft.com/windows/win32/fileio/cancelio
+            timedOut = true;
+            CancelIo(m_device.Get());
+            if (!AwaitEnd(transfer->overlapped, kWriteTimeoutMs)) {
+                m_device.Reset();  // closing ends what cancelling did not
+                if (!AwaitEnd(transfer->overlapped, kWriteTimeoutMs)) {
+                    transfer.release();  // left to the system, never freed under it
+                    return WAIT_TIMEOUT;
+                }
+            }
+        }
+        // Whatever a cancelled read took counts too.
+        const BOOL completed = GetOverlappedResult(m_device.Get(), &transfer->overlapped, &done, FALSE);
+        const DWORD error = completed ? ERROR_SUCCESS : GetLastError();
+        if (in != nullptr && done > 0) {
+            CopyMemory(in, transfer->bytes, done < length ? done : length);
+            return ERROR_SUCCESS;
+        }
+        return timedOut ? WAIT_TIMEOUT : error;
+    }
+
+    // Waits until the transfer has ended, at most timeoutMs. The record is watched, not only the
+    // event: Wine can leave an event signalled by an earlier completion.
+    bool AwaitEnd(OVERLAPPED& overlapped, DWORD timeoutMs) {
+        const ULONGLONG deadline = GetTickCount64() + timeoutMs;
+        while (!HasOverlappedIoCompleted(&overlapped)) {
+            const DWORD left = MsLeft(deadline);
+            if (left == 0) {
+                return false;
+            }
+            WaitForSingleObject(m_event.Get(), left < 10 ? left : 10);
+        }
+        return true;
+    }
+
+    UniqueKernelHandle m_device;
+    UniqueKernelHandle m_event;
+    int m_nAnswerMs;
+};
+
+}  // namespace
+
+std::unique_ptr<StatusLink> OpenTcpLink(uint32_t address,
+                                        int tcpPort,
+                                        int connectTimeoutMs,
+                                        int answerTimeoutMs,
+                                        LinkFailure& failure) {
+    const auto fail = [&failure](int error, const std::string& reason) {
+        failure.error = error;
+        failure.reason = reason.empty() ? SystemErrorText(static_cast<DWORD>(error)) : reason;
+        return nullptr;
+    };
+    // On every failure below the socket closes, and then Windows Sockets ends, as the owners go.
+    WinsockSession winsock(MAKEWORD(2, 2));
+    if (!winsock.Started()) {
+        return fail(winsock.StartError(), "");
+    }
+    UniqueSocket sock(socket(AF_INET, SOCK_STREAM, IPPROTO_TCP));
+    u_long nonBlocking = 1;
+    if (!sock.Valid() || ioctlsocket(sock.Get(), FIONBIO, &nonBlocking) == SOCKET_ERROR) {
+        return fail(WSAGetLastError(), "");
+    }
+    sockaddr_in peer{};
+    peer.sin_family = AF_INET;
+    peer.sin_port = htons(static_cast<u_short>(tcpPort & 0xFFFF));
+    peer.sin_addr.s_addr = htonl(address);
+    if (connect(sock.Get(), reinterpret_cast<const sockaddr*>(&peer), sizeof(peer)) == SOCKET_ERROR) {
+        const int error = WSAGetLastError();
+        if (error != WSAEWOULDBLOCK) {
+            return fail(error, "");
+        }
+        // 0 or less: no bound of ours, the system's own connect time-out applies.
+        bool refused = false;
+        const int ready =
+            AwaitSocket(sock.Get(), true,
+                        connectTimeoutMs > 0 ? static_cast<DWORD>(connectTimeoutMs) : INFINITE, &refused);
+        if (ready == SOCKET_ERROR) {
+            return fail(WSAGetLastError(), "");
+        }
+        if (ready == 0) {
+            return fail(WSAETIMEDOUT,
+                        "connection timed out after " + std::to_string(connectTimeoutMs) + " ms");
+        }
+        if (refused) {
+            int soError = 0;
+            int size = sizeof(soError);
+            getsockopt(sock.Get(), SOL_SOCKET, SO_ERROR, reinterpret_cast<char*>(&soError), &size);
+            return fail(soError != 0 ? soError : WSAECONNREFUSED, "");
+        }
+    }
+    return std::unique_ptr<StatusLink>(new SocketLink(std::move(winsock), std::move(sock), answerTimeoutMs));
+}
+
+std::unique_ptr<StatusLink> OpenUsbLink(const std::string&, int answerTimeoutMs, LinkFailure& failure) {
+    const std::vector<UsbPrinterInfo> printers = FindUsbPrinters();
+    if (printers.empty()) {
+        failure.error = ERROR_DEVICE_NOT_CONNECTED;
+        failure.reason = "no USB printer connected";
+        return nullptr;
+    }
+    // As the USB search does: each printer in turn, the last one kept; one that will not open
+    // ends the search.
+    UniqueKernelHandle device;
+    for (const UsbPrinterInfo& printer : printers) {
+        WideString path;
+        Utf8ToWide(printer.path, path);
+        device.Reset(CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, nullptr,
+                                 OPEN_EXISTING, FILE_FLAG_OVERLAPPED, nullptr));
+        if (!device.Valid()) {
+            failure.error = static_cast<int>(GetLastError());
+            failure.reason = SystemErrorText(static_cast<DWORD>(failure.error));
+            return nullptr;
+        }
+    }
+    return std::unique_ptr<StatusLink>(new DeviceLink(std::move(device), answerTimeoutMs));
+}
+
+bool StatusComPort::Opened() const {
+    return m_hPort.Valid();
+}
+
+void StatusComPort::DropWaitingInput() {
+    PurgeComm(m_hPort.Get(), PURGE_RXCLEAR);
+}

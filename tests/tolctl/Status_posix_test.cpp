@@ -1,0 +1,136 @@
+// `tolctl status` against the emulator's printers: what each is asked, the states it reports in
+// target order, the exit codes, and --watch printing changes only.
+#include <signal.h>
+
+#include <gtest/gtest.h>
+
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include <nlohmann/json.hpp>
+
+#include "FleetPeer.h"
+#include "Tolctl.h"
+#include "TolctlProgram.h"
+
+namespace {
+
+using namespace tolctl_program;
+using Json = nlohmann::json;
+
+struct Result {
+    int code;
+    std::string out, err;
+};
+
+Result Status(std::vector<std::string> args) {
+    args.insert(args.begin(), {"tolctl", "status"});
+    std::istringstream in;
+    std::ostringstream out, err;
+    const int code = RunTolctl(args, in, out, err);
+    return {code, out.str(), err.str()};
+}
+
+TEST(TolctlStatusTest, EachPrinterIsAskedTheFourRequestsAndListedInTargetOrder) {
+    TempDir dir;
+    Emulator fleet({"--bind", "127.0.3.1-4", "--state", dir / "state.json", "--fault", "127.0.3.2=refuse",
+                    "--fault", "127.0.3.3=slow:5000"});
+    const std::string port = std::to_string(fleet.Port());
+    const std::string range = "socket://127.0.3.1-4:" + port;
+    {
+        std::ofstream(dir / "lpt") << "";
+        std::ofstream(dir / "targets.txt")
+            << "parallel:" + (dir / "lpt") + " lan.ip=192.168.1.9  # as apply's\n";
+    }
+    const Result all =
+        Status({"--target", range, "--targets", dir / "targets.txt", "--timeout", "300", "--format", "json"});
+    EXPECT_EQ(all.code, 1) << all.err;
+    const Json found = Json::parse(all.out);
+    ASSERT_EQ(found.size(), 5u) << all.out;
+    const std::vector<std::string> states = {"ok", "unreachable", "no-answer", "ok", "no-answer"};
+    for (size_t i = 0; i < found.size(); ++i) {
+        EXPECT_EQ(found[i]["state"], states[i]) << found[i];
+    }
+    EXPECT_EQ(found[0], Json({{"target", "socket://127.0.3.1:" + port},
+                              {"state", "ok"},
+                              {"conditions", Json::array({"drawer-pin-high"})},
+                              {"answers", "16 12 12 12"}}));
+    EXPECT_EQ(found[1]["reason"], "connection refused");
+    EXPECT_EQ(found[2]["reason"], "no answer to DLE EOT 1: none within 300 ms");
+    EXPECT_EQ(found[2]["answers"], "- - - -");
+    EXPECT_EQ(found[4], Json({{"target", "parallel:" + (dir / "lpt")},
+                              {"state", "no-answer"},
+                              {"conditions", Json::array()},
+                              {"answers", "- - - -"},
+                              {"reason", "a parallel port gives no answers"}}));
+    std::ifstream lpt(dir / "lpt");
+    EXPECT_EQ(std::string(std::istreambuf_iterator<char>(lpt), {}), "");  // a parallel port is sent nothing
+
+    // The printers that answer: a table, exit 0; each was asked DLE EOT 1-4 once a run and nothing else.
+    const Result good = Status(
+        {"--target", "socket://127.0.3.4:" + port, "--port", "socket://127.0.3.1:" + port, "--jobs", "1"});
+    EXPECT_EQ(good.code, 0) << good.err;
+    const std::string first = "socket://127.0.3.1:" + port;
+    EXPECT_EQ(good.out, "TARGET" + std::string(first.size() - 4, ' ') + "STATE  CONDITIONS\n" + first +
+                            "  ok     drawer-pin-high\nsocket://127.0.3.4:" + port +
+                            "  ok     drawer-pin-high\n");
+    const Json state = WaitForState(dir / "state.json", [&](const Json& s) {
+        return s["printers"]["127.0.3.4:" + port]["connections"] == 2;
+    });
+    for (const char* printer : {"127.0.3.1:", "127.0.3.4:"}) {
+        const Json& got = state["printers"][printer + port];
+        EXPECT_EQ(got["counts"]["status-requests"], 8) << got;
+        EXPECT_EQ(got["undecoded-bytes"], 0);
+        EXPECT_EQ(got["connections"], 2);
+    }
+    EXPECT_EQ(fleet.Stop(), "exit 0");
+}
+
+TEST(TolctlStatusTest, BadTargetsAndOptionsAskNoPrinter) {
+    const Result none = Status({});
+    EXPECT_EQ(none.code, 2);
+    EXPECT_EQ(
+        none.err,
+        "tolctl: no printers: give --port, --target or --targets\ntolctl: status: no printer was asked\n");
+    const Result twice = Status({"--port", "127.0.0.1:9", "--target", "socket://127.0.0.0/30:9"});
+    EXPECT_EQ(twice.code, 2);
+    EXPECT_NE(twice.err.find("--target: socket://127.0.0.1:9 is already a target (--port)"),
+              std::string::npos)
+        << twice.err;
+    EXPECT_EQ(Status({"--port", "127.0.0.1:9", "--format", "xml"}).code, 2);
+    EXPECT_EQ(Status({"--port", "127.0.0.1:9", "--timeout", "0"}).code, 2);
+    const Result dry = Status({"--dry-run"});
+    EXPECT_EQ(dry.code, 0);
+    EXPECT_EQ(dry.out, "10 04 01 10 04 02 10 04 03 10 04 04\n");
+}
+
+TEST(TolctlStatusTest, WatchPrintsALineForEachChangeUntilInterrupted) {
+    auto fleet = std::make_unique<Emulator>(std::vector<std::string>{"--bind", "127.0.3.9"});
+    const std::string target = "socket://127.0.3.9:" + std::to_string(fleet->Port());
+    Pipe out, err;
+    Program watch(
+        {"status", "--watch", "1", "--target", target, "--format", "json", "--connect-timeout", "0.3"},
+        out.write.Get(), err.write.Get());
+    out.write.Reset();
+    err.write.Reset();
+    PipeText lines(std::move(out.read));
+    EXPECT_EQ(lines.WaitFor("(\"state\":\"ok\")"), "\"state\":\"ok\"") << lines.Text();
+    std::this_thread::sleep_for(std::chrono::milliseconds(2200));  // two more reads, no change
+    EXPECT_EQ(fleet->Stop(), "exit 0");
+    fleet.reset();
+    EXPECT_EQ(lines.WaitFor("(unreachable)"), "unreachable") << lines.Text();
+    ::kill(watch.Pid(), SIGINT);
+    EXPECT_EQ(watch.Wait(), "exit 1");
+    std::istringstream text(lines.ReadToEnd());
+    std::vector<Json> seen;
+    for (std::string line; std::getline(text, line);) {
+        seen.push_back(Json::parse(line));
+    }
+    ASSERT_EQ(seen.size(), 2u) << lines.Text();
+    EXPECT_EQ(seen[0]["target"], target);
+    EXPECT_EQ(seen[1]["reason"], "connection refused");
+    EXPECT_LT(seen[0]["time"].get<std::string>(), seen[1]["time"].get<std::string>());
+}
+
+}  // namespace

@@ -1,0 +1,128 @@
+// The status exchange on every kind of port: the far end answers DLE EOT n as a printer would,
+// gives bytes that are no status, stays silent, or is not there.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <thread>
+
+#include "FarEnd.h"
+#include "StatusExchange.h"
+
+namespace {
+
+const std::string kAllRequests("\x10\x04\x01\x10\x04\x02\x10\x04\x03\x10\x04\x04", 12);
+
+SendOptions PortOf(PortUri::Kind kind, const std::string& device, int tcpPort = 0) {
+    SendOptions options;
+    options.port.kind = kind;
+    options.port.device = device;
+    options.port.host = "127.0.0.1";
+    options.port.tcpPort = tcpPort;
+    options.connectTimeoutMs = 2000;
+    return options;
+}
+
+// Accepts one connection on `port` and answers its four requests with `answers`; what it heard
+// goes to `heard`.
+std::thread AnswerOnce(LoopbackPort& port, const std::string& answers, std::string& heard) {
+    return std::thread([&port, answers, &heard] {
+        Connection printer = port.Accept();
+        for (char answer : answers) {
+            std::string request;
+            while (request.size() < 3 && printer.Valid()) {
+                const std::string got = printer.ReceiveSome(3 - request.size());
+                if (got.empty()) {
+                    break;
+                }
+                request += got;
+            }
+            heard += request;
+            printer.Send(std::string(1, answer));
+        }
+    });
+}
+
+class StatusExchangeTest : public FarEndTest {};
+
+TEST_F(StatusExchangeTest, TcpAsksTheFourStatusesOnOneConnection) {
+    LoopbackPort port;
+    ASSERT_TRUE(port.Listen());
+    for (const std::string& answers : {std::string("\x1a\x12\x12\x16"), std::string("\x16\x41\x12\x12")}) {
+        std::string heard;
+        std::thread printer = AnswerOnce(port, answers, heard);
+        const PrinterStatus status = ReadPrinterStatus(PortOf(PortUri::Kind::Socket, "", port.Port()), 2000);
+        printer.join();
+        EXPECT_EQ(heard, kAllRequests);
+        if (answers[1] == '\x41') {
+            EXPECT_EQ(status.state, StatusState::NotAPrinter);
+            EXPECT_EQ(StatusAnswersText(status.answers), "16 41 12 12");
+        } else {
+            EXPECT_EQ(status.state, StatusState::Offline);
+            EXPECT_EQ(StatusAnswersText(status.answers), "1a 12 12 16");
+        }
+    }
+}
+
+TEST_F(StatusExchangeTest, TcpPeerThatNeverAnswersIsAskedOnceAndOneThatRefusesIsUnreachable) {
+    LoopbackPort silent;
+    ASSERT_TRUE(silent.Listen());  // connects complete, but nobody accepts or answers
+    const PrinterStatus quiet = ReadPrinterStatus(PortOf(PortUri::Kind::Socket, "", silent.Port()), 200);
+    EXPECT_EQ(quiet.state, StatusState::NoAnswer);
+    EXPECT_EQ(StatusAnswersText(quiet.answers), "- - - -");
+    EXPECT_EQ(quiet.reason, "no answer to DLE EOT 1: none within 200 ms");
+    Connection late = silent.Accept();
+    EXPECT_EQ(late.ReceiveSome(100), std::string("\x10\x04\x01", 3));  // nothing after the first
+
+    LoopbackPort refusing;  // bound, not listening
+    const PrinterStatus refused = ReadPrinterStatus(PortOf(PortUri::Kind::Socket, "", refusing.Port()), 200);
+    EXPECT_EQ(refused.state, StatusState::Unreachable);
+    EXPECT_EQ(refused.error, kRefused.code);
+    EXPECT_FALSE(refused.reason.empty());
+}
+
+TEST_F(StatusExchangeTest, SerialPortAnswersThroughTheSerialTransport) {
+    PortEnd& printer = Port("com1", EndKind::Line);
+    ASSERT_TRUE(printer.AnswerStatus("\x16\x12\x12\x12"));
+    const PrinterStatus status = ReadPrinterStatus(PortOf(PortUri::Kind::Serial, printer.Device()), 1000);
+    EXPECT_EQ(StatusAnswersText(status.answers), "16 12 12 12") << status.reason;
+    EXPECT_EQ(status.state, StatusState::Ok);
+    EXPECT_EQ(printer.Take(12), kAllRequests);
+
+    PortEnd& silent = Port("com2", EndKind::Line);
+    const PrinterStatus quiet = ReadPrinterStatus(PortOf(PortUri::Kind::Serial, silent.Device()), 1000);
+    EXPECT_EQ(quiet.state, StatusState::NoAnswer);
+    EXPECT_EQ(silent.Take(3), std::string("\x10\x04\x01", 3));
+
+    const PrinterStatus absent = ReadPrinterStatus(PortOf(PortUri::Kind::Serial, Absent("com4")), 1000);
+    EXPECT_EQ(absent.state, StatusState::Unreachable);
+    EXPECT_EQ(absent.error, kNotFound.code);
+}
+
+TEST_F(StatusExchangeTest, UsbPrinterThatTheSearchKeepsAnswers) {
+    const PrinterStatus none = ReadPrinterStatus(PortOf(PortUri::Kind::Usb, ""), 500);
+    EXPECT_EQ(none.state, StatusState::Unreachable);
+    EXPECT_EQ(none.error, kNoUsbPrinter.code);
+
+    PortEnd& first = UsbPrinter(1, EndKind::RawLine);
+    PortEnd& last = UsbPrinter(2, EndKind::RawLine);
+    ASSERT_TRUE(first.AnswerStatus("\x12\x12\x12\x12"));
+    ASSERT_TRUE(last.AnswerStatus("\x12\x16\x12\x12"));
+    const PrinterStatus status = ReadPrinterStatus(PortOf(PortUri::Kind::Usb, ""), 2000);
+    EXPECT_EQ(StatusAnswersText(status.answers), "12 16 12 12") << status.reason;
+    EXPECT_EQ(status.state, StatusState::Warning);
+    EXPECT_EQ(last.Take(12), kAllRequests);
+    EXPECT_EQ(first.Take(0), "");
+}
+
+TEST_F(StatusExchangeTest, ParallelPortIsSentNothingAndGivesNoAnswer) {
+    PortEnd& printer = Port("lpt1", EndKind::Printer);
+    const PrinterStatus status = ReadPrinterStatus(PortOf(PortUri::Kind::Parallel, printer.Device()), 1000);
+    EXPECT_EQ(status.state, StatusState::NoAnswer);
+    EXPECT_EQ(status.reason, "a parallel port gives no answers");
+    EXPECT_EQ(printer.Take(0), "");
+    const PrinterStatus absent = ReadPrinterStatus(PortOf(PortUri::Kind::Parallel, Absent("lpt3")), 1000);
+    EXPECT_EQ(absent.state, StatusState::Unreachable);
+    EXPECT_EQ(absent.error, kNotFound.code);
+}
+
+}  // namespace

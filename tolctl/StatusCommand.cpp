@@ -1,0 +1,269 @@
+// `tolctl status`: the real-time status of one printer or many, read, decoded and printed once,
+// or watched for changes.
+#include <CLI/CLI.hpp>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <ctime>
+#include <memory>
+#include <ostream>
+
+#include <nlohmann/json.hpp>
+
+#include "FleetStatus.h"
+#include "Interrupts.h"
+#include "Options.h"
+#include "PrinterStatus.h"
+#include "StatusExchange.h"
+#include "Subcommand.h"
+#include "Tolctl.h"
+#include "Values.h"
+
+namespace {
+
+/// Problems shown before the rest are only counted.
+constexpr size_t kMaxShownErrors = 20;
+
+struct StatusOptions {
+    std::vector<std::string> targets;  // --target values
+    std::string targetsFile;           // --targets
+    int jobs = 64;
+    int timeoutMs = 1000;
+    std::string format = "table";
+    int watchSeconds = 0;  // 0: read once
+};
+
+std::string UtcNow() {
+    const std::time_t now = std::time(nullptr);
+    std::tm utc{};
+#ifdef _WIN32
+    gmtime_s(&utc, &now);
+#else
+    gmtime_r(&now, &utc);
+#endif
+    char text[32];
+    std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%SZ", &utc);
+    return text;
+}
+
+// The conditions joined by commas; for a printer that gave none, why there are none
+// ("(connection refused)"), or "-".
+std::string ConditionsText(const PrinterStatus& status) {
+    std::string text;
+    for (const char* name : StatusConditionNames(status.conditions)) {
+        text += (text.empty() ? "" : ",") + std::string(name);
+    }
+    if (text.empty()) {
+        text = status.reason.empty() ? "-" : "(" + status.reason + ")";
+    }
+    return text;
+}
+
+nlohmann::ordered_json StatusJson(const Target& target, const PrinterStatus& status) {
+    nlohmann::ordered_json entry;
+    entry["target"] = target.name;
+    entry["state"] = StatusStateName(status.state);
+    entry["conditions"] = nlohmann::ordered_json::array();
+    for (const char* name : StatusConditionNames(status.conditions)) {
+        entry["conditions"].push_back(name);
+    }
+    entry["answers"] = StatusAnswersText(status.answers);
+    if (!status.reason.empty()) {
+        entry["reason"] = status.reason;
+    }
+    return entry;
+}
+
+void PrintTable(const std::vector<Target>& targets, const FleetStatus& found, std::ostream& out) {
+    std::vector<std::vector<std::string>> rows = {{"TARGET", "STATE", "CONDITIONS"}};
+    for (size_t i = 0; i < targets.size(); ++i) {
+        if (found.read[i] != 0) {
+            const PrinterStatus& status = found.printers[i];
+            rows.push_back({targets[i].name, StatusStateName(status.state), ConditionsText(status)});
+        }
+    }
+    size_t widths[2] = {0, 0};
+    for (const auto& row : rows) {
+        widths[0] = std::max(widths[0], row[0].size());
+        widths[1] = std::max(widths[1], row[1].size());
+    }
+    for (const auto& row : rows) {
+        out << row[0] << std::string(widths[0] - row[0].size() + 2, ' ') << row[1]
+            << std::string(widths[1] - row[1].size() + 2, ' ') << row[2] << '\n';
+    }
+}
+
+// 0 when every printer read is ok or warning, 1 otherwise.
+int ExitCodeOf(const FleetStatus& found) {
+    for (size_t i = 0; i < found.printers.size(); ++i) {
+        if (found.read[i] != 0 && !StatusStateGood(found.printers[i].state)) {
+            return kExitPort;
+        }
+    }
+    return kExitOk;
+}
+
+// Reads the targets every `options.watchSeconds` and prints a timestamped line for each printer
+// whose state or conditions differ from the last read (every printer, the first time), until a
+// stop request. Answers the exit code of the printers' last states.
+int Watch(const std::vector<Target>& targets,
+          const FleetStatusSettings& settings,
+          const StatusOptions& options,
+          Interrupts& interrupts,
+          std::ostream& out,
+          std::ostream& err) {
+    FleetStatus last;
+    last.printers.resize(targets.size());
+    last.read.assign(targets.size(), 0);
+    bool jobsTold = false;
+    while (!interrupts.Stop().Requested()) {
+        const FleetStatus found = ReadFleetStatus(targets, settings, interrupts.Stop());
+        if (!found.jobsProblem.empty() && !jobsTold) {
+            err << "tolctl: status: " << found.jobsProblem << '\n';
+            jobsTold = true;
+        }
+        const std::string now = UtcNow();
+        for (size_t i = 0; i < targets.size(); ++i) {
+            if (found.read[i] == 0) {
+                continue;
+            }
+            const PrinterStatus& status = found.printers[i];
+            const bool changed = last.read[i] == 0 || last.printers[i].state != status.state ||
+                                 last.printers[i].conditions != status.conditions;
+            last.printers[i] = status;
+            last.read[i] = 1;
+            if (!changed) {
+                continue;
+            }
+            if (options.format == "json") {
+                nlohmann::ordered_json line;
+                line["time"] = now;
+                line.update(StatusJson(targets[i], status));
+                out << line.dump() << '\n';
+            } else {
+                out << now << "  " << targets[i].name << "  " << StatusStateName(status.state) << "  "
+                    << ConditionsText(status) << '\n';
+            }
+        }
+        out.flush();
+        if (!out) {
+            break;  // nobody reads the lines any more (said when tolctl ends)
+        }
+        interrupts.Stop().Sleep(std::chrono::seconds(options.watchSeconds));
+    }
+    return ExitCodeOf(last);
+}
+
+int RunStatus(const StatusOptions& options,
+              const GlobalOptions& global,
+              std::ostream& out,
+              std::ostream& err) {
+    if (options.format != "table" && options.format != "json") {
+        err << "tolctl: status --format: " << ShownText(options.format) << " is not table or json\n";
+        return kExitUsage;
+    }
+    const bool named = !global.portText.empty() || !options.targets.empty() || !options.targetsFile.empty();
+    std::vector<std::string> errors;
+    const std::vector<Target> targets =
+        named || !global.dryRun
+            ? GatherStatusTargets(global.portText, options.targets, options.targetsFile, errors)
+            : std::vector<Target>();
+    if (!errors.empty()) {
+        for (size_t i = 0; i < errors.size() && i < kMaxShownErrors; ++i) {
+            err << "tolctl: " << errors[i] << '\n';
+        }
+        if (errors.size() > kMaxShownErrors) {
+            err << "tolctl: ... and " << errors.size() - kMaxShownErrors << " more problems\n";
+        }
+        err << "tolctl: status: no printer was asked\n";
+        return kExitUsage;
+    }
+    if (global.dryRun) {
+        // What each printer would be sent: the four requests, and nothing else.
+        std::string hex;
+        for (int n = 1; n <= kStatusRequestCount; ++n) {
+            for (const unsigned char byte : StatusRequestBytes(n)) {
+                char text[4];
+                std::snprintf(text, sizeof text, "%02x", byte);
+                hex += (hex.empty() ? "" : " ") + std::string(text);
+            }
+        }
+        out << hex << '\n';
+        return kExitOk;
+    }
+
+    // From here on Ctrl-C asks the reads to stop, and what was read is still printed.
+    Interrupts interrupts;
+    FleetStatusSettings settings;
+    settings.jobs = static_cast<size_t>(options.jobs);
+    settings.answerTimeoutMs = options.timeoutMs;
+    settings.send = global.send;
+    if (options.watchSeconds > 0) {
+        return Watch(targets, settings, options, interrupts, out, err);
+    }
+    const FleetStatus found = ReadFleetStatus(targets, settings, interrupts.Stop());
+    const int stoppedBy = interrupts.Signal();
+    if (options.format == "json") {
+        nlohmann::ordered_json list = nlohmann::ordered_json::array();
+        for (size_t i = 0; i < targets.size(); ++i) {
+            if (found.read[i] != 0) {
+                list.push_back(StatusJson(targets[i], found.printers[i]));
+            }
+        }
+        out << list.dump(2) << '\n';
+    } else {
+        PrintTable(targets, found, out);
+    }
+    out.flush();
+    if (!found.jobsProblem.empty()) {
+        err << "tolctl: status: " << found.jobsProblem << '\n';
+    }
+    if (stoppedBy != 0) {
+        err << "tolctl: status: interrupted; " << found.unread << " of " << targets.size()
+            << " printers were not asked\n";
+        return Interrupts::ExitCode(stoppedBy);
+    }
+    return ExitCodeOf(found);
+}
+
+}  // namespace
+
+void AddStatusCommand(CLI::App& app, Subcommands& list) {
+    auto options = std::make_shared<StatusOptions>();
+    CLI::App* status = app.add_subcommand(
+        "status", "Ask printers for their real-time status (DLE EOT 1-4) and show what they answer");
+    status
+        ->add_option("--target", options->targets,
+                     "A printer: any --port form, or socket://A.B.C.D-E and socket://A.B.C.D/NN for one "
+                     "printer per address (repeatable)")
+        ->type_name("PORT")
+        ->allow_extra_args(false);
+    status
+        ->add_option("--targets", options->targetsFile,
+                     "A file of targets, one a line, as apply reads it (KEY=VALUE overrides are ignored)")
+        ->type_name("FILE");
+    AddInteger(*status, "--jobs", options->jobs, 1, 1024, "Printers asked at a time (default 64)");
+    AddInteger(*status, "--timeout", options->timeoutMs, 1, kMaxStatusAnswerMs,
+               "Milliseconds each answer may take (default 1000; a serial port's read looks 16 times, 100 ms "
+               "apart)")
+        ->type_name("MS");
+    status->add_option("--format", options->format, "table (default) or json")->type_name("table|json");
+    AddInteger(*status, "--watch", options->watchSeconds, 1, 86400,
+               "Ask again every SECONDS and print a timestamped line for each printer whose state or "
+               "conditions changed, until interrupted")
+        ->type_name("SECONDS");
+    status->footer(
+        "Each printer gets DLE EOT 1, 2, 3 and 4 (10 04 n) one after the other on one connection, and "
+        "nothing else; with --dry-run those bytes are printed and nothing is sent. A parallel port gives "
+        "no answers. TCP connects give up after --connect-timeout.\n"
+        "States, the first that applies: unreachable, no-answer, not-a-printer, error, offline, warning, "
+        "ok. The table lists TARGET, STATE and CONDITIONS (or, when there are none, the reason in "
+        "parentheses) in target order; json an array of {target, state, conditions, answers, reason "
+        "when there is one}.\n"
+        "Exit codes: 0 every printer is ok or warning; 1 any is not; 2 usage or bad targets, and no "
+        "printer was asked; 130/143 Ctrl-C (SIGINT) or SIGTERM cut it short (what was read is printed). "
+        "--watch ends at Ctrl-C with 0 or 1 by the printers' last states.");
+    list.push_back({status, [options](const GlobalOptions& global, std::istream&, std::ostream& out,
+                                      std::ostream& err) { return RunStatus(*options, global, out, err); }});
+}
