@@ -181,6 +181,20 @@ void AddApplyCommand(CLI::App& app, Subcommands& list) {
         ->type_name("MS");
     apply->add_option("--report", options->report, "Write a JSON report of the results to FILE")
         ->type_name("FILE");
+    CLI::Option* resume =
+        apply
+            ->add_option("--resume", options->resume,
+                         "Serve again, each with its whole plan, the printers of REPORT that were not ok, "
+                         "with the targets and overrides it holds; the others are not contacted. The new "
+                         "report (REPORT itself unless --report) holds them all")
+            ->type_name("REPORT");
+    apply
+        ->add_option("--retry-failed", options->retryFailed,
+                     "As --resume, for the printers that failed only (not those interrupted)")
+        ->type_name("REPORT")
+        ->excludes(resume);
+    apply->add_flag("--force", options->force,
+                    "Resume although the profile is not the one REPORT was written for");
     apply->add_flag("--dry-run", options->dryRun,
                     "Print each printer's commands as hex and decoded, and send nothing");
     apply->footer(
@@ -199,6 +213,10 @@ void AddApplyCommand(CLI::App& app, Subcommands& list) {
                  return kExitUsage;
              }
              ApplyOptions given = *options;
+             if (!given.retryFailed.empty()) {
+                 given.resume = given.retryFailed;
+                 given.failedOnly = true;
+             }
              given.dryRun = given.dryRun || global.dryRun;
              given.showSecrets = global.showSecrets;
              given.progress = &err == &std::cerr && StderrIsTerminal();
@@ -215,8 +233,12 @@ int RunApply(const ApplyOptions& options,
              std::istream& in,
              std::ostream& out,
              std::ostream& err) {
+    // A resumed roll-out's report replaces the one it resumes unless another is named.
+    const std::string reportPath = options.report.empty() ? options.resume : options.report;
     const RolloutPlan plan =
-        PlanRollout(RolloutInputs{options.profile, options.targets, options.targetsFile, options.report}, in);
+        PlanRollout(RolloutInputs{options.profile, options.targets, options.targetsFile, reportPath,
+                                  options.resume, options.failedOnly, options.force},
+                    in);
     if (!plan.errors.empty()) {
         for (size_t i = 0; i < plan.errors.size() && i < kMaxShownErrors; ++i) {
             err << "tolctl: " << plan.errors[i] << '\n';
@@ -226,6 +248,14 @@ int RunApply(const ApplyOptions& options,
         }
         err << "tolctl: apply: nothing was sent\n";
         return kExitUsage;
+    }
+    if (!plan.carried.empty()) {
+        err << "tolctl: apply: " << plan.carried.size() << " printers of "
+            << ShownText(options.resume, std::string::npos) << " are carried over without being contacted\n";
+    }
+    if (plan.printers.empty()) {
+        err << "tolctl: apply: no printer to serve again; nothing was sent\n";
+        return kExitOk;
     }
     if (options.dryRun) {
         PrintDryRun(plan, options.showSecrets, out);
@@ -238,11 +268,11 @@ int RunApply(const ApplyOptions& options,
     // The report's files are opened before anything is sent, so that a wrong name costs nothing.
     std::vector<ApplyObserver*> observers;
     std::unique_ptr<ApplyReport> report;
-    if (!options.report.empty()) {
-        report.reset(new ApplyReport(plan, ReportHead{TolctlVersion(), options.profile}));
+    if (!reportPath.empty()) {
+        report.reset(new ApplyReport(plan, ReportHead{TolctlVersion(), options.profile, plan.targetsFile}));
         std::string problem;
-        if (!report->Open(options.report, problem)) {
-            err << "tolctl: --report: cannot write " << ShownText(options.report, std::string::npos) << ": "
+        if (!report->Open(reportPath, problem)) {
+            err << "tolctl: --report: cannot write " << ShownText(reportPath, std::string::npos) << ": "
                 << problem << "; nothing was sent\n";
             return kExitUsage;
         }
@@ -293,7 +323,7 @@ int RunApply(const ApplyOptions& options,
             << " printers were cut short\n";
     }
     if (!reportWritten) {
-        err << "tolctl: --report: cannot write " << ShownText(options.report, std::string::npos) << ": "
+        err << "tolctl: --report: cannot write " << ShownText(reportPath, std::string::npos) << ": "
             << reportProblem << '\n';
         code = kExitPort;
     }
