@@ -441,6 +441,10 @@ TEST(TolctlApplyTest, PasswordsNeverAppearInOutputReportsOrErrors) {
         {"apply", profile, "--targets",
          folder.Write("u.txt", Range(fleet, 0, 0) + " wifi-station.password=Xq7-Secret-Zp" +
                                    std::string(120, 'y') + "\n")},
+        // A password override in the report's overrides and planned settings.
+        {"apply", profile, "--targets",
+         folder.Write("s.txt", Range(fleet, 1, 1) + " lan.ip=10.0.0.1 wifi-station.password=Xq7-Secret-Zp\n"),
+         "--gap", "0", "--report", report},
     };
     for (const std::vector<std::string>& run : runs) {
         const Result r = Tolctl(run);
@@ -456,6 +460,13 @@ TEST(TolctlApplyTest, PasswordsNeverAppearInOutputReportsOrErrors) {
     const std::string written = folder.Read("report.json");
     EXPECT_NE(written.find("\"results\""), std::string::npos);
     EXPECT_EQ(written.find("Xq7"), std::string::npos);
+    EXPECT_NE(written.find("\"wifi-station.password=(hidden)\""), std::string::npos) << written;
+    // So a resume cannot give it again, and says so.
+    const Result resumed = Tolctl({"apply", profile, "--resume", report});
+    EXPECT_EQ(resumed.code, 2);
+    EXPECT_NE(resumed.err.find("wifi-station.password: the report does not hold passwords"),
+              std::string::npos)
+        << resumed.err;
     // The printer did get it.
     EXPECT_NE(fleet[0].Received().at(3).find(password), std::string::npos);
 }
