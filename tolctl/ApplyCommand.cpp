@@ -173,7 +173,8 @@ void AddApplyCommand(CLI::App& app, Subcommands& list) {
         ->allow_extra_args(false);
     apply
         ->add_option("--targets", options->targetsFile,
-                     "A file of targets, one a line, each with optional KEY=VALUE overrides; # comments")
+                     "A file of targets, one a line, each with optional KEY=VALUE overrides; # comments. "
+                     "FILE.csv: a spreadsheet's, a header row of target and the dotted names")
         ->type_name("FILE");
     AddInteger(*apply, "--jobs", options->jobs, 1, 1024, "Printers served at a time (default 32)");
     AddInteger(*apply, "--gap", options->gapMs, 0, 60000,
@@ -181,25 +182,24 @@ void AddApplyCommand(CLI::App& app, Subcommands& list) {
         ->type_name("MS");
     apply->add_option("--report", options->report, "Write a JSON report of the results to FILE")
         ->type_name("FILE");
-    CLI::Option* resume =
-        apply
-            ->add_option("--resume", options->resume,
-                         "Serve again, each with its whole plan, the printers of REPORT that were not ok, "
-                         "with the targets and overrides it holds; the others are not contacted. The new "
-                         "report (REPORT itself unless --report) holds them all")
-            ->type_name("REPORT");
+    apply
+        ->add_option("--resume", options->resume,
+                     "Serve again, each with its whole plan, the printers of REPORT that were not ok, "
+                     "with the targets and overrides it holds; the others are not contacted. The new "
+                     "report (REPORT itself unless --report) holds them all")
+        ->type_name("REPORT");
     apply
         ->add_option("--retry-failed", options->retryFailed,
                      "As --resume, for the printers that failed only (not those interrupted)")
-        ->type_name("REPORT")
-        ->excludes(resume);
+        ->type_name("REPORT");
     apply->add_flag("--force", options->force,
                     "Resume although the profile is not the one REPORT was written for");
     apply->add_flag("--dry-run", options->dryRun,
                     "Print each printer's commands as hex and decoded, and send nothing");
     apply->footer(
         "Targets files: one target a line, then KEY=VALUE overrides with the profile's dotted names "
-        "(lan.ip=192.168.1.51 bt-name=\"Till 3\"); # begins a comment.\n"
+        "(lan.ip=192.168.1.51 bt-name=\"Till 3\"); # begins a comment. An .ip value ending in + counts up "
+        "per printer of a range or network (lan.ip=192.168.1.51+).\n"
         "Results: ok, failed, or interrupted (stopped before the printer was done).\n"
         "Exit codes: 0 every printer got everything; 1 any failed (the table says which); 2 the profile, "
         "the targets or an option refused, and nothing was sent; 130/143/129 stopped by SIGINT (Ctrl-C), "
@@ -213,6 +213,10 @@ void AddApplyCommand(CLI::App& app, Subcommands& list) {
                  return kExitUsage;
              }
              ApplyOptions given = *options;
+             if (!given.retryFailed.empty() && !given.resume.empty()) {
+                 err << "tolctl: apply: --resume and --retry-failed exclude each other\n";
+                 return kExitUsage;
+             }
              if (!given.retryFailed.empty()) {
                  given.resume = given.retryFailed;
                  given.failedOnly = true;

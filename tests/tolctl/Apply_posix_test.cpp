@@ -758,6 +758,8 @@ TEST(TolctlApplyProgramTest, ResumingServesAgainOnlyWhatWasNotOkAndKeepsEveryPri
     EXPECT_NE(r.err.find("not a report of tolctl apply that can be resumed"), std::string::npos) << r.err;
     r = Tolctl({"apply", profile, "--resume", report, "--target", "socket://127.0.2.176"});
     EXPECT_NE(r.err.find("give no --target or --targets"), std::string::npos) << r.err;
+    r = Tolctl({"apply", profile, "--resume", report, "--retry-failed", report});
+    EXPECT_NE(r.err.find("--resume and --retry-failed exclude each other"), std::string::npos) << r.err;
     EXPECT_EQ(contacted(18).size(), 6u);
 }
 
