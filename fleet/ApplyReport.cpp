@@ -13,6 +13,18 @@ double Rounded(double ms) {
     return std::round(ms * 1000) / 1000;
 }
 
+// JSON text indented as an entry of the results.
+std::string Indented(const std::string& text) {
+    std::string indented = "    ";
+    for (const char c : text) {
+        indented += c;
+        if (c == '\n') {
+            indented += "    ";
+        }
+    }
+    return indented;
+}
+
 }  // namespace
 
 ApplyReport::ApplyReport(const RolloutPlan& plan, ReportHead head)
@@ -54,50 +66,66 @@ std::string ApplyReport::Entry(size_t index,
         commands.push_back(std::move(entry));
     }
     const bool ok = result.outcome == PrinterResult::Outcome::Ok;
+    Json overrides = Json::array(), planned = Json::object();
+    if (printer.setup) {
+        overrides = printer.setup->overrides;
+        for (const auto& setting : printer.setup->settings) {
+            planned.push_back({setting.first, setting.second});  // appended: the keys are unique
+        }
+    }
     const Json entry = {{"target", printer.target.name},
                         {"result", OutcomeName(result.outcome)},
                         {"sent", result.sent},
                         {"settings", printer.plan->size()},
                         {"error", ok ? Json(nullptr) : Json(result.error)},
+                        {"overrides", std::move(overrides)},
+                        {"planned", std::move(planned)},
                         {"commands", std::move(commands)}};
     // Text that is not UTF-8 (a file name) is written with U+FFFD instead of failing.
-    const std::string text = entry.dump(2, ' ', false, Json::error_handler_t::replace);
-    std::string indented = "    ";
-    for (const char c : text) {
-        indented += c;
-        if (c == '\n') {
-            indented += "    ";
-        }
-    }
-    return indented;
+    return Indented(entry.dump(2, ' ', false, Json::error_handler_t::replace));
 }
 
 bool ApplyReport::Finish(const ApplyResult& result, const ApplySettings& settings, std::string& error) {
+    size_t ok = result.ok, failed = result.failed;
+    for (const CarriedPrinter& carried : m_plan.carried) {
+        ok += carried.result == "ok" ? 1 : 0;
+        failed += carried.result == "failed" ? 1 : 0;
+    }
+    const size_t printers = m_plan.printers.size() + m_plan.carried.size();
     const Json head = {
         {"tolctl-version", m_head.version},
         {"profile", m_head.profile},
+        {"profile-digest", m_plan.profileDigest},
+        {"targets", m_head.targets.empty() ? Json(nullptr) : Json(m_head.targets)},
         {"started", result.started},
         {"seconds", Rounded(result.seconds)},
         {"jobs", settings.jobs},
         {"gap-ms", settings.gapMs},
         {"connect-timeout-ms", settings.send.connectTimeoutMs},
-        {"printers", m_plan.printers.size()},
-        {"ok", result.ok},
-        {"failed", result.failed},
+        {"printers", printers},
+        {"ok", ok},
+        {"failed", failed},
         {"results", Json::array()},
     };
     std::string text = head.dump(2, ' ', false, Json::error_handler_t::replace);
     text.erase(text.size() - 4);  // "[]\n}": the entries go between the brackets
     m_file.Write(text + "[\n");
     std::string entry;
-    for (size_t i = 0; i < m_plan.printers.size(); ++i) {
-        const PrinterResult& printer = result.printers[i];
-        if (printer.outcome == PrinterResult::Outcome::NotBegun) {
-            entry = Entry(i, printer, std::vector<CommandResult>(m_plan.printers[i].plan->size()));
-        } else if (!m_file.ReadBack(m_entries[i], entry)) {
-            return m_file.Finish(error);  // which tells the failure
+    size_t served = 0, carried = 0;
+    for (size_t place = 0; place < printers; ++place) {
+        if (carried < m_plan.carried.size() &&
+            (m_plan.carried[carried].position <= place || served == m_plan.printers.size())) {
+            entry = Indented(m_plan.carried[carried++].entry);
+        } else {
+            const size_t i = served++;
+            const PrinterResult& printer = result.printers[i];
+            if (printer.outcome == PrinterResult::Outcome::NotBegun) {
+                entry = Entry(i, printer, std::vector<CommandResult>(m_plan.printers[i].plan->size()));
+            } else if (!m_file.ReadBack(m_entries[i], entry)) {
+                return m_file.Finish(error);  // which tells the failure
+            }
         }
-        m_file.Write(i == 0 ? entry : ",\n" + entry);
+        m_file.Write(place == 0 ? entry : ",\n" + entry);
     }
     m_file.Write("\n  ]\n}\n");
     return m_file.Finish(error);

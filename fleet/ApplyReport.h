@@ -11,6 +11,7 @@
 struct ReportHead {
     std::string version;  // the tool's, as "tolctl-version"
     std::string profile;  // the profile's file as given
+    std::string targets;  // the targets file as given (beside which its password files are), or empty
 };
 
 /// Keeps each printer's entry as the printer is done (in a scratch file, so that memory holds
@@ -32,8 +33,8 @@ class ApplyReport : public ApplyObserver {
                      const std::vector<CommandResult>& commands) override;
 
     /// Writes the report: the apply's facts, then every printer's entry (one never begun with
-    /// its commands not sent). False with `error` saying why when it could not be written; the
-    /// earlier report then stays as it was.
+    /// its commands not sent), the plan's carried printers among them in their places. False with `error`
+    /// saying why when it could not be written; the earlier report then stays as it was.
     bool Finish(const ApplyResult& result, const ApplySettings& settings, std::string& error);
 
   private:

@@ -1,14 +1,108 @@
 #include "Plan.h"
 
+#include <nlohmann/json.hpp>
+
+#include <cerrno>
+#include <cstdio>
 #include <map>
 #include <utility>
 
+#include "ErrnoText.h"
 #include "Files.h"
 #include "Values.h"
 
 namespace {
 
 using Plan = std::shared_ptr<const std::vector<PlannedCmd>>;
+using Setup = std::shared_ptr<const PrinterSetup>;
+
+const char* const kHidden = "(hidden)";
+const std::string kPasswordKey = "wifi-station.password";
+
+// What a report shows of a printer's overrides and planned settings.
+Setup ShownSetup(const std::vector<std::string>& overrides, const Settings& settings) {
+    auto setup = std::make_shared<PrinterSetup>();
+    for (const std::string& assignment : overrides) {
+        const bool secret = assignment.compare(0, kPasswordKey.size() + 1, kPasswordKey + "=") == 0;
+        setup->overrides.push_back(secret ? kPasswordKey + "=" + kHidden : assignment);
+    }
+    for (const auto& value : settings.Values()) {
+        std::string text = value.second.text;
+        if (value.first == "after") {
+            for (const std::string& command : value.second.list) {
+                text += (text.empty() ? "" : ",") + command;
+            }
+        }
+        setup->settings.emplace_back(value.first, value.first == kPasswordKey ? kHidden : text);
+    }
+    return setup;
+}
+
+// The printers of a report to serve again, as targets lines, and those to carry over. Problems
+// are added to `errors` as "--resume: ...".
+void ReadResumed(const RolloutInputs& inputs,
+                 std::vector<TargetLine>& lines,
+                 std::vector<CarriedPrinter>& carried,
+                 std::string& digest,
+                 std::string& baseFile,
+                 std::vector<std::string>& errors) {
+    const std::string option = inputs.failedOnly ? "--retry-failed" : "--resume";
+    const std::string label = FileLabel(inputs.resume);
+    // Read as it is parsed: a report of many printers is large.
+    std::FILE* file = OpenFile(inputs.resume, "rb");
+    if (file == nullptr) {
+        errors.push_back(option + ": cannot read " + ShownText(inputs.resume, std::string::npos) + ": " +
+                         ErrnoText(errno));
+        return;
+    }
+    using Json = nlohmann::ordered_json;
+    const std::string notOne = option + ": " + label + ": not a report of tolctl apply that can be resumed";
+    const Json report = Json::parse(file, nullptr, false);
+    std::fclose(file);
+    if (!report.is_object() || !report.contains("results") || !report["results"].is_array() ||
+        !report.contains("profile-digest") || !report["profile-digest"].is_string()) {
+        errors.push_back(notOne + " (one written by this version of tolctl with --report is)");
+        return;
+    }
+    digest = report["profile-digest"].get<std::string>();
+    if (report.contains("targets") && report["targets"].is_string()) {
+        baseFile = report["targets"].get<std::string>();
+    }
+    const Json& results = report["results"];
+    for (size_t i = 0; i < results.size(); ++i) {
+        const Json& entry = results[i];
+        const std::string where = label + ": results[" + std::to_string(i) + "]";
+        const auto isString = [&entry](const char* key) {
+            return entry.is_object() && entry.contains(key) && entry[key].is_string();
+        };
+        if (!isString("target") || !isString("result") || !entry.contains("overrides") ||
+            !entry["overrides"].is_array()) {
+            errors.push_back(notOne + " (" + where + " lacks its target, result or overrides)");
+            return;
+        }
+        const std::string result = entry["result"].get<std::string>();
+        if (result == "ok" || (inputs.failedOnly && result != "failed")) {
+            carried.push_back(
+                CarriedPrinter{i, entry.dump(2, ' ', false, Json::error_handler_t::replace), result});
+            continue;
+        }
+        TargetLine line{
+            where + " " + entry["target"].get<std::string>(), entry["target"].get<std::string>(), {}};
+        for (const Json& assignment : entry["overrides"]) {
+            if (!assignment.is_string()) {
+                errors.push_back(notOne + " (" + where + " has an override that is not text)");
+                return;
+            }
+            if (assignment.get<std::string>() == kPasswordKey + "=" + kHidden) {
+                errors.push_back(line.origin + ": " + kPasswordKey +
+                                 ": the report does not hold passwords; to resume, give it with "
+                                 "wifi-station.password-file in the targets or in the profile");
+            }
+            line.overrides.push_back(assignment.get<std::string>());
+        }
+        lines.push_back(std::move(line));
+    }
+}
 
 // The static addresses that `settings` give a printer: "lan.ip" and "wifi-station.ip".
 std::vector<std::pair<std::string, uint32_t>> StaticAddresses(const Settings& settings) {
@@ -44,6 +138,26 @@ void CheckReport(const RolloutInputs& inputs, const SecretSource& secrets, std::
 
 }  // namespace
 
+std::string ProfileDigest(const Settings& profile) {
+    // FNV-1a (64 bits) over each key and value: enough to tell one profile from another.
+    uint64_t hash = 14695981039346656037ull;
+    auto add = [&hash](const std::string& text) {
+        for (const char c : text + '\0') {
+            hash = (hash ^ static_cast<unsigned char>(c)) * 1099511628211ull;
+        }
+    };
+    for (const auto& value : profile.Values()) {
+        add(value.first);
+        add(value.first == kPasswordKey ? std::string() : value.second.text);
+        for (const std::string& command : value.second.list) {
+            add(command);
+        }
+    }
+    char text[32];
+    std::snprintf(text, sizeof text, "fnv1a64:%016llx", static_cast<unsigned long long>(hash));
+    return text;
+}
+
 RolloutPlan PlanRollout(const RolloutInputs& inputs, std::istream& in) {
     RolloutPlan rollout;
     std::vector<std::string>& errors = rollout.errors;
@@ -59,16 +173,41 @@ RolloutPlan PlanRollout(const RolloutInputs& inputs, std::istream& in) {
     if (!inputs.targetsFile.empty()) {
         std::string text, problem;
         if (ReadFileBytes(inputs.targetsFile, kMaxTargetsBytes, text, problem)) {
-            ParseTargetsText(text, FileLabel(inputs.targetsFile), lines, errors);
+            (IsCsvName(inputs.targetsFile) ? ParseTargetsCsv : ParseTargetsText)(
+                text, FileLabel(inputs.targetsFile), lines, errors);
         } else {
             errors.push_back("--targets: " + problem);
         }
+    }
+    std::string resumedDigest, baseFile = inputs.targetsFile;
+    if (!inputs.resume.empty()) {
+        if (!inputs.targets.empty() || !inputs.targetsFile.empty()) {
+            errors.push_back("--resume: the targets come from the report; give no --target or --targets");
+        } else {
+            ReadResumed(inputs, lines, rollout.carried, resumedDigest, baseFile, errors);
+        }
+        if (profileOk) {
+            rollout.profileDigest = ProfileDigest(profile);
+        }
+        if (profileOk && !resumedDigest.empty() && resumedDigest != rollout.profileDigest && !inputs.force) {
+            errors.push_back((inputs.failedOnly ? "--retry-failed: " : "--resume: ") +
+                             FileLabel(inputs.resume) + " was written for another profile than " +
+                             profileName + " (or one since changed); --force resumes with this one");
+        }
+        rollout.targetsFile = baseFile;
+        if (lines.empty()) {
+            return rollout;  // every printer is carried over: nothing to plan
+        }
+    } else if (profileOk) {
+        rollout.profileDigest = ProfileDigest(profile);
+        rollout.targetsFile = inputs.targetsFile;
     }
     if (lines.empty() && errors.empty()) {
         errors.push_back("no printers: give --target PORT or --targets FILE");
     }
 
     Plan profilePlan;
+    Setup profileSetup;
     bool profilePlanned = false;
     std::map<std::string, std::string> seen;                         // identity -> where it was given
     std::map<std::pair<std::string, uint32_t>, std::string> owners;  // a static address -> its printer
@@ -79,8 +218,35 @@ RolloutPlan PlanRollout(const RolloutInputs& inputs, std::istream& in) {
             errors.push_back(line.origin + ": " + problem);
             continue;
         }
+        // A line with address sequences gives each of its printers overrides of its own.
+        std::vector<std::vector<std::string>> counted;
+        if (HasSequence(line.overrides) &&
+            !CountSequences(line.overrides, targets.size(), counted, problem)) {
+            errors.push_back(line.origin + ": " + problem);
+            continue;
+        }
+        // Plans the printers given `overrides`; false when that found problems.
         Plan plan;
+        Setup setup;
         std::vector<std::pair<std::string, uint32_t>> addresses;
+        auto planOverrides = [&](const std::vector<std::string>& overrides) {
+            Settings settings = profile;
+            const size_t before = errors.size();
+            SetOverrides(overrides, line.origin, baseFile, secrets, settings, errors);
+            addresses = StaticAddresses(settings);
+            setup = ShownSetup(overrides, settings);
+            std::vector<PlannedCmd> commands;
+            plan = nullptr;
+            if (errors.size() == before && PlanCommands(settings, line.origin, commands, errors)) {
+                if (commands.empty()) {
+                    errors.push_back(line.origin +
+                                     ": nothing to send: the profile and the overrides set nothing");
+                } else {
+                    plan = std::make_shared<const std::vector<PlannedCmd>>(std::move(commands));
+                }
+            }
+            return errors.size() == before;
+        };
         if (profileOk && line.overrides.empty()) {
             if (!profilePlanned) {
                 profilePlanned = true;
@@ -92,25 +258,19 @@ RolloutPlan PlanRollout(const RolloutInputs& inputs, std::istream& in) {
                         profilePlan = std::make_shared<const std::vector<PlannedCmd>>(std::move(commands));
                     }
                 }
+                profileSetup = ShownSetup({}, profile);
             }
             plan = profilePlan;
+            setup = profileSetup;
             addresses = StaticAddresses(profile);
-        } else if (profileOk) {
-            Settings settings = profile;
-            const size_t before = errors.size();
-            SetOverrides(line.overrides, line.origin, inputs.targetsFile, secrets, settings, errors);
-            addresses = StaticAddresses(settings);
-            std::vector<PlannedCmd> commands;
-            if (errors.size() == before && PlanCommands(settings, line.origin, commands, errors)) {
-                if (commands.empty()) {
-                    errors.push_back(line.origin +
-                                     ": nothing to send: the profile and the overrides set nothing");
-                } else {
-                    plan = std::make_shared<const std::vector<PlannedCmd>>(std::move(commands));
-                }
-            }
+        } else if (profileOk && counted.empty()) {
+            planOverrides(line.overrides);
         }
-        for (Target& target : targets) {
+        for (size_t k = 0; k < targets.size(); ++k) {
+            Target& target = targets[k];
+            if (profileOk && !counted.empty() && !planOverrides(counted[k])) {
+                break;  // the line's other printers would repeat its problems
+            }
             const std::string identity = TargetIdentity(target);
             const auto known = seen.emplace(identity, line.origin);
             if (!known.second) {
@@ -127,7 +287,7 @@ RolloutPlan PlanRollout(const RolloutInputs& inputs, std::istream& in) {
                                      "; a static address belongs to one printer");
                 }
             }
-            rollout.printers.push_back(RolloutPrinter{std::move(target), plan});
+            rollout.printers.push_back(RolloutPrinter{std::move(target), plan, setup});
         }
     }
     if (!inputs.report.empty()) {

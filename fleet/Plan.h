@@ -13,10 +13,24 @@
 /// Largest targets file read.
 constexpr size_t kMaxTargetsBytes = 16 * 1024 * 1024;
 
+/// What the report says a printer was given, passwords hidden.
+struct PrinterSetup {
+    std::vector<std::string> overrides;  // "lan.ip=192.168.1.52": as given, a sequence counted up
+    std::vector<std::pair<std::string, std::string>> settings;  // the planned values by dotted key
+};
+
 /// A printer of a roll-out and the commands it is to get, in order.
 struct RolloutPrinter {
     Target target;
     std::shared_ptr<const std::vector<PlannedCmd>> plan;  // shared by the printers of one plan
+    std::shared_ptr<const PrinterSetup> setup;            // likewise
+};
+
+/// A printer of the report resumed from that is not contacted again: its entry as it was.
+struct CarriedPrinter {
+    size_t position = 0;  // its place among the report's results
+    std::string entry;    // its JSON object
+    std::string result;   // "ok", "failed", "interrupted"
 };
 
 /// What a roll-out is made of, as the operator named it.
@@ -25,16 +39,27 @@ struct RolloutInputs {
     std::vector<std::string> targets;  // single targets ("--target")
     std::string targetsFile;           // a file of targets with overrides; empty for none
     std::string report;                // the report's file, which must be none of the inputs; or empty
+    std::string resume;                // a report whose printers that were not ok are served again
+    bool failedOnly = false;           // of those, only the ones that failed (not the interrupted)
+    bool force = false;                // resume although the profile is not the report's
 };
 
 /// The printers with their plans, or every problem found: then `printers` is not to be served.
 struct RolloutPlan {
     std::vector<RolloutPrinter> printers;
-    std::vector<std::string> errors;  // "shop.json: wifi-ap.name: ...", in the order found
+    std::vector<std::string> errors;      // "shop.json: wifi-ap.name: ...", in the order found
+    std::string profileDigest;            // ProfileDigest of the profile
+    std::string targetsFile;              // the file the overrides came from (when resuming, the report's)
+    std::vector<CarriedPrinter> carried;  // when resuming: the printers kept as they were, in order
 };
+
+/// A digest of a profile's values that tells whether a report was written for it. Passwords are
+/// not part of it: nothing derived from them is ever written.
+std::string ProfileDigest(const Settings& profile);
 
 /// Reads and checks the profile, the targets and their overrides (password files through `in`
 /// when one is "-"), and plans each printer's commands. Refused as well: no printers, a plan
 /// that sends nothing, a printer given twice, one static address given to two printers, and a
-/// report that would overwrite one of the inputs. Prints nothing.
+/// report that would overwrite one of the inputs. When resuming, the targets and overrides come
+/// from the report, whose printers that need nothing more are carried over instead. Prints nothing.
 RolloutPlan PlanRollout(const RolloutInputs& inputs, std::istream& in);

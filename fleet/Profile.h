@@ -61,6 +61,8 @@ class Settings {
     /// The value of `key`, or null when it is not set.
     const SettingValue* Find(const std::string& key) const;
     bool Empty() const { return m_values.empty(); }
+    /// Every value set, by key.
+    const std::map<std::string, SettingValue>& Values() const { return m_values; }
 
   private:
     std::map<std::string, SettingValue> m_values;

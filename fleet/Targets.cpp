@@ -1,8 +1,10 @@
 #include "Targets.h"
 
 #include <map>
+#include <set>
 
 #include "AddressRange.h"
+#include "Profile.h"
 #include "Values.h"
 
 namespace {
@@ -100,6 +102,146 @@ void ParseTargetsText(const std::string& text,
     }
 }
 
+namespace {
+
+// A row of CSV text and its number (the header is row 1).
+struct CsvRow {
+    size_t number;
+    std::vector<std::string> cells;
+};
+
+// The rows of CSV text; false with `error` naming the row where a quote is out of place.
+bool SplitCsv(const std::string& text,
+              const std::string& origin,
+              std::vector<CsvRow>& rows,
+              std::string& error) {
+    size_t i = text.compare(0, 3, "\xEF\xBB\xBF") == 0 ? 3 : 0;
+    const size_t size = text.size();
+    for (size_t number = 1; i < size; ++number) {
+        CsvRow row{number, {}};
+        for (;;) {
+            std::string cell;
+            const std::string where = origin + " row " + std::to_string(number) + ", column " +
+                                      std::to_string(row.cells.size() + 1);
+            if (i < size && text[i] == '"') {
+                // Quoted: commas and line ends are text, and "" stands for one quote.
+                for (++i;; ++i) {
+                    if (i >= size) {
+                        error = where + ": a quote is not closed";
+                        return false;
+                    }
+                    if (text[i] == '"' && (i + 1 >= size || text[i + 1] != '"')) {
+                        ++i;
+                        break;
+                    }
+                    i += text[i] == '"' ? 1 : 0;
+                    cell += text[i];
+                }
+                if (i < size && text[i] != ',' && text[i] != '\r' && text[i] != '\n') {
+                    error = where + ": text after the closing quote (a quote inside a cell is written \"\")";
+                    return false;
+                }
+            } else {
+                for (; i < size && text[i] != ',' && text[i] != '\n' && text.compare(i, 2, "\r\n") != 0;
+                     ++i) {
+                    if (text[i] == '"') {
+                        error = where + ": a quote in a cell that does not begin with one";
+                        return false;
+                    }
+                    cell += text[i];
+                }
+            }
+            row.cells.push_back(std::move(cell));
+            if (i < size && text[i] == ',') {
+                ++i;
+                continue;
+            }
+            break;
+        }
+        i += text.compare(i, 2, "\r\n") == 0 ? 2 : i < size ? 1 : 0;
+        rows.push_back(std::move(row));
+    }
+    return true;
+}
+
+bool Blank(const CsvRow& row) {
+    for (const std::string& cell : row.cells) {
+        if (!cell.empty()) {
+            return false;
+        }
+    }
+    return true;
+}
+
+}  // namespace
+
+void ParseTargetsCsv(const std::string& text,
+                     const std::string& origin,
+                     std::vector<TargetLine>& lines,
+                     std::vector<std::string>& errors) {
+    std::vector<CsvRow> rows;
+    std::string error;
+    if (!SplitCsv(text, origin, rows, error)) {
+        errors.push_back(error);
+        return;
+    }
+    if (rows.empty()) {
+        return;
+    }
+    const std::vector<std::string>& header = rows[0].cells;
+    std::set<std::string> known, seen;
+    for (const ProfileKey& key : ProfileKeys()) {
+        known.insert(key.name);
+    }
+    const size_t before = errors.size();
+    for (size_t column = 0; column < header.size(); ++column) {
+        const std::string where = origin + " row 1, column " + std::to_string(column + 1) + ": ";
+        const std::string& name = header[column];
+        if (column == 0 && name != "target") {
+            errors.push_back(where + ShownText(name, 64) +
+                             ": the first column is 'target', the others the profile's dotted names "
+                             "(lan.ip, bt-name, wifi-station.ip, ...)");
+        } else if (column > 0 && known.count(name) == 0) {
+            errors.push_back(where + ShownText(name, 64) +
+                             ": not a profile key (dotted names like lan.ip, bt-name, wifi-station.ip)");
+        } else if (!seen.insert(name).second) {
+            errors.push_back(where + name + ": a second column of that name");
+        }
+    }
+    if (errors.size() != before) {
+        return;
+    }
+    for (size_t r = 1; r < rows.size(); ++r) {
+        const CsvRow& row = rows[r];
+        const std::string where = origin + " row " + std::to_string(row.number);
+        if (Blank(row)) {
+            continue;
+        }
+        if (row.cells.size() != header.size()) {
+            errors.push_back(where + ": " + std::to_string(row.cells.size()) +
+                             " columns, where the header has " + std::to_string(header.size()));
+            continue;
+        }
+        if (row.cells[0].empty()) {
+            errors.push_back(where + ", column 1: no target");
+            continue;
+        }
+        TargetLine line;
+        line.origin = where;
+        line.target = row.cells[0];
+        for (size_t column = 1; column < header.size(); ++column) {
+            if (!row.cells[column].empty()) {
+                line.overrides.push_back(header[column] + "=" + row.cells[column]);
+            }
+        }
+        lines.push_back(std::move(line));
+    }
+}
+
+bool IsCsvName(const std::string& path) {
+    return path.size() >= 4 && LowerCase(path.substr(path.size() - 4)) == ".csv";
+}
+
 bool ExpandTarget(const std::string& text,
                   bool windowsNames,
                   std::vector<Target>& targets,
@@ -149,6 +291,58 @@ bool ExpandTarget(const std::string& text,
             break;
     }
     targets.push_back(std::move(target));
+    return true;
+}
+
+namespace {
+
+bool IsSequenceValue(const std::string& assignment, size_t equals) {
+    const std::string suffix = ".ip";
+    return equals != std::string::npos && equals >= suffix.size() &&
+           assignment.compare(equals - suffix.size(), suffix.size(), suffix) == 0 &&
+           assignment.size() > equals + 1 && assignment.back() == '+';
+}
+
+}  // namespace
+
+bool HasSequence(const std::vector<std::string>& overrides) {
+    for (const std::string& assignment : overrides) {
+        if (IsSequenceValue(assignment, assignment.find('='))) {
+            return true;
+        }
+    }
+    return false;
+}
+
+bool CountSequences(const std::vector<std::string>& overrides,
+                    size_t count,
+                    std::vector<std::vector<std::string>>& counted,
+                    std::string& error) {
+    counted.assign(count, overrides);
+    for (size_t i = 0; i < overrides.size(); ++i) {
+        const std::string& assignment = overrides[i];
+        const size_t equals = assignment.find('=');
+        if (!IsSequenceValue(assignment, equals)) {
+            continue;
+        }
+        const std::string key = assignment.substr(0, equals);
+        const std::string start = assignment.substr(equals + 1, assignment.size() - equals - 2);
+        uint32_t first = 0;
+        if (!ParseAddress(start, first)) {
+            error = key + ": " + ShownText(start, 64) +
+                    "+ is not a sequence: it counts up from an address (like " + key + "=192.168.1.51+)";
+            return false;
+        }
+        if ((first & 0xFF) + count > 256) {
+            error = key + ": " + FormatAddress(first) + "+ would leave " + FormatAddress(first & ~0xFFu) +
+                    "/24: it is counted up for " + std::to_string(count) + " printers, and " +
+                    FormatAddress(first | 0xFFu) + " is the last address there";
+            return false;
+        }
+        for (size_t k = 0; k < count; ++k) {
+            counted[k][i] = key + "=" + FormatAddress(first + static_cast<uint32_t>(k));
+        }
+    }
     return true;
 }
 

@@ -24,6 +24,18 @@ void ParseTargetsText(const std::string& text,
                       std::vector<TargetLine>& lines,
                       std::vector<std::string>& errors);
 
+/// Splits a spreadsheet's targets (CSV, RFC 4180) into lines: a header row whose first column is
+/// "target" and whose others are the profile's dotted names, then one target a row, each non-empty
+/// cell an override of its column. UTF-8 with or without a byte order mark; rows whose cells are
+/// all empty are skipped. Problems are added to `errors` naming the row and the column.
+void ParseTargetsCsv(const std::string& text,
+                     const std::string& origin,
+                     std::vector<TargetLine>& lines,
+                     std::vector<std::string>& errors);
+
+/// Whether a targets file is a spreadsheet's: by its name's .csv suffix, in any case.
+bool IsCsvName(const std::string& path);
+
 /// One printer to set up.
 struct Target {
     std::string name;  // as shown: "socket://127.0.1.5", "socket://127.0.1.5:9101", "serial:/dev/ttyS0"
@@ -37,6 +49,18 @@ bool ExpandTarget(const std::string& text,
                   bool windowsNames,
                   std::vector<Target>& targets,
                   std::string& error);
+
+/// Whether one of a line's overrides is an address sequence: an ".ip" value ending in "+"
+/// ("lan.ip=192.168.1.51+"), which counts up per printer of the line.
+bool HasSequence(const std::vector<std::string>& overrides);
+
+/// The overrides of each of `count` printers of a line, in address order: a sequence's printer k
+/// gets the address counted up by k. False with `error` when a sequence does not start at an
+/// address or would leave the /24 it starts in.
+bool CountSequences(const std::vector<std::string>& overrides,
+                    size_t count,
+                    std::vector<std::vector<std::string>>& counted,
+                    std::string& error);
 
 /// What makes two targets the same printer: the address and TCP port, or the device.
 std::string TargetIdentity(const Target& target);

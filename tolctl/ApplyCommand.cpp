@@ -173,7 +173,8 @@ void AddApplyCommand(CLI::App& app, Subcommands& list) {
         ->allow_extra_args(false);
     apply
         ->add_option("--targets", options->targetsFile,
-                     "A file of targets, one a line, each with optional KEY=VALUE overrides; # comments")
+                     "A file of targets, one a line, each with optional KEY=VALUE overrides; # comments. "
+                     "FILE.csv: a spreadsheet's, a header row of target and the dotted names")
         ->type_name("FILE");
     AddInteger(*apply, "--jobs", options->jobs, 1, 1024, "Printers served at a time (default 32)");
     AddInteger(*apply, "--gap", options->gapMs, 0, 60000,
@@ -181,11 +182,24 @@ void AddApplyCommand(CLI::App& app, Subcommands& list) {
         ->type_name("MS");
     apply->add_option("--report", options->report, "Write a JSON report of the results to FILE")
         ->type_name("FILE");
+    apply
+        ->add_option("--resume", options->resume,
+                     "Serve again, each with its whole plan, the printers of REPORT that were not ok, "
+                     "with the targets and overrides it holds; the others are not contacted. The new "
+                     "report (REPORT itself unless --report) holds them all")
+        ->type_name("REPORT");
+    apply
+        ->add_option("--retry-failed", options->retryFailed,
+                     "As --resume, for the printers that failed only (not those interrupted)")
+        ->type_name("REPORT");
+    apply->add_flag("--force", options->force,
+                    "Resume although the profile is not the one REPORT was written for");
     apply->add_flag("--dry-run", options->dryRun,
                     "Print each printer's commands as hex and decoded, and send nothing");
     apply->footer(
         "Targets files: one target a line, then KEY=VALUE overrides with the profile's dotted names "
-        "(lan.ip=192.168.1.51 bt-name=\"Till 3\"); # begins a comment.\n"
+        "(lan.ip=192.168.1.51 bt-name=\"Till 3\"); # begins a comment. An .ip value ending in + counts up "
+        "per printer of a range or network (lan.ip=192.168.1.51+).\n"
         "Results: ok, failed, or interrupted (stopped before the printer was done).\n"
         "Exit codes: 0 every printer got everything; 1 any failed (the table says which); 2 the profile, "
         "the targets or an option refused, and nothing was sent; 130/143/129 stopped by SIGINT (Ctrl-C), "
@@ -199,6 +213,14 @@ void AddApplyCommand(CLI::App& app, Subcommands& list) {
                  return kExitUsage;
              }
              ApplyOptions given = *options;
+             if (!given.retryFailed.empty() && !given.resume.empty()) {
+                 err << "tolctl: apply: --resume and --retry-failed exclude each other\n";
+                 return kExitUsage;
+             }
+             if (!given.retryFailed.empty()) {
+                 given.resume = given.retryFailed;
+                 given.failedOnly = true;
+             }
              given.dryRun = given.dryRun || global.dryRun;
              given.showSecrets = global.showSecrets;
              given.progress = &err == &std::cerr && StderrIsTerminal();
@@ -215,8 +237,12 @@ int RunApply(const ApplyOptions& options,
              std::istream& in,
              std::ostream& out,
              std::ostream& err) {
+    // A resumed roll-out's report replaces the one it resumes unless another is named.
+    const std::string reportPath = options.report.empty() ? options.resume : options.report;
     const RolloutPlan plan =
-        PlanRollout(RolloutInputs{options.profile, options.targets, options.targetsFile, options.report}, in);
+        PlanRollout(RolloutInputs{options.profile, options.targets, options.targetsFile, reportPath,
+                                  options.resume, options.failedOnly, options.force},
+                    in);
     if (!plan.errors.empty()) {
         for (size_t i = 0; i < plan.errors.size() && i < kMaxShownErrors; ++i) {
             err << "tolctl: " << plan.errors[i] << '\n';
@@ -226,6 +252,14 @@ int RunApply(const ApplyOptions& options,
         }
         err << "tolctl: apply: nothing was sent\n";
         return kExitUsage;
+    }
+    if (!plan.carried.empty()) {
+        err << "tolctl: apply: " << plan.carried.size() << " printers of "
+            << ShownText(options.resume, std::string::npos) << " are carried over without being contacted\n";
+    }
+    if (plan.printers.empty()) {
+        err << "tolctl: apply: no printer to serve again; nothing was sent\n";
+        return kExitOk;
     }
     if (options.dryRun) {
         PrintDryRun(plan, options.showSecrets, out);
@@ -238,11 +272,11 @@ int RunApply(const ApplyOptions& options,
     // The report's files are opened before anything is sent, so that a wrong name costs nothing.
     std::vector<ApplyObserver*> observers;
     std::unique_ptr<ApplyReport> report;
-    if (!options.report.empty()) {
-        report.reset(new ApplyReport(plan, ReportHead{TolctlVersion(), options.profile}));
+    if (!reportPath.empty()) {
+        report.reset(new ApplyReport(plan, ReportHead{TolctlVersion(), options.profile, plan.targetsFile}));
         std::string problem;
-        if (!report->Open(options.report, problem)) {
-            err << "tolctl: --report: cannot write " << ShownText(options.report, std::string::npos) << ": "
+        if (!report->Open(reportPath, problem)) {
+            err << "tolctl: --report: cannot write " << ShownText(reportPath, std::string::npos) << ": "
                 << problem << "; nothing was sent\n";
             return kExitUsage;
         }
@@ -293,7 +327,7 @@ int RunApply(const ApplyOptions& options,
             << " printers were cut short\n";
     }
     if (!reportWritten) {
-        err << "tolctl: --report: cannot write " << ShownText(options.report, std::string::npos) << ": "
+        err << "tolctl: --report: cannot write " << ShownText(reportPath, std::string::npos) << ": "
             << reportProblem << '\n';
         code = kExitPort;
     }

@@ -14,6 +14,10 @@ struct ApplyOptions {
     int jobs = 32;                     // printers served at a time
     int gapMs = 300;                   // pause between two commands to the same printer
     std::string report;                // --report: the JSON report's file
+    std::string resume;                // --resume or --retry-failed: the report resumed from
+    std::string retryFailed;           // --retry-failed as given
+    bool failedOnly = false;           // --retry-failed
+    bool force = false;                // --force: resume with a profile not the report's
     bool dryRun = false;
     // --dry-run shows passwords as they are sent
     bool showSecrets = false;

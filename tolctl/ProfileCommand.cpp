@@ -1,4 +1,4 @@
-// `tolctl profile example`: a commented starting profile for apply.
+// `tolctl profile example` and `targets-csv`: starting points for apply's profile and targets.
 #include <CLI/CLI.hpp>
 
 #include <ostream>
@@ -12,14 +12,27 @@ void AddProfileCommand(CLI::App& app, Subcommands& list) {
     profile->require_subcommand(1);
     CLI::App* example = profile->add_subcommand(
         "example", "Print a commented starting profile (keys beginning // are comments)");
+    CLI::App* targetsCsv = profile->add_subcommand(
+        "targets-csv",
+        "Print an example spreadsheet of targets (CSV): a header row of 'target' and the profile's "
+        "dotted names, then a printer a row; an empty cell keeps the profile's value, and an address "
+        "ending in + counts up per printer of a range");
     list.push_back(
         {profile,
-         [example](const GlobalOptions& global, std::istream&, std::ostream& out, std::ostream& err) -> int {
+         [example, targetsCsv](const GlobalOptions& global, std::istream&, std::ostream& out,
+                               std::ostream& err) -> int {
              if (!NoPortGiven(global, "profile", err)) {
                  return kExitUsage;
              }
              if (example->parsed()) {
                  out << ExampleProfile();
+                 return kExitOk;
+             }
+             if (targetsCsv->parsed()) {
+                 out << "target,lan.ip,wifi-station.ip,bt-name,bt-pin\n"
+                        "socket://10.0.0.1-4,192.168.1.51+,192.168.1.201+,,\n"
+                        "socket://10.0.0.9,192.168.1.60,192.168.1.210,\"Till 9, by the \"\"door\"\"\",4711\n"
+                        "socket://10.0.0.10:9101,192.168.1.61,192.168.1.211,Back office,\n";
                  return kExitOk;
              }
              return kExitUsage;

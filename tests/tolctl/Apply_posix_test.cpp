@@ -197,6 +197,74 @@ TEST(TolctlApplyTest, OverridesOfATargetsLineGoToItsPrintersOnly) {
     EXPECT_EQ(fleet[2].Received(), back);
 }
 
+TEST(TolctlApplyTest, AddressSequencesCountUpPerPrinterAndStayInTheir24OnAddressesOfTheirOwn) {
+    const Folder folder;
+    const std::string profile = folder.Write("shop.json", kProfile);
+    TestFleet fleet({Kind::Good, Kind::Good, Kind::Good});
+    const std::string range = Range(fleet, 0, 2);
+    const std::string line = range + " lan.ip=192.168.1.51+ wifi-station.ip=192.168.1.201+ bt-name=Till+\n";
+    Result r = Tolctl({"apply", profile, "--targets", folder.Write("seq.txt", line), "--gap", "0"});
+    EXPECT_EQ(r.code, 0) << r.err;
+    for (size_t i = 0; i < 3; ++i) {
+        EXPECT_EQ(fleet[i].Received(), ProfileBytes("192.168.1.5" + std::to_string(1 + i), "Till+",
+                                                    "192.168.1.20" + std::to_string(1 + i)))
+            << i;
+    }
+    const std::string one = "socket://127.0.0.4:" + std::to_string(fleet.Port());
+    for (const auto& c : std::vector<std::pair<std::string, std::string>>{
+             {range + " lan.ip=192.168.1.254+\n",
+              "bad.txt:1: lan.ip: 192.168.1.254+ would leave 192.168.1.0/24"},
+             {range + " lan.ip=192.168.1+\n", "bad.txt:1: lan.ip: '192.168.1'+ is not a sequence"},
+             {one + " lan.ip=192.168.1.52 wifi-station.ip=10.0.0.1\n" + range + " lan.ip=192.168.1.51+\n",
+              "bad.txt:2: socket://127.0.0.2:" + std::to_string(fleet.Port()) + " and " + one + " (" +
+                  folder.Path("bad.txt") + ":1) are both given lan.ip 192.168.1.52"}}) {
+        r = Tolctl({"apply", profile, "--targets", folder.Write("bad.txt", c.first)});
+        EXPECT_EQ(r.code, 2);
+        EXPECT_NE(r.err.find(c.second), std::string::npos) << c.second << " not in: " << r.err;
+    }
+    EXPECT_EQ(fleet[0].Accepted(), 11);
+}
+
+TEST(TolctlApplyTest, SpreadsheetTargetsGiveNonEmptyCellsAsOverridesAndNameTheRowAndColumnOfAProblem) {
+    const Folder folder;
+    const std::string profile = folder.Write("shop.json", kProfile);
+    TestFleet fleet({Kind::Good, Kind::Good, Kind::Good});
+    // With a byte order mark and CRLF as spreadsheets write them, quoted commas and quotes, and a
+    // sequence in a cell.
+    const std::string csv = "\xEF\xBB\xBFtarget,bt-name,lan.ip,wifi-station.ip\r\n" + Range(fleet, 0, 1) +
+                            ",,192.168.1.51+,192.168.1.201+\r\n,,,\r\n\"" + Range(fleet, 2, 2) +
+                            "\",\"Till \"\"3\"\", back\"," + LanIp(2) + "," + StationIp(2) + "\r\n";
+    Result r = Tolctl({"apply", profile, "--targets", folder.Write("tills.CSV", csv), "--gap", "0"});
+    EXPECT_EQ(r.code, 0) << r.err;
+    EXPECT_EQ(fleet[0].Received(), ProfileBytes("192.168.1.51", "Printer", "192.168.1.201"));
+    EXPECT_EQ(fleet[1].Received(), ProfileBytes("192.168.1.52", "Printer", "192.168.1.202"));
+    EXPECT_EQ(fleet[2].Received(), ProfileBytes(LanIp(2), "Till \"3\", back", StationIp(2)));
+
+    const std::string t = Range(fleet, 0, 0);
+    for (const auto& c : std::vector<std::pair<std::string, std::string>>{
+             {"printer,lan.ip\n", "bad.csv row 1, column 1: 'printer': the first column is 'target'"},
+             {"target,lan.ip,bt-nam\n", "bad.csv row 1, column 3: 'bt-nam': not a profile key"},
+             {"target,lan.ip\n" + t + ",1.2.3.4,x\n", "bad.csv row 2: 3 columns, where the header has 2"},
+             {"target,lan.ip\n\n" + t + ",10.0.0\n",
+              "bad.csv row 3: lan.ip: '10.0.0' is not an IPv4 address"},
+             {"target,bt-name\n" + t + ",\"Till\n", "bad.csv row 2, column 2: a quote is not closed"},
+             {"target,bt-name\n" + t + ",Till \"3\"\n", "bad.csv row 2, column 2: a quote in a cell"},
+             {"target,lan.ip\n,10.0.0.1\n", "bad.csv row 2, column 1: no target"}}) {
+        r = Tolctl({"apply", profile, "--targets", folder.Write("bad.csv", c.first)});
+        EXPECT_EQ(r.code, 2);
+        EXPECT_NE(r.err.find(c.second), std::string::npos) << c.second << " not in: " << r.err;
+    }
+    EXPECT_EQ(fleet[0].Accepted(), 11);
+
+    // The example spreadsheet plans with the example profile.
+    r = Tolctl({"profile", "targets-csv"});
+    const std::string example = folder.Write("example.csv", r.out);
+    const std::string example_profile = folder.Write("example.json", Tolctl({"profile", "example"}).out);
+    r = Tolctl({"apply", example_profile, "--targets", example, "--dry-run"});
+    EXPECT_EQ(r.code, 0) << r.err;
+    EXPECT_NE(r.out.find("socket://10.0.0.4\n"), std::string::npos) << r.out;
+}
+
 TEST(TolctlApplyTest, ARefusingAResettingAndAStalledPrinterFailAloneAmongGoodOnes) {
     const Folder folder;
     const std::string profile = folder.Write("shop.json", kProfile);
@@ -373,6 +441,10 @@ TEST(TolctlApplyTest, PasswordsNeverAppearInOutputReportsOrErrors) {
         {"apply", profile, "--targets",
          folder.Write("u.txt", Range(fleet, 0, 0) + " wifi-station.password=Xq7-Secret-Zp" +
                                    std::string(120, 'y') + "\n")},
+        // A password override in the report's overrides and planned settings.
+        {"apply", profile, "--targets",
+         folder.Write("s.txt", Range(fleet, 1, 1) + " lan.ip=10.0.0.1 wifi-station.password=Xq7-Secret-Zp\n"),
+         "--gap", "0", "--report", report},
     };
     for (const std::vector<std::string>& run : runs) {
         const Result r = Tolctl(run);
@@ -388,6 +460,13 @@ TEST(TolctlApplyTest, PasswordsNeverAppearInOutputReportsOrErrors) {
     const std::string written = folder.Read("report.json");
     EXPECT_NE(written.find("\"results\""), std::string::npos);
     EXPECT_EQ(written.find("Xq7"), std::string::npos);
+    EXPECT_NE(written.find("\"wifi-station.password=(hidden)\""), std::string::npos) << written;
+    // So a resume cannot give it again, and says so.
+    const Result resumed = Tolctl({"apply", profile, "--resume", report});
+    EXPECT_EQ(resumed.code, 2);
+    EXPECT_NE(resumed.err.find("wifi-station.password: the report does not hold passwords"),
+              std::string::npos)
+        << resumed.err;
     // The printer did get it.
     EXPECT_NE(fleet[0].Received().at(3).find(password), std::string::npos);
 }
@@ -602,6 +681,86 @@ TEST(TolctlApplyProgramTest, AStopRequestFinishesTheRecordAndAKillLeavesTheEarli
     EXPECT_EQ(hurried.program->Wait(), "exit 143");
     EXPECT_EQ(ReadFile(report), before);
     EXPECT_FALSE(std::filesystem::exists(temporary));
+}
+
+TEST(TolctlApplyProgramTest, ResumingServesAgainOnlyWhatWasNotOkAndKeepsEveryPrinterInTheReport) {
+    tolctl_program::TempDir dir;
+    const std::string state = dir / "state.json", profile = dir / "p.json", report = dir / "r.json";
+    std::ofstream(profile) << kThreeCommands;
+    // 176-177 take everything, 178-179 refuse, 180-183 are slow: stopped during 180 or 181.
+    const std::string net = "127.0.2.176/29";
+    int port = 0;
+    {
+        tolctl_program::Emulator fleet({"--bind", net, "--state", state, "--fault", "127.0.2.178-179=refuse",
+                                        "--fault", "127.0.2.180-183=slow:1000"});
+        port = fleet.Port();
+        Apply stopped({profile, "--target", "socket://" + net + ":" + std::to_string(port), "--jobs", "2",
+                       "--gap", "100", "--report", report});
+        stopped.SignalAfterACommand(state, SIGINT, 6);
+        EXPECT_EQ(stopped.program->Wait(), "exit 130");
+    }
+    auto results = [&report] {
+        std::vector<std::string> found;
+        const nlohmann::json json = nlohmann::json::parse(ReadFile(report));
+        for (const nlohmann::json& printer : json["results"]) {
+            found.push_back(printer["target"].get<std::string>().substr(17, 3) + " " +
+                            printer["result"].get<std::string>());
+            EXPECT_EQ(printer["planned"],
+                      nlohmann::json::parse(R"({"after": "cut", "bt-name": "a", "bt-pin": "1"})"));
+        }
+        return found;
+    };
+    EXPECT_EQ(results(),
+              (std::vector<std::string>{"176 ok", "177 ok", "178 failed", "179 failed", "180 interrupted",
+                                        "181 interrupted", "182 interrupted", "183 interrupted"}));
+    // The same printers, all good now, with a count of their own.
+    std::filesystem::remove(state);
+    tolctl_program::Emulator fleet({"--bind", net, "--state", state}, 0, 0, port);
+    auto contacted = [&state](size_t connections) {
+        const nlohmann::json got = WaitForState(
+            state, [connections](const nlohmann::json& s) { return Connections(s) >= connections; });
+        std::vector<std::string> found;
+        for (const auto& printer : got["printers"].items()) {
+            if (printer.value()["connections"] != 0) {
+                found.push_back(printer.key().substr(8, 3) + "x" + printer.value()["connections"].dump());
+            }
+        }
+        return found;
+    };
+    Result r = Tolctl({"apply", profile, "--retry-failed", report, "--gap", "0"});
+    EXPECT_EQ(r.code, 0) << r.err;
+    EXPECT_EQ(TableRows(r.out).size(), 3u) << r.out;
+    EXPECT_EQ(contacted(6), (std::vector<std::string>{"178x3", "179x3"}));
+    EXPECT_EQ(results()[2], "178 ok");
+    EXPECT_EQ(results()[4], "180 interrupted");
+
+    r = Tolctl({"apply", profile, "--resume", report, "--gap", "0"});
+    EXPECT_EQ(r.code, 0) << r.err;
+    EXPECT_NE(r.err.find("4 printers of '" + report + "' are carried over"), std::string::npos) << r.err;
+    EXPECT_EQ(contacted(18),
+              (std::vector<std::string>{"178x3", "179x3", "180x3", "181x3", "182x3", "183x3"}));
+    for (const std::string& printer : results()) {
+        EXPECT_EQ(printer.substr(4), "ok");
+    }
+    EXPECT_EQ(nlohmann::json::parse(ReadFile(report))["ok"], 8);
+
+    // Another profile is refused unless forced; an old report or targets besides are refused.
+    std::ofstream(profile) << R"({"bt-name": "b", "bt-pin": "1", "after": ["cut"]})";
+    r = Tolctl({"apply", profile, "--resume", report});
+    EXPECT_EQ(r.code, 2);
+    EXPECT_NE(r.err.find("was written for another profile"), std::string::npos) << r.err;
+    r = Tolctl({"apply", profile, "--resume", report, "--force"});
+    EXPECT_EQ(r.code, 0) << r.err;
+    EXPECT_NE(r.err.find("no printer to serve again"), std::string::npos) << r.err;
+    std::ofstream(dir / "old.json")
+        << R"({"results": [{"target": "socket://127.0.2.176", "result": "failed"}]})";
+    r = Tolctl({"apply", profile, "--resume", dir / "old.json"});
+    EXPECT_NE(r.err.find("not a report of tolctl apply that can be resumed"), std::string::npos) << r.err;
+    r = Tolctl({"apply", profile, "--resume", report, "--target", "socket://127.0.2.176"});
+    EXPECT_NE(r.err.find("give no --target or --targets"), std::string::npos) << r.err;
+    r = Tolctl({"apply", profile, "--resume", report, "--retry-failed", report});
+    EXPECT_NE(r.err.find("--resume and --retry-failed exclude each other"), std::string::npos) << r.err;
+    EXPECT_EQ(contacted(18).size(), 6u);
 }
 
 TEST(TolctlApplyProgramTest, AClosedOutputCostsNeitherTheRecordNorThePrinters) {

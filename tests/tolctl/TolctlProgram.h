@@ -230,8 +230,11 @@ class TempDir {
 /// `tolctl listen --port 0 ARGS...` running until stopped; Port() is the port it chose.
 class Emulator {
   public:
-    explicit Emulator(const std::vector<std::string>& args, rlim_t fileLimit = 0, rlim_t hardLimit = 0) {
-        std::vector<std::string> all = {"listen", "--port", "0"};
+    explicit Emulator(const std::vector<std::string>& args,
+                      rlim_t fileLimit = 0,
+                      rlim_t hardLimit = 0,
+                      int port = 0) {
+        std::vector<std::string> all = {"listen", "--port", std::to_string(port)};
         all.insert(all.end(), args.begin(), args.end());
         m_program =
             std::make_unique<Program>(all, m_out.write.Get(), m_err.write.Get(), fileLimit, hardLimit);
