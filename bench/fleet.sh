@@ -10,15 +10,23 @@
 # costs the emulator. The same apply to every printer, once with an emulator that keeps its
 # --state file and once with one that does not; the emulator's processor time (user + system,
 # from its start to its end) of each, two runs each, alternating, the best counting, and the ratio.
+#
+# bench/fleet.sh --scale [NETWORK]   (default 127.62.0.0/18, 16,384 printers): the same apply
+# (--jobs 32 --gap 0) to every printer of one emulator that keeps its --state file, two runs, the
+# best counting; prints printers per second and checks every printer's state.
+# TOLCTL=PATH measures that tolctl instead of building build/release.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 mode=compare
-if [ "${1:-}" = --state-cost ]; then
-    mode=state-cost
+case ${1:-} in
+--state-cost | --scale)
+    mode=${1#--}
     shift
-fi
+    ;;
+esac
 default_net=127.0.1.0/24
-[ $mode = compare ] || default_net=127.61.0.0/18
+[ $mode != state-cost ] || default_net=127.61.0.0/18
+[ $mode != scale ] || default_net=127.62.0.0/18
 net=${1:-$default_net}
 case $net in
 127.*) ;;
@@ -26,7 +34,7 @@ case $net in
 esac
 runs=3
 
-tolctl=$(bench/release.sh)
+tolctl=${TOLCTL:-$(bench/release.sh)}  # TOLCTL: another build to measure (a before and after)
 work=$(mktemp -d /tmp/tol-fleet.XXXXXX)
 emulator=
 cleanup() {
@@ -98,17 +106,55 @@ print("emulator without --state: %.2f s; with --state: %.2f s; ratio %.2f (targe
 PY
     exit
 fi
+
+# One emulator that keeps every printer's state, for both the comparison and the scale run.
+"$tolctl" listen --bind "$net" --state "$work/state.json" --idle-timeout 30 >"$work/listen.out" 2>"$work/listen.err" &
+emulator=$!
+for _ in $(seq 600); do grep -q '^listening on' "$work/listen.out" && break; sleep 0.05; done
+grep -q '^listening on' "$work/listen.out" || { echo "fleet: the emulator did not start: $(cat "$work/listen.err")" >&2; exit 1; }
+count=$(grep -c . "$work/targets.txt")
+
+if [ $mode = scale ]; then
+    runs=2
+    best=
+    for run in $(seq $runs); do
+        start=$(date +%s%N)
+        if ! "$tolctl" apply "$work/profile.json" --targets "$work/targets.txt" --jobs 32 --gap 0 >"$work/table.txt" 2>"$work/apply.err"; then
+            echo "fleet: apply failed: $(head -c 2000 "$work/apply.err")" >&2
+            exit 1
+        fi
+        ns=$(($(date +%s%N) - start))
+        echo "run $run: $count printers in $(awk -v ns=$ns 'BEGIN { printf "%.2f", ns / 1e9 }') s"
+        [ -n "$best" ] && [ "$best" -le "$ns" ] || best=$ns
+    done
+    kill -TERM "$emulator"
+    wait "$emulator" || true
+    emulator=
+    /usr/bin/python3 - "$work/profile.json" "$work/state.json" "$count" "$runs" <<'PY'
+import json, sys
+profile = json.load(open(sys.argv[1]))
+printers = json.load(open(sys.argv[2]))["printers"]
+count, runs = int(sys.argv[3]), int(sys.argv[4])
+settings = sum(len(v) if k == "lan" else 1 for k, v in profile.items())
+wrong = 0
+for name, state in printers.items():
+    c, d = name.split(":")[0].split(".")[2:]
+    want = dict(profile, **{"wifi-station": dict(profile["wifi-station"], ip="10.%s.%s.10" % (c, d))})
+    if any(state.get(k) != v for k, v in want.items()) or state["connections"] != runs * settings:
+        wrong += 1
+if wrong or len(printers) != count:
+    sys.exit("fleet: %d of %d printers do not hold the profile" % (wrong, len(printers)))
+print("every byte arrived: all %d printers hold the profile's %d settings" % (count, settings))
+PY
+    awk -v n="$count" -v ns="$best" 'BEGIN { printf "tolctl apply (--jobs 32 --gap 0, --state, %d printers x 7 settings): %.2f s, %.0f printers/s\n", n, ns / 1e9, n / (ns / 1e9) }'
+    exit
+fi
+
 # Every address of the network, 7 times: the baseline's 1,792 sends.
 /usr/bin/python3 -c 'import ipaddress, sys
 for a in ipaddress.ip_network(sys.argv[1], strict=False):
     print(a)' "$net" >"$work/addresses"
-count=$(wc -l <"$work/addresses")
 for _ in 1 2 3 4 5 6 7; do cat "$work/addresses"; done >"$work/sends"
-
-"$tolctl" listen --bind "$net" --state "$work/state.json" --idle-timeout 30 >"$work/listen.out" 2>"$work/listen.err" &
-emulator=$!
-for _ in $(seq 100); do grep -q '^listening on' "$work/listen.out" && break; sleep 0.05; done
-grep -q '^listening on' "$work/listen.out" || { echo "fleet: the emulator did not start: $(cat "$work/listen.err")" >&2; exit 1; }
 
 now_ms() { echo $(($(date +%s%N) / 1000000)); }
 best_apply=

@@ -46,6 +46,26 @@ file(CREATE_LINK ${TOL_JSON_INCLUDE_DIR}/nlohmann ${TOL_JSON_ONLY_DIR}/nlohmann 
 add_library(tol_json INTERFACE)
 target_include_directories(tol_json SYSTEM INTERFACE ${TOL_JSON_ONLY_DIR})
 
+# Standalone Asio (libasio-dev), the event loop of the emulator and of scan: header-only, served
+# the same way through the target tol_asio, without Boost. Windows: Winsock and its extensions.
+find_path(TOL_ASIO_INCLUDE_DIR asio.hpp PATHS /usr/include NO_CMAKE_FIND_ROOT_PATH
+          DOC "The folder that holds standalone Asio's asio.hpp")
+if(NOT TOL_ASIO_INCLUDE_DIR)
+    message(FATAL_ERROR "Asio not found: install libasio-dev or set TOL_ASIO_INCLUDE_DIR")
+endif()
+set(TOL_ASIO_ONLY_DIR ${CMAKE_BINARY_DIR}/asio-include)
+file(MAKE_DIRECTORY ${TOL_ASIO_ONLY_DIR})
+file(CREATE_LINK ${TOL_ASIO_INCLUDE_DIR}/asio ${TOL_ASIO_ONLY_DIR}/asio SYMBOLIC)
+file(CREATE_LINK ${TOL_ASIO_INCLUDE_DIR}/asio.hpp ${TOL_ASIO_ONLY_DIR}/asio.hpp SYMBOLIC)
+find_package(Threads REQUIRED)
+add_library(tol_asio INTERFACE)
+target_include_directories(tol_asio SYSTEM INTERFACE ${TOL_ASIO_ONLY_DIR})
+target_compile_definitions(tol_asio INTERFACE ASIO_STANDALONE ASIO_NO_DEPRECATED)
+target_link_libraries(tol_asio INTERFACE Threads::Threads)
+if(WIN32)
+    target_link_libraries(tol_asio INTERFACE ws2_32 mswsock)
+endif()
+
 # help2man: writes tolctl's man page from its help, in builds whose tolctl runs here.
 if(NOT CMAKE_CROSSCOMPILING AND NOT TOL_FUZZ)
     find_program(TOL_HELP2MAN help2man DOC "help2man, which writes tolctl's man page")

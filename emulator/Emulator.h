@@ -1,7 +1,7 @@
 // The emulator: virtual printers on TCP, one listening socket per address, served by one event
-// loop in one thread, each connection with its own state. It answers status requests as a
-// printer would, keeps what each printer was sent (PrinterState, the state file), and tells an
-// observer what each connection delivered. POSIX for now.
+// loop (Asio's) in one thread, each connection with its own state. It answers status requests as
+// a printer would, keeps what each printer was sent (PrinterState, the state file), and tells an
+// observer what each connection delivered.
 #pragma once
 
 #include <chrono>
@@ -9,14 +9,11 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <system_error>
 #include <vector>
 
 #include "Faults.h"
 #include "PrinterState.h"
-#include "StateFile.h"
-#include "UniqueHandle.h"
-
-class StopSignals;
 
 /// Bytes kept of one connection; what arrives past them is counted and dropped.
 constexpr size_t kEmulatorKeepBytes = 1024 * 1024;
@@ -43,7 +40,7 @@ struct Delivery {
     const std::vector<unsigned char>& bytes;  // the first kEmulatorKeepBytes received
     uint64_t dropped;                         // bytes received past those
     Ending ending;
-    int error;  // Failed: the errno
+    std::error_code error;  // Failed: the system's error (ErrorCodeText says it)
 };
 
 /// Something that went wrong while serving.
@@ -55,7 +52,7 @@ struct EmulatorProblem {
     };
     Kind kind;
     const std::string& where;  // Accept: the printer's ADDR:PORT; State: the file; Wait: empty
-    int error;                 // the errno
+    std::error_code error;
 };
 
 /// What the emulator tells as it serves, on its own thread; what it is given is valid during the
@@ -73,90 +70,51 @@ struct EmulatorCallbacks {
 class Emulator {
   public:
     /// `count`: connections to serve, 0 for no limit; `idleTimeout`: how long a connection may
-    /// stay silent before it is dropped.
+    /// stay silent before it is dropped. Throws std::system_error when the system gives no event
+    /// loop (no descriptors left, say).
     Emulator(int count, std::chrono::seconds idleTimeout, EmulatorCallbacks callbacks);
+    ~Emulator();
     Emulator(const Emulator&) = delete;
     Emulator& operator=(const Emulator&) = delete;
 
+    /// From now on SIGINT and SIGTERM (on Windows Ctrl-C) stop Run as described there instead of
+    /// ending the process; one that comes before Run is kept for it. Called before the emulator
+    /// says it listens, so that no Ctrl-C meets the default action.
+    void StopOnSignals();
+
     /// True when this process may have every socket that `printers` need open (one each; a
-    /// stalled printer two), after raising its limit of open files as far as the system allows
-    /// (256 printers with hundreds of connections need more than the usual soft limit of 1024).
-    /// Else `limit` is the limit and `fit` how many would fit.
+    /// stalled printer two) besides what it has open now, after raising its limit of open files
+    /// as far as the system allows (256 printers with hundreds of connections need more than the
+    /// usual soft limit of 1024). Else `limit` is the limit and `fit` how many would fit. Asked
+    /// before an emulator is made: the few descriptors of its event loop count among those that
+    /// it keeps spare.
     static bool Fits(const std::vector<PlannedPrinter>& printers, size_t& limit, size_t& fit);
 
     /// Listens on the address of every printer that does not refuse, on one port for all: `port`,
     /// or with 0 one that is free on every address. A stalled printer's backlog is filled. False
-    /// with `where` (ADDR:PORT) and `error` (the errno) when one address cannot be listened on.
-    bool Listen(const std::vector<PlannedPrinter>& printers, int port, std::string& where, int& error);
+    /// with `where` (ADDR:PORT) and `error` when one address cannot be listened on.
+    bool Listen(const std::vector<PlannedPrinter>& printers,
+                int port,
+                std::string& where,
+                std::error_code& error);
     /// The port listened on.
-    int Port() const { return m_nPort; }
+    int Port() const;
     /// The printers listened on, in address order.
-    size_t PrinterCount() const { return m_printers.size(); }
-    uint32_t Address(size_t printer) const { return m_printers[printer].address; }
+    size_t PrinterCount() const;
+    uint32_t Address(size_t printer) const;
 
     /// Keeps every printer's state in the file at `path`: written now, then at most every 500 ms
     /// while something changed, and when the emulator stops. False (told as a problem) when this
     /// first write fails.
     bool KeepStateIn(const std::string& path);
 
-    /// Serves until `count` connections are done, a stop signal came or the delivered callback
-    /// asked to stop. On a stop, the connections still open, and those waiting to be accepted, are read
-    /// out as far as they arrived and told. False when the state file could not be written.
-    bool Run(const StopSignals& signals);
+    /// Serves until `count` connections are done, a stop signal came (StopOnSignals) or the
+    /// delivered callback asked to stop. On a stop, the connections still open, and those waiting
+    /// to be accepted, are read out as far as they arrived and told. False when the state file
+    /// could not be written.
+    bool Run();
 
   private:
-    using Clock = std::chrono::steady_clock;
-
-    // A printer the emulator stands in for, and what it has been sent.
-    struct VirtualPrinter {
-        UniqueFd listener;           // invalid once no more connections are taken, and when stalled
-        std::vector<UniqueFd> held;  // a stalled printer's listening socket and its backlog
-        uint32_t address = 0;
-        std::string name;  // ADDR:PORT
-        PrinterFault fault;
-        PrinterState state;
-        bool stateChanged = true;  // since its entry in the state file was made
-    };
-    struct Connection {
-        UniqueFd fd;
-        size_t printer = 0;
-        std::string peer;                  // ADDR:PORT of the other end
-        std::vector<unsigned char> bytes;  // the first kEmulatorKeepBytes received
-        uint64_t dropped = 0;              // bytes received past those
-        size_t scanned = 0;                // bytes looked through for status requests
-        std::string answers;               // status bytes not yet taken by the peer
-        Clock::time_point readyAt;         // nothing is read before (slow printers)
-        Clock::time_point lastHeard;
-        bool done = false;
-    };
-
-    bool Accepting() const;
-    void AcceptFrom(size_t printer, Clock::time_point now);
-    // Takes what the socket has; false once the connection ended (then it is finished).
-    bool Receive(Connection& connection, Clock::time_point now);
-    void Keep(Connection& connection, const unsigned char* data, size_t size);
-    void Answer(Connection& connection);
-    void SendAnswers(Connection& connection);
-    void Finish(Connection& connection, Delivery::Ending how, int error = 0);
-    bool WriteState();
-    void Stop();
-
-    int m_nCount;
-    std::chrono::seconds m_idleTimeout;
-    EmulatorCallbacks m_tell;
-    int m_nPort = 0;
-    std::vector<VirtualPrinter> m_printers;
-    size_t m_nListening = 0;  // printers that take connections
-    std::vector<Connection> m_connections;
-    bool m_bStopAsked = false;  // by the delivered callback
-    std::unique_ptr<StateFile> m_state;
-    bool m_bStateChanged = false;
-    bool m_bStateFailed = false;
-    Clock::time_point m_nextStateWrite{};
-    int m_nAccepted = 0;
-    int m_nFinished = 0;
-    // After a failed accept for want of descriptors or memory, the listeners rest until then.
-    Clock::time_point m_acceptPause{};
-    Clock::duration m_acceptBackoff{};
-    std::vector<unsigned char> m_buffer;
+    class Server;  // the sockets and the loop (EmulatorServer.h)
+    std::unique_ptr<Server> m_server;
 };

@@ -20,11 +20,14 @@ class StateFile {
     void Set(size_t index, const std::string& name, const PrinterState& state);
 
     /// Writes every entry beside the file and renames it over the file, so that a reader sees the
-    /// old state or the new one, never a part; only its owner may read it (it holds Wi-Fi
-    /// passwords), whatever the umask. Answers 0, or the errno of what failed.
+    /// old state or the new one, never a part; on POSIX only its owner may read it (it holds
+    /// Wi-Fi passwords), whatever the umask; on Windows it has its folder's permissions. Answers
+    /// 0, or the errno of what failed. Platform code: StateFile_posix / StateFile_win.
     int Write() const;
 
   private:
+    std::string Text() const;
+
     std::string m_path;
     std::vector<std::string> m_entries;  // `"NAME": {...}`, indented as it stands in the file
 };

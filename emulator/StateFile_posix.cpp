@@ -1,5 +1,4 @@
-#include "StateFile.h"
-
+// The state file on POSIX: written beside the file, readable by its owner only, renamed over it.
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -8,32 +7,11 @@
 #include <cstdio>
 #include <vector>
 
+#include "StateFile.h"
 #include "UniqueHandle.h"
 
-void StateFile::Set(size_t index, const std::string& name, const PrinterState& state) {
-    if (index >= m_entries.size()) {
-        m_entries.resize(index + 1);
-    }
-    const auto replace = PrinterState::Json::error_handler_t::replace;
-    const std::string value = state.ToJson().dump(2, ' ', false, replace);
-    std::string& entry = m_entries[index];
-    entry = "    " + PrinterState::Json(name).dump(-1, ' ', false, replace) + ": ";
-    entry.reserve(entry.size() + value.size() + value.size() / 8);
-    for (const char c : value) {
-        entry += c;
-        if (c == '\n') {
-            entry += "    ";
-        }
-    }
-}
-
 int StateFile::Write() const {
-    std::string text = "{\n  \"printers\": {";
-    for (size_t i = 0; i < m_entries.size(); ++i) {
-        text += i == 0 ? "\n" : ",\n";
-        text += m_entries[i];
-    }
-    text += m_entries.empty() ? "}\n}\n" : "\n  }\n}\n";
+    const std::string text = Text();
 
     std::vector<char> temp(m_path.begin(), m_path.end());
     for (const char c : std::string(".XXXXXX")) {

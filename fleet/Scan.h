@@ -31,8 +31,7 @@ class StopRequest;
 /// Answers one entry per address, in the same order. After a request to `stop` (looked at every
 /// 200 ms at least) the scan ends: an address not tried yet, or still connecting, is not open;
 /// one that is awaiting its probe's answer has no status. False, with `error` saying why, when
-/// the system would not let the scan run (no sockets at all). Platform code: Scan_posix /
-/// Scan_win.
+/// the system would not let the scan run (no sockets at all).
 bool ScanAddresses(const std::vector<uint32_t>& addresses,
                    const ScanSettings& settings,
                    std::vector<ScanAnswer>& answers,

@@ -11,6 +11,7 @@ packages=(
     googletest libgtest-dev            # GoogleTest sources, built natively and for Windows
     libcli11-dev                       # tolctl's argument parser (header-only)
     nlohmann-json3-dev                 # JSON for tolctl (header-only): the emulator's state, scan, ports, profiles
+    libasio-dev                        # standalone Asio (header-only): the event loop of the emulator and scan
     python3 python3-jsonschema         # checks the profile examples against docs/profile.schema.json
     clang libclang-rt-14-dev           # the fuzz targets: clang with libFuzzer and its sanitizers
     imagemagick xdotool                # screenshots and window checks of the dialogs

@@ -1,13 +1,196 @@
 // `tolctl listen`: the emulator, virtual printers on TCP that show what each connection delivers.
 #include <CLI/CLI.hpp>
 
+#include <cerrno>
+#include <cstdio>
 #include <limits>
 #include <memory>
 #include <ostream>
 
+#include "AddressRange.h"
+#include "Decode.h"
+#include "Emulator.h"
+#include "ErrnoText.h"
+#include "Files.h"
 #include "ListenCommand.h"
 #include "Subcommand.h"
 #include "Tolctl.h"
+#include "Values.h"
+
+namespace {
+
+// Up to this many printers, "listening on" has a line for each; more share one line.
+constexpr size_t kListedPrinters = 16;
+
+// What the emulator's printers receive, as lines on `out` (and the raw bytes in --save's file);
+// its problems on `err`.
+class ListenPrinter {
+  public:
+    ListenPrinter(const ListenOptions& options, std::FILE* save, std::ostream& out, std::ostream& err)
+        : m_options(options), m_save(save), m_out(out), m_err(err) {}
+
+    /// Each line is led by the printer's ADDR:PORT when there are several.
+    void NamePrinters(bool several) { m_bSeveral = several; }
+    /// True when nothing failed: the save file's writes and the output.
+    bool Sound() const { return !m_bSaveFailed && !m_bOutputFailed; }
+
+    bool Delivered(const Delivery& delivery) {
+        const std::string prefix = m_bSeveral ? delivery.name + ": " : std::string();
+        const std::string from = prefix + "(connection from " + delivery.peer;
+        if (delivery.ending == Delivery::Ending::Reset) {
+            m_out << from << " reset: --fault reset)" << std::endl;
+            m_bOutputFailed = m_bOutputFailed || !m_out;
+            return !m_bOutputFailed;
+        }
+        Save(delivery.bytes);
+        for (const std::string& line : DecodeCommands(delivery.bytes)) {
+            m_out << prefix << line << '\n';
+        }
+        if (delivery.dropped > 0) {
+            m_out << from << ": " << delivery.dropped << " bytes past the first " << kEmulatorKeepBytes
+                  << " dropped)\n";
+        }
+        switch (delivery.ending) {
+            case Delivery::Ending::Closed:
+            case Delivery::Ending::Reset:
+                break;
+            case Delivery::Ending::Failed:
+                m_out << from << " ended: " << ErrorCodeText(delivery.error) << ")\n";
+                break;
+            case Delivery::Ending::Idle:
+                m_out << from << " dropped as idle: nothing received for " << m_options.idleTimeout
+                      << " s)\n";
+                break;
+            case Delivery::Ending::Stopped:
+                m_out << from << " still open when stopped)\n";
+                break;
+        }
+        m_out.flush();
+        // Nobody learns what arrives any more (a full disk, a closed pipe): the emulator stops.
+        m_bOutputFailed = m_bOutputFailed || !m_out;
+        return !m_bOutputFailed;
+    }
+
+    void Problem(const EmulatorProblem& problem) {
+        switch (problem.kind) {
+            case EmulatorProblem::Kind::Wait:
+                m_err << "tolctl: listen: cannot wait for connections: " << ErrorCodeText(problem.error)
+                      << '\n';
+                break;
+            case EmulatorProblem::Kind::Accept:
+                m_err << "tolctl: listen " << problem.where
+                      << " : cannot accept a connection: " << ErrorCodeText(problem.error) << "; trying again"
+                      << std::endl;
+                break;
+            case EmulatorProblem::Kind::State:
+                m_err << "tolctl: listen --state: cannot write '" << problem.where
+                      << "': " << ErrorCodeText(problem.error) << std::endl;
+                break;
+        }
+    }
+
+  private:
+    // Appends what a connection delivered to the --save file.
+    void Save(const std::vector<unsigned char>& bytes) {
+        if (!m_save || bytes.empty()) {
+            return;
+        }
+        errno = 0;
+        if (std::fwrite(bytes.data(), 1, bytes.size(), m_save.get()) != bytes.size()) {
+            const int error = errno != 0 ? errno : EIO;
+            m_err << "tolctl: listen --save: cannot write '" << m_options.saveFile
+                  << "': " << ErrnoText(error) << '\n';
+            m_bSaveFailed = true;
+            std::clearerr(m_save.get());  // the next connection's bytes are tried again
+        }
+    }
+
+    struct Closer {
+        void operator()(std::FILE* file) const { std::fclose(file); }
+    };
+
+    const ListenOptions& m_options;
+    std::unique_ptr<std::FILE, Closer> m_save;
+    std::ostream& m_out;
+    std::ostream& m_err;
+    bool m_bSeveral = false;
+    bool m_bSaveFailed = false;
+    bool m_bOutputFailed = false;
+};
+
+}  // namespace
+
+int RunListen(const ListenOptions& options, std::ostream& out, std::ostream& err) {
+    std::vector<PlannedPrinter> printers;
+    std::string problem;
+    if (!PlanPrinters(options.bind, options.faults, printers, problem)) {
+        err << "tolctl: listen " << problem << '\n';
+        return kExitUsage;
+    }
+    std::FILE* save = nullptr;
+    if (!options.saveFile.empty()) {
+        save = OpenFile(options.saveFile, "ab");
+        if (save == nullptr) {
+            const int error = errno;
+            err << "tolctl: listen --save: cannot open '" << options.saveFile << "': " << ErrnoText(error)
+                << '\n';
+            return kExitUsage;
+        }
+        // Unbuffered: each connection's bytes are written as it ends, and a failed write leaves
+        // nothing behind to be written later.
+        std::setvbuf(save, nullptr, _IONBF, 0);
+    }
+    ListenPrinter printer(options, save, out, err);  // owns the --save file from here on
+    size_t limit = 0, fit = 0;
+    if (!Emulator::Fits(printers, limit, fit)) {
+        err << "tolctl: listen --bind: " << printers.size()
+            << " printers need more open files than this process may have (" << limit << "); " << fit
+            << " fit\n";
+        return kExitUsage;
+    }
+    // From the moment it says it listens, Ctrl-C must find the stop in place.
+    std::unique_ptr<Emulator> loop;
+    try {
+        loop = std::make_unique<Emulator>(
+            options.count, std::chrono::seconds(options.idleTimeout),
+            EmulatorCallbacks{[&printer](const Delivery& delivery) { return printer.Delivered(delivery); },
+                              [&printer](const EmulatorProblem& problem) { printer.Problem(problem); }});
+        loop->StopOnSignals();
+    } catch (const std::system_error& failure) {
+        err << "tolctl: listen: cannot wait for connections: " << ErrorCodeText(failure.code()) << '\n';
+        return kExitPort;
+    }
+    Emulator& emulator = *loop;
+    std::string where;
+    std::error_code error;
+    if (!emulator.Listen(printers, options.port, where, error)) {
+        err << "tolctl: listen " << where << " : " << ErrorCodeText(error) << '\n';
+        return kExitPort;
+    }
+    printer.NamePrinters(emulator.PrinterCount() > 1);
+    if (!options.stateFile.empty() && !emulator.KeepStateIn(options.stateFile)) {
+        return kExitUsage;
+    }
+
+    std::vector<uint32_t> listened;
+    for (size_t i = 0; i < emulator.PrinterCount(); ++i) {
+        listened.push_back(emulator.Address(i));
+    }
+    if (listened.size() <= kListedPrinters) {
+        for (const uint32_t address : listened) {
+            out << "listening on " << FormatAddress(address) << ":" << emulator.Port() << '\n';
+        }
+    } else {
+        out << "listening on " << FormatAddressSpan(listened) << ":" << emulator.Port() << " ("
+            << listened.size() << " printers)\n";
+    }
+    out.flush();
+    if (!out) {
+        return kExitPort;  // nobody would see what arrives; RunTolctl says why
+    }
+    const bool served = emulator.Run();
+    return served && printer.Sound() ? kExitOk : kExitPort;
+}
 
 void AddListenCommand(CLI::App& app, Subcommands& list) {
     auto options = std::make_shared<ListenOptions>();

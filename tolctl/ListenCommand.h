@@ -1,6 +1,5 @@
 // `tolctl listen`: the emulator (emulator/Emulator.h) on TCP, showing what each connection
-// delivers; one virtual printer per address of --bind. ListenCommand.cpp reads the options;
-// ListenCommand_posix.cpp runs the emulator, ListenCommand_win.cpp says it is not there.
+// delivers; one virtual printer per address of --bind.
 #pragma once
 
 #include <iosfwd>
@@ -24,8 +23,8 @@ struct ListenOptions {
 /// printed, one per line and all in one piece, each line led by "ADDR:PORT: " when there are
 /// several printers, followed by a line in parentheses when it did not simply close: dropped as
 /// idle, reset, still open when stopped, or more than 1 MiB (the rest is dropped and counted).
-/// DLE EOT n is answered with a status byte as it arrives. SIGINT or SIGTERM ends it cleanly,
-/// after what has arrived is printed and saved.
+/// DLE EOT n is answered with a status byte as it arrives. SIGINT or SIGTERM (on Windows Ctrl-C)
+/// ends it cleanly, after what has arrived is printed and saved.
 /// Answers tolctl's exit code: 0, 1 when it cannot listen or a write to the save or state file
 /// or to `out` failed (it stops at once when `out` fails), 2 for bad options or a save or state
 /// file that cannot be opened or written.

@@ -19,12 +19,6 @@ enum MessengerResult {
 /// Milliseconds a write may take before it is cancelled.
 constexpr int kWriteTimeoutMs = 2500;
 
-#ifdef _WIN32
-/// The system's text for a Windows error code (GetLastError, WSAGetLastError), in lower case to
-/// sit inside a sentence ("the system cannot find the file specified").
-std::string SystemErrorText(DWORD code);
-#endif
-
 /// Base class of the transports. A messenger whose port failed to open is still a complete
 /// object; the failure shows in the next Write (-1), and LastErrorText() says why.
 class Messenger {

@@ -6,6 +6,7 @@
 #include <utility>
 #include <vector>
 
+#include "ErrnoText.h"
 #include "Messenger.h"
 #include "StatusLink.h"
 #include "UsbMessenger.h"

@@ -6,7 +6,6 @@
 
 #include "Emulator.h"
 #include "FleetPeer.h"
-#include "StopSignals.h"
 
 namespace {
 
@@ -30,11 +29,11 @@ TEST(EmulatorTest, EachConnectionsBytesAndEndingReachTheCallbackOfItsPrinter) {
                               return true;
                           },
                           [](const EmulatorProblem&) { ADD_FAILURE() << "a problem"; }});
-    int error = 0;
-    ASSERT_TRUE(emulator.Listen(printers, 0, problem, error)) << problem << ": " << error;
+    std::error_code error;
+    ASSERT_TRUE(emulator.Listen(printers, 0, problem, error)) << problem << ": " << error.message();
     ASSERT_EQ(emulator.PrinterCount(), 2u);
     bool served = false;
-    std::thread loop([&] { served = emulator.Run(StopSignals()); });
+    std::thread loop([&] { served = emulator.Run(); });
 
     const std::string port = std::to_string(emulator.Port());
     FleetPeer first("127.0.2.40", emulator.Port());

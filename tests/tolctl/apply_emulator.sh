@@ -2,22 +2,16 @@
 # tolctl apply against the fleet emulator (tolctl listen --bind RANGE --state --fault): six
 # printers on a loopback block of this run's own, one refusing, one resetting and one stalling.
 # The good ones must hold exactly the profile with their own overrides; the others nothing.
-# Usage: apply_emulator.sh TOLCTL                      (natively)
-#        apply_emulator.sh TOLCTL.exe NATIVE_TOLCTL     (apply by tolctl.exe under Wine against the
-#                                                        native emulator; exit 77 when that is missing)
+# Usage: apply_emulator.sh TOLCTL        (natively, or tolctl.exe under Wine for both the apply and
+#                                         the emulator)
 set -uo pipefail
 here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 tolctl=$1
-emulator_tolctl=${2:-$1}
-apply=("$tolctl")
+run=()
 wine=0
 if [[ $tolctl == *.exe ]]; then
     : "${TOL_WINEPREFIX:?TOL_WINEPREFIX is not set}"
-    if [ ! -x "$emulator_tolctl" ]; then
-        echo "no native tolctl at $emulator_tolctl (build the native preset first)"
-        exit 77
-    fi
-    apply=("$here/../../scripts/wine-run.sh" "$tolctl")
+    run=("$here/../../scripts/wine-run.sh")
     wine=1
 fi
 work=$(mktemp -d /tmp/tol-apply-emulator.XXXXXX)
@@ -39,11 +33,11 @@ base=${net%.*}
 first=${net##*.}
 printers=()
 for i in 1 2 3 4 5 6; do printers+=("$base.$((first + i))"); done
-"$emulator_tolctl" listen --bind "$base.$((first + 1))-$((first + 6))" --state "$work/state.json" \
+"${run[@]}" "$tolctl" listen --bind "$base.$((first + 1))-$((first + 6))" --state "$work/state.json" \
     --fault "${printers[2]}=refuse" --fault "${printers[3]}=reset" --fault "${printers[4]}=stall" \
-    >"$work/listen.out" 2>"$work/listen.err" &
+    </dev/null >"$work/listen.out" 2>"$work/listen.err" &
 emulator=$!
-for _ in $(seq 100); do grep -q '^listening on' "$work/listen.out" && break; sleep 0.05; done
+for _ in $(seq 200); do grep -q '^listening on' "$work/listen.out" && break; sleep 0.05; done
 grep -q '^listening on' "$work/listen.out" || fail "the emulator did not start: $(cat "$work/listen.err")"
 
 cat >"$work/shop.json" <<'JSON'
@@ -66,12 +60,13 @@ printf 'pass word\n' >"$work/wifi.pw"
 } >"$work/tills.txt"
 
 cd "$work"
-"${apply[@]}" --connect-timeout 0.4 apply shop.json --targets tills.txt --gap 0 </dev/null >table.txt 2>err.txt
+"${run[@]}" "$tolctl" --connect-timeout 0.4 apply shop.json --targets tills.txt --gap 0 </dev/null >table.txt 2>err.txt
 status=$?
 tr -d '\r' <table.txt >table.unix && mv table.unix table.txt
 [ $status -eq 1 ] || fail "apply exited $status, expected 1: $(cat table.txt err.txt)"
-kill -TERM "$emulator"
-wait "$emulator"
+# Under Wine a SIGTERM ends the process as TerminateProcess would; SIGINT comes as Ctrl-C.
+if [ $wine = 1 ]; then kill -INT "$emulator"; else kill -TERM "$emulator"; fi
+wait "$emulator" || fail "the emulator did not stop cleanly: $(cat "$work/listen.err")"
 emulator=
 
 /usr/bin/python3 - "$wine" "${printers[@]}" <<'PY' || exit 1

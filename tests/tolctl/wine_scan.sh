@@ -1,17 +1,12 @@
 #!/usr/bin/env bash
-# tolctl.exe scan (and status) under Wine against the native fleet emulator: a /28 of loopback printers with
-# some missing (refused), one stalled, one that resets and one slow to answer.
-# Usage: wine_scan.sh TOLCTL.exe NATIVE_TOLCTL   (exit 77, skipped, when the native build is missing)
+# tolctl.exe scan (and status) under Wine against tolctl.exe's own emulator: a /28 of loopback
+# printers with some missing (refused), one stalled, one that resets and one slow to answer.
+# Usage: wine_scan.sh TOLCTL.exe
 set -uo pipefail
 here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 scripts=$here/../../scripts
 tolctl=$1
-native=$2
 : "${TOL_WINEPREFIX:?TOL_WINEPREFIX is not set}"
-if [ ! -x "$native" ]; then
-    echo "no native tolctl at $native (build the native preset first)"
-    exit 77
-fi
 
 work=$(mktemp -d /tmp/tol-wine-scan.XXXXXX)
 emulator=
@@ -26,11 +21,11 @@ fail() {
 }
 scan() { "$scripts/wine-run.sh" "$tolctl" scan "$@" 2>"$work/err" </dev/null | tr -d '\r'; }
 
-"$native" listen --bind 127.0.2.32/28 --port 0 --fault 127.0.2.35-36=refuse --fault 127.0.2.39=stall \
-    --fault 127.0.2.41=reset --fault 127.0.2.43=slow:3000 >"$work/listen.out" 2>&1 &
+"$scripts/wine-run.sh" "$tolctl" listen --bind 127.0.2.32/28 --port 0 --fault 127.0.2.35-36=refuse --fault 127.0.2.39=stall \
+    --fault 127.0.2.41=reset --fault 127.0.2.43=slow:3000 </dev/null >"$work/listen.out" 2>&1 &
 emulator=$!
-for _ in $(seq 100); do
-    port=$(sed -n 's/^listening on 127\.0\.2\.32:\([0-9]*\)$/\1/p' "$work/listen.out")
+for _ in $(seq 200); do
+    port=$(sed -n 's/^listening on 127\.0\.2\.32:\([0-9]*\)\r\{0,1\}$/\1/p' "$work/listen.out")
     [ -n "$port" ] && break
     sleep 0.05
 done
