@@ -11,6 +11,7 @@
 #include "FileLimit.h"
 #include "Messenger.h"
 #include "StopRequest.h"
+#include "UtcTime.h"
 
 namespace {
 
@@ -23,19 +24,6 @@ constexpr std::chrono::seconds kLongestWaitForRoom(60);
 
 double MsSince(Clock::time_point start, Clock::time_point when) {
     return std::chrono::duration<double, std::milli>(when - start).count();
-}
-
-std::string UtcNow() {
-    const std::time_t now = std::time(nullptr);
-    std::tm utc{};
-#ifdef _WIN32
-    gmtime_s(&utc, &now);
-#else
-    gmtime_r(&now, &utc);
-#endif
-    char text[32];
-    std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%SZ", &utc);
-    return text;
 }
 
 // What every job of one apply shares.

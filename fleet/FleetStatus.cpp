@@ -6,6 +6,7 @@
 #include <system_error>
 #include <thread>
 
+#include "EthernetMessenger.h"
 #include "FileLimit.h"
 #include "Files.h"
 #include "Plan.h"
@@ -95,6 +96,7 @@ FleetStatus ReadFleetStatus(const std::vector<Target>& targets,
         }
     };
     const size_t jobs = std::min(FittingJobs(settings.jobs), lanes.size());
+    EthernetMessenger::KeepNetworkStarted();
     std::vector<std::thread> workers;
     try {
         while (workers.size() + 1 < jobs) {

@@ -18,6 +18,7 @@
 #include "StatusExchange.h"
 #include "Subcommand.h"
 #include "Tolctl.h"
+#include "UtcTime.h"
 #include "Values.h"
 
 namespace {
@@ -33,19 +34,6 @@ struct StatusOptions {
     std::string format = "table";
     int watchSeconds = 0;  // 0: read once
 };
-
-std::string UtcNow() {
-    const std::time_t now = std::time(nullptr);
-    std::tm utc{};
-#ifdef _WIN32
-    gmtime_s(&utc, &now);
-#else
-    gmtime_r(&now, &utc);
-#endif
-    char text[32];
-    std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%SZ", &utc);
-    return text;
-}
 
 // The conditions joined by commas; for a printer that gave none, why there are none
 // ("(connection refused)"), or "-".

@@ -3,13 +3,9 @@
 // successful one leaves it to Close.
 #include "EthernetMessenger.h"
 
-#include <atomic>
 #include <utility>
 
 namespace {
-
-// Set once KeepNetworkStarted has started the process's own use of Windows Sockets.
-std::atomic<bool> g_networkKept{false};
 
 // A connect bounded by timeoutMs: non-blocking, then select until the socket is writable (done)
 // or has an exception (refused). Answers 0 or the Winsock error.
@@ -67,8 +63,8 @@ int EthernetMessenger::Open() {
         return kMessengerOk;
     }
     // On every failure below, the socket closes and then Winsock ends, as the owners go.
-    WinsockSession winsock = g_networkKept ? WinsockSession() : WinsockSession(MAKEWORD(2, 2));
-    if (!g_networkKept && !winsock.Started()) {
+    WinsockSession winsock = ConnectionWinsock();
+    if (winsock.StartError() != 0) {
         KeepError(winsock.StartError());
         return kMessengerFailed;
     }
@@ -213,6 +209,6 @@ void EthernetMessenger::KeepNetworkStarted() {
         return WSAStartup(MAKEWORD(2, 2), &data) == 0;
     }();
     if (started) {
-        g_networkKept = true;
+        g_winsockKeptForProcess = true;
     }
 }

@@ -229,8 +229,8 @@ std::unique_ptr<StatusLink> OpenTcpLink(uint32_t address,
         return nullptr;
     };
     // On every failure below the socket closes, and then Windows Sockets ends, as the owners go.
-    WinsockSession winsock(MAKEWORD(2, 2));
-    if (!winsock.Started()) {
+    WinsockSession winsock = ConnectionWinsock();
+    if (winsock.StartError() != 0) {
         return fail(winsock.StartError(), "");
     }
     UniqueSocket sock(socket(AF_INET, SOCK_STREAM, IPPROTO_TCP));

@@ -9,6 +9,7 @@
 
 #include <setupapi.h>
 
+#include <atomic>
 #include <type_traits>
 
 #include "UniqueHandle.h"
@@ -96,3 +97,13 @@ class WinsockSession {
     bool m_bStarted = false;
     int m_nStartError = 0;
 };
+
+/// Set once the process keeps Windows Sockets started until it ends
+/// (EthernetMessenger::KeepNetworkStarted).
+inline std::atomic<bool> g_winsockKeptForProcess{false};
+
+/// One connection's use of Windows Sockets: none of its own when the process keeps them started,
+/// so that connections from many threads at once neither start nor end them. Check StartError().
+inline WinsockSession ConnectionWinsock() {
+    return g_winsockKeptForProcess ? WinsockSession() : WinsockSession(MAKEWORD(2, 2));
+}
