@@ -66,6 +66,25 @@ if(WIN32)
     target_link_libraries(tol_asio INTERFACE ws2_32 mswsock)
 endif()
 
+# cpp-httplib, the HTTP server of monitor and the console: its single header, header-only, from
+# Debian's source package of the installed libcpp-httplib-dev (scripts/setup.sh unpacks it; the
+# binary package's split header needs a shared library that the Windows build cannot link).
+file(GLOB TOL_HTTPLIB_CANDIDATES LIST_DIRECTORIES true /usr/local/src/cpp-httplib-*)
+find_path(TOL_HTTPLIB_INCLUDE_DIR httplib.h PATHS ${TOL_HTTPLIB_CANDIDATES} NO_DEFAULT_PATH NO_CMAKE_FIND_ROOT_PATH
+          DOC "The folder that holds cpp-httplib's single header httplib.h")
+if(NOT TOL_HTTPLIB_INCLUDE_DIR)
+    message(FATAL_ERROR "cpp-httplib's single header not found: run scripts/setup.sh or set TOL_HTTPLIB_INCLUDE_DIR")
+endif()
+set(TOL_HTTPLIB_ONLY_DIR ${CMAKE_BINARY_DIR}/httplib-include)
+file(MAKE_DIRECTORY ${TOL_HTTPLIB_ONLY_DIR})
+file(CREATE_LINK ${TOL_HTTPLIB_INCLUDE_DIR}/httplib.h ${TOL_HTTPLIB_ONLY_DIR}/httplib.h SYMBOLIC)
+add_library(tol_httplib INTERFACE)
+target_include_directories(tol_httplib SYSTEM INTERFACE ${TOL_HTTPLIB_ONLY_DIR})
+target_link_libraries(tol_httplib INTERFACE Threads::Threads)
+if(WIN32)
+    target_link_libraries(tol_httplib INTERFACE ws2_32)
+endif()
+
 # help2man: writes tolctl's man page from its help, in builds whose tolctl runs here.
 if(NOT CMAKE_CROSSCOMPILING AND NOT TOL_FUZZ)
     find_program(TOL_HELP2MAN help2man DOC "help2man, which writes tolctl's man page")

@@ -12,6 +12,7 @@ packages=(
     libcli11-dev                       # tolctl's argument parser (header-only)
     nlohmann-json3-dev                 # JSON for tolctl (header-only): the emulator's state, scan, ports, profiles
     libasio-dev                        # standalone Asio (header-only): the event loop of the emulator and scan
+    libcpp-httplib-dev                 # cpp-httplib: the HTTP of monitor and the console (see below)
     python3 python3-jsonschema         # checks the profile examples against docs/profile.schema.json
     clang libclang-rt-14-dev           # the fuzz targets: clang with libFuzzer and its sanitizers
     imagemagick xdotool                # screenshots and window checks of the dialogs
@@ -26,18 +27,43 @@ packages=(
     nmap hyperfine                     # the benchmarks under bench/ measure against them
 )
 
-missing=()
-for package in "${packages[@]}"; do
-    dpkg -s "$package" >/dev/null 2>&1 || missing+=("$package")
-done
-if [ ${#missing[@]} -eq 0 ]; then
-    exit 0
-fi
-
-echo "setup: installing ${missing[*]}"
 sudo=
 if [ "$(id -u)" -ne 0 ]; then
     sudo=sudo
 fi
-$sudo apt-get update -q
-DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -q "${missing[@]}"
+
+missing=()
+for package in "${packages[@]}"; do
+    dpkg -s "$package" >/dev/null 2>&1 || missing+=("$package")
+done
+if [ ${#missing[@]} -gt 0 ]; then
+    echo "setup: installing ${missing[*]}"
+    $sudo apt-get update -q
+    DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -q "${missing[@]}"
+fi
+
+# Debian's libcpp-httplib-dev splits cpp-httplib into a header of declarations and a shared
+# library (built with OpenSSL, zlib and brotli), which the Windows build cannot link. Both builds
+# use the library's own single header instead, taken from Debian's source package of the very
+# version installed, with Debian's patches applied: unpacked once into $httplib_dir.
+httplib_version=$(dpkg-query -W -f '${Version}' libcpp-httplib-dev)
+httplib_dir=/usr/local/src/cpp-httplib-$httplib_version
+if [ ! -f "$httplib_dir/httplib.h" ]; then
+    echo "setup: fetching the source of cpp-httplib $httplib_version"
+    work=$(mktemp -d)
+    trap 'rm -rf "$work"' EXIT
+    mkdir -p "$work/parts" "$work/lists/partial" "$work/cache/archives/partial"
+    for suite in "debian bookworm bookworm-updates" "debian-security bookworm-security"; do
+        set -- $suite
+        printf 'Types: deb-src\nURIs: http://deb.debian.org/%s\nSuites: %s\nComponents: main\n' "$1" "${*:2}"
+        printf 'Signed-By: /usr/share/keyrings/debian-archive-keyring.gpg\n\n'
+    done >"$work/parts/sources.sources"
+    # apt checks the files against the signed index; dpkg-source need not check them again.
+    apt=(apt-get -qq -o APT::Sandbox::User=root -o Dir::Etc::SourceList=/dev/null -o "Dir::Etc::SourceParts=$work/parts"
+         -o "Dir::State::Lists=$work/lists" -o "Dir::Cache=$work/cache")
+    "${apt[@]}" update >/dev/null
+    (cd "$work" && "${apt[@]}" source --download-only "cpp-httplib=$httplib_version" >/dev/null)
+    (cd "$work" && dpkg-source -q --no-check -x ./*.dsc src >/dev/null)
+    $sudo mkdir -p "$httplib_dir"
+    $sudo install -m 0644 "$work/src/httplib.h" "$work/src/LICENSE" "$httplib_dir/"
+fi
