@@ -17,6 +17,15 @@ class EthernetMessenger : public Messenger {
     int Close() override;
     int Write(const void* data, int length) override;
 
+    /// Reads exactly `length` bytes of what the printer sends back (its answers to status
+    /// requests), all of them within the receive time-out: 0; 258 when they did not all come in
+    /// time; -1 when the printer closed the connection or it failed. LastErrorText says which
+    /// ("none within 1000 ms", "the printer closed the connection", the system's reason). Read
+    /// itself stays the base one (-1): the setting tools read nothing back.
+    int Receive(void* buffer, int length);
+    /// The bound of each Receive (default 1000 ms).
+    void SetReceiveTimeout(int timeoutMs) { m_nReceiveTimeoutMs = timeoutMs; }
+
     /// Ends the stream after the bytes written (the printer sees the end of the command) and
     /// waits up to `timeoutMs` for the printer to close its side, discarding anything it sends:
     /// 0 when it closed, 258 when it still holds the connection at the bound, -1 when the
@@ -40,6 +49,7 @@ class EthernetMessenger : public Messenger {
     int m_nPort;
     uint32_t m_dwAddress;
     int m_nConnectTimeoutMs;
+    int m_nReceiveTimeoutMs = 1000;
 #ifdef _WIN32
     WinsockSession m_winsock;  // started by an Open that connected, ended by Close
     UniqueSocket m_socket;

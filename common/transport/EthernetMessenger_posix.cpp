@@ -1,5 +1,5 @@
-// A printer on TCP, POSIX sockets: a connect bounded by the connect time-out and sends bounded
-// by kWriteTimeoutMs.
+// A printer on TCP, POSIX sockets: a connect bounded by the connect time-out, sends bounded by
+// kWriteTimeoutMs and receives by the receive time-out.
 #include "EthernetMessenger.h"
 
 #include <arpa/inet.h>
@@ -127,6 +127,46 @@ int EthernetMessenger::Write(const void* data, int length) {
             return kMessengerTimeout;
         }
         pollfd pfd{m_socket.Get(), POLLOUT, 0};
+        if (::poll(&pfd, 1, wait) < 0 && errno != EINTR) {
+            KeepSystemError();
+            return kMessengerFailed;
+        }
+    }
+    return kMessengerOk;
+}
+
+int EthernetMessenger::Receive(void* buffer, int length) {
+    if (!m_bConnected) {
+        return kMessengerFailed;  // why the connect failed is already kept
+    }
+    if (length < 0 || (buffer == nullptr && length > 0)) {
+        KeepError(EINVAL);
+        return kMessengerFailed;
+    }
+    const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(m_nReceiveTimeoutMs);
+    char* next = static_cast<char*>(buffer);
+    size_t left = static_cast<size_t>(length);
+    while (left > 0) {
+        const ssize_t got = ::recv(m_socket.Get(), next, left, 0);
+        if (got > 0) {
+            next += got;
+            left -= static_cast<size_t>(got);
+            continue;
+        }
+        if (got == 0) {
+            KeepError(ECONNRESET, "the printer closed the connection");
+            return kMessengerFailed;
+        }
+        if (errno != EINTR && errno != EAGAIN && errno != EWOULDBLOCK) {
+            KeepSystemError();
+            return kMessengerFailed;
+        }
+        const int wait = MsLeft(deadline);
+        if (wait == 0) {
+            KeepError(ETIMEDOUT, "none within " + std::to_string(m_nReceiveTimeoutMs) + " ms");
+            return kMessengerTimeout;
+        }
+        pollfd pfd{m_socket.Get(), POLLIN, 0};
         if (::poll(&pfd, 1, wait) < 0 && errno != EINTR) {
             KeepSystemError();
             return kMessengerFailed;

@@ -143,6 +143,53 @@ int EthernetMessenger::Write(const void* data, int length) {
     return kMessengerOk;
 }
 
+int EthernetMessenger::Receive(void* buffer, int length) {
+    if (!m_bConnected) {
+        if (LastError() == 0) {
+            KeepError(WSAENOTCONN);
+        }
+        return kMessengerFailed;
+    }
+    if (length < 0 || (buffer == nullptr && length > 0)) {
+        KeepError(WSAEINVAL);
+        return kMessengerFailed;
+    }
+    // Blocking receives bounded by SO_RCVTIMEO, as EndAndAwaitClose waits: a reset reaches recv
+    // as WSAECONNRESET.
+    const ULONGLONG deadline = GetTickCount64() + static_cast<ULONGLONG>(m_nReceiveTimeoutMs);
+    char* next = static_cast<char*>(buffer);
+    int left = length;
+    while (left > 0) {
+        const ULONGLONG now = GetTickCount64();
+        const DWORD wait = now >= deadline ? 0 : static_cast<DWORD>(deadline - now);
+        int got = SOCKET_ERROR;
+        int error = WSAETIMEDOUT;
+        if (wait > 0) {
+            if (setsockopt(m_socket.Get(), SOL_SOCKET, SO_RCVTIMEO, reinterpret_cast<const char*>(&wait),
+                           sizeof(wait)) == SOCKET_ERROR) {
+                KeepError(WSAGetLastError());
+                return kMessengerFailed;
+            }
+            got = recv(m_socket.Get(), next, left, 0);
+            error = got == SOCKET_ERROR ? WSAGetLastError() : 0;
+        }
+        if (got > 0) {
+            next += got;
+            left -= got;
+        } else if (got == 0) {
+            KeepError(WSAECONNRESET, "the printer closed the connection");
+            return kMessengerFailed;
+        } else if (error == WSAETIMEDOUT) {
+            KeepError(error, "none within " + std::to_string(m_nReceiveTimeoutMs) + " ms");
+            return kMessengerTimeout;
+        } else {
+            KeepError(error);
+            return kMessengerFailed;
+        }
+    }
+    return kMessengerOk;
+}
+
 int EthernetMessenger::EndAndAwaitClose(int timeoutMs) {
     if (!m_bConnected) {
         return kMessengerFailed;

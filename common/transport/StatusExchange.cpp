@@ -1,9 +1,11 @@
-// The status exchange: what every platform does alike. The ports of each platform are opened by
-// StatusExchange_posix / _win; serial ports go through the serial transport itself.
+// The status exchange: what every platform does alike. TCP and serial ports go through their
+// transports (the serial Read, the network messenger's Receive); USB printers are opened by
+// StatusExchange_posix / _win.
 #include "StatusExchange.h"
 
 #include <utility>
 
+#include "EthernetMessenger.h"
 #include "PortFactory.h"
 #include "StatusLink.h"
 
@@ -54,6 +56,49 @@ class SerialLink : public StatusLink {
   private:
     std::unique_ptr<StatusComPort> m_port;
 };
+
+// The network transport: its Write, and its Receive for the answers.
+class TcpLink : public StatusLink {
+  public:
+    explicit TcpLink(std::unique_ptr<EthernetMessenger> tcp) : m_tcp(std::move(tcp)) {}
+
+    bool Send(const unsigned char* data, int length, std::string& reason) override {
+        if (m_tcp->Write(data, length) == kMessengerOk) {
+            return true;
+        }
+        reason = m_tcp->LastErrorText();
+        return false;
+    }
+
+    int ReceiveByte(std::string& reason) override {
+        unsigned char byte = 0;
+        if (m_tcp->Receive(&byte, 1) == kMessengerOk) {
+            return byte;
+        }
+        reason = m_tcp->LastErrorText();
+        return -1;
+    }
+
+  private:
+    std::unique_ptr<EthernetMessenger> m_tcp;
+};
+
+// A connection of its own, connected within `connectTimeoutMs`; each answer read within
+// `answerTimeoutMs`.
+std::unique_ptr<StatusLink> OpenTcpLink(uint32_t address,
+                                        int tcpPort,
+                                        int connectTimeoutMs,
+                                        int answerTimeoutMs,
+                                        LinkFailure& failure) {
+    std::unique_ptr<EthernetMessenger> tcp(new EthernetMessenger(address, tcpPort, connectTimeoutMs));
+    if (tcp->LastError() != 0) {
+        failure.reason = tcp->LastErrorText();
+        failure.error = tcp->LastError();
+        return nullptr;
+    }
+    tcp->SetReceiveTimeout(answerTimeoutMs);
+    return std::unique_ptr<StatusLink>(new TcpLink(std::move(tcp)));
+}
 
 std::unique_ptr<StatusLink> OpenSerialLink(StatusComPort* opened, LinkFailure& failure) {
     std::unique_ptr<StatusComPort> port(opened);

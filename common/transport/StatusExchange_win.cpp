@@ -1,6 +1,5 @@
-// The status exchange's ports on Windows: TCP through Windows Sockets 2.2, non-blocking with
-// bounded selects; the USB printer's device path opened for reading and writing, overlapped, each
-// transfer waited for within its bound and cancelled there.
+// The status exchange's ports on Windows: the USB printer's device path opened for reading and
+// writing, overlapped, each transfer waited for within its bound and cancelled there.
 #include <memory>
 #include <string>
 #include <utility>
@@ -14,90 +13,10 @@
 
 namespace {
 
-// Waits until `socket` can be written (or read), at most `timeoutMs` (INFINITE: no bound).
-// Answers 1 when it can, 0 at the bound, SOCKET_ERROR when the wait failed.
-int AwaitSocket(SOCKET socket, bool write, DWORD timeoutMs, bool* failed = nullptr) {
-    fd_set ready;
-    fd_set broken;
-    FD_ZERO(&ready);
-    FD_ZERO(&broken);
-    FD_SET(socket, &ready);
-    FD_SET(socket, &broken);
-    timeval limit{static_cast<long>(timeoutMs / 1000), static_cast<long>((timeoutMs % 1000) * 1000)};
-    const int result = select(0, write ? nullptr : &ready, write ? &ready : nullptr, &broken,
-                              timeoutMs == INFINITE ? nullptr : &limit);
-    if (failed != nullptr) {
-        *failed = result > 0 && FD_ISSET(socket, &broken);
-    }
-    return result;
-}
-
 DWORD MsLeft(ULONGLONG deadline) {
     const ULONGLONG now = GetTickCount64();
     return now >= deadline ? 0 : static_cast<DWORD>(deadline - now);
 }
-
-class SocketLink : public StatusLink {
-  public:
-    SocketLink(WinsockSession winsock, UniqueSocket socket, int answerTimeoutMs)
-        : m_winsock(std::move(winsock)), m_socket(std::move(socket)), m_nAnswerMs(answerTimeoutMs) {}
-
-    bool Send(const unsigned char* data, int length, std::string& reason) override {
-        const ULONGLONG deadline = GetTickCount64() + kWriteTimeoutMs;
-        int sent = 0;
-        while (sent < length) {
-            const int done =
-                send(m_socket.Get(), reinterpret_cast<const char*>(data) + sent, length - sent, 0);
-            if (done > 0) {
-                sent += done;
-                continue;
-            }
-            const int error = WSAGetLastError();
-            if (done == 0 || error != WSAEWOULDBLOCK) {
-                reason = SystemErrorText(done == 0 ? WSAECONNRESET : error);
-                return false;
-            }
-            const DWORD left = MsLeft(deadline);
-            if (left == 0) {
-                reason = "not taken within " + std::to_string(kWriteTimeoutMs) + " ms";
-                return false;
-            }
-            AwaitSocket(m_socket.Get(), true, left);
-        }
-        return true;
-    }
-
-    int ReceiveByte(std::string& reason) override {
-        const ULONGLONG deadline = GetTickCount64() + static_cast<ULONGLONG>(m_nAnswerMs);
-        for (;;) {
-            char byte = 0;
-            const int got = recv(m_socket.Get(), &byte, 1, 0);
-            if (got == 1) {
-                return static_cast<unsigned char>(byte);
-            }
-            if (got == 0) {
-                reason = "the printer closed the connection";
-                return -1;
-            }
-            const int error = WSAGetLastError();
-            if (error != WSAEWOULDBLOCK) {
-                reason = SystemErrorText(error);
-                return -1;
-            }
-            const DWORD left = MsLeft(deadline);
-            if (left == 0) {
-                reason = "none within " + std::to_string(m_nAnswerMs) + " ms";
-                return -1;
-            }
-            AwaitSocket(m_socket.Get(), false, left);
-        }
-    }
-
-  private:
-    WinsockSession m_winsock;  // ends after the socket has closed
-    UniqueSocket m_socket;
-    int m_nAnswerMs;
-};
 
 // One read or write in flight. The system may complete into it until its end has come; a
 // transfer whose cancellation never ends leaves it behind rather than free memory in use.
@@ -217,57 +136,6 @@ class DeviceLink : public StatusLink {
 };
 
 }  // namespace
-
-std::unique_ptr<StatusLink> OpenTcpLink(uint32_t address,
-                                        int tcpPort,
-                                        int connectTimeoutMs,
-                                        int answerTimeoutMs,
-                                        LinkFailure& failure) {
-    const auto fail = [&failure](int error, const std::string& reason) {
-        failure.error = error;
-        failure.reason = reason.empty() ? SystemErrorText(static_cast<DWORD>(error)) : reason;
-        return nullptr;
-    };
-    // On every failure below the socket closes, and then Windows Sockets ends, as the owners go.
-    WinsockSession winsock = ConnectionWinsock();
-    if (winsock.StartError() != 0) {
-        return fail(winsock.StartError(), "");
-    }
-    UniqueSocket sock(socket(AF_INET, SOCK_STREAM, IPPROTO_TCP));
-    u_long nonBlocking = 1;
-    if (!sock.Valid() || ioctlsocket(sock.Get(), FIONBIO, &nonBlocking) == SOCKET_ERROR) {
-        return fail(WSAGetLastError(), "");
-    }
-    sockaddr_in peer{};
-    peer.sin_family = AF_INET;
-    peer.sin_port = htons(static_cast<u_short>(tcpPort & 0xFFFF));
-    peer.sin_addr.s_addr = htonl(address);
-    if (connect(sock.Get(), reinterpret_cast<const sockaddr*>(&peer), sizeof(peer)) == SOCKET_ERROR) {
-        const int error = WSAGetLastError();
-        if (error != WSAEWOULDBLOCK) {
-            return fail(error, "");
-        }
-        // 0 or less: no bound of ours, the system's own connect time-out applies.
-        bool refused = false;
-        const int ready =
-            AwaitSocket(sock.Get(), true,
-                        connectTimeoutMs > 0 ? static_cast<DWORD>(connectTimeoutMs) : INFINITE, &refused);
-        if (ready == SOCKET_ERROR) {
-            return fail(WSAGetLastError(), "");
-        }
-        if (ready == 0) {
-            return fail(WSAETIMEDOUT,
-                        "connection timed out after " + std::to_string(connectTimeoutMs) + " ms");
-        }
-        if (refused) {
-            int soError = 0;
-            int size = sizeof(soError);
-            getsockopt(sock.Get(), SOL_SOCKET, SO_ERROR, reinterpret_cast<char*>(&soError), &size);
-            return fail(soError != 0 ? soError : WSAECONNREFUSED, "");
-        }
-    }
-    return std::unique_ptr<StatusLink>(new SocketLink(std::move(winsock), std::move(sock), answerTimeoutMs));
-}
 
 std::unique_ptr<StatusLink> OpenUsbLink(const std::string&, int answerTimeoutMs, LinkFailure& failure) {
     const std::vector<UsbPrinterInfo> printers = FindUsbPrinters();

@@ -26,14 +26,6 @@ struct LinkFailure {
     int error = 0;
 };
 
-/// TCP to `address` (host order) and `tcpPort`, connected within `connectTimeoutMs`; answers
-/// waited for `answerTimeoutMs` each. Null with `failure` when it does not connect.
-std::unique_ptr<StatusLink> OpenTcpLink(uint32_t address,
-                                        int tcpPort,
-                                        int connectTimeoutMs,
-                                        int answerTimeoutMs,
-                                        LinkFailure& failure);
-
 /// The USB printer `device` (POSIX; empty: the one the search keeps) for reading and writing;
 /// answers waited for `answerTimeoutMs` each. Null with `failure` when none opens.
 std::unique_ptr<StatusLink> OpenUsbLink(const std::string& device, int answerTimeoutMs, LinkFailure& failure);
