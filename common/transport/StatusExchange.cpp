@@ -31,10 +31,12 @@ PrinterStatus ParallelPort(const LptMessenger& port) {
     return status;
 }
 
-// The serial transport's own Write and Read, as they are.
-class SerialLink : public StatusLink {
+// A transport's own Write, and its way of reading: the serial transport's Read, the network
+// messenger's Receive.
+template <class Port, int (Port::*Read)(void*, int)>
+class TransportLink : public StatusLink {
   public:
-    explicit SerialLink(std::unique_ptr<StatusComPort> port) : m_port(std::move(port)) {}
+    explicit TransportLink(std::unique_ptr<Port> port) : m_port(std::move(port)) {}
 
     bool Send(const unsigned char* data, int length, std::string& reason) override {
         if (m_port->Write(data, length) == kMessengerOk) {
@@ -46,7 +48,7 @@ class SerialLink : public StatusLink {
 
     int ReceiveByte(std::string& reason) override {
         unsigned char byte = 0;
-        if (m_port->Read(&byte, 1) == kMessengerOk) {
+        if (((*m_port).*Read)(&byte, 1) == kMessengerOk) {
             return byte;
         }
         reason = m_port->LastErrorText();
@@ -54,34 +56,11 @@ class SerialLink : public StatusLink {
     }
 
   private:
-    std::unique_ptr<StatusComPort> m_port;
+    std::unique_ptr<Port> m_port;
 };
 
-// The network transport: its Write, and its Receive for the answers.
-class TcpLink : public StatusLink {
-  public:
-    explicit TcpLink(std::unique_ptr<EthernetMessenger> tcp) : m_tcp(std::move(tcp)) {}
-
-    bool Send(const unsigned char* data, int length, std::string& reason) override {
-        if (m_tcp->Write(data, length) == kMessengerOk) {
-            return true;
-        }
-        reason = m_tcp->LastErrorText();
-        return false;
-    }
-
-    int ReceiveByte(std::string& reason) override {
-        unsigned char byte = 0;
-        if (m_tcp->Receive(&byte, 1) == kMessengerOk) {
-            return byte;
-        }
-        reason = m_tcp->LastErrorText();
-        return -1;
-    }
-
-  private:
-    std::unique_ptr<EthernetMessenger> m_tcp;
-};
+using SerialLink = TransportLink<ComMessenger, &ComMessenger::Read>;
+using TcpLink = TransportLink<EthernetMessenger, &EthernetMessenger::Receive>;
 
 // A connection of its own, connected within `connectTimeoutMs`; each answer read within
 // `answerTimeoutMs`.
