@@ -19,67 +19,52 @@ if(TOL_BUILD_TESTS)
     add_subdirectory(${TOL_GOOGLETEST_DIR} ${CMAKE_BINARY_DIR}/googletest EXCLUDE_FROM_ALL)
 endif()
 
-# CLI11, tolctl's argument parser: header-only. The cross build must not see the rest of the
-# folder it lives in (/usr/include), so the target tol_cli11 points into a folder of the build
-# that holds only CLI11's headers.
-find_path(TOL_CLI11_INCLUDE_DIR CLI/CLI.hpp PATHS /usr/include NO_CMAKE_FIND_ROOT_PATH
-          DOC "The folder that holds CLI11's CLI/CLI.hpp")
-if(NOT TOL_CLI11_INCLUDE_DIR)
-    message(FATAL_ERROR "CLI11 not found: install libcli11-dev or set TOL_CLI11_INCLUDE_DIR")
-endif()
-set(TOL_CLI11_ONLY_DIR ${CMAKE_BINARY_DIR}/cli11-include)
-file(MAKE_DIRECTORY ${TOL_CLI11_ONLY_DIR})
-file(CREATE_LINK ${TOL_CLI11_INCLUDE_DIR}/CLI ${TOL_CLI11_ONLY_DIR}/CLI SYMBOLIC)
-add_library(tol_cli11 INTERFACE)
-target_include_directories(tol_cli11 SYSTEM INTERFACE ${TOL_CLI11_ONLY_DIR})
+# A header-only library as target TARGET: PROBE (a path below the folder, e.g. CLI/CLI.hpp) found
+# in the folders after PATHS (cache variable VAR, which a machine that keeps the library elsewhere
+# sets), and the ENTRIES of that folder that belong to the library. The cross build must not see
+# the rest of the folder (/usr/include), so the target points into a folder of the build that
+# holds links to those entries only. MISSING says how to get the library.
+function(tol_header_only TARGET VAR PROBE)
+    cmake_parse_arguments(ARG "" "MISSING" "PATHS;ENTRIES" ${ARGN})
+    find_path(${VAR} ${PROBE} PATHS ${ARG_PATHS} NO_DEFAULT_PATH NO_CMAKE_FIND_ROOT_PATH
+              DOC "The folder that holds ${PROBE}")
+    if(NOT ${VAR})
+        message(FATAL_ERROR "${PROBE} not found: ${ARG_MISSING} or set ${VAR}")
+    endif()
+    set(only ${CMAKE_BINARY_DIR}/${TARGET}-include)
+    file(MAKE_DIRECTORY ${only})
+    foreach(entry IN LISTS ARG_ENTRIES)
+        file(CREATE_LINK ${${VAR}}/${entry} ${only}/${entry} SYMBOLIC)
+    endforeach()
+    add_library(${TARGET} INTERFACE)
+    target_include_directories(${TARGET} SYSTEM INTERFACE ${only})
+endfunction()
 
-# nlohmann-json (tolctl's printer states, profiles and reports): header-only, served the same way
-# through the target tol_json.
-find_path(TOL_JSON_INCLUDE_DIR nlohmann/json.hpp PATHS /usr/include NO_CMAKE_FIND_ROOT_PATH
-          DOC "The folder that holds nlohmann/json.hpp")
-if(NOT TOL_JSON_INCLUDE_DIR)
-    message(FATAL_ERROR "nlohmann-json not found: install nlohmann-json3-dev or set TOL_JSON_INCLUDE_DIR")
-endif()
-set(TOL_JSON_ONLY_DIR ${CMAKE_BINARY_DIR}/json-include)
-file(MAKE_DIRECTORY ${TOL_JSON_ONLY_DIR})
-file(CREATE_LINK ${TOL_JSON_INCLUDE_DIR}/nlohmann ${TOL_JSON_ONLY_DIR}/nlohmann SYMBOLIC)
-add_library(tol_json INTERFACE)
-target_include_directories(tol_json SYSTEM INTERFACE ${TOL_JSON_ONLY_DIR})
+# CLI11, tolctl's argument parser.
+tol_header_only(tol_cli11 TOL_CLI11_INCLUDE_DIR CLI/CLI.hpp PATHS /usr/include ENTRIES CLI
+                MISSING "install libcli11-dev")
 
-# Standalone Asio (libasio-dev), the event loop of the emulator and of scan: header-only, served
-# the same way through the target tol_asio, without Boost. Windows: Winsock and its extensions.
-find_path(TOL_ASIO_INCLUDE_DIR asio.hpp PATHS /usr/include NO_CMAKE_FIND_ROOT_PATH
-          DOC "The folder that holds standalone Asio's asio.hpp")
-if(NOT TOL_ASIO_INCLUDE_DIR)
-    message(FATAL_ERROR "Asio not found: install libasio-dev or set TOL_ASIO_INCLUDE_DIR")
-endif()
-set(TOL_ASIO_ONLY_DIR ${CMAKE_BINARY_DIR}/asio-include)
-file(MAKE_DIRECTORY ${TOL_ASIO_ONLY_DIR})
-file(CREATE_LINK ${TOL_ASIO_INCLUDE_DIR}/asio ${TOL_ASIO_ONLY_DIR}/asio SYMBOLIC)
-file(CREATE_LINK ${TOL_ASIO_INCLUDE_DIR}/asio.hpp ${TOL_ASIO_ONLY_DIR}/asio.hpp SYMBOLIC)
+# nlohmann-json: tolctl's printer states, profiles and reports.
+tol_header_only(tol_json TOL_JSON_INCLUDE_DIR nlohmann/json.hpp PATHS /usr/include ENTRIES nlohmann
+                MISSING "install nlohmann-json3-dev")
+
+# Standalone Asio (libasio-dev), the event loop of the emulator and of scan, without Boost.
+# Windows: Winsock and its extensions.
 find_package(Threads REQUIRED)
-add_library(tol_asio INTERFACE)
-target_include_directories(tol_asio SYSTEM INTERFACE ${TOL_ASIO_ONLY_DIR})
+tol_header_only(tol_asio TOL_ASIO_INCLUDE_DIR asio.hpp PATHS /usr/include ENTRIES asio asio.hpp
+                MISSING "install libasio-dev")
 target_compile_definitions(tol_asio INTERFACE ASIO_STANDALONE ASIO_NO_DEPRECATED)
 target_link_libraries(tol_asio INTERFACE Threads::Threads)
 if(WIN32)
     target_link_libraries(tol_asio INTERFACE ws2_32 mswsock)
 endif()
 
-# cpp-httplib, the HTTP server of monitor and the console: its single header, header-only, from
-# Debian's source package of the installed libcpp-httplib-dev (scripts/setup.sh unpacks it; the
-# binary package's split header needs a shared library that the Windows build cannot link).
+# cpp-httplib, the HTTP server of monitor and the console: its single header, from Debian's
+# source package of the installed libcpp-httplib-dev (scripts/setup.sh unpacks it; the binary
+# package's split header needs a shared library that the Windows build cannot link).
 file(GLOB TOL_HTTPLIB_CANDIDATES LIST_DIRECTORIES true /usr/local/src/cpp-httplib-*)
-find_path(TOL_HTTPLIB_INCLUDE_DIR httplib.h PATHS ${TOL_HTTPLIB_CANDIDATES} NO_DEFAULT_PATH NO_CMAKE_FIND_ROOT_PATH
-          DOC "The folder that holds cpp-httplib's single header httplib.h")
-if(NOT TOL_HTTPLIB_INCLUDE_DIR)
-    message(FATAL_ERROR "cpp-httplib's single header not found: run scripts/setup.sh or set TOL_HTTPLIB_INCLUDE_DIR")
-endif()
-set(TOL_HTTPLIB_ONLY_DIR ${CMAKE_BINARY_DIR}/httplib-include)
-file(MAKE_DIRECTORY ${TOL_HTTPLIB_ONLY_DIR})
-file(CREATE_LINK ${TOL_HTTPLIB_INCLUDE_DIR}/httplib.h ${TOL_HTTPLIB_ONLY_DIR}/httplib.h SYMBOLIC)
-add_library(tol_httplib INTERFACE)
-target_include_directories(tol_httplib SYSTEM INTERFACE ${TOL_HTTPLIB_ONLY_DIR})
+tol_header_only(tol_httplib TOL_HTTPLIB_INCLUDE_DIR httplib.h PATHS ${TOL_HTTPLIB_CANDIDATES} ENTRIES httplib.h
+                MISSING "run scripts/setup.sh")
 target_link_libraries(tol_httplib INTERFACE Threads::Threads)
 if(WIN32)
     target_link_libraries(tol_httplib INTERFACE ws2_32)
