@@ -29,8 +29,14 @@ const Kind& KindOf(PrinterCondition condition) {
 
 const char kKindList[] = "paper-near-end, paper-end, cover-open, cutter-error, offline or none";
 
-// ADDRESS=KIND: the printers it names (their indexes in `printers`) and the condition. False
-// with `problem` saying what is wrong.
+std::string Trimmed(const std::string& text) {
+    const size_t first = text.find_first_not_of(" \t\r");
+    return first == std::string::npos ? std::string()
+                                      : text.substr(first, text.find_last_not_of(" \t\r") + 1 - first);
+}
+
+// ADDRESS=KIND, spaces around either allowed: the printers it names (their indexes in
+// `printers`) and the condition. False with `problem` saying what is wrong.
 bool ParseSetting(const std::string& text,
                   const std::vector<PlannedPrinter>& printers,
                   std::vector<size_t>& chosen,
@@ -41,13 +47,13 @@ bool ParseSetting(const std::string& text,
         problem = ShownText(text) + " is not ADDRESS=KIND";
         return false;
     }
-    const std::string kind = text.substr(equals + 1);
+    const std::string kind = Trimmed(text.substr(equals + 1));
     size_t found = 0;
     while (found < sizeof kKinds / sizeof kKinds[0] && kind != kKinds[found].name) {
         ++found;
     }
     std::vector<uint32_t> addresses;
-    if (!ParseAddressRange(text.substr(0, equals), addresses, problem)) {
+    if (!ParseAddressRange(Trimmed(text.substr(0, equals)), addresses, problem)) {
         return false;
     }
     if (found == sizeof kKinds / sizeof kKinds[0]) {
@@ -64,12 +70,6 @@ bool ParseSetting(const std::string& text,
         }
     }
     return true;
-}
-
-std::string Trimmed(const std::string& text) {
-    const size_t first = text.find_first_not_of(" \t\r");
-    return first == std::string::npos ? std::string()
-                                      : text.substr(first, text.find_last_not_of(" \t\r") + 1 - first);
 }
 
 }  // namespace

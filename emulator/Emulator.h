@@ -44,12 +44,15 @@ struct Delivery {
 /// Something that went wrong while serving.
 struct EmulatorProblem {
     enum class Kind {
-        Wait,    // the loop could not wait for its sockets: it stops
-        Accept,  // a printer could not accept (no descriptor or memory left): tried again later
-        State,   // the state file could not be written (told once)
+        Wait,        // the loop could not wait for its sockets: it stops
+        Accept,      // a printer could not accept (no descriptor or memory left): tried again later
+        State,       // the state file could not be written (told once)
+        Conditions,  // the conditions file changed and cannot be read: the conditions stay
     };
     Kind kind;
-    const std::string& where;  // Accept: the printer's ADDR:PORT; State: the file; Wait: empty
+    // Accept: the printer's ADDR:PORT; State: the file; Conditions: the file and what is wrong
+    // ("conditions.txt line 3: ..."); Wait: empty
+    const std::string& where;
     std::error_code error;
 };
 
@@ -100,6 +103,13 @@ class Emulator {
     /// The printers listened on, in address order.
     size_t PrinterCount() const;
     uint32_t Address(size_t printer) const;
+
+    /// Takes the printers' conditions from the file at `path` (ReadConditionsFile) over those
+    /// they were listened on with: read now, then whenever its time or size changes (looked at
+    /// every 250 ms while Run serves), again over the conditions they were listened on with.
+    /// When it cannot be read later (told as a problem) the conditions stay as they were. False
+    /// with `problem` when it cannot be read now.
+    bool WatchConditions(const std::string& path, std::string& problem);
 
     /// Keeps every printer's state in the file at `path`: written now, then at most every 500 ms
     /// while something changed, and when the emulator stops. False (told as a problem) when this

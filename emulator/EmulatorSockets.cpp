@@ -47,6 +47,7 @@ bool Emulator::Server::Listen(const std::vector<PlannedPrinter>& printers,
     if (!BindAll(printers, port, bound, where, error)) {
         return false;
     }
+    m_planned = printers;
     m_printers.reserve(bound.size());
     std::vector<size_t> stalled;
     size_t next = 0;

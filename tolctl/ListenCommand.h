@@ -16,6 +16,7 @@ struct ListenOptions {
     std::vector<std::string> faults;  // ADDRESS=refuse|reset|stall|slow:MS
     // ADDRESS=paper-near-end|paper-end|cover-open|cutter-error|offline
     std::vector<std::string> conditions;
+    std::string conditionsFile;  // lines ADDRESS=KIND over --condition's, read again as it changes
 };
 
 /// Listens on every address of `bind` (the same port on each), prints "listening on ADDR:PORT"

@@ -4,6 +4,9 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cstdio>
+#include <fstream>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -161,8 +164,54 @@ TEST(TolctlStatusTest, EachConditionOfTheEmulatorIsReadAsItsStateConditionsAndAn
     EXPECT_EQ(fleet.Stop(), "exit 0");
 }
 
+TEST(TolctlStatusTest, AConditionsFileIsReadAgainWhenItChangesAndABadOneChangesNothing) {
+    TempDir dir;
+    const auto write = [&dir](const std::string& text) {  // replaced whole, as the help asks
+        std::ofstream(dir / "new.txt") << text;
+        ASSERT_EQ(std::rename((dir / "new.txt").c_str(), (dir / "conditions.txt").c_str()), 0);
+    };
+    write("# none yet\n");
+    Emulator fleet({"--bind", "127.0.3.30-31", "--condition", "127.0.3.31=offline", "--conditions-file",
+                    dir / "conditions.txt", "--state", dir / "state.json"});
+    const std::string port = std::to_string(fleet.Port());
+    const auto states = [&port](const std::string& wanted) {
+        std::string seen;
+        for (int i = 0; i < 30 && seen != wanted; ++i) {
+            const Json found =
+                Json::parse(Status({"--target", "socket://127.0.3.30-31:" + port, "--format", "json"}).out);
+            seen = found[0]["state"].get<std::string>() + " " + found[1]["state"].get<std::string>();
+        }
+        return seen;
+    };
+    EXPECT_EQ(states("ok offline"), "ok offline");
+    write("\n  127.0.3.30 = paper-end  # out of paper\n127.0.3.31=none\n");
+    EXPECT_EQ(states("offline ok"), "offline ok");
+    const Json state = WaitForState(dir / "state.json", [&port](const Json& s) {
+        return s["printers"]["127.0.3.30:" + port].contains("condition");
+    });
+    EXPECT_EQ(state["printers"]["127.0.3.30:" + port]["condition"], "paper-end");
+    EXPECT_FALSE(state["printers"]["127.0.3.31:" + port].contains("condition"));
+
+    write("127.0.3.30=none\n127.0.3.31=jammed\n");
+    EXPECT_EQ(fleet.Errors().WaitFor("(line 2: .*)\n"),
+              "line 2: 'jammed' is not paper-near-end, paper-end, cover-open, cutter-error, offline or none; "
+              "the conditions stay as they were");
+    EXPECT_EQ(states("offline ok"), "offline ok");
+    EXPECT_EQ(fleet.Stop(), "exit 0");
+    const std::string errors = fleet.Errors().ReadToEnd();
+    EXPECT_EQ(std::count(errors.begin(), errors.end(), '\n'), 1) << errors;
+}
+
 TEST(TolctlStatusTest, BadConditionsAreUsageErrors) {
+    TempDir dir;
+    std::ofstream(dir / "bad.txt") << "# faults\n127.0.0.1=offline\n127.0.0.1=\n";
     const std::vector<std::pair<std::vector<std::string>, std::string>> cases = {
+        {{"--conditions-file", dir / "bad.txt"},
+         "tolctl: listen --conditions-file: " + (dir / "bad.txt") +
+             " line 3: '' is not paper-near-end, paper-end, cover-open, cutter-error, offline or none\n"},
+        {{"--conditions-file", dir / "none.txt"},
+         "tolctl: listen --conditions-file: cannot read '" + (dir / "none.txt") +
+             "': no such file or directory\n"},
         {{"--condition", "127.0.0.1=jammed"},
          "tolctl: listen --condition: 'jammed' is not paper-near-end, paper-end, cover-open, cutter-error, "
          "offline or none\n"},
