@@ -70,7 +70,7 @@ for p in (good, good2):
     want(p + " status requests", state[p + ":9100"]["counts"]["status-requests"], 4)
 for p, sent, commands in ((reset, "0/2", ["not sent"] * 2), (slow, "1/3", ["sent", "not sent", "not sent"])):
     want(p + " row", table[p][:2], ["failed", sent])
-    if not report[p]["error"].startswith("no status answer: "):
+    if not str(report[p]["error"]).startswith("no status answer: "):
         wrong.append("%s: error %r" % (p, report[p]["error"]))
     want(p + " commands", [c["result"] for c in report[p]["commands"]], commands)
     want(p + " lan", state.get(p + ":9100", {}).get("lan"), None)
