@@ -51,19 +51,6 @@ bool WouldBlock(const std::error_code& error) {
 
 }  // namespace
 
-int StatusAnswer(unsigned char n) {
-    switch (n) {
-        case 1:
-            return 0x16;  // printer status: online, drawer closed
-        case 2:
-        case 3:
-        case 4:
-            return 0x12;  // offline cause, error cause, paper: nothing to report
-        default:
-            return -1;
-    }
-}
-
 Emulator::Emulator(int count, std::chrono::seconds idleTimeout, EmulatorCallbacks callbacks)
     : m_server(new Server(count, idleTimeout, std::move(callbacks))) {}
 
@@ -319,7 +306,7 @@ void Emulator::Server::Answer(const ConnectionPtr& connection) {
             break;
         }
         if (step.kind == DecodeStep::Kind::Command && std::strcmp(step.name, "status-request") == 0) {
-            const int answer = StatusAnswer(bytes[c.scanned + 2]);
+            const int answer = StatusAnswer(m_printers[c.printer].condition, bytes[c.scanned + 2]);
             if (answer >= 0 && c.answers.size() + c.sending.size() < kEmulatorAnswerBytes) {
                 c.answers += static_cast<char>(answer);
             }
@@ -433,7 +420,7 @@ bool Emulator::Server::WriteState() {
     for (size_t i = 0; i < m_printers.size(); ++i) {
         VirtualPrinter& printer = m_printers[i];
         if (printer.stateChanged) {
-            m_state->Set(i, printer.name, printer.state);
+            m_state->Set(i, printer.name, printer.state, printer.condition);
             printer.stateChanged = false;
         }
     }

@@ -1,7 +1,7 @@
 // The emulator: virtual printers on TCP, one listening socket per address, served by one event
 // loop (Asio's) in one thread, each connection with its own state. It answers status requests as
-// a printer would, keeps what each printer was sent (PrinterState, the state file), and tells an
-// observer what each connection delivered.
+// a printer in its condition would (Conditions.h), keeps what each printer was sent (PrinterState,
+// the state file), and tells an observer what each connection delivered.
 #pragma once
 
 #include <chrono>
@@ -12,6 +12,7 @@
 #include <system_error>
 #include <vector>
 
+#include "Conditions.h"
 #include "Faults.h"
 #include "PrinterState.h"
 
@@ -21,9 +22,6 @@ constexpr size_t kEmulatorKeepBytes = 1024 * 1024;
 /// Status answers waiting for a peer that does not read are kept up to this many bytes; later
 /// answers to it are dropped.
 constexpr size_t kEmulatorAnswerBytes = 4096;
-
-/// The byte a printer answers to DLE EOT n, or -1 when it gives none.
-int StatusAnswer(unsigned char n);
 
 /// What one connection delivered, told as it ended.
 struct Delivery {

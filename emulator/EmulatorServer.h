@@ -47,6 +47,7 @@ class Emulator::Server {
         uint32_t address = 0;
         std::string name;  // ADDR:PORT
         PrinterFault fault;
+        PrinterCondition condition = PrinterCondition::None;
         PrinterState state;
         bool stateChanged = true;  // since its entry in the state file was made
     };

@@ -58,6 +58,7 @@ bool Emulator::Server::Listen(const std::vector<PlannedPrinter>& printers,
         printer.address = planned.address;
         printer.name = FormatAddress(planned.address) + ":" + std::to_string(m_nPort);
         printer.fault = planned.fault;
+        printer.condition = planned.condition;
         if (printer.fault.kind == PrinterFault::Kind::Stall) {
             // Its listening socket stays with its backlog full, and is never accepted from.
             stalled.push_back(m_printers.size());

@@ -123,7 +123,8 @@ class ListenPrinter {
 int RunListen(const ListenOptions& options, std::ostream& out, std::ostream& err) {
     std::vector<PlannedPrinter> printers;
     std::string problem;
-    if (!PlanPrinters(options.bind, options.faults, printers, problem)) {
+    if (!PlanPrinters(options.bind, options.faults, printers, problem) ||
+        !PlanConditions(options.conditions, printers, problem)) {
         err << "tolctl: listen " << problem << '\n';
         return kExitUsage;
     }
@@ -213,6 +214,15 @@ void AddListenCommand(CLI::App& app, Subcommands& list) {
         ->add_option("--fault", options->faults,
                      "Make printers misbehave: ADDRESS=refuse|reset|stall|slow:MS (ADDRESS may be a range or "
                      "network; repeatable)")
+        ->type_name("ADDRESS=KIND")
+        ->allow_extra_args(false)
+        ->multi_option_policy(CLI::MultiOptionPolicy::TakeAll);
+    listen
+        ->add_option(
+            "--condition", options->conditions,
+            "Make printers report a condition to status requests: "
+            "ADDRESS=paper-near-end|paper-end|cover-open|cutter-error|offline (ADDRESS may be a range "
+            "or network; repeatable)")
         ->type_name("ADDRESS=KIND")
         ->allow_extra_args(false)
         ->multi_option_policy(CLI::MultiOptionPolicy::TakeAll);
