@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <cstring>
 #include <ctime>
 #include <system_error>
 #include <thread>
@@ -63,7 +64,8 @@ bool WaitingForRoom(StopRequest& stop, Attempt attempt) {
 }
 
 // Why a printer whose status was read fails verification; empty when it passes (ok, warning).
-// Error and offline name their conditions, the state's own name left out: "offline: cover-open".
+// Error and offline name their conditions, "offline: cover-open": not the state's own name, nor
+// the drawer pin, which tells nothing of the printer's health.
 std::string VerifyProblem(const PrinterStatus& status) {
     switch (status.state) {
         case StatusState::Ok:
@@ -80,7 +82,7 @@ std::string VerifyProblem(const PrinterStatus& status) {
     const std::string state = StatusStateName(status.state);
     std::string conditions;
     for (const char* name : StatusConditionNames(status.conditions)) {
-        if (name != state) {
+        if (name != state && std::strcmp(name, "drawer-pin-high") != 0) {
             conditions += (conditions.empty() ? "" : ",") + std::string(name);
         }
     }
