@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <cstring>
 #include <ctime>
 #include <system_error>
 #include <thread>
@@ -10,6 +11,7 @@
 #include "EthernetMessenger.h"
 #include "FileLimit.h"
 #include "Messenger.h"
+#include "StatusExchange.h"
 #include "StopRequest.h"
 #include "UtcTime.h"
 
@@ -42,20 +44,16 @@ std::vector<std::vector<size_t>> Lanes(const std::vector<RolloutPrinter>& printe
                        [&printers](size_t i) -> const Target& { return printers[i].target; });
 }
 
-// Sends one command. While this process has no room for one more socket or device the command
-// reached no one: it waits for others to close theirs and is tried again, a local limit is not
-// the printer's failure. False when a stop request came meanwhile (nothing was sent).
-bool SendWaitingForRoom(const SendOptions& options,
-                        const Cmd& cmd,
-                        StopRequest& stop,
-                        Clock::time_point& began,
-                        SendOutcome& outcome) {
+// Makes one attempt to reach the printer, which answers false when this process had no room for
+// one more socket or device: then it reached no one, and waits for others to close theirs to be
+// tried again, a local limit is not the printer's failure. False when a stop request came
+// meanwhile (nothing was sent).
+template <typename Attempt>
+bool WaitingForRoom(StopRequest& stop, Attempt attempt) {
     std::chrono::milliseconds pause(10);
     const Clock::time_point giveUp = Clock::now() + kLongestWaitForRoom;
     for (;;) {
-        began = Clock::now();
-        outcome = SendCmd(options, cmd, kWriteTimeoutMs);
-        if (outcome.Sent() || !OutOfDescriptors(outcome.error) || Clock::now() >= giveUp) {
+        if (attempt() || Clock::now() >= giveUp) {
             return true;
         }
         if (!stop.Sleep(pause)) {
@@ -65,6 +63,32 @@ bool SendWaitingForRoom(const SendOptions& options,
     }
 }
 
+// Why a printer whose status was read fails verification; empty when it passes (ok, warning).
+// Error and offline name their conditions, "offline: cover-open": not the state's own name, nor
+// the drawer pin, which tells nothing of the printer's health.
+std::string VerifyProblem(const PrinterStatus& status) {
+    switch (status.state) {
+        case StatusState::Ok:
+        case StatusState::Warning:
+            return "";
+        case StatusState::Error:
+        case StatusState::Offline:
+            break;
+        case StatusState::Unreachable:
+        case StatusState::NoAnswer:
+        case StatusState::NotAPrinter:
+            return "no status answer: " + status.reason;
+    }
+    const std::string state = StatusStateName(status.state);
+    std::string conditions;
+    for (const char* name : StatusConditionNames(status.conditions)) {
+        if (name != state && std::strcmp(name, "drawer-pin-high") != 0) {
+            conditions += (conditions.empty() ? "" : ",") + std::string(name);
+        }
+    }
+    return conditions.empty() ? state : state + ": " + conditions;
+}
+
 void ServePrinter(size_t index, Run& run) {
     const RolloutPrinter& printer = run.plan.printers[index];
     PrinterResult& done = run.results[index];
@@ -72,25 +96,51 @@ void ServePrinter(size_t index, Run& run) {
     options.port = printer.target.port;
     const std::vector<PlannedCmd>& plan = *printer.plan;
     std::vector<CommandResult> results(plan.size());
+    // The status read is one more step, before the command at `verifyAt`.
+    const size_t verifyAt = run.settings.verify ? VerifyPosition(plan) : plan.size() + 1;
+    const size_t steps = plan.size() + (run.settings.verify ? 1 : 0);
     done.outcome = PrinterResult::Outcome::Ok;
-    for (size_t i = 0; i < plan.size(); ++i) {
-        CommandResult& result = results[i];
+    for (size_t step = 0; step < steps; ++step) {
+        const bool verifying = step == verifyAt;
+        const size_t i = step > verifyAt ? step - 1 : step;  // the command, unless verifying
         Clock::time_point began;
         SendOutcome outcome;
+        PrinterStatus status;
         const int gapMs = run.settings.gapMs;
-        const bool rested = i == 0 || gapMs == 0 || run.stop.Sleep(std::chrono::milliseconds(gapMs));
+        const bool rested = step == 0 || gapMs == 0 || run.stop.Sleep(std::chrono::milliseconds(gapMs));
         bool stopped = !rested || run.stop.Requested();
-        if (!stopped) {
+        if (!stopped && verifying) {
+            stopped = !WaitingForRoom(run.stop, [&] {
+                status = ReadPrinterStatus(options, run.settings.answerTimeoutMs);
+                return status.state != StatusState::Unreachable || !OutOfDescriptors(status.error);
+            });
+        } else if (!stopped) {
             for (ApplyObserver* observer : run.observers) {
                 observer->CommandStarted(index, i);
             }
-            stopped = !SendWaitingForRoom(options, *plan[i].cmd, run.stop, began, outcome);
+            stopped = !WaitingForRoom(run.stop, [&] {
+                began = Clock::now();
+                outcome = SendCmd(options, *plan[i].cmd, kWriteTimeoutMs);
+                return outcome.Sent() || !OutOfDescriptors(outcome.error);
+            });
         }
         if (stopped) {
             done.outcome = PrinterResult::Outcome::Interrupted;
-            done.error = "interrupted before " + plan[i].name;
+            done.error = "interrupted before " + (verifying ? std::string(kVerifyStep) : plan[i].name);
             break;
         }
+        if (verifying) {
+            done.verified = true;
+            done.state = status.state;
+            done.conditions = status.conditions;
+            done.error = VerifyProblem(status);
+            if (!done.error.empty()) {
+                done.outcome = PrinterResult::Outcome::Failed;
+                break;
+            }
+            continue;
+        }
+        CommandResult& result = results[i];
         result.startMs = MsSince(run.start, began);
         result.ms = MsSince(began, Clock::now());
         result.state = outcome.Sent() ? CommandResult::State::Sent : CommandResult::State::Failed;
@@ -143,6 +193,8 @@ std::string Serve(const std::vector<std::vector<size_t>>& lanes, size_t jobs, Ru
 
 }  // namespace
 
+const char* const kVerifyStep = "status";
+
 void ApplyObserver::CommandStarted(size_t, size_t) {}
 
 void ApplyObserver::CommandEnded(size_t, size_t, const CommandResult&) {}
@@ -188,7 +240,9 @@ ApplyResult ApplyRollout(const RolloutPlan& plan,
     for (size_t i = 0; i < plan.printers.size(); ++i) {
         PrinterResult& printer = result.printers[i];
         if (printer.outcome == PrinterResult::Outcome::NotBegun) {
-            printer.error = "interrupted before " + plan.printers[i].plan->front().name;
+            const std::vector<PlannedCmd>& commands = *plan.printers[i].plan;
+            const bool verifyFirst = settings.verify && VerifyPosition(commands) == 0;
+            printer.error = "interrupted before " + (verifyFirst ? kVerifyStep : commands.front().name);
         }
         result.ok += printer.outcome == PrinterResult::Outcome::Ok ? 1 : 0;
         result.failed += printer.outcome == PrinterResult::Outcome::Failed ? 1 : 0;

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "Plan.h"
+#include "PrinterStatus.h"
 #include "SendCmd.h"
 
 class StopRequest;
@@ -17,7 +18,14 @@ struct ApplySettings {
     size_t jobs = 32;  // printers served at a time (see FitJobs)
     int gapMs = 300;   // pause between two commands to the same printer
     SendOptions send;  // the baud rate and the connect time-out; the port is each printer's
+    // Read each printer's status (StatusExchange.h) where VerifyPosition puts it in its plan: one
+    // that answers no status, or is in error or offline, fails there and gets nothing more.
+    bool verify = false;
+    int answerTimeoutMs = 1000;  // for each status answer
 };
+
+/// The name of the status read in results, messages and a dry run: "interrupted before status".
+extern const char* const kVerifyStep;
 
 /// What became of one command of a printer's plan.
 struct CommandResult {
@@ -32,12 +40,17 @@ struct PrinterResult {
     enum class Outcome : uint8_t {
         NotBegun,     // a stop request came before its turn
         Ok,           // took every command
-        Failed,       // a command failed; nothing was sent after it
+        Failed,       // a command or the status read failed; nothing was sent after it
         Interrupted,  // a stop request came between two of its commands
     };
     Outcome outcome = Outcome::NotBegun;
+    bool verified = false;  // its status was read (ApplySettings::verify): `state` and `conditions`
+    StatusState state = StatusState::NoAnswer;
+    StatusConditions conditions = 0;
     uint32_t sent = 0;  // commands it took
-    std::string error;  // unless ok: "wifi-ap: connection refused", "interrupted before cut"
+    // Unless ok: "wifi-ap: connection refused", "interrupted before cut", "offline: cover-open",
+    // "no status answer: ..."
+    std::string error;
 };
 
 /// "ok", "failed" or "interrupted" (a printer not begun is one too).
@@ -84,7 +97,8 @@ struct JobsFit {
 JobsFit FitJobs(size_t wanted, const RolloutPlan& plan);
 
 /// Sends each printer its commands, one connection per command in the planned order,
-/// `settings.gapMs` apart; a printer's first failure ends that printer. Up to `settings.jobs`
+/// `settings.gapMs` apart, with `settings.verify` the status read among them as one more step;
+/// a printer's first failure ends that printer. Up to `settings.jobs`
 /// printers at a time; the serial, parallel and USB targets of one device one after another.
 /// After a request to `stop` no job begins another command (the ones under way end) and the
 /// printers not begun stay so. The observers are told as it goes; the plan must have no errors.

@@ -73,14 +73,22 @@ std::string ApplyReport::Entry(size_t index,
             planned.push_back({setting.first, setting.second});  // appended: the keys are unique
         }
     }
-    const Json entry = {{"target", printer.target.name},
-                        {"result", OutcomeName(result.outcome)},
-                        {"sent", result.sent},
-                        {"settings", printer.plan->size()},
-                        {"error", ok ? Json(nullptr) : Json(result.error)},
-                        {"overrides", std::move(overrides)},
-                        {"planned", std::move(planned)},
-                        {"commands", std::move(commands)}};
+    Json entry = {{"target", printer.target.name},
+                  {"result", OutcomeName(result.outcome)},
+                  {"sent", result.sent},
+                  {"settings", printer.plan->size()},
+                  {"error", ok ? Json(nullptr) : Json(result.error)}};
+    if (m_head.verify) {
+        Json conditions = Json::array();
+        for (const char* name : StatusConditionNames(result.conditions)) {
+            conditions.push_back(name);
+        }
+        entry.push_back({"state", result.verified ? Json(StatusStateName(result.state)) : Json(nullptr)});
+        entry.push_back({"conditions", result.verified ? std::move(conditions) : Json(nullptr)});
+    }
+    entry.push_back({"overrides", std::move(overrides)});
+    entry.push_back({"planned", std::move(planned)});
+    entry.push_back({"commands", std::move(commands)});
     // Text that is not UTF-8 (a file name) is written with U+FFFD instead of failing.
     return Indented(entry.dump(2, ' ', false, Json::error_handler_t::replace));
 }
@@ -92,7 +100,7 @@ bool ApplyReport::Finish(const ApplyResult& result, const ApplySettings& setting
         failed += carried.result == "failed" ? 1 : 0;
     }
     const size_t printers = m_plan.printers.size() + m_plan.carried.size();
-    const Json head = {
+    Json head = {
         {"tolctl-version", m_head.version},
         {"profile", m_head.profile},
         {"profile-digest", m_plan.profileDigest},
@@ -102,11 +110,15 @@ bool ApplyReport::Finish(const ApplyResult& result, const ApplySettings& setting
         {"jobs", settings.jobs},
         {"gap-ms", settings.gapMs},
         {"connect-timeout-ms", settings.send.connectTimeoutMs},
-        {"printers", printers},
-        {"ok", ok},
-        {"failed", failed},
-        {"results", Json::array()},
     };
+    if (settings.verify) {
+        head.push_back({"verify", true});
+        head.push_back({"answer-timeout-ms", settings.answerTimeoutMs});
+    }
+    head.push_back({"printers", printers});
+    head.push_back({"ok", ok});
+    head.push_back({"failed", failed});
+    head.push_back({"results", Json::array()});
     std::string text = head.dump(2, ' ', false, Json::error_handler_t::replace);
     text.erase(text.size() - 4);  // "[]\n}": the entries go between the brackets
     m_file.Write(text + "[\n");

@@ -12,6 +12,7 @@ struct ReportHead {
     std::string version;  // the tool's, as "tolctl-version"
     std::string profile;  // the profile's file as given
     std::string targets;  // the targets file as given (beside which its password files are), or empty
+    bool verify = false;  // each entry tells the printer's state and conditions (null when not read)
 };
 
 /// Keeps each printer's entry as the printer is done (in a scratch file, so that memory holds

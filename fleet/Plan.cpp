@@ -138,6 +138,15 @@ void CheckReport(const RolloutInputs& inputs, const SecretSource& secrets, std::
 
 }  // namespace
 
+size_t VerifyPosition(const std::vector<PlannedCmd>& plan) {
+    for (size_t i = 0; i < plan.size(); ++i) {
+        if (plan[i].name == "lan-ip" || plan[i].name == "lan-dhcp") {
+            return i;
+        }
+    }
+    return plan.size();
+}
+
 std::string ProfileDigest(const Settings& profile) {
     // FNV-1a (64 bits) over each key and value: enough to tell one profile from another.
     uint64_t hash = 14695981039346656037ull;

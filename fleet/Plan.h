@@ -53,6 +53,10 @@ struct RolloutPlan {
     std::vector<CarriedPrinter> carried;  // when resuming: the printers kept as they were, in order
 };
 
+/// Where a verifying apply reads a printer's status in `plan`: before the first command that moves
+/// the printer away from the address it is reached at (lan-ip, lan-dhcp), else after the last.
+size_t VerifyPosition(const std::vector<PlannedCmd>& plan);
+
 /// A digest of a profile's values that tells whether a report was written for it. Passwords are
 /// not part of it: nothing derived from them is ever written.
 std::string ProfileDigest(const Settings& profile);

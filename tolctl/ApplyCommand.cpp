@@ -24,7 +24,9 @@
 #include "ApplyReport.h"
 #include "Interrupts.h"
 #include "Plan.h"
+#include "PrinterStatus.h"
 #include "ShownCmd.h"
+#include "StatusExchange.h"
 #include "Subcommand.h"
 #include "TolVersion.h"
 #include "Tolctl.h"
@@ -37,10 +39,22 @@ using Clock = std::chrono::steady_clock;
 /// Problems shown before the rest are only counted.
 constexpr size_t kMaxShownErrors = 20;
 
-void PrintDryRun(const RolloutPlan& plan, bool showSecrets, std::ostream& out) {
+void PrintDryRun(const RolloutPlan& plan, bool verify, bool showSecrets, std::ostream& out) {
+    const std::string statusRequests = StatusRequestsText();
     for (const RolloutPrinter& printer : plan.printers) {
         out << printer.target.name << '\n';
-        for (const PlannedCmd& planned : *printer.plan) {
+        const std::vector<PlannedCmd>& commands = *printer.plan;
+        const size_t verifyAt = verify ? VerifyPosition(commands) : commands.size() + 1;
+        for (size_t i = 0; i <= commands.size(); ++i) {
+            if (i == verifyAt) {
+                out << "  " << statusRequests << '\n'
+                    << "    " << kVerifyStep
+                    << " (--verify: each answer read; error, offline or none stops the printer here)\n";
+            }
+            if (i == commands.size()) {
+                break;
+            }
+            const PlannedCmd& planned = commands[i];
             const SecretSpan secret{planned.secretBegin, planned.secretEnd};
             out << "  " << ShownHex(*planned.cmd, secret, showSecrets) << '\n'
                 << "    " << ShownDecoded(*planned.cmd, secret, showSecrets) << '\n';
@@ -121,26 +135,41 @@ class Progress : public ApplyObserver {
     std::thread m_thread;
 };
 
-void PrintTable(const RolloutPlan& plan, const ApplyResult& result, std::ostream& out) {
-    std::vector<std::vector<std::string>> rows = {{"TARGET", "RESULT", "SENT", "ERROR"}};
+// TARGET, RESULT, SENT, with --verify STATE and CONDITIONS ("-" where none or not read), and
+// ERROR last.
+void PrintTable(const RolloutPlan& plan, const ApplyResult& result, bool verify, std::ostream& out) {
+    std::vector<std::vector<std::string>> rows = {{"TARGET", "RESULT", "SENT"}};
+    if (verify) {
+        rows[0].insert(rows[0].end(), {"STATE", "CONDITIONS"});
+    }
+    rows[0].push_back("ERROR");
     for (size_t i = 0; i < plan.printers.size(); ++i) {
         const PrinterResult& printer = result.printers[i];
         rows.push_back({plan.printers[i].target.name, OutcomeName(printer.outcome),
-                        std::to_string(printer.sent) + "/" + std::to_string(plan.printers[i].plan->size()),
-                        printer.error});
+                        std::to_string(printer.sent) + "/" + std::to_string(plan.printers[i].plan->size())});
+        if (verify) {
+            std::string conditions;
+            for (const char* name : StatusConditionNames(printer.conditions)) {
+                conditions += (conditions.empty() ? "" : ",") + std::string(name);
+            }
+            rows.back().push_back(printer.verified ? StatusStateName(printer.state) : "-");
+            rows.back().push_back(conditions.empty() ? "-" : conditions);
+        }
+        rows.back().push_back(printer.error);
     }
-    size_t widths[3] = {0, 0, 0};
+    const size_t last = rows[0].size() - 1;
+    std::vector<size_t> widths(last, 0);
     for (const auto& row : rows) {
-        for (size_t column = 0; column < 3; ++column) {
+        for (size_t column = 0; column < last; ++column) {
             widths[column] = std::max(widths[column], row[column].size());
         }
     }
     for (const auto& row : rows) {
         std::string line;
-        for (size_t column = 0; column < 3; ++column) {
+        for (size_t column = 0; column < last; ++column) {
             line += row[column] + std::string(widths[column] - row[column].size() + 2, ' ');
         }
-        line += row[3];
+        line += row[last];
         while (!line.empty() && line.back() == ' ') {
             line.pop_back();
         }
@@ -194,6 +223,15 @@ void AddApplyCommand(CLI::App& app, Subcommands& list) {
         ->type_name("REPORT");
     apply->add_flag("--force", options->force,
                     "Resume although the profile is not the one REPORT was written for");
+    CLI::Option* verify = apply->add_flag(
+        "--verify", options->verify,
+        "Read each printer's real-time status (as status does) after the commands that keep it at its "
+        "address, before lan-ip and lan-dhcp: one that gives no answer, or is in error or offline, fails "
+        "there and gets nothing more");
+    AddInteger(*apply, "--timeout", options->timeoutMs, 1, kMaxStatusAnswerMs,
+               "With --verify: milliseconds each status answer may take (default 1000)")
+        ->type_name("MS")
+        ->needs(verify);
     apply->add_flag("--dry-run", options->dryRun,
                     "Print each printer's commands as hex and decoded, and send nothing");
     apply->footer(
@@ -201,6 +239,10 @@ void AddApplyCommand(CLI::App& app, Subcommands& list) {
         "(lan.ip=192.168.1.51 bt-name=\"Till 3\"); # begins a comment. An .ip value ending in + counts up "
         "per printer of a range or network (lan.ip=192.168.1.51+).\n"
         "Results: ok, failed, or interrupted (stopped before the printer was done).\n"
+        "--verify: the status read is one more step of each printer, --gap apart from its commands and "
+        "connected within --connect-timeout; warning and ok pass, and the table and the report add each "
+        "printer's state and conditions. Give --verify again with --resume or --retry-failed: a printer "
+        "that failed its status read failed, and is served again with its whole plan.\n"
         "Exit codes: 0 every printer got everything; 1 any failed (the table says which); 2 the profile, "
         "the targets or an option refused, and nothing was sent; 130/143/129 stopped by SIGINT (Ctrl-C), "
         "SIGTERM or SIGHUP: the commands under way end, the table and the report are written.");
@@ -262,7 +304,7 @@ int RunApply(const ApplyOptions& options,
         return kExitOk;
     }
     if (options.dryRun) {
-        PrintDryRun(plan, options.showSecrets, out);
+        PrintDryRun(plan, options.verify, options.showSecrets, out);
         return kExitOk;
     }
 
@@ -273,7 +315,8 @@ int RunApply(const ApplyOptions& options,
     std::vector<ApplyObserver*> observers;
     std::unique_ptr<ApplyReport> report;
     if (!reportPath.empty()) {
-        report.reset(new ApplyReport(plan, ReportHead{TolctlVersion(), options.profile, plan.targetsFile}));
+        report.reset(new ApplyReport(
+            plan, ReportHead{TolctlVersion(), options.profile, plan.targetsFile, options.verify}));
         std::string problem;
         if (!report->Open(reportPath, problem)) {
             err << "tolctl: --report: cannot write " << ShownText(reportPath, std::string::npos) << ": "
@@ -290,7 +333,7 @@ int RunApply(const ApplyOptions& options,
             << " needs more open files than this process may have (" << fit.limit << "); serving " << fit.jobs
             << " printers at a time\n";
     }
-    const ApplySettings settings{fit.jobs, options.gapMs, send};
+    const ApplySettings settings{fit.jobs, options.gapMs, send, options.verify, options.timeoutMs};
     size_t commands = 0;
     for (const RolloutPrinter& printer : plan.printers) {
         commands += printer.plan->size();
@@ -312,7 +355,7 @@ int RunApply(const ApplyOptions& options,
     if (report) {
         reportWritten = report->Finish(result, settings, reportProblem);
     }
-    PrintTable(plan, result, out);
+    PrintTable(plan, result, options.verify, out);
     out.flush();
 
     int code = result.failed == 0 ? kExitOk : kExitPort;

@@ -18,6 +18,8 @@ struct ApplyOptions {
     std::string retryFailed;           // --retry-failed as given
     bool failedOnly = false;           // --retry-failed
     bool force = false;                // --force: resume with a profile not the report's
+    bool verify = false;               // --verify: read each printer's status before it moves
+    int timeoutMs = 1000;              // --timeout: for each status answer
     bool dryRun = false;
     // --dry-run shows passwords as they are sent
     bool showSecrets = false;

@@ -4,7 +4,6 @@
 
 #include <algorithm>
 #include <chrono>
-#include <cstdio>
 #include <ctime>
 #include <memory>
 #include <ostream>
@@ -169,15 +168,7 @@ int RunStatus(const StatusOptions& options,
     }
     if (global.dryRun) {
         // What each printer would be sent: the four requests, and nothing else.
-        std::string hex;
-        for (int n = 1; n <= kStatusRequestCount; ++n) {
-            for (const unsigned char byte : StatusRequestBytes(n)) {
-                char text[4];
-                std::snprintf(text, sizeof text, "%02x", byte);
-                hex += (hex.empty() ? "" : " ") + std::string(text);
-            }
-        }
-        out << hex << '\n';
+        out << StatusRequestsText() << '\n';
         return kExitOk;
     }
 

@@ -52,6 +52,16 @@ std::array<unsigned char, 3> StatusRequestBytes(int n) {
     return {{0x10, 0x04, static_cast<unsigned char>(n)}};
 }
 
+std::string StatusRequestsText() {
+    std::string text;
+    for (int n = 1; n <= kStatusRequestCount; ++n) {
+        for (const unsigned char byte : StatusRequestBytes(n)) {
+            text += (text.empty() ? "" : " ") + Hex(byte);
+        }
+    }
+    return text;
+}
+
 bool IsStatusAnswer(int byte) {
     return byte >= 0 && byte <= 0xFF && (byte & 0x93) == 0x12;
 }

@@ -13,6 +13,10 @@ constexpr int kStatusRequestCount = 4;
 /// The three bytes of the status request DLE EOT n.
 std::array<unsigned char, 3> StatusRequestBytes(int n);
 
+/// Every request of one status exchange as hex, "10 04 01 10 04 02 10 04 03 10 04 04": what a
+/// dry run shows.
+std::string StatusRequestsText();
+
 /// True for a byte that a printer answers a status request with: bits 1 and 4 set, bits 0 and
 /// 7 clear. Anything else (or -1, no byte) is not a status answer.
 bool IsStatusAnswer(int byte);
