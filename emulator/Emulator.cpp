@@ -22,6 +22,9 @@ constexpr std::chrono::milliseconds kLongestAcceptPause(1000);
 // The state file is written at most this often while connections keep changing it.
 constexpr std::chrono::milliseconds kStateInterval(500);
 
+// How often the conditions file is looked at for a change.
+constexpr std::chrono::milliseconds kConditionsInterval(250);
+
 std::string PeerName(const asio::ip::tcp::endpoint& endpoint) {
     return FormatAddress(endpoint.address().to_v4().to_uint()) + ":" + std::to_string(endpoint.port());
 }
@@ -51,19 +54,6 @@ bool WouldBlock(const std::error_code& error) {
 
 }  // namespace
 
-int StatusAnswer(unsigned char n) {
-    switch (n) {
-        case 1:
-            return 0x16;  // printer status: online, drawer closed
-        case 2:
-        case 3:
-        case 4:
-            return 0x12;  // offline cause, error cause, paper: nothing to report
-        default:
-            return -1;
-    }
-}
-
 Emulator::Emulator(int count, std::chrono::seconds idleTimeout, EmulatorCallbacks callbacks)
     : m_server(new Server(count, idleTimeout, std::move(callbacks))) {}
 
@@ -92,6 +82,10 @@ uint32_t Emulator::Address(size_t printer) const {
     return m_server->Address(printer);
 }
 
+bool Emulator::WatchConditions(const std::string& path, std::string& problem) {
+    return m_server->WatchConditions(path, problem);
+}
+
 bool Emulator::KeepStateIn(const std::string& path) {
     return m_server->KeepStateIn(path);
 }
@@ -113,6 +107,67 @@ bool Emulator::Server::KeepStateIn(const std::string& path) {
     return WriteState();
 }
 
+bool Emulator::Server::WatchConditions(const std::string& path, std::string& problem) {
+    m_conditionsPath = path;
+    return ReadConditions(problem);
+}
+
+Emulator::Server::FileStamp Emulator::Server::StampOf(const std::string& path) {
+    FileStamp stamp;
+    std::error_code error;
+    const std::filesystem::path file = std::filesystem::u8path(path);
+    stamp.time = std::filesystem::last_write_time(file, error);
+    if (!error) {
+        stamp.size = std::filesystem::file_size(file, error);
+        stamp.exists = !error;
+    }
+    return stamp;
+}
+
+bool Emulator::Server::ReadConditions(std::string& problem) {
+    // Stamped before it is read: a change made while it is read is seen at the next look.
+    m_conditionsStamp = StampOf(m_conditionsPath);
+    std::vector<PlannedPrinter> planned = m_planned;
+    if (!ReadConditionsFile(m_conditionsPath, planned, problem)) {
+        return false;
+    }
+    // The printers listened on are those planned, in the same order, less the refused ones.
+    size_t next = 0;
+    bool changed = false;
+    for (VirtualPrinter& printer : m_printers) {
+        while (planned[next].address != printer.address) {
+            ++next;
+        }
+        if (printer.condition != planned[next].condition) {
+            printer.condition = planned[next].condition;
+            printer.stateChanged = true;
+            changed = true;
+        }
+    }
+    if (changed) {
+        StateChanged();
+    }
+    return true;
+}
+
+void Emulator::Server::WatchConditionsFile() {
+    if (m_conditionsPath.empty() || m_bDraining) {
+        return;
+    }
+    m_conditionsTimer.expires_after(kConditionsInterval);
+    m_conditionsTimer.async_wait([this](const std::error_code& error) {
+        if (error) {
+            return;
+        }
+        std::string problem;
+        if (!(StampOf(m_conditionsPath) == m_conditionsStamp) && !ReadConditions(problem)) {
+            const std::string what = problem + "; the conditions stay as they were";
+            m_tell.problem(EmulatorProblem{EmulatorProblem::Kind::Conditions, what, {}});
+        }
+        WatchConditionsFile();
+    });
+}
+
 bool Emulator::Server::Accepting() const {
     return m_nListening > 0 && (m_nCount == 0 || m_nAccepted < m_nCount);
 }
@@ -129,6 +184,7 @@ bool Emulator::Server::Run() {
     for (size_t i = 0; i < m_printers.size(); ++i) {
         Accept(i);
     }
+    WatchConditionsFile();
     try {
         if (m_nCount == 0 || m_nFinished < m_nCount) {
             // Only Finish and the stop signal end the loop.
@@ -319,7 +375,7 @@ void Emulator::Server::Answer(const ConnectionPtr& connection) {
             break;
         }
         if (step.kind == DecodeStep::Kind::Command && std::strcmp(step.name, "status-request") == 0) {
-            const int answer = StatusAnswer(bytes[c.scanned + 2]);
+            const int answer = StatusAnswer(m_printers[c.printer].condition, bytes[c.scanned + 2]);
             if (answer >= 0 && c.answers.size() + c.sending.size() < kEmulatorAnswerBytes) {
                 c.answers += static_cast<char>(answer);
             }
@@ -433,7 +489,7 @@ bool Emulator::Server::WriteState() {
     for (size_t i = 0; i < m_printers.size(); ++i) {
         VirtualPrinter& printer = m_printers[i];
         if (printer.stateChanged) {
-            m_state->Set(i, printer.name, printer.state);
+            m_state->Set(i, printer.name, printer.state, printer.condition);
             printer.stateChanged = false;
         }
     }
@@ -463,6 +519,7 @@ void Emulator::Server::Stop() {
     m_clock.cancel();
     m_acceptTimer.cancel();
     m_stateTimer.cancel();
+    m_conditionsTimer.cancel();
     if (m_signals) {
         m_signals->cancel(ignored);
     }

@@ -1,7 +1,7 @@
 // The emulator: virtual printers on TCP, one listening socket per address, served by one event
 // loop (Asio's) in one thread, each connection with its own state. It answers status requests as
-// a printer would, keeps what each printer was sent (PrinterState, the state file), and tells an
-// observer what each connection delivered.
+// a printer in its condition would (Conditions.h), keeps what each printer was sent (PrinterState,
+// the state file), and tells an observer what each connection delivered.
 #pragma once
 
 #include <chrono>
@@ -12,6 +12,7 @@
 #include <system_error>
 #include <vector>
 
+#include "Conditions.h"
 #include "Faults.h"
 #include "PrinterState.h"
 
@@ -21,9 +22,6 @@ constexpr size_t kEmulatorKeepBytes = 1024 * 1024;
 /// Status answers waiting for a peer that does not read are kept up to this many bytes; later
 /// answers to it are dropped.
 constexpr size_t kEmulatorAnswerBytes = 4096;
-
-/// The byte a printer answers to DLE EOT n, or -1 when it gives none.
-int StatusAnswer(unsigned char n);
 
 /// What one connection delivered, told as it ended.
 struct Delivery {
@@ -46,12 +44,15 @@ struct Delivery {
 /// Something that went wrong while serving.
 struct EmulatorProblem {
     enum class Kind {
-        Wait,    // the loop could not wait for its sockets: it stops
-        Accept,  // a printer could not accept (no descriptor or memory left): tried again later
-        State,   // the state file could not be written (told once)
+        Wait,        // the loop could not wait for its sockets: it stops
+        Accept,      // a printer could not accept (no descriptor or memory left): tried again later
+        State,       // the state file could not be written (told once)
+        Conditions,  // the conditions file changed and cannot be read: the conditions stay
     };
     Kind kind;
-    const std::string& where;  // Accept: the printer's ADDR:PORT; State: the file; Wait: empty
+    // Accept: the printer's ADDR:PORT; State: the file; Conditions: the file and what is wrong
+    // ("conditions.txt line 3: ..."); Wait: empty
+    const std::string& where;
     std::error_code error;
 };
 
@@ -102,6 +103,13 @@ class Emulator {
     /// The printers listened on, in address order.
     size_t PrinterCount() const;
     uint32_t Address(size_t printer) const;
+
+    /// Takes the printers' conditions from the file at `path` (ReadConditionsFile) over those
+    /// they were listened on with: read now, then whenever its time or size changes (looked at
+    /// every 250 ms while Run serves), again over the conditions they were listened on with.
+    /// When it cannot be read later (told as a problem) the conditions stay as they were. False
+    /// with `problem` when it cannot be read now.
+    bool WatchConditions(const std::string& path, std::string& problem);
 
     /// Keeps every printer's state in the file at `path`: written now, then at most every 500 ms
     /// while something changed, and when the emulator stops. False (told as a problem) when this

@@ -8,6 +8,7 @@
 #include <asio/steady_timer.hpp>
 
 #include <chrono>
+#include <filesystem>
 #include <list>
 #include <memory>
 #include <optional>
@@ -29,6 +30,7 @@ class Emulator::Server {
                 int port,
                 std::string& where,
                 std::error_code& error);
+    bool WatchConditions(const std::string& path, std::string& problem);
     bool KeepStateIn(const std::string& path);
     bool Run();
 
@@ -47,6 +49,7 @@ class Emulator::Server {
         uint32_t address = 0;
         std::string name;  // ADDR:PORT
         PrinterFault fault;
+        PrinterCondition condition = PrinterCondition::None;
         PrinterState state;
         bool stateChanged = true;  // since its entry in the state file was made
     };
@@ -96,6 +99,18 @@ class Emulator::Server {
     void Finish(Connection& connection, Delivery::Ending how, std::error_code error = {});
     void StateChanged();
     bool WriteState();
+    // The conditions file: read again when its stamp changes.
+    struct FileStamp {
+        bool exists = false;
+        std::filesystem::file_time_type time{};
+        uintmax_t size = 0;
+        bool operator==(const FileStamp& other) const {
+            return exists == other.exists && time == other.time && size == other.size;
+        }
+    };
+    static FileStamp StampOf(const std::string& path);
+    bool ReadConditions(std::string& problem);
+    void WatchConditionsFile();
     void Stop();
     void ReadOut(Connection& connection);
 
@@ -107,7 +122,8 @@ class Emulator::Server {
     std::optional<asio::signal_set> m_signals;
     int m_nPort = 0;
     std::vector<VirtualPrinter> m_printers;
-    size_t m_nListening = 0;  // printers that take connections
+    std::vector<PlannedPrinter> m_planned;  // every --bind address, with the conditions of --condition
+    size_t m_nListening = 0;                // printers that take connections
     std::list<ConnectionPtr> m_connections;
     bool m_bStopAsked = false;  // by a signal or the delivered callback
     bool m_bDraining = false;   // stopping: no operation is started any more
@@ -127,4 +143,8 @@ class Emulator::Server {
     bool m_bStateChanged = false;
     bool m_bStateFailed = false;
     Clock::time_point m_nextStateWrite{};
+    // The conditions file, looked at by m_conditionsTimer every kConditionsInterval.
+    std::string m_conditionsPath;
+    FileStamp m_conditionsStamp;
+    asio::steady_timer m_conditionsTimer{m_io};
 };

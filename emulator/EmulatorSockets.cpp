@@ -47,6 +47,7 @@ bool Emulator::Server::Listen(const std::vector<PlannedPrinter>& printers,
     if (!BindAll(printers, port, bound, where, error)) {
         return false;
     }
+    m_planned = printers;
     m_printers.reserve(bound.size());
     std::vector<size_t> stalled;
     size_t next = 0;
@@ -58,6 +59,7 @@ bool Emulator::Server::Listen(const std::vector<PlannedPrinter>& printers,
         printer.address = planned.address;
         printer.name = FormatAddress(planned.address) + ":" + std::to_string(m_nPort);
         printer.fault = planned.fault;
+        printer.condition = planned.condition;
         if (printer.fault.kind == PrinterFault::Kind::Stall) {
             // Its listening socket stays with its backlog full, and is never accepted from.
             stalled.push_back(m_printers.size());

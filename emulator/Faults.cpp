@@ -31,6 +31,13 @@ bool ParseFaultKind(const std::string& text, PrinterFault& fault, std::string& e
 
 }  // namespace
 
+size_t FindPrinter(const std::vector<PlannedPrinter>& printers, uint32_t address) {
+    const auto at = std::lower_bound(printers.begin(), printers.end(), address,
+                                     [](const PlannedPrinter& p, uint32_t a) { return p.address < a; });
+    return at != printers.end() && at->address == address ? static_cast<size_t>(at - printers.begin())
+                                                          : printers.size();
+}
+
 bool PlanPrinters(const std::string& bind,
                   const std::vector<std::string>& faults,
                   std::vector<PlannedPrinter>& printers,
@@ -42,7 +49,7 @@ bool PlanPrinters(const std::string& bind,
         return false;
     }
     for (const uint32_t address : addresses) {
-        printers.push_back({address, PrinterFault()});
+        printers.push_back({address, PrinterFault(), PrinterCondition::None});
     }
     std::vector<bool> faulted(printers.size());
     for (const std::string& text : faults) {
@@ -60,21 +67,17 @@ bool PlanPrinters(const std::string& bind,
             return false;
         }
         for (const uint32_t address : chosen) {
-            // The printers are in address order, one per address.
-            const auto at =
-                std::lower_bound(printers.begin(), printers.end(), address,
-                                 [](const PlannedPrinter& p, uint32_t a) { return p.address < a; });
-            if (at == printers.end() || at->address != address) {
+            const size_t index = FindPrinter(printers, address);
+            if (index == printers.size()) {
                 error = "--fault: " + FormatAddress(address) + " is not among the --bind addresses";
                 return false;
             }
-            const size_t index = static_cast<size_t>(at - printers.begin());
             if (faulted[index]) {
                 error = "--fault: " + FormatAddress(address) + " is given two faults";
                 return false;
             }
             faulted[index] = true;
-            at->fault = fault;
+            printers[index].fault = fault;
         }
     }
     if (std::all_of(printers.begin(), printers.end(),

@@ -1,4 +1,5 @@
-// Which printers the emulator stands in for, and how each of them misbehaves.
+// Which printers the emulator stands in for, how each of them misbehaves and what condition it
+// reports.
 #pragma once
 
 #include <cstdint>
@@ -18,11 +19,27 @@ struct PrinterFault {
     int slowMs = 0;
 };
 
+/// What a virtual printer reports to the status request (--condition ADDRESS=KIND; the answers
+/// are in Conditions.h).
+enum class PrinterCondition : uint8_t {
+    None,
+    PaperNearEnd,
+    PaperEnd,
+    CoverOpen,
+    CutterError,
+    Offline,
+};
+
 /// One address that the emulator stands in for.
 struct PlannedPrinter {
     uint32_t address = 0;
     PrinterFault fault;
+    PrinterCondition condition = PrinterCondition::None;
 };
+
+/// The index of `address` in `printers` (in address order), or printers.size() when it is not
+/// among them.
+size_t FindPrinter(const std::vector<PlannedPrinter>& printers, uint32_t address);
 
 /// The printers of `--bind BIND` (an address, range or network) with the faults given as
 /// ADDRESS=refuse|reset|stall|slow:MS (ADDRESS an address, range or network within BIND;

@@ -1,12 +1,21 @@
 // The state file's text, put together from each printer's entry.
 #include "StateFile.h"
 
-void StateFile::Set(size_t index, const std::string& name, const PrinterState& state) {
+#include "Conditions.h"
+
+void StateFile::Set(size_t index,
+                    const std::string& name,
+                    const PrinterState& state,
+                    PrinterCondition condition) {
     if (index >= m_entries.size()) {
         m_entries.resize(index + 1);
     }
     const auto replace = PrinterState::Json::error_handler_t::replace;
-    const std::string value = state.ToJson().dump(2, ' ', false, replace);
+    PrinterState::Json json = state.ToJson();
+    if (condition != PrinterCondition::None) {
+        json["condition"] = ConditionName(condition);
+    }
+    const std::string value = json.dump(2, ' ', false, replace);
     std::string& entry = m_entries[index];
     entry = "    " + PrinterState::Json(name).dump(-1, ' ', false, replace) + ": ";
     entry.reserve(entry.size() + value.size() + value.size() / 8);

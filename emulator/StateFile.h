@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "Faults.h"
 #include "PrinterState.h"
 
 /// The file {"printers": {NAME: STATE, ...}} as nlohmann's dump(2) writes it, put together from
@@ -16,8 +17,9 @@ class StateFile {
 
     const std::string& Path() const { return m_path; }
 
-    /// Printer `index`'s entry from now on (printers are listed in index order).
-    void Set(size_t index, const std::string& name, const PrinterState& state);
+    /// Printer `index`'s entry from now on (printers are listed in index order): its state, and
+    /// "condition" last unless it is none.
+    void Set(size_t index, const std::string& name, const PrinterState& state, PrinterCondition condition);
 
     /// Writes every entry beside the file and renames it over the file, so that a reader sees the
     /// old state or the new one, never a part; on POSIX only its owner may read it (it holds

@@ -86,6 +86,9 @@ class ListenPrinter {
                 m_err << "tolctl: listen --state: cannot write '" << problem.where
                       << "': " << ErrorCodeText(problem.error) << std::endl;
                 break;
+            case EmulatorProblem::Kind::Conditions:
+                m_err << "tolctl: " << problem.where << std::endl;
+                break;
         }
     }
 
@@ -123,8 +126,16 @@ class ListenPrinter {
 int RunListen(const ListenOptions& options, std::ostream& out, std::ostream& err) {
     std::vector<PlannedPrinter> printers;
     std::string problem;
-    if (!PlanPrinters(options.bind, options.faults, printers, problem)) {
+    if (!PlanPrinters(options.bind, options.faults, printers, problem) ||
+        !PlanConditions(options.conditions, printers, problem)) {
         err << "tolctl: listen " << problem << '\n';
+        return kExitUsage;
+    }
+    // The conditions file is read here to refuse a bad one before anything is listened on, then
+    // again by the emulator, which keeps reading it as it changes.
+    std::vector<PlannedPrinter> withFile = printers;
+    if (!options.conditionsFile.empty() && !ReadConditionsFile(options.conditionsFile, withFile, problem)) {
+        err << "tolctl: listen --conditions-file: " << problem << '\n';
         return kExitUsage;
     }
     std::FILE* save = nullptr;
@@ -168,6 +179,10 @@ int RunListen(const ListenOptions& options, std::ostream& out, std::ostream& err
         return kExitPort;
     }
     printer.NamePrinters(emulator.PrinterCount() > 1);
+    if (!options.conditionsFile.empty() && !emulator.WatchConditions(options.conditionsFile, problem)) {
+        err << "tolctl: listen --conditions-file: " << problem << '\n';
+        return kExitUsage;
+    }
     if (!options.stateFile.empty() && !emulator.KeepStateIn(options.stateFile)) {
         return kExitUsage;
     }
@@ -216,6 +231,21 @@ void AddListenCommand(CLI::App& app, Subcommands& list) {
         ->type_name("ADDRESS=KIND")
         ->allow_extra_args(false)
         ->multi_option_policy(CLI::MultiOptionPolicy::TakeAll);
+    listen
+        ->add_option(
+            "--condition", options->conditions,
+            "Make printers report a condition to status requests: "
+            "ADDRESS=paper-near-end|paper-end|cover-open|cutter-error|offline (ADDRESS may be a range "
+            "or network; repeatable)")
+        ->type_name("ADDRESS=KIND")
+        ->allow_extra_args(false)
+        ->multi_option_policy(CLI::MultiOptionPolicy::TakeAll);
+    listen
+        ->add_option(
+            "--conditions-file", options->conditionsFile,
+            "Take conditions from FILE too, lines ADDRESS=KIND (KIND also none), over --condition's; "
+            "read again whenever it changes")
+        ->type_name("FILE");
     list.push_back(
         {listen,
          [options](const GlobalOptions& global, std::istream&, std::ostream& out, std::ostream& err) -> int {

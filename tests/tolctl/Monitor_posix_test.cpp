@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 #include <httplib.h>
 
+#include <cstdio>
 #include <ctime>
 #include <fstream>
 #include <regex>
@@ -147,6 +148,21 @@ TEST(TolctlMonitorTest, ServesEachRoundsStatusAsMetricsAndJson) {
 
     EXPECT_EQ(monitor.Stop(), "exit 1");  // not every printer is ok
     EXPECT_FALSE(Listens(served));
+}
+
+TEST(TolctlMonitorTest, AConditionChangedInTheEmulatorShowsAfterTheNextRound) {
+    TempDir dir;
+    std::ofstream(dir / "conditions.txt") << "";
+    Emulator fleet({"--bind", "127.0.3.25", "--conditions-file", dir / "conditions.txt"});
+    Monitor monitor({"--target", "socket://127.0.3.25:" + std::to_string(fleet.Port())});
+    const std::string paperEnd =
+        "tolctl_printer_condition{target=\"socket://127.0.3.25:" + std::to_string(fleet.Port()) +
+        "\",condition=\"paper-end\"} ";
+    EXPECT_EQ(Lines(monitor.MetricsWith(paperEnd + "0"), paperEnd + "0\n"), 1u);
+    std::ofstream(dir / "new.txt") << "127.0.3.25=paper-end\n";
+    ASSERT_EQ(std::rename((dir / "new.txt").c_str(), (dir / "conditions.txt").c_str()), 0);
+    EXPECT_EQ(Lines(monitor.MetricsWith(paperEnd + "1"), paperEnd + "1\n"), 1u);
+    EXPECT_EQ(monitor.Stop(), "exit 1");  // out of paper is offline
 }
 
 TEST(TolctlMonitorTest, BadListenAndTargetsAskNoPrinter) {

@@ -4,6 +4,9 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cstdio>
+#include <fstream>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -135,6 +138,103 @@ TEST(TolctlStatusTest, WatchPrintsALineForEachChangeUntilInterrupted) {
     EXPECT_EQ(seen[0]["target"], target);
     EXPECT_EQ(seen[1]["reason"], "connection refused");
     EXPECT_LT(seen[0]["time"].get<std::string>(), seen[1]["time"].get<std::string>());
+}
+
+TEST(TolctlStatusTest, EachConditionOfTheEmulatorIsReadAsItsStateConditionsAndAnswers) {
+    TempDir dir;
+    Emulator fleet({"--bind", "127.0.3.20-25", "--state", dir / "state.json", "--condition",
+                    "127.0.3.21=paper-near-end", "--condition", "127.0.3.22=paper-end", "--condition",
+                    "127.0.3.23=cover-open", "--condition", "127.0.3.24=cutter-error", "--condition",
+                    "127.0.3.25=offline"});
+    const std::string port = std::to_string(fleet.Port());
+    const Result read = Status({"--target", "socket://127.0.3.20-25:" + port, "--format", "json"});
+    EXPECT_EQ(read.code, 1) << read.err;
+    const Json expected = Json::parse(R"([
+        ["ok", ["drawer-pin-high"], "16 12 12 12"],
+        ["warning", ["drawer-pin-high", "paper-near-end"], "16 12 12 1e"],
+        ["offline", ["drawer-pin-high", "offline", "paper-end-stop", "paper-end"], "1e 32 12 72"],
+        ["offline", ["drawer-pin-high", "offline", "cover-open"], "1e 16 12 12"],
+        ["error", ["drawer-pin-high", "offline", "error", "cutter-error"], "1e 52 1a 12"],
+        ["offline", ["drawer-pin-high", "offline"], "1e 12 12 12"]])");
+    const Json found = Json::parse(read.out);
+    ASSERT_EQ(found.size(), expected.size()) << read.out;
+    for (size_t i = 0; i < found.size(); ++i) {
+        EXPECT_EQ(Json::array({found[i]["state"], found[i]["conditions"], found[i]["answers"]}), expected[i])
+            << found[i];
+    }
+    const Json state = WaitForState(dir / "state.json", [](const Json&) { return true; });
+    EXPECT_EQ(state["printers"]["127.0.3.22:" + port]["condition"], "paper-end");
+    EXPECT_FALSE(state["printers"]["127.0.3.20:" + port].contains("condition"));
+    EXPECT_EQ(fleet.Stop(), "exit 0");
+}
+
+TEST(TolctlStatusTest, AConditionsFileIsReadAgainWhenItChangesAndABadOneChangesNothing) {
+    TempDir dir;
+    const auto write = [&dir](const std::string& text) {  // replaced whole, as the help asks
+        std::ofstream(dir / "new.txt") << text;
+        ASSERT_EQ(std::rename((dir / "new.txt").c_str(), (dir / "conditions.txt").c_str()), 0);
+    };
+    write("# none yet\n");
+    Emulator fleet({"--bind", "127.0.3.30-31", "--condition", "127.0.3.31=offline", "--conditions-file",
+                    dir / "conditions.txt", "--state", dir / "state.json"});
+    const std::string port = std::to_string(fleet.Port());
+    const auto states = [&port](const std::string& wanted) {
+        std::string seen;
+        for (int i = 0; i < 30 && seen != wanted; ++i) {
+            const Json found =
+                Json::parse(Status({"--target", "socket://127.0.3.30-31:" + port, "--format", "json"}).out);
+            seen = found[0]["state"].get<std::string>() + " " + found[1]["state"].get<std::string>();
+        }
+        return seen;
+    };
+    EXPECT_EQ(states("ok offline"), "ok offline");
+    write("\n  127.0.3.30 = paper-end  # out of paper\n127.0.3.31=none\n");
+    EXPECT_EQ(states("offline ok"), "offline ok");
+    const Json state = WaitForState(dir / "state.json", [&port](const Json& s) {
+        return s["printers"]["127.0.3.30:" + port].contains("condition");
+    });
+    EXPECT_EQ(state["printers"]["127.0.3.30:" + port]["condition"], "paper-end");
+    EXPECT_FALSE(state["printers"]["127.0.3.31:" + port].contains("condition"));
+
+    write("127.0.3.30=none\n127.0.3.31=jammed\n");
+    EXPECT_EQ(fleet.Errors().WaitFor("(line 2: .*)\n"),
+              "line 2: 'jammed' is not paper-near-end, paper-end, cover-open, cutter-error, offline or none; "
+              "the conditions stay as they were");
+    EXPECT_EQ(states("offline ok"), "offline ok");
+    EXPECT_EQ(fleet.Stop(), "exit 0");
+    const std::string errors = fleet.Errors().ReadToEnd();
+    EXPECT_EQ(std::count(errors.begin(), errors.end(), '\n'), 1) << errors;
+}
+
+TEST(TolctlStatusTest, BadConditionsAreUsageErrors) {
+    TempDir dir;
+    std::ofstream(dir / "bad.txt") << "# faults\n127.0.0.1=offline\n127.0.0.1=\n";
+    const std::vector<std::pair<std::vector<std::string>, std::string>> cases = {
+        {{"--conditions-file", dir / "bad.txt"},
+         "tolctl: listen --conditions-file: " + (dir / "bad.txt") +
+             " line 3: '' is not paper-near-end, paper-end, cover-open, cutter-error, offline or none\n"},
+        {{"--conditions-file", dir / "none.txt"},
+         "tolctl: listen --conditions-file: cannot read '" + (dir / "none.txt") +
+             "': no such file or directory\n"},
+        {{"--condition", "127.0.0.1=jammed"},
+         "tolctl: listen --condition: 'jammed' is not paper-near-end, paper-end, cover-open, cutter-error, "
+         "offline or none\n"},
+        {{"--condition", "127.0.0.2=offline"},
+         "tolctl: listen --condition: 127.0.0.2 is not among the --bind addresses\n"},
+        {{"--bind", "127.0.0.1-2", "--condition", "127.0.0.1-2=offline", "--condition",
+          "127.0.0.2=paper-end"},
+         "tolctl: listen --condition: 127.0.0.2 is given two conditions\n"},
+        {{"--condition", "offline"}, "tolctl: listen --condition: 'offline' is not ADDRESS=KIND\n"},
+    };
+    for (const auto& [args, message] : cases) {
+        std::vector<std::string> all = {"tolctl", "listen", "--port", "0"};
+        all.insert(all.end(), args.begin(), args.end());
+        std::istringstream in;
+        std::ostringstream out, err;
+        EXPECT_EQ(RunTolctl(all, in, out, err), 2) << args.back();
+        EXPECT_EQ(err.str(), message);
+        EXPECT_EQ(out.str(), "");
+    }
 }
 
 }  // namespace

@@ -134,6 +134,15 @@ $ tolctl monitor \-\-targets printers.txt \-\-interval 30
 .fi
 .RE
 .PP
+Emulated printers in a condition, to see how status reports it (the second is out of paper):
+.PP
+.RS
+.nf
+$ tolctl listen \-\-bind 127.0.2.1\-3 \-\-condition 127.0.2.2=paper\-end &
+$ tolctl status \-\-target socket://127.0.2.1\-3
+.fi
+.RE
+.PP
 The bytes a status read sends to each printer:
 .PP
 .RS
