@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <chrono>
 #include <map>
 #include <system_error>
 #include <thread>
@@ -78,6 +79,7 @@ FleetStatus ReadFleetStatus(const std::vector<Target>& targets,
     FleetStatus result;
     result.printers.resize(targets.size());
     result.read.assign(targets.size(), 0);
+    result.readAtMs.assign(targets.size(), 0);
     const std::vector<std::vector<size_t>> lanes =
         TargetLanes(targets.size(), [&targets](size_t i) -> const Target& { return targets[i]; });
 
@@ -91,6 +93,9 @@ FleetStatus ReadFleetStatus(const std::vector<Target>& targets,
                 SendOptions options = settings.send;
                 options.port = targets[i].port;
                 result.printers[i] = ReadPrinterStatus(options, settings.answerTimeoutMs);
+                result.readAtMs[i] = std::chrono::duration_cast<std::chrono::milliseconds>(
+                                         std::chrono::system_clock::now().time_since_epoch())
+                                         .count();
                 result.read[i] = 1;  // each index is written by one job only
             }
         }

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -32,9 +33,10 @@ struct FleetStatusSettings {
 /// What a round of reads found, in the targets' order.
 struct FleetStatus {
     std::vector<PrinterStatus> printers;
-    std::vector<char> read;   // 0 for a printer not asked because a stop request came first
-    size_t unread = 0;        // how many those are
-    std::string jobsProblem;  // when fewer jobs could be started than were wanted
+    std::vector<char> read;         // 0 for a printer not asked because a stop request came first
+    std::vector<int64_t> readAtMs;  // when each read ended: Unix time in milliseconds (0: not read)
+    size_t unread = 0;              // how many those are
+    std::string jobsProblem;        // when fewer jobs could be started than were wanted
 };
 
 /// Reads the status of every target, up to `settings.jobs` at a time (fewer when this process

@@ -15,6 +15,8 @@
 #include "Options.h"
 #include "PrinterStatus.h"
 #include "StatusExchange.h"
+#include "StatusReport.h"
+#include "StatusTargets.h"
 #include "Subcommand.h"
 #include "Tolctl.h"
 #include "UtcTime.h"
@@ -22,14 +24,8 @@
 
 namespace {
 
-/// Problems shown before the rest are only counted.
-constexpr size_t kMaxShownErrors = 20;
-
 struct StatusOptions {
-    std::vector<std::string> targets;  // --target values
-    std::string targetsFile;           // --targets
-    int jobs = 64;
-    int timeoutMs = 1000;
+    StatusTargetOptions read;  // the printers and how they are read, as monitor's
     std::string format = "table";
     int watchSeconds = 0;  // 0: read once
 };
@@ -45,21 +41,6 @@ std::string ConditionsText(const PrinterStatus& status) {
         text = status.reason.empty() ? "-" : "(" + status.reason + ")";
     }
     return text;
-}
-
-nlohmann::ordered_json StatusJson(const Target& target, const PrinterStatus& status) {
-    nlohmann::ordered_json entry;
-    entry["target"] = target.name;
-    entry["state"] = StatusStateName(status.state);
-    entry["conditions"] = nlohmann::ordered_json::array();
-    for (const char* name : StatusConditionNames(status.conditions)) {
-        entry["conditions"].push_back(name);
-    }
-    entry["answers"] = StatusAnswersText(status.answers);
-    if (!status.reason.empty()) {
-        entry["reason"] = status.reason;
-    }
-    return entry;
 }
 
 void PrintTable(const std::vector<Target>& targets, const FleetStatus& found, std::ostream& out) {
@@ -79,16 +60,6 @@ void PrintTable(const std::vector<Target>& targets, const FleetStatus& found, st
         out << row[0] << std::string(widths[0] - row[0].size() + 2, ' ') << row[1]
             << std::string(widths[1] - row[1].size() + 2, ' ') << row[2] << '\n';
     }
-}
-
-// 0 when every printer read is ok or warning, 1 otherwise.
-int ExitCodeOf(const FleetStatus& found) {
-    for (size_t i = 0; i < found.printers.size(); ++i) {
-        if (found.read[i] != 0 && !StatusStateGood(found.printers[i].state)) {
-            return kExitPort;
-        }
-    }
-    return kExitOk;
 }
 
 // Reads the targets every `options.watchSeconds` and prints a timestamped line for each printer
@@ -126,8 +97,8 @@ int Watch(const std::vector<Target>& targets,
             if (options.format == "json") {
                 nlohmann::ordered_json line;
                 line["time"] = now;
-                line.update(StatusJson(targets[i], status));
-                out << line.dump() << '\n';
+                line.update(PrinterStatusJson(targets[i], status));
+                out << line.dump(-1, ' ', false, nlohmann::ordered_json::error_handler_t::replace) << '\n';
             } else {
                 out << now << "  " << targets[i].name << "  " << StatusStateName(status.state) << "  "
                     << ConditionsText(status) << '\n';
@@ -139,7 +110,7 @@ int Watch(const std::vector<Target>& targets,
         }
         interrupts.Stop().Sleep(std::chrono::seconds(options.watchSeconds));
     }
-    return ExitCodeOf(last);
+    return StatusExitCode(last);
 }
 
 int RunStatus(const StatusOptions& options,
@@ -150,20 +121,10 @@ int RunStatus(const StatusOptions& options,
         err << "tolctl: status --format: " << ShownText(options.format) << " is not table or json\n";
         return kExitUsage;
     }
-    const bool named = !global.portText.empty() || !options.targets.empty() || !options.targetsFile.empty();
-    std::vector<std::string> errors;
-    const std::vector<Target> targets =
-        named || !global.dryRun
-            ? GatherStatusTargets(global.portText, options.targets, options.targetsFile, errors)
-            : std::vector<Target>();
-    if (!errors.empty()) {
-        for (size_t i = 0; i < errors.size() && i < kMaxShownErrors; ++i) {
-            err << "tolctl: " << errors[i] << '\n';
-        }
-        if (errors.size() > kMaxShownErrors) {
-            err << "tolctl: ... and " << errors.size() - kMaxShownErrors << " more problems\n";
-        }
-        err << "tolctl: status: no printer was asked\n";
+    const bool named =
+        !global.portText.empty() || !options.read.targets.empty() || !options.read.targetsFile.empty();
+    std::vector<Target> targets;
+    if ((named || !global.dryRun) && !GatherTargets(options.read, global, "status", targets, err)) {
         return kExitUsage;
     }
     if (global.dryRun) {
@@ -174,23 +135,14 @@ int RunStatus(const StatusOptions& options,
 
     // From here on Ctrl-C asks the reads to stop, and what was read is still printed.
     Interrupts interrupts;
-    FleetStatusSettings settings;
-    settings.jobs = static_cast<size_t>(options.jobs);
-    settings.answerTimeoutMs = options.timeoutMs;
-    settings.send = global.send;
+    const FleetStatusSettings settings = StatusSettings(options.read, global);
     if (options.watchSeconds > 0) {
         return Watch(targets, settings, options, interrupts, out, err);
     }
     const FleetStatus found = ReadFleetStatus(targets, settings, interrupts.Stop());
     const int stoppedBy = interrupts.Signal();
     if (options.format == "json") {
-        nlohmann::ordered_json list = nlohmann::ordered_json::array();
-        for (size_t i = 0; i < targets.size(); ++i) {
-            if (found.read[i] != 0) {
-                list.push_back(StatusJson(targets[i], found.printers[i]));
-            }
-        }
-        out << list.dump(2) << '\n';
+        out << FleetStatusJsonText(targets, found) << '\n';
     } else {
         PrintTable(targets, found, out);
     }
@@ -203,7 +155,7 @@ int RunStatus(const StatusOptions& options,
             << " printers were not asked\n";
         return Interrupts::ExitCode(stoppedBy);
     }
-    return ExitCodeOf(found);
+    return StatusExitCode(found);
 }
 
 }  // namespace
@@ -212,21 +164,7 @@ void AddStatusCommand(CLI::App& app, Subcommands& list) {
     auto options = std::make_shared<StatusOptions>();
     CLI::App* status = app.add_subcommand(
         "status", "Ask printers for their real-time status (DLE EOT 1-4) and show what they answer");
-    status
-        ->add_option("--target", options->targets,
-                     "A printer: any --port form, or socket://A.B.C.D-E and socket://A.B.C.D/NN for one "
-                     "printer per address (repeatable)")
-        ->type_name("PORT")
-        ->allow_extra_args(false);
-    status
-        ->add_option("--targets", options->targetsFile,
-                     "A file of targets, one a line, as apply reads it (KEY=VALUE overrides are ignored)")
-        ->type_name("FILE");
-    AddInteger(*status, "--jobs", options->jobs, 1, 1024, "Printers asked at a time (default 64)");
-    AddInteger(*status, "--timeout", options->timeoutMs, 1, kMaxStatusAnswerMs,
-               "Milliseconds each answer may take (default 1000; a serial port's read looks 16 times, 100 ms "
-               "apart)")
-        ->type_name("MS");
+    AddStatusTargetOptions(*status, options->read);
     status->add_option("--format", options->format, "table (default) or json")->type_name("table|json");
     AddInteger(*status, "--watch", options->watchSeconds, 1, 86400,
                "Ask again every SECONDS and print a timestamped line for each printer whose state or "

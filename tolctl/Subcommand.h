@@ -41,5 +41,7 @@ void AddPortsCommand(CLI::App& app, Subcommands& list);
 void AddApplyCommand(CLI::App& app, Subcommands& list);
 /// StatusCommand.cpp: status.
 void AddStatusCommand(CLI::App& app, Subcommands& list);
+/// MonitorCommand.cpp: monitor.
+void AddMonitorCommand(CLI::App& app, Subcommands& list);
 /// ProfileCommand.cpp: profile example.
 void AddProfileCommand(CLI::App& app, Subcommands& list);

@@ -73,7 +73,7 @@ int RunSubcommand(const std::vector<std::string>& args,
         "Exit codes: 0 sent (with --dry-run: printed); 1 the port could not be opened or the write failed "
         "(or the output could not be written); 2 usage error or refused input; 3 the write timed out. scan "
         "and ports: 0 when they ran, also when they found nothing. status: 0 when every printer is ok or "
-        "warning, 1 otherwise.");
+        "warning, 1 otherwise; monitor, when stopped: the same for their last reads.");
     app.require_subcommand(1);
     // tolctl's own options may follow the subcommand too (`tolctl cut --port ...`); and on Windows
     // as well, a word beginning with / is a path, never an option.
@@ -87,8 +87,9 @@ int RunSubcommand(const std::vector<std::string>& args,
     AddGlobalOptions(app, global);
     // In the order of the help.
     Subcommands subcommands;
-    for (const auto add : {AddSendCommands, AddDecodeCommand, AddListenCommand, AddScanCommand,
-                           AddPortsCommand, AddApplyCommand, AddStatusCommand, AddProfileCommand}) {
+    for (const auto add :
+         {AddSendCommands, AddDecodeCommand, AddListenCommand, AddScanCommand, AddPortsCommand,
+          AddApplyCommand, AddStatusCommand, AddMonitorCommand, AddProfileCommand}) {
         add(app, subcommands);
     }
 

@@ -103,6 +103,10 @@ TEST(TolctlStatusTest, BadTargetsAndOptionsAskNoPrinter) {
         << twice.err;
     EXPECT_EQ(Status({"--port", "127.0.0.1:9", "--format", "xml"}).code, 2);
     EXPECT_EQ(Status({"--port", "127.0.0.1:9", "--timeout", "0"}).code, 2);
+    // A name that is not UTF-8 (as a targets file may hold) is shown with U+FFFD: JSON takes no other.
+    const Result odd = Status({"--port", "parallel:/nonexistent/\xff", "--format", "json"});
+    EXPECT_EQ(odd.code, 1) << odd.err;
+    EXPECT_EQ(Json::parse(odd.out)[0]["target"], "parallel:/nonexistent/\xEF\xBF\xBD");
     const Result dry = Status({"--dry-run"});
     EXPECT_EQ(dry.code, 0);
     EXPECT_EQ(dry.out, "10 04 01 10 04 02 10 04 03 10 04 04\n");

@@ -125,6 +125,15 @@ $ tolctl status \-\-target socket://127.0.1.0/24 \-\-watch 15
 .fi
 .RE
 .PP
+Read every 30 seconds and served to Prometheus on http://127.0.0.1:9464/metrics (the JSON of
+status on /status), until Ctrl\-C:
+.PP
+.RS
+.nf
+$ tolctl monitor \-\-targets printers.txt \-\-interval 30
+.fi
+.RE
+.PP
 Emulated printers in a condition, to see how status reports it (the second is out of paper):
 .PP
 .RS

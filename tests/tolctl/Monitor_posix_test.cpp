@@ -1,0 +1,180 @@
+// `tolctl monitor` against the emulator's printers: /metrics and /status served from each round,
+// nothing per printer before the first ends, 404 elsewhere, and the exit codes.
+#include <signal.h>
+
+#include <gtest/gtest.h>
+#include <httplib.h>
+
+#include <cstdio>
+#include <ctime>
+#include <fstream>
+#include <regex>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include <nlohmann/json.hpp>
+
+#include "Tolctl.h"
+#include "TolctlProgram.h"
+
+namespace {
+
+using namespace tolctl_program;
+using Json = nlohmann::json;
+
+int Tolctl(std::vector<std::string> args, std::string* out = nullptr, std::string* err = nullptr) {
+    args.insert(args.begin(), "tolctl");
+    std::istringstream in;
+    std::ostringstream outText, errText;
+    const int code = RunTolctl(args, in, outText, errText);
+    if (out != nullptr) {
+        *out = outText.str();
+    }
+    if (err != nullptr) {
+        *err = errText.str();
+    }
+    return code;
+}
+
+// How many lines of `text` begin with `start`.
+size_t Lines(const std::string& text, const std::string& start) {
+    size_t count = 0;
+    for (size_t at = text.find(start); at != std::string::npos; at = text.find(start, at + 1)) {
+        count += at == 0 || text[at - 1] == '\n';
+    }
+    return count;
+}
+
+// `tolctl monitor --interval 1 --listen 127.0.0.1:0 ARGS...` running; Client() fetches its pages.
+class Monitor {
+  public:
+    explicit Monitor(std::vector<std::string> args) {
+        args.insert(args.begin(), {"monitor", "--interval", "1", "--listen", "127.0.0.1:0"});
+        m_program = std::make_unique<Program>(args, m_out.write.Get(), m_err.write.Get());
+        m_out.write.Reset();
+        m_err.write.Reset();
+        m_lines = std::make_unique<PipeText>(std::move(m_out.read));
+        m_port = std::atoi(m_lines->WaitFor("^monitor on http://127\\.0\\.0\\.1:([0-9]+)/metrics\n").c_str());
+        EXPECT_GT(m_port, 0) << m_lines->Text();
+        m_client = std::make_unique<httplib::Client>("127.0.0.1", m_port);
+    }
+    int Port() const { return m_port; }
+    httplib::Client& Client() { return *m_client; }
+    /// The metrics page once it has the line `line` (10 s at most), else the last one.
+    std::string MetricsWith(const std::string& line) {
+        std::string page;
+        for (int i = 0; i < 100 && Lines(page, line + "\n") == 0; ++i) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(i == 0 ? 0 : 100));
+            const auto got = m_client->Get("/metrics");
+            page = got ? got->body : "";
+        }
+        return page;
+    }
+    /// SIGTERM, then how it ended ("exit 0").
+    std::string Stop() {
+        ::kill(m_program->Pid(), SIGTERM);
+        return m_program->Wait();
+    }
+
+  private:
+    Pipe m_out, m_err;
+    std::unique_ptr<Program> m_program;
+    std::unique_ptr<PipeText> m_lines;
+    std::unique_ptr<httplib::Client> m_client;
+    int m_port = 0;
+};
+
+TEST(TolctlMonitorTest, ServesEachRoundsStatusAsMetricsAndJson) {
+    Emulator fleet(
+        {"--bind", "127.0.3.20-22", "--fault", "127.0.3.21=refuse", "--fault", "127.0.3.22=slow:3000"});
+    const std::string port = std::to_string(fleet.Port());
+    const std::vector<std::string> targets = {"--target", "socket://127.0.3.20-22:" + port, "--timeout",
+                                              "1500"};
+    Monitor monitor(targets);
+    ASSERT_GT(monitor.Port(), 0);
+    httplib::Client& client = monitor.Client();
+    const int served = monitor.Port();
+
+    // The first round takes 1.5 s (the slow printer): no printer yet, the headers still.
+    auto page = client.Get("/metrics");
+    ASSERT_TRUE(page) << httplib::to_string(page.error());
+    EXPECT_EQ(page->get_header_value("Content-Type"), "text/plain; version=0.0.4; charset=utf-8");
+    EXPECT_EQ(page->body.find('{'), std::string::npos) << page->body;
+    EXPECT_EQ(Lines(page->body, "# TYPE tolctl_printer_"), 4u) << page->body;
+    EXPECT_EQ(client.Get("/status")->body, "[]\n");
+
+    const std::string good = "{target=\"socket://127.0.3.20:" + port + "\"";
+    const std::string refused = "{target=\"socket://127.0.3.21:" + port + "\"";
+    const std::string text = monitor.MetricsWith("tolctl_printer_up" + good + "} 1");
+    EXPECT_EQ(Lines(text, "tolctl_printer_up" + good + "} 1\n"), 1u) << text;
+    EXPECT_EQ(Lines(text, "tolctl_printer_up" + refused + "} 0\n"), 1u);
+    EXPECT_EQ(Lines(text, "tolctl_printer_state" + good + ",state=\"ok\"} 1\n"), 1u);
+    EXPECT_EQ(Lines(text, "tolctl_printer_state" + refused + ",state=\"unreachable\"} 1\n"), 1u);
+    EXPECT_EQ(Lines(text, "tolctl_printer_state" + refused), 7u);
+    EXPECT_EQ(Lines(text, "tolctl_printer_state{target=\"socket://127.0.3.22:" + port +
+                              "\",state=\"no-answer\"} 1"),
+              1u);
+    EXPECT_EQ(Lines(text, "tolctl_printer_state{"), 21u);  // one 1 and six 0 each
+    EXPECT_EQ(Lines(text, "tolctl_printer_condition" + good), 14u);
+    EXPECT_EQ(Lines(text, "tolctl_printer_condition" + good + ",condition=\"drawer-pin-high\"} 1\n"), 1u);
+    EXPECT_EQ(Lines(text, "tolctl_printer_condition" + good + ",condition=\"paper-end\"} 0\n"), 1u);
+    const size_t at = text.find("tolctl_printer_status_seconds" + good + "} ");
+    ASSERT_NE(at, std::string::npos);
+    EXPECT_NEAR(std::atof(text.c_str() + text.find("} ", at) + 2), std::time(nullptr), 30);
+
+    // The names that the monitoring guide's scrape configuration and alert rules use are those served.
+    std::ifstream guide(TOL_SOURCE_DIR "/docs/monitoring.md");
+    const std::string doc((std::istreambuf_iterator<char>(guide)), {});
+    const std::regex name("tolctl_printer_[a-z_]+");
+    for (std::sregex_iterator it(doc.begin(), doc.end(), name), end; it != end; ++it) {
+        EXPECT_EQ(Lines(text, "# TYPE " + it->str() + " gauge\n"), 1u) << it->str();
+    }
+
+    // /status is what status --format json prints.
+    std::string json;
+    Tolctl({"status", "--format", "json", targets[0], targets[1], targets[2], targets[3]}, &json);
+    EXPECT_EQ(Json::parse(client.Get("/status")->body), Json::parse(json));
+    EXPECT_EQ(client.Get("/metrics/")->status, 404);
+    EXPECT_EQ(client.Get("/")->status, 404);
+
+    // Its port is not shared with a second monitor.
+    std::string said;
+    EXPECT_EQ(Tolctl({"monitor", "--listen", "127.0.0.1:" + std::to_string(served), targets[0], targets[1]},
+                     nullptr, &said),
+              1);
+    EXPECT_EQ(said, "tolctl: monitor: cannot listen on 127.0.0.1:" + std::to_string(served) +
+                        ": address already in use\n");
+
+    EXPECT_EQ(monitor.Stop(), "exit 1");  // not every printer is ok
+    EXPECT_FALSE(Listens(served));
+}
+
+TEST(TolctlMonitorTest, AConditionChangedInTheEmulatorShowsAfterTheNextRound) {
+    TempDir dir;
+    std::ofstream(dir / "conditions.txt") << "";
+    Emulator fleet({"--bind", "127.0.3.25", "--conditions-file", dir / "conditions.txt"});
+    Monitor monitor({"--target", "socket://127.0.3.25:" + std::to_string(fleet.Port())});
+    const std::string paperEnd =
+        "tolctl_printer_condition{target=\"socket://127.0.3.25:" + std::to_string(fleet.Port()) +
+        "\",condition=\"paper-end\"} ";
+    EXPECT_EQ(Lines(monitor.MetricsWith(paperEnd + "0"), paperEnd + "0\n"), 1u);
+    std::ofstream(dir / "new.txt") << "127.0.3.25=paper-end\n";
+    ASSERT_EQ(std::rename((dir / "new.txt").c_str(), (dir / "conditions.txt").c_str()), 0);
+    EXPECT_EQ(Lines(monitor.MetricsWith(paperEnd + "1"), paperEnd + "1\n"), 1u);
+    EXPECT_EQ(monitor.Stop(), "exit 1");  // out of paper is offline
+}
+
+TEST(TolctlMonitorTest, BadListenAndTargetsAskNoPrinter) {
+    for (const char* listen : {"127.0.0.1", "127.0.0.1:65536", "localhost:9464", "127.1:9464", ":9464"}) {
+        std::string said;
+        EXPECT_EQ(Tolctl({"monitor", "--port", "127.0.0.1:9", "--listen", listen}, nullptr, &said), 2)
+            << listen;
+        EXPECT_NE(said.find("is not ADDRESS:PORT"), std::string::npos) << said;
+    }
+    EXPECT_EQ(Tolctl({"monitor", "--listen", "127.0.0.1:0"}), 2);  // no printers
+    EXPECT_EQ(Tolctl({"monitor", "--port", "127.0.0.1:9", "--interval", "0"}), 2);
+    EXPECT_EQ(Tolctl({"--dry-run", "monitor", "--port", "127.0.0.1:9"}), 2);
+}
+
+}  // namespace

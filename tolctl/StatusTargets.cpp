@@ -1,0 +1,70 @@
+#include "StatusTargets.h"
+
+#include <CLI/CLI.hpp>
+
+#include <ostream>
+
+#include "StatusExchange.h"
+#include "Tolctl.h"
+
+namespace {
+
+/// Problems shown before the rest are only counted.
+constexpr size_t kMaxShownErrors = 20;
+
+}  // namespace
+
+void AddStatusTargetOptions(CLI::App& command, StatusTargetOptions& options) {
+    command
+        .add_option("--target", options.targets,
+                    "A printer: any --port form, or socket://A.B.C.D-E and socket://A.B.C.D/NN for one "
+                    "printer per address (repeatable)")
+        ->type_name("PORT")
+        ->allow_extra_args(false);
+    command
+        .add_option("--targets", options.targetsFile,
+                    "A file of targets, one a line, as apply reads it (KEY=VALUE overrides are ignored)")
+        ->type_name("FILE");
+    AddInteger(command, "--jobs", options.jobs, 1, 1024, "Printers asked at a time (default 64)");
+    AddInteger(command, "--timeout", options.timeoutMs, 1, kMaxStatusAnswerMs,
+               "Milliseconds each answer may take (default 1000; a serial port's read looks 16 times, 100 ms "
+               "apart)")
+        ->type_name("MS");
+}
+
+bool GatherTargets(const StatusTargetOptions& options,
+                   const GlobalOptions& global,
+                   const std::string& subcommand,
+                   std::vector<Target>& targets,
+                   std::ostream& err) {
+    std::vector<std::string> errors;
+    targets = GatherStatusTargets(global.portText, options.targets, options.targetsFile, errors);
+    if (errors.empty()) {
+        return true;
+    }
+    for (size_t i = 0; i < errors.size() && i < kMaxShownErrors; ++i) {
+        err << "tolctl: " << errors[i] << '\n';
+    }
+    if (errors.size() > kMaxShownErrors) {
+        err << "tolctl: ... and " << errors.size() - kMaxShownErrors << " more problems\n";
+    }
+    err << "tolctl: " << subcommand << ": no printer was asked\n";
+    return false;
+}
+
+FleetStatusSettings StatusSettings(const StatusTargetOptions& options, const GlobalOptions& global) {
+    FleetStatusSettings settings;
+    settings.jobs = static_cast<size_t>(options.jobs);
+    settings.answerTimeoutMs = options.timeoutMs;
+    settings.send = global.send;
+    return settings;
+}
+
+int StatusExitCode(const FleetStatus& found) {
+    for (size_t i = 0; i < found.printers.size(); ++i) {
+        if (found.read[i] != 0 && !StatusStateGood(found.printers[i].state)) {
+            return kExitPort;
+        }
+    }
+    return kExitOk;
+}

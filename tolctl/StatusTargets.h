@@ -1,0 +1,40 @@
+// What `status` and `monitor` share: the printers they read (tolctl's --port, --target and
+// --targets), how many at a time (--jobs), how long an answer may take (--timeout), and the exit
+// code of what they read.
+#pragma once
+
+#include <iosfwd>
+#include <string>
+#include <vector>
+
+#include "FleetStatus.h"
+#include "Options.h"
+
+namespace CLI {
+class App;
+}  // namespace CLI
+
+struct StatusTargetOptions {
+    std::vector<std::string> targets;  // --target values
+    std::string targetsFile;           // --targets
+    int jobs = 64;
+    int timeoutMs = 1000;
+};
+
+/// Adds --target, --targets, --jobs and --timeout to `command`.
+void AddStatusTargetOptions(CLI::App& command, StatusTargetOptions& options);
+
+/// The printers named by --port, --target and --targets. When any is wrong, each problem is
+/// said on `err` (the first 20 of them), then "tolctl: SUBCOMMAND: no printer was asked", and the
+/// answer is false.
+bool GatherTargets(const StatusTargetOptions& options,
+                   const GlobalOptions& global,
+                   const std::string& subcommand,
+                   std::vector<Target>& targets,
+                   std::ostream& err);
+
+/// How the printers are read: --jobs, --timeout, --baud and --connect-timeout.
+FleetStatusSettings StatusSettings(const StatusTargetOptions& options, const GlobalOptions& global);
+
+/// 0 when every printer read is ok or warning, 1 otherwise.
+int StatusExitCode(const FleetStatus& found);
