@@ -6,7 +6,6 @@
 
 tol_support=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 tol_pids=()
-tol_cleanups=()
 
 fail() {
     echo "FAIL: $*" >&2
@@ -16,12 +15,13 @@ fail() {
 # The bytes of file $1 as "1d 56 01".
 hex() { od -An -v -tx1 "$1" | tr -s ' \n' ' ' | sed 's/^ //; s/ $//'; }
 
+# At the end: the processes of tol_pids are ended and $work removed (kept, and named, when
+# TOL_KEEP_WORK is set).
 tol_end() {
     [ -z "${TOL_KEEP_WORK:-}" ] || { echo "kept $work" >&2; work=; }
-    local pid step
+    local pid
     for pid in "${tol_pids[@]}"; do kill "$pid" 2>/dev/null; done
     wait 2>/dev/null
-    for step in "${tol_cleanups[@]}"; do eval "$step"; done
     [ -z "${work:-}" ] || rm -rf "$work"
 }
 
