@@ -1,6 +1,7 @@
 // The emulator's loop: accepts, reads, status answers, idle and slow connections, the state file
 // and the stop, all as Asio operations on one io_context run by one thread.
 #include <asio/executor_work_guard.hpp>
+#include <asio/post.hpp>
 #include <asio/write.hpp>
 
 #include <algorithm>
@@ -100,6 +101,10 @@ bool Emulator::Run() {
     return m_server->Run();
 }
 
+void Emulator::Stop() {
+    m_server->StopFromElsewhere();
+}
+
 Emulator::Server::Server(int count, std::chrono::seconds idleTimeout, EmulatorCallbacks callbacks)
     : m_nCount(count), m_idleTimeout(idleTimeout), m_tell(std::move(callbacks)) {}
 
@@ -111,6 +116,15 @@ void Emulator::Server::StopOnSignals() {
 bool Emulator::Server::KeepStateIn(const std::string& path) {
     m_state.reset(new StateFile(path));
     return WriteState();
+}
+
+void Emulator::Server::StopFromElsewhere() {
+    // Posted: the loop's own thread asks for the stop, as the signal handler does; one posted
+    // before Run waits for it.
+    asio::post(m_io, [this] {
+        m_bStopAsked = true;
+        m_io.stop();
+    });
 }
 
 bool Emulator::Server::Accepting() const {

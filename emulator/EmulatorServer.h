@@ -31,6 +31,7 @@ class Emulator::Server {
                 std::error_code& error);
     bool KeepStateIn(const std::string& path);
     bool Run();
+    void StopFromElsewhere();
 
     int Port() const { return m_nPort; }
     size_t PrinterCount() const { return m_printers.size(); }
