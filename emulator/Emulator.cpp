@@ -1,6 +1,7 @@
 // The emulator's loop: accepts, reads, status answers, idle and slow connections, the state file
 // and the stop, all as Asio operations on one io_context run by one thread.
 #include <asio/executor_work_guard.hpp>
+#include <asio/post.hpp>
 #include <asio/write.hpp>
 
 #include <algorithm>
@@ -94,6 +95,10 @@ bool Emulator::Run() {
     return m_server->Run();
 }
 
+void Emulator::Stop() {
+    m_server->StopFromElsewhere();
+}
+
 Emulator::Server::Server(int count, std::chrono::seconds idleTimeout, EmulatorCallbacks callbacks)
     : m_nCount(count), m_idleTimeout(idleTimeout), m_tell(std::move(callbacks)) {}
 
@@ -165,6 +170,15 @@ void Emulator::Server::WatchConditionsFile() {
             m_tell.problem(EmulatorProblem{EmulatorProblem::Kind::Conditions, what, {}});
         }
         WatchConditionsFile();
+    });
+}
+
+void Emulator::Server::StopFromElsewhere() {
+    // Posted: the loop's own thread asks for the stop, as the signal handler does; one posted
+    // before Run waits for it.
+    asio::post(m_io, [this] {
+        m_bStopAsked = true;
+        m_io.stop();
     });
 }
 

@@ -122,6 +122,10 @@ class Emulator {
     /// could not be written.
     bool Run();
 
+    /// Stops Run as a stop signal does; from any thread, before Run or while it serves (tests
+    /// that keep the emulator in their own process).
+    void Stop();
+
   private:
     class Server;  // the sockets and the loop (EmulatorServer.h)
     std::unique_ptr<Server> m_server;

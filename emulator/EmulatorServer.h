@@ -33,6 +33,7 @@ class Emulator::Server {
     bool WatchConditions(const std::string& path, std::string& problem);
     bool KeepStateIn(const std::string& path);
     bool Run();
+    void StopFromElsewhere();
 
     int Port() const { return m_nPort; }
     size_t PrinterCount() const { return m_printers.size(); }

@@ -89,14 +89,14 @@ DWORD NobodyAt() {
     return PrinterAt() + 1;
 }
 
-FakeNetworkPrinter* DialogTest::printer = nullptr;
+FakePrinter* DialogTest::printer = nullptr;
 
 void DialogTest::SetUpTestSuite() {
-    printer = new FakeNetworkPrinter();
     const DWORD at = PrinterAt();
     const std::string address = std::to_string(at >> 24) + "." + std::to_string((at >> 16) & 255) + "." +
                                 std::to_string((at >> 8) & 255) + "." + std::to_string(at & 255);
-    ASSERT_TRUE(printer->Start(address.c_str(), 9100)) << "cannot listen on " << address << ":9100";
+    printer = new FakePrinter(FakePrinter::Kind::Good, address, 9100);
+    ASSERT_TRUE(printer->Listening()) << "cannot listen on " << address << ":9100: " << printer->Failure();
     for (const wchar_t* program : kPrograms) {
         HKEY key = nullptr;
         ASSERT_EQ(RegCreateKeyExW(HKEY_LOCAL_MACHINE, (std::wstring(kImageOptions) + program).c_str(), 0,

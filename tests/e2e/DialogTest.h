@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "CapturedPort.h"
 #include "DialogDriver.h"
 #include "FakePrinters.h"
 
@@ -71,7 +72,7 @@ class DialogTest : public ::testing::Test {
     /// go of the printer by the time it starts to exit.
     void CloseReleasesUsbPrinter(int actionId, const std::string& serial, const std::function<void()>& close);
 
-    static FakeNetworkPrinter* printer;
+    static FakePrinter* printer;
     DialogDriver dlg;
     bool m_bEndExpected = false;
 };

@@ -60,16 +60,16 @@ std::wstring VersionOf(const std::wstring& path, std::wstring& fixed) {
 class ShippedProgram : public ::testing::TestWithParam<Shipped> {
   protected:
     static void SetUpTestSuite() {
-        printer = new FakeNetworkPrinter();
-        ASSERT_TRUE(printer->Start(Dotted(kPrinterAt).c_str(), 9100)) << "cannot listen on 127.0.0.4:9100";
+        printer = new FakePrinter(FakePrinter::Kind::Good, Dotted(kPrinterAt), 9100);
+        ASSERT_TRUE(printer->Listening()) << "cannot listen on 127.0.0.4:9100: " << printer->Failure();
     }
     static void TearDownTestSuite() {
         delete printer;
         printer = nullptr;
     }
-    static FakeNetworkPrinter* printer;
+    static FakePrinter* printer;
 };
-FakeNetworkPrinter* ShippedProgram::printer = nullptr;
+FakePrinter* ShippedProgram::printer = nullptr;
 
 TEST_P(ShippedProgram, ShowsItsDialogCarriesTheVersionAndPrints) {
     const std::wstring dir = ShippedDir();

@@ -13,29 +13,21 @@
 #include <sstream>
 
 #include "ApplyCommand.h"
+#include "FakePrinters.h"
 #include "FleetPeer.h"
 #include "OemText.h"
-#include "TestPrinters.h"
 #include "Tolctl.h"
 #include "TolctlProgram.h"
+#include "TolctlRun.h"
 
 namespace {
 
-using Kind = TestPrinter::Kind;
+using Kind = FakePrinter::Kind;
 
-struct Result {
-    int code;
-    std::string out;
-    std::string err;
-};
+using Result = TolctlResult;
 
 Result Tolctl(std::vector<std::string> args, const std::string& input = "") {
-    args.insert(args.begin(), "tolctl");
-    std::istringstream in(input);
-    std::ostringstream out, err;
-    const int code = RunTolctl(args, in, out, err);
-    SetOemCodePage("CP437");
-    return {code, out.str(), err.str()};
+    return RunTolctlIn(std::move(args), input);
 }
 
 // The bytes a single tolctl call sends for `args`.
@@ -127,7 +119,7 @@ std::vector<std::vector<std::string>> TableRows(const std::string& table) {
     return rows;
 }
 
-std::string Range(TestFleet& fleet, size_t first, size_t last) {
+std::string Range(FakeFleet& fleet, size_t first, size_t last) {
     return "socket://127.0.0." + std::to_string(first + 1) + "-" + std::to_string(last + 1) + ":" +
            std::to_string(fleet.Port());
 }
@@ -141,7 +133,7 @@ std::string StationIp(size_t i) {
 }
 
 // Printers first-last of `fleet` as a targets file, each with its own addresses.
-std::string Own(const Folder& folder, TestFleet& fleet, size_t first, size_t last) {
+std::string Own(const Folder& folder, FakeFleet& fleet, size_t first, size_t last) {
     std::string lines;
     for (size_t i = first; i <= last; ++i) {
         lines += Range(fleet, i, i) + " lan.ip=" + LanIp(i) + " wifi-station.ip=" + StationIp(i) + "\n";
@@ -152,7 +144,7 @@ std::string Own(const Folder& folder, TestFleet& fleet, size_t first, size_t las
 TEST(TolctlApplyTest, EveryPrinterGetsEachSettingOnItsOwnConnectionInTheFixedOrder) {
     const Folder folder;
     const std::string profile = folder.Write("shop.json", kProfile);
-    TestFleet fleet({Kind::Good, Kind::Good, Kind::Good});
+    FakeFleet fleet({Kind::Good, Kind::Good, Kind::Good});
     const Result r = Tolctl({"apply", profile, "--targets", Own(folder, fleet, 0, 2), "--gap", "0"});
     EXPECT_EQ(r.code, 0) << r.err;
     EXPECT_EQ(r.err, "");
@@ -171,7 +163,7 @@ TEST(TolctlApplyTest, EveryPrinterGetsEachSettingOnItsOwnConnectionInTheFixedOrd
 TEST(TolctlApplyTest, OverridesOfATargetsLineGoToItsPrintersOnly) {
     const Folder folder;
     const std::string profile = folder.Write("shop.json", kProfile);
-    TestFleet fleet({Kind::Good, Kind::Good, Kind::Good});
+    FakeFleet fleet({Kind::Good, Kind::Good, Kind::Good});
     const std::string port = std::to_string(fleet.Port());
     const std::string targets =
         folder.Write("tills.txt",
@@ -200,7 +192,7 @@ TEST(TolctlApplyTest, OverridesOfATargetsLineGoToItsPrintersOnly) {
 TEST(TolctlApplyTest, AddressSequencesCountUpPerPrinterAndStayInTheir24OnAddressesOfTheirOwn) {
     const Folder folder;
     const std::string profile = folder.Write("shop.json", kProfile);
-    TestFleet fleet({Kind::Good, Kind::Good, Kind::Good});
+    FakeFleet fleet({Kind::Good, Kind::Good, Kind::Good});
     const std::string range = Range(fleet, 0, 2);
     const std::string line = range + " lan.ip=192.168.1.51+ wifi-station.ip=192.168.1.201+ bt-name=Till+\n";
     Result r = Tolctl({"apply", profile, "--targets", folder.Write("seq.txt", line), "--gap", "0"});
@@ -228,7 +220,7 @@ TEST(TolctlApplyTest, AddressSequencesCountUpPerPrinterAndStayInTheir24OnAddress
 TEST(TolctlApplyTest, SpreadsheetTargetsGiveNonEmptyCellsAsOverridesAndNameTheRowAndColumnOfAProblem) {
     const Folder folder;
     const std::string profile = folder.Write("shop.json", kProfile);
-    TestFleet fleet({Kind::Good, Kind::Good, Kind::Good});
+    FakeFleet fleet({Kind::Good, Kind::Good, Kind::Good});
     // With a byte order mark and CRLF as spreadsheets write them, quoted commas and quotes, and a
     // sequence in a cell.
     const std::string csv = "\xEF\xBB\xBFtarget,bt-name,lan.ip,wifi-station.ip\r\n" + Range(fleet, 0, 1) +
@@ -268,7 +260,7 @@ TEST(TolctlApplyTest, SpreadsheetTargetsGiveNonEmptyCellsAsOverridesAndNameTheRo
 TEST(TolctlApplyTest, ARefusingAResettingAndAStalledPrinterFailAloneAmongGoodOnes) {
     const Folder folder;
     const std::string profile = folder.Write("shop.json", kProfile);
-    TestFleet fleet({Kind::Good, Kind::Refuse, Kind::Reset, Kind::Stall, Kind::Good});
+    FakeFleet fleet({Kind::Good, Kind::Refuse, Kind::Reset, Kind::Stall, Kind::Good});
     const std::string report = folder.Path("report.json");
     const Result r = Tolctl({"apply", profile, "--targets", Own(folder, fleet, 0, 4), "--gap", "0",
                              "--connect-timeout", "0.3", "--report", report});
@@ -325,7 +317,7 @@ TEST(TolctlApplyTest, TheGapSeparatesTwoCommandsToOnePrinter) {
     const Folder folder;
     const std::string profile =
         folder.Write("p.json", R"({"bt-name": "a", "bt-pin": "1", "after": ["cut"]})");
-    TestPrinter printer(Kind::Good);
+    FakePrinter printer(Kind::Good);
     const Result r = Tolctl(
         {"apply", profile, "--target", printer.Uri(), "--gap", "120", "--report", folder.Path("r.json")});
     ASSERT_EQ(r.code, 0) << r.err;
@@ -340,7 +332,7 @@ TEST(TolctlApplyTest, TheGapSeparatesTwoCommandsToOnePrinter) {
 
 TEST(TolctlApplyTest, InvalidProfilesTargetsOrOptionsSendNothingToAnyone) {
     const Folder folder;
-    TestPrinter printer(Kind::Good);
+    FakePrinter printer(Kind::Good);
     const std::string good = folder.Write("good.json", kProfile);
     const std::string target = printer.Uri();
     std::filesystem::create_symlink(good, folder.Path("link.json"));
@@ -417,7 +409,7 @@ TEST(TolctlApplyTest, PasswordsNeverAppearInOutputReportsOrErrors) {
     const std::string fromFile = folder.Write(
         "file.json",
         R"({"wifi-station": {"ssid": "Shop", "password-file": "wifi.pw", "ip": "1.2.3.4", "gateway": "1.2.3.1"}})");
-    TestFleet fleet({Kind::Good, Kind::Reset, Kind::Refuse});
+    FakeFleet fleet({Kind::Good, Kind::Reset, Kind::Refuse});
     const std::string report = folder.Path("report.json");
     const std::vector<std::vector<std::string>> runs = {
         {"apply", profile, "--targets", Own(folder, fleet, 0, 2), "--gap", "0", "--report", report},
@@ -475,7 +467,7 @@ TEST(TolctlApplyTest, DryRunShowsEachTargetsCommandsAsHexAndDecodedAndSendsNothi
     const Folder folder;
     const std::string profile = folder.Write("p.json", R"({"bt-name": "Printer", "lan": {"ip": "10.0.0.5"},
         "wifi-station": {"ssid": "S", "password": "pw-12345", "ip": "1.2.3.4", "gateway": "1.2.3.1"}})");
-    TestFleet fleet({Kind::Good});
+    FakeFleet fleet({Kind::Good});
     const Result r = Tolctl({"apply", profile, "--dry-run", "--targets",
                              folder.Write("t.txt", Range(fleet, 0, 0) + " lan.ip=10.0.0.6\n")});
     ASSERT_EQ(r.code, 0) << r.err;
@@ -531,7 +523,7 @@ TEST(TolctlApplyTest, TargetsOfOneDeviceAreServedOneAfterAnother) {
     const std::string profile = folder.Write("p.json", R"({"bt-pin": "1", "after": ["cut"]})");
     FifoPrinter a(folder.Path("lp-a"));
     FifoPrinter b(folder.Path("lp-b"));
-    TestPrinter tcp(Kind::Good);
+    FakePrinter tcp(Kind::Good);
     const Result r = Tolctl({"apply", profile, "--target", a.Uri(), "--target", b.Uri(), "--target",
                              tcp.Uri(), "--gap", "60", "--report", folder.Path("r.json")});
     ASSERT_EQ(r.code, 0) << r.out << r.err;
@@ -553,7 +545,7 @@ TEST(TolctlApplyTest, ProgressIsOneLineRewrittenInPlaceAndClearedAtTheEnd) {
     const Folder folder;
     ApplyOptions options;
     options.profile = folder.Write("p.json", R"({"bt-pin": "1", "after": ["cut"]})");
-    TestPrinter printer(Kind::Good);
+    FakePrinter printer(Kind::Good);
     options.targets = {printer.Uri()};
     options.gapMs = 250;
     options.progress = true;
@@ -814,7 +806,7 @@ TEST(TolctlApplyProgramTest, OnATerminalTheProgressLineMovesWhilePrintersAreServ
     tolctl_program::TempDir dir;
     const std::string profile = dir / "p.json";
     std::ofstream(profile) << kThreeCommands;
-    TestFleet fleet({Kind::Good, Kind::Good});
+    FakeFleet fleet({Kind::Good, Kind::Good});
     int master = -1, terminal = -1;
     ASSERT_EQ(::openpty(&master, &terminal, nullptr, nullptr, nullptr), 0);
     UniqueFd terminalEnd(terminal);

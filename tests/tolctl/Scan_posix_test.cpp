@@ -11,26 +11,18 @@
 #include "FleetPeer.h"
 #include "Tolctl.h"
 #include "TolctlProgram.h"
+#include "TolctlRun.h"
 
 namespace {
 
 using namespace tolctl_program;
 using Json = nlohmann::json;
 
-struct Result {
-    int code = -1;
-    std::string out, err;
-};
+using Result = TolctlResult;
 
 Result Scan(std::vector<std::string> args) {
-    args.insert(args.begin(), {"tolctl", "scan"});
-    std::istringstream in;
-    std::ostringstream out, err;
-    Result result;
-    result.code = RunTolctl(args, in, out, err);
-    result.out = out.str();
-    result.err = err.str();
-    return result;
+    args.insert(args.begin(), "scan");
+    return RunTolctlIn(std::move(args));
 }
 
 // The fleet of the scan tests: 127.0.2.0/28 with printers missing and misbehaving.

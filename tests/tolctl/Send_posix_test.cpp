@@ -15,21 +15,14 @@
 
 #include "Messenger.h"
 #include "Tolctl.h"
+#include "TolctlRun.h"
 
 namespace {
 
-struct Result {
-    int code;
-    std::string out;
-    std::string err;
-};
+using Result = TolctlResult;
 
 Result Tolctl(std::vector<std::string> args) {
-    args.insert(args.begin(), "tolctl");
-    std::istringstream in;
-    std::ostringstream out, err;
-    const int code = RunTolctl(args, in, out, err);
-    return {code, out.str(), err.str()};
+    return RunTolctlIn(std::move(args));
 }
 
 // A loopback TCP port standing in for the printer; `listening` false makes connects refused.

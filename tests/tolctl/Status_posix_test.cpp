@@ -16,23 +16,18 @@
 #include "FleetPeer.h"
 #include "Tolctl.h"
 #include "TolctlProgram.h"
+#include "TolctlRun.h"
 
 namespace {
 
 using namespace tolctl_program;
 using Json = nlohmann::json;
 
-struct Result {
-    int code;
-    std::string out, err;
-};
+using Result = TolctlResult;
 
 Result Status(std::vector<std::string> args) {
-    args.insert(args.begin(), {"tolctl", "status"});
-    std::istringstream in;
-    std::ostringstream out, err;
-    const int code = RunTolctl(args, in, out, err);
-    return {code, out.str(), err.str()};
+    args.insert(args.begin(), "status");
+    return RunTolctlIn(std::move(args));
 }
 
 TEST(TolctlStatusTest, EachPrinterIsAskedTheFourRequestsAndListedInTargetOrder) {

@@ -6,22 +6,14 @@
 
 #include "OemText.h"
 #include "Tolctl.h"
+#include "TolctlRun.h"
 
 namespace {
 
-struct Result {
-    int code;
-    std::string out;
-    std::string err;
-};
+using Result = TolctlResult;
 
 Result Tolctl(std::vector<std::string> args, const std::string& input = "") {
-    args.insert(args.begin(), "tolctl");
-    std::istringstream in(input);
-    std::ostringstream out, err;
-    const int code = RunTolctl(args, in, out, err);
-    SetOemCodePage("CP437");  // a --codepage of one run must not leak into the next
-    return {code, out.str(), err.str()};
+    return RunTolctlIn(std::move(args), input);
 }
 
 std::string DryRun(std::vector<std::string> args) {

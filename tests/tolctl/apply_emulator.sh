@@ -5,27 +5,8 @@
 # Usage: apply_emulator.sh TOLCTL        (natively, or tolctl.exe under Wine for both the apply and
 #                                         the emulator)
 set -uo pipefail
-here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
-tolctl=$1
-run=()
-wine=0
-if [[ $tolctl == *.exe ]]; then
-    : "${TOL_WINEPREFIX:?TOL_WINEPREFIX is not set}"
-    run=("$here/../../scripts/wine-run.sh")
-    wine=1
-fi
-work=$(mktemp -d /tmp/tol-apply-emulator.XXXXXX)
-emulator=
-cleanup() {
-    [ -z "$emulator" ] || kill "$emulator" 2>/dev/null
-    wait 2>/dev/null
-    rm -rf "$work"
-}
-trap cleanup EXIT
-fail() {
-    echo "FAIL: $*" >&2
-    exit 1
-}
+source "$(dirname "${BASH_SOURCE[0]}")/../support/lib.sh"
+tol_begin tol-apply-emulator "$1"
 
 # A block of loopback addresses drawn for this run, so that another run or emulator is not hit.
 net=127.93.$((RANDOM % 250 + 1)).$((RANDOM % 30 * 8))
@@ -33,12 +14,8 @@ base=${net%.*}
 first=${net##*.}
 printers=()
 for i in 1 2 3 4 5 6; do printers+=("$base.$((first + i))"); done
-"${run[@]}" "$tolctl" listen --bind "$base.$((first + 1))-$((first + 6))" --state "$work/state.json" \
-    --fault "${printers[2]}=refuse" --fault "${printers[3]}=reset" --fault "${printers[4]}=stall" \
-    </dev/null >"$work/listen.out" 2>"$work/listen.err" &
-emulator=$!
-for _ in $(seq 200); do grep -q '^listening on' "$work/listen.out" && break; sleep 0.05; done
-grep -q '^listening on' "$work/listen.out" || fail "the emulator did not start: $(cat "$work/listen.err")"
+tol_listen --bind "$base.$((first + 1))-$((first + 6))" --state "$work/state.json" \
+    --fault "${printers[2]}=refuse" --fault "${printers[3]}=reset" --fault "${printers[4]}=stall"
 
 cat >"$work/shop.json" <<'JSON'
 {
@@ -64,10 +41,7 @@ cd "$work"
 status=$?
 tr -d '\r' <table.txt >table.unix && mv table.unix table.txt
 [ $status -eq 1 ] || fail "apply exited $status, expected 1: $(cat table.txt err.txt)"
-# Under Wine a SIGTERM ends the process as TerminateProcess would; SIGINT comes as Ctrl-C.
-if [ $wine = 1 ]; then kill -INT "$emulator"; else kill -TERM "$emulator"; fi
-wait "$emulator" || fail "the emulator did not stop cleanly: $(cat "$work/listen.err")"
-emulator=
+tol_stop_emulator
 
 /usr/bin/python3 - "$wine" "${printers[@]}" <<'PY' || exit 1
 import json, sys

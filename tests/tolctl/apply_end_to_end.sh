@@ -4,31 +4,13 @@
 # exactly the bytes --dry-run shows, one connection per command, in order; the others fail alone.
 # Usage: apply_end_to_end.sh TOLCTL
 set -uo pipefail
-here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
-tolctl=$1
-run=()
-if [[ $tolctl == *.exe ]]; then
-    : "${TOL_WINEPREFIX:?TOL_WINEPREFIX is not set}"
-    run=("$here/../../scripts/wine-run.sh")
-fi
-work=$(mktemp -d /tmp/tol-apply.XXXXXX)
-pids=()
-cleanup() {
-    for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null; done
-    wait 2>/dev/null
-    rm -rf "$work"
-}
-trap cleanup EXIT
-fail() {
-    echo "FAIL: $*" >&2
-    exit 1
-}
+source "$(dirname "${BASH_SOURCE[0]}")/../support/lib.sh"
+tol_begin tol-apply "$1"
 
-/usr/bin/python3 "$here/loopback_printers.py" "$work" good refuse reset stall good >"$work/printers.out" &
-pids+=($!)
-for _ in $(seq 100); do grep -q '^port ' "$work/printers.out" && break; sleep 0.05; done
-port=$(sed -n 's/^port //p' "$work/printers.out")
-[ -n "$port" ] || fail "the loopback printers did not start"
+# The printers: tolctl's emulator (tolctl.exe's own under Wine) on 127.0.0.1-5, each connection
+# shown as the lines of the commands it delivered, led by the printer's ADDR:PORT.
+tol_listen --port 0 --bind 127.0.0.1-5 --fault 127.0.0.2=refuse --fault 127.0.0.3=reset --fault 127.0.0.4=stall \
+    --state "$work/state.json"
 
 cat >"$work/shop.json" <<'JSON'
 {
@@ -70,20 +52,28 @@ fi
 [[ $(row 5) == "socket://127.0.0.5:$port ok 10/10" ]] || fail "row 5: $(row 5)"
 grep -q '"failed": 3' report.json || fail "report: $(cat report.json)"
 
-# What each good printer got, connection by connection, against --dry-run's bytes.
-hex() { od -An -v -tx1 "$1" | tr -s ' \n' ' ' | sed 's/^ //; s/ $//'; }
+# What each good printer got, connection by connection, against --dry-run's commands (each as
+# its bytes and, indented below them, decoded): the emulator's lines for the printer, one per
+# command in order, and its state's count of connections, with nothing undecoded.
+tol_stop_emulator
+tr -d '\r' <"$work/listen.out" >listen.txt
+"${run[@]}" "$tolctl" apply shop.json --targets targets.txt --dry-run </dev/null | tr -d '\r' >dry-run.txt
 for n in 1 5; do
-    "${run[@]}" "$tolctl" apply shop.json --targets targets.txt --dry-run </dev/null |
-        sed -n "/^socket:\/\/127\.0\.0\.$n:/,/^socket/p" | sed -n 's/^  \([0-9a-f]\)/\1/p' | tr -d '\r' >"expected.$n"
-    [ "$(wc -l <"expected.$n")" -eq 10 ] || fail "dry-run for .$n: $(cat "expected.$n")"
-    : >"got.$n"
-    for i in $(seq 10); do
-        [ -f "127.0.0.$n.$i.bin" ] || fail "127.0.0.$n got $((i - 1)) connections, expected 10"
-        hex "127.0.0.$n.$i.bin" >>"got.$n"
-        echo >>"got.$n"
-    done
-    [ ! -f "127.0.0.$n.11.bin" ] || fail "127.0.0.$n got more than 10 connections"
-    diff "expected.$n" "got.$n" >/dev/null || fail "127.0.0.$n got other bytes: $(diff "expected.$n" "got.$n")"
+    sed -n "/^socket:\/\/127\.0\.0\.$n:/,/^socket/p" dry-run.txt | sed -n 's/^    \([a-z]\)/\1/p' >"want.$n"
+    [ "$(wc -l <"want.$n")" -eq 10 ] || fail "dry-run for .$n: $(cat "want.$n")"
+    sed -n "s/^127\.0\.0\.$n:$port: //p" listen.txt >"got.$n"
+    diff "want.$n" "got.$n" >/dev/null || fail "127.0.0.$n got other bytes: $(diff "want.$n" "got.$n")"
 done
-grep -q "$(printf 'Till 5' | od -An -tx1 | tr -s ' \n' ' ' | sed 's/^ //; s/ $//')" got.5 || fail "no override at .5"
+/usr/bin/python3 - "$port" <<'PY' || fail "the printers' states: $(cat state.json)"
+import json, sys
+printers = json.load(open("state.json"))["printers"]
+for n in (1, 2, 3, 4, 5):
+    got = printers.get("127.0.0.%d:%s" % (n, sys.argv[1]), {})
+    settings = [key for key in got if key not in ("counts", "connections", "undecoded-bytes")]
+    good = n in (1, 5)
+    if (good and got.get("connections") != 10) or got.get("undecoded-bytes", 0) != 0 or (
+            not good and (settings or any(got.get("counts", {}).values()))):
+        sys.exit("127.0.0.%d: %s" % (n, got))
+PY
+grep -q 'bt-name "Till 5"' got.5 || fail "no override at .5"
 echo "apply: 2 printers got every byte, the refusing, resetting and stalled ones failed alone"

@@ -2,30 +2,14 @@
 # Drives the real tolctl the way a person would and reads the bytes where a printer would get them.
 # Usage: end_to_end.sh TOLCTL CASE   (CASE: socket, refused, listen, serial, strict)
 set -uo pipefail
-tolctl=$1
+source "$(dirname "${BASH_SOURCE[0]}")/../support/lib.sh"
+tol_begin tol-e2e "$1"
 case_name=$2
-work=$(mktemp -d /tmp/tol-e2e-XXXXXX)
-pids=()
-cleanup() {
-    for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null; done
-    rm -rf "$work"
-}
-trap cleanup EXIT
-
-fail() { echo "FAIL: $*" >&2; exit 1; }
-hex() { od -An -v -tx1 "$1" | tr -s ' \n' ' ' | sed 's/^ //; s/ $//'; }
 
 # Starts `tolctl listen` on a free port; sets $port and $listener.
 start_listener() {
-    "$tolctl" listen --port 0 "$@" >"$work/listen.out" 2>"$work/listen.err" &
-    listener=$!
-    pids+=("$listener")
-    for _ in $(seq 50); do
-        port=$(sed -n 's/^listening on 127\.0\.0\.1:\([0-9]*\)$/\1/p' "$work/listen.out")
-        [ -n "$port" ] && return 0
-        sleep 0.1
-    done
-    fail "listener did not start: $(cat "$work/listen.err")"
+    tol_listen --port 0 "$@"
+    listener=$emulator
 }
 
 # Waits up to 4 s for a process to end; its exit code in $status.
@@ -69,7 +53,7 @@ listen)
 serial)
     # socat holds a pseudo-terminal pair: tolctl writes to one end, socat copies from the other.
     socat -u "PTY,link=$work/printer,rawer" "PTY,link=$work/reader,rawer" &
-    pids+=($!)
+    tol_pids+=($!)
     for _ in $(seq 50); do [ -e "$work/printer" ] && [ -e "$work/reader" ] && break; sleep 0.1; done
     [ -e "$work/printer" ] || fail "socat made no pty"
     timeout 5 cat "$work/reader" >"$work/got.bin" &

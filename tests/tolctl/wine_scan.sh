@@ -5,32 +5,12 @@
 set -uo pipefail
 here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 scripts=$here/../../scripts
-tolctl=$1
-: "${TOL_WINEPREFIX:?TOL_WINEPREFIX is not set}"
-
-work=$(mktemp -d /tmp/tol-wine-scan.XXXXXX)
-emulator=
-cleanup() {
-    [ -n "$emulator" ] && kill "$emulator" 2>/dev/null && wait "$emulator" 2>/dev/null
-    rm -rf "$work"
-}
-trap cleanup EXIT
-fail() {
-    echo "FAIL: $*" >&2
-    exit 1
-}
+source "$here/../support/lib.sh"
+tol_begin tol-wine-scan "$1"
 scan() { "$scripts/wine-run.sh" "$tolctl" scan "$@" 2>"$work/err" </dev/null | tr -d '\r'; }
 
-"$scripts/wine-run.sh" "$tolctl" listen --bind 127.0.2.32/28 --port 0 --fault 127.0.2.35-36=refuse --fault 127.0.2.39=stall \
-    --fault 127.0.2.41=reset --fault 127.0.2.43=slow:3000 --condition 127.0.2.42=paper-near-end \
-    </dev/null >"$work/listen.out" 2>&1 &
-emulator=$!
-for _ in $(seq 200); do
-    port=$(sed -n 's/^listening on 127\.0\.2\.32:\([0-9]*\)\r\{0,1\}$/\1/p' "$work/listen.out")
-    [ -n "$port" ] && break
-    sleep 0.05
-done
-[ -n "$port" ] || fail "the emulator did not start: $(cat "$work/listen.out")"
+tol_listen --bind 127.0.2.32/28 --port 0 --fault 127.0.2.35-36=refuse --fault 127.0.2.39=stall \
+    --fault 127.0.2.41=reset --fault 127.0.2.43=slow:3000 --condition 127.0.2.42=paper-near-end
 
 expected() {  # the printers that answer, each line followed by $1 (the slow and the reset one by $2)
     local last

@@ -1,8 +1,11 @@
-// The real tolctl program for tests: started with fork and exec, its output read as it comes.
+// The real tolctl program for tests: started with fork and exec, its output read as it comes;
+// `tolctl listen` as a program (tolctl_program::Emulator), and the folders and ports tests use.
 #pragma once
 
+#include <arpa/inet.h>
 #include <dirent.h>
 #include <fcntl.h>
+#include <netinet/in.h>
 #include <poll.h>
 #include <signal.h>
 #include <sys/resource.h>
@@ -23,7 +26,6 @@
 #include <thread>
 #include <vector>
 
-#include "LoopbackPeer.h"
 #include "Messenger.h"
 
 namespace tolctl_program {

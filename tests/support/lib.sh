@@ -1,0 +1,72 @@
+# The test scripts' shell library (sourced): a work folder removed at the end, processes ended at
+# the end, failing with a message, bytes as hex, and tolctl's emulator (`tolctl listen`) started
+# and stopped, natively or as tolctl.exe under Wine.
+#   source "$(dirname "${BASH_SOURCE[0]}")/../support/lib.sh"
+#   tol_begin NAME TOLCTL   # sets $work, $tolctl and $run (wine-run.sh for a .exe, else nothing)
+
+tol_support=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
+tol_pids=()
+
+fail() {
+    echo "FAIL: $*" >&2
+    exit 1
+}
+
+# The bytes of file $1 as "1d 56 01".
+hex() { od -An -v -tx1 "$1" | tr -s ' \n' ' ' | sed 's/^ //; s/ $//'; }
+
+# At the end: the processes of tol_pids are ended and $work removed (kept, and named, when
+# TOL_KEEP_WORK is set).
+tol_end() {
+    [ -z "${TOL_KEEP_WORK:-}" ] || { echo "kept $work" >&2; work=; }
+    local pid
+    for pid in "${tol_pids[@]}"; do kill "$pid" 2>/dev/null; done
+    wait 2>/dev/null
+    [ -z "${work:-}" ] || rm -rf "$work"
+}
+
+# A work folder /tmp/NAME.XXXXXX, removed with every process of tol_pids when the script ends.
+tol_begin() {
+    work=$(mktemp -d "/tmp/$1.XXXXXX")
+    tolctl=${2:-}
+    run=()
+    wine=0
+    if [[ $tolctl == *.exe ]]; then
+        : "${TOL_WINEPREFIX:?TOL_WINEPREFIX is not set}"
+        run=("$tol_support/../../scripts/wine-run.sh")
+        wine=1
+    fi
+    trap tol_end EXIT
+}
+
+# Starts `tolctl listen ARGS...` (--port 0 for a free port) with its output in
+# $work/listen.out and .err; waits for its first "listening on" line and sets $port and $emulator.
+tol_listen() {
+    local line
+    "${run[@]}" "$tolctl" listen "$@" </dev/null >"$work/listen.out" 2>"$work/listen.err" &
+    emulator=$!
+    tol_pids+=("$emulator")
+    for _ in $(seq 200); do
+        line=$(grep -m1 '^listening on' "$work/listen.out" | tr -d '\r')
+        [ -n "$line" ] && break
+        kill -0 "$emulator" 2>/dev/null || break
+        sleep 0.05
+    done
+    port=$(sed -n 's/^listening on [0-9.-]*:\([0-9]*\).*$/\1/p' <<<"$line")
+    [ -n "$port" ] || fail "the emulator did not start: $(cat "$work/listen.out" "$work/listen.err")"
+}
+
+# Stops the emulator as Ctrl-C would (under Wine SIGTERM would end it as TerminateProcess does);
+# fails unless it ends cleanly.
+tol_stop_emulator() {
+    if [ "$wine" = 1 ]; then kill -INT "$emulator"; else kill -TERM "$emulator"; fi
+    wait "$emulator" || fail "the emulator did not stop cleanly: $(cat "$work/listen.err")"
+    tol_forget "$emulator"
+}
+
+# Takes process $1, which has ended, off the list of those to end.
+tol_forget() {
+    local pid kept=()
+    for pid in "${tol_pids[@]}"; do [ "$pid" = "$1" ] || kept+=("$pid"); done
+    tol_pids=("${kept[@]}")
+}
