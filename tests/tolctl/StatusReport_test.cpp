@@ -24,14 +24,14 @@ TEST(StatusReportTest, MetricsHaveEverySeriesOfEachReadPrinterWithEscapedLabels)
     const std::string text = FleetStatusMetrics(targets, found);
     const std::string first = "{target=\"socket://127.0.0.1:9100\"";
     const std::string second = "{target=\"parallel:C:\\\\lp \\\"1\\\"\\n\xEF\xBF\xBD\"";
-    for (const std::string line : {"tolctl_printer_up" + first + "} 1", "tolctl_printer_up" + second + "} 0",
-                                   "tolctl_printer_state" + first + ",state=\"warning\"} 1",
-                                   "tolctl_printer_state" + first + ",state=\"ok\"} 0",
-                                   "tolctl_printer_state" + second + ",state=\"no-answer\"} 1",
-                                   "tolctl_printer_condition" + first + ",condition=\"paper-end\"} 1",
-                                   "tolctl_printer_condition" + first + ",condition=\"paper-near-end\"} 0",
-                                   "tolctl_printer_status_seconds" + first + "} 1765350000.123",
-                                   "tolctl_printer_status_seconds" + second + "} 1765350000.004"}) {
+    for (const std::string& line : {"tolctl_printer_up" + first + "} 1", "tolctl_printer_up" + second + "} 0",
+                                    "tolctl_printer_state" + first + ",state=\"warning\"} 1",
+                                    "tolctl_printer_state" + first + ",state=\"ok\"} 0",
+                                    "tolctl_printer_state" + second + ",state=\"no-answer\"} 1",
+                                    "tolctl_printer_condition" + first + ",condition=\"paper-end\"} 1",
+                                    "tolctl_printer_condition" + first + ",condition=\"paper-near-end\"} 0",
+                                    "tolctl_printer_status_seconds" + first + "} 1765350000.123",
+                                    "tolctl_printer_status_seconds" + second + "} 1765350000.004"}) {
         EXPECT_NE(text.find("\n" + line + "\n"), std::string::npos) << line << "\n" << text;
     }
     EXPECT_EQ(text.find("127.0.0.3"), std::string::npos);
