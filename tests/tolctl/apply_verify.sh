@@ -6,36 +6,17 @@
 # Usage: apply_verify.sh TOLCTL        (tolctl.exe under Wine runs both the apply and the emulator)
 set -uo pipefail
 here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
-tolctl=$(realpath "$1")
-run=()
-if [[ $tolctl == *.exe ]]; then
-    : "${TOL_WINEPREFIX:?TOL_WINEPREFIX is not set}"
-    run=("$here/../../scripts/wine-run.sh")
-fi
-work=$(mktemp -d /tmp/tol-apply-verify.XXXXXX)
-emulator=
-cleanup() {
-    [ -z "$emulator" ] || kill "$emulator" 2>/dev/null
-    wait 2>/dev/null
-    rm -rf "$work"
-}
-trap cleanup EXIT
-fail() {
-    echo "FAIL: $*" >&2
-    exit 1
-}
+source "$here/../support/lib.sh"
+tol_begin tol-apply-verify "$(realpath "$1")"
 
 # good, good, reset, slow, offline, cutter error, paper near its end: a loopback block of this run.
 base=127.94.$((RANDOM % 250 + 1))
 first=$((RANDOM % 30 * 8))
 p=()
 for i in 1 2 3 4 5 6 7; do p+=("$base.$((first + i))"); done
-"${run[@]}" "$tolctl" listen --bind "${p[0]}-$((first + 7))" --state "$work/state.json" \
+tol_listen --bind "${p[0]}-$((first + 7))" --state "$work/state.json" \
     --fault "${p[2]}=reset" --fault "${p[3]}=slow:1000" --condition "${p[4]}=offline" \
-    --condition "${p[5]}=cutter-error" --condition "${p[6]}=paper-near-end" </dev/null >"$work/listen.out" 2>"$work/listen.err" &
-emulator=$!
-for _ in $(seq 200); do grep -q '^listening on' "$work/listen.out" && break; sleep 0.05; done
-grep -q '^listening on' "$work/listen.out" || fail "the emulator did not start: $(cat "$work/listen.err")"
+    --condition "${p[5]}=cutter-error" --condition "${p[6]}=paper-near-end"
 
 cd "$work"
 echo '{"lan": {"dhcp": false}}' >p.json
@@ -51,9 +32,7 @@ status=$?
 "${run[@]}" "$tolctl" apply p.json --retry-failed report.json --verify --dry-run </dev/null >retry.txt 2>/dev/null ||
     fail "retry --dry-run: $(cat retry.txt)"
 sleep 1  # the slow printer reads what it took
-if [ ${#run[@]} -eq 0 ]; then kill -TERM "$emulator"; else kill -INT "$emulator"; fi
-wait "$emulator" || fail "the emulator did not stop cleanly: $(cat listen.err)"
-emulator=
+tol_stop_emulator
 
 /usr/bin/python3 - "${p[@]}" <<'PY' || exit 1
 import json, sys

@@ -4,21 +4,9 @@
 # Usage: wine_monitor.sh TOLCTL.exe
 set -uo pipefail
 here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
-run="$here/../../scripts/wine-run.sh"
-tolctl=$1
-: "${TOL_WINEPREFIX:?TOL_WINEPREFIX is not set}"
+source "$here/../support/lib.sh"
+tol_begin tol-wine-monitor "$1"
 
-work=$(mktemp -d /tmp/tol-wine-monitor.XXXXXX)
-emulator= monitor=
-cleanup() {
-    for pid in $monitor $emulator; do kill "$pid" 2>/dev/null && wait "$pid" 2>/dev/null; done
-    rm -rf "$work"
-}
-trap cleanup EXIT
-fail() {
-    echo "FAIL: $*" >&2
-    exit 1
-}
 # Waits up to 10 s for the first group of sed expression $2 to appear in file $1; prints it.
 wait_for() {
     local got
@@ -29,14 +17,12 @@ wait_for() {
     done
 }
 
-"$run" "$tolctl" listen --bind 127.0.2.60 --port 0 </dev/null >"$work/listen.out" 2>&1 &
-emulator=$!
-port=$(wait_for "$work/listen.out" 's/^listening on 127\.0\.2\.60:\([0-9]*\)$/\1/p')
-[ -n "$port" ] || fail "the emulator did not start: $(cat "$work/listen.out")"
+tol_listen --bind 127.0.2.60 --port 0
 
-"$run" "$tolctl" monitor --target "socket://127.0.2.60:$port" --interval 1 --listen 127.0.0.1:0 \
+"${run[@]}" "$tolctl" monitor --target "socket://127.0.2.60:$port" --interval 1 --listen 127.0.0.1:0 \
     </dev/null >"$work/monitor.out" 2>"$work/monitor.err" &
 monitor=$!
+tol_pids+=("$monitor")
 served=$(wait_for "$work/monitor.out" 's|^monitor on http://127\.0\.0\.1:\([0-9]*\)/metrics$|\1|p')
 [ -n "$served" ] || fail "monitor did not start: $(cat "$work/monitor.out" "$work/monitor.err")"
 
@@ -53,6 +39,6 @@ PY
 kill -INT "$monitor"  # under Wine SIGINT comes as Ctrl-C (SIGTERM would end it as TerminateProcess)
 wait "$monitor"
 code=$?
-monitor=
+tol_forget "$monitor"
 [ $code -eq 0 ] || fail "monitor ended with $code: $(cat "$work/monitor.err")"
 echo "tolctl.exe monitor served the status of a tolctl.exe listen printer on port $served"
