@@ -23,6 +23,7 @@
 #include "Apply.h"
 #include "ApplyReport.h"
 #include "Interrupts.h"
+#include "Output.h"
 #include "Plan.h"
 #include "PrinterStatus.h"
 #include "ShownCmd.h"
@@ -35,9 +36,6 @@
 namespace {
 
 using Clock = std::chrono::steady_clock;
-
-/// Problems shown before the rest are only counted.
-constexpr size_t kMaxShownErrors = 20;
 
 void PrintDryRun(const RolloutPlan& plan, bool verify, bool showSecrets, std::ostream& out) {
     const std::string statusRequests = StatusRequestsText();
@@ -286,12 +284,7 @@ int RunApply(const ApplyOptions& options,
                                   options.resume, options.failedOnly, options.force},
                     in);
     if (!plan.errors.empty()) {
-        for (size_t i = 0; i < plan.errors.size() && i < kMaxShownErrors; ++i) {
-            err << "tolctl: " << plan.errors[i] << '\n';
-        }
-        if (plan.errors.size() > kMaxShownErrors) {
-            err << "tolctl: ... and " << plan.errors.size() - kMaxShownErrors << " more problems\n";
-        }
+        ShowProblems(plan.errors, err);
         err << "tolctl: apply: nothing was sent\n";
         return kExitUsage;
     }

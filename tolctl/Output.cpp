@@ -52,3 +52,13 @@ bool FinishOutput(std::ostream& out, std::ostream& err) {
     err << '\n';
     return false;
 }
+
+void ShowProblems(const std::vector<std::string>& problems, std::ostream& err) {
+    constexpr size_t kMaxShown = 20;
+    for (size_t i = 0; i < problems.size() && i < kMaxShown; ++i) {
+        err << "tolctl: " << problems[i] << '\n';
+    }
+    if (problems.size() > kMaxShown) {
+        err << "tolctl: ... and " << problems.size() - kMaxShown << " more problems\n";
+    }
+}

@@ -3,6 +3,8 @@
 
 #include <iosfwd>
 #include <streambuf>
+#include <string>
+#include <vector>
 
 /// Standard output (C's stdout) as a stream buffer that keeps the reason of the first write that
 /// failed, so that the failure can be told with its cause ("no space left on device").
@@ -25,3 +27,6 @@ class StdoutBuffer : public std::streambuf {
 /// Flushes `out` and answers whether everything written to it arrived; when not, says so on `err`
 /// ("tolctl: cannot write the output: ...").
 bool FinishOutput(std::ostream& out, std::ostream& err);
+
+/// Says each of `problems` on `err` as "tolctl: PROBLEM": the first 20, then how many more.
+void ShowProblems(const std::vector<std::string>& problems, std::ostream& err);

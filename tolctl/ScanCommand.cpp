@@ -18,7 +18,7 @@
 
 namespace {
 
-std::string Target(uint32_t address, int port) {
+std::string TargetName(uint32_t address, int port) {
     std::string target = "socket://" + FormatAddress(address);
     if (port != 9100) {
         target += ":" + std::to_string(port);
@@ -97,7 +97,7 @@ int RunScan(const ScanOptions& options, const GlobalOptions& global, std::ostrea
             continue;
         }
         ++found;
-        const std::string target = Target(answer.address, options.settings.tcpPort);
+        const std::string target = TargetName(answer.address, options.settings.tcpPort);
         if (options.format == "json") {
             nlohmann::ordered_json entry;
             entry["address"] = FormatAddress(answer.address);

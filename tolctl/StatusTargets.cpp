@@ -4,15 +4,9 @@
 
 #include <ostream>
 
+#include "Output.h"
 #include "StatusExchange.h"
 #include "Tolctl.h"
-
-namespace {
-
-/// Problems shown before the rest are only counted.
-constexpr size_t kMaxShownErrors = 20;
-
-}  // namespace
 
 void AddStatusTargetOptions(CLI::App& command, StatusTargetOptions& options) {
     command
@@ -42,12 +36,7 @@ bool GatherTargets(const StatusTargetOptions& options,
     if (errors.empty()) {
         return true;
     }
-    for (size_t i = 0; i < errors.size() && i < kMaxShownErrors; ++i) {
-        err << "tolctl: " << errors[i] << '\n';
-    }
-    if (errors.size() > kMaxShownErrors) {
-        err << "tolctl: ... and " << errors.size() - kMaxShownErrors << " more problems\n";
-    }
+    ShowProblems(errors, err);
     err << "tolctl: " << subcommand << ": no printer was asked\n";
     return false;
 }
