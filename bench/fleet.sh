@@ -50,6 +50,23 @@ cleanup() {
 }
 trap cleanup EXIT
 
+# Starts `tolctl listen ARGS...` as $emulator, waits until it listens and sets $port.
+start_emulator() {
+    "$tolctl" listen "$@" >"$work/listen.out" 2>"$work/listen.err" &
+    emulator=$!
+    for _ in $(seq 600); do grep -q '^listening on' "$work/listen.out" && break; sleep 0.05; done
+    port=$(sed -n 's/^listening on [0-9.-]*:\([0-9]*\).*$/\1/p' "$work/listen.out" | head -n 1)
+    [ -n "$port" ] || { echo "fleet: the emulator did not start: $(cat "$work/listen.err")" >&2; exit 1; }
+}
+# Stops the emulator, which writes its final state as it ends.
+stop_emulator() {
+    kill -TERM "$emulator"
+    wait "$emulator" || true
+    emulator=
+}
+# keep_best NAME NS: NAME becomes NS unless it already holds a smaller time.
+keep_best() { [ -n "${!1}" ] && [ "${!1}" -le "$2" ] || printf -v "$1" '%s' "$2"; }
+
 cat >"$work/profile.json" <<'JSON'
 {
   "wifi-ap": {"name": "Shop Printer", "mode": "ap"},
@@ -122,21 +139,17 @@ for i, a in enumerate(ipaddress.ip_network(sys.argv[1], strict=False)):
     if i % 8 == 7:
         print("%s=%s" % (a, kinds[i // 8 % len(kinds)]))' "$net")
     printf '%s\n' "$conditions" >"$work/conditions.txt"
-    "$tolctl" listen --bind "$net" --port 0 --conditions-file "$work/conditions.txt" >"$work/listen.out" 2>"$work/listen.err" &
-    emulator=$!
-    for _ in $(seq 600); do grep -q '^listening on' "$work/listen.out" && break; sleep 0.05; done
-    port=$(sed -n 's/^listening on [0-9.-]*:\([0-9]*\).*$/\1/p' "$work/listen.out" | head -n 1)
-    [ -n "$port" ] || { echo "fleet: the emulator did not start: $(cat "$work/listen.err")" >&2; exit 1; }
+    start_emulator --bind "$net" --port 0 --conditions-file "$work/conditions.txt"
     best_status= best_nmap=
     for run in $(seq $runs); do
         start=$(date +%s%N)
         "$tolctl" status --target "socket://$net:$port" --jobs 64 --format json >"$work/status.json" 2>"$work/status.err" || true
         ns=$(($(date +%s%N) - start))
-        [ -n "$best_status" ] && [ "$best_status" -le "$ns" ] || best_status=$ns
+        keep_best best_status "$ns"
         start=$(date +%s%N)
         nmap -p"$port" -n -T5 -Pn "$net" -oG - >"$work/nmap.txt"
         ns=$(($(date +%s%N) - start))
-        [ -n "$best_nmap" ] && [ "$best_nmap" -le "$ns" ] || best_nmap=$ns
+        keep_best best_nmap "$ns"
     done
     /usr/bin/python3 - "$work/status.json" "$work/conditions.txt" "$best_status" "$best_nmap" <<'PY'
 import json, sys
@@ -155,10 +168,7 @@ PY
 fi
 
 # One emulator that keeps every printer's state, for both the comparison and the scale run.
-"$tolctl" listen --bind "$net" --state "$work/state.json" --idle-timeout 30 >"$work/listen.out" 2>"$work/listen.err" &
-emulator=$!
-for _ in $(seq 600); do grep -q '^listening on' "$work/listen.out" && break; sleep 0.05; done
-grep -q '^listening on' "$work/listen.out" || { echo "fleet: the emulator did not start: $(cat "$work/listen.err")" >&2; exit 1; }
+start_emulator --bind "$net" --state "$work/state.json" --idle-timeout 30
 count=$(grep -c . "$work/targets.txt")
 
 if [ $mode = scale ]; then
@@ -172,11 +182,9 @@ if [ $mode = scale ]; then
         fi
         ns=$(($(date +%s%N) - start))
         echo "run $run: $count printers in $(awk -v ns=$ns 'BEGIN { printf "%.2f", ns / 1e9 }') s"
-        [ -n "$best" ] && [ "$best" -le "$ns" ] || best=$ns
+        keep_best best "$ns"
     done
-    kill -TERM "$emulator"
-    wait "$emulator" || true
-    emulator=
+    stop_emulator
     /usr/bin/python3 - "$work/profile.json" "$work/state.json" "$count" "$runs" <<'PY'
 import json, sys
 profile = json.load(open(sys.argv[1]))
@@ -219,14 +227,11 @@ for run in $(seq $runs); do
     fi
     apply_ms=$(($(now_ms) - start))
     echo "run $run: socat ${socat_ms} ms, apply ${apply_ms} ms"
-    [ -n "$best_socat" ] && [ "$best_socat" -le "$socat_ms" ] || best_socat=$socat_ms
-    [ -n "$best_apply" ] && [ "$best_apply" -le "$apply_ms" ] || best_apply=$apply_ms
+    keep_best best_socat "$socat_ms"
+    keep_best best_apply "$apply_ms"
 done
 
-# The emulator writes its final state when it stops.
-kill -TERM "$emulator"
-wait "$emulator" || true
-emulator=
+stop_emulator
 
 /usr/bin/python3 - "$work/profile.json" "$work/state.json" "$count" "$runs" <<'PY'
 import json, sys
