@@ -24,14 +24,40 @@ mkdir -p "$(dirname "$prefix")"
 # leave running would otherwise hold the lock for good.
 exec 9>"$prefix.lock"
 flock 9
-if [ ! -f "$prefix/.tol-ready" ]; then
+# Makes the prefix from nothing. Each step's failure is named, with the end of its log, so that a
+# run that fails here says why.
+make_prefix() {
     rm -rf "$prefix"
     mkdir -p "$prefix"
     start_server
-    wineboot -i >"$prefix.wineboot.log" 2>&1 </dev/null 9>&-
+    if ! wineboot -i >"$prefix.wineboot.log" 2>&1 </dev/null 9>&-; then
+        echo "wine-prefix: wineboot -i failed; the end of $prefix.wineboot.log:" >&2
+        tail -n 20 "$prefix.wineboot.log" >&2
+        return 1
+    fi
     # Without a window manager every hide/close of a window would wait ~2 s for one.
-    wine reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /t REG_SZ /d N /f >/dev/null 2>&1 </dev/null 9>&-
+    if ! wine reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /t REG_SZ /d N /f \
+        >>"$prefix.wineboot.log" 2>&1 </dev/null 9>&-; then
+        echo "wine-prefix: the registry setting failed; the end of $prefix.wineboot.log:" >&2
+        tail -n 20 "$prefix.wineboot.log" >&2
+        return 1
+    fi
     touch "$prefix/.tol-ready"
+}
+
+if [ ! -f "$prefix/.tol-ready" ]; then
+    # A prefix that could not be made is made again from nothing, after its server has ended:
+    # a first start of Wine on a loaded machine has been seen to fail once and work the next time.
+    for attempt in 1 2 3; do
+        if make_prefix; then break; fi
+        wineserver -k 2>/dev/null || true
+        wineserver -w 2>/dev/null || true
+        if [ "$attempt" = 3 ]; then
+            echo "wine-prefix: could not make the Wine prefix $prefix" >&2
+            exit 1
+        fi
+        echo "wine-prefix: trying again ($((attempt + 1)) of 3)" >&2
+    done
 else
     start_server
     # Bring up the prefix's services now, with their output in the log: started later by a test
