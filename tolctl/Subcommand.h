@@ -4,6 +4,7 @@
 
 #include <functional>
 #include <iosfwd>
+#include <string>
 #include <vector>
 
 #include "Options.h"
@@ -23,6 +24,17 @@ struct Subcommand {
     Run run;
 };
 using Subcommands = std::vector<Subcommand>;
+
+/// Adds subcommands to `app` and to `list`, in the order of the help.
+using AddSubcommandsFunction = void (*)(CLI::App& app, Subcommands& list);
+
+/// Runs tolctl with the subcommands that `addSubcommands` adds: RunTolctl (Tolctl.h) with all of
+/// them (Subcommands.cpp), a program that needs only some (the dry-run fuzz target) with those.
+int RunSubcommands(AddSubcommandsFunction addSubcommands,
+                   const std::vector<std::string>& args,
+                   std::istream& in,
+                   std::ostream& out,
+                   std::ostream& err);
 
 // Each adds its subcommands to `app` and to `list`; tolctl's help lists them in the order added.
 

@@ -55,7 +55,8 @@ void SuggestAfterParseError(const CLI::App& app, std::ostream& err) {
     }
 }
 
-int RunSubcommand(const std::vector<std::string>& args,
+int RunSubcommand(AddSubcommandsFunction addSubcommands,
+                  const std::vector<std::string>& args,
                   std::istream& in,
                   std::ostream& out,
                   std::ostream& err) {
@@ -85,13 +86,8 @@ int RunSubcommand(const std::vector<std::string>& args,
 
     GlobalOptions global;
     AddGlobalOptions(app, global);
-    // In the order of the help.
     Subcommands subcommands;
-    for (const auto add :
-         {AddSendCommands, AddDecodeCommand, AddListenCommand, AddScanCommand, AddPortsCommand,
-          AddApplyCommand, AddStatusCommand, AddMonitorCommand, AddConsoleCommand, AddProfileCommand}) {
-        add(app, subcommands);
-    }
+    addSubcommands(app, subcommands);
 
     const std::vector<std::string> split = SplitEmptyValues(args);
     std::vector<const char*> argv;
@@ -122,8 +118,12 @@ int RunSubcommand(const std::vector<std::string>& args,
 
 }  // namespace
 
-int RunTolctl(const std::vector<std::string>& args, std::istream& in, std::ostream& out, std::ostream& err) {
-    const int code = RunSubcommand(args, in, out, err);
+int RunSubcommands(AddSubcommandsFunction addSubcommands,
+                   const std::vector<std::string>& args,
+                   std::istream& in,
+                   std::ostream& out,
+                   std::ostream& err) {
+    const int code = RunSubcommand(addSubcommands, args, in, out, err);
     // Output that did not arrive (a full disk, a closed pipe) is a failure whatever was done.
     if (!FinishOutput(out, err)) {
         return code == kExitOk ? kExitPort : code;

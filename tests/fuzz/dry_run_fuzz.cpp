@@ -1,5 +1,5 @@
-// tolctl --dry-run with any argument values: it prints a command or refuses (exit code 2,
-// nothing printed); what it prints decodes back to the arguments given.
+// tolctl --dry-run with any argument values, the single commands alone registered: it prints a command or
+// refuses (exit code 2, nothing printed); what it prints decodes back to the arguments given.
 #include <fuzzer/FuzzedDataProvider.h>
 
 #include <algorithm>
@@ -13,6 +13,7 @@
 #include "Commands.h"
 #include "Decode.h"
 #include "FuzzCheck.h"
+#include "Subcommand.h"
 #include "Tolctl.h"
 #include "Values.h"
 
@@ -158,7 +159,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const Run run = Build(input);
     std::istringstream in;
     std::ostringstream out, err;
-    const int code = RunTolctl(run.args, in, out, err);
+    const int code = RunSubcommands(AddSendCommands, run.args, in, out, err);
     if (code != 0) {
         FUZZ_CHECK(code == 2, "exit code " + std::to_string(code));
         FUZZ_CHECK(out.str().empty(), "printed although refused: " + out.str());
