@@ -98,8 +98,6 @@ def main():
                           "wifi-ap": {"name": "Shop Printer"}, "after": ["cut"]}, f"the JSON beside the form: {profile}")
         preview = driver.script("return document.querySelector('#preview').innerText")
         check('bt-name "Till"' in preview and "cut" in preview, "the preview shows the commands decoded")
-        with open(os.path.join(out, "console.png"), "wb") as picture:
-            picture.write(base64.b64decode(driver.run("GET", "/screenshot")))
 
         # Apply: the resetting printer fails at once, the others take a gap between commands, so
         # the table is seen filling before it is full.
@@ -130,7 +128,8 @@ def main():
             time.sleep(0.1)
         report = json.load(open(os.path.join(downloads, names[0]))) if names else {}
         check(report.get("done") is True and len(report.get("results", [])) == 4, "the report downloaded")
-        with open(os.path.join(out, "console-applied.png"), "wb") as picture:
+        driver.script("window.scrollTo(0, 0)")
+        with open(os.path.join(out, "console.png"), "wb") as picture:
             picture.write(base64.b64decode(driver.run("GET", "/screenshot")))
     finally:
         driver.close()
