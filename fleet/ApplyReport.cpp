@@ -1,7 +1,5 @@
 #include "ApplyReport.h"
 
-#include <nlohmann/json.hpp>
-
 #include <cmath>
 #include <utility>
 
@@ -40,10 +38,12 @@ void ApplyReport::PrinterDone(size_t printer,
     m_entries[printer] = m_file.Spool(Entry(printer, result, commands));
 }
 
-std::string ApplyReport::Entry(size_t index,
-                               const PrinterResult& result,
-                               const std::vector<CommandResult>& results) const {
-    const RolloutPrinter& printer = m_plan.printers[index];
+nlohmann::ordered_json ReportEntryJson(const RolloutPlan& plan,
+                                       size_t index,
+                                       const PrinterResult& result,
+                                       const std::vector<CommandResult>& results,
+                                       bool verify) {
+    const RolloutPrinter& printer = plan.printers[index];
     Json commands = Json::array();
     for (size_t i = 0; i < printer.plan->size(); ++i) {
         const CommandResult& command = results[i];
@@ -78,7 +78,7 @@ std::string ApplyReport::Entry(size_t index,
                   {"sent", result.sent},
                   {"settings", printer.plan->size()},
                   {"error", ok ? Json(nullptr) : Json(result.error)}};
-    if (m_head.verify) {
+    if (verify) {
         Json conditions = Json::array();
         for (const char* name : StatusConditionNames(result.conditions)) {
             conditions.push_back(name);
@@ -89,8 +89,43 @@ std::string ApplyReport::Entry(size_t index,
     entry.push_back({"overrides", std::move(overrides)});
     entry.push_back({"planned", std::move(planned)});
     entry.push_back({"commands", std::move(commands)});
+    return entry;
+}
+
+std::string ApplyReport::Entry(size_t index,
+                               const PrinterResult& result,
+                               const std::vector<CommandResult>& results) const {
     // Text that is not UTF-8 (a file name) is written with U+FFFD instead of failing.
-    return Indented(entry.dump(2, ' ', false, Json::error_handler_t::replace));
+    return Indented(ReportEntryJson(m_plan, index, result, results, m_head.verify)
+                        .dump(2, ' ', false, Json::error_handler_t::replace));
+}
+
+Json ReportHeadJson(const RolloutPlan& plan,
+                    const ReportHead& head,
+                    const ApplyResult& result,
+                    const ApplySettings& settings,
+                    size_t printers,
+                    size_t ok,
+                    size_t failed) {
+    Json json = {
+        {"tolctl-version", head.version},
+        {"profile", head.profile},
+        {"profile-digest", plan.profileDigest},
+        {"targets", head.targets.empty() ? Json(nullptr) : Json(head.targets)},
+        {"started", result.started},
+        {"seconds", Rounded(result.seconds)},
+        {"jobs", settings.jobs},
+        {"gap-ms", settings.gapMs},
+        {"connect-timeout-ms", settings.send.connectTimeoutMs},
+    };
+    if (settings.verify) {
+        json.push_back({"verify", true});
+        json.push_back({"answer-timeout-ms", settings.answerTimeoutMs});
+    }
+    json.push_back({"printers", printers});
+    json.push_back({"ok", ok});
+    json.push_back({"failed", failed});
+    return json;
 }
 
 bool ApplyReport::Finish(const ApplyResult& result, const ApplySettings& settings, std::string& error) {
@@ -100,24 +135,7 @@ bool ApplyReport::Finish(const ApplyResult& result, const ApplySettings& setting
         failed += carried.result == "failed" ? 1 : 0;
     }
     const size_t printers = m_plan.printers.size() + m_plan.carried.size();
-    Json head = {
-        {"tolctl-version", m_head.version},
-        {"profile", m_head.profile},
-        {"profile-digest", m_plan.profileDigest},
-        {"targets", m_head.targets.empty() ? Json(nullptr) : Json(m_head.targets)},
-        {"started", result.started},
-        {"seconds", Rounded(result.seconds)},
-        {"jobs", settings.jobs},
-        {"gap-ms", settings.gapMs},
-        {"connect-timeout-ms", settings.send.connectTimeoutMs},
-    };
-    if (settings.verify) {
-        head.push_back({"verify", true});
-        head.push_back({"answer-timeout-ms", settings.answerTimeoutMs});
-    }
-    head.push_back({"printers", printers});
-    head.push_back({"ok", ok});
-    head.push_back({"failed", failed});
+    Json head = ReportHeadJson(m_plan, m_head, result, settings, printers, ok, failed);
     head.push_back({"results", Json::array()});
     std::string text = head.dump(2, ' ', false, Json::error_handler_t::replace);
     text.erase(text.size() - 4);  // "[]\n}": the entries go between the brackets

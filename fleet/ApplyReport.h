@@ -4,6 +4,8 @@
 #include <string>
 #include <vector>
 
+#include <nlohmann/json.hpp>
+
 #include "Apply.h"
 #include "ReportFile.h"
 
@@ -14,6 +16,24 @@ struct ReportHead {
     std::string targets;  // the targets file as given (beside which its password files are), or empty
     bool verify = false;  // each entry tells the printer's state and conditions (null when not read)
 };
+
+/// A printer's entry of the report's results (passwords hidden, as the plan shows its settings):
+/// target, result, sent, settings, error, with `verify` state and conditions, overrides, planned,
+/// and each command's result.
+nlohmann::ordered_json ReportEntryJson(const RolloutPlan& plan,
+                                       size_t printer,
+                                       const PrinterResult& result,
+                                       const std::vector<CommandResult>& commands,
+                                       bool verify);
+
+/// The report's facts before its results, counting `printers`, `ok` and `failed`.
+nlohmann::ordered_json ReportHeadJson(const RolloutPlan& plan,
+                                      const ReportHead& head,
+                                      const ApplyResult& result,
+                                      const ApplySettings& settings,
+                                      size_t printers,
+                                      size_t ok,
+                                      size_t failed);
 
 /// Keeps each printer's entry as the printer is done (in a scratch file, so that memory holds
 /// only its place) and writes the whole report at the end, in the plan's order, in the place of

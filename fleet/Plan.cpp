@@ -170,9 +170,12 @@ std::string ProfileDigest(const Settings& profile) {
 RolloutPlan PlanRollout(const RolloutInputs& inputs, std::istream& in) {
     RolloutPlan rollout;
     std::vector<std::string>& errors = rollout.errors;
-    SecretSource secrets(in);
+    SecretSource secrets(in, inputs.passwordFiles);
     Settings profile;
-    const bool profileOk = LoadProfile(inputs.profile, secrets, profile, errors);
+    const bool profileOk =
+        inputs.profileText != nullptr
+            ? ParseProfile(*inputs.profileText, FileLabel(inputs.profile), secrets, profile, errors)
+            : LoadProfile(inputs.profile, secrets, profile, errors);
     const std::string profileName = FileLabel(inputs.profile);
 
     std::vector<TargetLine> lines;

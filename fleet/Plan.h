@@ -42,6 +42,10 @@ struct RolloutInputs {
     std::string resume;                // a report whose printers that were not ok are served again
     bool failedOnly = false;           // of those, only the ones that failed (not the interrupted)
     bool force = false;                // resume although the profile is not the report's
+    // The profile's text itself, read in place of the file (`profile` then only names it in
+    // messages); null to read the file.
+    const std::string* profileText = nullptr;
+    bool passwordFiles = true;  // password-file keys read their files (else they are refused)
 };
 
 /// The printers with their plans, or every problem found: then `printers` is not to be served.

@@ -352,6 +352,10 @@ bool SecretSource::Read(const std::string& path, std::string& secret, std::strin
         secret = found->second;
         return true;
     }
+    if (!m_files) {
+        error = "password files are not read here; give the password itself (wifi-station.password)";
+        return false;
+    }
     if (!ReadSecretFile(path, m_in, secret, error)) {
         return false;
     }

@@ -26,7 +26,9 @@ const std::vector<ProfileKey>& ProfileKeys();
 /// Reads secrets named by password-file keys: files once each, standard input ("-") at most once.
 class SecretSource {
   public:
-    explicit SecretSource(std::istream& in) : m_in(in) {}
+    /// Without `files`, every password file is refused (a profile sent to the console may not
+    /// name files of the computer it runs on).
+    explicit SecretSource(std::istream& in, bool files = true) : m_in(in), m_files(files) {}
     /// The secret in `path`; false with `error` naming the file (never the content).
     bool Read(const std::string& path, std::string& secret, std::string& error);
     /// The files read so far (standard input aside).
@@ -34,6 +36,7 @@ class SecretSource {
 
   private:
     std::istream& m_in;
+    bool m_files;
     std::map<std::string, std::string> m_read;
 };
 

@@ -15,12 +15,12 @@
 #include "ErrnoText.h"
 #include "FixedCmds.h"
 #include "StopRequest.h"
+#include "Values.h"
 
 namespace {
 
 using Clock = std::chrono::steady_clock;
 using Tcp = asio::ip::tcp;
-
 
 // Longest wait before the stop request is looked at again.
 constexpr std::chrono::milliseconds kStopCheck(200);
@@ -233,4 +233,12 @@ bool ScanAddresses(const std::vector<uint32_t>& addresses,
         error = "cannot wait for the connections: " + ErrorCodeText(failure.code());
         return false;
     }
+}
+
+std::string ScanTargetName(uint32_t address, int tcpPort) {
+    std::string target = "socket://" + FormatAddress(address);
+    if (tcpPort != 9100) {
+        target += ":" + std::to_string(tcpPort);
+    }
+    return target;
 }

@@ -25,6 +25,10 @@ struct ScanAnswer {
 
 class StopRequest;
 
+/// The target of an address that answered, as scan prints it: socket://A.B.C.D, with :PORT when
+/// `tcpPort` is not 9100.
+std::string ScanTargetName(uint32_t address, int tcpPort);
+
 /// Tries every address on `settings.tcpPort`: non-blocking connects, up to `settings.jobs` at
 /// once, each given `settings.timeoutMs`. An address that accepts is closed again at once; with
 /// `settings.probe` it is first sent 10 04 01 and given `settings.timeoutMs` to answer one byte.

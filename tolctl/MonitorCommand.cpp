@@ -30,20 +30,6 @@ struct MonitorOptions {
     std::string listen = "127.0.0.1:9464";
 };
 
-// "A.B.C.D:PORT" into its parts; false when it is not that.
-bool ParseListen(const std::string& text, std::string& address, uint32_t& value, int& port) {
-    const size_t colon = text.rfind(':');
-    int64_t number = 0;
-    std::string problem;
-    if (colon == std::string::npos || !ParseAddress(text.substr(0, colon), value) ||
-        !ParseDecimal(text.substr(colon + 1), 0, 65535, number, problem)) {
-        return false;
-    }
-    address = text.substr(0, colon);
-    port = static_cast<int>(number);
-    return true;
-}
-
 // The pages of the last round, replaced whole when a round ends; read by the server's threads.
 class Pages {
   public:
@@ -53,9 +39,17 @@ class Pages {
         m_texts = std::move(shared);
     }
     HttpReply Metrics() const {
-        return {200, "text/plain; version=0.0.4; charset=utf-8", Current()->metrics};
+        HttpReply reply;
+        reply.contentType = "text/plain; version=0.0.4; charset=utf-8";
+        reply.body = Current()->metrics;
+        return reply;
     }
-    HttpReply Status() const { return {200, "application/json", Current()->status + "\n"}; }
+    HttpReply Status() const {
+        HttpReply reply;
+        reply.contentType = "application/json";
+        reply.body = Current()->status + "\n";
+        return reply;
+    }
 
   private:
     struct Texts {

@@ -88,3 +88,16 @@ bool NoPortGiven(const GlobalOptions& global,
     err << "tolctl: " << subcommand << " sends nothing: --port has no use here" << hint << '\n';
     return false;
 }
+
+bool ParseListen(const std::string& text, std::string& address, uint32_t& value, int& port) {
+    const size_t colon = text.rfind(':');
+    int64_t number = 0;
+    std::string problem;
+    if (colon == std::string::npos || !ParseAddress(text.substr(0, colon), value) ||
+        !ParseDecimal(text.substr(colon + 1), 0, 65535, number, problem)) {
+        return false;
+    }
+    address = text.substr(0, colon);
+    port = static_cast<int>(number);
+    return true;
+}

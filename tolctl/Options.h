@@ -1,6 +1,7 @@
 // What tolctl's subcommands share: tolctl's own options, and the way numbers are read.
 #pragma once
 
+#include <cstdint>
 #include <iosfwd>
 #include <string>
 #include <vector>
@@ -45,3 +46,7 @@ bool NoPortGiven(const GlobalOptions& global,
                  const std::string& subcommand,
                  std::ostream& err,
                  const std::string& hint = "");
+
+/// "A.B.C.D:PORT" (a server's --listen) into the address as text and as a value, and the port
+/// (0-65535); false when it is not that.
+bool ParseListen(const std::string& text, std::string& address, uint32_t& value, int& port);

@@ -18,14 +18,6 @@
 
 namespace {
 
-std::string TargetName(uint32_t address, int port) {
-    std::string target = "socket://" + FormatAddress(address);
-    if (port != 9100) {
-        target += ":" + std::to_string(port);
-    }
-    return target;
-}
-
 std::string StatusHex(int status) {
     char hex[4];
     std::snprintf(hex, sizeof hex, "%02x", status & 0xFF);
@@ -97,7 +89,7 @@ int RunScan(const ScanOptions& options, const GlobalOptions& global, std::ostrea
             continue;
         }
         ++found;
-        const std::string target = TargetName(answer.address, options.settings.tcpPort);
+        const std::string target = ScanTargetName(answer.address, options.settings.tcpPort);
         if (options.format == "json") {
             nlohmann::ordered_json entry;
             entry["address"] = FormatAddress(answer.address);

@@ -43,5 +43,7 @@ void AddApplyCommand(CLI::App& app, Subcommands& list);
 void AddStatusCommand(CLI::App& app, Subcommands& list);
 /// MonitorCommand.cpp: monitor.
 void AddMonitorCommand(CLI::App& app, Subcommands& list);
+/// ConsoleCommand.cpp: console.
+void AddConsoleCommand(CLI::App& app, Subcommands& list);
 /// ProfileCommand.cpp: profile example.
 void AddProfileCommand(CLI::App& app, Subcommands& list);

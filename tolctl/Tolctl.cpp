@@ -89,7 +89,7 @@ int RunSubcommand(const std::vector<std::string>& args,
     Subcommands subcommands;
     for (const auto add :
          {AddSendCommands, AddDecodeCommand, AddListenCommand, AddScanCommand, AddPortsCommand,
-          AddApplyCommand, AddStatusCommand, AddMonitorCommand, AddProfileCommand}) {
+          AddApplyCommand, AddStatusCommand, AddMonitorCommand, AddConsoleCommand, AddProfileCommand}) {
         add(app, subcommands);
     }
 

@@ -1,0 +1,189 @@
+#include "Console.h"
+
+#include <random>
+#include <utility>
+
+#include "ConsoleJobs.h"
+#include "ConsolePage.h"
+#include "ConsoleReply.h"
+#include "ConsoleState.h"
+
+namespace {
+
+const char kCookie[] = "tolctl_console";
+const char kNoToken[] = "the console's token is missing or wrong; open the address tolctl console printed";
+
+// Compares without stopping at the first difference: the time taken tells nothing of the token.
+bool SameSecret(const std::string& a, const std::string& b) {
+    unsigned char differ = a.size() == b.size() ? 0 : 1;
+    for (size_t i = 0; i < a.size(); ++i) {
+        differ |= static_cast<unsigned char>(a[i] ^ b[i % (b.empty() ? 1 : b.size())]);
+    }
+    return differ == 0 && !b.empty();
+}
+
+// The value of the cookie `name` in a Cookie header ("a=1; tolctl_console=T").
+std::string CookieValue(const std::string& header, const std::string& name) {
+    size_t start = 0;
+    while (start < header.size()) {
+        size_t end = header.find(';', start);
+        if (end == std::string::npos) {
+            end = header.size();
+        }
+        std::string part = header.substr(start, end - start);
+        const size_t first = part.find_first_not_of(' ');
+        part = first == std::string::npos ? "" : part.substr(first);
+        if (part.compare(0, name.size() + 1, name + "=") == 0) {
+            return part.substr(name.size() + 1);
+        }
+        start = end + 1;
+    }
+    return "";
+}
+
+HttpReply NotAuthorizedPage() {
+    HttpReply reply;
+    reply.status = 401;
+    reply.contentType = "text/html; charset=utf-8";
+    reply.body = std::string(
+                     "<!DOCTYPE html>\n<html lang=\"en\"><head><meta charset=\"utf-8\"><title>tolctl "
+                     "console</title></head>\n<body><p>") +
+                 kNoToken + ".</p></body></html>\n";
+    reply.headers = {{"Cache-Control", "no-store"}};
+    return reply;
+}
+
+}  // namespace
+
+std::string MakeConsoleToken() {
+    static const char kAlphabet[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789-_";
+    std::random_device random;  // the system's source (getrandom, RtlGenRandom)
+    std::string bits;
+    for (int i = 0; i < 4; ++i) {
+        const uint32_t word = random();
+        for (int k = 0; k < 4; ++k) {
+            bits += static_cast<char>((word >> (8 * k)) & 0xFF);
+        }
+    }
+    // 128 bits as 22 characters of 6 bits (the last holds 2).
+    std::string token;
+    for (size_t bit = 0; bit < 128; bit += 6) {
+        unsigned value = 0;
+        for (size_t k = 0; k < 6; ++k) {
+            const size_t at = bit + k;
+            const unsigned one =
+                at < 128 ? (static_cast<unsigned char>(bits[at / 8]) >> (7 - at % 8)) & 1 : 0;
+            value = value << 1 | one;
+        }
+        token += kAlphabet[value];
+    }
+    return token;
+}
+
+Console::Console(ConsoleSettings settings)
+    : m_settings(std::move(settings)),
+      m_state(std::make_unique<ConsoleState>(m_settings.stateFolder)),
+      m_jobs(std::make_unique<ApplyJobs>()) {}
+
+Console::~Console() {
+    Stop();
+}
+
+bool Console::Load(std::string& problem) {
+    return m_state->Load(problem);
+}
+
+void Console::Stop() {
+    m_jobs->StopAll();
+}
+
+HttpReply Console::ErrorReply(int status) {
+    switch (status) {
+        case 404:
+            return ::ErrorReply(status, "no such page");
+        case 411:
+            return ::ErrorReply(status, "a body must be sent with its length (Content-Length)");
+        case 413:
+            return ::ErrorReply(status, "the body is larger than 1 MiB");
+        default:
+            return ::ErrorReply(status, "the request was refused (HTTP " + std::to_string(status) + ")");
+    }
+}
+
+bool Console::HostAllowed(const std::string& host) const {
+    // Another name that resolves here (DNS rebinding) is refused: only the address served on,
+    // and for loopback localhost and 127.0.0.1, each with the port.
+    const std::string port = m_settings.port == 80 ? "" : ":" + std::to_string(m_settings.port);
+    if (host == m_settings.address + port) {
+        return true;
+    }
+    const bool loopback = m_settings.address.compare(0, 4, "127.") == 0;
+    return loopback && (host == "localhost" + port || host == "127.0.0.1" + port);
+}
+
+bool Console::OriginAllowed(const std::string& origin) const {
+    const std::string scheme = "http://";
+    return origin.compare(0, scheme.size(), scheme) == 0 && HostAllowed(origin.substr(scheme.size()));
+}
+
+bool Console::Authorized(const HttpRequest& request) const {
+    const std::string bearer = "Bearer ";
+    const std::string authorization = request.Header("authorization");
+    if (authorization.compare(0, bearer.size(), bearer) == 0 &&
+        SameSecret(authorization.substr(bearer.size()), m_settings.token)) {
+        return true;
+    }
+    return SameSecret(CookieValue(request.Header("cookie"), kCookie), m_settings.token);
+}
+
+HttpReply Console::Handle(const HttpRequest& request) {
+    if (!HostAllowed(request.Header("host"))) {
+        return ::ErrorReply(403, "this console answers only at http://" + m_settings.address + ":" +
+                                     std::to_string(m_settings.port) + "/ (the request named another host)");
+    }
+    const bool reads = request.method == "GET" || request.method == "HEAD";
+    if (!reads && !request.Header("origin").empty() && !OriginAllowed(request.Header("origin"))) {
+        return ::ErrorReply(403, "a page of another origin may not change anything here");
+    }
+    const bool page = request.path == "/" || request.path == "/index.html";
+    if (page && reads && !request.Query("token").empty()) {
+        if (!SameSecret(request.Query("token"), m_settings.token)) {
+            return NotAuthorizedPage();
+        }
+        // The token leaves the address bar and history: the cookie carries it from here on.
+        HttpReply reply;
+        reply.status = 303;
+        reply.headers = {{"Location", "/"},
+                         {"Set-Cookie", std::string(kCookie) + "=" + m_settings.token +
+                                            "; HttpOnly; SameSite=Strict; Path=/"},
+                         {"Cache-Control", "no-store"}};
+        return reply;
+    }
+    if (!Authorized(request)) {
+        return page ? NotAuthorizedPage() : ::ErrorReply(401, kNoToken);
+    }
+    if (page) {
+        if (!reads) {
+            return ::ErrorReply(405, request.method + " is not served at " + request.path + "; GET is");
+        }
+        return Page(request);
+    }
+    if (request.path.compare(0, 5, "/api/") == 0) {
+        return Api(request);
+    }
+    return ::ErrorReply(404, "no such page: " + request.path);
+}
+
+HttpReply Console::Page(const HttpRequest&) const {
+    HttpReply reply;
+    reply.contentType = "text/html; charset=utf-8";
+    reply.body = ConsolePageHtml();
+    reply.headers = {
+        {"Content-Security-Policy",
+         "default-src 'self'; script-src 'unsafe-inline'; style-src 'unsafe-inline'; img-src 'self' data:; "
+         "connect-src 'self'"},
+        {"X-Content-Type-Options", "nosniff"},
+        {"Cache-Control", "no-store"},
+    };
+    return reply;
+}

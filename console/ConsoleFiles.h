@@ -1,0 +1,26 @@
+// Where the console keeps its state, and how its files are written, as the platform wants it
+// (ConsoleFiles_posix.cpp / ConsoleFiles_win.cpp).
+#pragma once
+
+#include <string>
+#include <vector>
+
+/// The console's state folder when none is given: $XDG_STATE_HOME/tolctl/console, else
+/// ~/.local/state/tolctl/console; on Windows %LOCALAPPDATA%\tolctl\console. Empty when none
+/// can be found (no home folder).
+std::string DefaultStateDir();
+
+/// Makes the folder `path` and those above it that are missing; the ones made are the user's
+/// alone (0700). False with `problem` saying why.
+bool MakePrivateFolder(const std::string& path, std::string& problem);
+
+/// Writes `bytes` as the file `path`, readable by the user alone (0600), in place of the old one
+/// in one step: a crash leaves the old file or the new one. False with `problem` saying why.
+bool WritePrivateFile(const std::string& path, const std::string& bytes, std::string& problem);
+
+/// The names of the files in the folder `path` (not its folders), in no particular order.
+bool ListFiles(const std::string& path, std::string& problem, std::vector<std::string>& names);
+
+/// Opens `url` in the user's web browser (xdg-open; on Windows ShellExecute). False with
+/// `problem` saying why when it could not be started.
+bool OpenInBrowser(const std::string& url, std::string& problem);

@@ -1,0 +1,113 @@
+#include <dirent.h>
+#include <fcntl.h>
+#include <spawn.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <thread>
+
+#include "ConsoleFiles.h"
+#include "ErrnoText.h"
+#include "Files.h"
+
+extern char** environ;
+
+std::string DefaultStateDir() {
+    const char* state = std::getenv("XDG_STATE_HOME");
+    if (state != nullptr && state[0] == '/') {
+        return std::string(state) + "/tolctl/console";
+    }
+    const char* home = std::getenv("HOME");
+    if (home != nullptr && home[0] != '\0') {
+        return std::string(home) + "/.local/state/tolctl/console";
+    }
+    return "";
+}
+
+bool MakePrivateFolder(const std::string& path, std::string& problem) {
+    for (size_t slash = path.find('/', 1);; slash = path.find('/', slash + 1)) {
+        const std::string part = path.substr(0, slash);
+        if (!part.empty() && ::mkdir(part.c_str(), 0700) != 0 && errno != EEXIST) {
+            problem = "cannot make " + part + ": " + ErrnoText(errno);
+            return false;
+        }
+        if (slash == std::string::npos) {
+            return true;
+        }
+    }
+}
+
+bool WritePrivateFile(const std::string& path, const std::string& bytes, std::string& problem) {
+    const std::string temporary = TemporaryPathFor(path);
+    const int fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+    if (fd < 0) {
+        problem = "cannot write " + path + ": " + ErrnoText(errno);
+        return false;
+    }
+    size_t written = 0;
+    while (written < bytes.size()) {
+        const ssize_t wrote = ::write(fd, bytes.data() + written, bytes.size() - written);
+        if (wrote < 0 && errno == EINTR) {
+            continue;
+        }
+        if (wrote <= 0) {
+            break;
+        }
+        written += static_cast<size_t>(wrote);
+    }
+    const int error = errno;
+    const bool ok = written == bytes.size() && ::fsync(fd) == 0;
+    ::close(fd);
+    if (!ok || !PutFileInPlace(temporary, path)) {
+        problem = "cannot write " + path + ": " + ErrnoText(ok ? errno : error);
+        ::unlink(temporary.c_str());
+        return false;
+    }
+    return true;
+}
+
+bool ListFiles(const std::string& path, std::string& problem, std::vector<std::string>& names) {
+    DIR* dir = ::opendir(path.c_str());
+    if (dir == nullptr) {
+        if (errno == ENOENT) {
+            return true;  // nothing kept yet
+        }
+        problem = "cannot read " + path + ": " + ErrnoText(errno);
+        return false;
+    }
+    while (const dirent* entry = ::readdir(dir)) {
+        struct stat info {};
+        const std::string name = entry->d_name;
+        if (::stat((path + "/" + name).c_str(), &info) == 0 && S_ISREG(info.st_mode)) {
+            names.push_back(name);
+        }
+    }
+    ::closedir(dir);
+    return true;
+}
+
+bool OpenInBrowser(const std::string& url, std::string& problem) {
+    // xdg-open returns once the browser is started (or at once, handing it to one that runs);
+    // it is waited for on a thread of its own so that no zombie is left.
+    std::string program = "xdg-open";
+    char* argv[] = {program.data(), const_cast<char*>(url.c_str()), nullptr};
+    pid_t pid = 0;
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);  // our stdout is data
+    const int error = ::posix_spawnp(&pid, program.c_str(), &actions, nullptr, argv, environ);
+    posix_spawn_file_actions_destroy(&actions);
+    if (error != 0) {
+        problem = "cannot start xdg-open: " + ErrnoText(error);
+        return false;
+    }
+    std::thread([pid] {
+        int status = 0;
+        ::waitpid(pid, &status, 0);
+    }).detach();
+    return true;
+}
