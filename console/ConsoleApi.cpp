@@ -6,6 +6,7 @@
 #include <utility>
 
 #include "AddressRange.h"
+#include "CmdBuild.h"
 #include "Console.h"
 #include "ConsoleJobs.h"
 #include "ConsoleReply.h"
@@ -13,10 +14,13 @@
 #include "FleetStatus.h"
 #include "Plan.h"
 #include "Scan.h"
+#include "SendCmd.h"
 #include "ShownCmd.h"
+#include "SingleCmds.h"
 #include "StatusReport.h"
 #include "StopRequest.h"
 #include "Targets.h"
+#include "Values.h"
 
 namespace {
 
@@ -479,10 +483,83 @@ HttpReply Console::Profiles(const HttpRequest& request, const std::string& name)
     return JsonReply(profile);
 }
 
-HttpReply Console::Send(const std::string&) {
-    return ::ErrorReply(501, "not served yet");
+HttpReply Console::Send(const std::string& body) {
+    Json json;
+    std::string problem;
+    if (!ParseBody(body, json, problem)) {
+        return ::ErrorReply(400, problem);
+    }
+    if (!json.contains("target") || !json["target"].is_string()) {
+        return ::ErrorReply(400, "target: give the printer's port (socket://A.B.C.D[:PORT], ...)");
+    }
+    const std::string command =
+        json.value("command", Json()).is_string() ? json["command"].get<std::string>() : "";
+    const SingleCmdInfo* info = FindSingleCmd(command);
+    if (info == nullptr) {
+        return ::ErrorReply(400, "command: " + ShownText(command) +
+                                     " is not one of tolctl's commands (GET /api/commands lists them)");
+    }
+    SingleCmdValues given;
+    if (json.contains("args")) {
+        if (!json["args"].is_object()) {
+            return ::ErrorReply(400, "args: must be an object of the command's arguments");
+        }
+        for (auto it = json["args"].begin(); it != json["args"].end(); ++it) {
+            if (it->is_string()) {
+                given[it.key()] = it->get<std::string>();
+            } else if (it->is_number_integer() || it->is_boolean()) {
+                given[it.key()] = it->is_boolean() ? (it->get<bool>() ? "on" : "off") : it->dump();
+            } else {
+                return ::ErrorReply(400, "args: " + it.key() + ": must be text");
+            }
+        }
+    }
+    SendOptions send = m_settings.send;
+    const std::string target = json["target"].get<std::string>();
+    if (!ParsePortUri(target, kWindowsPortNames, send.port, problem)) {
+        return ::ErrorReply(400, "target: " + problem);
+    }
+    std::vector<Target> one;
+    if (ExpandTarget(target, kWindowsPortNames, one, problem) && one.size() == 1) {
+        const std::string job = m_jobs->Serving(TargetIdentity(one.front()));
+        if (!job.empty()) {
+            return ::ErrorReply(409, target + " is being set up by job " + job + "; wait for it to end");
+        }
+    }
+    std::unique_ptr<Cmd> cmd;
+    try {
+        cmd = BuildSingleCmd(*info, given);
+    } catch (const Refusal& refusal) {
+        return ::ErrorReply(400, refusal.message + "; nothing was sent");
+    }
+    const SendOutcome outcome = SendCmd(send, *cmd);
+    if (!outcome.Sent()) {
+        const bool timedOut = outcome.result == SendOutcome::Result::TimedOut;
+        return ::ErrorReply(
+            502, target + " : " + outcome.reason + (timedOut ? "; the command may be cut short" : ""));
+    }
+    return JsonReply({{"sent", true}, {"bytes", ShownHex(*cmd, PasswordSpan(*cmd), false)}});
 }
 
 HttpReply Console::Commands() {
-    return ::ErrorReply(501, "not served yet");
+    Json list = Json::array();
+    for (const SingleCmdInfo& info : SingleCmds()) {
+        Json args = Json::array();
+        for (const SingleCmdArg& arg : info.args) {
+            Json entry = {
+                {"name", arg.name}, {"label", arg.label}, {"help", arg.help}, {"required", arg.required}};
+            if (arg.defaultValue != nullptr) {
+                entry["default"] = arg.defaultValue;
+            }
+            if (!arg.choices.empty()) {
+                entry["choices"] = arg.choices;
+            }
+            if (std::string(arg.name) == "password") {
+                entry["secret"] = true;
+            }
+            args.push_back(std::move(entry));
+        }
+        list.push_back({{"command", info.name}, {"title", info.help}, {"args", std::move(args)}});
+    }
+    return JsonReply(list);
 }

@@ -242,6 +242,16 @@ std::function<bool(const HttpWrite& write)> ApplyJobs::Events(const std::string&
     };
 }
 
+std::string ApplyJobs::Serving(const std::string& identity) const {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    for (const auto& job : m_jobs) {
+        if (!job->Done() && job->Identities().count(identity) != 0) {
+            return job->Id();
+        }
+    }
+    return "";
+}
+
 void ApplyJobs::StopAll() {
     std::lock_guard<std::mutex> lock(m_mutex);
     m_stopping = true;

@@ -44,6 +44,9 @@ class ApplyJobs {
     /// no such job.
     std::function<bool(const HttpWrite& write)> Events(const std::string& id) const;
 
+    /// The job that is setting up the printer of `identity` (TargetIdentity), or "" when none is.
+    std::string Serving(const std::string& identity) const;
+
     /// Asks every job to stop, and ends the event streams.
     void StopAll();
 
