@@ -18,7 +18,7 @@ import time
 import base64
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "support"))
-from webdriver import ENTER, WebDriver, keys  # noqa: E402
+from webdriver import ENTER, ESCAPE, WebDriver, keys  # noqa: E402
 
 GOOD, PAPER_END, RESET = ["127.0.0.40", "127.0.0.41", "127.0.0.43"], "127.0.0.41", "127.0.0.42"
 ROWS = "return [...document.querySelectorAll(arguments[0] + ' tbody tr')].map(r => [r.dataset.target, " \
@@ -80,6 +80,16 @@ def main():
             check(got[0] == expected, f"{address} shows {got[0]}, not {expected}")
         check("paper-end" in states.get(f"socket://{PAPER_END}:{port}", ("", ""))[1], "the paper-end printer's condition")
         check(states.get(f"socket://{RESET}:{port}", ("",))[0] in ("no-answer", "unreachable"), "the resetting printer is grey")
+
+        # One printer's single commands, in a panel opened from its row: the drawer pulsed; Escape closes it.
+        driver.click(f"#printers tr[data-target='socket://{GOOD[0]}:{port}'] button.commands")
+        driver.wait("return document.querySelector('#commands-dialog').open && document.querySelector('#cmd-open-drawer')",
+                    "the commands panel")
+        check(driver.script("return document.querySelectorAll('#command-forms form').length") == 17, "17 commands")
+        driver.click("#cmd-open-drawer button")
+        driver.wait("return document.querySelector('#cmd-open-drawer output').textContent.startsWith('sent')", "sent")
+        driver.actions(keys(ESCAPE))
+        check(not driver.script("return document.querySelector('#commands-dialog').open"), "Escape closes the panel")
 
         # The profile in the form, checked as typed: a bad mask gets the server's message beside it.
         driver.click("#select-all")
@@ -144,6 +154,7 @@ def main():
         check(got.get("bt-name") == "Till" and got.get("bt-pin") == "4711" and got.get("lan", {}).get("mask") ==
               "255.255.255.0" and got.get("wifi-ap", {}).get("name") == "Shop Printer" and
               got.get("counts", {}).get("cut") == 1, f"{address} holds the profile: {got}")
+        check(got.get("counts", {}).get("open-drawer") == (address == GOOD[0]), f"{address}'s drawer pulses")
     got = printers.get(f"{RESET}:{port}", {})
     check("bt-name" not in got and "wifi-ap" not in got, f"the resetting printer holds nothing: {got}")
     shutil.rmtree(work, ignore_errors=True)

@@ -10,7 +10,7 @@ import urllib.request
 BROWSER_FLAGS = ["--headless", "--no-sandbox", "--disable-gpu", "--disable-quic", "--no-first-run",
                  "--disable-background-networking", "--disable-component-update", "--disable-sync"]
 ELEMENT = "element-6066-11e4-a52e-4f735466cecf"
-SHIFT, END, HOME, ENTER, TAB = "\ue008", "\ue010", "\ue011", "\ue007", "\ue004"
+SHIFT, END, HOME, ENTER, ESCAPE = "\ue008", "\ue010", "\ue011", "\ue007", "\ue00c"
 
 
 def free_port():
