@@ -43,6 +43,10 @@ _tolctl() {
         COMPREPLY=($(compgen -f -- "$cur"))
         return
         ;;
+    --state-dir)
+        COMPREPLY=($(compgen -d -- "$cur"))
+        return
+        ;;
     esac
 
     if [[ $cur == -* ]]; then

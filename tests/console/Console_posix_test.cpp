@@ -1,0 +1,323 @@
+// tolctl console as a user runs it: the real program with emulated printers, its API asked over
+// HTTP as the page asks it, and the requests it must refuse.
+#include <sys/stat.h>
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <fstream>
+#include <memory>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "HttpClient.h"
+#include "TolctlProgram.h"
+#include "TolctlRun.h"
+
+namespace {
+
+using namespace tolctl_program;
+
+const std::string kSecret = "sesame-pass-42";
+
+int Count(const std::string& text, const std::string& part) {
+    int n = 0;
+    for (size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) {
+        ++n;
+    }
+    return n;
+}
+
+// `tolctl console --no-browser` on a free loopback port, keeping its state in `stateDir`.
+class Console {
+  public:
+    explicit Console(const std::string& stateDir) {
+        m_program =
+            std::make_unique<Program>(std::vector<std::string>{"console", "--no-browser", "--listen",
+                                                               "127.0.0.1:0", "--state-dir", stateDir},
+                                      m_out.write.Get(), m_err.write.Get());
+        m_out.write.Reset();
+        m_err.write.Reset();
+        m_lines = std::make_unique<PipeText>(std::move(m_out.read));
+        m_errors = std::make_unique<PipeText>(std::move(m_err.read));
+        m_port = std::atoi(m_lines->WaitFor("^console on http://127\\.0\\.0\\.1:([0-9]+)/\\?token=").c_str());
+        m_token = m_lines->WaitFor("token=([A-Za-z0-9_-]{22})\n");
+        EXPECT_GT(m_port, 0) << m_lines->Text() << m_errors->ReadToEnd();
+    }
+    int Port() const { return m_port; }
+    const std::string& Token() const { return m_token; }
+    std::string Host() const { return "127.0.0.1:" + std::to_string(m_port); }
+
+    /// A request with the token (Bearer) unless `headers` are given.
+    HttpAnswer Fetch(const std::string& method,
+                     const std::string& path,
+                     const std::string& body = "",
+                     std::vector<std::pair<std::string, std::string>> headers = {}) const {
+        if (headers.empty()) {
+            headers = {{"Authorization", "Bearer " + m_token}};
+        }
+        return HttpFetch("127.0.0.1", m_port, method, path, headers, body);
+    }
+    /// The job's report once it is done (30 s at most).
+    std::string WaitForJob(const std::string& id) const {
+        std::string report;
+        for (int i = 0; i < 300 && report.find("\"done\": true") == std::string::npos; ++i) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(100));
+            report = Fetch("GET", "/api/jobs/" + id).body;
+        }
+        return report;
+    }
+    std::string Stop() {
+        ::kill(m_program->Pid(), SIGTERM);
+        m_lines->ReadToEnd();
+        return m_program->Wait();
+    }
+
+  private:
+    Pipe m_out, m_err;
+    std::unique_ptr<Program> m_program;
+    std::unique_ptr<PipeText> m_lines, m_errors;
+    int m_port = 0;
+    std::string m_token;
+};
+
+TEST(TolctlConsoleTest, EveryRequestNeedsTheTokenTheHostAndTheOrigin) {
+    TempDir dir;
+    Console console(dir / "state");
+    ASSERT_GT(console.Port(), 0);
+    const std::string noToken =
+        "\"error\": \"the console's token is missing or wrong; open the address tolctl console printed\"";
+
+    // Without the token, or with a wrong one: 401, the page too.
+    HttpAnswer answer = console.Fetch("GET", "/api/printers", "", {{"X-None", "1"}});
+    EXPECT_EQ(answer.status, 401);
+    EXPECT_NE(answer.body.find(noToken), std::string::npos) << answer.body;
+    EXPECT_EQ(
+        console.Fetch("GET", "/api/printers", "", {{"Authorization", "Bearer x" + console.Token()}}).status,
+        401);
+    EXPECT_EQ(console.Fetch("GET", "/api/printers", "", {{"Cookie", "tolctl_console=wrong"}}).status, 401);
+    answer = console.Fetch("GET", "/", "", {{"X-None", "1"}});
+    EXPECT_EQ(answer.status, 401);
+    EXPECT_EQ(answer.Header("content-type"), "text/html; charset=utf-8");
+    EXPECT_EQ(console.Fetch("GET", "/?token=wrong", "", {{"X-None", "1"}}).status, 401);
+
+    // The first load with the token sets the cookie, which serves the page from then on.
+    answer = console.Fetch("GET", "/?token=" + console.Token(), "", {{"X-None", "1"}});
+    EXPECT_EQ(answer.status, 303);
+    EXPECT_EQ(answer.Header("location"), "/");
+    EXPECT_EQ(answer.Header("set-cookie"),
+              "tolctl_console=" + console.Token() + "; HttpOnly; SameSite=Strict; Path=/");
+    const std::pair<std::string, std::string> cookie{"Cookie", "a=b; tolctl_console=" + console.Token()};
+    answer = console.Fetch("GET", "/", "", {cookie});
+    EXPECT_EQ(answer.status, 200);
+    EXPECT_NE(answer.body.find("<html"), std::string::npos);
+    EXPECT_EQ(answer.Header("content-security-policy").find("default-src 'self'"), 0u);
+    EXPECT_EQ(answer.Header("x-content-type-options"), "nosniff");
+    EXPECT_EQ(console.Fetch("GET", "/api/printers", "", {cookie}).status, 200);
+    EXPECT_EQ(console.Fetch("GET", "/api/printers").status, 200);  // Bearer
+
+    // Another host name (DNS rebinding) is refused; localhost with the port is this console.
+    const std::pair<std::string, std::string> bearer{"Authorization", "Bearer " + console.Token()};
+    const std::string port = std::to_string(console.Port());
+    EXPECT_EQ(
+        console.Fetch("GET", "/api/printers", "", {bearer, {"Host", "attacker.example:" + port}}).status,
+        403);
+    EXPECT_EQ(console.Fetch("GET", "/api/printers", "", {bearer, {"Host", "127.0.0.1"}}).status, 403);
+    EXPECT_EQ(console.Fetch("GET", "/api/printers", "", {bearer, {"Host", "localhost:" + port}}).status, 200);
+
+    // A change asked by a page of another origin is refused; one of this origin is served.
+    const std::string add = R"({"add": ["socket://127.0.20.9"]})";
+    EXPECT_EQ(
+        console.Fetch("POST", "/api/printers", add, {cookie, {"Origin", "http://attacker.example"}}).status,
+        403);
+    EXPECT_EQ(console.Fetch("POST", "/api/printers", add, {cookie, {"Origin", "null"}}).status, 403);
+    EXPECT_EQ(console.Fetch("GET", "/api/printers").body.find("127.0.20.9"), std::string::npos);
+    EXPECT_EQ(
+        console.Fetch("POST", "/api/printers", add, {cookie, {"Origin", "http://" + console.Host()}}).status,
+        200);
+
+    // Bodies over 1 MiB are not read; wrong methods and unknown paths say so.
+    answer = console.Fetch("POST", "/api/check", std::string(1024 * 1024 + 1, ' '));
+    EXPECT_EQ(answer.status, 413);
+    EXPECT_NE(answer.body.find("\"error\""), std::string::npos);
+    EXPECT_EQ(console.Fetch("GET", "/api/apply").status, 405);
+    EXPECT_EQ(console.Fetch("GET", "/api/nothing").status, 404);
+    EXPECT_EQ(console.Fetch("GET", "/api/jobs/77").status, 404);
+    EXPECT_EQ(console.Stop(), "exit 0");
+}
+
+TEST(TolctlConsoleTest, ChecksWithTheCommandLinesMessagesAndNeverAnswersAPassword) {
+    TempDir dir;
+    Emulator fleet({"--bind", "127.0.20.1"});
+    const std::string port = std::to_string(fleet.Port());
+    Console console(dir / "state");
+    ASSERT_GT(console.Port(), 0);
+
+    // A bad profile: 400 with the message apply gives for it (its file named "profile").
+    const std::string bad = R"({"wifi-ap": {"name": "Shop", "mode": "bogus"}, "lan": {"ip": "300.1.2.3"}})";
+    std::ofstream(dir / "profile") << bad;
+    const TolctlResult cli = RunTolctlIn({"apply", "--dry-run", dir / "profile", "--target", "127.0.20.1"});
+    HttpAnswer answer = console.Fetch("PUT", "/api/profiles/bad", bad);
+    EXPECT_EQ(answer.status, 400);
+    for (const char* key : {"wifi-ap.mode: 'bogus'", "lan.ip: "}) {
+        const size_t at = cli.err.find(key);
+        ASSERT_NE(at, std::string::npos) << cli.err;
+        const std::string message = cli.err.substr(at, cli.err.find('\n', at) - at);
+        EXPECT_NE(answer.body.find("bad: " + message), std::string::npos) << answer.body << cli.err;
+    }
+    EXPECT_EQ(console.Fetch("GET", "/api/profiles/bad").status, 404);  // nothing kept
+    answer = console.Fetch("POST", "/api/check", R"({"profile": )" + bad + "}");
+    EXPECT_NE(answer.body.find("profile: wifi-ap.mode: 'bogus' is not one of"), std::string::npos)
+        << answer.body;
+    // A page may not have the console read files: a password file is refused.
+    answer =
+        console.Fetch("POST", "/api/check", R"({"profile": {"wifi-station": {"ssid": "n", "password-file":
+        "/etc/hostname", "ip": "10.0.0.5", "gateway": "10.0.0.1"}}})");
+    EXPECT_NE(answer.body.find("password files are not read here"), std::string::npos) << answer.body;
+
+    // A profile with a password: kept, but shown hidden wherever it appears.
+    const std::string profile =
+        R"({"wifi-ap": {"name": "Front"}, "wifi-station": {"ssid": "shop", "password": ")" + kSecret +
+        R"(", "ip": "10.0.0.5", "gateway": "10.0.0.1"}})";
+    std::vector<std::string> answers;
+    answers.push_back(console.Fetch("PUT", "/api/profiles/shop", profile).body);
+    answers.push_back(console.Fetch("GET", "/api/profiles/shop").body);
+    EXPECT_NE(answers.back().find("\"password\": \"(hidden)\""), std::string::npos) << answers.back();
+    // Given back as "(hidden)", the kept password stays.
+    const std::string edited = R"j({"wifi-ap": {"name": "Back"}, "wifi-station": {"ssid": "shop",
+        "password": "(hidden)", "ip": "10.0.0.5", "gateway": "10.0.0.1"}})j";
+    EXPECT_EQ(console.Fetch("PUT", "/api/profiles/shop", edited).status, 200);
+    std::ifstream kept(dir / "state/profiles/shop.json");
+    const std::string keptText((std::istreambuf_iterator<char>(kept)), std::istreambuf_iterator<char>());
+    EXPECT_NE(keptText.find(kSecret), std::string::npos);
+    EXPECT_NE(keptText.find("Back"), std::string::npos);
+    const std::string target = "socket://127.0.20.1:" + port;
+    answers.push_back(
+        console.Fetch("POST", "/api/check", R"({"profileName": "shop", "targets": [")" + target + "\"]}")
+            .body);
+    EXPECT_NE(answers.back().find("password=(hidden)"), std::string::npos) << answers.back();
+    EXPECT_EQ(Count(answers.back(), "\"step\": \"wifi-station\""), 1) << answers.back();
+    answer = console.Fetch("POST", "/api/apply",
+                           R"({"profileName": "shop", "gap": 0, "targets": [")" + target + "\"]}");
+    ASSERT_EQ(answer.status, 200) << answer.body;
+    answers.push_back(console.WaitForJob("1"));
+    EXPECT_EQ(Count(answers.back(), "\"result\": \"ok\""), 1) << answers.back();
+    answers.push_back(console.Fetch("GET", "/api/jobs/1/events").body);
+    answers.push_back(console
+                          .Fetch("POST", "/api/send",
+                                 R"({"target": "socket://127.0.20.1:)" + port +
+                                     R"(", "command": "wifi-station", "args": {"ssid": "s",
+        "password": ")" + kSecret + R"(", "ip": "10.0.0.6", "gateway": "10.0.0.1"}})")
+                          .body);
+    EXPECT_NE(answers.back().find("\"sent\": true"), std::string::npos) << answers.back();
+    for (const std::string& text : answers) {
+        EXPECT_EQ(text.find(kSecret), std::string::npos) << text;
+    }
+    EXPECT_EQ(fleet.Stop(), "exit 0");
+}
+
+TEST(TolctlConsoleTest, ScansReadsAppliesAndSendsToEmulatedPrinters) {
+    TempDir dir;
+    Emulator fleet({"--bind", "127.0.20.11-13", "--state", dir / "printers.json", "--condition",
+                    "127.0.20.12=paper-end"});
+    const std::string port = std::to_string(fleet.Port());
+    Console console(dir / "state");
+    ASSERT_GT(console.Port(), 0);
+
+    HttpAnswer answer =
+        console.Fetch("POST", "/api/scan", R"({"network": "127.0.20.8/29", "port": )" + port + "}");
+    ASSERT_EQ(answer.status, 200) << answer.body;
+    for (const char* last : {"11", "12", "13"}) {
+        const std::string target = "\"socket://127.0.20." + std::string(last) + ":" + port + "\"";
+        EXPECT_EQ(Count(answer.body, target), 1) << answer.body;
+        EXPECT_EQ(Count(console.Fetch("GET", "/api/printers").body, target), 1);
+    }
+    EXPECT_EQ(Count(answer.body, "socket://"), 3);
+    EXPECT_EQ(console.Fetch("POST", "/api/scan", R"({"network": "127.0.0.0/8"})").status, 400);
+
+    answer =
+        console.Fetch("POST", "/api/status", R"({"targets": ["socket://127.0.20.11-12:)" + port + "\"]}");
+    ASSERT_EQ(answer.status, 200) << answer.body;
+    const TolctlResult cli =
+        RunTolctlIn({"status", "--format", "json", "--target", "socket://127.0.20.12:" + port});
+    EXPECT_NE(answer.body.find("\"state\": \"ok\""), std::string::npos) << answer.body;
+    EXPECT_NE(answer.body.find(cli.out.substr(4, cli.out.find("\"answers\"") - 4)), std::string::npos)
+        << answer.body << cli.out;
+
+    // An apply whose events are asked for while it runs, and again after it ended.
+    const std::string apply =
+        R"({"profile": {"wifi-ap": {"name": "Console AP"}, "bt-name": "Till"}, "gap": 200,
+        "targets": ["socket://127.0.20.11-13:)" +
+        port + "\"]}";
+    answer = console.Fetch("POST", "/api/apply", apply);
+    ASSERT_EQ(answer.status, 200) << answer.body;
+    EXPECT_EQ(answer.body, "{\n  \"job\": \"1\"\n}\n");
+    EXPECT_EQ(console.Fetch("POST", "/api/apply", apply).status, 409);  // its printers are busy
+    const std::string live = console.Fetch("GET", "/api/jobs/1/events").body;
+    const std::string late = console.Fetch("GET", "/api/jobs/1/events").body;
+    for (const std::string& events : {live, late}) {
+        EXPECT_EQ(Count(events, "event: printer\ndata: {\"target\":\"socket://127.0.20.1"), 3) << events;
+        EXPECT_EQ(Count(events, "\"result\":\"ok\""), 3) << events;
+        EXPECT_EQ(events.substr(events.rfind("event: ")),
+                  "event: done\ndata: {\"ok\":3,\"failed\":0,\"interrupted\":0}\n\n");
+    }
+    const std::string report = console.WaitForJob("1");
+    EXPECT_NE(report.find("\"progress\": {\n    \"done\": 3,\n    \"total\": 3\n  }"), std::string::npos)
+        << report;
+    EXPECT_NE(report.find("\"gap-ms\": 200"), std::string::npos) << report;
+
+    answer = console.Fetch("POST", "/api/send",
+                           R"({"target": "socket://127.0.20.13:)" + port +
+                               R"(", "command": "bt-pin", "args": {"value": "4321"}})");
+    const std::string bytes = RunTolctlIn({"--dry-run", "bt-pin", "4321"}).out;
+    EXPECT_EQ(answer.body,
+              "{\n  \"sent\": true,\n  \"bytes\": \"" + bytes.substr(0, bytes.size() - 1) + "\"\n}\n");
+    EXPECT_NE(console
+                  .Fetch("POST", "/api/send", R"({"target": "socket://127.0.20.13", "command": "lan-ip",
+        "args": {"value": "0.0.0.0"}})")
+                  .body.find("lan-ip: "),
+              std::string::npos);
+    EXPECT_EQ(
+        console.Fetch("POST", "/api/send", R"({"target": "socket://127.0.20.13", "command": "nope"})").status,
+        400);
+    EXPECT_EQ(Count(console.Fetch("GET", "/api/commands").body, "\"command\": "), 17);
+    EXPECT_EQ(fleet.Stop(), "exit 0");
+    std::ifstream state(dir / "printers.json");
+    const std::string held((std::istreambuf_iterator<char>(state)), std::istreambuf_iterator<char>());
+    EXPECT_EQ(Count(held, "Console AP"), 3) << held;
+    EXPECT_EQ(Count(held, "4321"), 1) << held;
+}
+
+TEST(TolctlConsoleTest, KeepsItsPrintersAndProfilesAcrossRuns) {
+    TempDir dir;
+    {
+        Console console(dir / "state");
+        ASSERT_GT(console.Port(), 0);
+        HttpAnswer answer = console.Fetch(
+            "POST", "/api/printers",
+            R"({"add": ["socket://127.0.20.30"], "targetsText": "# till\nsocket://127.0.20.31-32:9101 lan.ip=10.0.0.9\n"})");
+        EXPECT_EQ(answer.status, 200) << answer.body;
+        // Bad targets: the messages of a targets file, and the list stays as it was.
+        answer = console.Fetch("POST", "/api/printers",
+                               R"({"add": ["socket://127.0.20.40"], "targetsText": "1.2.3\n"})");
+        EXPECT_EQ(answer.status, 400);
+        EXPECT_NE(answer.body.find("targets:1: "), std::string::npos) << answer.body;
+        EXPECT_EQ(console.Fetch("PUT", "/api/profiles/front-1", R"({"bt-pin": "1234"})").status, 200);
+        EXPECT_EQ(console.Fetch("PUT", "/api/profiles/.hidden", R"({"bt-pin": "1234"})").status, 404);
+        EXPECT_EQ(console.Stop(), "exit 0");
+    }
+    Console console(dir / "state");
+    EXPECT_EQ(console.Fetch("GET", "/api/printers").body,
+              "{\n  \"printers\": [\n    \"socket://127.0.20.30\",\n    \"socket://127.0.20.31:9101\",\n"
+              "    \"socket://127.0.20.32:9101\"\n  ]\n}\n");
+    EXPECT_EQ(console.Fetch("GET", "/api/profiles").body, "{\n  \"profiles\": [\n    \"front-1\"\n  ]\n}\n");
+    EXPECT_EQ(console.Fetch("GET", "/api/profiles/front-1").body, "{\n  \"bt-pin\": \"1234\"\n}\n");
+    struct stat info {};
+    ASSERT_EQ(::stat((dir / "state/profiles/front-1.json").c_str(), &info), 0);
+    EXPECT_EQ(info.st_mode & 0777, 0600u);
+    ASSERT_EQ(::stat((dir / "state/printers.json").c_str(), &info), 0);
+    EXPECT_EQ(info.st_mode & 0777, 0600u);
+}
+
+}  // namespace
