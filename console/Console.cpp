@@ -1,5 +1,6 @@
 #include "Console.h"
 
+#include <cstdint>
 #include <random>
 #include <utility>
 

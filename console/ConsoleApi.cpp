@@ -1,6 +1,7 @@
 // The console's API: one handler per endpoint, each checking its body with the command line's
 // own checks and messages.
 #include <algorithm>
+#include <cstdint>
 #include <memory>
 #include <sstream>
 #include <utility>

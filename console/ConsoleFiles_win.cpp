@@ -1,9 +1,9 @@
-#include <shellapi.h>
 #include <windows.h>
+// After windows.h, which it needs.
+#include <shellapi.h>
 
 #include <cerrno>
 #include <cstdio>
-#include <cwchar>
 
 #include "ConsoleFiles.h"
 #include "ErrnoText.h"
@@ -31,11 +31,12 @@ std::string Utf8(const std::wstring& wide) {
 }  // namespace
 
 std::string DefaultStateDir() {
-    const wchar_t* local = _wgetenv(L"LOCALAPPDATA");
-    if (local == nullptr || local[0] == L'\0') {
+    wchar_t local[MAX_PATH];
+    const DWORD size = ::GetEnvironmentVariableW(L"LOCALAPPDATA", local, MAX_PATH);
+    if (size == 0 || size >= MAX_PATH) {
         return "";
     }
-    return Utf8(local) + "\\tolctl\\console";
+    return Utf8(std::wstring(local, size)) + "\\tolctl\\console";
 }
 
 bool MakePrivateFolder(const std::string& path, std::string& problem) {

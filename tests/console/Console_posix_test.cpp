@@ -141,6 +141,20 @@ TEST(TolctlConsoleTest, EveryRequestNeedsTheTokenTheHostAndTheOrigin) {
     answer = console.Fetch("POST", "/api/check", std::string(1024 * 1024 + 1, ' '));
     EXPECT_EQ(answer.status, 413);
     EXPECT_NE(answer.body.find("\"error\""), std::string::npos);
+    // A body sent in chunks, whose length is not known first, is not read at all.
+    UniqueFd fd(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
+    sockaddr_in addr{};
+    addr.sin_family = AF_INET;
+    addr.sin_port = htons(static_cast<uint16_t>(console.Port()));
+    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    ASSERT_EQ(::connect(fd.Get(), reinterpret_cast<sockaddr*>(&addr), sizeof addr), 0);
+    const std::string chunked = "POST /api/check HTTP/1.1\r\nHost: " + console.Host() +
+                                "\r\nAuthorization: Bearer " + console.Token() +
+                                "\r\nTransfer-Encoding: chunked\r\n\r\n2\r\n{}\r\n0\r\n\r\n";
+    ASSERT_EQ(::write(fd.Get(), chunked.data(), chunked.size()), static_cast<ssize_t>(chunked.size()));
+    char reply[64] = {};
+    ASSERT_GT(::read(fd.Get(), reply, sizeof reply - 1), 0);
+    EXPECT_EQ(std::string(reply).substr(0, 12), "HTTP/1.1 411") << reply;
     EXPECT_EQ(console.Fetch("GET", "/api/apply").status, 405);
     EXPECT_EQ(console.Fetch("GET", "/api/nothing").status, 404);
     EXPECT_EQ(console.Fetch("GET", "/api/jobs/77").status, 404);
