@@ -14,6 +14,7 @@ import signal
 import subprocess
 import sys
 import tempfile
+import threading
 import time
 import base64
 
@@ -32,11 +33,16 @@ def check(ok, what):
         print("FAIL " + what)
 
 
-def first_line(process, what):
+def start(args, out, name, started):
+    """Starts a program, its standard error kept in OUT_DIR/NAME.err; returns it and its first line."""
+    process = subprocess.Popen(args, stdout=subprocess.PIPE, stderr=open(os.path.join(out, name + ".err"), "w"),
+                               text=True)
+    started.append(process)
     line = process.stdout.readline().strip()
     if not line:
-        raise SystemExit(f"FAIL {what} printed nothing: {process.stderr.read()}")
-    return line
+        raise SystemExit(f"FAIL {name} printed nothing; see {out}/{name}.err")
+    threading.Thread(target=process.stdout.read, daemon=True).start()  # the rest, never left to block it
+    return process, line
 
 
 def main():
@@ -44,24 +50,24 @@ def main():
     os.makedirs(out, exist_ok=True)
     work = tempfile.mkdtemp(prefix="tol-console.")
     state = os.path.join(work, "state.json")
-    emulator = subprocess.Popen([tolctl, "listen", "--bind", "127.0.0.40-43", "--port", "0", "--state", state,
-                                 "--fault", RESET + "=reset", "--condition", PAPER_END + "=paper-end"],
-                                stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
-    port = first_line(emulator, "tolctl listen").rsplit(":", 1)[1]
-    console = subprocess.Popen([tolctl, "console", "--no-browser", "--listen", "127.0.0.1:0", "--state-dir",
-                                os.path.join(work, "console")], stdout=subprocess.PIPE, stderr=subprocess.PIPE,
-                               text=True)
-    url = first_line(console, "tolctl console").split(" on ", 1)[1]
-    driver = WebDriver(os.path.join(work, "chromium"))
+    started, driver = [], None
     try:
+        emulator, line = start([tolctl, "listen", "--bind", "127.0.0.40-43", "--port", "0", "--state", state,
+                                "--fault", RESET + "=reset", "--condition", PAPER_END + "=paper-end"],
+                               out, "listen", started)
+        port = line.rsplit(":", 1)[1]
+        console, line = start([tolctl, "console", "--no-browser", "--listen", "127.0.0.1:0", "--state-dir",
+                               os.path.join(work, "console")], out, "console", started)
+        url = line.split(" on ", 1)[1]
+        driver = WebDriver(os.path.join(work, "chromium"))
         driver.run("POST", "/goog/cdp/execute", {"cmd": "Emulation.setDeviceMetricsOverride", "params": {
             "width": 1280, "height": 800, "deviceScaleFactor": 1, "mobile": False}})
-        started = time.monotonic()
+        loading = time.monotonic()
         driver.run("POST", "/url", {"url": url})
         driver.wait("return document.readyState === 'complete' && document.querySelector('#status-time')", "the page")
         timing = driver.script("var n = performance.getEntriesByType('navigation')[0];"
                                " return [n.domContentLoadedEventEnd, n.loadEventEnd, n.transferSize];")
-        print(f"the page loaded in {time.monotonic() - started:.2f} s (WebDriver), DOMContentLoaded at "
+        print(f"the page loaded in {time.monotonic() - loading:.2f} s (WebDriver), DOMContentLoaded at "
               f"{timing[0]:.0f} ms, load at {timing[1]:.0f} ms; {timing[2]} bytes")
         check(driver.script("return location.search") == "", "the token stays in the address bar")
 
@@ -142,11 +148,16 @@ def main():
         with open(os.path.join(out, "console.png"), "wb") as picture:
             picture.write(base64.b64decode(driver.run("GET", "/screenshot")))
     finally:
-        driver.close()
-        console.send_signal(signal.SIGTERM)
-        emulator.send_signal(signal.SIGTERM)
-        check(console.wait(10) == 0, "tolctl console ends on SIGTERM")
-        emulator.wait(10)
+        if driver:
+            driver.close()
+        for process in started:
+            process.send_signal(signal.SIGTERM)
+        for process in started:
+            try:
+                check(process.wait(10) == 0, f"{process.args[1]} ends on SIGTERM")
+            except subprocess.TimeoutExpired:
+                process.kill()
+                check(False, f"{process.args[1]} ends on SIGTERM")
 
     printers = json.load(open(state))["printers"]
     for address in GOOD:
