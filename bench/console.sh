@@ -4,7 +4,7 @@
 # the console's page (GET / with the token's cookie: the page load), and the same apply of a
 # profile of 6 settings to every printer (--jobs 32 --gap 0) through the console's API (POST
 # /api/apply, then its event stream read to the end, i.e. until the job is done) and through
-# `tolctl apply`, and prints the times and their ratio. Three runs of each, alternating; the best
+# `tolctl apply`, and prints the times and their ratio. Five runs of each, alternating; the best
 # of each counts. Checks that every printer ended ok both ways. Only loopback addresses.
 # Usage: bench/console.sh [NETWORK]   (default 127.64.0.0/24)
 # TOLCTL=PATH measures that tolctl instead of building build/release.
@@ -41,7 +41,7 @@ parts = urllib.parse.urlsplit(url)
 token = urllib.parse.parse_qs(parts.query)["token"][0]
 target = "socket://%s:%s" % (net, port)
 profile = json.load(open(work + "/profile.json"))
-runs = 3
+runs = 5
 
 def connect():
     return http.client.HTTPConnection(parts.hostname, parts.port, timeout=120)

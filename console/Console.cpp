@@ -113,13 +113,9 @@ HttpReply Console::ErrorReply(int status) {
 
 bool Console::HostAllowed(const std::string& host) const {
     // Another name that resolves here (DNS rebinding) is refused: only the address served on,
-    // and for loopback localhost and 127.0.0.1, each with the port.
+    // localhost and 127.0.0.1, each with the port.
     const std::string port = m_settings.port == 80 ? "" : ":" + std::to_string(m_settings.port);
-    if (host == m_settings.address + port) {
-        return true;
-    }
-    const bool loopback = m_settings.address.compare(0, 4, "127.") == 0;
-    return loopback && (host == "localhost" + port || host == "127.0.0.1" + port);
+    return host == m_settings.address + port || host == "localhost" + port || host == "127.0.0.1" + port;
 }
 
 bool Console::OriginAllowed(const std::string& origin) const {

@@ -90,8 +90,10 @@ int RunConsole(const ConsoleOptions& options,
     server.SetErrorReply(&Console::ErrorReply);
     server.Serve("/", [&console](const HttpRequest& request) { return console.Handle(request); });
 
+    // Served on every address, the console is opened on loopback.
+    const std::string shown = address == "0.0.0.0" ? "127.0.0.1" : address;
     const std::string url =
-        "http://" + address + ":" + std::to_string(settings.port) + "/?token=" + settings.token;
+        "http://" + shown + ":" + std::to_string(settings.port) + "/?token=" + settings.token;
     out << "console on " << url << std::endl;
     if (addressValue >> 24 != 127) {
         err << "tolctl: console: warning: " << address
