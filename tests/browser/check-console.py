@@ -45,10 +45,7 @@ def start(args, out, name, started):
     return process, line
 
 
-def main():
-    tolctl, out = sys.argv[1:3]
-    os.makedirs(out, exist_ok=True)
-    work = tempfile.mkdtemp(prefix="tol-console.")
+def scenario(tolctl, out, work):
     state = os.path.join(work, "state.json")
     started, driver = [], None
     try:
@@ -168,7 +165,16 @@ def main():
         check(got.get("counts", {}).get("open-drawer") == (address == GOOD[0]), f"{address}'s drawer pulses")
     got = printers.get(f"{RESET}:{port}", {})
     check("bt-name" not in got and "wifi-ap" not in got, f"the resetting printer holds nothing: {got}")
-    shutil.rmtree(work, ignore_errors=True)
+
+
+def main():
+    tolctl, out = sys.argv[1:3]
+    os.makedirs(out, exist_ok=True)
+    work = tempfile.mkdtemp(prefix="tol-console.")
+    try:
+        scenario(tolctl, out, work)
+    finally:
+        shutil.rmtree(work, ignore_errors=True)
     print("FAIL" if failures else "ok: the console's page scans, shows, checks, applies and reports")
     return 1 if failures else 0
 
