@@ -10,89 +10,18 @@ Usage: drive-browser.py URL DISPLAY RECTS PRINTER_ADDRESS SCREENSHOT.png
   list), 1042 (the printer address) and 1004 (Test Connect).
 Only 127.0.0.1 is contacted: chromedriver, and through the browser the page."""
 import base64
-import json
 import os
 import shutil
-import socket
 import subprocess
 import sys
 import tempfile
 import time
-import urllib.request
 
-BROWSER_FLAGS = ["--headless", "--no-sandbox", "--disable-gpu", "--disable-quic", "--no-first-run",
-                 "--disable-background-networking", "--disable-component-update", "--disable-sync",
-                 "--window-size=1300,1100"]
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "support"))
+from webdriver import END, ENTER, HOME, WebDriver, keys, pointer_click  # noqa: E402
+
 BLOCK = 16  # the dialog is compared in blocks of BLOCK x BLOCK pixels (the picture comes as JPEG)
 
-
-def free_port():
-    with socket.socket() as s:
-        s.bind(("127.0.0.1", 0))
-        return s.getsockname()[1]
-
-
-class WebDriver:
-    def __init__(self, user_data_dir):
-        self.port = free_port()
-        self.process = subprocess.Popen(["chromedriver", f"--port={self.port}"],
-                                        stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-        self.base = f"http://127.0.0.1:{self.port}"
-        for _ in range(100):
-            try:
-                self.call("GET", "/status")
-                break
-            except OSError:
-                time.sleep(0.1)
-        caps = {"browserName": "chrome",
-                "goog:chromeOptions": {"binary": "/usr/bin/chromium",
-                                       "args": BROWSER_FLAGS + [f"--user-data-dir={user_data_dir}"]}}
-        self.session = self.call("POST", "/session", {"capabilities": {"alwaysMatch": caps}})["sessionId"]
-
-    def call(self, method, path, body=None):
-        data = None if body is None else json.dumps(body).encode()
-        request = urllib.request.Request(self.base + path, data=data, method=method,
-                                         headers={"Content-Type": "application/json"})
-        with urllib.request.urlopen(request, timeout=60) as answer:
-            return json.loads(answer.read())["value"]
-
-    def run(self, method, path, body=None):
-        return self.call(method, f"/session/{self.session}{path}", body)
-
-    def script(self, source, *args):
-        return self.run("POST", "/execute/sync", {"script": source, "args": list(args)})
-
-    def actions(self, actions):
-        self.run("POST", "/actions", {"actions": actions})
-        self.run("DELETE", "/actions")
-
-    def close(self):
-        try:
-            self.run("DELETE", "")
-        finally:
-            self.process.terminate()
-            self.process.wait(10)
-
-
-def pointer_click(x, y):
-    return [{"type": "pointer", "id": "mouse", "parameters": {"pointerType": "mouse"}, "actions": [
-        {"type": "pointerMove", "duration": 0, "origin": "viewport", "x": int(x), "y": int(y)},
-        {"type": "pointerDown", "button": 0}, {"type": "pause", "duration": 80},
-        {"type": "pointerUp", "button": 0}]}]
-
-
-def keys(text, shifted=""):
-    """Key presses, one per character of `text`; those in `shifted` with Shift held."""
-    steps = []
-    for key in text:
-        press = [{"type": "keyDown", "value": key}, {"type": "keyUp", "value": key}]
-        if key in shifted:
-            press = [{"type": "keyDown", "value": SHIFT}] + press + [{"type": "keyUp", "value": SHIFT}]
-        steps += press + [{"type": "pause", "duration": 40}]
-    return [{"type": "key", "id": "keyboard", "actions": steps}]
-
-
-SHIFT, END, HOME, ENTER = "\ue008", "\ue010", "\ue011", "\ue007"
 
 CANVAS = "return document.querySelector('#noVNC_container canvas')"
 
