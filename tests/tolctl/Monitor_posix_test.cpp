@@ -3,7 +3,6 @@
 #include <signal.h>
 
 #include <gtest/gtest.h>
-#include <httplib.h>
 
 #include <cstdio>
 #include <ctime>
@@ -15,6 +14,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include "HttpClient.h"
 #include "Tolctl.h"
 #include "TolctlProgram.h"
 
@@ -46,7 +46,7 @@ size_t Lines(const std::string& text, const std::string& start) {
     return count;
 }
 
-// `tolctl monitor --interval 1 --listen 127.0.0.1:0 ARGS...` running; Client() fetches its pages.
+// `tolctl monitor --interval 1 --listen 127.0.0.1:0 ARGS...` running; Get() fetches its pages.
 class Monitor {
   public:
     explicit Monitor(std::vector<std::string> args) {
@@ -57,17 +57,15 @@ class Monitor {
         m_lines = std::make_unique<PipeText>(std::move(m_out.read));
         m_port = std::atoi(m_lines->WaitFor("^monitor on http://127\\.0\\.0\\.1:([0-9]+)/metrics\n").c_str());
         EXPECT_GT(m_port, 0) << m_lines->Text();
-        m_client = std::make_unique<httplib::Client>("127.0.0.1", m_port);
     }
     int Port() const { return m_port; }
-    httplib::Client& Client() { return *m_client; }
+    HttpAnswer Get(const std::string& path) const { return HttpFetch("127.0.0.1", m_port, "GET", path); }
     /// The metrics page once it has the line `line` (10 s at most), else the last one.
     std::string MetricsWith(const std::string& line) {
         std::string page;
         for (int i = 0; i < 100 && Lines(page, line + "\n") == 0; ++i) {
             std::this_thread::sleep_for(std::chrono::milliseconds(i == 0 ? 0 : 100));
-            const auto got = m_client->Get("/metrics");
-            page = got ? got->body : "";
+            page = Get("/metrics").body;
         }
         return page;
     }
@@ -81,7 +79,6 @@ class Monitor {
     Pipe m_out, m_err;
     std::unique_ptr<Program> m_program;
     std::unique_ptr<PipeText> m_lines;
-    std::unique_ptr<httplib::Client> m_client;
     int m_port = 0;
 };
 
@@ -93,16 +90,15 @@ TEST(TolctlMonitorTest, ServesEachRoundsStatusAsMetricsAndJson) {
                                               "1500"};
     Monitor monitor(targets);
     ASSERT_GT(monitor.Port(), 0);
-    httplib::Client& client = monitor.Client();
     const int served = monitor.Port();
 
     // The first round takes 1.5 s (the slow printer): no printer yet, the headers still.
-    auto page = client.Get("/metrics");
-    ASSERT_TRUE(page) << httplib::to_string(page.error());
-    EXPECT_EQ(page->get_header_value("Content-Type"), "text/plain; version=0.0.4; charset=utf-8");
-    EXPECT_EQ(page->body.find('{'), std::string::npos) << page->body;
-    EXPECT_EQ(Lines(page->body, "# TYPE tolctl_printer_"), 4u) << page->body;
-    EXPECT_EQ(client.Get("/status")->body, "[]\n");
+    const HttpAnswer page = monitor.Get("/metrics");
+    ASSERT_EQ(page.status, 200) << page.error;
+    EXPECT_EQ(page.Header("content-type"), "text/plain; version=0.0.4; charset=utf-8");
+    EXPECT_EQ(page.body.find('{'), std::string::npos) << page.body;
+    EXPECT_EQ(Lines(page.body, "# TYPE tolctl_printer_"), 4u) << page.body;
+    EXPECT_EQ(monitor.Get("/status").body, "[]\n");
 
     const std::string good = "{target=\"socket://127.0.3.20:" + port + "\"";
     const std::string refused = "{target=\"socket://127.0.3.21:" + port + "\"";
@@ -134,9 +130,9 @@ TEST(TolctlMonitorTest, ServesEachRoundsStatusAsMetricsAndJson) {
     // /status is what status --format json prints.
     std::string json;
     Tolctl({"status", "--format", "json", targets[0], targets[1], targets[2], targets[3]}, &json);
-    EXPECT_EQ(Json::parse(client.Get("/status")->body), Json::parse(json));
-    EXPECT_EQ(client.Get("/metrics/")->status, 404);
-    EXPECT_EQ(client.Get("/")->status, 404);
+    EXPECT_EQ(Json::parse(monitor.Get("/status").body), Json::parse(json));
+    EXPECT_EQ(monitor.Get("/metrics/").status, 404);
+    EXPECT_EQ(monitor.Get("/").status, 404);
 
     // Its port is not shared with a second monitor.
     std::string said;
