@@ -163,7 +163,7 @@ TEST(TolctlConsoleTest, EveryRequestNeedsTheTokenTheHostAndTheOrigin) {
 
 TEST(TolctlConsoleTest, ChecksWithTheCommandLinesMessagesAndNeverAnswersAPassword) {
     TempDir dir;
-    Emulator fleet({"--bind", "127.0.20.1"});
+    EmulatorProgram fleet({"--bind", "127.0.20.1"});
     const std::string port = std::to_string(fleet.Port());
     Console console(dir / "state");
     ASSERT_GT(console.Port(), 0);
@@ -233,8 +233,8 @@ TEST(TolctlConsoleTest, ChecksWithTheCommandLinesMessagesAndNeverAnswersAPasswor
 
 TEST(TolctlConsoleTest, ScansReadsAppliesAndSendsToEmulatedPrinters) {
     TempDir dir;
-    Emulator fleet({"--bind", "127.0.20.11-13", "--state", dir / "printers.json", "--condition",
-                    "127.0.20.12=paper-end"});
+    EmulatorProgram fleet({"--bind", "127.0.20.11-13", "--state", dir / "printers.json", "--condition",
+                           "127.0.20.12=paper-end"});
     const std::string port = std::to_string(fleet.Port());
     Console console(dir / "state");
     ASSERT_GT(console.Port(), 0);

@@ -1,5 +1,5 @@
 // The real tolctl program for tests: started with fork and exec, its output read as it comes;
-// `tolctl listen` as a program (tolctl_program::Emulator), and the folders and ports tests use.
+// `tolctl listen` as a program (tolctl_program::EmulatorProgram), and the folders and ports tests use.
 #pragma once
 
 #include <arpa/inet.h>
@@ -230,12 +230,12 @@ class TempDir {
 };
 
 /// `tolctl listen --port 0 ARGS...` running until stopped; Port() is the port it chose.
-class Emulator {
+class EmulatorProgram {
   public:
-    explicit Emulator(const std::vector<std::string>& args,
-                      rlim_t fileLimit = 0,
-                      rlim_t hardLimit = 0,
-                      int port = 0) {
+    explicit EmulatorProgram(const std::vector<std::string>& args,
+                             rlim_t fileLimit = 0,
+                             rlim_t hardLimit = 0,
+                             int port = 0) {
         std::vector<std::string> all = {"listen", "--port", std::to_string(port)};
         all.insert(all.end(), args.begin(), args.end());
         m_program =

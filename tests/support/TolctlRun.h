@@ -27,3 +27,8 @@ inline TolctlResult RunTolctlIn(std::vector<std::string> args, const std::string
     result.err = err.str();
     return result;
 }
+
+/// RunTolctlIn under the short name the tests use.
+inline TolctlResult Tolctl(std::vector<std::string> args, const std::string& input = "") {
+    return RunTolctlIn(std::move(args), input);
+}

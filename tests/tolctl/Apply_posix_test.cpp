@@ -26,10 +26,6 @@ using Kind = FakePrinter::Kind;
 
 using Result = TolctlResult;
 
-Result Tolctl(std::vector<std::string> args, const std::string& input = "") {
-    return RunTolctlIn(std::move(args), input);
-}
-
 // The bytes a single tolctl call sends for `args`.
 std::string Single(std::vector<std::string> args) {
     args.insert(args.begin(), {"--dry-run", "--show-secrets"});
@@ -621,14 +617,14 @@ TEST(TolctlApplyProgramTest, AStopRequestFinishesTheRecordAndAKillLeavesTheEarli
             "100",    "--report", report};
     };
     {
-        tolctl_program::Emulator fleet(fleetArgs());
+        tolctl_program::EmulatorProgram fleet(fleetArgs());
         Apply killed(args(fleet.Port()));
         killed.SignalAfterACommand(state, SIGKILL);
         EXPECT_EQ(killed.program->Wait(), "signal 9");
         EXPECT_EQ(ReadFile(report), "{\"earlier\": true}\n");
     }
 
-    tolctl_program::Emulator fleet(fleetArgs());
+    tolctl_program::EmulatorProgram fleet(fleetArgs());
     Apply stopped(args(fleet.Port()));
     stopped.SignalAfterACommand(state, SIGINT);
     EXPECT_EQ(stopped.program->Wait(), "exit 130");
@@ -683,8 +679,9 @@ TEST(TolctlApplyProgramTest, ResumingServesAgainOnlyWhatWasNotOkAndKeepsEveryPri
     const std::string net = "127.0.2.176/29";
     int port = 0;
     {
-        tolctl_program::Emulator fleet({"--bind", net, "--state", state, "--fault", "127.0.2.178-179=refuse",
-                                        "--fault", "127.0.2.180-183=slow:1000"});
+        tolctl_program::EmulatorProgram fleet({"--bind", net, "--state", state, "--fault",
+                                               "127.0.2.178-179=refuse", "--fault",
+                                               "127.0.2.180-183=slow:1000"});
         port = fleet.Port();
         Apply stopped({profile, "--target", "socket://" + net + ":" + std::to_string(port), "--jobs", "2",
                        "--gap", "100", "--report", report});
@@ -707,7 +704,7 @@ TEST(TolctlApplyProgramTest, ResumingServesAgainOnlyWhatWasNotOkAndKeepsEveryPri
                                         "181 interrupted", "182 interrupted", "183 interrupted"}));
     // The same printers, all good now, with a count of their own.
     std::filesystem::remove(state);
-    tolctl_program::Emulator fleet({"--bind", net, "--state", state}, 0, 0, port);
+    tolctl_program::EmulatorProgram fleet({"--bind", net, "--state", state}, 0, 0, port);
     auto contacted = [&state](size_t connections) {
         const nlohmann::json got = WaitForState(
             state, [connections](const nlohmann::json& s) { return Connections(s) >= connections; });
@@ -759,7 +756,7 @@ TEST(TolctlApplyProgramTest, AClosedOutputCostsNeitherTheRecordNorThePrinters) {
     tolctl_program::TempDir dir;
     const std::string profile = dir / "p.json", report = dir / "report.json";
     std::ofstream(profile) << R"({"after": ["cut"]})";
-    tolctl_program::Emulator fleet({"--bind", "127.0.2.0/25"});
+    tolctl_program::EmulatorProgram fleet({"--bind", "127.0.2.0/25"});
     Apply apply({profile, "--target", "socket://127.0.2.0/25:" + std::to_string(fleet.Port()), "--gap", "0",
                  "--report", report});
     apply.table.reset();  // as `| head -1` would, before the table (larger than a pipe's buffer)
@@ -775,7 +772,7 @@ TEST(TolctlApplyProgramTest, AFewOpenFilesLimitTheJobsAndFailNoPrinter) {
     const std::string profile = dir / "p.json";
     std::ofstream(profile) << R"({"after": ["cut"]})";
     // Slow printers: each connection stays open a while, many at once.
-    tolctl_program::Emulator fleet({"--bind", "127.0.2.0/25", "--fault", "127.0.2.0/25=slow:300"});
+    tolctl_program::EmulatorProgram fleet({"--bind", "127.0.2.0/25", "--fault", "127.0.2.0/25=slow:300"});
     Apply apply({profile, "--target", "socket://127.0.2.0/25:" + std::to_string(fleet.Port()), "--gap", "0",
                  "--jobs", "1024"},
                 64);

@@ -58,7 +58,7 @@ Json EmptyPrinter(int connections = 0) {
 TEST(TolctlEmulatorTest, EveryAddressOfANetworkOrRangeIsAPrinterOnTheSamePort) {
     TempDir dir;
     {
-        Emulator fleet({"--bind", "127.0.2.21/29", "--state", dir / "state.json"});
+        EmulatorProgram fleet({"--bind", "127.0.2.21/29", "--state", dir / "state.json"});
         const std::string port = std::to_string(fleet.Port());
         Send("127.0.2.16", fleet.Port(), {"cut"});
         Send("127.0.2.23", fleet.Port(), {"bt-pin", "1234"});
@@ -88,7 +88,7 @@ TEST(TolctlEmulatorTest, EveryAddressOfANetworkOrRangeIsAPrinterOnTheSamePort) {
     }
     {
         // Many printers share one line.
-        Emulator fleet({"--bind", "127.0.2.40-59"});
+        EmulatorProgram fleet({"--bind", "127.0.2.40-59"});
         EXPECT_EQ(fleet.Stop(), "exit 0");
         EXPECT_EQ(fleet.Output().ReadToEnd(),
                   "listening on 127.0.2.40-127.0.2.59:" + std::to_string(fleet.Port()) + " (20 printers)\n");
@@ -97,7 +97,7 @@ TEST(TolctlEmulatorTest, EveryAddressOfANetworkOrRangeIsAPrinterOnTheSamePort) {
 
 TEST(TolctlEmulatorTest, StateHoldsEverySettingAsLastReceivedAndCountsTheRest) {
     TempDir dir;
-    Emulator fleet({"--bind", "127.0.2.64-66", "--state", dir / "state.json"});
+    EmulatorProgram fleet({"--bind", "127.0.2.64-66", "--state", dir / "state.json"});
     const int port = fleet.Port();
     const std::string a = "127.0.2.64";
     Send(a, port, {"wifi-ap", "--name", "First", "--mode", "sta"});
@@ -157,7 +157,7 @@ TEST(TolctlEmulatorTest, StateHoldsEverySettingAsLastReceivedAndCountsTheRest) {
 
 TEST(TolctlEmulatorTest, StateIsWrittenWhileRunningAndWhatArrivedIsInItAfterAStop) {
     TempDir dir;
-    Emulator fleet({"--bind", "127.0.2.70-71", "--state", dir / "state.json"});
+    EmulatorProgram fleet({"--bind", "127.0.2.70-71", "--state", dir / "state.json"});
     const std::string name = "127.0.2.70:" + std::to_string(fleet.Port());
     FleetPeer open("127.0.2.70", fleet.Port());
     ASSERT_TRUE(open.Send("\x1d\x56\x01"));  // then stays open
@@ -173,7 +173,7 @@ TEST(TolctlEmulatorTest, StateIsWrittenWhileRunningAndWhatArrivedIsInItAfterASto
 }
 
 TEST(TolctlEmulatorTest, StatusRequestsAreAnsweredAsTheyArriveWhileThePeerWaits) {
-    Emulator fleet({"--bind", "127.0.2.80"});
+    EmulatorProgram fleet({"--bind", "127.0.2.80"});
     FleetPeer peer("127.0.2.80", fleet.Port());
     ASSERT_EQ(peer.Error(), 0);
     ASSERT_TRUE(peer.Send(std::string("\x10\x04\x01\x10\x04\x02\x10\x04\x03\x10\x04\x04\x10\x04\x05", 15)));
@@ -195,7 +195,7 @@ TEST(TolctlEmulatorTest, StatusRequestsAreAnsweredAsTheyArriveWhileThePeerWaits)
 }
 
 TEST(TolctlEmulatorTest, APeerThatTakesNoAnswersHoldsUpNoOne) {
-    Emulator fleet({"--bind", "127.0.2.90-91"});
+    EmulatorProgram fleet({"--bind", "127.0.2.90-91"});
     // A small receive buffer that the peer never empties: the answers pile up at the listener.
     FleetPeer greedy("127.0.2.90", fleet.Port(), 2000, 4096);
     ASSERT_EQ(greedy.Error(), 0);
@@ -214,9 +214,9 @@ TEST(TolctlEmulatorTest, APeerThatTakesNoAnswersHoldsUpNoOne) {
 
 TEST(TolctlEmulatorTest, FaultsAsAClientSeesThem) {
     TempDir dir;
-    Emulator fleet({"--bind", "127.0.2.96/29", "--state", dir / "state.json", "--fault",
-                    "127.0.2.97-98=refuse", "--fault", "127.0.2.99=reset", "--fault", "127.0.2.100=stall",
-                    "--fault", "127.0.2.101=slow:600"});
+    EmulatorProgram fleet({"--bind", "127.0.2.96/29", "--state", dir / "state.json", "--fault",
+                           "127.0.2.97-98=refuse", "--fault", "127.0.2.99=reset", "--fault",
+                           "127.0.2.100=stall", "--fault", "127.0.2.101=slow:600"});
     const int port = fleet.Port();
 
     EXPECT_EQ(FleetPeer("127.0.2.96", port).Error(), 0);
@@ -290,7 +290,7 @@ TEST(TolctlEmulatorTest, BadBindsFaultsAndStateFilesAreUsageErrors) {
 
 TEST(TolctlEmulatorTest, ABigFleetRaisesTheOpenFileLimitItStartsWith) {
     // 256 listening sockets do not fit a soft limit of 64; the hard limit leaves room.
-    Emulator fleet({"--bind", "127.0.2.0/24"}, 64, 4096);
+    EmulatorProgram fleet({"--bind", "127.0.2.0/24"}, 64, 4096);
     EXPECT_EQ(FleetPeer("127.0.2.255", fleet.Port()).Error(), 0);
     EXPECT_EQ(fleet.Stop(), "exit 0");
     EXPECT_EQ(fleet.Output().ReadToEnd(),

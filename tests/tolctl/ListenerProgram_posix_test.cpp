@@ -137,7 +137,7 @@ TEST(TolctlListenProgramTest, OutOfDescriptorsItWaitsQuietlyAndAcceptsAgainOnceS
 }
 
 TEST(TolctlProgramTest, OutputThatCannotBeWrittenIsAFailureAndSaysWhy) {
-    Emulator printer(std::vector<std::string>{});
+    EmulatorProgram printer(std::vector<std::string>{});
     const std::string port = std::to_string(printer.Port());
     TempDir dir;
     std::ofstream(dir / "profile.json") << R"({"bt-name": "Till"})";

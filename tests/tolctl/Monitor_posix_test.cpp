@@ -17,25 +17,12 @@
 #include "HttpClient.h"
 #include "Tolctl.h"
 #include "TolctlProgram.h"
+#include "TolctlRun.h"
 
 namespace {
 
 using namespace tolctl_program;
 using Json = nlohmann::json;
-
-int Tolctl(std::vector<std::string> args, std::string* out = nullptr, std::string* err = nullptr) {
-    args.insert(args.begin(), "tolctl");
-    std::istringstream in;
-    std::ostringstream outText, errText;
-    const int code = RunTolctl(args, in, outText, errText);
-    if (out != nullptr) {
-        *out = outText.str();
-    }
-    if (err != nullptr) {
-        *err = errText.str();
-    }
-    return code;
-}
 
 // How many lines of `text` begin with `start`.
 size_t Lines(const std::string& text, const std::string& start) {
@@ -83,7 +70,7 @@ class Monitor {
 };
 
 TEST(TolctlMonitorTest, ServesEachRoundsStatusAsMetricsAndJson) {
-    Emulator fleet(
+    EmulatorProgram fleet(
         {"--bind", "127.0.3.20-22", "--fault", "127.0.3.21=refuse", "--fault", "127.0.3.22=slow:3000"});
     const std::string port = std::to_string(fleet.Port());
     const std::vector<std::string> targets = {"--target", "socket://127.0.3.20-22:" + port, "--timeout",
@@ -128,19 +115,18 @@ TEST(TolctlMonitorTest, ServesEachRoundsStatusAsMetricsAndJson) {
     }
 
     // /status is what status --format json prints.
-    std::string json;
-    Tolctl({"status", "--format", "json", targets[0], targets[1], targets[2], targets[3]}, &json);
+    const std::string json =
+        Tolctl({"status", "--format", "json", targets[0], targets[1], targets[2], targets[3]}).out;
     EXPECT_EQ(Json::parse(monitor.Get("/status").body), Json::parse(json));
     EXPECT_EQ(monitor.Get("/metrics/").status, 404);
     EXPECT_EQ(monitor.Get("/").status, 404);
 
     // Its port is not shared with a second monitor.
-    std::string said;
-    EXPECT_EQ(Tolctl({"monitor", "--listen", "127.0.0.1:" + std::to_string(served), targets[0], targets[1]},
-                     nullptr, &said),
-              1);
-    EXPECT_EQ(said, "tolctl: monitor: cannot listen on 127.0.0.1:" + std::to_string(served) +
-                        ": address already in use\n");
+    const TolctlResult second =
+        Tolctl({"monitor", "--listen", "127.0.0.1:" + std::to_string(served), targets[0], targets[1]});
+    EXPECT_EQ(second.code, 1);
+    EXPECT_EQ(second.err, "tolctl: monitor: cannot listen on 127.0.0.1:" + std::to_string(served) +
+                              ": address already in use\n");
 
     EXPECT_EQ(monitor.Stop(), "exit 1");  // not every printer is ok
     EXPECT_FALSE(Listens(served));
@@ -149,7 +135,7 @@ TEST(TolctlMonitorTest, ServesEachRoundsStatusAsMetricsAndJson) {
 TEST(TolctlMonitorTest, AConditionChangedInTheEmulatorShowsAfterTheNextRound) {
     TempDir dir;
     std::ofstream(dir / "conditions.txt") << "";
-    Emulator fleet({"--bind", "127.0.3.25", "--conditions-file", dir / "conditions.txt"});
+    EmulatorProgram fleet({"--bind", "127.0.3.25", "--conditions-file", dir / "conditions.txt"});
     Monitor monitor({"--target", "socket://127.0.3.25:" + std::to_string(fleet.Port())});
     const std::string paperEnd =
         "tolctl_printer_condition{target=\"socket://127.0.3.25:" + std::to_string(fleet.Port()) +
@@ -163,14 +149,13 @@ TEST(TolctlMonitorTest, AConditionChangedInTheEmulatorShowsAfterTheNextRound) {
 
 TEST(TolctlMonitorTest, BadListenAndTargetsAskNoPrinter) {
     for (const char* listen : {"127.0.0.1", "127.0.0.1:65536", "localhost:9464", "127.1:9464", ":9464"}) {
-        std::string said;
-        EXPECT_EQ(Tolctl({"monitor", "--port", "127.0.0.1:9", "--listen", listen}, nullptr, &said), 2)
-            << listen;
-        EXPECT_NE(said.find("is not ADDRESS:PORT"), std::string::npos) << said;
+        const TolctlResult bad = Tolctl({"monitor", "--port", "127.0.0.1:9", "--listen", listen});
+        EXPECT_EQ(bad.code, 2) << listen;
+        EXPECT_NE(bad.err.find("is not ADDRESS:PORT"), std::string::npos) << bad.err;
     }
-    EXPECT_EQ(Tolctl({"monitor", "--listen", "127.0.0.1:0"}), 2);  // no printers
-    EXPECT_EQ(Tolctl({"monitor", "--port", "127.0.0.1:9", "--interval", "0"}), 2);
-    EXPECT_EQ(Tolctl({"--dry-run", "monitor", "--port", "127.0.0.1:9"}), 2);
+    EXPECT_EQ(Tolctl({"monitor", "--listen", "127.0.0.1:0"}).code, 2);  // no printers
+    EXPECT_EQ(Tolctl({"monitor", "--port", "127.0.0.1:9", "--interval", "0"}).code, 2);
+    EXPECT_EQ(Tolctl({"--dry-run", "monitor", "--port", "127.0.0.1:9"}).code, 2);
 }
 
 }  // namespace

@@ -52,7 +52,7 @@ std::string Targets(int port, const std::string& after = "", const std::vector<i
 
 TEST(TolctlScanTest, ListsThePrintersThatAnswerInAddressOrderAndSendsNothing) {
     TempDir dir;
-    Emulator fleet(FleetArgs(dir / "state.json"));
+    EmulatorProgram fleet(FleetArgs(dir / "state.json"));
     const std::string port = std::to_string(fleet.Port());
     const Result result = Scan({"127.0.2.0/28", "--tcp-port", port, "--timeout", "300"});
     EXPECT_EQ(result.code, 0);
@@ -82,7 +82,7 @@ TEST(TolctlScanTest, ListsThePrintersThatAnswerInAddressOrderAndSendsNothing) {
 
 TEST(TolctlScanTest, ProbeShowsTheStatusByteAndItsStateOrADashWhenNoneCameInTime) {
     TempDir dir;
-    Emulator fleet(FleetArgs(dir / "state.json"));
+    EmulatorProgram fleet(FleetArgs(dir / "state.json"));
     const std::string port = std::to_string(fleet.Port());
     // The reset printer answers nothing; the slow one not within the time-out.
     const Result probed =
@@ -112,7 +112,7 @@ TEST(TolctlScanTest, ProbeShowsTheStatusByteAndItsStateOrADashWhenNoneCameInTime
 
 TEST(TolctlScanTest, CtrlCEndsItWithTheTargetsFoundSoFar) {
     TempDir dir;
-    Emulator fleet(FleetArgs(dir / "state.json"));
+    EmulatorProgram fleet(FleetArgs(dir / "state.json"));
     const std::string port = std::to_string(fleet.Port());
     Pipe out, err;
     // The stalled printer would hold the scan for its whole time-out.

@@ -21,10 +21,6 @@ namespace {
 
 using Result = TolctlResult;
 
-Result Tolctl(std::vector<std::string> args) {
-    return RunTolctlIn(std::move(args));
-}
-
 // A loopback TCP port standing in for the printer; `listening` false makes connects refused.
 struct Printer {
     UniqueFd fd;

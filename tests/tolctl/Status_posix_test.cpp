@@ -32,8 +32,8 @@ Result Status(std::vector<std::string> args) {
 
 TEST(TolctlStatusTest, EachPrinterIsAskedTheFourRequestsAndListedInTargetOrder) {
     TempDir dir;
-    Emulator fleet({"--bind", "127.0.3.1-4", "--state", dir / "state.json", "--fault", "127.0.3.2=refuse",
-                    "--fault", "127.0.3.3=slow:5000"});
+    EmulatorProgram fleet({"--bind", "127.0.3.1-4", "--state", dir / "state.json", "--fault",
+                           "127.0.3.2=refuse", "--fault", "127.0.3.3=slow:5000"});
     const std::string port = std::to_string(fleet.Port());
     const std::string range = "socket://127.0.3.1-4:" + port;
     {
@@ -108,7 +108,7 @@ TEST(TolctlStatusTest, BadTargetsAndOptionsAskNoPrinter) {
 }
 
 TEST(TolctlStatusTest, WatchPrintsALineForEachChangeUntilInterrupted) {
-    auto fleet = std::make_unique<Emulator>(std::vector<std::string>{"--bind", "127.0.3.9"});
+    auto fleet = std::make_unique<EmulatorProgram>(std::vector<std::string>{"--bind", "127.0.3.9"});
     const std::string target = "socket://127.0.3.9:" + std::to_string(fleet->Port());
     Pipe out, err;
     Program watch(
@@ -137,10 +137,10 @@ TEST(TolctlStatusTest, WatchPrintsALineForEachChangeUntilInterrupted) {
 
 TEST(TolctlStatusTest, EachConditionOfTheEmulatorIsReadAsItsStateConditionsAndAnswers) {
     TempDir dir;
-    Emulator fleet({"--bind", "127.0.3.20-25", "--state", dir / "state.json", "--condition",
-                    "127.0.3.21=paper-near-end", "--condition", "127.0.3.22=paper-end", "--condition",
-                    "127.0.3.23=cover-open", "--condition", "127.0.3.24=cutter-error", "--condition",
-                    "127.0.3.25=offline"});
+    EmulatorProgram fleet({"--bind", "127.0.3.20-25", "--state", dir / "state.json", "--condition",
+                           "127.0.3.21=paper-near-end", "--condition", "127.0.3.22=paper-end", "--condition",
+                           "127.0.3.23=cover-open", "--condition", "127.0.3.24=cutter-error", "--condition",
+                           "127.0.3.25=offline"});
     const std::string port = std::to_string(fleet.Port());
     const Result read = Status({"--target", "socket://127.0.3.20-25:" + port, "--format", "json"});
     EXPECT_EQ(read.code, 1) << read.err;
@@ -170,8 +170,8 @@ TEST(TolctlStatusTest, AConditionsFileIsReadAgainWhenItChangesAndABadOneChangesN
         ASSERT_EQ(std::rename((dir / "new.txt").c_str(), (dir / "conditions.txt").c_str()), 0);
     };
     write("# none yet\n");
-    Emulator fleet({"--bind", "127.0.3.30-31", "--condition", "127.0.3.31=offline", "--conditions-file",
-                    dir / "conditions.txt", "--state", dir / "state.json"});
+    EmulatorProgram fleet({"--bind", "127.0.3.30-31", "--condition", "127.0.3.31=offline",
+                           "--conditions-file", dir / "conditions.txt", "--state", dir / "state.json"});
     const std::string port = std::to_string(fleet.Port());
     const auto states = [&port](const std::string& wanted) {
         std::string seen;

@@ -12,10 +12,6 @@ namespace {
 
 using Result = TolctlResult;
 
-Result Tolctl(std::vector<std::string> args, const std::string& input = "") {
-    return RunTolctlIn(std::move(args), input);
-}
-
 std::string DryRun(std::vector<std::string> args) {
     args.insert(args.begin(), {"--dry-run", "--show-secrets"});
     const Result r = Tolctl(args);
