@@ -18,7 +18,7 @@ constexpr std::chrono::milliseconds kFillWait(100);
 // open when it looked, before the emulator was made: its event loop's few, a few connections at
 // a time and the state file while it is written (when these run out, accepts wait for a
 // connection to end).
-constexpr size_t kSpareDescriptors = 4;
+constexpr size_t kEmulatorSpareDescriptors = 4;
 
 asio::ip::tcp::endpoint Endpoint(uint32_t address, int port) {
     return {asio::ip::address_v4(address), static_cast<unsigned short>(port)};
@@ -34,7 +34,7 @@ bool Emulator::Fits(const std::vector<PlannedPrinter>& printers, size_t& limit, 
                   : printer.fault.kind == PrinterFault::Kind::Stall ? 2
                                                                     : 1;
     }
-    const size_t kept = OpenDescriptorCount() + kSpareDescriptors;
+    const size_t kept = OpenDescriptorCount() + kEmulatorSpareDescriptors;
     fit = limit > kept ? limit - kept : 0;
     return limit == 0 || needed <= fit;
 }

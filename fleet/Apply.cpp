@@ -19,8 +19,6 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-/// Files a run keeps open besides its jobs' sockets and devices and what it had open at the start.
-constexpr size_t kSpareDescriptors = 16;
 /// Longest a command waits for this process to have room for one more socket or device.
 constexpr std::chrono::seconds kLongestWaitForRoom(60);
 

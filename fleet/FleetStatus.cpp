@@ -16,9 +16,6 @@
 
 namespace {
 
-/// Files a run keeps open besides its jobs' sockets and devices.
-constexpr size_t kSpareDescriptors = 16;
-
 // The jobs that fit in this process's limit of open files, each holding one socket or device.
 size_t FittingJobs(size_t wanted) {
     const size_t limit = RaiseOpenFileLimit();

@@ -3,6 +3,10 @@
 
 #include <cstddef>
 
+/// Files a run of many jobs keeps free besides its jobs' sockets and devices and what it had open
+/// at the start (a report, its scratch file, a state file).
+constexpr size_t kSpareDescriptors = 16;
+
 /// Raises this process's soft limit of open files to its hard limit, as far as the system lets
 /// it, and answers the limit then in force; 0 where the system sets no such limit (Windows).
 size_t RaiseOpenFileLimit();
