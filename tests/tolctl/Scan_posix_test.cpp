@@ -1,6 +1,9 @@
 // tolctl scan against the emulator: which printers answer, and their status bytes.
 #include <gtest/gtest.h>
 
+#include <dirent.h>
+#include <unistd.h>
+
 #include <algorithm>
 #include <sstream>
 #include <string>
@@ -110,6 +113,24 @@ TEST(TolctlScanTest, ProbeShowsTheStatusByteAndItsStateOrADashWhenNoneCameInTime
     EXPECT_EQ(fleet.Stop(), "exit 0");
 }
 
+// How many sockets the process `pid` has open.
+int SocketsOf(pid_t pid) {
+    int count = 0;
+    const std::string folder = "/proc/" + std::to_string(pid) + "/fd";
+    if (DIR* dir = ::opendir(folder.c_str())) {
+        while (const dirent* entry = ::readdir(dir)) {
+            char link[64] = {};
+            const std::string path = folder + "/" + entry->d_name;
+            if (::readlink(path.c_str(), link, sizeof link - 1) > 0 &&
+                std::string(link).rfind("socket:", 0) == 0) {
+                ++count;
+            }
+        }
+        ::closedir(dir);
+    }
+    return count;
+}
+
 TEST(TolctlScanTest, CtrlCEndsItWithTheTargetsFoundSoFar) {
     TempDir dir;
     EmulatorProgram fleet(FleetArgs(dir / "state.json"));
@@ -120,7 +141,12 @@ TEST(TolctlScanTest, CtrlCEndsItWithTheTargetsFoundSoFar) {
                  err.write.Get());
     out.write.Reset();
     err.write.Reset();
-    std::this_thread::sleep_for(std::chrono::milliseconds(1000));
+    // Ctrl-C once the scan is under way (it holds the stalled printer's socket), and the others'
+    // connects, which end at once on loopback, have had their time; however slowly it started.
+    for (int i = 0; i < 200 && SocketsOf(scan.Pid()) == 0; ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(500));
     ::kill(scan.Pid(), SIGINT);
     PipeText text(std::move(out.read)), errors(std::move(err.read));
     EXPECT_EQ(scan.Wait(), "exit 130");
