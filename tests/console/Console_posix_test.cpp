@@ -30,24 +30,15 @@ int Count(const std::string& text, const std::string& part) {
 }
 
 // `tolctl console --no-browser` on a free loopback port, keeping its state in `stateDir`.
-class Console {
+class Console : public ServingProgram {
   public:
-    explicit Console(const std::string& stateDir) {
-        m_program =
-            std::make_unique<Program>(std::vector<std::string>{"console", "--no-browser", "--listen",
-                                                               "127.0.0.1:0", "--state-dir", stateDir},
-                                      m_out.write.Get(), m_err.write.Get());
-        m_out.write.Reset();
-        m_err.write.Reset();
-        m_lines = std::make_unique<PipeText>(std::move(m_out.read));
-        m_errors = std::make_unique<PipeText>(std::move(m_err.read));
-        m_port = std::atoi(m_lines->WaitFor("^console on http://127\\.0\\.0\\.1:([0-9]+)/\\?token=").c_str());
-        m_token = m_lines->WaitFor("token=([A-Za-z0-9_-]{22})\n");
-        EXPECT_GT(m_port, 0) << m_lines->Text() << m_errors->ReadToEnd();
+    explicit Console(const std::string& stateDir)
+        : ServingProgram({"console", "--no-browser", "--listen", "127.0.0.1:0", "--state-dir", stateDir},
+                         "^console on http://127\\.0\\.0\\.1:([0-9]+)/\\?token=") {
+        m_token = Output().WaitFor("token=([A-Za-z0-9_-]{22})\n");
     }
-    int Port() const { return m_port; }
     const std::string& Token() const { return m_token; }
-    std::string Host() const { return "127.0.0.1:" + std::to_string(m_port); }
+    std::string Host() const { return "127.0.0.1:" + std::to_string(Port()); }
 
     /// A request with the token (Bearer) unless `headers` are given.
     HttpAnswer Fetch(const std::string& method,
@@ -57,7 +48,7 @@ class Console {
         if (headers.empty()) {
             headers = {{"Authorization", "Bearer " + m_token}};
         }
-        return HttpFetch("127.0.0.1", m_port, method, path, headers, body);
+        return HttpFetch("127.0.0.1", Port(), method, path, headers, body);
     }
     /// The job's report once it is done (30 s at most).
     std::string WaitForJob(const std::string& id) const {
@@ -68,17 +59,8 @@ class Console {
         }
         return report;
     }
-    std::string Stop() {
-        ::kill(m_program->Pid(), SIGTERM);
-        m_lines->ReadToEnd();
-        return m_program->Wait();
-    }
 
   private:
-    Pipe m_out, m_err;
-    std::unique_ptr<Program> m_program;
-    std::unique_ptr<PipeText> m_lines, m_errors;
-    int m_port = 0;
     std::string m_token;
 };
 

@@ -229,23 +229,24 @@ class TempDir {
     std::string m_path;
 };
 
-/// `tolctl listen --port 0 ARGS...` running until stopped; Port() is the port it chose.
-class EmulatorProgram {
+/// `tolctl ARGS...` serving until stopped (listen, monitor, console): its output read as it comes,
+/// and the port it chose taken from the line it prints first.
+class ServingProgram {
   public:
-    explicit EmulatorProgram(const std::vector<std::string>& args,
-                             rlim_t fileLimit = 0,
-                             rlim_t hardLimit = 0,
-                             int port = 0) {
-        std::vector<std::string> all = {"listen", "--port", std::to_string(port)};
-        all.insert(all.end(), args.begin(), args.end());
+    /// `portLine`: a regular expression for the line that names the port, the port its first
+    /// group.
+    ServingProgram(const std::vector<std::string>& args,
+                   const std::string& portLine,
+                   rlim_t fileLimit = 0,
+                   rlim_t hardLimit = 0) {
         m_program =
-            std::make_unique<Program>(all, m_out.write.Get(), m_err.write.Get(), fileLimit, hardLimit);
+            std::make_unique<Program>(args, m_out.write.Get(), m_err.write.Get(), fileLimit, hardLimit);
         m_out.write.Reset();
         m_err.write.Reset();
         m_text = std::make_unique<PipeText>(std::move(m_out.read));
         m_errors = std::make_unique<PipeText>(std::move(m_err.read));
-        m_port = std::atoi(m_text->WaitFor("listening on [0-9.-]+:([0-9]+)").c_str());
-        EXPECT_GT(m_port, 0) << m_errors->ReadToEnd();
+        m_port = std::atoi(m_text->WaitFor(portLine).c_str());
+        EXPECT_GT(m_port, 0) << m_text->Text() << m_errors->ReadToEnd();
     }
 
     int Port() const { return m_port; }
@@ -266,6 +267,23 @@ class EmulatorProgram {
     std::unique_ptr<Program> m_program;
     std::unique_ptr<PipeText> m_text, m_errors;
     int m_port = 0;
+};
+
+/// `tolctl listen --port PORT ARGS...` (PORT 0: one it chooses) running until stopped.
+class EmulatorProgram : public ServingProgram {
+  public:
+    explicit EmulatorProgram(const std::vector<std::string>& args,
+                             rlim_t fileLimit = 0,
+                             rlim_t hardLimit = 0,
+                             int port = 0)
+        : ServingProgram(Arguments(args, port), "listening on [0-9.-]+:([0-9]+)", fileLimit, hardLimit) {}
+
+  private:
+    static std::vector<std::string> Arguments(const std::vector<std::string>& args, int port) {
+        std::vector<std::string> all = {"listen", "--port", std::to_string(port)};
+        all.insert(all.end(), args.begin(), args.end());
+        return all;
+    }
 };
 
 }  // namespace tolctl_program

@@ -69,7 +69,7 @@ class WebDriver:
             self.run("POST", f"/element/{element}/clear", {})
         self.run("POST", f"/element/{element}/value", {"text": text})
 
-    def wait(self, source, what, seconds=20, *args):
+    def wait(self, source, what, seconds=60, *args):
         """Runs the script until it returns something true; returns that."""
         deadline = time.monotonic() + seconds
         while True:

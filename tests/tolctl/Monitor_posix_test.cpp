@@ -34,19 +34,12 @@ size_t Lines(const std::string& text, const std::string& start) {
 }
 
 // `tolctl monitor --interval 1 --listen 127.0.0.1:0 ARGS...` running; Get() fetches its pages.
-class Monitor {
+class Monitor : public ServingProgram {
   public:
-    explicit Monitor(std::vector<std::string> args) {
-        args.insert(args.begin(), {"monitor", "--interval", "1", "--listen", "127.0.0.1:0"});
-        m_program = std::make_unique<Program>(args, m_out.write.Get(), m_err.write.Get());
-        m_out.write.Reset();
-        m_err.write.Reset();
-        m_lines = std::make_unique<PipeText>(std::move(m_out.read));
-        m_port = std::atoi(m_lines->WaitFor("^monitor on http://127\\.0\\.0\\.1:([0-9]+)/metrics\n").c_str());
-        EXPECT_GT(m_port, 0) << m_lines->Text();
-    }
-    int Port() const { return m_port; }
-    HttpAnswer Get(const std::string& path) const { return HttpFetch("127.0.0.1", m_port, "GET", path); }
+    explicit Monitor(std::vector<std::string> args)
+        : ServingProgram(Arguments(std::move(args)),
+                         "^monitor on http://127\\.0\\.0\\.1:([0-9]+)/metrics\n") {}
+    HttpAnswer Get(const std::string& path) const { return HttpFetch("127.0.0.1", Port(), "GET", path); }
     /// The metrics page once it has the line `line` (10 s at most), else the last one.
     std::string MetricsWith(const std::string& line) {
         std::string page;
@@ -56,17 +49,12 @@ class Monitor {
         }
         return page;
     }
-    /// SIGTERM, then how it ended ("exit 0").
-    std::string Stop() {
-        ::kill(m_program->Pid(), SIGTERM);
-        return m_program->Wait();
-    }
 
   private:
-    Pipe m_out, m_err;
-    std::unique_ptr<Program> m_program;
-    std::unique_ptr<PipeText> m_lines;
-    int m_port = 0;
+    static std::vector<std::string> Arguments(std::vector<std::string> args) {
+        args.insert(args.begin(), {"monitor", "--interval", "1", "--listen", "127.0.0.1:0"});
+        return args;
+    }
 };
 
 TEST(TolctlMonitorTest, ServesEachRoundsStatusAsMetricsAndJson) {
