@@ -49,9 +49,5 @@ status, body = ask("GET", "/api/profiles")
 assert json.loads(body) == {"profiles": ["shop"]}, body
 PY
 [ -f "$work/state/profiles/shop.json" ] || fail "the profile was not kept in $work/state"
-kill -INT "$console"  # under Wine SIGINT comes as Ctrl-C (SIGTERM would end it as TerminateProcess)
-wait "$console"
-code=$?
-tol_forget "$console"
-[ $code -eq 0 ] || fail "console ended with $code: $(cat "$work/console.err")"
+tol_stop "$console" console "$work/console.err"
 echo "tolctl.exe console served its API and the status of a tolctl.exe listen printer at $url"

@@ -59,9 +59,17 @@ tol_listen() {
 # Stops the emulator as Ctrl-C would (under Wine SIGTERM would end it as TerminateProcess does);
 # fails unless it ends cleanly.
 tol_stop_emulator() {
-    if [ "$wine" = 1 ]; then kill -INT "$emulator"; else kill -TERM "$emulator"; fi
-    wait "$emulator" || fail "the emulator did not stop cleanly: $(cat "$work/listen.err")"
-    tol_forget "$emulator"
+    tol_stop "$emulator" "the emulator" "$work/listen.err"
+}
+
+# Stops process $1 (what it is, $2, with its errors in file $3), which must end with code 0.
+# Under Wine SIGINT comes as Ctrl-C; SIGTERM would end it as TerminateProcess.
+tol_stop() {
+    local code
+    if [ "$wine" = 1 ]; then kill -INT "$1"; else kill -TERM "$1"; fi
+    wait "$1" && code=0 || code=$?
+    tol_forget "$1"
+    [ $code -eq 0 ] || fail "$2 ended with $code: $(cat "$3")"
 }
 
 # Takes process $1, which has ended, off the list of those to end.

@@ -36,9 +36,5 @@ for _ in range(100):
     time.sleep(0.1)
 sys.exit(1)
 PY
-kill -INT "$monitor"  # under Wine SIGINT comes as Ctrl-C (SIGTERM would end it as TerminateProcess)
-wait "$monitor"
-code=$?
-tol_forget "$monitor"
-[ $code -eq 0 ] || fail "monitor ended with $code: $(cat "$work/monitor.err")"
+tol_stop "$monitor" monitor "$work/monitor.err"
 echo "tolctl.exe monitor served the status of a tolctl.exe listen printer on port $served"
