@@ -71,7 +71,7 @@ if(WIN32)
 endif()
 
 # help2man: writes tolctl's man page from its help, in builds whose tolctl runs here.
-if(NOT CMAKE_CROSSCOMPILING AND NOT TOL_FUZZ)
+if(NOT CMAKE_CROSSCOMPILING AND NOT TOL_FUZZ_ONLY)
     find_program(TOL_HELP2MAN help2man DOC "help2man, which writes tolctl's man page")
     if(NOT TOL_HELP2MAN)
         message(FATAL_ERROR "help2man not found: install help2man or set TOL_HELP2MAN")
@@ -79,7 +79,7 @@ if(NOT CMAKE_CROSSCOMPILING AND NOT TOL_FUZZ)
 endif()
 
 # wixl (msitools): builds the Windows installer from the Windows build's files (CPack).
-if(WIN32 AND NOT TOL_FUZZ)
+if(WIN32 AND NOT TOL_FUZZ_ONLY)
     find_program(TOL_WIXL wixl DOC "wixl, which builds the .msi")
     if(NOT TOL_WIXL)
         message(FATAL_ERROR "wixl not found: install wixl or set TOL_WIXL")
@@ -88,6 +88,6 @@ endif()
 
 # Python 3 (its standard library only): the checks of the documents, the browser test and the
 # Ansible roll-out test.
-if((TOL_BUILD_TESTS OR TOL_PACKAGE_TESTS) AND NOT TOL_FUZZ)
+if((TOL_BUILD_TESTS OR TOL_PACKAGE_TESTS) AND NOT TOL_FUZZ_ONLY)
     find_package(Python3 REQUIRED COMPONENTS Interpreter)
 endif()

@@ -4,7 +4,7 @@
 set -euo pipefail
 
 packages=(
-    cmake make g++ pkg-config          # native build
+    cmake make g++ pkg-config          # build tools (clang below compiles with g++'s libraries)
     mingw-w64                          # Windows cross build (x86_64-w64-mingw32-*-posix)
     wine wine64 xvfb x11-utils         # running and testing the Windows programs
     socat                              # fake serial/parallel ports (ptys) for port tests
@@ -14,7 +14,7 @@ packages=(
     libasio-dev                        # standalone Asio (header-only): the event loop of the emulator and scan
     libcpp-httplib-dev                 # cpp-httplib: the HTTP of monitor and the console (see below)
     python3 python3-jsonschema         # checks the profile examples against docs/profile.schema.json
-    clang libclang-rt-14-dev           # the fuzz targets: clang with libFuzzer and its sanitizers
+    clang libclang-rt-14-dev           # the host builds: clang with its sanitizers and libFuzzer
     imagemagick xdotool                # screenshots and window checks of the dialogs
     procps util-linux                  # pgrep, flock, setsid used by the scripts
     python3                            # the checks of the documents and the browser test
