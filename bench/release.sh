@@ -3,6 +3,5 @@
 # prints its path. Usage: bench/release.sh
 set -euo pipefail
 cd "$(dirname "$0")/.."
-cmake -S . -B build/release -DCMAKE_BUILD_TYPE=Release -DTOL_BUILD_TESTS=OFF >/dev/null
-cmake --build build/release --target tolctl -j2 >/dev/null
+scripts/build.sh release -- tolctl >/dev/null
 echo "$PWD/build/release/tolctl/tolctl"

@@ -9,7 +9,7 @@ decode_runs=${1:-10000000}
 other_runs=${2:-1000000}
 
 scripts/setup.sh || exit 1
-cmake --preset fuzz >/dev/null && cmake --build --preset fuzz -j 2 >/dev/null || { echo "fuzz-long: build failed"; exit 1; }
+scripts/build.sh fuzz >/dev/null || { echo "fuzz-long: build failed"; exit 1; }
 
 bin=build/fuzz/tests/fuzz
 out=build/fuzz/long

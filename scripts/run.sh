@@ -11,11 +11,9 @@ scripts/setup.sh
 # sanitizers. The build trees are the test command's own, so either reuses what the other built.
 step() { printf '\nrun: %s\n' "$*"; }
 step "building tolctl (optimized), 1 of 2"
-cmake --preset release >/dev/null
-cmake --build --preset release --target tolctl -j "$(nproc)"
+scripts/build.sh release -- tolctl
 step "building tolvane.exe and tolwire.exe for Windows, 2 of 2"
-cmake --preset windows >/dev/null
-cmake --build --preset windows --target tolvane tolwire -j "$(nproc)"
+scripts/build.sh windows -- tolvane tolwire
 
 tolctl=build/release/tolctl/tolctl
 export WINEPREFIX=$PWD/build/windows/wineprefix WINEDEBUG=-all

@@ -4,7 +4,7 @@
 set -euo pipefail
 
 packages=(
-    cmake make g++ pkg-config          # build tools (clang below compiles with g++'s libraries)
+    cmake ninja-build g++ pkg-config   # build tools (clang below compiles with g++'s libraries)
     mingw-w64                          # Windows cross build (x86_64-w64-mingw32-*-posix)
     wine wine64 xvfb x11-utils         # running and testing the Windows programs
     socat                              # fake serial/parallel ports (ptys) for port tests
