@@ -6,10 +6,17 @@
 # Paths on the build machine are looked up with NO_CMAKE_FIND_ROOT_PATH: the cross build finds
 # only the MinGW-w64 sysroot otherwise, and header-only libraries serve both builds.
 
-# GoogleTest (and GoogleMock): built from their sources by each build, with its own compiler and
-# flags, so that the same tests build natively and for Windows.
+# GoogleTest (and GoogleMock), as the targets gtest, gtest_main and gmock. Natively, the system's
+# built libraries (libgtest-dev, libgmock-dev); for Windows, built from their sources with the
+# cross compiler, so that the same tests build natively and for Windows.
 set(TOL_GOOGLETEST_DIR /usr/src/googletest CACHE PATH "GoogleTest's source tree (googletest, googlemock)")
-if(TOL_BUILD_TESTS)
+if(TOL_BUILD_TESTS AND NOT CMAKE_CROSSCOMPILING)
+    find_package(GTest REQUIRED CONFIG)
+    foreach(target gtest gtest_main gmock)
+        add_library(${target} INTERFACE)
+        target_link_libraries(${target} INTERFACE GTest::${target})
+    endforeach()
+elseif(TOL_BUILD_TESTS)
     if(NOT EXISTS ${TOL_GOOGLETEST_DIR}/CMakeLists.txt)
         message(FATAL_ERROR "No GoogleTest sources in TOL_GOOGLETEST_DIR (${TOL_GOOGLETEST_DIR}); "
                             "install googletest or set TOL_GOOGLETEST_DIR")

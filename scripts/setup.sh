@@ -8,7 +8,8 @@ packages=(
     mingw-w64                          # Windows cross build (x86_64-w64-mingw32-*-posix)
     wine wine64 xvfb x11-utils         # running and testing the Windows programs
     socat                              # fake serial/parallel ports (ptys) for port tests
-    googletest libgtest-dev            # GoogleTest sources, built natively and for Windows
+    googletest libgtest-dev            # GoogleTest: built natively; its sources for Windows
+    libgmock-dev                       # GoogleMock, built natively
     libcli11-dev                       # tolctl's argument parser (header-only)
     nlohmann-json3-dev                 # JSON for tolctl (header-only): the emulator's state, scan, ports, profiles
     libasio-dev                        # standalone Asio (header-only): the event loop of the emulator and scan
