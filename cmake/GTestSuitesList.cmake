@@ -1,0 +1,17 @@
+# Writes OUT: an add_test per GoogleTest suite of the program EXE (cmake -D EXE=... -D OUT=... -P).
+execute_process(COMMAND ${EXE} --gtest_list_tests OUTPUT_VARIABLE listed RESULT_VARIABLE status TIMEOUT 30)
+if(NOT status EQUAL 0)
+    message(FATAL_ERROR "${EXE} --gtest_list_tests failed (${status})")
+endif()
+string(REPLACE "\n" ";" lines "${listed}")
+set(tests "")
+foreach(line IN LISTS lines)
+    # Suites start in the first column and end in a dot; cases are indented below them.
+    if(line MATCHES "^([A-Za-z_][A-Za-z0-9_/]*)\\.")
+        string(APPEND tests "add_test([=[${CMAKE_MATCH_1}]=] [=[${EXE}]=] [=[--gtest_filter=${CMAKE_MATCH_1}.*]=])\n")
+    endif()
+endforeach()
+if(tests STREQUAL "")
+    message(FATAL_ERROR "${EXE} lists no test suite")
+endif()
+file(WRITE ${OUT} "${tests}")
