@@ -664,8 +664,12 @@ TEST(TolctlApplyProgramTest, AStopRequestFinishesTheRecordAndAKillLeavesTheEarli
     const std::string before = ReadFile(report);
     Apply hurried(args(fleet.Port()));
     const std::string temporary = report + ".tmp-" + std::to_string(hurried.program->Pid());
-    hurried.SignalAfterACommand(state, SIGINT, sent);
-    ::kill(hurried.program->Pid(), SIGTERM);
+    // Both requests wait while it is stopped, so that the second comes before the first could
+    // finish the record (sent one after the other, a busy machine may let it finish in between).
+    hurried.SignalAfterACommand(state, SIGSTOP, sent);
+    for (const int signal : {SIGINT, SIGTERM, SIGCONT}) {
+        ::kill(hurried.program->Pid(), signal);
+    }
     EXPECT_EQ(hurried.program->Wait(), "exit 143");
     EXPECT_EQ(ReadFile(report), before);
     EXPECT_FALSE(std::filesystem::exists(temporary));
