@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <memory>
 #include <sstream>
+#include <unordered_set>
 #include <utility>
 
 #include "AddressRange.h"
@@ -118,6 +119,16 @@ void HidePasswords(Json& profile, const Json* stored = nullptr) {
     }
 }
 
+// Adds to `list` each of `names` that it does not hold yet, in order.
+void AddNew(std::vector<std::string>& list, const std::vector<std::string>& names) {
+    std::unordered_set<std::string> held(list.begin(), list.end());
+    for (const std::string& name : names) {
+        if (held.insert(name).second) {
+            list.push_back(name);
+        }
+    }
+}
+
 }  // namespace
 
 HttpReply Console::Api(const HttpRequest& request) {
@@ -219,13 +230,12 @@ HttpReply Console::Scan(const std::string& body) {
         }
     }
     // Kept with the console's printers: the new ones after those it knew.
-    std::vector<std::string> printers = m_state->Printers();
-    for (const std::string& target : found) {
-        if (std::find(printers.begin(), printers.end(), target) == printers.end()) {
-            printers.push_back(target);
-        }
-    }
-    if (!m_state->SetPrinters(printers, problem)) {
+    std::vector<std::string> printers;
+    const auto add = [&found](std::vector<std::string>& list, std::string&) {
+        AddNew(list, found);
+        return true;
+    };
+    if (m_state->ChangePrinters(add, printers, problem) != ConsoleState::Change::Kept) {
         return ::ErrorReply(500, problem);
     }
     return JsonReply({{"targets", found}});
@@ -263,23 +273,35 @@ HttpReply Console::Printers(const HttpRequest& request) {
     if (!errors.empty()) {
         return ::ErrorReply(400, errors);
     }
-    std::vector<std::string> printers = m_state->Printers();
-    for (const Target& target : removed) {
-        printers.erase(std::remove(printers.begin(), printers.end(), target.name), printers.end());
-    }
+    std::vector<std::string> names;
     for (const Target& target : added) {
-        if (std::find(printers.begin(), printers.end(), target.name) == printers.end()) {
-            printers.push_back(target.name);
+        names.push_back(target.name);
+    }
+    const auto change = [&](std::vector<std::string>& list, std::string& refusal) {
+        std::unordered_set<std::string> gone;
+        for (const Target& target : removed) {
+            gone.insert(target.name);
         }
+        list.erase(std::remove_if(list.begin(), list.end(),
+                                  [&gone](const std::string& name) { return gone.count(name) != 0; }),
+                   list.end());
+        AddNew(list, names);
+        if (list.size() > kMaxRequestPrinters) {
+            refusal = "the console keeps at most " + std::to_string(kMaxRequestPrinters) + " printers";
+            return false;
+        }
+        return true;
+    };
+    std::vector<std::string> printers;
+    switch (m_state->ChangePrinters(change, printers, problem)) {
+        case ConsoleState::Change::Kept:
+            return JsonReply({{"printers", printers}});
+        case ConsoleState::Change::Refused:
+            return ::ErrorReply(400, problem);
+        case ConsoleState::Change::NotWritten:
+            break;
     }
-    if (printers.size() > kMaxRequestPrinters) {
-        return ::ErrorReply(400,
-                            "the console keeps at most " + std::to_string(kMaxRequestPrinters) + " printers");
-    }
-    if (!m_state->SetPrinters(printers, problem)) {
-        return ::ErrorReply(500, problem);
-    }
-    return JsonReply({{"printers", printers}});
+    return ::ErrorReply(500, problem);
 }
 
 namespace {

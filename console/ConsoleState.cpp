@@ -68,14 +68,21 @@ std::vector<std::string> ConsoleState::Printers() const {
     return m_printers;
 }
 
-bool ConsoleState::SetPrinters(const std::vector<std::string>& printers, std::string& problem) {
+ConsoleState::Change ConsoleState::ChangePrinters(const PrinterChange& change,
+                                                  std::vector<std::string>& printers,
+                                                  std::string& problem) {
+    // Read, changed and written under one lock: two changes at once both count.
     std::lock_guard<std::mutex> lock(m_mutex);
+    printers = m_printers;
+    if (!change(printers, problem)) {
+        return Change::Refused;
+    }
     const Json json = {{"printers", printers}};
     if (!WritePrivateFile(m_folder + "/" + kPrintersFile, json.dump(2) + "\n", problem)) {
-        return false;
+        return Change::NotWritten;
     }
     m_printers = printers;
-    return true;
+    return Change::Kept;
 }
 
 std::string ConsoleState::ProfilePath(const std::string& name) const {

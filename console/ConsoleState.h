@@ -2,6 +2,7 @@
 // the profiles (profiles/NAME.json), each file the user's alone and written by replacing it.
 #pragma once
 
+#include <functional>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -18,9 +19,16 @@ class ConsoleState {
 
     /// The kept printers, in order.
     std::vector<std::string> Printers() const;
-    /// Keeps `printers` in place of the list. False with `problem` when it could not be written
-    /// (the list then stays as it was).
-    bool SetPrinters(const std::vector<std::string>& printers, std::string& problem);
+    /// How a change of the list ended.
+    enum class Change { Kept, Refused, NotWritten };
+    /// Changes the list in one step that no other change comes between: `change` edits the list
+    /// as kept, or refuses (false, with `problem`); what it made is written and kept, and left in
+    /// `printers`. Refused, or NotWritten with `problem` when the file could not be written: the
+    /// list then stays as it was.
+    using PrinterChange = std::function<bool(std::vector<std::string>& printers, std::string& problem)>;
+    Change ChangePrinters(const PrinterChange& change,
+                          std::vector<std::string>& printers,
+                          std::string& problem);
 
     /// The names of the kept profiles, sorted.
     std::vector<std::string> ProfileNames(std::string& problem) const;

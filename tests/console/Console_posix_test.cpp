@@ -301,6 +301,20 @@ TEST(TolctlConsoleTest, KeepsItsPrintersAndProfilesAcrossRuns) {
         EXPECT_NE(answer.body.find("targets:1: "), std::string::npos) << answer.body;
         EXPECT_EQ(console.Fetch("PUT", "/api/profiles/front-1", R"({"bt-pin": "1234"})").status, 200);
         EXPECT_EQ(console.Fetch("PUT", "/api/profiles/.hidden", R"({"bt-pin": "1234"})").status, 404);
+        // Changes that come at once are all kept: none is written over by another.
+        std::vector<std::thread> adds;
+        for (int i = 0; i < 64; ++i) {
+            adds.emplace_back([&console, i] {
+                console.Fetch("POST", "/api/printers",
+                              R"({"add": ["socket://127.0.21.)" + std::to_string(i) + "\"]}");
+            });
+        }
+        for (std::thread& add : adds) {
+            add.join();
+        }
+        EXPECT_EQ(Count(console.Fetch("GET", "/api/printers").body, "socket://127.0.21."), 64);
+        EXPECT_EQ(console.Fetch("POST", "/api/printers", R"({"remove": ["socket://127.0.21.0/26"]})").status,
+                  200);
         EXPECT_EQ(console.Stop(), "exit 0");
     }
     Console console(dir / "state");
