@@ -1,5 +1,6 @@
 #include "CmdBuild.h"
 
+#include <cstdio>
 #include <cstring>
 #include <initializer_list>
 
@@ -46,6 +47,19 @@ WideString Utf8Value(const std::string& place, const std::string& utf8, bool sec
     WideString wide;
     if (!Utf8ToWide(utf8, wide)) {
         throw Refusal{place + " is not valid UTF-8"};
+    }
+    // A line break or other control character would reach the printer inside the field (from a
+    // spreadsheet's cell, say): text values hold printable characters only.
+    for (const wchar_t c : wide) {
+        if (c < 0x20 || (c >= 0x7F && c <= 0x9F)) {
+            char code[8];
+            std::snprintf(code, sizeof code, "U+%04X", static_cast<unsigned>(c));
+            throw Refusal{place + " holds a control character (" + code +
+                          (c == '\n' || c == '\r' ? ", a line break"
+                           : c == '\t'            ? ", a tab"
+                                                  : "") +
+                          "); only printable characters can be sent"};
+        }
     }
     const WideString unwritable = UnwritableCharacters(wide);
     if (!unwritable.empty()) {

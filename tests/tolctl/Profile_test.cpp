@@ -341,6 +341,10 @@ TEST(ProfileTest, OverridesReplaceTheProfilesValuesAndAreCheckedTheSameWay) {
         {"bt-pin=" + std::string(64, '1'), "t.txt:1: bt-pin: The Bluetooth PIN has 64 characters"},
         {"wifi-station.ip=1.2.3.0", "t.txt:1: wifi-station.ip: 1.2.3.0 is the network address"},
         {"lan.ip=192.168.001.51", "t.txt:1: lan.ip: '192.168.001.51': leading zeros are ambiguous"},
+        // A spreadsheet's cell may hold a line break: it would reach the printer inside the name.
+        {"bt-name=Till\n3", "t.txt:1: bt-name holds a control character (U+000A, a line break)"},
+        {"wifi-station.ssid=sh\top", "wifi-station.ssid holds a control character (U+0009, a tab)"},
+        {"wifi-station.password=pass\x7fword", "wifi-station.password holds a control character (U+007F)"},
     };
     for (const Case& c : cases) {
         const Loaded refused = Load(base, {c.assignment});
