@@ -38,10 +38,12 @@ int RunDecode(const std::string& name,
         bytes = ReadAll(file);
     }
     std::vector<unsigned char> fromHex;
-    if (ReadHexText(bytes, fromHex)) {
+    bool hidden = false;
+    if (ReadHexText(bytes, fromHex, &hidden)) {
         bytes = std::move(fromHex);  // what --dry-run printed
     }
-    for (const std::string& line : DecodeCommands(bytes)) {
+    // A password that --dry-run hid is shown hidden, not as the stars that stand in for it.
+    for (const std::string& line : DecodeCommands(bytes, hidden)) {
         out << line << '\n';
     }
     return kExitOk;

@@ -195,19 +195,26 @@ DecodeStep NextDecodeStep(const unsigned char* at, size_t have, bool atEnd) {
     return step;
 }
 
-bool ReadHexText(const std::vector<unsigned char>& input, std::vector<unsigned char>& bytes) {
+bool ReadHexText(const std::vector<unsigned char>& input, std::vector<unsigned char>& bytes, bool* hidden) {
     std::vector<unsigned char> read;
-    int high = -1;  // the first digit of a pair, while its second is awaited
+    bool anyHidden = false;
+    int high = -1;  // the first digit of a pair, while its second is awaited; kStar for '*'
+    constexpr int kStar = 16;
     for (const unsigned char c : input) {
-        const int digit = c >= '0' && c <= '9'   ? c - '0'
-                          : c >= 'a' && c <= 'f' ? c - 'a' + 10
-                          : c >= 'A' && c <= 'F' ? c - 'A' + 10
-                                                 : -1;
+        const int digit = c >= '0' && c <= '9'            ? c - '0'
+                          : c >= 'a' && c <= 'f'          ? c - 'a' + 10
+                          : c >= 'A' && c <= 'F'          ? c - 'A' + 10
+                          : c == '*' && hidden != nullptr ? kStar
+                                                          : -1;
         if (digit >= 0) {
             if (high < 0) {
                 high = digit;
+            } else if ((high == kStar) != (digit == kStar)) {
+                return false;  // "*4": neither a byte nor a hidden one
             } else {
-                read.push_back(static_cast<unsigned char>(high * 16 + digit));
+                // "**" is a byte of a password that --dry-run hid: it stands in as '*'.
+                anyHidden = anyHidden || digit == kStar;
+                read.push_back(digit == kStar ? '*' : static_cast<unsigned char>(high * 16 + digit));
                 high = -1;
             }
         } else if (high >= 0 || (c != ' ' && c != '\t' && c != '\r' && c != '\n')) {
@@ -218,6 +225,9 @@ bool ReadHexText(const std::vector<unsigned char>& input, std::vector<unsigned c
         return false;
     }
     bytes = std::move(read);
+    if (hidden != nullptr) {
+        *hidden = anyHidden;
+    }
     return true;
 }
 

@@ -18,8 +18,12 @@ std::vector<std::string> DecodeCommands(const std::vector<unsigned char>& bytes,
 
 /// True when `input` is hex text as --dry-run prints it: pairs of hex digits ("1d 56 01", or
 /// "1d5601"), whitespace and nothing else; then `bytes` are the bytes it stands for. Raw command
-/// bytes never read so: every command begins with a control byte.
-bool ReadHexText(const std::vector<unsigned char>& input, std::vector<unsigned char>& bytes);
+/// bytes never read so: every command begins with a control byte. Given `hidden`, "**" is read
+/// too, as a byte of a password that --dry-run hid ('*' stands in for it), and `hidden` tells
+/// whether there was one.
+bool ReadHexText(const std::vector<unsigned char>& input,
+                 std::vector<unsigned char>& bytes,
+                 bool* hidden = nullptr);
 
 /// What the bytes at one position of a stream hold.
 struct DecodeStep {

@@ -87,6 +87,13 @@ TEST(Tolctl, DryRunPrintsTheExactBytesAndDecodeGivesTheArgumentsBack) {
         EXPECT_EQ(decoded.out, c.decoded + "\n") << c.args[0];
         EXPECT_EQ(Tolctl({"decode"}, out).out, c.decoded + "\n") << c.args[0];  // the hex text as it is
     }
+    // With the password hidden (** for each of its bytes), decode shows it hidden.
+    const Result hidden = Tolctl({"--dry-run", "wifi-station", "--ssid", "Home", "--password", "pw-12345",
+                                  "--ip", "10.0.5.200", "--gateway", "10.0.5.1"});
+    EXPECT_EQ(Tolctl({"decode"}, hidden.out).out,
+              "wifi-station auth=3 enc=4 ssid=\"Home\" password=(hidden) ip=10.0.5.200 mask=255.255.255.0 "
+              "gateway=10.0.5.1\n");
+    EXPECT_EQ(Tolctl({"decode"}, "1f 1b 1f 09 01 *3\n").out.find("unknown: 31 66"), 0u);  // not hex text
 }
 
 TEST(Tolctl, ChoicesByNameOrIndex) {
