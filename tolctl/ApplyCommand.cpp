@@ -133,12 +133,12 @@ class Progress : public ApplyObserver {
     std::thread m_thread;
 };
 
-// TARGET, RESULT, SENT, with --verify STATE and CONDITIONS ("-" where none or not read), and
-// ERROR last.
+// TARGET, RESULT, SENT, with --verify STATE, DRAWER and CONDITIONS ("-" where none or not read),
+// and ERROR last.
 void PrintTable(const RolloutPlan& plan, const ApplyResult& result, bool verify, std::ostream& out) {
     std::vector<std::vector<std::string>> rows = {{"TARGET", "RESULT", "SENT"}};
     if (verify) {
-        rows[0].insert(rows[0].end(), {"STATE", "CONDITIONS"});
+        rows[0].insert(rows[0].end(), {"STATE", "DRAWER", "CONDITIONS"});
     }
     rows[0].push_back("ERROR");
     for (size_t i = 0; i < plan.printers.size(); ++i) {
@@ -146,33 +146,14 @@ void PrintTable(const RolloutPlan& plan, const ApplyResult& result, bool verify,
         rows.push_back({plan.printers[i].target.name, OutcomeName(printer.outcome),
                         std::to_string(printer.sent) + "/" + std::to_string(plan.printers[i].plan->size())});
         if (verify) {
-            std::string conditions;
-            for (const char* name : StatusConditionNames(printer.conditions)) {
-                conditions += (conditions.empty() ? "" : ",") + std::string(name);
-            }
+            const std::string conditions = ConditionsText(printer.conditions);
             rows.back().push_back(printer.verified ? StatusStateName(printer.state) : "-");
-            rows.back().push_back(conditions.empty() ? "-" : conditions);
+            rows.back().push_back(printer.verified ? DrawerPinText(printer.state, printer.conditions) : "-");
+            rows.back().push_back(printer.verified && !conditions.empty() ? conditions : "-");
         }
         rows.back().push_back(printer.error);
     }
-    const size_t last = rows[0].size() - 1;
-    std::vector<size_t> widths(last, 0);
-    for (const auto& row : rows) {
-        for (size_t column = 0; column < last; ++column) {
-            widths[column] = std::max(widths[column], row[column].size());
-        }
-    }
-    for (const auto& row : rows) {
-        std::string line;
-        for (size_t column = 0; column < last; ++column) {
-            line += row[column] + std::string(widths[column] - row[column].size() + 2, ' ');
-        }
-        line += row[last];
-        while (!line.empty() && line.back() == ' ') {
-            line.pop_back();
-        }
-        out << line << '\n';
-    }
+    PrintColumns(rows, out);
 }
 
 bool StderrIsTerminal() {

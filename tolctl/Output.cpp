@@ -1,5 +1,6 @@
 #include "Output.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <ostream>
@@ -60,5 +61,29 @@ void ShowProblems(const std::vector<std::string>& problems, std::ostream& err) {
     }
     if (problems.size() > kMaxShown) {
         err << "tolctl: ... and " << problems.size() - kMaxShown << " more problems\n";
+    }
+}
+
+void PrintColumns(const std::vector<std::vector<std::string>>& rows, std::ostream& out) {
+    if (rows.empty()) {
+        return;
+    }
+    const size_t last = rows[0].size() - 1;
+    std::vector<size_t> widths(last, 0);
+    for (const auto& row : rows) {
+        for (size_t column = 0; column < last; ++column) {
+            widths[column] = std::max(widths[column], row[column].size());
+        }
+    }
+    for (const auto& row : rows) {
+        std::string line;
+        for (size_t column = 0; column < last; ++column) {
+            line += row[column] + std::string(widths[column] - row[column].size() + 2, ' ');
+        }
+        line += row[last];
+        while (!line.empty() && line.back() == ' ') {
+            line.pop_back();
+        }
+        out << line << '\n';
     }
 }

@@ -30,3 +30,7 @@ bool FinishOutput(std::ostream& out, std::ostream& err);
 
 /// Says each of `problems` on `err` as "tolctl: PROBLEM": the first 20, then how many more.
 void ShowProblems(const std::vector<std::string>& problems, std::ostream& err);
+
+/// Prints `rows` (the first the header) as a table: each column but the last padded to its widest
+/// cell and two spaces, the last as it is; no blank at a line's end.
+void PrintColumns(const std::vector<std::vector<std::string>>& rows, std::ostream& out);

@@ -13,6 +13,7 @@
 #include "FleetStatus.h"
 #include "Interrupts.h"
 #include "Options.h"
+#include "Output.h"
 #include "PrinterStatus.h"
 #include "StatusExchange.h"
 #include "StatusReport.h"
@@ -30,36 +31,30 @@ struct StatusOptions {
     int watchSeconds = 0;  // 0: read once
 };
 
-// The conditions joined by commas; for a printer that gave none, why there are none
-// ("(connection refused)"), or "-".
-std::string ConditionsText(const PrinterStatus& status) {
-    std::string text;
-    for (const char* name : StatusConditionNames(status.conditions)) {
-        text += (text.empty() ? "" : ",") + std::string(name);
-    }
+// The conditions joined by commas, the drawer pin apart; for a printer that gave none, why
+// there are none ("(connection refused)"), or "-".
+std::string ShownConditions(const PrinterStatus& status) {
+    std::string text = ConditionsText(status.conditions);
     if (text.empty()) {
         text = status.reason.empty() ? "-" : "(" + status.reason + ")";
     }
     return text;
 }
 
+// One row: TARGET, STATE, DRAWER, CONDITIONS.
+std::vector<std::string> Row(const Target& target, const PrinterStatus& status) {
+    return {target.name, StatusStateName(status.state), DrawerPinText(status.state, status.conditions),
+            ShownConditions(status)};
+}
+
 void PrintTable(const std::vector<Target>& targets, const FleetStatus& found, std::ostream& out) {
-    std::vector<std::vector<std::string>> rows = {{"TARGET", "STATE", "CONDITIONS"}};
+    std::vector<std::vector<std::string>> rows = {{"TARGET", "STATE", "DRAWER", "CONDITIONS"}};
     for (size_t i = 0; i < targets.size(); ++i) {
         if (found.read[i] != 0) {
-            const PrinterStatus& status = found.printers[i];
-            rows.push_back({targets[i].name, StatusStateName(status.state), ConditionsText(status)});
+            rows.push_back(Row(targets[i], found.printers[i]));
         }
     }
-    size_t widths[2] = {0, 0};
-    for (const auto& row : rows) {
-        widths[0] = std::max(widths[0], row[0].size());
-        widths[1] = std::max(widths[1], row[1].size());
-    }
-    for (const auto& row : rows) {
-        out << row[0] << std::string(widths[0] - row[0].size() + 2, ' ') << row[1]
-            << std::string(widths[1] - row[1].size() + 2, ' ') << row[2] << '\n';
-    }
+    PrintColumns(rows, out);
 }
 
 // Reads the targets every `options.watchSeconds` and prints a timestamped line for each printer
@@ -100,8 +95,12 @@ int Watch(const std::vector<Target>& targets,
                 line.update(PrinterStatusJson(targets[i], status));
                 out << line.dump(-1, ' ', false, nlohmann::ordered_json::error_handler_t::replace) << '\n';
             } else {
-                out << now << "  " << targets[i].name << "  " << StatusStateName(status.state) << "  "
-                    << ConditionsText(status) << '\n';
+                std::vector<std::string> row = Row(targets[i], status);
+                row.insert(row.begin(), now);
+                for (size_t column = 0; column < row.size(); ++column) {
+                    out << (column == 0 ? "" : "  ") << row[column];
+                }
+                out << '\n';
             }
         }
         out.flush();
@@ -175,8 +174,9 @@ void AddStatusCommand(CLI::App& app, Subcommands& list) {
         "nothing else; with --dry-run those bytes are printed and nothing is sent. A parallel port gives "
         "no answers. TCP connects give up after --connect-timeout.\n"
         "States, the first that applies: unreachable, no-answer, not-a-printer, error, offline, warning, "
-        "ok. The table lists TARGET, STATE and CONDITIONS (or, when there are none, the reason in "
-        "parentheses) in target order; json an array of {target, state, conditions, answers, reason "
+        "ok. The table lists TARGET, STATE, DRAWER (the drawer pin, high or low, apart from the "
+        "conditions) and CONDITIONS (or, when there are none, the reason in parentheses) in target order; "
+        "json an array of {target, state, conditions, answers, reason "
         "when there is one}.\n"
         "Exit codes: 0 every printer is ok or warning; 1 any is not; 2 usage or bad targets, and no "
         "printer was asked; 130/143 Ctrl-C (SIGINT) or SIGTERM cut it short (what was read is printed). "

@@ -128,6 +128,22 @@ PrinterStatus DecodeStatus(const StatusAnswers& answers, int asked) {
     return status;
 }
 
+std::string ConditionsText(StatusConditions conditions) {
+    std::string text;
+    for (const char* name : StatusConditionNames(conditions & ~kDrawerPinHigh)) {
+        text += (text.empty() ? "" : ",") + std::string(name);
+    }
+    return text;
+}
+
+const char* DrawerPinText(StatusState state, StatusConditions conditions) {
+    if (state == StatusState::Unreachable || state == StatusState::NoAnswer ||
+        state == StatusState::NotAPrinter) {
+        return "-";
+    }
+    return (conditions & kDrawerPinHigh) != 0 ? "high" : "low";
+}
+
 std::string StatusAnswersText(const StatusAnswers& answers) {
     std::string text;
     for (int answer : answers) {

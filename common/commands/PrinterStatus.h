@@ -46,6 +46,9 @@ using StatusAnswers = std::array<int, kStatusRequestCount>;
 /// Conditions as bits, in the order of StatusConditionNames.
 using StatusConditions = uint16_t;
 
+/// The drawer pin (drawer-pin-high): what the drawer's sensor says, nothing of the printer's health.
+constexpr StatusConditions kDrawerPinHigh = 1;
+
 /// Every condition's name, in the fixed order in which they are listed: drawer-pin-high,
 /// offline, waiting-online-recovery, feed-button-pressed (DLE EOT 1), cover-open,
 /// paper-feeding-by-button, paper-end-stop, error (2), recoverable-error, cutter-error,
@@ -66,6 +69,14 @@ struct PrinterStatus {
 /// `asked` below 4 only the answers to DLE EOT 1 to `asked` count (a probe that asks DLE EOT 1
 /// alone).
 PrinterStatus DecodeStatus(const StatusAnswers& answers, int asked = kStatusRequestCount);
+
+/// The conditions as a table shows them: joined by commas, without the drawer pin (a table shows
+/// it apart, DrawerPinText); "" when there are none.
+std::string ConditionsText(StatusConditions conditions);
+
+/// The drawer pin as a table shows it: "high" or "low" where the answers were read (the state
+/// is error, offline, warning or ok), "-" where not.
+const char* DrawerPinText(StatusState state, StatusConditions conditions);
 
 /// The answers as hex, "16 12 12 12", a missing one as "-".
 std::string StatusAnswersText(const StatusAnswers& answers);
