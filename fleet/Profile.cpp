@@ -612,24 +612,28 @@ bool PlanCommands(const Settings& settings,
         if (!missing("wifi-station")) {
             const SettingValue* password = find("wifi-station.password");
             const std::string passwordPlace = password ? password->place : "wifi-station.password";
-            std::unique_ptr<Cmd> station =
-                BuildStationCmd(AuthValue("wifi-station.auth", text("wifi-station.auth")),
-                                EncValue("wifi-station.enc", text("wifi-station.enc")),
-                                Utf8Value("wifi-station.ssid", text("wifi-station.ssid")),
-                                Utf8Value(passwordPlace, text("wifi-station.password"), true),
-                                HostAddressValue("wifi-station.ip", text("wifi-station.ip")),
-                                MaskValue("wifi-station.mask", text("wifi-station.mask")),
-                                AddressValue("wifi-station.gateway", text("wifi-station.gateway")),
-                                StationPlaces{"wifi-station.ssid", passwordPlace, "wifi-station.ip",
-                                              "wifi-station.ssid/" +
-                                                  passwordPlace.substr(std::string("wifi-station.").size())});
+            std::unique_ptr<Cmd> station = BuildStationCmd(
+                AuthValue("wifi-station.auth", text("wifi-station.auth")),
+                EncValue("wifi-station.enc", text("wifi-station.enc")),
+                Utf8Value("wifi-station.ssid", text("wifi-station.ssid")),
+                Utf8Value(passwordPlace, text("wifi-station.password"), true),
+                HostAddressValue("wifi-station.ip", text("wifi-station.ip")),
+                MaskValue("wifi-station.mask", text("wifi-station.mask")),
+                AddressValue("wifi-station.gateway", text("wifi-station.gateway")),
+                StationPlaces{
+                    "wifi-station.ssid", passwordPlace, "wifi-station.ip", "wifi-station.gateway",
+                    "wifi-station.ssid/" + passwordPlace.substr(std::string("wifi-station.").size())});
             const SecretSpan secret = PasswordSpan(*station);
             plan.push_back(PlannedCmd{"wifi-station", std::shared_ptr<const Cmd>(std::move(station)),
                                       secret.begin, secret.end});
         }
         if (find("lan.ip") && find("lan.mask")) {
-            CheckAddressInNetwork("lan.ip", HostAddressValue("lan.ip", text("lan.ip")),
-                                  MaskValue("lan.mask", text("lan.mask")));
+            const uint32_t ip = HostAddressValue("lan.ip", text("lan.ip"));
+            const uint32_t mask = MaskValue("lan.mask", text("lan.mask"));
+            CheckAddressInNetwork("lan.ip", ip, mask);
+            if (find("lan.gateway")) {
+                CheckGateway("lan.gateway", AddressValue("lan.gateway", text("lan.gateway")), ip, mask);
+            }
         }
         if (find("lan.mask")) {
             add("lan-mask", new SetMASKCmd(MaskValue("lan.mask", text("lan.mask"))));

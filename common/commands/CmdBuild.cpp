@@ -163,6 +163,28 @@ int DhcpValue(const std::string& place, const std::string& text) {
     return ChoiceValue(place, text, NamesOf(CmdId::LanDhcp, nullptr));
 }
 
+void CheckGateway(const std::string& place, uint32_t gateway, uint32_t address, uint32_t mask) {
+    if (gateway == 0) {
+        return;
+    }
+    const std::string network = FormatAddress(address & mask) + " with mask " + FormatAddress(mask);
+    const uint32_t hostPart = ~mask;
+    const uint32_t host = gateway & hostPart;
+    std::string problem;
+    if (gateway == address) {
+        problem = "is the printer's own address";
+    } else if ((gateway & mask) != (address & mask)) {
+        problem = "is outside the printer's network " + network;
+    } else if (hostPart >= 3 && (host == 0 || host == hostPart)) {
+        problem = std::string("is the ") + (host == 0 ? "network" : "broadcast") +
+                  " address of the network " + network;
+    }
+    if (!problem.empty()) {
+        throw Refusal{place + ": " + FormatAddress(gateway) + " " + problem +
+                      "; a gateway is another address in the printer's network (or 0.0.0.0 for none)"};
+    }
+}
+
 std::unique_ptr<Cmd> BuildStationCmd(int auth,
                                      int enc,
                                      const WideString& ssid,
@@ -182,6 +204,7 @@ std::unique_ptr<Cmd> BuildStationCmd(int auth,
                       (password.empty() ? " (give one, or choose auth open)" : "")};
     }
     CheckAddressInNetwork(places.ip, ip, mask);
+    CheckGateway(places.gateway, gateway, ip, mask);
     const StationText st = BuildStationText(ssid, password, ip, mask, gateway);
     const std::string problem = CheckCmdText(CmdTextField::StationText, st.text);
     if (!problem.empty()) {

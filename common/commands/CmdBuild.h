@@ -48,13 +48,19 @@ int DhcpValue(const std::string& place, const std::string& text);
 
 /// Where the station's values were given, for messages: "--ssid", "wifi-station.ssid", ...
 struct StationPlaces {
-    std::string ssid, password, ip;
+    std::string ssid, password, ip, gateway;
     std::string text;  // the station text as a whole: "--ssid/--password"
 };
 
+/// Throws when `gateway` cannot be the gateway of `address` under `mask`: the address itself, or
+/// outside its network (or that network's network or broadcast address). 0.0.0.0 stands for no
+/// gateway and passes.
+void CheckGateway(const std::string& place, uint32_t gateway, uint32_t address, uint32_t mask);
+
 /// The station command: the station text assembled as the dialogs assemble it and checked as a
 /// whole. Refused too: an empty network name, a WPA/WPA2 personal (auth 2, 3) passphrase that
-/// is not 8-63 characters, an ip that is its network's network or broadcast address.
+/// is not 8-63 characters, an ip that is its network's network or broadcast address, a gateway
+/// that CheckGateway refuses.
 std::unique_ptr<Cmd> BuildStationCmd(int auth,
                                      int enc,
                                      const WideString& ssid,

@@ -21,11 +21,11 @@ std::unique_ptr<Cmd> BuildWifiAp(const SingleCmdValues& v, const std::string&) {
 std::unique_ptr<Cmd> BuildStation(const SingleCmdValues& v, const std::string& passwordPlace) {
     const int auth = AuthValue("--auth", At(v, "auth"));
     const int enc = EncValue("--enc", At(v, "enc"));
-    return BuildStationCmd(auth, enc, Utf8Value("--ssid", At(v, "ssid")),
-                           Utf8Value(passwordPlace, At(v, "password"), true),
-                           HostAddressValue("--ip", At(v, "ip")), MaskValue("--mask", At(v, "mask")),
-                           AddressValue("--gateway", At(v, "gateway")),
-                           StationPlaces{"--ssid", passwordPlace, "--ip", "--ssid/" + passwordPlace});
+    return BuildStationCmd(
+        auth, enc, Utf8Value("--ssid", At(v, "ssid")), Utf8Value(passwordPlace, At(v, "password"), true),
+        HostAddressValue("--ip", At(v, "ip")), MaskValue("--mask", At(v, "mask")),
+        AddressValue("--gateway", At(v, "gateway")),
+        StationPlaces{"--ssid", passwordPlace, "--ip", "--gateway", "--ssid/" + passwordPlace});
 }
 
 std::unique_ptr<Cmd> BuildBtName(const SingleCmdValues& v, const std::string&) {

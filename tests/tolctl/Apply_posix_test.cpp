@@ -431,7 +431,7 @@ TEST(TolctlApplyTest, PasswordsNeverAppearInOutputReportsOrErrors) {
                                    std::string(120, 'y') + "\n")},
         // A password override in the report's overrides and planned settings.
         {"apply", profile, "--targets",
-         folder.Write("s.txt", Range(fleet, 1, 1) + " lan.ip=10.0.0.1 wifi-station.password=Xq7-Secret-Zp\n"),
+         folder.Write("s.txt", Range(fleet, 1, 1) + " lan.ip=192.168.1.9 wifi-station.password=Xq7-Secret-Zp\n"),
          "--gap", "0", "--report", report},
     };
     for (const std::vector<std::string>& run : runs) {

@@ -146,6 +146,8 @@ TEST(ProfileTest, EachProblemNamesItsKeyAndTheLimitAndAllAreReportedAtOnce) {
         {R"({"lan": {"ip": "192.168.1"}})", "p.json: lan.ip: '192.168.1' is not an IPv4 address"},
         {R"({"lan": {"gateway": "127.1"}})", "p.json: lan.gateway: '127.1' is not an IPv4 address"},
         {R"({"lan": {"mask": "0xffffff00"}})", "lan.mask: '0xffffff00' is not an IPv4 address"},
+        {R"({"lan": {"ip": "10.1.0.9", "mask": "255.255.0.0", "gateway": "10.1.255.255"}})",
+         "lan.gateway: 10.1.255.255 is the broadcast address of the network 10.1.0.0 with mask 255.255.0.0"},
         {R"({"wifi-station": {"ssid": "s", "ip": "1.2.3.4", "gateway": "1.2.3.256"}})",
          "wifi-station.gateway:"},
         {R"({"wifi-ap": {"name": "12345678901234567890123456789012"}})",
@@ -340,6 +342,8 @@ TEST(ProfileTest, OverridesReplaceTheProfilesValuesAndAreCheckedTheSameWay) {
         {"wifi-station.password=" + std::string(64, 'p'), "t.txt:1: wifi-station.password: wpa2psk needs"},
         {"bt-pin=" + std::string(64, '1'), "t.txt:1: bt-pin: The Bluetooth PIN has 64 characters"},
         {"wifi-station.ip=1.2.3.0", "t.txt:1: wifi-station.ip: 1.2.3.0 is the network address"},
+        {"wifi-station.gateway=1.2.4.1",
+         "wifi-station.gateway: 1.2.4.1 is outside the printer's network 1.2.3.0"},
         {"lan.ip=192.168.001.51", "t.txt:1: lan.ip: '192.168.001.51': leading zeros are ambiguous"},
         // A spreadsheet's cell may hold a line break: it would reach the printer inside the name.
         {"bt-name=Till\n3", "t.txt:1: bt-name holds a control character (U+000A, a line break)"},
