@@ -260,6 +260,12 @@ bool ExpandTarget(const std::string& text,
             if (!ParseAddressRange(host, addresses, error)) {
                 return false;
             }
+            // A network's own address and its broadcast address are no printer's (a /31 or /32
+            // has neither).
+            if (host.find('/') != std::string::npos && addresses.size() >= 4) {
+                addresses.erase(addresses.end() - 1);
+                addresses.erase(addresses.begin());
+            }
             const std::string portSuffix = colon == std::string::npos ? "" : ":" + std::to_string(tcpPort);
             for (uint32_t address : addresses) {
                 Target target;

@@ -44,7 +44,8 @@ struct Target {
 };
 
 /// Expands one target: any --port form, plus socket://A.B.C.D-E and socket://A.B.C.D/NN (with an
-/// optional :PORT after them), one target per address. False with `error` when it is not a port.
+/// optional :PORT after them), one target per address; a network up to a /30 without its network
+/// and broadcast addresses. False with `error` when it is not a port.
 bool ExpandTarget(const std::string& text,
                   bool windowsNames,
                   std::vector<Target>& targets,

@@ -303,17 +303,21 @@ TEST(TolctlConsoleTest, KeepsItsPrintersAndProfilesAcrossRuns) {
         EXPECT_EQ(console.Fetch("PUT", "/api/profiles/.hidden", R"({"bt-pin": "1234"})").status, 404);
         // Changes that come at once are all kept: none is written over by another.
         std::vector<std::thread> adds;
+        std::vector<int> statuses(64);
         for (int i = 0; i < 64; ++i) {
-            adds.emplace_back([&console, i] {
-                console.Fetch("POST", "/api/printers",
-                              R"({"add": ["socket://127.0.21.)" + std::to_string(i) + "\"]}");
+            adds.emplace_back([&console, &statuses, i] {
+                statuses[i] = console
+                                  .Fetch("POST", "/api/printers",
+                                         R"({"add": ["socket://127.0.21.)" + std::to_string(i) + "\"]}")
+                                  .status;
             });
         }
         for (std::thread& add : adds) {
             add.join();
         }
+        EXPECT_EQ(statuses, std::vector<int>(64, 200));
         EXPECT_EQ(Count(console.Fetch("GET", "/api/printers").body, "socket://127.0.21."), 64);
-        EXPECT_EQ(console.Fetch("POST", "/api/printers", R"({"remove": ["socket://127.0.21.0/26"]})").status,
+        EXPECT_EQ(console.Fetch("POST", "/api/printers", R"({"remove": ["socket://127.0.21.0-63"]})").status,
                   200);
         EXPECT_EQ(console.Stop(), "exit 0");
     }

@@ -431,7 +431,8 @@ TEST(TolctlApplyTest, PasswordsNeverAppearInOutputReportsOrErrors) {
                                    std::string(120, 'y') + "\n")},
         // A password override in the report's overrides and planned settings.
         {"apply", profile, "--targets",
-         folder.Write("s.txt", Range(fleet, 1, 1) + " lan.ip=192.168.1.9 wifi-station.password=Xq7-Secret-Zp\n"),
+         folder.Write("s.txt",
+                      Range(fleet, 1, 1) + " lan.ip=192.168.1.9 wifi-station.password=Xq7-Secret-Zp\n"),
          "--gap", "0", "--report", report},
     };
     for (const std::vector<std::string>& run : runs) {
@@ -612,7 +613,7 @@ TEST(TolctlApplyProgramTest, AStopRequestFinishesTheRecordAndAKillLeavesTheEarli
     };
     auto args = [&](int port) {
         return std::vector<std::string>{
-            profile,  "--target", "socket://127.0.2.160/29:" + std::to_string(port),
+            profile,  "--target", "socket://127.0.2.160-167:" + std::to_string(port),
             "--jobs", "2",        "--gap",
             "100",    "--report", report};
     };
@@ -687,7 +688,7 @@ TEST(TolctlApplyProgramTest, ResumingServesAgainOnlyWhatWasNotOkAndKeepsEveryPri
                                                "127.0.2.178-179=refuse", "--fault",
                                                "127.0.2.180-183=slow:1000"});
         port = fleet.Port();
-        Apply stopped({profile, "--target", "socket://" + net + ":" + std::to_string(port), "--jobs", "2",
+        Apply stopped({profile, "--target", "socket://127.0.2.176-183:" + std::to_string(port), "--jobs", "2",
                        "--gap", "100", "--report", report});
         stopped.SignalAfterACommand(state, SIGINT, 6);
         EXPECT_EQ(stopped.program->Wait(), "exit 130");
@@ -761,7 +762,7 @@ TEST(TolctlApplyProgramTest, AClosedOutputCostsNeitherTheRecordNorThePrinters) {
     const std::string profile = dir / "p.json", report = dir / "report.json";
     std::ofstream(profile) << R"({"after": ["cut"]})";
     tolctl_program::EmulatorProgram fleet({"--bind", "127.0.2.0/25"});
-    Apply apply({profile, "--target", "socket://127.0.2.0/25:" + std::to_string(fleet.Port()), "--gap", "0",
+    Apply apply({profile, "--target", "socket://127.0.2.0-127:" + std::to_string(fleet.Port()), "--gap", "0",
                  "--report", report});
     apply.table.reset();  // as `| head -1` would, before the table (larger than a pipe's buffer)
     EXPECT_EQ(apply.program->Wait(), "exit 1");
@@ -777,7 +778,7 @@ TEST(TolctlApplyProgramTest, AFewOpenFilesLimitTheJobsAndFailNoPrinter) {
     std::ofstream(profile) << R"({"after": ["cut"]})";
     // Slow printers: each connection stays open a while, many at once.
     tolctl_program::EmulatorProgram fleet({"--bind", "127.0.2.0/25", "--fault", "127.0.2.0/25=slow:300"});
-    Apply apply({profile, "--target", "socket://127.0.2.0/25:" + std::to_string(fleet.Port()), "--gap", "0",
+    Apply apply({profile, "--target", "socket://127.0.2.0-127:" + std::to_string(fleet.Port()), "--gap", "0",
                  "--jobs", "1024"},
                 64);
     EXPECT_EQ(apply.program->Wait(), "exit 0") << apply.errors->ReadToEnd();

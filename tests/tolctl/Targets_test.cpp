@@ -51,11 +51,15 @@ TEST(TargetsTest, RangesAndNetworksExpandToOneTargetPerAddress) {
     EXPECT_EQ(range[2].port.tcpPort, 9101);
     EXPECT_TRUE(range[2].device.empty());
 
+    // A network's own and broadcast addresses are no printer's; a /31 and a /32 have none.
     const std::vector<Target> network = Expand("socket://127.0.1.0/24");
-    ASSERT_EQ(network.size(), 256u);
-    EXPECT_EQ(network[0].name, "socket://127.0.1.0");
-    EXPECT_EQ(network[255].name, "socket://127.0.1.255");
-    EXPECT_EQ(network[255].port.tcpPort, 9100);
+    ASSERT_EQ(network.size(), 254u);
+    EXPECT_EQ(network[0].name, "socket://127.0.1.1");
+    EXPECT_EQ(network[253].name, "socket://127.0.1.254");
+    EXPECT_EQ(network[253].port.tcpPort, 9100);
+    EXPECT_EQ(Expand("socket://127.0.1.4/30").size(), 2u);
+    EXPECT_EQ(Expand("socket://127.0.1.4/31").size(), 2u);
+    EXPECT_EQ(Expand("socket://127.0.1.4-7").size(), 4u);  // a range is taken as written
 
     // A host name with a dash is a host name.
     const std::vector<Target> named = Expand("socket://till-3.shop:9100");
