@@ -80,7 +80,7 @@ const Setting kSettings[] = {
     {"wifi-ap.name", "the printer's own access point name, at most 31 characters", SettingType::Text,
      Fits<CmdTextField::ApName>, true, nullptr, "Shop Printer", nullptr},
     {"wifi-ap.mode", "ap|sta|apsta or 0-2 (default ap)", SettingType::Text, Parsed<ModeValue>, false, "ap",
-     "ap", nullptr},
+     "apsta", nullptr},
     {"bt-name", "the Bluetooth name, at most 63 characters", SettingType::Text, Fits<CmdTextField::BtName>,
      false, nullptr, "Printer", nullptr},
     {"bt-pin", "the Bluetooth PIN, 1-63 characters", SettingType::Text, Fits<CmdTextField::BtPin>, false,
@@ -130,7 +130,9 @@ struct SettingGroup {
 
 const SettingGroup kGroups[] = {
     {"wifi-ap",
-     {{"//", "The printer's own access point: name at most 31 characters; mode ap, sta or apsta."}}},
+     {{"//",
+       "The printer's own access point: name at most 31 characters. mode: ap (its own access point only), "
+       "sta (only joins the network of wifi-station) or apsta (both); to join a network, sta or apsta."}}},
     {"wifi-station",
      {{"//",
        "The network the printer joins: ssid, ip and gateway are needed. auth: open, shared, wpapsk or "

@@ -129,6 +129,8 @@ TEST(ProfileTest, TheExampleLoadsAndEveryKeyOfItIsKnown) {
     EXPECT_EQ(loaded.Names(),
               (std::vector<std::string>{"wifi-ap", "bt-name", "bt-pin", "wifi-station", "lan-mask",
                                         "lan-gateway", "test-print", "cut", "lan-dhcp"}));
+    // Beside a network to join, the access point's mode is one that joins it (apsta).
+    EXPECT_EQ(Bytes(loaded.plan[0]), SingleCommand({"wifi-ap", "--name", "Shop Printer", "--mode", "apsta"}));
     // Comments may stand in every object, also with values that are not text.
     const Loaded comments = Load(
         R"({"//": 1, "// two": [1, 2], "lan": {"//": {"a": 1, "a": [{"b": 1, "b": 2}]}, "ip": "1.2.3.4"}})");
