@@ -35,6 +35,21 @@ void SuggestAfterParseError(const CLI::App& app, std::ostream& err) {
         subcommands.push_back(sub->get_name());
     }
     const std::string where = chain.size() > 1 ? " of " + chain.back()->get_name() : "";
+    // A subcommand that needs one of its own and got none (or a word that is none of them): the
+    // words it takes.
+    const auto listSubcommands = [&] {
+        if (subcommands.empty() || chain.back()->get_require_subcommand_min() == 0) {
+            return;
+        }
+        std::string list;
+        for (size_t i = 0; i < subcommands.size(); ++i) {
+            list += (i == 0 ? "" : i + 1 == subcommands.size() ? " or " : ", ") + subcommands[i];
+        }
+        err << "tolctl: "
+            << (chain.size() > 1 ? chain.back()->get_name() + " needs a subcommand: "
+                                 : "the subcommands are ")
+            << list << "\n";
+    };
     for (const std::string& arg : app.remaining(true)) {
         if (arg.compare(0, 2, "--") == 0) {
             const std::string typed = arg.substr(2, arg.find('=') - 2);
@@ -53,6 +68,7 @@ void SuggestAfterParseError(const CLI::App& app, std::ostream& err) {
             }
         }
     }
+    listSubcommands();
 }
 
 int RunSubcommand(AddSubcommandsFunction addSubcommands,

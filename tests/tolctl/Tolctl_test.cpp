@@ -391,6 +391,12 @@ TEST(Tolctl, NewcomersWordingIsTakenOrAnswered) {
     EXPECT_NE(Tolctl({"scan", "--port", "9101", "127.0.0.1"}).err.find("--tcp-port"), std::string::npos);
     EXPECT_NE(Tolctl({"profile", "exmaple"}).err.find("did you mean 'example'?"), std::string::npos);
     EXPECT_EQ(Tolctl({"frobnicate"}).err.find("did you mean"), std::string::npos);
+    // Where nothing is close, the subcommands that are there.
+    EXPECT_NE(
+        Tolctl({"profile", "schemaa"}).err.find("tolctl: profile needs a subcommand: example or targets-csv"),
+        std::string::npos);
+    EXPECT_NE(Tolctl({"frobnicate"}).err.find("tolctl: the subcommands are test-print, cut,"),
+              std::string::npos);
     // A path beginning with / is a file, on Windows too (the current drive's root there).
     const std::filesystem::path file = std::filesystem::current_path() / "tolctl-decode-slash.bin";
     std::ofstream(file, std::ios::binary) << "\x1d\x56\x01";
