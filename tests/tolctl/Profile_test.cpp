@@ -200,6 +200,9 @@ TEST(ProfileTest, EachProblemNamesItsKeyAndTheLimitAndAllAreReportedAtOnce) {
          "lan.ip: 10.1.0.0 is the network address of its network 10.1.0.0 with mask 255.255.0.0"},
         {R"({"wifi-station": {"ssid": "s", "password": "seven77", "ip": "1.2.3.4", "gateway": "1.2.3.1"}})",
          "wifi-station.password: wpa2psk needs a passphrase of 8-63 characters, not 7"},
+        // A kept password as the console answers it, applied as it is: never sent.
+        {R"j({"wifi-station": {"ssid": "s", "password": "(hidden)", "ip": "1.2.3.4", "gateway": "1.2.3.1"}})j",
+         "p.json: wifi-station.password: (hidden) is how a hidden password is shown, not a password"},
         {R"({"wifi-station": {"ssid": "", "auth": "open", "ip": "1.2.3.4", "gateway": "1.2.3.1"}})",
          "wifi-station.ssid: the network name is empty"},
         {R"({"wifi-station": {"ssid": "s", "auth": "open", "ip": "10.0.3.255", "mask": "255.255.252.0",
@@ -341,6 +344,8 @@ TEST(ProfileTest, OverridesReplaceTheProfilesValuesAndAreCheckedTheSameWay) {
         {"bt-pin=" + std::string(64, '1'), "t.txt:1: bt-pin: The Bluetooth PIN has 64 characters"},
         {"wifi-station.ip=1.2.3.0", "t.txt:1: wifi-station.ip: 1.2.3.0 is the network address"},
         {"lan.ip=192.168.001.51", "t.txt:1: lan.ip: '192.168.001.51': leading zeros are ambiguous"},
+        {"wifi-station.password=(hidden)",
+         "t.txt:1: wifi-station.password: (hidden) is how a hidden password"},
     };
     for (const Case& c : cases) {
         const Loaded refused = Load(base, {c.assignment});
