@@ -51,8 +51,9 @@ endfunction()
 tol_header_only(tol_cli11 TOL_CLI11_INCLUDE_DIR CLI/CLI.hpp PATHS /usr/include ENTRIES CLI
                 MISSING "install libcli11-dev")
 
-# nlohmann-json: tolctl's printer states, profiles and reports.
-tol_header_only(tol_json TOL_JSON_INCLUDE_DIR nlohmann/json.hpp PATHS /usr/include ENTRIES nlohmann
+# nlohmann-json: tolctl's printer states, profiles and reports. What tolctl reads is parsed through
+# common/json (the target tol_json), which adds its limit on nesting.
+tol_header_only(tol_nlohmann_json TOL_JSON_INCLUDE_DIR nlohmann/json.hpp PATHS /usr/include ENTRIES nlohmann
                 MISSING "install nlohmann-json3-dev")
 
 # Standalone Asio (libasio-dev), the event loop of the emulator and of scan, without Boost.

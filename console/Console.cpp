@@ -90,8 +90,8 @@ Console::~Console() {
     Stop();
 }
 
-bool Console::Load(std::string& problem) {
-    return m_state->Load(problem);
+bool Console::Load(std::string& problem, std::vector<std::string>& dropped) {
+    return m_state->Load(problem, dropped);
 }
 
 void Console::Stop() {

@@ -38,8 +38,9 @@ class Console {
     Console(const Console&) = delete;
     Console& operator=(const Console&) = delete;
 
-    /// Reads the kept state. False with `problem` saying why.
-    bool Load(std::string& problem);
+    /// Reads the kept state (ConsoleState::Load): false with `problem` saying why; what it left
+    /// out of the printer list in `dropped`.
+    bool Load(std::string& problem, std::vector<std::string>& dropped);
 
     /// Answers one request: checks its Host, Origin and token, then serves the page or the API.
     /// Called on the server's threads, several at once.

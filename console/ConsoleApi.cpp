@@ -14,6 +14,7 @@
 #include "ConsoleReply.h"
 #include "ConsoleState.h"
 #include "FleetStatus.h"
+#include "JsonParse.h"
 #include "Plan.h"
 #include "Scan.h"
 #include "SendCmd.h"
@@ -32,15 +33,19 @@ using Json = ConsoleJson;
 constexpr size_t kMaxRequestPrinters = 65536;
 /// Most printers whose commands a check shows.
 constexpr size_t kMaxPreviewPrinters = 64;
-/// The text a hidden password is shown as, and may be sent back as to keep the stored one.
-const char kHidden[] = "(hidden)";
 
 // A request's body as a JSON object; false with `problem` when it is none.
 bool ParseBody(const std::string& body, Json& json, std::string& problem) {
-    json = Json::parse(body, nullptr, false);
+    if (body.empty()) {
+        problem = "the request needs a JSON object as its body";
+        return false;
+    }
+    if (!ParseJson(body, json, problem)) {
+        problem = "the body: " + problem;
+        return false;
+    }
     if (!json.is_object()) {
-        problem =
-            body.empty() ? "the request needs a JSON object as its body" : "the body is not a JSON object";
+        problem = "the body is not a JSON object";
         return false;
     }
     return true;
@@ -93,28 +98,22 @@ std::vector<Target> ExpandTargets(const std::vector<std::string>& texts,
     return found;
 }
 
-// Replaces each password in a profile (a "password" key, or one ending in ".password") by `with`,
-// or where `with` is null by the matching one of `stored`.
-void HidePasswords(Json& profile, const Json* stored = nullptr) {
+// A password's key in a profile: "password", or a dotted one ending in ".password".
+bool IsPasswordKey(const std::string& key) {
+    return key == "password" || (key.size() > 9 && key.compare(key.size() - 9, 9, ".password") == 0);
+}
+
+// Replaces each password of a profile by kHiddenPassword, as the console answers a profile. An
+// empty one hides nothing and is answered as it is.
+void HidePasswords(Json& profile) {
     if (!profile.is_object()) {
         return;
     }
     for (auto it = profile.begin(); it != profile.end(); ++it) {
-        const std::string& key = it.key();
-        const bool password =
-            key == "password" || (key.size() > 9 && key.compare(key.size() - 9, 9, ".password") == 0);
         if (it->is_object()) {
-            static const Json kNone = Json::object();
-            const Json* inner =
-                stored != nullptr && stored->is_object() && stored->contains(key) ? &(*stored)[key] : nullptr;
-            HidePasswords(*it, stored != nullptr ? (inner != nullptr ? inner : &kNone) : nullptr);
-        } else if (password && it->is_string()) {
-            if (stored == nullptr) {
-                *it = kHidden;
-            } else if (*it == kHidden) {
-                // "(hidden)" sent back: the password kept before stays.
-                *it = stored->contains(key) ? (*stored)[key] : Json("");
-            }
+            HidePasswords(*it);
+        } else if (IsPasswordKey(it.key()) && it->is_string() && !it->get_ref<const std::string&>().empty()) {
+            *it = kHiddenPassword;
         }
     }
 }
@@ -127,6 +126,49 @@ void AddNew(std::vector<std::string>& list, const std::vector<std::string>& name
             list.push_back(name);
         }
     }
+}
+
+// Where `profile` gives kHiddenPassword for a password (sent back as it was answered), puts the
+// one `stored` keeps at that key. Where none is kept it stays, and the profile's check refuses it.
+void KeepPasswords(Json& profile, const Json& stored) {
+    if (!profile.is_object() || !stored.is_object()) {
+        return;
+    }
+    for (auto it = profile.begin(); it != profile.end(); ++it) {
+        const auto kept = stored.find(it.key());
+        if (kept == stored.end()) {
+            continue;
+        }
+        if (it->is_object()) {
+            KeepPasswords(*it, *kept);
+        } else if (IsPasswordKey(it.key()) && *it == kHiddenPassword && kept->is_string()) {
+            *it = *kept;
+        }
+    }
+}
+
+enum class Kept { None, Unreadable, Read };
+
+// The kept profile `name` as JSON in `stored` (an empty object unless Read). Unreadable: its file
+// is not a JSON object the console can use (made by hand), with `problem` saying why.
+Kept ReadKeptProfile(const ConsoleState& state, const std::string& name, Json& stored, std::string& problem) {
+    stored = Json::object();
+    std::string text;
+    if (!state.ReadProfile(name, text)) {
+        return Kept::None;
+    }
+    Json json;
+    const bool parsed = ParseJson(text, json, problem);
+    if (parsed && json.is_object()) {
+        stored = std::move(json);
+        return Kept::Read;
+    }
+    if (parsed) {
+        problem = "not a JSON object";
+    }
+    problem = "the kept profile " + name + " cannot be read (profiles/" + name + ".json: " + problem +
+              "); a PUT of the profile replaces it";
+    return Kept::Unreadable;
 }
 
 }  // namespace
@@ -306,8 +348,10 @@ HttpReply Console::Printers(const HttpRequest& request) {
 
 namespace {
 
-// The profile a check or an apply names: given whole ("profile") or kept ("profileName"). Its
-// text and its name in messages; false with `status` and `problem` when there is none.
+// The profile a check or an apply names: given whole ("profile") or kept ("profileName"); given
+// whole with a profileName, the kept one's passwords stand behind each "(hidden)" (a page's edit
+// of a kept profile). Its text and its name in messages; false with `status` and `problem` when
+// there is none.
 bool RequestProfile(const Json& body,
                     const ConsoleState& state,
                     std::string& text,
@@ -315,12 +359,14 @@ bool RequestProfile(const Json& body,
                     int& status,
                     std::string& problem) {
     status = 400;
-    if (body.contains("profileName")) {
-        if (!body["profileName"].is_string() || !ValidProfileName(body["profileName"].get<std::string>())) {
-            problem = "profileName: a profile's name is 1-64 of A-Z a-z 0-9 . _ -, not beginning with .";
-            return false;
-        }
-        name = body["profileName"].get<std::string>();
+    const bool named = body.contains("profileName");
+    if (named &&
+        (!body["profileName"].is_string() || !ValidProfileName(body["profileName"].get<std::string>()))) {
+        problem = std::string("profileName: ") + kProfileNameRule;
+        return false;
+    }
+    name = named ? body["profileName"].get<std::string>() : "";
+    if (named && !body.contains("profile")) {
         if (!state.ReadProfile(name, text)) {
             status = 404;
             problem = "no profile is kept as " + name;
@@ -332,7 +378,15 @@ bool RequestProfile(const Json& body,
         problem = "profile: give the profile (a JSON object) or profileName";
         return false;
     }
-    text = body["profile"].dump();
+    // Given with profileName: the profile as edited, "(hidden)" standing for that one's password.
+    Json profile = body["profile"];
+    if (!name.empty()) {
+        Json stored;
+        std::string unread;
+        ReadKeptProfile(state, name, stored, unread);
+        KeepPasswords(profile, stored);
+    }
+    text = profile.dump();
     name = "profile";
     return true;
 }
@@ -464,14 +518,17 @@ HttpReply Console::Profiles(const HttpRequest& request, const std::string& name)
         return problem.empty() ? JsonReply({{"profiles", names}}) : ::ErrorReply(500, problem);
     }
     if (!ValidProfileName(name)) {
-        return ::ErrorReply(404, "a profile's name is 1-64 of A-Z a-z 0-9 . _ -, not beginning with .");
+        return ::ErrorReply(404, kProfileNameRule);
     }
-    std::string text;
-    const bool kept = m_state->ReadProfile(name, text);
-    Json stored = kept ? Json::parse(text, nullptr, false) : Json::object();
+    Json stored;
+    std::string unread;
+    const Kept kept = ReadKeptProfile(*m_state, name, stored, unread);
     if (get) {
-        if (!kept) {
+        if (kept == Kept::None) {
             return ::ErrorReply(404, "no profile is kept as " + name);
+        }
+        if (kept == Kept::Unreadable) {
+            return ::ErrorReply(422, unread);
         }
         HidePasswords(stored);
         return JsonReply(stored);
@@ -486,8 +543,8 @@ HttpReply Console::Profiles(const HttpRequest& request, const std::string& name)
     if (!ParseBody(request.body, profile, problem)) {
         return ::ErrorReply(400, problem);
     }
-    HidePasswords(profile, &stored);
-    text = profile.dump(2, ' ', false, Json::error_handler_t::replace) + "\n";
+    KeepPasswords(profile, stored);
+    const std::string text = profile.dump(2, ' ', false, Json::error_handler_t::replace) + "\n";
     std::vector<std::string> problems;
     std::istringstream none;
     SecretSource secrets(none, false);

@@ -1,5 +1,5 @@
 // Where the console keeps its state, and how its files are written, as the platform wants it
-// (ConsoleFiles_posix.cpp / ConsoleFiles_win.cpp).
+// (ConsoleFiles_posix.cpp / ConsoleFiles_win.cpp; what all platforms share in ConsoleFiles.cpp).
 #pragma once
 
 #include <string>
@@ -15,8 +15,14 @@ std::string DefaultStateDir();
 bool MakePrivateFolder(const std::string& path, std::string& problem);
 
 /// Writes `bytes` as the file `path`, readable by the user alone (0600), in place of the old one
-/// in one step: a crash leaves the old file or the new one. False with `problem` saying why.
+/// in one step: a crash leaves the old file or the new one. The file written first is made anew
+/// under a name no one can know before (CreateTemporaryFor). False with `problem` saying why.
+/// (ConsoleFiles.cpp, on every platform.)
 bool WritePrivateFile(const std::string& path, const std::string& bytes, std::string& problem);
+
+/// Removes the files in the folder `path` that CreateTemporaryFor or TemporaryPathFor named for a
+/// process that no longer runs: left by one killed while it wrote (they may hold passwords).
+void RemoveLeftTemporaries(const std::string& path);
 
 /// The names of the files in the folder `path` (not its folders), in no particular order.
 bool ListFiles(const std::string& path, std::string& problem, std::vector<std::string>& names);

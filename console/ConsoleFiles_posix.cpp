@@ -12,7 +12,6 @@
 
 #include "ConsoleFiles.h"
 #include "ErrnoText.h"
-#include "Files.h"
 
 extern char** environ;
 
@@ -39,35 +38,6 @@ bool MakePrivateFolder(const std::string& path, std::string& problem) {
             return true;
         }
     }
-}
-
-bool WritePrivateFile(const std::string& path, const std::string& bytes, std::string& problem) {
-    const std::string temporary = TemporaryPathFor(path);
-    const int fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
-    if (fd < 0) {
-        problem = "cannot write " + path + ": " + ErrnoText(errno);
-        return false;
-    }
-    size_t written = 0;
-    while (written < bytes.size()) {
-        const ssize_t wrote = ::write(fd, bytes.data() + written, bytes.size() - written);
-        if (wrote < 0 && errno == EINTR) {
-            continue;
-        }
-        if (wrote <= 0) {
-            break;
-        }
-        written += static_cast<size_t>(wrote);
-    }
-    const int error = errno;
-    const bool ok = written == bytes.size() && ::fsync(fd) == 0;
-    ::close(fd);
-    if (!ok || !PutFileInPlace(temporary, path)) {
-        problem = "cannot write " + path + ": " + ErrnoText(ok ? errno : error);
-        ::unlink(temporary.c_str());
-        return false;
-    }
-    return true;
 }
 
 bool ListFiles(const std::string& path, std::string& problem, std::vector<std::string>& names) {

@@ -7,7 +7,6 @@
 
 #include "ConsoleFiles.h"
 #include "ErrnoText.h"
-#include "Files.h"
 
 namespace {
 
@@ -51,24 +50,6 @@ bool MakePrivateFolder(const std::string& path, std::string& problem) {
             return true;
         }
     }
-}
-
-bool WritePrivateFile(const std::string& path, const std::string& bytes, std::string& problem) {
-    const std::string temporary = TemporaryPathFor(path);
-    std::FILE* file = OpenFile(temporary, "wb");
-    if (file == nullptr) {
-        problem = "cannot write " + path + ": " + ErrnoText(errno);
-        return false;
-    }
-    const bool written = std::fwrite(bytes.data(), 1, bytes.size(), file) == bytes.size() && SyncFile(file);
-    const int error = errno;
-    const bool closed = std::fclose(file) == 0;
-    if (!written || !closed || !PutFileInPlace(temporary, path)) {
-        problem = "cannot write " + path + ": " + ErrnoText(written && closed ? errno : error);
-        RemoveFile(temporary);
-        return false;
-    }
-    return true;
 }
 
 bool ListFiles(const std::string& path, std::string& problem, std::vector<std::string>& names) {

@@ -4,11 +4,15 @@
 
 #include <algorithm>
 #include <cstring>
+#include <set>
 #include <utility>
 
 #include "ConsoleFiles.h"
 #include "Files.h"
+#include "JsonParse.h"
 #include "Profile.h"
+#include "Targets.h"
+#include "Values.h"
 
 namespace {
 
@@ -20,23 +24,40 @@ const char kProfileSuffix[] = ".json";
 
 }  // namespace
 
+const char kProfileNameRule[] =
+    "a profile's name is 1-64 of A-Z a-z 0-9 . _ -, not beginning with . and not a name of a Windows "
+    "device (CON, PRN, AUX, NUL, COM0-9, LPT0-9, also with an extension)";
+
 bool ValidProfileName(const std::string& name) {
     if (name.empty() || name.size() > 64 || name[0] == '.') {
         return false;
     }
-    return std::all_of(name.begin(), name.end(), [](char c) {
-        return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '.' ||
-               c == '_' || c == '-';
-    });
+    if (!std::all_of(name.begin(), name.end(), [](char c) {
+            return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '.' ||
+                   c == '_' || c == '-';
+        })) {
+        return false;
+    }
+    // Windows opens the device for such a name, whatever follows its first dot.
+    std::string base = name.substr(0, name.find('.'));
+    for (char& c : base) {
+        c = (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c;
+    }
+    const bool numbered = base.size() == 4 &&
+                          (base.compare(0, 3, "COM") == 0 || base.compare(0, 3, "LPT") == 0) &&
+                          base[3] >= '0' && base[3] <= '9';
+    return !numbered && base != "CON" && base != "PRN" && base != "AUX" && base != "NUL";
 }
 
 ConsoleState::ConsoleState(std::string folder) : m_folder(std::move(folder)) {}
 
-bool ConsoleState::Load(std::string& problem) {
+bool ConsoleState::Load(std::string& problem, std::vector<std::string>& dropped) {
     if (!MakePrivateFolder(m_folder, problem) ||
         !MakePrivateFolder(m_folder + "/" + kProfilesFolder, problem)) {
         return false;
     }
+    RemoveLeftTemporaries(m_folder);
+    RemoveLeftTemporaries(m_folder + "/" + kProfilesFolder);
     const std::string path = m_folder + "/" + kPrintersFile;
     std::string text;
     if (!ReadFileBytes(path, kMaxProfileBytes * 16, text, problem)) {
@@ -48,18 +69,40 @@ bool ConsoleState::Load(std::string& problem) {
         std::fclose(file);
         return false;
     }
-    const Json json = Json::parse(text, nullptr, false);
-    if (!json.is_object() || !json.contains("printers") || !json["printers"].is_array()) {
-        problem = FileLabel(path) + " is not the console's list of printers ({\"printers\": [...]})";
+    Json json;
+    std::string unread;
+    if (!ParseJson(text, json, unread) || !json.is_object() || !json.contains("printers") ||
+        !json["printers"].is_array()) {
+        problem = FileLabel(path) + " is not the console's list of printers ({\"printers\": [...]})" +
+                  (unread.empty() ? "" : ": " + unread);
         return false;
     }
-    std::lock_guard<std::mutex> lock(m_mutex);
-    m_printers.clear();
-    for (const Json& printer : json["printers"]) {
-        if (printer.is_string()) {
-            m_printers.push_back(printer.get<std::string>());
+    // Kept as the API keeps them: each one network printer, once (a list edited by hand may hold
+    // others, which would make every status read of the list fail).
+    std::vector<std::string> printers;
+    std::set<std::string> seen;
+    const Json& list = json["printers"];
+    for (size_t i = 0; i < list.size(); ++i) {
+        const std::string where = FileLabel(path) + ": printers[" + std::to_string(i) + "]";
+        std::vector<Target> targets;
+        std::string why;
+        if (!list[i].is_string()) {
+            why = "not text";
+        } else if (ExpandTarget(list[i].get<std::string>(), kWindowsPortNames, targets, why)) {
+            if (targets.size() != 1 || targets.front().port.kind != PortUri::Kind::Socket) {
+                why = "not one network printer (socket://A.B.C.D[:PORT])";
+            } else if (!seen.insert(TargetIdentity(targets.front())).second) {
+                why = "given twice";
+            } else {
+                printers.push_back(list[i].get<std::string>());
+                continue;
+            }
         }
+        dropped.push_back(where + (list[i].is_string() ? " " + ShownText(list[i].get<std::string>()) : "") +
+                          ": " + why + "; left out");
     }
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_printers = std::move(printers);
     return true;
 }
 

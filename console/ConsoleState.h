@@ -11,9 +11,11 @@ class ConsoleState {
   public:
     explicit ConsoleState(std::string folder);
 
-    /// Makes the folder and reads the printer list kept there. False with `problem` saying why
-    /// (a list that is not the console's is a problem, and is not overwritten).
-    bool Load(std::string& problem);
+    /// Makes the folder, removes what saves cut short left there (RemoveLeftTemporaries) and
+    /// reads the printer list kept there. False with `problem` saying why (a list that is not the
+    /// console's is a problem, and is not overwritten). Entries of the list that the console would
+    /// not keep (not one network printer, or given twice) are left out, each told in `dropped`.
+    bool Load(std::string& problem, std::vector<std::string>& dropped);
 
     const std::string& Folder() const { return m_folder; }
 
@@ -45,5 +47,10 @@ class ConsoleState {
     std::vector<std::string> m_printers;
 };
 
-/// A profile's name: 1-64 of A-Z a-z 0-9 . _ -, not beginning with '.'.
+/// A profile's name: 1-64 of A-Z a-z 0-9 . _ -, not beginning with '.', and not a name that
+/// Windows keeps for a device (CON, PRN, AUX, NUL, COM0-9, LPT0-9, in any case, also with an
+/// extension as in "nul.shop"), on every platform: a state folder may move to another.
 bool ValidProfileName(const std::string& name);
+
+/// What ValidProfileName takes, as messages say it.
+extern const char kProfileNameRule[];

@@ -9,6 +9,7 @@
 
 #include "ErrnoText.h"
 #include "Files.h"
+#include "JsonParse.h"
 #include "Values.h"
 
 namespace {
@@ -16,15 +17,25 @@ namespace {
 using Plan = std::shared_ptr<const std::vector<PlannedCmd>>;
 using Setup = std::shared_ptr<const PrinterSetup>;
 
-const char* const kHidden = "(hidden)";
+using Json = nlohmann::ordered_json;
+using StaticAddresses = std::vector<std::pair<std::string, uint32_t>>;
+
 const std::string kPasswordKey = "wifi-station.password";
+const char* const kStaticKeys[] = {"lan.ip", "wifi-station.ip"};
+
+// A printer of the report resumed from that is carried over, as the checks of the plan see it.
+struct CarriedTarget {
+    std::string origin;  // "r.json: results[3] socket://192.168.1.50 (ok)"
+    std::string target;
+    StaticAddresses addresses;
+};
 
 // What a report shows of a printer's overrides and planned settings.
 Setup ShownSetup(const std::vector<std::string>& overrides, const Settings& settings) {
     auto setup = std::make_shared<PrinterSetup>();
     for (const std::string& assignment : overrides) {
         const bool secret = assignment.compare(0, kPasswordKey.size() + 1, kPasswordKey + "=") == 0;
-        setup->overrides.push_back(secret ? kPasswordKey + "=" + kHidden : assignment);
+        setup->overrides.push_back(secret ? kPasswordKey + "=" + kHiddenPassword : assignment);
     }
     for (const auto& value : settings.Values()) {
         std::string text = value.second.text;
@@ -33,9 +44,33 @@ Setup ShownSetup(const std::vector<std::string>& overrides, const Settings& sett
                 text += (text.empty() ? "" : ",") + command;
             }
         }
-        setup->settings.emplace_back(value.first, value.first == kPasswordKey ? kHidden : text);
+        setup->settings.emplace_back(value.first, value.first == kPasswordKey ? kHiddenPassword : text);
     }
     return setup;
+}
+
+// The static addresses a report's entry says its printer was given: those of its planned
+// settings (a report before they were written: of its overrides).
+StaticAddresses ReportedAddresses(const Json& entry) {
+    StaticAddresses found;
+    for (const char* key : kStaticKeys) {
+        std::string text;
+        if (entry.contains("planned") && entry["planned"].is_object()) {
+            const Json& planned = entry["planned"];
+            text = planned.contains(key) && planned[key].is_string() ? planned[key].get<std::string>() : "";
+        } else {
+            const std::string prefix = std::string(key) + "=";
+            for (const Json& assignment : entry["overrides"]) {
+                const std::string given = assignment.is_string() ? assignment.get<std::string>() : "";
+                text = given.compare(0, prefix.size(), prefix) == 0 ? given.substr(prefix.size()) : text;
+            }
+        }
+        uint32_t address = 0;
+        if (ParseAddress(text, address)) {
+            found.emplace_back(key, address);
+        }
+    }
+    return found;
 }
 
 // The printers of a report to serve again, as targets lines, and those to carry over. Problems
@@ -43,6 +78,7 @@ Setup ShownSetup(const std::vector<std::string>& overrides, const Settings& sett
 void ReadResumed(const RolloutInputs& inputs,
                  std::vector<TargetLine>& lines,
                  std::vector<CarriedPrinter>& carried,
+                 std::vector<CarriedTarget>& carriedTargets,
                  std::string& digest,
                  std::string& baseFile,
                  std::vector<std::string>& errors) {
@@ -55,10 +91,15 @@ void ReadResumed(const RolloutInputs& inputs,
                          ErrnoText(errno));
         return;
     }
-    using Json = nlohmann::ordered_json;
     const std::string notOne = option + ": " + label + ": not a report of tolctl apply that can be resumed";
-    const Json report = Json::parse(file, nullptr, false);
+    Json report;
+    std::string problem;
+    const bool parsed = ParseJson(file, report, problem);
     std::fclose(file);
+    if (!parsed) {
+        errors.push_back(notOne + " (" + problem + ")");
+        return;
+    }
     if (!report.is_object() || !report.contains("results") || !report["results"].is_array() ||
         !report.contains("profile-digest") || !report["profile-digest"].is_string()) {
         errors.push_back(notOne + " (one written by this version of tolctl with --report is)");
@@ -81,22 +122,25 @@ void ReadResumed(const RolloutInputs& inputs,
             return;
         }
         const std::string result = entry["result"].get<std::string>();
+        const std::string target = entry["target"].get<std::string>();
         if (result == "ok" || (inputs.failedOnly && result != "failed")) {
             carried.push_back(
                 CarriedPrinter{i, entry.dump(2, ' ', false, Json::error_handler_t::replace), result});
+            carriedTargets.push_back(
+                CarriedTarget{where + " " + target + " (" + result + ")", target, ReportedAddresses(entry)});
             continue;
         }
-        TargetLine line{
-            where + " " + entry["target"].get<std::string>(), entry["target"].get<std::string>(), {}};
+        TargetLine line{where + " " + target, target, {}};
         for (const Json& assignment : entry["overrides"]) {
             if (!assignment.is_string()) {
                 errors.push_back(notOne + " (" + where + " has an override that is not text)");
                 return;
             }
-            if (assignment.get<std::string>() == kPasswordKey + "=" + kHidden) {
+            if (assignment.get<std::string>() == kPasswordKey + "=" + kHiddenPassword) {
                 errors.push_back(line.origin + ": " + kPasswordKey +
                                  ": the report does not hold passwords; to resume, give it with "
                                  "wifi-station.password-file in the targets or in the profile");
+                continue;
             }
             line.overrides.push_back(assignment.get<std::string>());
         }
@@ -105,9 +149,9 @@ void ReadResumed(const RolloutInputs& inputs,
 }
 
 // The static addresses that `settings` give a printer: "lan.ip" and "wifi-station.ip".
-std::vector<std::pair<std::string, uint32_t>> StaticAddresses(const Settings& settings) {
-    std::vector<std::pair<std::string, uint32_t>> found;
-    for (const char* key : {"lan.ip", "wifi-station.ip"}) {
+StaticAddresses AddressesOf(const Settings& settings) {
+    StaticAddresses found;
+    for (const char* key : kStaticKeys) {
         const SettingValue* value = settings.Find(key);
         uint32_t address = 0;
         if (value != nullptr && ParseAddress(value->text, address)) {
@@ -192,11 +236,12 @@ RolloutPlan PlanRollout(const RolloutInputs& inputs, std::istream& in) {
         }
     }
     std::string resumedDigest, baseFile = inputs.targetsFile;
+    std::vector<CarriedTarget> carriedTargets;
     if (!inputs.resume.empty()) {
         if (!inputs.targets.empty() || !inputs.targetsFile.empty()) {
             errors.push_back("--resume: the targets come from the report; give no --target or --targets");
         } else {
-            ReadResumed(inputs, lines, rollout.carried, resumedDigest, baseFile, errors);
+            ReadResumed(inputs, lines, rollout.carried, carriedTargets, resumedDigest, baseFile, errors);
         }
         if (profileOk) {
             rollout.profileDigest = ProfileDigest(profile);
@@ -223,6 +268,35 @@ RolloutPlan PlanRollout(const RolloutInputs& inputs, std::istream& in) {
     bool profilePlanned = false;
     std::map<std::string, std::string> seen;                         // identity -> where it was given
     std::map<std::pair<std::string, uint32_t>, std::string> owners;  // a static address -> its printer
+    // Takes `target` given at `origin` as one printer of the roll-out with its static addresses;
+    // false when it is a target already.
+    auto claim = [&](const Target& target, const std::string& origin, const StaticAddresses& addresses) {
+        const auto known = seen.emplace(TargetIdentity(target), origin);
+        if (!known.second) {
+            errors.push_back(origin + ": " + target.name + " is already a target (" + known.first->second +
+                             "); a printer is set up once");
+            return false;
+        }
+        for (const auto& address : addresses) {
+            const auto owner = owners.emplace(address, target.name + " (" + origin + ")");
+            if (!owner.second) {
+                errors.push_back(origin + ": " + target.name + " and " + owner.first->second +
+                                 " are both given " + address.first + " " + FormatAddress(address.second) +
+                                 "; a static address belongs to one printer");
+            }
+        }
+        return true;
+    };
+    // A resumed printer is checked against the carried ones as against one another.
+    for (const CarriedTarget& carried : carriedTargets) {
+        std::vector<Target> targets;
+        std::string problem;
+        if (!ExpandTarget(carried.target, kWindowsPortNames, targets, problem) || targets.size() != 1) {
+            errors.push_back(carried.origin + ": " + (problem.empty() ? "not one printer" : problem));
+            continue;
+        }
+        claim(targets.front(), carried.origin, carried.addresses);
+    }
     for (const TargetLine& line : lines) {
         std::vector<Target> targets;
         std::string problem;
@@ -240,12 +314,12 @@ RolloutPlan PlanRollout(const RolloutInputs& inputs, std::istream& in) {
         // Plans the printers given `overrides`; false when that found problems.
         Plan plan;
         Setup setup;
-        std::vector<std::pair<std::string, uint32_t>> addresses;
+        StaticAddresses addresses;
         auto planOverrides = [&](const std::vector<std::string>& overrides) {
             Settings settings = profile;
             const size_t before = errors.size();
             SetOverrides(overrides, line.origin, baseFile, secrets, settings, errors);
-            addresses = StaticAddresses(settings);
+            addresses = AddressesOf(settings);
             setup = ShownSetup(overrides, settings);
             std::vector<PlannedCmd> commands;
             plan = nullptr;
@@ -274,7 +348,7 @@ RolloutPlan PlanRollout(const RolloutInputs& inputs, std::istream& in) {
             }
             plan = profilePlan;
             setup = profileSetup;
-            addresses = StaticAddresses(profile);
+            addresses = AddressesOf(profile);
         } else if (profileOk && counted.empty()) {
             planOverrides(line.overrides);
         }
@@ -283,21 +357,8 @@ RolloutPlan PlanRollout(const RolloutInputs& inputs, std::istream& in) {
             if (profileOk && !counted.empty() && !planOverrides(counted[k])) {
                 break;  // the line's other printers would repeat its problems
             }
-            const std::string identity = TargetIdentity(target);
-            const auto known = seen.emplace(identity, line.origin);
-            if (!known.second) {
-                errors.push_back(line.origin + ": " + target.name + " is already a target (" +
-                                 known.first->second + "); a printer is set up once");
+            if (!claim(target, line.origin, addresses)) {
                 continue;
-            }
-            for (const auto& address : addresses) {
-                const auto owner = owners.emplace(address, target.name + " (" + line.origin + ")");
-                if (!owner.second) {
-                    errors.push_back(line.origin + ": " + target.name + " and " + owner.first->second +
-                                     " are both given " + address.first + " " +
-                                     FormatAddress(address.second) +
-                                     "; a static address belongs to one printer");
-                }
             }
             rollout.printers.push_back(RolloutPrinter{std::move(target), plan, setup});
         }

@@ -69,5 +69,6 @@ std::string ProfileDigest(const Settings& profile);
 /// when one is "-"), and plans each printer's commands. Refused as well: no printers, a plan
 /// that sends nothing, a printer given twice, one static address given to two printers, and a
 /// report that would overwrite one of the inputs. When resuming, the targets and overrides come
-/// from the report, whose printers that need nothing more are carried over instead. Prints nothing.
+/// from the report, whose printers that need nothing more are carried over instead; the printers
+/// served again are checked against the carried ones as against one another. Prints nothing.
 RolloutPlan PlanRollout(const RolloutInputs& inputs, std::istream& in);

@@ -10,6 +10,7 @@
 #include "CmdBuild.h"
 #include "Commands.h"
 #include "Files.h"
+#include "JsonParse.h"
 #include "SecretFile.h"
 #include "ShownCmd.h"
 #include "Values.h"
@@ -228,25 +229,6 @@ void CheckValue(const std::string& key, const SettingValue& value) {
     setting.check(place, value.text);
 }
 
-// "parse error at line 3, column 7: syntax error while parsing object - invalid literal", without
-// the text the parser had read: it may be a password.
-std::string ParseProblem(const std::string& what) {
-    std::string text = what;
-    const size_t bracket = text.find("] ");
-    if (text.compare(0, 1, "[") == 0 && bracket != std::string::npos) {
-        text = text.substr(bracket + 2);
-    }
-    const size_t lastRead = text.find("; last read");
-    if (lastRead != std::string::npos) {
-        text.resize(lastRead);
-    }
-    const std::string prefix = "parse error at ";
-    if (text.compare(0, prefix.size(), prefix) == 0) {
-        text = text.substr(prefix.size());
-    }
-    return text;
-}
-
 // A value of the JSON profile as a setting; false when its type does not fit the key.
 bool ReadJsonValue(const std::string& key, const Json& json, SettingValue& value, std::string& problem) {
     const SettingType type = FindSetting(key)->type;
@@ -276,22 +258,10 @@ bool ReadJsonValue(const std::string& key, const Json& json, SettingValue& value
     return true;
 }
 
-/// Objects and lists nested deeper than this are not a profile.
-constexpr int kMaxProfileDepth = 64;
-
-// Thrown while parsing at the first object or list nested deeper than kMaxProfileDepth, before
-// it is built: a profile is two levels deep, and a deeper value would only cost stack and time
-// wherever it is walked.
-struct TooDeep {};
-
 // Tells of keys given twice in one object, which a JSON reader would otherwise take silently.
 class DuplicateKeys {
   public:
-    bool operator()(int depth, Json::parse_event_t event, Json& parsed) {
-        if ((event == Json::parse_event_t::object_start || event == Json::parse_event_t::array_start) &&
-            depth >= kMaxProfileDepth) {
-            throw TooDeep{};
-        }
+    bool operator()(int, Json::parse_event_t event, Json& parsed) {
         switch (event) {
             case Json::parse_event_t::object_start:
                 m_objects.push_back(Level{});
@@ -394,6 +364,11 @@ void Settings::Set(const std::string& key,
     } else {
         value.place = key;
     }
+    if (stored == "wifi-station.password" && value.text == kHiddenPassword) {
+        errors.push_back(value.origin + ": " + value.place + ": " + kHiddenPassword +
+                         " is how a hidden password is shown, not a password; give the password itself");
+        return;
+    }
     try {
         CheckValue(stored, value);
     } catch (const Refusal& refusal) {
@@ -416,14 +391,9 @@ bool ParseProfile(const std::string& text,
     const size_t before = errors.size();
     DuplicateKeys duplicates;
     Json doc;
-    try {
-        doc = Json::parse(text, std::ref(duplicates));
-    } catch (const Json::exception& e) {
-        errors.push_back(origin + ": not JSON: " + ParseProblem(e.what()));
-        return false;
-    } catch (const TooDeep&) {
-        errors.push_back(origin + ": objects and lists are nested more than " +
-                         std::to_string(kMaxProfileDepth) + " deep; a profile needs two");
+    std::string problem;
+    if (!ParseJson(text, doc, problem, std::ref(duplicates))) {
+        errors.push_back(origin + ": " + problem);
         return false;
     }
     for (const std::string& twice : duplicates.Twice()) {

@@ -14,6 +14,10 @@
 /// Largest profile read; anything bigger is not a profile.
 constexpr size_t kMaxProfileBytes = 1024 * 1024;
 
+/// What a password is shown as where it is hidden (the console's answers, reports). It is never
+/// taken as a password: a profile, an override or a password file that gives it is refused.
+inline constexpr char kHiddenPassword[] = "(hidden)";
+
 /// A key of a profile in its dotted form ("wifi-ap.name", "bt-pin", "lan.dhcp", "after").
 struct ProfileKey {
     const char* name;

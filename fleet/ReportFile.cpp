@@ -21,8 +21,9 @@ bool ReportFile::Open(const std::string& path, std::string& error) {
         return false;
     }
     m_path = path;
-    m_temporary = TemporaryPathFor(path);
-    m_report.reset(OpenFile(m_temporary, "wb"));
+    // A name no one can know before, made anew: a file or link put in its place beforehand is
+    // never written through.
+    m_report.reset(CreateTemporaryFor(path, false, m_temporary));
     if (!m_report) {
         error = ErrnoText(errno);
         return false;

@@ -16,7 +16,8 @@ struct SpooledText {
 
 /// The pieces of a report (one per printer, say) are kept in a scratch file as they come, in any
 /// order, so that memory holds only their places. At the end the report is written in its own
-/// order to a temporary file beside its name, and that file takes the old report's place in one
+/// order to a new temporary file beside its name (CreateTemporaryFor: a name no one can know
+/// before, never a file or link already there), and that file takes the old report's place in one
 /// step: a run that is killed leaves the earlier report as it was, never an empty or half file.
 class ReportFile {
   public:

@@ -4,6 +4,8 @@
 
 #include <memory>
 #include <ostream>
+#include <string>
+#include <vector>
 
 #include "Console.h"
 #include "ConsoleFiles.h"
@@ -82,9 +84,13 @@ int RunConsole(const ConsoleOptions& options,
     settings.send = global.send;
     settings.version = TOL_VERSION_TEXT;
     Console console(settings);
-    if (!console.Load(problem)) {
+    std::vector<std::string> dropped;
+    if (!console.Load(problem, dropped)) {
         err << "tolctl: console: --state-dir: " << problem << '\n';
         return kExitUsage;
+    }
+    for (const std::string& entry : dropped) {
+        err << "tolctl: console: " << entry << '\n';
     }
     server.LimitBodies(kMaxConsoleBody);
     server.SetErrorReply(&Console::ErrorReply);

@@ -1,6 +1,9 @@
 #include "Files.h"
 
+#include <algorithm>
 #include <cerrno>
+#include <cstddef>
+#include <random>
 
 #include "ErrnoText.h"
 #include "Values.h"
@@ -58,6 +61,49 @@ bool ReadFileBytes(const std::string& path, size_t maxBytes, std::string& bytes,
     }
     bytes = std::move(content);
     return true;
+}
+
+std::string TemporaryNameFor(const std::string& path) {
+    static const char kCharacters[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
+    std::random_device random;  // the system's source (getrandom, RtlGenRandom)
+    std::string name = TemporaryPathFor(path) + "-";
+    for (int i = 0; i < 6; ++i) {
+        name += kCharacters[random() % (sizeof kCharacters - 1)];
+    }
+    return name;
+}
+
+std::FILE* CreateTemporaryFor(const std::string& path, bool secret, std::string& created) {
+    // Another name when one is taken (by a file left behind, or one made to be in the way).
+    for (int tries = 0; tries < 100; ++tries) {
+        const std::string name = TemporaryNameFor(path);
+        if (std::FILE* file = OpenNewFile(name, secret)) {
+            created = name;
+            return file;
+        }
+        if (errno != EEXIST) {
+            return nullptr;
+        }
+    }
+    return nullptr;
+}
+
+uint64_t TemporaryFileProcess(const std::string& name) {
+    const size_t mark = name.rfind(".tmp-");
+    if (mark == 0 || mark == std::string::npos) {
+        return 0;
+    }
+    size_t at = mark + 5;
+    uint64_t id = 0;
+    for (; at < name.size() && at < mark + 15 && name[at] >= '0' && name[at] <= '9'; ++at) {
+        id = id * 10 + static_cast<uint64_t>(name[at] - '0');
+    }
+    const auto random = [](char c) {
+        return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9');
+    };
+    const bool suffix = name.size() == at + 7 && name[at] == '-' &&
+                        std::all_of(name.begin() + static_cast<std::ptrdiff_t>(at) + 1, name.end(), random);
+    return at > mark + 5 && (at == name.size() || suffix) ? id : 0;
 }
 
 std::string FileLabel(const std::string& path) {

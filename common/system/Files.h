@@ -12,6 +12,28 @@ std::FILE* OpenFile(const std::string& path, const char* mode);
 /// after this process ("report.json.tmp-4711").
 std::string TemporaryPathFor(const std::string& path);
 
+/// TemporaryPathFor(path) and six random characters of A-Z a-z 0-9 ("report.json.tmp-4711-k3Jq9x"):
+/// a name beside `path` that no one can know before.
+std::string TemporaryNameFor(const std::string& path);
+
+/// Opens `path` for writing ("wb") as a file made anew: fails with errno EEXIST when anything is
+/// there, a link included (POSIX O_CREAT, O_EXCL and O_NOFOLLOW; Windows CREATE_NEW). `secret`:
+/// readable by the user alone (POSIX 0600), else as the umask leaves a new file. Null with errno
+/// set on failure.
+std::FILE* OpenNewFile(const std::string& path, bool secret);
+
+/// Makes the file that a new `path` is written to before it takes the old one's place: a new
+/// file (OpenNewFile) named TemporaryNameFor(path). Its name in `created`; null with errno set on
+/// failure.
+std::FILE* CreateTemporaryFor(const std::string& path, bool secret, std::string& created);
+
+/// The number of the process that named the file `name` (no folder) with TemporaryPathFor or
+/// CreateTemporaryFor ("printers.json.tmp-4711", "x.json.tmp-4711-k3Jq9x"); 0 for another name.
+uint64_t TemporaryFileProcess(const std::string& name);
+
+/// Whether the process `id` runs on this computer (also when it is another user's).
+bool ProcessRuns(uint64_t id);
+
 /// A scratch file for reading and writing ("w+b") beside `path` that no one else sees and that
 /// never outlives the process: removed as soon as it is open (POSIX), or when it is closed
 /// (Windows). Null with errno set on failure.

@@ -1,8 +1,10 @@
 // Files on POSIX systems: the replacement of a file in one step, and scratch files.
 #include <fcntl.h>
+#include <signal.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <climits>
 #include <cstdio>
 #include <cstdlib>
 #include <vector>
@@ -29,6 +31,27 @@ std::FILE* OpenScratchFileBeside(const std::string& path) {
         errno = error;
     }
     return file;
+}
+
+std::FILE* OpenNewFile(const std::string& path, bool secret) {
+    const int fd =
+        ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, secret ? 0600 : 0666);
+    if (fd < 0) {
+        return nullptr;
+    }
+    std::FILE* file = ::fdopen(fd, "wb");
+    if (file == nullptr) {
+        const int error = errno;
+        ::close(fd);
+        ::unlink(path.c_str());
+        errno = error;
+    }
+    return file;
+}
+
+bool ProcessRuns(uint64_t id) {
+    // Signal 0 only asks whether the process is there; another user's answers EPERM.
+    return id > 0 && id <= INT_MAX && (::kill(static_cast<pid_t>(id), 0) == 0 || errno == EPERM);
 }
 
 bool PutFileInPlace(const std::string& from, const std::string& to) {

@@ -1,10 +1,12 @@
 // Files on Windows: the replacement of a file in one step, and scratch files; names in UTF-8.
 #include <windows.h>
 
+#include <fcntl.h>
 #include <io.h>
 #include <process.h>
 
 #include <cerrno>
+#include <cstdint>
 #include <cstdio>
 
 #include "Files.h"
@@ -27,9 +29,41 @@ int ErrnoFromLastError() {
             return ENOSPC;
         case ERROR_NOT_SAME_DEVICE:
             return EXDEV;
+        case ERROR_FILE_EXISTS:
+        case ERROR_ALREADY_EXISTS:
+            return EEXIST;
         default:
             return EIO;
     }
+}
+
+// Makes `path` anew (CREATE_NEW: never a file that is there, nor a link's target) with `access`
+// and `flags`, open as a C stream in `mode`; null with errno set on failure.
+std::FILE* CreateNew(const std::string& path, DWORD access, DWORD flags, int fdFlags, const char* mode) {
+    WideString wide;
+    if (!Utf8ToWide(path, wide)) {
+        errno = EINVAL;
+        return nullptr;
+    }
+    const HANDLE handle =
+        CreateFileW(wide.c_str(), access, FILE_SHARE_READ, nullptr, CREATE_NEW, flags, nullptr);
+    if (handle == INVALID_HANDLE_VALUE) {
+        errno = ErrnoFromLastError();
+        return nullptr;
+    }
+    const int fd = _open_osfhandle(reinterpret_cast<intptr_t>(handle), fdFlags);
+    if (fd < 0) {
+        CloseHandle(handle);
+        errno = EMFILE;
+        return nullptr;
+    }
+    std::FILE* file = _fdopen(fd, mode);
+    if (file == nullptr) {
+        const int error = errno;
+        _close(fd);
+        errno = error;
+    }
+    return file;
 }
 
 }  // namespace
@@ -38,9 +72,36 @@ std::string TemporaryPathFor(const std::string& path) {
     return path + ".tmp-" + std::to_string(_getpid());
 }
 
+std::FILE* OpenNewFile(const std::string& path, bool /*secret*/) {
+    // Its folder's permissions: the console's folders are the user's alone by inheritance.
+    return CreateNew(path, GENERIC_WRITE, FILE_ATTRIBUTE_NORMAL, _O_WRONLY | _O_BINARY, "wb");
+}
+
 std::FILE* OpenScratchFileBeside(const std::string& path) {
-    // "D": removed when closed, also when the process ends in any way.
-    return OpenFile(TemporaryPathFor(path) + "-spool", "w+bD");
+    // Removed when closed, also when the process ends in any way.
+    for (int tries = 0; tries < 100; ++tries) {
+        std::FILE* file =
+            CreateNew(TemporaryNameFor(path), GENERIC_READ | GENERIC_WRITE,
+                      FILE_ATTRIBUTE_TEMPORARY | FILE_FLAG_DELETE_ON_CLOSE, _O_RDWR | _O_BINARY, "w+b");
+        if (file != nullptr || errno != EEXIST) {
+            return file;
+        }
+    }
+    return nullptr;
+}
+
+bool ProcessRuns(uint64_t id) {
+    if (id == 0 || id > MAXDWORD) {
+        return false;
+    }
+    const HANDLE process = OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, static_cast<DWORD>(id));
+    if (process == nullptr) {
+        return GetLastError() == ERROR_ACCESS_DENIED;  // there, but not to be looked at
+    }
+    DWORD code = 0;
+    const bool running = GetExitCodeProcess(process, &code) && code == STILL_ACTIVE;
+    CloseHandle(process);
+    return running;
 }
 
 bool PutFileInPlace(const std::string& from, const std::string& to) {

@@ -194,6 +194,24 @@ TEST(TolctlConsoleTest, ChecksWithTheCommandLinesMessagesAndNeverAnswersAPasswor
             .body);
     EXPECT_NE(answers.back().find("password=(hidden)"), std::string::npos) << answers.back();
     EXPECT_EQ(Count(answers.back(), "\"step\": \"wifi-station\""), 1) << answers.back();
+    // The profile as answered, "(hidden)" in it, is refused wherever no kept password stands
+    // behind it: given whole, or kept under a name that keeps none.
+    const std::string fetched = console.Fetch("GET", "/api/profiles/shop").body;
+    for (const std::string& path : {"/api/check", "/api/apply"}) {
+        answer =
+            console.Fetch("POST", path, R"({"profile": )" + fetched + R"(, "targets": [")" + target + "\"]}");
+        EXPECT_NE(
+            answer.body.find("profile: wifi-station.password: (hidden) is how a hidden password is shown"),
+            std::string::npos)
+            << path << answer.body;
+    }
+    EXPECT_EQ(console.Fetch("PUT", "/api/profiles/other", fetched).status, 400);
+    answer = console.Fetch("POST", "/api/check", R"({"profile": )" + fetched + R"(, "profileName": "shop"})");
+    EXPECT_NE(answer.body.find("\"problems\": []"), std::string::npos) << answer.body;
+    // An empty password is no secret: answered as it was kept.
+    answer = console.Fetch("PUT", "/api/profiles/open", R"({"wifi-station": {"ssid": "s", "auth": "open",
+        "enc": "none", "password": "", "ip": "10.0.0.5", "gateway": "10.0.0.1"}})");
+    EXPECT_NE(answer.body.find("\"password\": \"\""), std::string::npos) << answer.body;
     answer = console.Fetch("POST", "/api/apply",
                            R"({"profileName": "shop", "gap": 0, "targets": [")" + target + "\"]}");
     ASSERT_EQ(answer.status, 200) << answer.body;
@@ -300,7 +318,6 @@ TEST(TolctlConsoleTest, KeepsItsPrintersAndProfilesAcrossRuns) {
         EXPECT_EQ(answer.status, 400);
         EXPECT_NE(answer.body.find("targets:1: "), std::string::npos) << answer.body;
         EXPECT_EQ(console.Fetch("PUT", "/api/profiles/front-1", R"({"bt-pin": "1234"})").status, 200);
-        EXPECT_EQ(console.Fetch("PUT", "/api/profiles/.hidden", R"({"bt-pin": "1234"})").status, 404);
         // Changes that come at once are all kept: none is written over by another.
         std::vector<std::thread> adds;
         std::vector<int> statuses(64);
@@ -319,6 +336,11 @@ TEST(TolctlConsoleTest, KeepsItsPrintersAndProfilesAcrossRuns) {
         EXPECT_EQ(Count(console.Fetch("GET", "/api/printers").body, "socket://127.0.21."), 64);
         EXPECT_EQ(console.Fetch("POST", "/api/printers", R"({"remove": ["socket://127.0.21.0-63"]})").status,
                   200);
+        // Names Windows keeps for its devices are refused everywhere: a state folder may move.
+        for (const std::string name : {".hidden", "CON", "nul.shop", "Com1", "lpt9.x", "aux"}) {
+            EXPECT_EQ(console.Fetch("PUT", "/api/profiles/" + name, R"({"bt-pin": "1234"})").status, 404)
+                << name;
+        }
         EXPECT_EQ(console.Stop(), "exit 0");
     }
     Console console(dir / "state");
@@ -332,6 +354,66 @@ TEST(TolctlConsoleTest, KeepsItsPrintersAndProfilesAcrossRuns) {
     EXPECT_EQ(info.st_mode & 0777, 0600u);
     ASSERT_EQ(::stat((dir / "state/printers.json").c_str(), &info), 0);
     EXPECT_EQ(info.st_mode & 0777, 0600u);
+}
+
+TEST(TolctlConsoleTest, DeepAndHandMadeStateOrBodiesAreRefusedAndLeftoversRemoved) {
+    TempDir dir;
+    const std::string state = dir / "state";
+    ASSERT_EQ(::mkdir(state.c_str(), 0700), 0);
+    ASSERT_EQ(::mkdir((state + "/profiles").c_str(), 0700), 0);
+    std::ofstream(state + "/printers.json")
+        << R"({"printers": ["socket://127.0.20.50", "serial:/dev/ttyS0", 7, "socket://127.0.20.50", "x y",
+        "socket://127.0.20.51:9101"]})";
+    // Nested objects are walked to hide passwords; as deep as this they used to end the console.
+    std::string deep;
+    for (int i = 0; i < 150000; ++i) {
+        deep += "{\"a\":";
+    }
+    deep += "1" + std::string(150000, '}');
+    std::ofstream(state + "/profiles/deep.json") << deep;
+    std::ofstream(state + "/profiles/junk.json") << "bt-pin = 1234";
+    // Saves cut short by a kill: removed at start unless their process still runs.
+    const std::string ended = state + "/printers.json.tmp-999999999";
+    const std::string endedProfile = state + "/profiles/shop.json.tmp-999999999-k3Jq9x";
+    const std::string live = state + "/printers.json.tmp-" + std::to_string(::getpid());
+    for (const std::string& leftover : {ended, endedProfile, live}) {
+        std::ofstream(leftover) << R"({"wifi-station": {"password": "left-behind"}})";
+    }
+
+    Console console(state);
+    ASSERT_GT(console.Port(), 0);
+    EXPECT_EQ(
+        console.Fetch("GET", "/api/printers").body,
+        "{\n  \"printers\": [\n    \"socket://127.0.20.50\",\n    \"socket://127.0.20.51:9101\"\n  ]\n}\n");
+    EXPECT_FALSE(std::ifstream(ended).good());
+    EXPECT_FALSE(std::ifstream(endedProfile).good());
+    EXPECT_TRUE(std::ifstream(live).good());
+
+    // Kept files that are no profile: 422 with why; a PUT replaces them.
+    HttpAnswer answer = console.Fetch("GET", "/api/profiles/junk");
+    EXPECT_EQ(answer.status, 422);
+    EXPECT_NE(answer.body.find("the kept profile junk cannot be read (profiles/junk.json: not JSON: line 1"),
+              std::string::npos)
+        << answer.body;
+    answer = console.Fetch("GET", "/api/profiles/deep");
+    EXPECT_EQ(answer.status, 422);
+    EXPECT_NE(answer.body.find("nested more than 64 deep"), std::string::npos) << answer.body;
+    EXPECT_EQ(console.Fetch("PUT", "/api/profiles/junk", R"({"bt-pin": "1234"})").status, 200);
+    EXPECT_EQ(console.Fetch("GET", "/api/profiles/junk").status, 200);
+    // Bodies nested too deep: refused before anything is built of them.
+    const std::string lists = std::string(150000, '[') + std::string(150000, ']');
+    answer = console.Fetch("POST", "/api/check", R"({"profile": {"//": )" + lists + "}}");
+    EXPECT_EQ(answer.status, 400);
+    EXPECT_NE(answer.body.find("the body: objects and lists are nested more than 64 deep"), std::string::npos)
+        << answer.body;
+    EXPECT_EQ(console.Fetch("PUT", "/api/profiles/deep", "{\"//\": " + deep + "}").status, 400);
+    EXPECT_EQ(console.Stop(), "exit 0");
+    const std::string errors = console.Errors().ReadToEnd();
+    for (const char* left :
+         {"printers[1] 'serial:/dev/ttyS0': not one network printer", "printers[2]: not text",
+          "printers[3] 'socket://127.0.20.50': given twice", "printers[4] 'x y': "}) {
+        EXPECT_NE(errors.find(left), std::string::npos) << left << " not in: " << errors;
+    }
 }
 
 }  // namespace

@@ -664,7 +664,7 @@ TEST(TolctlApplyProgramTest, AStopRequestFinishesTheRecordAndAKillLeavesTheEarli
     // Asked twice, it ends at once: the report stays as it was, and nothing is left beside it.
     const std::string before = ReadFile(report);
     Apply hurried(args(fleet.Port()));
-    const std::string temporary = report + ".tmp-" + std::to_string(hurried.program->Pid());
+    const std::string temporary = report + ".tmp-" + std::to_string(hurried.program->Pid()) + "-";
     // Both requests wait while it is stopped, so that the second comes before the first could
     // finish the record (sent one after the other, a busy machine may let it finish in between).
     hurried.SignalAfterACommand(state, SIGSTOP, sent);
@@ -673,7 +673,9 @@ TEST(TolctlApplyProgramTest, AStopRequestFinishesTheRecordAndAKillLeavesTheEarli
     }
     EXPECT_EQ(hurried.program->Wait(), "exit 143");
     EXPECT_EQ(ReadFile(report), before);
-    EXPECT_FALSE(std::filesystem::exists(temporary));
+    for (const auto& entry : std::filesystem::directory_iterator(dir.Path())) {
+        EXPECT_NE(entry.path().string().rfind(temporary, 0), 0u) << entry.path();
+    }
 }
 
 TEST(TolctlApplyProgramTest, ResumingServesAgainOnlyWhatWasNotOkAndKeepsEveryPrinterInTheReport) {
@@ -755,6 +757,56 @@ TEST(TolctlApplyProgramTest, ResumingServesAgainOnlyWhatWasNotOkAndKeepsEveryPri
     r = Tolctl({"apply", profile, "--resume", report, "--retry-failed", report});
     EXPECT_NE(r.err.find("--resume and --retry-failed exclude each other"), std::string::npos) << r.err;
     EXPECT_EQ(contacted(18).size(), 6u);
+}
+
+TEST(TolctlApplyTest, AResumeChecksItsPrintersAgainstTheCarriedOnesAndRefusesADeepReport) {
+    const Folder folder;
+    const std::string profile = folder.Write("p.json", R"({"bt-name": "a"})");
+    auto entry = [](const std::string& last, const std::string& result, const std::string& ip) {
+        return R"({"target": "socket://127.0.2.)" + last + R"(", "result": ")" + result +
+               R"(", "overrides": ["lan.ip=)" + ip + R"("], "planned": {"lan.ip": ")" + ip + "\"}";
+    };
+    auto resume = [&](const std::string& results) {
+        folder.Write("r.json", R"({"profile-digest": "x", "results": [)" + results + "]}");
+        return Tolctl({"apply", profile, "--resume", folder.Path("r.json"), "--force", "--dry-run"});
+    };
+    // A failed printer edited to an ok one's address, and a printer listed ok and failed.
+    Result r = resume(entry("90", "ok", "10.0.0.5") + "}," + entry("91", "failed", "10.0.0.5") + "}," +
+                      entry("90", "failed", "10.0.0.6") + "}");
+    EXPECT_EQ(r.code, 2);
+    EXPECT_EQ(r.out, "");
+    EXPECT_NE(r.err.find("results[1] socket://127.0.2.91: socket://127.0.2.91 and socket://127.0.2.90 ("),
+              std::string::npos)
+        << r.err;
+    EXPECT_NE(r.err.find("are both given lan.ip 10.0.0.5; a static address belongs to one printer"),
+              std::string::npos)
+        << r.err;
+    EXPECT_NE(r.err.find("socket://127.0.2.90 is already a target (" + folder.Path("r.json") +
+                         ": results[0] socket://127.0.2.90 (ok)); a printer is set up once"),
+              std::string::npos)
+        << r.err;
+    // Nested too deep in an entry carried over as it is: refused before it is copied.
+    r = resume(entry("90", "ok", "10.0.0.5") + ", \"x\": " + std::string(200000, '[') +
+               std::string(200000, ']') + "}," + entry("91", "failed", "10.0.0.6") + "}");
+    EXPECT_EQ(r.code, 2);
+    EXPECT_NE(
+        r.err.find("not a report of tolctl apply that can be resumed (objects and lists are nested more "
+                   "than 64 deep)"),
+        std::string::npos)
+        << r.err;
+}
+
+TEST(TolctlApplyTest, TheReportsTemporaryFileIsNeverALinkPutInItsPlace) {
+    const Folder folder;
+    const std::string victim = folder.Write("victim", "not to be written\n");
+    const std::string report = folder.Path("r.json");
+    // Where a report's temporary file used to be: beside it, named after the process.
+    ASSERT_EQ(::symlink(victim.c_str(), (report + ".tmp-" + std::to_string(::getpid())).c_str()), 0);
+    const Result r = Tolctl({"apply", folder.Write("p.json", kThreeCommands), "--target",
+                             "socket://127.0.2.99:1", "--report", report});
+    EXPECT_EQ(r.code, 1) << r.err;
+    EXPECT_EQ(folder.Read("victim"), "not to be written\n");
+    EXPECT_NE(folder.Read("r.json").find("\"result\": \"failed\""), std::string::npos);
 }
 
 TEST(TolctlApplyProgramTest, AClosedOutputCostsNeitherTheRecordNorThePrinters) {

@@ -204,6 +204,9 @@ TEST(ProfileTest, EachProblemNamesItsKeyAndTheLimitAndAllAreReportedAtOnce) {
          "lan.ip: 10.1.0.0 is the network address of its network 10.1.0.0 with mask 255.255.0.0"},
         {R"({"wifi-station": {"ssid": "s", "password": "seven77", "ip": "1.2.3.4", "gateway": "1.2.3.1"}})",
          "wifi-station.password: wpa2psk needs a passphrase of 8-63 characters, not 7"},
+        // A kept password as the console answers it, applied as it is: never sent.
+        {R"j({"wifi-station": {"ssid": "s", "password": "(hidden)", "ip": "1.2.3.4", "gateway": "1.2.3.1"}})j",
+         "p.json: wifi-station.password: (hidden) is how a hidden password is shown, not a password"},
         {R"({"wifi-station": {"ssid": "", "auth": "open", "ip": "1.2.3.4", "gateway": "1.2.3.1"}})",
          "wifi-station.ssid: the network name is empty"},
         {R"({"wifi-station": {"ssid": "s", "auth": "open", "ip": "10.0.3.255", "mask": "255.255.252.0",
@@ -351,6 +354,8 @@ TEST(ProfileTest, OverridesReplaceTheProfilesValuesAndAreCheckedTheSameWay) {
         {"bt-name=Till\n3", "t.txt:1: bt-name holds a control character (U+000A, a line break)"},
         {"wifi-station.ssid=sh\top", "wifi-station.ssid holds a control character (U+0009, a tab)"},
         {"wifi-station.password=pass\x7fword", "wifi-station.password holds a control character (U+007F)"},
+        {"wifi-station.password=(hidden)",
+         "t.txt:1: wifi-station.password: (hidden) is how a hidden password"},
     };
     for (const Case& c : cases) {
         const Loaded refused = Load(base, {c.assignment});
