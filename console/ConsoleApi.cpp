@@ -593,6 +593,13 @@ HttpReply Console::Send(const std::string& body) {
                 return ::ErrorReply(400, "args: " + it.key() + ": must be text");
             }
         }
+        // No password is kept behind a single command: "(hidden)" would be sent as one.
+        if (given.count("password") != 0 && given["password"] == kHiddenPassword) {
+            return ::ErrorReply(400,
+                                std::string("args: password: ") + kHiddenPassword +
+                                    " is how a hidden password is shown, not a password; give the password "
+                                    "itself");
+        }
     }
     SendOptions send = m_settings.send;
     const std::string target = json["target"].get<std::string>();

@@ -225,6 +225,11 @@ TEST(TolctlConsoleTest, ChecksWithTheCommandLinesMessagesAndNeverAnswersAPasswor
         "password": ")" + kSecret + R"(", "ip": "10.0.0.6", "gateway": "10.0.0.1"}})")
                           .body);
     EXPECT_NE(answers.back().find("\"sent\": true"), std::string::npos) << answers.back();
+    const std::string hidden = R"j(", "command": "wifi-station", "args": {"ssid": "s", "password": "(hidden)",
+        "ip": "10.0.0.6", "gateway": "10.0.0.1"}})j";
+    EXPECT_EQ(
+        console.Fetch("POST", "/api/send", R"({"target": "socket://127.0.20.1:)" + port + hidden).status,
+        400);
     for (const std::string& text : answers) {
         EXPECT_EQ(text.find(kSecret), std::string::npos) << text;
     }
