@@ -5,6 +5,7 @@
 #include <string>
 #include <thread>
 
+#include "FakePrinters.h"
 #include "FarEnd.h"
 #include "StatusExchange.h"
 
@@ -96,6 +97,36 @@ TEST_F(StatusExchangeTest, SerialPortAnswersThroughTheSerialTransport) {
     const PrinterStatus absent = ReadPrinterStatus(PortOf(PortUri::Kind::Serial, Absent("com4")), 1000);
     EXPECT_EQ(absent.state, StatusState::Unreachable);
     EXPECT_EQ(absent.error, kNotFound.code);
+
+    // A banner before the first request is dropped; a byte more than each answer makes no printer.
+    PortEnd& chatty = Port("com3", EndKind::Line);
+    ASSERT_TRUE(chatty.Send("ready\r\n"));
+    ASSERT_TRUE(chatty.AnswerStatus("\x16\x16\x12\x16\x12\x16\x12\x16"));
+    const PrinterStatus surplus = ReadPrinterStatus(PortOf(PortUri::Kind::Serial, chatty.Device()), 1000);
+    EXPECT_EQ(surplus.state, StatusState::NotAPrinter) << StatusAnswersText(surplus.answers);
+    EXPECT_EQ(surplus.conditions, 0);
+}
+
+TEST_F(StatusExchangeTest, StrayBytesMakeNoConditionsABannerIsDroppedAndAResetIsAlwaysNoAnswer) {
+    const auto read = [](const FakePrinter& printer) {
+        return ReadPrinterStatus(PortOf(PortUri::Kind::Socket, "", printer.Port()), 1000);
+    };
+    for (const FakePrinter::Kind kind : {FakePrinter::Kind::Surplus, FakePrinter::Kind::Flood}) {
+        const FakePrinter printer(kind);
+        const PrinterStatus status = read(printer);
+        EXPECT_EQ(status.state, StatusState::NotAPrinter) << StatusAnswersText(status.answers);
+        EXPECT_EQ(status.conditions, 0) << status.reason;
+    }
+    const FakePrinter banner(FakePrinter::Kind::Banner);
+    const PrinterStatus greeted = read(banner);
+    EXPECT_EQ(StatusAnswersText(greeted.answers), "16 12 12 12") << greeted.reason;
+    EXPECT_EQ(greeted.state, StatusState::Ok);
+    // Reset at once: seen at the connect or at the first read, one state.
+    const FakePrinter reset(FakePrinter::Kind::Reset);
+    for (int i = 0; i < 10; ++i) {
+        const PrinterStatus status = read(reset);
+        EXPECT_EQ(status.state, StatusState::NoAnswer) << status.reason;
+    }
 }
 
 TEST_F(StatusExchangeTest, UsbPrinterThatTheSearchKeepsAnswers) {
