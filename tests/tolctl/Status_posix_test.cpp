@@ -190,6 +190,24 @@ TEST(TolctlStatusTest, EachConditionOfTheEmulatorIsReadAsItsStateConditionsAndAn
     EXPECT_EQ(fleet.Stop(), "exit 0");
 }
 
+TEST(TolctlStatusTest, DevicesThatSayMoreThanTheyAreAskedAreNoPrintersAndAResetIsNoAnswer) {
+    EmulatorProgram fleet({"--bind", "127.0.3.40-43", "--condition", "127.0.3.40-42=cover-open", "--fault",
+                           "127.0.3.40=surplus", "--fault", "127.0.3.41=flood", "--fault",
+                           "127.0.3.42=banner", "--fault", "127.0.3.43=reset"});
+    const std::vector<std::string> states = {"not-a-printer", "not-a-printer", "offline", "no-answer"};
+    for (int round = 0; round < 5; ++round) {  // a reset is seen at the connect or at the first read
+        const Result read = Status(
+            {"--target", "socket://127.0.3.40-43:" + std::to_string(fleet.Port()), "--format", "json"});
+        const Json found = Json::parse(read.out);
+        ASSERT_EQ(found.size(), states.size()) << read.out;
+        for (size_t i = 0; i < states.size(); ++i) {
+            EXPECT_EQ(found[i]["state"], states[i]) << found[i];
+            EXPECT_EQ(found[i]["conditions"].size(), i == 2 ? 3u : 0u) << found[i];
+        }
+    }
+    EXPECT_EQ(fleet.Stop(), "exit 0");
+}
+
 TEST(TolctlStatusTest, AConditionsFileIsReadAgainWhenItChangesAndABadOneChangesNothing) {
     TempDir dir;
     const auto write = [&dir](const std::string& text) {  // replaced whole, as the help asks

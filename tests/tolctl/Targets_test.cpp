@@ -85,7 +85,7 @@ TEST(TargetsTest, RangesAndNetworksExpandToOneTargetPerAddress) {
 TEST(TargetsTest, DevicesAreNamedSoThatNoTwoJobsShareOne) {
 #ifdef _WIN32
     // "\\.\COM3", "\\?\COM3", "COM3:" and "com3" are one port to Windows.
-    for (const char* name : {"serial:\\\\.\\com3", "serial://./COM3", "serial:\\\\?\\COM3",
+    for (const char* name : {"serial:\\\\.\\com3", "serial://./COM3", "parallel:\\\\?\\COM3",
                              "parallel:com3:", "serial:COM3?baud=19200"}) {
         EXPECT_EQ(Expand(name)[0].device, "COM3") << name;
     }
