@@ -29,12 +29,6 @@ const char* FaultName(FakeFleet::Kind kind) {
             return "reset";
         case FakeFleet::Kind::Stall:
             return "stall";
-        case FakeFleet::Kind::Surplus:
-            return "surplus";
-        case FakeFleet::Kind::Flood:
-            return "flood";
-        case FakeFleet::Kind::Banner:
-            return "banner";
         case FakeFleet::Kind::Good:
             break;
     }

@@ -1,8 +1,7 @@
 // The tests' printers on loopback, in the test's own process: the emulator's virtual printers,
 // served on a thread of their own, keeping what each connection delivered. Good printers read
 // each connection to its end (and answer status requests as the emulator does); the others
-// refuse, reset or stall connections, or say more than they are asked, as the emulator's faults do. Natively
-// and on Windows.
+// refuse, reset or stall connections as the emulator's faults do. Natively and on Windows.
 #pragma once
 
 #include <condition_variable>
@@ -21,13 +20,10 @@ struct Delivery;
 class FakeFleet {
   public:
     enum class Kind {
-        Good,     // reads each connection to its end
-        Refuse,   // the address is not listened on: connections are refused
-        Reset,    // accepts and resets each connection at once, reading nothing
-        Stall,    // its queue of connections is full and never accepted: connects hang
-        Surplus,  // answers each status request with two bytes more (16 16)
-        Flood,    // sends 16 16 16 ... from the connect on, and nothing else
-        Banner,   // sends a line of text first, then reads as a good printer
+        Good,    // reads each connection to its end
+        Refuse,  // the address is not listened on: connections are refused
+        Reset,   // accepts and resets each connection at once, reading nothing
+        Stall,   // its queue of connections is full and never accepted: connects hang
     };
 
     /// One printer of the fleet: what its connections delivered.
