@@ -68,6 +68,25 @@ bool TextList(const Json& body, const char* key, std::vector<std::string>& list,
     return true;
 }
 
+// False, with a message for each in `errors`, when `texts` name any other printer than one on
+// the network: the console is a server, and a device's name would be a file of this computer
+// that a request could have written. Checked before a name is expanded or looked at.
+bool NetworkOnly(const std::vector<std::string>& texts, std::vector<std::string>& errors) {
+    const size_t before = errors.size();
+    for (const std::string& text : texts) {
+        PortUri port;
+        std::string ignored;
+        if (text.compare(0, 9, "socket://") != 0 &&
+            !(ParsePortUri(text, kWindowsPortNames, port, ignored) && port.kind == PortUri::Kind::Socket)) {
+            errors.push_back(
+                ShownText(text, 64) +
+                ": the console reaches network printers only (socket://A.B.C.D[:PORT], a range or "
+                "a network); serial, parallel and USB printers are tolctl's on their computer");
+        }
+    }
+    return errors.size() == before;
+}
+
 // The printers named by `texts` (each any --port form, a range or a network), expanded; the
 // command line's messages for what is wrong. With `socketOnly`, TCP printers only.
 std::vector<Target> ExpandTargets(const std::vector<std::string>& texts,
@@ -78,15 +97,14 @@ std::vector<Target> ExpandTargets(const std::vector<std::string>& texts,
     for (const std::string& text : texts) {
         std::vector<Target> expanded;
         std::string problem;
+        if (socketOnly && !NetworkOnly({text}, errors)) {
+            continue;
+        }
         if (!ExpandTarget(text, kWindowsPortNames, expanded, problem)) {
             errors.push_back(text + ": " + problem);
             continue;
         }
         for (Target& target : expanded) {
-            if (socketOnly && target.port.kind != PortUri::Kind::Socket) {
-                errors.push_back(text + ": only network printers (socket://) are kept here");
-                break;
-            }
             found.push_back(std::move(target));
             if (found.size() > kMaxRequestPrinters) {
                 errors.push_back("more than " + std::to_string(kMaxRequestPrinters) +
@@ -222,6 +240,9 @@ HttpReply Console::Status(const std::string& body) {
     }
     if (texts.empty()) {
         return ::ErrorReply(400, "targets: no printers given");
+    }
+    if (!NetworkOnly(texts, errors)) {
+        return ::ErrorReply(400, errors);
     }
     const std::vector<Target> targets = GatherStatusTargets("", texts, "", errors);
     if (!errors.empty()) {
@@ -418,6 +439,9 @@ HttpReply Console::Check(const std::string& body) {
     }
     Json printers = Json::array();
     std::vector<std::string> problems;
+    if (!NetworkOnly(targets, problems)) {
+        return ::ErrorReply(400, problems);
+    }
     if (targets.empty()) {
         // The profile alone, checked as you type before any printer is chosen.
         std::istringstream none;
@@ -452,6 +476,10 @@ HttpReply Console::Apply(const std::string& body) {
     if (!ParseBody(body, json, problem) || !TextList(json, "targets", targets, problem) ||
         !RequestProfile(json, *m_state, text, name, status, problem)) {
         return ::ErrorReply(status, problem);
+    }
+    std::vector<std::string> problems;
+    if (!NetworkOnly(targets, problems)) {
+        return ::ErrorReply(400, problems);
     }
     ApplySettings settings;
     settings.send = m_settings.send;
@@ -603,6 +631,10 @@ HttpReply Console::Send(const std::string& body) {
     }
     SendOptions send = m_settings.send;
     const std::string target = json["target"].get<std::string>();
+    std::vector<std::string> problems;
+    if (!NetworkOnly({target}, problems)) {
+        return ::ErrorReply(400, "target: " + problems.front());
+    }
     if (!ParsePortUri(target, kWindowsPortNames, send.port, problem)) {
         return ::ErrorReply(400, "target: " + problem);
     }

@@ -284,6 +284,12 @@ void Emulator::Server::Take(size_t index, Tcp::socket socket, Clock::time_point 
         } else {
             WatchClock(connection->readyAt);  // then it is read
         }
+        if (printer.fault.kind == PrinterFault::Kind::Banner) {
+            connection->answers = kEmulatorBanner;
+            SendAnswers(connection);
+        } else if (printer.fault.kind == PrinterFault::Kind::Flood) {
+            Flood(connection);
+        }
     }
     if (m_nCount > 0 && m_nAccepted >= m_nCount) {
         CloseListeners();  // from now on later peers are refused instead of left waiting
@@ -382,6 +388,10 @@ void Emulator::Server::Answer(const ConnectionPtr& connection) {
     // The commands are read as they arrive, the way the whole connection is decoded at its end,
     // so that a status request is answered while its peer waits for the answer.
     Connection& c = *connection;
+    const PrinterFault::Kind fault = m_printers[c.printer].fault.kind;
+    if (fault == PrinterFault::Kind::Flood) {
+        return;  // its flood is all it sends
+    }
     const std::vector<unsigned char>& bytes = c.bytes;
     while (c.scanned < bytes.size()) {
         const DecodeStep step = NextDecodeStep(bytes.data() + c.scanned, bytes.size() - c.scanned, false);
@@ -392,6 +402,9 @@ void Emulator::Server::Answer(const ConnectionPtr& connection) {
             const int answer = StatusAnswer(m_printers[c.printer].condition, bytes[c.scanned + 2]);
             if (answer >= 0 && c.answers.size() + c.sending.size() < kEmulatorAnswerBytes) {
                 c.answers += static_cast<char>(answer);
+                if (fault == PrinterFault::Kind::Surplus) {
+                    c.answers += "\x16\x16";
+                }
             }
         }
         c.scanned += step.length;
@@ -417,6 +430,23 @@ void Emulator::Server::SendAnswers(const ConnectionPtr& connection) {
                               return;
                           }
                           SendAnswers(connection);
+                      });
+}
+
+void Emulator::Server::Flood(const ConnectionPtr& connection) {
+    // One write at a time, each as the peer makes room: the loop is not held by it.
+    static const std::string kFlood(4096, '\x16');
+    Connection& c = *connection;
+    if (c.done || m_bDraining) {
+        return;
+    }
+    c.writing = true;
+    asio::async_write(c.socket, asio::buffer(kFlood),
+                      [this, connection](const std::error_code& error, size_t) {
+                          connection->writing = false;
+                          if (!error) {
+                              Flood(connection);
+                          }
                       });
 }
 

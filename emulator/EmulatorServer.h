@@ -95,6 +95,7 @@ class Emulator::Server {
     void Keep(Connection& connection, const unsigned char* data, size_t size);
     void Answer(const ConnectionPtr& connection);
     void SendAnswers(const ConnectionPtr& connection);
+    void Flood(const ConnectionPtr& connection);
     void WatchClock(Clock::time_point when);
     void ClockStruck(Clock::time_point when);
     void Finish(Connection& connection, Delivery::Ending how, std::error_code error = {});

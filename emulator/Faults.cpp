@@ -8,11 +8,17 @@
 namespace {
 
 bool ParseFaultKind(const std::string& text, PrinterFault& fault, std::string& error) {
-    if (text == "refuse" || text == "reset" || text == "stall") {
-        fault.kind = text == "refuse"  ? PrinterFault::Kind::Refuse
-                     : text == "reset" ? PrinterFault::Kind::Reset
-                                       : PrinterFault::Kind::Stall;
-        return true;
+    static const struct {
+        const char* name;
+        PrinterFault::Kind kind;
+    } kKinds[] = {{"refuse", PrinterFault::Kind::Refuse}, {"reset", PrinterFault::Kind::Reset},
+                  {"stall", PrinterFault::Kind::Stall},   {"surplus", PrinterFault::Kind::Surplus},
+                  {"flood", PrinterFault::Kind::Flood},   {"banner", PrinterFault::Kind::Banner}};
+    for (const auto& known : kKinds) {
+        if (text == known.name) {
+            fault.kind = known.kind;
+            return true;
+        }
     }
     if (text.compare(0, 5, "slow:") == 0) {
         int64_t ms = 0;
@@ -25,7 +31,7 @@ bool ParseFaultKind(const std::string& text, PrinterFault& fault, std::string& e
         fault.slowMs = static_cast<int>(ms);
         return true;
     }
-    error = ShownText(text) + " is not refuse, reset, stall or slow:MS";
+    error = ShownText(text) + " is not refuse, reset, stall, slow:MS, surplus, flood or banner";
     return false;
 }
 
@@ -58,7 +64,8 @@ bool PlanPrinters(const std::string& bind,
         std::vector<uint32_t> chosen;
         std::string problem;
         if (equals == std::string::npos) {
-            error = "--fault: " + ShownText(text) + " is not ADDRESS=refuse|reset|stall|slow:MS";
+            error = "--fault: " + ShownText(text) +
+                    " is not ADDRESS=refuse|reset|stall|slow:MS|surplus|flood|banner";
             return false;
         }
         if (!ParseAddressRange(text.substr(0, equals), chosen, problem) ||

@@ -14,6 +14,10 @@ struct PrinterFault {
         Reset,   // connections are accepted and reset at once, nothing is read
         Stall,   // listened on with a full backlog and never accepted: connects time out
         Slow,    // connections are accepted, and read only `slowMs` later
+        // Devices that say more than they are asked, for trying the status exchange:
+        Surplus,  // each status answer comes with two more bytes, 16 16
+        Flood,    // sends 16 16 16 ... without end from the connect on, and nothing else
+        Banner,   // sends a line of text (kEmulatorBanner) first, then serves as a good printer
     };
     Kind kind = Kind::None;
     int slowMs = 0;
@@ -30,6 +34,9 @@ enum class PrinterCondition : uint8_t {
     Offline,
 };
 
+/// What a printer with the banner fault sends as it takes a connection.
+constexpr char kEmulatorBanner[] = "ready\r\n";
+
 /// One address that the emulator stands in for.
 struct PlannedPrinter {
     uint32_t address = 0;
@@ -42,7 +49,7 @@ struct PlannedPrinter {
 size_t FindPrinter(const std::vector<PlannedPrinter>& printers, uint32_t address);
 
 /// The printers of `--bind BIND` (an address, range or network) with the faults given as
-/// ADDRESS=refuse|reset|stall|slow:MS (ADDRESS an address, range or network within BIND;
+/// ADDRESS=refuse|reset|stall|slow:MS|surplus|flood|banner (ADDRESS an address, range or network within BIND;
 /// MS 1-600000). An address may have one fault. On failure answers false with `error` naming
 /// the option and what is wrong.
 bool PlanPrinters(const std::string& bind,

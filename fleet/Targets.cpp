@@ -4,6 +4,7 @@
 #include <set>
 
 #include "AddressRange.h"
+#include "DeviceFile.h"
 #include "Profile.h"
 #include "Values.h"
 
@@ -52,16 +53,6 @@ bool SplitWords(const std::string& line, std::vector<std::string>& words, std::s
         words.push_back(word);
     }
     return true;
-}
-
-// A device as the system names it: on Windows "\\.\com1" and "COM1" are one port.
-std::string DeviceName(const std::string& device) {
-#ifdef _WIN32
-    const std::string prefix = "\\\\.\\";
-    return UpperCase(device.compare(0, prefix.size(), prefix) == 0 ? device.substr(prefix.size()) : device);
-#else
-    return device;
-#endif
 }
 
 }  // namespace
@@ -282,6 +273,13 @@ bool ExpandTarget(const std::string& text,
     if (!ParsePortUri(text, windowsNames, target.port, error)) {
         return false;
     }
+    // A device's name must lead to a device: never is a file of this computer written as a port.
+    if (!target.port.device.empty()) {
+        error = NotADevice(target.port.device);
+        if (!error.empty()) {
+            return false;
+        }
+    }
     target.name = text;
     switch (target.port.kind) {
         case PortUri::Kind::Socket:
@@ -365,9 +363,10 @@ std::string TargetIdentity(const Target& target) {
         }
         case PortUri::Kind::Serial:
         case PortUri::Kind::Parallel:
-            return DeviceName(port.device);
+            // The device itself, however its name is written (a link, "//", "\\.\com1").
+            return DeviceIdentity(port.device);
         case PortUri::Kind::Usb:
-            return "usb:" + port.device;
+            return "usb:" + (port.device.empty() ? "" : DeviceIdentity(port.device));
         case PortUri::Kind::PortIndex:
             return port.portIndex >= 0 && port.portIndex < 6 ? kIndexNames[port.portIndex] : "?";
     }

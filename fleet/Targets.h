@@ -45,7 +45,8 @@ struct Target {
 
 /// Expands one target: any --port form, plus socket://A.B.C.D-E and socket://A.B.C.D/NN (with an
 /// optional :PORT after them), one target per address; a network up to a /30 without its network
-/// and broadcast addresses. False with `error` when it is not a port.
+/// and broadcast addresses. False with `error` when it is not a port, or when it names a device
+/// by a name that leads to no device (NotADevice: a regular file, ...).
 bool ExpandTarget(const std::string& text,
                   bool windowsNames,
                   std::vector<Target>& targets,
@@ -63,7 +64,8 @@ bool CountSequences(const std::vector<std::string>& overrides,
                     std::vector<std::vector<std::string>>& counted,
                     std::string& error);
 
-/// What makes two targets the same printer: the address and TCP port, or the device.
+/// What makes two targets the same printer: the address and TCP port, or the device, one for
+/// every name of it (DeviceIdentity: "/dev/pts/0", "/dev//pts/0" and a link to it are one).
 std::string TargetIdentity(const Target& target);
 
 /// The targets in lanes, each served by one job from first to last: a TCP printer alone, or every

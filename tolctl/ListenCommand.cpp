@@ -225,9 +225,10 @@ void AddListenCommand(CLI::App& app, Subcommands& list) {
                      "Keep every printer's settings as received in FILE (JSON, rewritten as they change)")
         ->type_name("FILE");
     listen
-        ->add_option("--fault", options->faults,
-                     "Make printers misbehave: ADDRESS=refuse|reset|stall|slow:MS (ADDRESS may be a range or "
-                     "network; repeatable)")
+        ->add_option(
+            "--fault", options->faults,
+            "Make printers misbehave: ADDRESS=refuse|reset|stall|slow:MS|surplus|flood|banner (ADDRESS "
+            "may be a range or network; repeatable)")
         ->type_name("ADDRESS=KIND")
         ->allow_extra_args(false)
         ->multi_option_policy(CLI::MultiOptionPolicy::TakeAll);

@@ -13,7 +13,7 @@ struct ListenOptions {
     int idleTimeout = 10;             // seconds a connection may stay silent before it is dropped
     std::string saveFile;             // when set, the raw bytes of every connection are appended to it
     std::string stateFile;            // when set, every printer's settings are kept in it as JSON
-    std::vector<std::string> faults;  // ADDRESS=refuse|reset|stall|slow:MS
+    std::vector<std::string> faults;  // ADDRESS=refuse|reset|stall|slow:MS|surplus|flood|banner
     // ADDRESS=paper-near-end|paper-end|cover-open|cutter-error|offline
     std::vector<std::string> conditions;
     std::string conditionsFile;  // lines ADDRESS=KIND over --condition's, read again as it changes

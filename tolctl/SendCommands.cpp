@@ -10,6 +10,7 @@
 
 #include "CmdBuild.h"
 #include "Commands.h"
+#include "DeviceFile.h"
 #include "PortUri.h"
 #include "SecretFile.h"
 #include "ShownCmd.h"
@@ -49,6 +50,12 @@ Subcommand::Run BuildAndSend(Builder build) {
                 std::string problem;
                 if (!ParsePortUri(global.portText, kWindowsPortNames, send.port, problem)) {
                     err << "tolctl: --port: " << problem << '\n';
+                    return kExitUsage;
+                }
+                // Never a file of this computer written as a port.
+                problem = send.port.device.empty() ? "" : NotADevice(send.port.device);
+                if (!problem.empty()) {
+                    err << "tolctl: --port: " << problem << "; nothing was sent\n";
                     return kExitUsage;
                 }
             }

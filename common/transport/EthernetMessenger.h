@@ -23,6 +23,9 @@ class EthernetMessenger : public Messenger {
     /// ("none within 1000 ms", "the printer closed the connection", the system's reason). Read
     /// itself stays the base one (-1): the setting tools read nothing back.
     int Receive(void* buffer, int length);
+    /// Drops what the printer has sent and nothing has read yet, without waiting: how many bytes
+    /// (at most `most`), 0 when none or when the connection failed (the next Receive tells).
+    int DropWaitingInput(int most);
     /// The bound of each Receive (default 1000 ms).
     void SetReceiveTimeout(int timeoutMs) { m_nReceiveTimeoutMs = timeoutMs; }
 

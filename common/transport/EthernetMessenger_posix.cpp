@@ -175,6 +175,25 @@ int EthernetMessenger::Receive(void* buffer, int length) {
     return kMessengerOk;
 }
 
+int EthernetMessenger::DropWaitingInput(int most) {
+    int dropped = 0;
+    char discard[512];
+    while (m_bConnected && dropped < most) {
+        const size_t want = static_cast<size_t>(most - dropped) < sizeof discard
+                                ? static_cast<size_t>(most - dropped)
+                                : sizeof discard;
+        const ssize_t got = ::recv(m_socket.Get(), discard, want, MSG_DONTWAIT);
+        if (got > 0) {
+            dropped += static_cast<int>(got);
+        } else if (got < 0 && errno == EINTR) {
+            continue;
+        } else {
+            break;  // nothing more now, the end, or a failure: the next Receive tells
+        }
+    }
+    return dropped;
+}
+
 int EthernetMessenger::EndAndAwaitClose(int timeoutMs) {
     if (!m_bConnected) {
         return kMessengerFailed;

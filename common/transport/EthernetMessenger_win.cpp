@@ -190,6 +190,25 @@ int EthernetMessenger::Receive(void* buffer, int length) {
     return kMessengerOk;
 }
 
+int EthernetMessenger::DropWaitingInput(int most) {
+    // Only what has arrived is received: the blocking socket does not wait for it.
+    int dropped = 0;
+    char discard[512];
+    u_long waiting = 0;
+    while (m_bConnected && dropped < most && ioctlsocket(m_socket.Get(), FIONREAD, &waiting) == 0 &&
+           waiting > 0) {
+        const u_long left = static_cast<u_long>(most - dropped);
+        const u_long want = waiting < left ? waiting : left;
+        const int got =
+            recv(m_socket.Get(), discard, static_cast<int>(want < sizeof discard ? want : sizeof discard), 0);
+        if (got <= 0) {
+            break;  // the end, or a failure: the next Receive tells
+        }
+        dropped += got;
+    }
+    return dropped;
+}
+
 int EthernetMessenger::EndAndAwaitClose(int timeoutMs) {
     if (!m_bConnected) {
         return kMessengerFailed;

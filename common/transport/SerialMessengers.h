@@ -21,6 +21,14 @@ class ComMessenger : public Messenger {
     int Read(void* buffer, int length) override;
     virtual int OpenPort(int portNumber, int baudRate);
 
+  protected:
+    /// Drops the bytes a failed Read kept; answers how many.
+    int DropKept() {
+        const int count = static_cast<int>(m_strKept.size());
+        m_strKept.clear();
+        return count;
+    }
+
   private:
     int OpenDevice(const std::string& device, int baudRate);
     /// Moves kept bytes to the front of a Read's buffer; answers how many.

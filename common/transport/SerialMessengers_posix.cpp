@@ -10,6 +10,8 @@
 
 #include <cerrno>
 
+#include "DeviceFile.h"
+
 namespace {
 
 speed_t SpeedOf(int baudRate) {
@@ -39,10 +41,15 @@ speed_t SpeedOf(int baudRate) {
 
 // Opens `device` for this process alone. TIOCEXCL (for terminals) keeps other openers out, but
 // not root; the advisory lock covers everyone who asks for it, root included, and the parallel
-// port, where TIOCEXCL does not apply. Answers the descriptor, or -1 with errno set.
-int OpenExclusive(const std::string& device, int access) {
+// port, where TIOCEXCL does not apply. Answers the descriptor, or -1 with errno set; a descriptor
+// that leads to no device (NotADevice) is closed again unwritten, -1 with `unfit` saying why.
+int OpenExclusive(const std::string& device, int access, std::string& unfit) {
     UniqueFd fd(::open(device.c_str(), access | O_NOCTTY | O_NONBLOCK | O_CLOEXEC));
     if (!fd.Valid()) {
+        return -1;
+    }
+    unfit = NotADevice(fd.Get(), device);
+    if (!unfit.empty()) {
         return -1;
     }
     if (::flock(fd.Get(), LOCK_EX | LOCK_NB) != 0) {
@@ -81,9 +88,14 @@ int ComMessenger::OpenDevice(const std::string& device, int baudRate) {
         KeepError(EINVAL, "unsupported baud rate " + std::to_string(baudRate));
         return kMessengerOk;
     }
-    UniqueFd fd(OpenExclusive(device, O_RDWR));
+    std::string unfit;
+    UniqueFd fd(OpenExclusive(device, O_RDWR, unfit));
     if (!fd.Valid()) {
-        KeepSystemError();
+        if (unfit.empty()) {
+            KeepSystemError();
+        } else {
+            KeepError(EINVAL, unfit);
+        }
         return kMessengerOk;
     }
     KeepError(0, "");
@@ -179,11 +191,14 @@ int LptMessenger::OpenDevice(const std::string& device) {
     // The lp driver itself lets one opener in at a time; the lock covers other devices too. The
     // device open before goes first, so that reopening the same one is not refused as busy.
     Close();
-    m_fd.Reset(OpenExclusive(device, O_WRONLY));
+    std::string unfit;
+    m_fd.Reset(OpenExclusive(device, O_WRONLY, unfit));
     if (m_fd.Valid()) {
         KeepError(0, "");
-    } else {
+    } else if (unfit.empty()) {
         KeepSystemError();
+    } else {
+        KeepError(EINVAL, unfit);
     }
     return kMessengerOk;
 }

@@ -3,23 +3,9 @@
 
 #include <string>
 
-namespace {
+#include "DeviceFile.h"
 
-// "COM3" becomes "\\.\COM3", which also reaches ports above COM9; a name that already is a
-// device path ("\\.\COM3") or a DOS device with its colon ("COM1:") is taken as it is.
-std::wstring DevicePath(const std::string& device) {
-    std::wstring wide;
-    const int units =
-        MultiByteToWideChar(CP_UTF8, 0, device.data(), static_cast<int>(device.size()), nullptr, 0);
-    if (units > 0) {
-        wide.resize(static_cast<size_t>(units));
-        MultiByteToWideChar(CP_UTF8, 0, device.data(), static_cast<int>(device.size()), &wide[0], units);
-    }
-    if (wide.empty() || wide.back() == L':' || wide.compare(0, 2, L"\\\\") == 0) {
-        return wide;
-    }
-    return L"\\\\.\\" + wide;
-}
+namespace {
 
 // Read and write, no sharing: no other program can open the port while an action holds it.
 HANDLE OpenExclusive(const std::wstring& path) {
@@ -79,6 +65,12 @@ int ComMessenger::OpenDevice(const std::string& device, int baudRate) {
     m_hPort.Reset(OpenExclusive(DevicePath(device)));
     if (!m_hPort.Valid()) {
         KeepSystemError();
+        return kMessengerOk;
+    }
+    const std::string unfit = NotADevice(m_hPort.Get(), device);
+    if (!unfit.empty()) {
+        m_hPort.Reset();  // closed before anything is written
+        KeepError(ERROR_BAD_DEVICE, unfit);
         return kMessengerOk;
     }
     KeepError(0, "");
@@ -199,8 +191,12 @@ int LptMessenger::OpenDevice(const std::string& device) {
     m_hPort.Reset();
     // A parallel port has no line settings: it is written as it is.
     m_hPort.Reset(OpenExclusive(DevicePath(device)));
+    const std::string unfit = m_hPort.Valid() ? NotADevice(m_hPort.Get(), device) : "";
     if (!m_hPort.Valid()) {
         KeepSystemError();
+    } else if (!unfit.empty()) {
+        m_hPort.Reset();  // closed before anything is written
+        KeepError(ERROR_BAD_DEVICE, unfit);
     } else {
         KeepError(0, "");
     }

@@ -3,6 +3,8 @@
 // StatusExchange_posix / _win.
 #include "StatusExchange.h"
 
+#include <chrono>
+#include <thread>
 #include <utility>
 
 #include "EthernetMessenger.h"
@@ -31,9 +33,17 @@ PrinterStatus ParallelPort(const LptMessenger& port) {
     return status;
 }
 
-// A transport's own Write, and its way of reading: the serial transport's Read, the network
-// messenger's Receive.
-template <class Port, int (Port::*Read)(void*, int)>
+// How a transport reads one byte back: the serial transport's Read, the network messenger's
+// Receive.
+int ReadOne(ComMessenger& port, unsigned char& byte) {
+    return port.Read(&byte, 1);
+}
+int ReadOne(EthernetMessenger& port, unsigned char& byte) {
+    return port.Receive(&byte, 1);
+}
+
+// A transport's own Write, its way of reading, and its way of dropping what waits.
+template <class Port>
 class TransportLink : public StatusLink {
   public:
     explicit TransportLink(std::unique_ptr<Port> port) : m_port(std::move(port)) {}
@@ -48,19 +58,21 @@ class TransportLink : public StatusLink {
 
     int ReceiveByte(std::string& reason) override {
         unsigned char byte = 0;
-        if (((*m_port).*Read)(&byte, 1) == kMessengerOk) {
+        if (ReadOne(*m_port, byte) == kMessengerOk) {
             return byte;
         }
         reason = m_port->LastErrorText();
         return -1;
     }
 
+    int DropInput() override { return m_port->DropWaitingInput(kMostDroppedBytes); }
+
   private:
     std::unique_ptr<Port> m_port;
 };
 
-using SerialLink = TransportLink<ComMessenger, &ComMessenger::Read>;
-using TcpLink = TransportLink<EthernetMessenger, &EthernetMessenger::Receive>;
+using SerialLink = TransportLink<StatusComPort>;
+using TcpLink = TransportLink<EthernetMessenger>;
 
 // A connection of its own, connected within `connectTimeoutMs`; each answer read within
 // `answerTimeoutMs`.
@@ -70,6 +82,11 @@ std::unique_ptr<StatusLink> OpenTcpLink(uint32_t address,
                                         int answerTimeoutMs,
                                         LinkFailure& failure) {
     std::unique_ptr<EthernetMessenger> tcp(new EthernetMessenger(address, tcpPort, connectTimeoutMs));
+    if (IsResetError(tcp->LastError())) {
+        // Connected, and reset before the connect was seen done: a printer that took the
+        // connection and answered nothing, as when the reset comes a moment later.
+        failure.reset = true;
+    }
     if (tcp->LastError() != 0) {
         failure.reason = tcp->LastErrorText();
         failure.error = tcp->LastError();
@@ -86,30 +103,84 @@ std::unique_ptr<StatusLink> OpenSerialLink(StatusComPort* opened, LinkFailure& f
         failure.error = port->LastError();
         return nullptr;
     }
-    port->DropWaitingInput();
     return std::unique_ptr<StatusLink>(new SerialLink(std::move(port)));
 }
 
-// DLE EOT 1 to 4, each answer read before the next request goes out.
-PrinterStatus Exchange(StatusLink& link) {
-    StatusAnswers answers = {{-1, -1, -1, -1}};
-    for (int n = 1; n <= kStatusRequestCount; ++n) {
-        const std::array<unsigned char, 3> request = StatusRequestBytes(n);
-        std::string why;
-        const std::string asked = "DLE EOT " + std::to_string(n);
-        if (!link.Send(request.data(), static_cast<int>(request.size()), why)) {
-            PrinterStatus status = DecodeStatus(answers);
-            status.reason = asked + " could not be sent: " + why;
-            return status;
+// A device that sends what it was not asked for: never a printer, whatever its bytes say.
+PrinterStatus NotAPrinter(const StatusAnswers& answers, const std::string& reason) {
+    PrinterStatus status;
+    status.state = StatusState::NotAPrinter;
+    status.answers = answers;
+    status.reason = reason;
+    return status;
+}
+
+// No byte for this long: the device has said what it had to say.
+constexpr auto kQuiet = std::chrono::milliseconds(100);
+// At most this long is waited for that.
+constexpr auto kMostSettle = std::chrono::milliseconds(1000);
+
+// Drops what comes until the device has been quiet for kQuiet; false when it kept sending for
+// kMostSettle.
+bool Settle(StatusLink& link) {
+    using Clock = std::chrono::steady_clock;
+    const Clock::time_point start = Clock::now();
+    Clock::time_point heard = start;
+    while (Clock::now() - heard < kQuiet) {
+        if (link.DropInput() > 0) {
+            heard = Clock::now();
+            if (heard - start >= kMostSettle) {
+                return false;
+            }
         }
-        answers[n - 1] = link.ReceiveByte(why);
-        if (answers[n - 1] < 0) {
-            PrinterStatus status = DecodeStatus(answers);
-            status.reason = "no answer to " + asked + ": " + why;
-            return status;
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    return true;
+}
+
+// DLE EOT 1 to 4, each answer read before the next request goes out. A printer answers each
+// request with one byte and says nothing unasked: what waits before a request is dropped, and
+// when any did (more than one byte came for one request, or bytes came unasked) the device is
+// no printer, whatever those bytes would say. Only what came with the first answer may be a
+// banner that the first look missed: then, once the device is quiet, the requests start again.
+PrinterStatus Exchange(StatusLink& link) {
+    link.DropInput();  // before the first request: a banner, a late answer to an earlier exchange
+    for (int round = 0;; ++round) {
+        StatusAnswers answers = {{-1, -1, -1, -1}};
+        bool again = false;
+        for (int n = 1; n <= kStatusRequestCount && !again; ++n) {
+            const std::array<unsigned char, 3> request = StatusRequestBytes(n);
+            std::string why;
+            const std::string asked = "DLE EOT " + std::to_string(n);
+            if (!link.Send(request.data(), static_cast<int>(request.size()), why)) {
+                PrinterStatus status = DecodeStatus(answers);
+                status.reason = asked + " could not be sent: " + why;
+                return status;
+            }
+            answers[n - 1] = link.ReceiveByte(why);
+            if (answers[n - 1] < 0) {
+                PrinterStatus status = DecodeStatus(answers);
+                status.reason = "no answer to " + asked + ": " + why;
+                return status;
+            }
+            const int more = link.DropInput();
+            if (more == 0) {
+                continue;
+            }
+            if (n > 1 || round > 0) {
+                return NotAPrinter(answers, std::to_string(more) + (more == 1 ? " byte" : " bytes") +
+                                                " more than the answer came back for " + asked);
+            }
+            if (!Settle(link)) {
+                return NotAPrinter(answers, "bytes kept coming back for " +
+                                                std::to_string(kMostSettle.count()) + " ms after " + asked);
+            }
+            again = true;
+        }
+        if (!again) {
+            return DecodeStatus(answers);
         }
     }
-    return DecodeStatus(answers);
 }
 
 }  // namespace
@@ -148,6 +219,12 @@ PrinterStatus ReadPrinterStatus(const SendOptions& options, int answerTimeoutMs)
                 return Unreachable("no such port", 0);
             }
             break;
+    }
+    if (!link && failure.reset) {
+        // One state for one cause: a reset seen at the connect is what it is when seen later.
+        PrinterStatus status;
+        status.reason = "no answer to DLE EOT 1: " + failure.reason;
+        return status;  // no-answer
     }
     if (!link) {
         return Unreachable(failure.reason, failure.error);

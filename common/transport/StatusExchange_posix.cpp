@@ -2,12 +2,12 @@
 // and what the serial port needs besides the serial transport.
 #include <fcntl.h>
 #include <poll.h>
-#include <termios.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <chrono>
 
+#include "DeviceFile.h"
 #include "ErrnoText.h"
 #include "Messenger.h"
 #include "StatusLink.h"
@@ -20,6 +20,24 @@ using Clock = std::chrono::steady_clock;
 int MsLeft(Clock::time_point deadline) {
     const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
     return left > 0 ? static_cast<int>(left) : 0;
+}
+
+// Reads and drops what the non-blocking `fd` holds now, at most `most` bytes; answers how many.
+int DropReadable(int fd, int most) {
+    int dropped = 0;
+    char discard[512];
+    while (dropped < most) {
+        const size_t left = static_cast<size_t>(most - dropped);
+        const ssize_t got = ::read(fd, discard, left < sizeof discard ? left : sizeof discard);
+        if (got > 0) {
+            dropped += static_cast<int>(got);
+        } else if (got < 0 && errno == EINTR) {
+            continue;
+        } else {
+            break;  // nothing more now, the end, or a failure: the next read tells
+        }
+    }
+    return dropped;
 }
 
 // An open device, written and read without ever blocking past a bound.
@@ -78,6 +96,8 @@ class DeviceLink : public StatusLink {
         }
     }
 
+    int DropInput() override { return DropReadable(m_fd.Get(), kMostDroppedBytes); }
+
   private:
     UniqueFd m_fd;
     int m_nAnswerMs;
@@ -111,6 +131,12 @@ std::unique_ptr<StatusLink> OpenUsbLink(const std::string& device,
             failure.reason = (device.empty() ? path + ": " : "") + ErrnoText(errno);
             return nullptr;
         }
+        const std::string unfit = NotADevice(fd.Get(), path);
+        if (!unfit.empty()) {
+            failure.error = EINVAL;
+            failure.reason = unfit;
+            return nullptr;  // closed before anything is written
+        }
     }
     return std::unique_ptr<StatusLink>(new DeviceLink(std::move(fd), answerTimeoutMs));
 }
@@ -119,6 +145,11 @@ bool StatusComPort::Opened() const {
     return m_fd.Valid();
 }
 
-void StatusComPort::DropWaitingInput() {
-    ::tcflush(m_fd.Get(), TCIFLUSH);
+int StatusComPort::DropWaitingInput(int most) {
+    const int kept = DropKept();
+    return kept + (m_fd.Valid() ? DropReadable(m_fd.Get(), most) : 0);
+}
+
+bool IsResetError(int code) {
+    return code == ECONNRESET || code == ECONNABORTED || code == EPIPE;
 }

@@ -70,6 +70,20 @@ class DeviceLink : public StatusLink {
         }
     }
 
+    int DropInput() override {
+        // Reads that end at once: what has arrived is taken, nothing is waited for.
+        int dropped = 0;
+        while (dropped < kMostDroppedBytes) {
+            unsigned char bytes[sizeof(Transfer::bytes)];
+            DWORD done = 0;
+            if (Run(nullptr, bytes, sizeof bytes, 0, done) != ERROR_SUCCESS || done == 0) {
+                break;
+            }
+            dropped += static_cast<int>(done);
+        }
+        return dropped;
+    }
+
   private:
     // One overlapped transfer of `length` bytes, a write of `out` or a read into `in`, waited for
     // at most `timeoutMs` and cancelled there. Answers ERROR_SUCCESS (with `done` bytes),
@@ -165,6 +179,17 @@ bool StatusComPort::Opened() const {
     return m_hPort.Valid();
 }
 
-void StatusComPort::DropWaitingInput() {
+int StatusComPort::DropWaitingInput(int most) {
+    int dropped = DropKept();
+    DWORD errors = 0;
+    COMSTAT status{};
+    if (ClearCommError(m_hPort.Get(), &errors, &status)) {
+        dropped += static_cast<int>(status.cbInQue < static_cast<DWORD>(most) ? status.cbInQue : most);
+    }
     PurgeComm(m_hPort.Get(), PURGE_RXCLEAR);
+    return dropped;
+}
+
+bool IsResetError(int code) {
+    return code == WSAECONNRESET || code == WSAECONNABORTED;
 }

@@ -18,12 +18,24 @@ class StatusLink {
     /// The next byte that comes back within the link's bound, or -1 with `reason` ("none within
     /// 1000 ms", "the printer closed the connection", ...).
     virtual int ReceiveByte(std::string& reason) = 0;
+    /// Drops what has come back and not been read, without waiting: how many bytes (at most
+    /// kMostDroppedBytes a call), 0 when none. A failure is left for the next Send or ReceiveByte
+    /// to tell.
+    virtual int DropInput() = 0;
 };
 
-/// What a link that could not be opened says: the state unreachable, the reason and the code.
+/// Most bytes one DropInput takes.
+constexpr int kMostDroppedBytes = 4096;
+
+/// Whether the system's error `code` says that the other end reset the connection (platform code).
+bool IsResetError(int code);
+
+/// What a link that could not be opened says: the state unreachable (no-answer for a reset), the
+/// reason and the code.
 struct LinkFailure {
     std::string reason;
     int error = 0;
+    bool reset = false;  // the connection was made and reset before the connect was seen done
 };
 
 /// The USB printer `device` (POSIX; empty: the one the search keeps) for reading and writing;
@@ -37,6 +49,6 @@ class StatusComPort : public ComMessenger {
     using ComMessenger::ComMessenger;
     /// The port opened.
     bool Opened() const;
-    /// Drops what has arrived and not been read: a late answer to an earlier exchange.
-    void DropWaitingInput();
+    /// Drops what has arrived and not been read, without waiting: how many bytes (at most `most`).
+    int DropWaitingInput(int most);
 };

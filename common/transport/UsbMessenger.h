@@ -43,6 +43,9 @@ class UsbMessenger : public Messenger {
     CRITICAL_SECTION m_lock;
     bool m_bOpenFailed;  // the last Open answered -1; its error stays the one reported
 #else
+    /// Keeps why an open failed: errno, or what `unfit` says (NotADevice).
+    void KeepOpenError(const std::string& unfit);
+
     std::string m_strDevice;  // empty: search /dev/usb/lp* on every Open
     std::recursive_mutex m_lock;
 #endif

@@ -10,6 +10,8 @@
 #include <cstdlib>
 #include <vector>
 
+#include "DeviceFile.h"
+
 namespace {
 
 // Where the USB printer devices appear. The environment variable TOL_USB_DIR replaces it, so
@@ -39,8 +41,12 @@ std::vector<std::string> PrinterNames(const std::string& dir) {
     return names;
 }
 
-int OpenPrinter(const std::string& path) {
-    return ::open(path.c_str(), O_WRONLY | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+// Opens the printer at `path`: the descriptor, or -1 with errno set, or -1 with `unfit` saying
+// why what opened is no device (closed again unwritten).
+int OpenPrinter(const std::string& path, std::string& unfit) {
+    UniqueFd fd(::open(path.c_str(), O_WRONLY | O_NOCTTY | O_NONBLOCK | O_CLOEXEC));
+    unfit = fd.Valid() ? NotADevice(fd.Get(), path) : "";
+    return unfit.empty() ? fd.Release() : -1;
 }
 
 }  // namespace
@@ -71,10 +77,11 @@ int UsbMessenger::Open() {
     if (m_fd.Valid()) {
         return kMessengerOk;
     }
+    std::string unfit;
     if (!m_strDevice.empty()) {
-        m_fd.Reset(OpenPrinter(m_strDevice));
+        m_fd.Reset(OpenPrinter(m_strDevice, unfit));
         if (!m_fd.Valid()) {
-            KeepSystemError();
+            KeepOpenError(unfit);
             return kMessengerFailed;
         }
         KeepError(0, "");
@@ -87,9 +94,9 @@ int UsbMessenger::Open() {
     const std::string dir = SearchDirectory();
     for (const std::string& name : PrinterNames(dir)) {
         m_fd.Reset();
-        m_fd.Reset(OpenPrinter(dir + "/" + name));
+        m_fd.Reset(OpenPrinter(dir + "/" + name, unfit));
         if (!m_fd.Valid()) {
-            KeepSystemError();  // busy, no permission, gone, ...
+            KeepOpenError(unfit);  // busy, no permission, gone, no device ...
             return kMessengerFailed;
         }
     }
@@ -99,6 +106,14 @@ int UsbMessenger::Open() {
     }
     KeepError(ENODEV, "no such device: no USB printer in " + dir);
     return kMessengerOk;  // the search ran to its end; the next Write answers -1
+}
+
+void UsbMessenger::KeepOpenError(const std::string& unfit) {
+    if (unfit.empty()) {
+        KeepSystemError();
+    } else {
+        KeepError(EINVAL, unfit);
+    }
 }
 
 int UsbMessenger::Close() {

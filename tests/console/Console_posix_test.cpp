@@ -171,6 +171,22 @@ TEST(TolctlConsoleTest, ChecksWithTheCommandLinesMessagesAndNeverAnswersAPasswor
         console.Fetch("POST", "/api/check", R"({"profile": {"wifi-station": {"ssid": "n", "password-file":
         "/etc/hostname", "ip": "10.0.0.5", "gateway": "10.0.0.1"}}})");
     EXPECT_NE(answer.body.find("password files are not read here"), std::string::npos) << answer.body;
+    // Nor write them: a device's name would be a file of this computer. Network printers only.
+    std::ofstream(dir / "file") << "keep";
+    const std::string file = "\"serial:" + (dir / "file") + "\"";
+    for (const std::pair<const char*, std::string>& request :
+         {std::make_pair("/api/status", R"({"targets": [)" + file + "]}"),
+          std::make_pair("/api/apply",
+                         R"({"profile": {"after": ["cut"]}, "gap": 0, "targets": [)" + file + "]}"),
+          std::make_pair("/api/check", R"({"profile": {"after": ["cut"]}, "targets": [)" + file + "]}"),
+          std::make_pair("/api/send", R"({"command": "cut", "target": )" + file + "}")}) {
+        answer = console.Fetch("POST", request.first, request.second);
+        EXPECT_EQ(answer.status, 400) << request.first << answer.body;
+        EXPECT_NE(answer.body.find("network printers only"), std::string::npos) << answer.body;
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));  // an apply job would have begun
+    std::ifstream untouched(dir / "file");
+    EXPECT_EQ(std::string(std::istreambuf_iterator<char>(untouched), {}), "keep");
 
     // A profile with a password: kept, but shown hidden wherever it appears.
     const std::string profile =

@@ -274,7 +274,8 @@ TEST(TolctlEmulatorTest, BadBindsFaultsAndStateFilesAreUsageErrors) {
     EXPECT_EQ(run({"--bind", "127.0.2.0/30", "--fault", "127.0.2.4=reset"}),
               "2 tolctl: listen --fault: 127.0.2.4 is not among the --bind addresses\n");
     EXPECT_EQ(run({"--bind", "127.0.2.0/30", "--fault", "127.0.2.1=explode"}),
-              "2 tolctl: listen --fault: 'explode' is not refuse, reset, stall or slow:MS\n");
+              "2 tolctl: listen --fault: 'explode' is not refuse, reset, stall, slow:MS, surplus, flood or "
+              "banner\n");
     EXPECT_EQ(run({"--bind", "127.0.2.0/30", "--fault", "127.0.2.1=slow:0x10"}),
               "2 tolctl: listen --fault: slow:MS: milliseconds '0x10' is not a decimal number\n");
     EXPECT_EQ(run({"--bind", "127.0.2.0/30", "--fault", "127.0.2.1=reset", "--fault", "127.0.2.0-1=stall"}),
@@ -282,7 +283,8 @@ TEST(TolctlEmulatorTest, BadBindsFaultsAndStateFilesAreUsageErrors) {
     EXPECT_EQ(run({"--bind", "127.0.2.0/31", "--fault", "127.0.2.0/31=refuse"}),
               "2 tolctl: listen --fault: every --bind address refuses; nothing would be listened on\n");
     EXPECT_EQ(run({"--bind", "127.0.2.0", "--fault", "127.0.2.0"}),
-              "2 tolctl: listen --fault: '127.0.2.0' is not ADDRESS=refuse|reset|stall|slow:MS\n");
+              "2 tolctl: listen --fault: '127.0.2.0' is not "
+              "ADDRESS=refuse|reset|stall|slow:MS|surplus|flood|banner\n");
     EXPECT_EQ(
         run({"--bind", "127.0.2.0", "--state", "/nonexistent/dir/state.json"}),
         "2 tolctl: listen --state: cannot write '/nonexistent/dir/state.json': no such file or directory\n");

@@ -36,11 +36,9 @@ TEST(TolctlStatusTest, EachPrinterIsAskedTheFourRequestsAndListedInTargetOrder) 
                            "127.0.3.2=refuse", "--fault", "127.0.3.3=slow:5000"});
     const std::string port = std::to_string(fleet.Port());
     const std::string range = "socket://127.0.3.1-4:" + port;
-    {
-        std::ofstream(dir / "lpt") << "";
-        std::ofstream(dir / "targets.txt")
-            << "parallel:" + (dir / "lpt") + " lan.ip=192.168.1.9  # as apply's\n";
-    }
+    ASSERT_EQ(::mkfifo((dir / "lpt").c_str(), 0600), 0);  // the parallel port, read by the test
+    const UniqueFd lpt(::open((dir / "lpt").c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
+    std::ofstream(dir / "targets.txt") << "parallel:" + (dir / "lpt") + " lan.ip=192.168.1.9  # as apply's\n";
     const Result all =
         Status({"--target", range, "--targets", dir / "targets.txt", "--timeout", "300", "--format", "json"});
     EXPECT_EQ(all.code, 1) << all.err;
@@ -62,8 +60,8 @@ TEST(TolctlStatusTest, EachPrinterIsAskedTheFourRequestsAndListedInTargetOrder) 
                               {"conditions", Json::array()},
                               {"answers", "- - - -"},
                               {"reason", "a parallel port gives no answers"}}));
-    std::ifstream lpt(dir / "lpt");
-    EXPECT_EQ(std::string(std::istreambuf_iterator<char>(lpt), {}), "");  // a parallel port is sent nothing
+    char sent = 0;
+    EXPECT_LE(::read(lpt.Get(), &sent, 1), 0);  // a parallel port is sent nothing
 
     // The printers that answer: a table, exit 0; each was asked DLE EOT 1-4 once a run and nothing else.
     const Result good = Status(
@@ -106,6 +104,35 @@ TEST(TolctlStatusTest, BadTargetsAndOptionsAskNoPrinter) {
     const Result dry = Status({"--dry-run"});
     EXPECT_EQ(dry.code, 0);
     EXPECT_EQ(dry.out, "10 04 01 10 04 02 10 04 03 10 04 04\n");
+}
+
+TEST(TolctlStatusTest, ADeviceIsOneTargetHoweverItIsWrittenAndAFileIsNone) {
+    TempDir dir;
+    ASSERT_EQ(::mkfifo((dir / "lp").c_str(), 0600), 0);
+    ASSERT_EQ(::symlink((dir / "lp").c_str(), (dir / "link").c_str()), 0);
+    const Result twice = Status({"--target", "parallel:" + (dir / "lp"), "--target",
+                                 "parallel:" + (dir / "/lp"), "--target", "serial:" + (dir / "./link")});
+    EXPECT_EQ(twice.code, 2);
+    EXPECT_NE(twice.err.find(dir.Path() + "//lp is already a target"), std::string::npos) << twice.err;
+    EXPECT_NE(twice.err.find(dir.Path() + "/./link is already a target"), std::string::npos) << twice.err;
+
+    // A file (or a folder) where a device should be: refused before anything is sent (monitor
+    // gathers its targets as status does); nothing is written.
+    std::ofstream(dir / "file") << "keep";
+    std::ofstream(dir / "p.json") << R"({"after": ["cut"]})";
+    const std::vector<std::vector<std::string>> runs = {
+        {"status", "--port", "serial:" + (dir / "file")},
+        {"status", "--target", "parallel:" + dir.Path(), "--target", "usb:" + (dir / "file")},
+        {"apply", dir / "p.json", "--target", "parallel:" + (dir / "file")},
+        {"--port", "serial:" + (dir / "file"), "cut"},
+    };
+    for (const std::vector<std::string>& run : runs) {
+        const Result refused = RunTolctlIn(run);
+        EXPECT_EQ(refused.code, 2) << run[0] << " " << refused.err;
+        EXPECT_NE(refused.err.find(", not a device"), std::string::npos) << refused.err;
+    }
+    std::ifstream file(dir / "file");
+    EXPECT_EQ(std::string(std::istreambuf_iterator<char>(file), {}), "keep");
 }
 
 TEST(TolctlStatusTest, WatchPrintsALineForEachChangeUntilInterrupted) {
@@ -161,6 +188,24 @@ TEST(TolctlStatusTest, EachConditionOfTheEmulatorIsReadAsItsStateConditionsAndAn
     const Json state = WaitForState(dir / "state.json", [](const Json&) { return true; });
     EXPECT_EQ(state["printers"]["127.0.3.22:" + port]["condition"], "paper-end");
     EXPECT_FALSE(state["printers"]["127.0.3.20:" + port].contains("condition"));
+    EXPECT_EQ(fleet.Stop(), "exit 0");
+}
+
+TEST(TolctlStatusTest, DevicesThatSayMoreThanTheyAreAskedAreNoPrintersAndAResetIsNoAnswer) {
+    EmulatorProgram fleet({"--bind", "127.0.3.40-43", "--condition", "127.0.3.40-42=cover-open", "--fault",
+                           "127.0.3.40=surplus", "--fault", "127.0.3.41=flood", "--fault",
+                           "127.0.3.42=banner", "--fault", "127.0.3.43=reset"});
+    const std::vector<std::string> states = {"not-a-printer", "not-a-printer", "offline", "no-answer"};
+    for (int round = 0; round < 5; ++round) {  // a reset is seen at the connect or at the first read
+        const Result read = Status(
+            {"--target", "socket://127.0.3.40-43:" + std::to_string(fleet.Port()), "--format", "json"});
+        const Json found = Json::parse(read.out);
+        ASSERT_EQ(found.size(), states.size()) << read.out;
+        for (size_t i = 0; i < states.size(); ++i) {
+            EXPECT_EQ(found[i]["state"], states[i]) << found[i];
+            EXPECT_EQ(found[i]["conditions"].size(), i == 2 ? 3u : 0u) << found[i];
+        }
+    }
     EXPECT_EQ(fleet.Stop(), "exit 0");
 }
 

@@ -88,16 +88,19 @@ TEST(TargetsTest, RangesAndNetworksExpandToOneTargetPerAddress) {
 
 TEST(TargetsTest, DevicesAreNamedSoThatNoTwoJobsShareOne) {
 #ifdef _WIN32
-    // "\\.\COM3" and "com3" are one port to Windows.
-    EXPECT_EQ(Expand("serial:\\\\.\\com3")[0].device, "COM3");
-    EXPECT_EQ(Expand("serial:COM3?baud=19200")[0].device, "COM3");
+    // "\\.\COM3", "\\?\COM3", "COM3:" and "com3" are one port to Windows.
+    for (const char* name : {"serial:\\\\.\\com3", "serial://./COM3", "parallel:\\\\?\\COM3",
+                             "parallel:com3:", "serial:COM3?baud=19200"}) {
+        EXPECT_EQ(Expand(name)[0].device, "COM3") << name;
+    }
 #else
-    EXPECT_EQ(Expand("serial:/dev/ttyUSB0?baud=19200")[0].device, "/dev/ttyUSB0");
-    EXPECT_EQ(Expand("parallel:/dev/lp0")[0].device, "/dev/lp0");
+    // Where nothing is (yet), by the path without "//" and "/./" (a device by its number: Status_posix_test).
+    EXPECT_EQ(Expand("serial:/nonexistent//./ttyUSB0?baud=19200")[0].device, "/nonexistent/ttyUSB0");
+    EXPECT_EQ(Expand("parallel:/nonexistent/lp0")[0].device, "/nonexistent/lp0");
 #endif
     // Every USB target is one device as far as jobs go: the search may find any printer.
     EXPECT_EQ(Expand("usb:")[0].device, "usb");
-    EXPECT_EQ(Expand("usb:/dev/usb/lp1")[0].device, "usb");
+    EXPECT_EQ(Expand("usb:/nonexistent/lp1")[0].device, "usb");
     EXPECT_EQ(Expand("USB001", true)[0].device, "usb");
     EXPECT_EQ(Expand("com1", true)[0].device, "COM1");
 
@@ -106,8 +109,8 @@ TEST(TargetsTest, DevicesAreNamedSoThatNoTwoJobsShareOne) {
               TargetIdentity(Expand("socket://printer.local:9100")[0]));
     EXPECT_NE(TargetIdentity(Expand("socket://127.0.0.1:9100")[0]),
               TargetIdentity(Expand("socket://127.0.0.1:9101")[0]));
-    EXPECT_EQ(TargetIdentity(Expand("serial:/dev/ttyS0?baud=9600")[0]),
-              TargetIdentity(Expand("serial:/dev/ttyS0?baud=19200")[0]));
+    EXPECT_EQ(TargetIdentity(Expand("serial:/nonexistent/ttyS0?baud=9600")[0]),
+              TargetIdentity(Expand("serial:/nonexistent/ttyS0?baud=19200")[0]));
     EXPECT_EQ(TargetIdentity(Expand("usb:", true)[0]), TargetIdentity(Expand("USB001", true)[0]));
 }
 

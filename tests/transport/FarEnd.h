@@ -112,7 +112,8 @@ class PortEnd {
     /// Sends bytes from the printer's side towards the program (a pty only).
     virtual bool Send(const std::string& bytes) = 0;
     /// From now on the printer's side answers each status request DLE EOT n (10 04 n) with byte
-    /// n of `answers` (n 1-4), at once (a pty only). Take still gets every byte that arrives.
+    /// n of `answers` (n 1-4), at once (a pty only); with 4 x K bytes, with the n-th K of them.
+    /// Take still gets every byte that arrives.
     virtual bool AnswerStatus(const std::string& answers) = 0;
     /// How many handles of the program hold the device open: non-zero while a messenger has it.
     virtual int Holders() = 0;
@@ -140,6 +141,11 @@ class FarEndTest : public ::testing::Test {
     PortEnd& Port(const std::string& name, EndKind kind);
     /// Nothing behind `name`; answers the name a messenger would open it by.
     std::string Absent(const std::string& name);
+    /// A regular file `name` holding `bytes`, in a temporary folder; answers its path (on Windows
+    /// a path, not a DOS device's name), for a messenger given it as a device.
+    std::string RegularFile(const std::string& name, const std::string& bytes);
+    /// What the file at `path` holds now.
+    static std::string FileBytes(const std::string& path);
     /// USB printer `number` for the USB messenger's search; the printers enumerate in the
     /// order of their numbers.
     PortEnd& UsbPrinter(int number, EndKind kind = EndKind::Printer);

@@ -16,6 +16,8 @@
 #include <cerrno>
 #include <climits>
 #include <cstdio>
+#include <fstream>
+#include <iterator>
 #include <map>
 #include <mutex>
 #include <thread>
@@ -234,8 +236,10 @@ class PosixEnd : public PortEnd {
             for (size_t at = unread.find("\x10\x04"); at != std::string::npos && at + 2 < unread.size();
                  at = unread.find("\x10\x04")) {
                 const size_t n = static_cast<unsigned char>(unread[at + 2]);
-                if (n >= 1 && n <= answers.size()) {
-                    EXPECT_EQ(::write(m_far.Get(), &answers[n - 1], 1), 1);
+                const size_t each = answers.size() < 4 ? 1 : answers.size() / 4;
+                if (n >= 1 && n * each <= answers.size()) {
+                    EXPECT_EQ(::write(m_far.Get(), &answers[(n - 1) * each], each),
+                              static_cast<ssize_t>(each));
                 }
                 unread.erase(0, at + 3);
             }
@@ -329,6 +333,7 @@ class PosixEnd : public PortEnd {
 struct FarEndTest::Platform {
     std::string dir = "/tmp/tol-far-XXXXXX";
     std::map<std::string, std::unique_ptr<PosixEnd>> ends;  // by path
+    std::vector<std::string> files;                         // RegularFile's
 };
 
 FarEndTest::FarEndTest() : m_platform(new Platform()) {}
@@ -345,6 +350,9 @@ void FarEndTest::SetUp() {
 void FarEndTest::TearDown() {
     DestroyUsbMessenger();
     m_platform->ends.clear();
+    for (const std::string& file : m_platform->files) {
+        ::unlink(file.c_str());
+    }
     ::rmdir((m_platform->dir + "/usb").c_str());
     ::rmdir(m_platform->dir.c_str());
     ::unsetenv("TOL_USB_DIR");
@@ -362,6 +370,18 @@ std::string FarEndTest::Absent(const std::string& name) {
     const std::string path = m_platform->dir + "/" + name;
     m_platform->ends.erase(path);
     return path;
+}
+
+std::string FarEndTest::RegularFile(const std::string& name, const std::string& bytes) {
+    const std::string path = m_platform->dir + "/" + name;
+    std::ofstream(path, std::ios::binary) << bytes;
+    m_platform->files.push_back(path);
+    return path;
+}
+
+std::string FarEndTest::FileBytes(const std::string& path) {
+    std::ifstream file(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(file), {});
 }
 
 PortEnd& FarEndTest::UsbPrinter(int number, EndKind kind) {

@@ -7,6 +7,8 @@
 #include <cctype>
 #include <cstdio>
 #include <cstdlib>
+#include <fstream>
+#include <iterator>
 #include <map>
 #include <sstream>
 
@@ -164,6 +166,7 @@ struct FarEndTest::Platform {
     std::vector<std::string> names;                         // DOS devices the bench has touched
     std::map<std::string, std::unique_ptr<BenchEnd>> ends;  // by DOS device name
     std::map<int, std::unique_ptr<FakeUsbPrinter>> printers;
+    std::vector<std::string> files;  // RegularFile's
 
     void Touch(const std::string& name) {
         for (const std::string& known : names) {
@@ -196,6 +199,9 @@ void FarEndTest::TearDown() {
     }
     m_platform->printers.clear();
     FakeUsbPrinter::RemoveAll();
+    for (const std::string& file : m_platform->files) {
+        std::remove(file.c_str());
+    }
     if (m_platform->winsockStarted) {
         EXPECT_EQ(WSACleanup(), 0);
         // Every WSAStartup of the messengers was matched: nothing is left to clean up.
@@ -219,6 +225,21 @@ std::string FarEndTest::Absent(const std::string& name) {
         ADD_FAILURE() << "the bench could not take " << name << " away";
     }
     return Upper(name);
+}
+
+std::string FarEndTest::RegularFile(const std::string& name, const std::string& bytes) {
+    char folder[MAX_PATH + 1] = {};
+    GetTempPathA(sizeof folder, folder);
+    const std::string path =
+        std::string(folder) + "tol-far-" + std::to_string(GetCurrentProcessId()) + "-" + name;
+    std::ofstream(path, std::ios::binary) << bytes;
+    m_platform->files.push_back(path);
+    return path;
+}
+
+std::string FarEndTest::FileBytes(const std::string& path) {
+    std::ifstream file(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(file), {});
 }
 
 PortEnd& FarEndTest::UsbPrinter(int number, EndKind kind) {

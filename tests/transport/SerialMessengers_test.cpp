@@ -71,6 +71,16 @@ TEST_F(ComMessengerTest, PortsThatDoNotOpenAnswerFailure) {
     EXPECT_EQ(third.Close(), 0);
 }
 
+TEST_F(ComMessengerTest, AFileInADevicesPlaceIsNeverWritten) {
+    const std::string file = RegularFile("not-a-port", "keep");
+    ComMessenger com(file, 9600);
+    EXPECT_EQ(com.Write("x", 1), -1);
+    EXPECT_NE(com.LastErrorText().find("not a device"), std::string::npos) << com.LastErrorText();
+    LptMessenger lpt(file);
+    EXPECT_EQ(lpt.Write("x", 1), -1);
+    EXPECT_EQ(FileBytes(file), "keep");
+}
+
 TEST_F(LptMessengerTest, AFailedSecondOpenLetsTheFirstDeviceGo) {
     PortEnd& printer = Port("lpt2", EndKind::Printer);
     LptMessenger messenger(printer.Device());
@@ -128,6 +138,13 @@ class DcbCom : public WatchedCom {
         return dcb;
     }
 };
+
+TEST_F(ComMessengerTest, ADeviceNamedByAPathIsCheckedAndOpens) {
+    PortEnd& printer = Port("com3", EndKind::Line);
+    ComMessenger path("\\\\.\\" + printer.Device(), 9600);  // "\\.\COM3": a character device
+    EXPECT_EQ(path.Write("x", 1), 0) << path.LastErrorText();
+    EXPECT_EQ(printer.Take(1), "x");
+}
 
 TEST_F(ComMessengerTest, ComPortsWriteExactBytesAt8N1WithoutFlowControl) {
     struct Case {

@@ -22,22 +22,28 @@ SendOptions PortOf(PortUri::Kind kind, const std::string& device, int tcpPort = 
     return options;
 }
 
-// Accepts one connection on `port` and answers its four requests with `answers`; what it heard
-// goes to `heard`.
-std::thread AnswerOnce(LoopbackPort& port, const std::string& answers, std::string& heard) {
-    return std::thread([&port, answers, &heard] {
+// Accepts one connection on `port` and answers each request DLE EOT n with byte n of `answers`
+// until the connection ends; what it heard goes to `heard`. A device that is no printer sends
+// `banner` first, or `extra` after each answer.
+std::thread AnswerOnce(LoopbackPort& port,
+                       const std::string& answers,
+                       std::string& heard,
+                       const std::string& banner = "",
+                       const std::string& extra = "") {
+    return std::thread([&port, answers, &heard, banner, extra] {
         Connection printer = port.Accept();
-        for (char answer : answers) {
-            std::string request;
+        printer.Send(banner);
+        for (std::string request;; request.clear()) {
             while (request.size() < 3 && printer.Valid()) {
                 const std::string got = printer.ReceiveSome(3 - request.size());
                 if (got.empty()) {
-                    break;
+                    return;
                 }
                 request += got;
             }
             heard += request;
-            printer.Send(std::string(1, answer));
+            const size_t n = static_cast<unsigned char>(request[2]);
+            printer.Send((n >= 1 && n <= answers.size() ? answers.substr(n - 1, 1) : "") + extra);
         }
     });
 }
@@ -96,6 +102,53 @@ TEST_F(StatusExchangeTest, SerialPortAnswersThroughTheSerialTransport) {
     const PrinterStatus absent = ReadPrinterStatus(PortOf(PortUri::Kind::Serial, Absent("com4")), 1000);
     EXPECT_EQ(absent.state, StatusState::Unreachable);
     EXPECT_EQ(absent.error, kNotFound.code);
+
+    // A banner before the first request is dropped; a byte more than each answer makes no printer.
+    PortEnd& chatty = Port("com3", EndKind::Line);
+    ASSERT_TRUE(chatty.Send("ready\r\n"));
+    ASSERT_TRUE(chatty.AnswerStatus("\x16\x16\x12\x16\x12\x16\x12\x16"));
+    const PrinterStatus surplus = ReadPrinterStatus(PortOf(PortUri::Kind::Serial, chatty.Device()), 1000);
+    EXPECT_EQ(surplus.state, StatusState::NotAPrinter) << StatusAnswersText(surplus.answers);
+    EXPECT_EQ(surplus.conditions, 0);
+}
+
+TEST_F(StatusExchangeTest, StrayBytesMakeNoConditionsABannerIsDroppedAndAResetIsAlwaysNoAnswer) {
+    LoopbackPort port;
+    ASSERT_TRUE(port.Listen());
+    const SendOptions tcp = PortOf(PortUri::Kind::Socket, "", port.Port());
+    std::string heard;
+    std::thread banner = AnswerOnce(port, "\x16\x12\x12\x12", heard, "ready\r\n");
+    const PrinterStatus greeted = ReadPrinterStatus(tcp, 1000);
+    banner.join();
+    EXPECT_EQ(StatusAnswersText(greeted.answers), "16 12 12 12") << greeted.reason;
+    EXPECT_EQ(greeted.state, StatusState::Ok);
+
+    // Two bytes more than each answer (as the emulator's surplus fault), or a flood of them.
+    std::thread surplus = AnswerOnce(port, "\x16\x12\x12\x12", heard, "", "\x16\x16");
+    const PrinterStatus more = ReadPrinterStatus(tcp, 1000);
+    surplus.join();
+    std::thread flood([&port] {
+        for (Connection device = port.Accept(); device.Send(std::string(4096, '\x16'));) {
+        }
+    });
+    const PrinterStatus flooded = ReadPrinterStatus(tcp, 1000);
+    flood.join();
+    for (const PrinterStatus& status : {more, flooded}) {
+        EXPECT_EQ(status.state, StatusState::NotAPrinter) << StatusAnswersText(status.answers);
+        EXPECT_EQ(status.conditions, 0) << status.reason;
+    }
+
+    // Reset at once: seen at the connect or at the first read, one state.
+    std::thread resets([&port] {
+        for (int i = 0; i < 10; ++i) {
+            port.Accept().Reset();
+        }
+    });
+    for (int i = 0; i < 10; ++i) {
+        const PrinterStatus status = ReadPrinterStatus(tcp, 1000);
+        EXPECT_EQ(status.state, StatusState::NoAnswer) << status.reason;
+    }
+    resets.join();
 }
 
 TEST_F(StatusExchangeTest, UsbPrinterThatTheSearchKeepsAnswers) {

@@ -6,6 +6,7 @@
 #include <string>
 
 #include "FarEnd.h"
+#include "StatusExchange.h"
 #include "UsbMessenger.h"
 
 namespace {
@@ -237,6 +238,17 @@ TEST_F(UsbMessengerTest, FixedDeviceIsOpenedInsteadOfTheSearch) {
         EXPECT_EQ(Send(fixed, "d"), 0);
     }
     EXPECT_EQ(printer.Take(3), "abd");
+
+    // A file in a device's place is not written, nor by the status exchange.
+    const std::string file = RegularFile("lp9", "keep");
+    UsbMessenger unfit(file);
+    EXPECT_EQ(Send(unfit, "x"), -1);
+    EXPECT_NE(unfit.LastErrorText().find("is a regular file, not a device"), std::string::npos);
+    SendOptions options;
+    options.port.kind = PortUri::Kind::Usb;
+    options.port.device = file;
+    EXPECT_EQ(ReadPrinterStatus(options, 100).state, StatusState::Unreachable);
+    EXPECT_EQ(FileBytes(file), "keep");
 }
 
 }  // namespace

@@ -27,7 +27,7 @@ bool Remove(const std::string& name);
 /// Sends bytes from the printer's side of the pty towards the program.
 bool Inject(const std::string& name, const std::string& bytes);
 /// From now on the printer's side of the pty answers each status request DLE EOT n with byte n
-/// of `answers`; what arrives is still captured.
+/// of `answers` (with 4 x K bytes, the n-th K of them); what arrives is still captured.
 bool AnswerStatus(const std::string& name, const std::string& answers);
 /// The bytes that arrived at the printer's side, once there are at least `atLeast` (or after 3 s).
 std::string Captured(const std::string& name, size_t atLeast);

@@ -1,7 +1,7 @@
 #!/usr/bin/env python3
 """The printer's side of a bench pty that answers status requests: every byte that arrives is
 appended to the capture file, and each DLE EOT n (10 04 n) is answered at once with byte n of
-the answers given. READY is made once it listens.
+the answers given (with 4 x K bytes, with the n-th K of them). READY is made once it listens.
 
 Usage: status_printer.py PEER CAPTURE HEX_ANSWERS READY"""
 import os
@@ -28,8 +28,9 @@ def main():
                 if at < 0 or at + 2 >= len(unread):
                     break
                 n = unread[at + 2]
-                if 1 <= n <= len(answers):
-                    os.write(fd, answers[n - 1:n])
+                each = max(1, len(answers) // 4)
+                if 1 <= n and n * each <= len(answers):
+                    os.write(fd, answers[(n - 1) * each:n * each])
                 unread = unread[at + 3:]
             unread = unread[-2:]
 
