@@ -104,11 +104,10 @@ class ApplyJobs::Job : public ApplyObserver {
         return report;
     }
 
-    // Writes the events from `next` on; false once the last is written (or the console stops).
+    // Writes the events from `next` on, without waiting (the server asks again); false once the
+    // last is written (or the console stops).
     bool WriteEvents(size_t& next, Clock::time_point& quietSince, const HttpWrite& write) const {
         std::unique_lock<std::mutex> lock(m_mutex);
-        m_changed.wait_for(lock, std::chrono::seconds(1),
-                           [&] { return next < m_order.size() || m_done || m_ending; });
         std::string text;
         for (; next < m_order.size(); ++next) {
             text += "event: printer\ndata: " + m_entries[m_order[next]] + "\n\n";

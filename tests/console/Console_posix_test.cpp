@@ -11,6 +11,7 @@
 #include <thread>
 #include <vector>
 
+#include "FakePrinters.h"
 #include "HttpClient.h"
 #include "TolctlProgram.h"
 #include "TolctlRun.h"
@@ -119,17 +120,17 @@ TEST(TolctlConsoleTest, EveryRequestNeedsTheTokenTheHostAndTheOrigin) {
         console.Fetch("POST", "/api/printers", add, {cookie, {"Origin", "http://" + console.Host()}}).status,
         200);
 
-    // Bodies over 1 MiB are not read; wrong methods and unknown paths say so.
+    // Bodies over 1 MiB are not read, forms too (one limit); wrong methods and unknown paths say so.
     answer = console.Fetch("POST", "/api/check", std::string(1024 * 1024 + 1, ' '));
     EXPECT_EQ(answer.status, 413);
-    EXPECT_NE(answer.body.find("\"error\""), std::string::npos);
+    EXPECT_NE(answer.body.find("\"error\": \"the body is larger than 1 MiB\""), std::string::npos);
+    answer = console.Fetch("POST", "/api/check", "a=" + std::string(9000, 'b'),
+                           {bearer, {"Content-Type", "application/x-www-form-urlencoded"}});
+    EXPECT_EQ(answer.status, 400);
+    EXPECT_NE(answer.body.find("the body is not a JSON object"), std::string::npos) << answer.body;
     // A body sent in chunks, whose length is not known first, is not read at all.
-    UniqueFd fd(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
-    sockaddr_in addr{};
-    addr.sin_family = AF_INET;
-    addr.sin_port = htons(static_cast<uint16_t>(console.Port()));
-    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    ASSERT_EQ(::connect(fd.Get(), reinterpret_cast<sockaddr*>(&addr), sizeof addr), 0);
+    const UniqueFd fd = ConnectTo(console.Port());
+    ASSERT_TRUE(fd.Valid());
     const std::string chunked = "POST /api/check HTTP/1.1\r\nHost: " + console.Host() +
                                 "\r\nAuthorization: Bearer " + console.Token() +
                                 "\r\nTransfer-Encoding: chunked\r\n\r\n2\r\n{}\r\n0\r\n\r\n";
@@ -283,6 +284,45 @@ TEST(TolctlConsoleTest, ScansReadsAppliesAndSendsToEmulatedPrinters) {
     const std::string held((std::istreambuf_iterator<char>(state)), std::istreambuf_iterator<char>());
     EXPECT_EQ(Count(held, "Console AP"), 3) << held;
     EXPECT_EQ(Count(held, "4321"), 1) << held;
+}
+
+TEST(TolctlConsoleTest, SlowClientsAndEventStreamsHoldNoWorker) {
+    TempDir dir;
+    FakePrinter printer(FakePrinter::Kind::Good);
+    Console console(dir / "state");
+    // A job that runs for 3 s (its second command 3 s after the first), followed by 16 streams.
+    ASSERT_EQ(console
+                  .Fetch("POST", "/api/apply",
+                         R"({"profile": {"bt-name": "Till", "bt-pin": "1234"}, "gap": 3000, "targets": [")" +
+                             printer.Uri() + "\"]}")
+                  .status,
+              200);
+    std::vector<std::unique_ptr<PipeText>> streams;
+    for (int i = 0; i < 16; ++i) {
+        UniqueFd fd = ConnectTo(console.Port());
+        EXPECT_TRUE(SendAll(fd, "GET /api/jobs/1/events HTTP/1.1\r\nHost: " + console.Host() +
+                                    "\r\nAuthorization: Bearer " + console.Token() + "\r\n\r\n"));
+        streams.push_back(std::make_unique<PipeText>(std::move(fd)));
+    }
+    SlowClients slow(console.Port(), 64, "GET / HTTP/1.1\r\nHost: " + console.Host() + "\r\n");
+    const auto start = Clock::now();
+    EXPECT_EQ(slow.Drip(), 64u);
+    // Answered at once, long before the slow clients' deadline.
+    const HttpAnswer probe = HttpFetch("127.0.0.1", console.Port(), "GET", "/api/printers",
+                                       {{"Authorization", "Bearer " + console.Token()}}, "", 3);
+    EXPECT_EQ(probe.status, 200) << probe.error;
+    EXPECT_LT(Clock::now() - start, std::chrono::seconds(2));
+    // A line every second does not keep a request's head open past its 5 s.
+    size_t open = 64;
+    while (open > 0 && Clock::now() - start < std::chrono::seconds(9)) {
+        std::this_thread::sleep_for(std::chrono::seconds(1));
+        open = slow.Drip();
+    }
+    EXPECT_EQ(open, 0u);
+    for (const auto& stream : streams) {
+        EXPECT_EQ(stream->WaitFor("event: done\ndata: (\\{.*\\})\n"),
+                  R"({"ok":1,"failed":0,"interrupted":0})");
+    }
 }
 
 TEST(TolctlConsoleTest, KeepsItsPrintersAndProfilesAcrossRuns) {
