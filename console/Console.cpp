@@ -84,7 +84,7 @@ std::string MakeConsoleToken() {
 Console::Console(ConsoleSettings settings)
     : m_settings(std::move(settings)),
       m_state(std::make_unique<ConsoleState>(m_settings.stateFolder)),
-      m_jobs(std::make_unique<ApplyJobs>()) {}
+      m_jobs(std::make_unique<ApplyJobs>(m_settings.stateFolder + "/jobs")) {}
 
 Console::~Console() {
     Stop();
@@ -95,6 +95,7 @@ bool Console::Load(std::string& problem) {
 }
 
 void Console::Stop() {
+    m_stop.Request(1);
     m_jobs->StopAll();
 }
 

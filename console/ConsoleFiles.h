@@ -2,6 +2,7 @@
 // (ConsoleFiles_posix.cpp / ConsoleFiles_win.cpp).
 #pragma once
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -17,6 +18,12 @@ bool MakePrivateFolder(const std::string& path, std::string& problem);
 /// Writes `bytes` as the file `path`, readable by the user alone (0600), in place of the old one
 /// in one step: a crash leaves the old file or the new one. False with `problem` saying why.
 bool WritePrivateFile(const std::string& path, const std::string& bytes, std::string& problem);
+
+/// The same for a file written a piece at a time, each piece as `produce` gives it, until it
+/// answers false: a large one is never whole in memory.
+bool WritePrivateFileFrom(const std::string& path,
+                          const std::function<bool(std::string& piece)>& produce,
+                          std::string& problem);
 
 /// The names of the files in the folder `path` (not its folders), in no particular order.
 bool ListFiles(const std::string& path, std::string& problem, std::vector<std::string>& names);

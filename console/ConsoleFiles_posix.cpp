@@ -9,6 +9,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <thread>
+#include <utility>
 
 #include "ConsoleFiles.h"
 #include "ErrnoText.h"
@@ -42,25 +43,46 @@ bool MakePrivateFolder(const std::string& path, std::string& problem) {
 }
 
 bool WritePrivateFile(const std::string& path, const std::string& bytes, std::string& problem) {
+    bool given = false;
+    return WritePrivateFileFrom(
+        path,
+        [&](std::string& piece) {
+            piece = given ? std::string() : bytes;
+            return !std::exchange(given, true);
+        },
+        problem);
+}
+
+bool WritePrivateFileFrom(const std::string& path,
+                          const std::function<bool(std::string& piece)>& produce,
+                          std::string& problem) {
     const std::string temporary = TemporaryPathFor(path);
     const int fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
     if (fd < 0) {
         problem = "cannot write " + path + ": " + ErrnoText(errno);
         return false;
     }
-    size_t written = 0;
-    while (written < bytes.size()) {
-        const ssize_t wrote = ::write(fd, bytes.data() + written, bytes.size() - written);
-        if (wrote < 0 && errno == EINTR) {
-            continue;
+    bool ok = true;
+    int error = 0;
+    for (std::string piece; ok && produce(piece);) {
+        size_t written = 0;
+        while (written < piece.size()) {
+            const ssize_t wrote = ::write(fd, piece.data() + written, piece.size() - written);
+            if (wrote < 0 && errno == EINTR) {
+                continue;
+            }
+            if (wrote <= 0) {
+                error = wrote < 0 ? errno : EIO;
+                ok = false;
+                break;
+            }
+            written += static_cast<size_t>(wrote);
         }
-        if (wrote <= 0) {
-            break;
-        }
-        written += static_cast<size_t>(wrote);
     }
-    const int error = errno;
-    const bool ok = written == bytes.size() && ::fsync(fd) == 0;
+    if (ok && ::fsync(fd) != 0) {
+        error = errno;
+        ok = false;
+    }
     ::close(fd);
     if (!ok || !PutFileInPlace(temporary, path)) {
         problem = "cannot write " + path + ": " + ErrnoText(ok ? errno : error);

@@ -4,6 +4,7 @@
 
 #include <cerrno>
 #include <cstdio>
+#include <utility>
 
 #include "ConsoleFiles.h"
 #include "ErrnoText.h"
@@ -54,13 +55,30 @@ bool MakePrivateFolder(const std::string& path, std::string& problem) {
 }
 
 bool WritePrivateFile(const std::string& path, const std::string& bytes, std::string& problem) {
+    bool given = false;
+    return WritePrivateFileFrom(
+        path,
+        [&](std::string& piece) {
+            piece = given ? std::string() : bytes;
+            return !std::exchange(given, true);
+        },
+        problem);
+}
+
+bool WritePrivateFileFrom(const std::string& path,
+                          const std::function<bool(std::string& piece)>& produce,
+                          std::string& problem) {
     const std::string temporary = TemporaryPathFor(path);
     std::FILE* file = OpenFile(temporary, "wb");
     if (file == nullptr) {
         problem = "cannot write " + path + ": " + ErrnoText(errno);
         return false;
     }
-    const bool written = std::fwrite(bytes.data(), 1, bytes.size(), file) == bytes.size() && SyncFile(file);
+    bool written = true;
+    for (std::string piece; written && produce(piece);) {
+        written = std::fwrite(piece.data(), 1, piece.size(), file) == piece.size();
+    }
+    written = written && SyncFile(file);
     const int error = errno;
     const bool closed = std::fclose(file) == 0;
     if (!written || !closed || !PutFileInPlace(temporary, path)) {

@@ -263,6 +263,10 @@ TEST(TolctlConsoleTest, ScansReadsAppliesAndSendsToEmulatedPrinters) {
     EXPECT_NE(report.find("\"progress\": {\n    \"done\": 3,\n    \"total\": 3\n  }"), std::string::npos)
         << report;
     EXPECT_NE(report.find("\"gap-ms\": 200"), std::string::npos) << report;
+    // Streamed as it is written, and kept in the state folder as the job ended.
+    EXPECT_EQ(console.Fetch("GET", "/api/jobs/1").Header("transfer-encoding"), "chunked");
+    std::ifstream kept(dir / "state/jobs/1.json");
+    EXPECT_EQ(std::string((std::istreambuf_iterator<char>(kept)), {}), report);
 
     answer = console.Fetch("POST", "/api/send",
                            R"({"target": "socket://127.0.20.13:)" + port +
@@ -325,6 +329,35 @@ TEST(TolctlConsoleTest, SlowClientsAndEventStreamsHoldNoWorker) {
     }
 }
 
+TEST(TolctlConsoleTest, SigtermEndsAStatusReadAndKeepsAnInterruptedJobsReport) {
+    TempDir dir;
+    EmulatorProgram fleet({"--bind", "127.0.21.0/24", "--fault", "127.0.21.1-255=stall"}, 4096);
+    const std::string port = std::to_string(fleet.Port());
+    Console console(dir / "state");
+    // A job with 60 s between its commands, and a read of 255 printers whose connects hang (5 s
+    // for each 64 of them).
+    const std::string apply =
+        R"({"profile": {"bt-name": "Till", "bt-pin": "1234"}, "gap": 60000, "targets": [")";
+    ASSERT_EQ(console.Fetch("POST", "/api/apply", apply + "socket://127.0.21.0:" + port + "\"]}").status,
+              200);
+    const std::string body = R"({"targets": ["socket://127.0.21.1-255:)" + port + "\"]}";
+    const UniqueFd status = ConnectTo(console.Port());
+    EXPECT_TRUE(SendAll(status, "POST /api/status HTTP/1.1\r\nHost: " + console.Host() +
+                                    "\r\nAuthorization: Bearer " + console.Token() + "\r\nContent-Length: " +
+                                    std::to_string(body.size()) + "\r\n\r\n" + body));
+    std::this_thread::sleep_for(std::chrono::seconds(2));
+    const auto start = Clock::now();
+    EXPECT_EQ(console.Stop(), "exit 0");
+    EXPECT_LT(Clock::now() - start, std::chrono::seconds(6));
+    std::ifstream kept(dir / "state/jobs/1.json");
+    const std::string report((std::istreambuf_iterator<char>(kept)), {});
+    EXPECT_NE(report.find("\"result\": \"interrupted\""), std::string::npos) << report;
+    EXPECT_NE(report.find("\"done\": true"), std::string::npos) << report;
+}
+
+// An apply to a port where nothing listens: it fails at once.
+const char kApplyToNone[] = R"({"profile": {"bt-pin": "1234"}, "targets": ["socket://127.0.20.39:9"]})";
+
 TEST(TolctlConsoleTest, KeepsItsPrintersAndProfilesAcrossRuns) {
     TempDir dir;
     {
@@ -341,9 +374,12 @@ TEST(TolctlConsoleTest, KeepsItsPrintersAndProfilesAcrossRuns) {
         EXPECT_NE(answer.body.find("targets:1: "), std::string::npos) << answer.body;
         EXPECT_EQ(console.Fetch("PUT", "/api/profiles/front-1", R"({"bt-pin": "1234"})").status, 200);
         EXPECT_EQ(console.Fetch("PUT", "/api/profiles/.hidden", R"({"bt-pin": "1234"})").status, 404);
+        EXPECT_EQ(console.Fetch("POST", "/api/apply", kApplyToNone).body, "{\n  \"job\": \"1\"\n}\n");
         EXPECT_EQ(console.Stop(), "exit 0");
     }
     Console console(dir / "state");
+    // The job ids go on from the reports kept: none is replaced.
+    EXPECT_EQ(console.Fetch("POST", "/api/apply", kApplyToNone).body, "{\n  \"job\": \"2\"\n}\n");
     EXPECT_EQ(console.Fetch("GET", "/api/printers").body,
               "{\n  \"printers\": [\n    \"socket://127.0.20.30\",\n    \"socket://127.0.20.31:9101\",\n"
               "    \"socket://127.0.20.32:9101\"\n  ]\n}\n");
@@ -353,6 +389,8 @@ TEST(TolctlConsoleTest, KeepsItsPrintersAndProfilesAcrossRuns) {
     ASSERT_EQ(::stat((dir / "state/profiles/front-1.json").c_str(), &info), 0);
     EXPECT_EQ(info.st_mode & 0777, 0600u);
     ASSERT_EQ(::stat((dir / "state/printers.json").c_str(), &info), 0);
+    EXPECT_EQ(info.st_mode & 0777, 0600u);
+    ASSERT_EQ(::stat((dir / "state/jobs/1.json").c_str(), &info), 0);
     EXPECT_EQ(info.st_mode & 0777, 0600u);
 }
 
