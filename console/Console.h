@@ -72,7 +72,8 @@ class Console {
     HttpReply Profiles(const HttpRequest& request, const std::string& rest);
 
     ConsoleSettings m_settings;
-    StopRequest m_stop;  // the console stops: reads and scans under way end early
+    std::string m_cookie;  // the cookie's name: the port's own
+    StopRequest m_stop;    // the console stops: reads and scans under way end early
     std::unique_ptr<ConsoleState> m_state;
     std::unique_ptr<ApplyJobs> m_jobs;
 };

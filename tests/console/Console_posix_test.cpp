@@ -79,7 +79,12 @@ TEST(TolctlConsoleTest, EveryRequestNeedsTheTokenTheHostAndTheOrigin) {
     EXPECT_EQ(
         console.Fetch("GET", "/api/printers", "", {{"Authorization", "Bearer x" + console.Token()}}).status,
         401);
-    EXPECT_EQ(console.Fetch("GET", "/api/printers", "", {{"Cookie", "tolctl_console=wrong"}}).status, 401);
+    const std::string name = "tolctl_console_" + std::to_string(console.Port());
+    EXPECT_EQ(console.Fetch("GET", "/api/printers", "", {{"Cookie", name + "=wrong"}}).status, 401);
+    // The cookie is the port's own: another console's on this host is not this one's.
+    EXPECT_EQ(
+        console.Fetch("GET", "/api/printers", "", {{"Cookie", "tolctl_console=" + console.Token()}}).status,
+        401);
     answer = console.Fetch("GET", "/", "", {{"X-None", "1"}});
     EXPECT_EQ(answer.status, 401);
     EXPECT_EQ(answer.Header("content-type"), "text/html; charset=utf-8");
@@ -90,8 +95,8 @@ TEST(TolctlConsoleTest, EveryRequestNeedsTheTokenTheHostAndTheOrigin) {
     EXPECT_EQ(answer.status, 303);
     EXPECT_EQ(answer.Header("location"), "/");
     EXPECT_EQ(answer.Header("set-cookie"),
-              "tolctl_console=" + console.Token() + "; HttpOnly; SameSite=Strict; Path=/");
-    const std::pair<std::string, std::string> cookie{"Cookie", "a=b; tolctl_console=" + console.Token()};
+              name + "=" + console.Token() + "; HttpOnly; SameSite=Strict; Path=/");
+    const std::pair<std::string, std::string> cookie{"Cookie", "a=b; " + name + "=" + console.Token()};
     answer = console.Fetch("GET", "/", "", {cookie});
     EXPECT_EQ(answer.status, 200);
     EXPECT_NE(answer.body.find("<html"), std::string::npos);
