@@ -53,10 +53,6 @@ std::string OneLine(const std::string& text) {
     return line;
 }
 
-struct FileCloser {
-    void operator()(std::FILE* file) const { std::fclose(file); }
-};
-
 }  // namespace
 
 // One roll-out: its plan, its thread, and what became of each printer so far.
@@ -252,6 +248,10 @@ class ApplyJobs::Job : public ApplyObserver {
         const auto kept = m_unspooled.find(printer);
         return kept != m_unspooled.end() ? kept->second : "    {}";
     }
+
+    struct FileCloser {
+        void operator()(std::FILE* file) const { std::fclose(file); }
+    };
 
     const std::string m_id;
     const std::unique_ptr<RolloutPlan> m_plan;
