@@ -50,7 +50,7 @@ def page_load():
     """Seconds from the request of / to the first byte of its answer (a new connection)."""
     conn = connect()
     start = time.perf_counter()
-    conn.request("GET", "/", headers={"Cookie": "tolctl_console=" + token})
+    conn.request("GET", "/", headers={"Cookie": "tolctl_console_%d=%s" % (parts.port, token)})
     answer = conn.getresponse()
     first = time.perf_counter() - start
     body = answer.read()

@@ -11,7 +11,9 @@
 
 namespace {
 
-const char kCookie[] = "tolctl_console";
+// The cookie's name, with the port's number: a browser sends a cookie of 127.0.0.1 to every
+// port there, and two consoles must not take each other's.
+const char kCookiePrefix[] = "tolctl_console_";
 const char kNoToken[] = "the console's token is missing or wrong; open the address tolctl console printed";
 
 // Compares without stopping at the first difference: the time taken tells nothing of the token.
@@ -23,7 +25,7 @@ bool SameSecret(const std::string& a, const std::string& b) {
     return differ == 0 && !b.empty();
 }
 
-// The value of the cookie `name` in a Cookie header ("a=1; tolctl_console=T").
+// The value of the cookie `name` in a Cookie header ("a=1; tolctl_console_8631=T").
 std::string CookieValue(const std::string& header, const std::string& name) {
     size_t start = 0;
     while (start < header.size()) {
@@ -83,8 +85,9 @@ std::string MakeConsoleToken() {
 
 Console::Console(ConsoleSettings settings)
     : m_settings(std::move(settings)),
+      m_cookie(kCookiePrefix + std::to_string(m_settings.port)),
       m_state(std::make_unique<ConsoleState>(m_settings.stateFolder)),
-      m_jobs(std::make_unique<ApplyJobs>()) {}
+      m_jobs(std::make_unique<ApplyJobs>(m_settings.stateFolder + "/jobs")) {}
 
 Console::~Console() {
     Stop();
@@ -95,6 +98,7 @@ bool Console::Load(std::string& problem, std::vector<std::string>& dropped) {
 }
 
 void Console::Stop() {
+    m_stop.Request(1);
     m_jobs->StopAll();
 }
 
@@ -130,7 +134,7 @@ bool Console::Authorized(const HttpRequest& request) const {
         SameSecret(authorization.substr(bearer.size()), m_settings.token)) {
         return true;
     }
-    return SameSecret(CookieValue(request.Header("cookie"), kCookie), m_settings.token);
+    return SameSecret(CookieValue(request.Header("cookie"), m_cookie), m_settings.token);
 }
 
 HttpReply Console::Handle(const HttpRequest& request) {
@@ -150,10 +154,10 @@ HttpReply Console::Handle(const HttpRequest& request) {
         // The token leaves the address bar and history: the cookie carries it from here on.
         HttpReply reply;
         reply.status = 303;
-        reply.headers = {{"Location", "/"},
-                         {"Set-Cookie", std::string(kCookie) + "=" + m_settings.token +
-                                            "; HttpOnly; SameSite=Strict; Path=/"},
-                         {"Cache-Control", "no-store"}};
+        reply.headers = {
+            {"Location", "/"},
+            {"Set-Cookie", m_cookie + "=" + m_settings.token + "; HttpOnly; SameSite=Strict; Path=/"},
+            {"Cache-Control", "no-store"}};
         return reply;
     }
     if (!Authorized(request)) {

@@ -10,13 +10,14 @@
 
 #include "HttpServer.h"
 #include "SendCmd.h"
+#include "StopRequest.h"
 
 /// Largest request body taken.
 constexpr size_t kMaxConsoleBody = 1024 * 1024;
 
 /// How a console serves.
 struct ConsoleSettings {
-    std::string stateFolder;  // printers.json and profiles/ (ConsoleState)
+    std::string stateFolder;  // printers.json and profiles/ (ConsoleState), jobs/ (ApplyJobs)
     std::string address;      // the listen address (A.B.C.D) ...
     int port = 0;             // ... and port: the Host a request must name
     std::string token;        // MakeConsoleToken
@@ -49,7 +50,8 @@ class Console {
     /// The answer for an error the server makes itself (413, ...): JSON as every other error.
     static HttpReply ErrorReply(int status);
 
-    /// Asks the running jobs to stop and ends the event streams (before the server stops).
+    /// Asks the running jobs, reads and scans to stop and ends the event streams (before the
+    /// server stops, which waits for the requests being answered).
     void Stop();
 
   private:
@@ -71,6 +73,8 @@ class Console {
     HttpReply Profiles(const HttpRequest& request, const std::string& rest);
 
     ConsoleSettings m_settings;
+    std::string m_cookie;  // the cookie's name: the port's own
+    StopRequest m_stop;    // the console stops: reads and scans under way end early
     std::unique_ptr<ConsoleState> m_state;
     std::unique_ptr<ApplyJobs> m_jobs;
 };

@@ -254,8 +254,10 @@ HttpReply Console::Status(const std::string& body) {
     }
     FleetStatusSettings settings;
     settings.send = m_settings.send;
-    StopRequest stop;
-    const FleetStatus found = ReadFleetStatus(targets, settings, stop);
+    const FleetStatus found = ReadFleetStatus(targets, settings, m_stop);
+    if (m_stop.Requested()) {
+        return ::ErrorReply(503, "the console is stopping");
+    }
     HttpReply reply = JsonReply(Json());
     reply.body = FleetStatusJsonText(targets, found) + "\n";
     return reply;
@@ -283,8 +285,11 @@ HttpReply Console::Scan(const std::string& body) {
         return ::ErrorReply(400, problem);
     }
     std::vector<ScanAnswer> answers;
-    if (!ScanAddresses(addresses, settings, answers, problem)) {
+    if (!ScanAddresses(addresses, settings, answers, problem, &m_stop)) {
         return ::ErrorReply(500, problem);
+    }
+    if (m_stop.Requested()) {
+        return ::ErrorReply(503, "the console is stopping");
     }
     std::vector<std::string> found;
     for (const ScanAnswer& answer : answers) {
@@ -501,11 +506,11 @@ HttpReply Console::Apply(const std::string& body) {
         return ::ErrorReply(400, plan->errors);
     }
     settings.jobs = FitJobs(settings.jobs, *plan).jobs;
-    std::string busy;
-    const std::string id = m_jobs->Start(std::move(plan), settings,
-                                         ReportHead{m_settings.version, name, "", settings.verify}, busy);
+    const std::string id =
+        m_jobs->Start(std::move(plan), settings, ReportHead{m_settings.version, name, "", settings.verify},
+                      status, problem);
     if (id.empty()) {
-        return ::ErrorReply(409, busy);
+        return ::ErrorReply(status, problem);
     }
     return JsonReply({{"job", id}});
 }
@@ -513,22 +518,19 @@ HttpReply Console::Apply(const std::string& body) {
 HttpReply Console::Job(const HttpRequest&, const std::string& rest) {
     const size_t slash = rest.find('/');
     const std::string id = rest.substr(0, slash);
-    if (slash == std::string::npos) {
-        Json report;
-        if (!m_jobs->Report(id, report)) {
-            return ::ErrorReply(404, "no job " + id + " (jobs are kept while the console runs, the last 20)");
-        }
-        return JsonReply(report);
-    }
-    if (rest.substr(slash) != "/events") {
+    const bool events = slash != std::string::npos;
+    if (events && rest.substr(slash) != "/events") {
         return ::ErrorReply(404, "no such API: /api/jobs/" + rest);
     }
+    // Both streamed: a report of many printers is written as it is read, never whole in memory.
     HttpReply reply;
-    reply.stream = m_jobs->Events(id);
+    reply.stream = events ? m_jobs->Events(id) : m_jobs->Report(id);
     if (!reply.stream) {
-        return ::ErrorReply(404, "no job " + id + " (jobs are kept while the console runs, the last 20)");
+        return ::ErrorReply(404, "no job " + id +
+                                     " (jobs are kept while the console runs, the last 20; their reports in "
+                                     "the state folder's jobs/)");
     }
-    reply.contentType = "text/event-stream";
+    reply.contentType = events ? "text/event-stream" : "application/json";
     reply.headers = {{"Cache-Control", "no-store"}, {"X-Content-Type-Options", "nosniff"}};
     return reply;
 }

@@ -2,6 +2,7 @@
 // (ConsoleFiles_posix.cpp / ConsoleFiles_win.cpp; what all platforms share in ConsoleFiles.cpp).
 #pragma once
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -19,6 +20,12 @@ bool MakePrivateFolder(const std::string& path, std::string& problem);
 /// under a name no one can know before (CreateTemporaryFor). False with `problem` saying why.
 /// (ConsoleFiles.cpp, on every platform.)
 bool WritePrivateFile(const std::string& path, const std::string& bytes, std::string& problem);
+
+/// The same for a file written a piece at a time, each piece as `produce` gives it, until it
+/// answers false: a large one is never whole in memory.
+bool WritePrivateFileFrom(const std::string& path,
+                          const std::function<bool(std::string& piece)>& produce,
+                          std::string& problem);
 
 /// Removes the files in the folder `path` that CreateTemporaryFor or TemporaryPathFor named for a
 /// process that no longer runs: left by one killed while it wrote (they may hold passwords).

@@ -9,6 +9,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <thread>
+#include <utility>
 
 #include "ConsoleFiles.h"
 #include "ErrnoText.h"

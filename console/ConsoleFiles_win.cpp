@@ -4,6 +4,7 @@
 
 #include <cerrno>
 #include <cstdio>
+#include <utility>
 
 #include "ConsoleFiles.h"
 #include "ErrnoText.h"

@@ -1,5 +1,7 @@
-// The console's apply jobs: each roll-out runs on a thread of its own with the apply engine, and
-// what each printer became is kept for the job's report and its event stream.
+// The console's apply jobs: each roll-out runs on a thread of its own with the apply engine; what
+// each printer became is kept for the job's report and its event stream in a scratch file, so
+// that memory holds only its place, and the report is written to the state folder when the job
+// ends (also when it is stopped).
 #pragma once
 
 #include <cstddef>
@@ -9,8 +11,6 @@
 #include <mutex>
 #include <set>
 #include <string>
-
-#include <nlohmann/json.hpp>
 
 #include "Apply.h"
 #include "ApplyReport.h"
@@ -22,22 +22,27 @@ constexpr size_t kKeptJobs = 20;
 
 class ApplyJobs {
   public:
-    ApplyJobs() = default;
-    /// Stops the jobs and waits for them.
+    /// Writes each job's report to `folder` as ID.json (made when the first job starts); the
+    /// ids go on from the highest found there, so that no earlier run's report is replaced.
+    explicit ApplyJobs(std::string folder);
+    /// Stops the jobs and waits for them (each writes its report).
     ~ApplyJobs();
     ApplyJobs(const ApplyJobs&) = delete;
     ApplyJobs& operator=(const ApplyJobs&) = delete;
 
     /// Starts serving `plan` (without errors) on a thread of its own; answers its id. Empty, with
-    /// `busy` saying which, when a printer of it is being served by a job that runs.
+    /// `problem` and the answer's `status`, when it cannot: 409 when a printer of it is being
+    /// served by a job that runs, or the console stops; 500 when its report cannot be kept.
     std::string Start(std::unique_ptr<RolloutPlan> plan,
                       const ApplySettings& settings,
                       const ReportHead& head,
-                      std::string& busy);
+                      int& status,
+                      std::string& problem);
 
-    /// The report of job `id` so far: the --report JSON with the entries of the printers done
-    /// (in the plan's order), "done" and "progress". False when there is no such job.
-    bool Report(const std::string& id, nlohmann::ordered_json& report) const;
+    /// The report of job `id` so far, as a streamed reply's body: the --report JSON with the
+    /// entries of the printers done (in the plan's order), "done" and "progress". Null when
+    /// there is no such job.
+    std::function<bool(const HttpWrite& write)> Report(const std::string& id) const;
 
     /// The job's events as Server-Sent Events, from the first: `event: printer` with each
     /// printer's entry as it is done, then `event: done` with the counts. Null when there is
@@ -54,8 +59,9 @@ class ApplyJobs {
     class Job;
     std::shared_ptr<Job> Find(const std::string& id) const;
 
+    const std::string m_folder;
     mutable std::mutex m_mutex;
     std::list<std::shared_ptr<Job>> m_jobs;  // the oldest first
-    size_t m_made = 0;
+    size_t m_made = 0;                       // the last id given
     bool m_stopping = false;
 };

@@ -35,7 +35,7 @@ bool ApplyReport::Open(const std::string& path, std::string& error) {
 void ApplyReport::PrinterDone(size_t printer,
                               const PrinterResult& result,
                               const std::vector<CommandResult>& commands) {
-    m_entries[printer] = m_file.Spool(Entry(printer, result, commands));
+    m_entries[printer] = m_file.Spool(ReportEntryText(m_plan, printer, result, commands, m_head.verify));
 }
 
 nlohmann::ordered_json ReportEntryJson(const RolloutPlan& plan,
@@ -92,11 +92,13 @@ nlohmann::ordered_json ReportEntryJson(const RolloutPlan& plan,
     return entry;
 }
 
-std::string ApplyReport::Entry(size_t index,
-                               const PrinterResult& result,
-                               const std::vector<CommandResult>& results) const {
+std::string ReportEntryText(const RolloutPlan& plan,
+                            size_t index,
+                            const PrinterResult& result,
+                            const std::vector<CommandResult>& results,
+                            bool verify) {
     // Text that is not UTF-8 (a file name) is written with U+FFFD instead of failing.
-    return Indented(ReportEntryJson(m_plan, index, result, results, m_head.verify)
+    return Indented(ReportEntryJson(plan, index, result, results, verify)
                         .dump(2, ' ', false, Json::error_handler_t::replace));
 }
 
@@ -150,7 +152,9 @@ bool ApplyReport::Finish(const ApplyResult& result, const ApplySettings& setting
             const size_t i = served++;
             const PrinterResult& printer = result.printers[i];
             if (printer.outcome == PrinterResult::Outcome::NotBegun) {
-                entry = Entry(i, printer, std::vector<CommandResult>(m_plan.printers[i].plan->size()));
+                entry = ReportEntryText(m_plan, i, printer,
+                                        std::vector<CommandResult>(m_plan.printers[i].plan->size()),
+                                        m_head.verify);
             } else if (!m_file.ReadBack(m_entries[i], entry)) {
                 return m_file.Finish(error);  // which tells the failure
             }

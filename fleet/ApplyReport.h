@@ -26,6 +26,13 @@ nlohmann::ordered_json ReportEntryJson(const RolloutPlan& plan,
                                        const std::vector<CommandResult>& commands,
                                        bool verify);
 
+/// The same as JSON text, indented as it sits among the report's results (four spaces).
+std::string ReportEntryText(const RolloutPlan& plan,
+                            size_t printer,
+                            const PrinterResult& result,
+                            const std::vector<CommandResult>& commands,
+                            bool verify);
+
 /// The report's facts before its results, counting `printers`, `ok` and `failed`.
 nlohmann::ordered_json ReportHeadJson(const RolloutPlan& plan,
                                       const ReportHead& head,
@@ -59,11 +66,6 @@ class ApplyReport : public ApplyObserver {
     bool Finish(const ApplyResult& result, const ApplySettings& settings, std::string& error);
 
   private:
-    // A printer's entry in the report's results, indented as it sits there.
-    std::string Entry(size_t printer,
-                      const PrinterResult& result,
-                      const std::vector<CommandResult>& commands) const;
-
     const RolloutPlan& m_plan;
     ReportHead m_head;
     ReportFile m_file;

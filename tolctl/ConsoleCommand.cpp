@@ -26,7 +26,8 @@ constexpr int kConsolePort = 8631;
 constexpr int kConsolePortsTried = 100;
 /// The stop request's reason when serving ended by itself (a signal's number otherwise).
 constexpr int kConsoleEnded = -1;
-/// Requests answered at once: each event stream of an apply holds one while it runs.
+/// Requests answered at once (a status read or a scan holds one until it ends; event streams and
+/// slow clients hold none).
 constexpr size_t kConsoleThreads = 16;
 
 struct ConsoleOptions {

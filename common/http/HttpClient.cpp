@@ -1,6 +1,6 @@
 #include "HttpClient.h"
 
-#include <httplib.h>
+#include "Httplib.h"
 
 #include <algorithm>
 #include <cctype>

@@ -1,17 +1,11 @@
 #include "HttpServer.h"
 
-#include <httplib.h>
-
 #include <algorithm>
-#include <atomic>
 #include <cctype>
-#include <chrono>
-#include <cstdint>
-#include <thread>
+#include <cstring>
 
-#include "ErrnoText.h"
-#include "HttpSocket.h"
-#include "Values.h"
+#include "HttpFront.h"
+#include "Httplib.h"
 
 namespace {
 
@@ -48,66 +42,157 @@ std::string HttpRequest::Query(const std::string& name) const {
     return Found(query, name);
 }
 
-struct HttpServer::Impl {
-    httplib::Server server;
-    std::thread thread;
-    int port = 0;
-    size_t bodyLimit = 0;  // 0: cpp-httplib's own
-    std::function<HttpReply(int)> errorReply;
-    std::atomic<bool> ended{false};     // the serving thread is done
-    std::atomic<bool> stopping{false};  // Stop was called
-};
-
 namespace {
 
-// `reply` into cpp-httplib's response.
-void Answer(HttpReply reply, httplib::Response& response) {
+// A request read whole, as cpp-httplib reads it; what it writes is kept for the connection.
+class InputStream : public httplib::Stream {
+  public:
+    explicit InputStream(const HttpInput& input) : m_input(input) {}
+
+    bool is_readable() const override { return m_read < m_input.bytes.size(); }
+    bool is_writable() const override { return true; }
+    ssize_t read(char* ptr, size_t size) override {
+        size = std::min(size, m_input.bytes.size() - m_read);
+        std::memcpy(ptr, m_input.bytes.data() + m_read, size);
+        m_read += size;
+        return static_cast<ssize_t>(size);
+    }
+    ssize_t write(const char* ptr, size_t size) override {
+        m_written.append(ptr, size);
+        return static_cast<ssize_t>(size);
+    }
+    void get_remote_ip_and_port(std::string& ip, int& port) const override {
+        ip = m_input.remoteAddress;
+        port = m_input.remotePort;
+    }
+    void get_local_ip_and_port(std::string& ip, int& port) const override {
+        ip = m_input.localAddress;
+        port = m_input.localPort;
+    }
+    socket_t socket() const override { return INVALID_SOCKET; }
+
+    std::string& Written() { return m_written; }
+
+  private:
+    const HttpInput& m_input;
+    size_t m_read = 0;
+    std::string m_written;
+};
+
+// A streamed reply that a handler of this thread gave: the connection writes it, not
+// cpp-httplib, so that no worker waits for what it streams.
+struct StreamedReply {
+    bool given = false;
+    bool headOnly = false;  // HEAD: the headers alone
+    HttpReply reply;
+};
+thread_local StreamedReply* t_streamed = nullptr;
+
+// The status line and `headers` of an answer, ending the head unless `more` headers follow.
+std::string HeadText(int status, const std::vector<std::pair<std::string, std::string>>& headers) {
+    std::string head =
+        "HTTP/1.1 " + std::to_string(status) + " " + httplib::detail::status_message(status) + "\r\n";
+    for (const auto& header : headers) {
+        if (header.first.find_first_of("\r\n:") == std::string::npos &&
+            header.second.find_first_of("\r\n") == std::string::npos) {
+            head += header.first + ": " + header.second + "\r\n";
+        }
+    }
+    return head;
+}
+
+// `reply` into cpp-httplib's response; a streamed one is set aside for the connection.
+void Answer(HttpReply reply, const httplib::Request& request, httplib::Response& response) {
+    if (reply.stream && t_streamed != nullptr) {
+        t_streamed->given = true;
+        t_streamed->headOnly = request.method == "HEAD";
+        t_streamed->reply = std::move(reply);
+        return;
+    }
     response.status = reply.status;
     for (const auto& header : reply.headers) {
         response.set_header(header.first.c_str(), header.second);
-    }
-    if (reply.stream) {
-        auto stream = std::move(reply.stream);
-        response.set_chunked_content_provider(reply.contentType, [stream](size_t, httplib::DataSink& sink) {
-            bool failed = false;
-            const HttpWrite write = [&sink, &failed](const std::string& text) {
-                failed = failed || !sink.is_writable() || !sink.write(text.data(), text.size());
-                return !failed;
-            };
-            const bool more = stream(write);
-            if (failed) {
-                return false;  // the client is gone: the connection is closed
-            }
-            if (!more) {
-                sink.done();
-            }
-            return true;
-        });
-        return;
     }
     response.body = std::move(reply.body);  // not copied: a page of many printers is large
     response.set_header("Content-Type", reply.contentType);
 }
 
+// The routes, and cpp-httplib's reading of requests and writing of answers.
+class Engine : public httplib::Server {
+  public:
+    HttpOutput Process(const HttpInput& input) {
+        InputStream stream(input);
+        StreamedReply streamed;
+        t_streamed = &streamed;
+        bool closed = false;
+        const bool answered = process_request(stream, input.last, closed, nullptr);
+        t_streamed = nullptr;
+        HttpOutput output;
+        output.close = input.last || closed || (!answered && !streamed.given);
+        if (!streamed.given) {
+            output.bytes = std::move(stream.Written());
+            return output;
+        }
+        HttpReply& reply = streamed.reply;
+        reply.headers.emplace_back("Content-Type", reply.contentType);
+        reply.headers.emplace_back("Transfer-Encoding", "chunked");
+        if (output.close) {
+            reply.headers.emplace_back("Connection", "close");
+        }
+        output.bytes = HeadText(reply.status, reply.headers) + "\r\n";
+        if (!streamed.headOnly) {
+            output.stream = std::move(reply.stream);
+        }
+        return output;
+    }
+};
+
 }  // namespace
 
-HttpServer::HttpServer(size_t threads) : m_impl(std::make_unique<Impl>()) {
-    httplib::Server& server = m_impl->server;
-    server.new_task_queue = [threads] { return new httplib::ThreadPool(threads); };
-    server.set_socket_options(
-        [](socket_t socket) { PrepareListeningSocket(static_cast<uintptr_t>(socket)); });
-    // A connection that sends nothing holds a thread, and holds up Stop, this long at most.
-    server.set_keep_alive_timeout(1);
-    server.set_read_timeout(5, 0);
-    server.set_write_timeout(5, 0);
+struct HttpServer::Impl {
+    explicit Impl(size_t threads)
+        : front(
+              threads,
+              [this](const HttpInput& input) { return engine.Process(input); },
+              [this](int status) { return Refusal(status); }) {}
+
+    HttpReply Error(int status) const {
+        if (errorReply) {
+            return errorReply(status);
+        }
+        HttpReply reply;
+        reply.status = status;
+        reply.body = std::to_string(status) + " " + httplib::detail::status_message(status) + "\n";
+        return reply;
+    }
+
+    // An answer the connection makes itself; the connection ends after it.
+    HttpOutput Refusal(int status) const {
+        HttpReply reply = Error(status);
+        reply.headers.emplace_back("Content-Type", reply.contentType);
+        reply.headers.emplace_back("Content-Length", std::to_string(reply.body.size()));
+        reply.headers.emplace_back("Connection", "close");
+        HttpOutput output;
+        output.bytes = HeadText(status, reply.headers) + "\r\n" + reply.body;
+        output.close = true;
+        return output;
+    }
+
+    Engine engine;
+    std::function<HttpReply(int)> errorReply;
+    HttpFront front;  // last: its threads use the others
+};
+
+HttpServer::HttpServer(size_t threads) : m_impl(std::make_unique<Impl>(threads)) {
+    httplib::Server& server = m_impl->engine;
+    // What the Keep-Alive header tells: the connection waits this long for the next request,
+    // and takes this many.
+    server.set_keep_alive_timeout(kHttpHeadSeconds);
+    server.set_keep_alive_max_count(kHttpRequestsPerConnection);
     Impl& impl = *m_impl;
-    server.set_error_handler([&impl](const httplib::Request&, httplib::Response& response) {
-        if (response.body.empty() && impl.errorReply) {
-            Answer(impl.errorReply(response.status), response);
-        } else if (response.body.empty()) {
-            response.set_content(std::to_string(response.status) + " " +
-                                     httplib::detail::status_message(response.status) + "\n",
-                                 "text/plain; charset=utf-8");
+    server.set_error_handler([&impl](const httplib::Request& request, httplib::Response& response) {
+        if (response.body.empty()) {
+            Answer(impl.Error(response.status), request, response);
         }
     });
 }
@@ -117,9 +202,10 @@ HttpServer::~HttpServer() {
 }
 
 void HttpServer::Get(const std::string& path, Handler handler) {
-    m_impl->server.Get(Literal(path), [handler](const httplib::Request&, httplib::Response& response) {
-        Answer(handler(), response);
-    });
+    m_impl->engine.Get(Literal(path),
+                       [handler](const httplib::Request& request, httplib::Response& response) {
+                           Answer(handler(), request, response);
+                       });
 }
 
 void HttpServer::Serve(const std::string& prefix, RequestHandler handler) {
@@ -130,14 +216,20 @@ void HttpServer::Serve(const std::string& prefix, RequestHandler handler) {
         for (const auto& header : request.headers) {
             seen.headers.emplace(Lower(header.first), header.second);
         }
-        for (const auto& parameter : request.params) {
-            seen.query.emplace(parameter.first, parameter.second);
+        // The query of the address only: cpp-httplib adds a form's fields to it.
+        const size_t query = request.target.find('?');
+        if (query != std::string::npos) {
+            httplib::Params parameters;
+            httplib::detail::parse_query_text(request.target.substr(query + 1), parameters);
+            for (const auto& parameter : parameters) {
+                seen.query.emplace(parameter.first, parameter.second);
+            }
         }
         seen.body = request.body;
-        Answer(handler(seen), response);
+        Answer(handler(seen), request, response);
     };
     const std::string pattern = Literal(prefix) + ".*";
-    httplib::Server& server = m_impl->server;
+    httplib::Server& server = m_impl->engine;
     server.Get(pattern, serve);
     server.Post(pattern, serve);
     server.Put(pattern, serve);
@@ -147,22 +239,7 @@ void HttpServer::Serve(const std::string& prefix, RequestHandler handler) {
 }
 
 void HttpServer::LimitBodies(size_t bytes) {
-    Impl& impl = *m_impl;
-    impl.bodyLimit = bytes;
-    impl.server.set_payload_max_length(bytes);
-    // cpp-httplib limits a body of a given length only; one sent in chunks would be read whole.
-    impl.server.set_pre_routing_handler(
-        [&impl](const httplib::Request& request, httplib::Response& response) {
-            if (request.has_header("Transfer-Encoding") &&
-                Lower(request.get_header_value("Transfer-Encoding")) != "identity") {
-                response.status = 411;
-                if (impl.errorReply) {
-                    Answer(impl.errorReply(411), response);
-                }
-                return httplib::Server::HandlerResponse::Handled;
-            }
-            return httplib::Server::HandlerResponse::Unhandled;
-        });
+    m_impl->front.LimitBodies(bytes);
 }
 
 void HttpServer::SetErrorReply(std::function<HttpReply(int status)> reply) {
@@ -170,49 +247,17 @@ void HttpServer::SetErrorReply(std::function<HttpReply(int status)> reply) {
 }
 
 bool HttpServer::Listen(const std::string& address, int port, std::string& problem) {
-    uint32_t value = 0;
-    if (!ParseAddress(address, value) || port < 0 || port > 65535) {
-        problem = "not an IPv4 address and port";
-        return false;
-    }
-    httplib::Server& server = m_impl->server;
-    const bool bound = port == 0 ? (m_impl->port = server.bind_to_any_port(address)) > 0
-                                 : server.bind_to_port(address, port);
-    if (!bound) {
-        const int error = LastSocketError();
-        problem = error != 0 ? SystemErrorText(error) : "the port cannot be taken";
-        return false;
-    }
-    if (port != 0) {
-        m_impl->port = port;
-    }
-    return true;
+    return m_impl->front.Listen(address, port, problem);
 }
 
 int HttpServer::Port() const {
-    return m_impl->port;
+    return m_impl->front.Port();
 }
 
 void HttpServer::Start(std::function<void()> ended) {
-    Impl& impl = *m_impl;
-    impl.thread = std::thread([&impl, ended] {
-        impl.server.listen_after_bind();
-        impl.ended = true;
-        if (!impl.stopping && ended) {
-            ended();
-        }
-    });
-    // Until it runs, a stop would go unseen (cpp-httplib stops only a server that runs).
-    while (!impl.server.is_running() && !impl.ended) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    }
+    m_impl->front.Start(std::move(ended));
 }
 
 void HttpServer::Stop() {
-    Impl& impl = *m_impl;
-    if (impl.thread.joinable()) {
-        impl.stopping = true;
-        impl.server.stop();
-        impl.thread.join();
-    }
+    m_impl->front.Stop();
 }

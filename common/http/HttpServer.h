@@ -1,7 +1,9 @@
 // A small HTTP server for the pages and APIs tolctl serves while it runs (monitor, console): GET
 // of fixed paths each answered by a function, or every request under a path prefix answered by
 // one function that sees the whole request (method, headers, query, body); replies of a fixed
-// text or streamed as they come (Server-Sent Events). Served on threads of its own until stopped.
+// text or streamed as they come (Server-Sent Events). Served on threads of its own until stopped:
+// one reads and writes every connection (HttpFront), each request within its deadlines, and only
+// requests read whole are answered by the worker threads, so that slow clients hold no worker.
 #pragma once
 
 #include <cstddef>
@@ -12,6 +14,17 @@
 #include <string>
 #include <utility>
 #include <vector>
+
+/// A request's head (request line and headers) must come whole within this many seconds of the
+/// connection being taken or of the last answer on it, however it is sent; else the connection
+/// ends without an answer.
+constexpr int kHttpHeadSeconds = 5;
+/// Its body (its length given first) within this many seconds of the head.
+constexpr int kHttpBodySeconds = 20;
+/// Requests on one connection; the answer to the last closes it.
+constexpr size_t kHttpRequestsPerConnection = 100;
+/// Connections served at once; more wait to be taken until one ends.
+constexpr size_t kHttpConnections = 512;
 
 /// A request as a handler sees it.
 struct HttpRequest {
@@ -27,7 +40,7 @@ struct HttpRequest {
     std::string Query(const std::string& name) const;
 };
 
-/// Writes one piece of a streamed reply to the client; false when the client is gone.
+/// Writes one piece of a streamed reply (it goes out when the call that wrote it returns).
 using HttpWrite = std::function<bool(const std::string& text)>;
 
 /// What a request is answered with.
@@ -36,10 +49,11 @@ struct HttpReply {
     std::string contentType = "text/plain; charset=utf-8";
     std::string body;
     std::vector<std::pair<std::string, std::string>> headers;  // more headers: Set-Cookie, ...
-    /// When set, the body is streamed instead (chunked): called again and again on the
-    /// request's thread to write the next pieces, until it answers false (the reply is whole) or
-    /// a write fails (the client is gone). It may wait for what it writes, a second or so at a
-    /// time: Stop waits for it.
+    /// When set, the body is streamed instead (chunked): called again and again on the server's
+    /// connection thread, each time the client has taken what the last call wrote (or 0.1 s
+    /// after a call that wrote nothing), until it answers false (the reply is whole). It must
+    /// never wait: every connection waits while it runs. A client that leaves, or takes too
+    /// long to take a piece, ends the stream; so does Stop.
     std::function<bool(const HttpWrite& write)> stream;
 };
 
@@ -49,7 +63,7 @@ class HttpServer {
     using Handler = std::function<HttpReply()>;
     using RequestHandler = std::function<HttpReply(const HttpRequest& request)>;
 
-    /// `threads`: requests answered at once (a streamed reply holds one for as long as it runs).
+    /// `threads`: requests answered at once (a streamed reply holds none while it streams).
     explicit HttpServer(size_t threads = 4);
     /// Stops serving first.
     ~HttpServer();
@@ -64,8 +78,9 @@ class HttpServer {
     /// with `prefix` with `handler`; "/" takes them all. Before Start.
     void Serve(const std::string& prefix, RequestHandler handler);
 
-    /// Bodies larger than `bytes` are refused with 413 before they are read, and a body whose
-    /// length is not given first (chunked) with 411. Before Start.
+    /// Bodies larger than `bytes` (64 KiB without this) are refused with 413 before they are
+    /// read, whatever their type (forms too). A body whose length is not given first (chunked)
+    /// is refused with 411. Before Start.
     void LimitBodies(size_t bytes);
 
     /// What an answer the server makes itself (404, 413, ...) holds: by default "413 Payload Too
@@ -84,8 +99,8 @@ class HttpServer {
     /// end by itself (the listening socket failed), `ended` is called on the serving thread.
     void Start(std::function<void()> ended = nullptr);
 
-    /// Stops serving: no new connection is taken; those under way end (a second or so for one
-    /// that sends nothing). Also when not started.
+    /// Stops serving: no new connection is taken, those open end, the requests being answered
+    /// are waited for (their answers go nowhere). Also when not started.
     void Stop();
 
   private:

@@ -11,7 +11,3 @@ void PrepareListeningSocket(uintptr_t socket) {
     ::setsockopt(static_cast<SOCKET>(socket), SOL_SOCKET, SO_EXCLUSIVEADDRUSE,
                  reinterpret_cast<const char*>(&yes), sizeof yes);
 }
-
-int LastSocketError() {
-    return ::WSAGetLastError();
-}

@@ -7,6 +7,3 @@
 /// Prepares a listening socket before it is bound: it may be bound while old connections of its
 /// port linger, and never shares the port with another listener.
 void PrepareListeningSocket(uintptr_t socket);
-
-/// The error of the last failed socket call on this thread (errno, WSAGetLastError), 0 for none.
-int LastSocketError();

@@ -11,6 +11,7 @@
 #include <thread>
 #include <vector>
 
+#include "FakePrinters.h"
 #include "HttpClient.h"
 #include "TolctlProgram.h"
 #include "TolctlRun.h"
@@ -78,7 +79,12 @@ TEST(TolctlConsoleTest, EveryRequestNeedsTheTokenTheHostAndTheOrigin) {
     EXPECT_EQ(
         console.Fetch("GET", "/api/printers", "", {{"Authorization", "Bearer x" + console.Token()}}).status,
         401);
-    EXPECT_EQ(console.Fetch("GET", "/api/printers", "", {{"Cookie", "tolctl_console=wrong"}}).status, 401);
+    const std::string name = "tolctl_console_" + std::to_string(console.Port());
+    EXPECT_EQ(console.Fetch("GET", "/api/printers", "", {{"Cookie", name + "=wrong"}}).status, 401);
+    // The cookie is the port's own: another console's on this host is not this one's.
+    EXPECT_EQ(
+        console.Fetch("GET", "/api/printers", "", {{"Cookie", "tolctl_console=" + console.Token()}}).status,
+        401);
     answer = console.Fetch("GET", "/", "", {{"X-None", "1"}});
     EXPECT_EQ(answer.status, 401);
     EXPECT_EQ(answer.Header("content-type"), "text/html; charset=utf-8");
@@ -89,8 +95,8 @@ TEST(TolctlConsoleTest, EveryRequestNeedsTheTokenTheHostAndTheOrigin) {
     EXPECT_EQ(answer.status, 303);
     EXPECT_EQ(answer.Header("location"), "/");
     EXPECT_EQ(answer.Header("set-cookie"),
-              "tolctl_console=" + console.Token() + "; HttpOnly; SameSite=Strict; Path=/");
-    const std::pair<std::string, std::string> cookie{"Cookie", "a=b; tolctl_console=" + console.Token()};
+              name + "=" + console.Token() + "; HttpOnly; SameSite=Strict; Path=/");
+    const std::pair<std::string, std::string> cookie{"Cookie", "a=b; " + name + "=" + console.Token()};
     answer = console.Fetch("GET", "/", "", {cookie});
     EXPECT_EQ(answer.status, 200);
     EXPECT_NE(answer.body.find("<html"), std::string::npos);
@@ -119,17 +125,17 @@ TEST(TolctlConsoleTest, EveryRequestNeedsTheTokenTheHostAndTheOrigin) {
         console.Fetch("POST", "/api/printers", add, {cookie, {"Origin", "http://" + console.Host()}}).status,
         200);
 
-    // Bodies over 1 MiB are not read; wrong methods and unknown paths say so.
+    // Bodies over 1 MiB are not read, forms too (one limit); wrong methods and unknown paths say so.
     answer = console.Fetch("POST", "/api/check", std::string(1024 * 1024 + 1, ' '));
     EXPECT_EQ(answer.status, 413);
-    EXPECT_NE(answer.body.find("\"error\""), std::string::npos);
+    EXPECT_NE(answer.body.find("\"error\": \"the body is larger than 1 MiB\""), std::string::npos);
+    answer = console.Fetch("POST", "/api/check", "a=" + std::string(9000, 'b'),
+                           {bearer, {"Content-Type", "application/x-www-form-urlencoded"}});
+    EXPECT_EQ(answer.status, 400);
+    EXPECT_NE(answer.body.find("the body: not JSON"), std::string::npos) << answer.body;
     // A body sent in chunks, whose length is not known first, is not read at all.
-    UniqueFd fd(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
-    sockaddr_in addr{};
-    addr.sin_family = AF_INET;
-    addr.sin_port = htons(static_cast<uint16_t>(console.Port()));
-    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    ASSERT_EQ(::connect(fd.Get(), reinterpret_cast<sockaddr*>(&addr), sizeof addr), 0);
+    const UniqueFd fd = ConnectTo(console.Port());
+    ASSERT_TRUE(fd.Valid());
     const std::string chunked = "POST /api/check HTTP/1.1\r\nHost: " + console.Host() +
                                 "\r\nAuthorization: Bearer " + console.Token() +
                                 "\r\nTransfer-Encoding: chunked\r\n\r\n2\r\n{}\r\n0\r\n\r\n";
@@ -301,6 +307,10 @@ TEST(TolctlConsoleTest, ScansReadsAppliesAndSendsToEmulatedPrinters) {
     EXPECT_NE(report.find("\"progress\": {\n    \"done\": 3,\n    \"total\": 3\n  }"), std::string::npos)
         << report;
     EXPECT_NE(report.find("\"gap-ms\": 200"), std::string::npos) << report;
+    // Streamed as it is written, and kept in the state folder as the job ended.
+    EXPECT_EQ(console.Fetch("GET", "/api/jobs/1").Header("transfer-encoding"), "chunked");
+    std::ifstream kept(dir / "state/jobs/1.json");
+    EXPECT_EQ(std::string((std::istreambuf_iterator<char>(kept)), {}), report);
 
     answer = console.Fetch("POST", "/api/send",
                            R"({"target": "socket://127.0.20.13:)" + port +
@@ -323,6 +333,74 @@ TEST(TolctlConsoleTest, ScansReadsAppliesAndSendsToEmulatedPrinters) {
     EXPECT_EQ(Count(held, "Console AP"), 3) << held;
     EXPECT_EQ(Count(held, "4321"), 1) << held;
 }
+
+TEST(TolctlConsoleTest, SlowClientsAndEventStreamsHoldNoWorker) {
+    TempDir dir;
+    FakePrinter printer(FakePrinter::Kind::Good);
+    Console console(dir / "state");
+    // A job that runs for 3 s (its second command 3 s after the first), followed by 16 streams.
+    ASSERT_EQ(console
+                  .Fetch("POST", "/api/apply",
+                         R"({"profile": {"bt-name": "Till", "bt-pin": "1234"}, "gap": 3000, "targets": [")" +
+                             printer.Uri() + "\"]}")
+                  .status,
+              200);
+    std::vector<std::unique_ptr<PipeText>> streams;
+    for (int i = 0; i < 16; ++i) {
+        UniqueFd fd = ConnectTo(console.Port());
+        EXPECT_TRUE(SendAll(fd, "GET /api/jobs/1/events HTTP/1.1\r\nHost: " + console.Host() +
+                                    "\r\nAuthorization: Bearer " + console.Token() + "\r\n\r\n"));
+        streams.push_back(std::make_unique<PipeText>(std::move(fd)));
+    }
+    SlowClients slow(console.Port(), 64, "GET / HTTP/1.1\r\nHost: " + console.Host() + "\r\n");
+    const auto start = Clock::now();
+    EXPECT_EQ(slow.Drip(), 64u);
+    // Answered at once, long before the slow clients' deadline.
+    const HttpAnswer probe = HttpFetch("127.0.0.1", console.Port(), "GET", "/api/printers",
+                                       {{"Authorization", "Bearer " + console.Token()}}, "", 3);
+    EXPECT_EQ(probe.status, 200) << probe.error;
+    EXPECT_LT(Clock::now() - start, std::chrono::seconds(2));
+    // A line every second does not keep a request's head open past its 5 s.
+    size_t open = 64;
+    while (open > 0 && Clock::now() - start < std::chrono::seconds(9)) {
+        std::this_thread::sleep_for(std::chrono::seconds(1));
+        open = slow.Drip();
+    }
+    EXPECT_EQ(open, 0u);
+    for (const auto& stream : streams) {
+        EXPECT_EQ(stream->WaitFor("event: done\ndata: (\\{.*\\})\n"),
+                  R"({"ok":1,"failed":0,"interrupted":0})");
+    }
+}
+
+TEST(TolctlConsoleTest, SigtermEndsAStatusReadAndKeepsAnInterruptedJobsReport) {
+    TempDir dir;
+    EmulatorProgram fleet({"--bind", "127.0.21.0/24", "--fault", "127.0.21.1-255=stall"}, 4096);
+    const std::string port = std::to_string(fleet.Port());
+    Console console(dir / "state");
+    // A job with 60 s between its commands, and a read of 255 printers whose connects hang (5 s
+    // for each 64 of them).
+    const std::string apply =
+        R"({"profile": {"bt-name": "Till", "bt-pin": "1234"}, "gap": 60000, "targets": [")";
+    ASSERT_EQ(console.Fetch("POST", "/api/apply", apply + "socket://127.0.21.0:" + port + "\"]}").status,
+              200);
+    const std::string body = R"({"targets": ["socket://127.0.21.1-255:)" + port + "\"]}";
+    const UniqueFd status = ConnectTo(console.Port());
+    EXPECT_TRUE(SendAll(status, "POST /api/status HTTP/1.1\r\nHost: " + console.Host() +
+                                    "\r\nAuthorization: Bearer " + console.Token() + "\r\nContent-Length: " +
+                                    std::to_string(body.size()) + "\r\n\r\n" + body));
+    std::this_thread::sleep_for(std::chrono::seconds(2));
+    const auto start = Clock::now();
+    EXPECT_EQ(console.Stop(), "exit 0");
+    EXPECT_LT(Clock::now() - start, std::chrono::seconds(6));
+    std::ifstream kept(dir / "state/jobs/1.json");
+    const std::string report((std::istreambuf_iterator<char>(kept)), {});
+    EXPECT_NE(report.find("\"result\": \"interrupted\""), std::string::npos) << report;
+    EXPECT_NE(report.find("\"done\": true"), std::string::npos) << report;
+}
+
+// An apply to a port where nothing listens: it fails at once.
+const char kApplyToNone[] = R"({"profile": {"bt-pin": "1234"}, "targets": ["socket://127.0.20.39:9"]})";
 
 TEST(TolctlConsoleTest, KeepsItsPrintersAndProfilesAcrossRuns) {
     TempDir dir;
@@ -362,9 +440,12 @@ TEST(TolctlConsoleTest, KeepsItsPrintersAndProfilesAcrossRuns) {
             EXPECT_EQ(console.Fetch("PUT", "/api/profiles/" + name, R"({"bt-pin": "1234"})").status, 404)
                 << name;
         }
+        EXPECT_EQ(console.Fetch("POST", "/api/apply", kApplyToNone).body, "{\n  \"job\": \"1\"\n}\n");
         EXPECT_EQ(console.Stop(), "exit 0");
     }
     Console console(dir / "state");
+    // The job ids go on from the reports kept: none is replaced.
+    EXPECT_EQ(console.Fetch("POST", "/api/apply", kApplyToNone).body, "{\n  \"job\": \"2\"\n}\n");
     EXPECT_EQ(console.Fetch("GET", "/api/printers").body,
               "{\n  \"printers\": [\n    \"socket://127.0.20.30\",\n    \"socket://127.0.20.31:9101\",\n"
               "    \"socket://127.0.20.32:9101\"\n  ]\n}\n");
@@ -374,6 +455,8 @@ TEST(TolctlConsoleTest, KeepsItsPrintersAndProfilesAcrossRuns) {
     ASSERT_EQ(::stat((dir / "state/profiles/front-1.json").c_str(), &info), 0);
     EXPECT_EQ(info.st_mode & 0777, 0600u);
     ASSERT_EQ(::stat((dir / "state/printers.json").c_str(), &info), 0);
+    EXPECT_EQ(info.st_mode & 0777, 0600u);
+    ASSERT_EQ(::stat((dir / "state/jobs/1.json").c_str(), &info), 0);
     EXPECT_EQ(info.st_mode & 0777, 0600u);
 }
 

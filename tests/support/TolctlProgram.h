@@ -15,6 +15,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cerrno>
 #include <chrono>
 #include <cstdlib>
 #include <fstream>
@@ -207,6 +208,53 @@ inline bool Listens(int port) {
     addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
     return ::connect(fd.Get(), reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0;
 }
+
+/// A connection to 127.0.0.1:`port` (not Valid when it is refused).
+inline UniqueFd ConnectTo(int port) {
+    UniqueFd fd(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
+    sockaddr_in addr{};
+    addr.sin_family = AF_INET;
+    addr.sin_port = htons(static_cast<uint16_t>(port));
+    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    if (::connect(fd.Get(), reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0) {
+        fd.Reset();
+    }
+    return fd;
+}
+
+/// Sends all of `text` on `fd`; false when it cannot.
+inline bool SendAll(const UniqueFd& fd, const std::string& text) {
+    return ::send(fd.Get(), text.data(), text.size(), MSG_NOSIGNAL) == static_cast<ssize_t>(text.size());
+}
+
+/// Clients that send a request's head a line at a time and never end it.
+class SlowClients {
+  public:
+    /// `count` connections to `port`, each sending `start` (a request line, some headers).
+    SlowClients(int port, size_t count, const std::string& start) : m_fds(count) {
+        for (UniqueFd& fd : m_fds) {
+            fd = ConnectTo(port);
+            EXPECT_TRUE(fd.Valid() && SendAll(fd, start));
+        }
+    }
+    /// Sends one more header line on each connection; answers how many the server has not ended.
+    size_t Drip() {
+        size_t open = 0;
+        for (UniqueFd& fd : m_fds) {
+            char scrap[512];
+            const ssize_t got = fd.Valid() ? ::recv(fd.Get(), scrap, sizeof scrap, MSG_DONTWAIT) : 0;
+            if (got == 0 || (got < 0 && errno != EAGAIN) || !SendAll(fd, "X-Slow: 1\r\n")) {
+                fd.Reset();
+                continue;
+            }
+            ++open;
+        }
+        return open;
+    }
+
+  private:
+    std::vector<UniqueFd> m_fds;
+};
 
 /// A folder of its own under /tmp for one test, removed with everything in it.
 class TempDir {

@@ -135,6 +135,17 @@ TEST(TolctlMonitorTest, AConditionChangedInTheEmulatorShowsAfterTheNextRound) {
     EXPECT_EQ(monitor.Stop(), "exit 1");  // out of paper is offline
 }
 
+TEST(TolctlMonitorTest, SlowClientsHoldNoWorker) {
+    Monitor monitor({"--target", "socket://127.0.3.30:9"});
+    SlowClients slow(monitor.Port(), 64, "GET /metrics HTTP/1.1\r\nHost: 127.0.0.1\r\n");
+    const auto start = Clock::now();
+    EXPECT_EQ(slow.Drip(), 64u);
+    const HttpAnswer probe = HttpFetch("127.0.0.1", monitor.Port(), "GET", "/metrics", {}, "", 3);
+    EXPECT_EQ(probe.status, 200) << probe.error;
+    EXPECT_LT(Clock::now() - start, std::chrono::seconds(2));
+    EXPECT_EQ(monitor.Stop(), "exit 1");  // the printer is unreachable
+}
+
 TEST(TolctlMonitorTest, BadListenAndTargetsAskNoPrinter) {
     for (const char* listen : {"127.0.0.1", "127.0.0.1:65536", "localhost:9464", "127.1:9464", ":9464"}) {
         const TolctlResult bad = Tolctl({"monitor", "--port", "127.0.0.1:9", "--listen", listen});
