@@ -12,12 +12,6 @@
 #include <system_error>
 #include <thread>
 
-#ifdef _WIN32
-#include <io.h>
-#else
-#include <unistd.h>
-#endif
-
 #include <CLI/CLI.hpp>
 
 #include "Apply.h"
@@ -29,6 +23,7 @@
 #include "ShownCmd.h"
 #include "StatusExchange.h"
 #include "Subcommand.h"
+#include "Terminal.h"
 #include "TolVersion.h"
 #include "Tolctl.h"
 #include "Values.h"
@@ -154,14 +149,6 @@ void PrintTable(const RolloutPlan& plan, const ApplyResult& result, bool verify,
         rows.back().push_back(printer.error);
     }
     PrintColumns(rows, out);
-}
-
-bool StderrIsTerminal() {
-#ifdef _WIN32
-    return _isatty(_fileno(stderr)) != 0;
-#else
-    return isatty(STDERR_FILENO) != 0;
-#endif
 }
 
 }  // namespace
