@@ -87,33 +87,38 @@ bool NetworkOnly(const std::vector<std::string>& texts, std::vector<std::string>
     return errors.size() == before;
 }
 
-// The printers named by `texts` (each any --port form, a range or a network), expanded; the
-// command line's messages for what is wrong. With `socketOnly`, TCP printers only.
-std::vector<Target> ExpandTargets(const std::vector<std::string>& texts,
-                                  bool socketOnly,
-                                  std::vector<std::string>& errors) {
-    std::vector<Target> found;
-    std::vector<std::string> names;
-    for (const std::string& text : texts) {
-        std::vector<Target> expanded;
-        std::string problem;
-        if (socketOnly && !NetworkOnly({text}, errors)) {
-            continue;
-        }
-        if (!ExpandTarget(text, kWindowsPortNames, expanded, problem)) {
-            errors.push_back(text + ": " + problem);
-            continue;
-        }
-        for (Target& target : expanded) {
-            found.push_back(std::move(target));
-            if (found.size() > kMaxRequestPrinters) {
-                errors.push_back("more than " + std::to_string(kMaxRequestPrinters) +
-                                 " printers in one request");
-                return {};
+// The printers of a request's list `texts` (each any --port form, a range or a network), and of
+// a targets file's text sent with it (`fileText`, read as the file `fileName` would be), expanded
+// as the command line expands them and with its messages. With `networkOnly`, TCP printers only;
+// a printer named twice is kept once.
+std::vector<Target> RequestTargets(const std::vector<std::string>& texts,
+                                   const std::string* fileText,
+                                   const std::string& fileName,
+                                   bool networkOnly,
+                                   std::vector<std::string>& errors) {
+    TargetSources sources;
+    sources.targets = texts;
+    sources.targetsOrigin = "";
+    sources.file = fileText != nullptr ? fileName : "";
+    sources.fileText = fileText;
+    std::vector<TargetLine> lines = ReadTargetLines(sources, errors);
+    if (networkOnly) {
+        std::vector<TargetLine> network;
+        for (TargetLine& line : lines) {
+            std::vector<std::string> refused;
+            if (NetworkOnly({line.target}, refused)) {
+                network.push_back(std::move(line));
+            }
+            for (const std::string& why : refused) {
+                errors.push_back(line.origin == line.target ? why : line.origin + ": " + why);
             }
         }
+        lines = std::move(network);
     }
-    return found;
+    TargetRules rules;
+    rules.once = false;
+    rules.most = kMaxRequestPrinters;
+    return ExpandTargetLines(lines, errors, rules);
 }
 
 // A password's key in a profile: "password", or a dotted one ending in ".password".
@@ -244,13 +249,14 @@ HttpReply Console::Status(const std::string& body) {
     if (!NetworkOnly(texts, errors)) {
         return ::ErrorReply(400, errors);
     }
-    const std::vector<Target> targets = GatherStatusTargets("", texts, "", errors);
+    TargetSources sources;
+    sources.targets = texts;
+    sources.targetsOrigin = "";
+    TargetRules rules;
+    rules.most = kMaxRequestPrinters;
+    const std::vector<Target> targets = ExpandTargetLines(ReadTargetLines(sources, errors), errors, rules);
     if (!errors.empty()) {
         return ::ErrorReply(400, errors);
-    }
-    if (targets.size() > kMaxRequestPrinters) {
-        return ::ErrorReply(400,
-                            "more than " + std::to_string(kMaxRequestPrinters) + " printers in one request");
     }
     FleetStatusSettings settings;
     settings.send = m_settings.send;
@@ -320,24 +326,23 @@ HttpReply Console::Printers(const HttpRequest& request) {
         !TextList(json, "remove", remove, problem)) {
         return ::ErrorReply(400, problem);
     }
-    std::vector<Target> added = ExpandTargets(add, true, errors);
+    std::string fileText, fileName = "targets";
     if (json.contains("targetsText")) {
         if (!json["targetsText"].is_string()) {
             return ::ErrorReply(400, "targetsText: must be the text of a targets file");
         }
-        std::vector<TargetLine> lines;
-        ParseTargetsText(json["targetsText"].get<std::string>(), "targets", lines, errors);
-        std::vector<std::string> texts;
-        for (const TargetLine& line : lines) {
-            std::vector<std::string> lineErrors;
-            std::vector<Target> more = ExpandTargets({line.target}, true, lineErrors);
-            for (const std::string& error : lineErrors) {
-                errors.push_back(line.origin + ": " + error);
-            }
-            added.insert(added.end(), more.begin(), more.end());
-        }
+        fileText = json["targetsText"].get<std::string>();
     }
-    std::vector<Target> removed = ExpandTargets(remove, false, errors);
+    if (json.contains("targetsName")) {
+        // The name of the file sent: its lines are named by it, and a .csv is read as a spreadsheet.
+        if (!json["targetsName"].is_string() || json["targetsName"].get<std::string>().empty()) {
+            return ::ErrorReply(400, "targetsName: must be the name of the targets file sent");
+        }
+        fileName = json["targetsName"].get<std::string>();
+    }
+    const bool sent = json.contains("targetsText");
+    const std::vector<Target> added = RequestTargets(add, sent ? &fileText : nullptr, fileName, true, errors);
+    const std::vector<Target> removed = RequestTargets(remove, nullptr, "", false, errors);
     if (!errors.empty()) {
         return ::ErrorReply(400, errors);
     }

@@ -26,50 +26,6 @@ size_t FittingJobs(size_t wanted) {
 
 }  // namespace
 
-std::vector<Target> GatherStatusTargets(const std::string& port,
-                                        const std::vector<std::string>& targets,
-                                        const std::string& targetsFile,
-                                        std::vector<std::string>& errors) {
-    std::vector<TargetLine> lines;
-    if (!port.empty()) {
-        lines.push_back(TargetLine{"--port", port, {}});
-    }
-    for (const std::string& target : targets) {
-        lines.push_back(TargetLine{"--target", target, {}});
-    }
-    if (!targetsFile.empty()) {
-        std::string text, problem;
-        if (ReadFileBytes(targetsFile, kMaxTargetsBytes, text, problem)) {
-            ParseTargetsText(text, FileLabel(targetsFile), lines, errors);
-        } else {
-            errors.push_back("--targets: " + problem);
-        }
-    }
-    if (lines.empty() && errors.empty()) {
-        errors.push_back("no printers: give --port, --target or --targets");
-    }
-    std::vector<Target> found;
-    std::map<std::string, std::string> seen;  // identity -> where it was given
-    for (const TargetLine& line : lines) {
-        std::vector<Target> expanded;
-        std::string problem;
-        if (!ExpandTarget(line.target, kWindowsPortNames, expanded, problem)) {
-            errors.push_back(line.origin + ": " + problem);
-            continue;
-        }
-        for (Target& target : expanded) {
-            const auto known = seen.emplace(TargetIdentity(target), line.origin);
-            if (!known.second) {
-                errors.push_back(line.origin + ": " + target.name + " is already a target (" +
-                                 known.first->second + ")");
-                continue;
-            }
-            found.push_back(std::move(target));
-        }
-    }
-    return found;
-}
-
 FleetStatus ReadFleetStatus(const std::vector<Target>& targets,
                             const FleetStatusSettings& settings,
                             StopRequest& stop) {

@@ -416,6 +416,18 @@ TEST(TolctlConsoleTest, KeepsItsPrintersAndProfilesAcrossRuns) {
                                R"({"add": ["socket://127.0.20.40"], "targetsText": "1.2.3\n"})");
         EXPECT_EQ(answer.status, 400);
         EXPECT_NE(answer.body.find("targets:1: "), std::string::npos) << answer.body;
+        // A spreadsheet sent with its name is read as apply reads it, with its messages.
+        answer = console.Fetch("POST", "/api/printers",
+                               R"({"targetsText": "target,lan.ip\r\nsocket://127.0.20.33,10.0.0.9\r\n",
+                                   "targetsName": "tills.csv"})");
+        EXPECT_NE(answer.body.find("\"socket://127.0.20.33\""), std::string::npos) << answer.body;
+        answer = console.Fetch("POST", "/api/printers",
+                               R"({"targetsText": "target,bt-nam\n", "targetsName": "tills.csv"})");
+        EXPECT_NE(answer.body.find("tills.csv row 1, column 2: 'bt-nam': not a profile key"),
+                  std::string::npos)
+            << answer.body;
+        EXPECT_EQ(console.Fetch("POST", "/api/printers", R"({"remove": ["socket://127.0.20.33"]})").status,
+                  200);
         EXPECT_EQ(console.Fetch("PUT", "/api/profiles/front-1", R"({"bt-pin": "1234"})").status, 200);
         // Changes that come at once are all kept: none is written over by another.
         std::vector<std::thread> adds;
