@@ -143,8 +143,19 @@ TEST(TolctlConsoleTest, EveryRequestNeedsTheTokenTheHostAndTheOrigin) {
     char reply[64] = {};
     ASSERT_GT(::read(fd.Get(), reply, sizeof reply - 1), 0);
     EXPECT_EQ(std::string(reply).substr(0, 12), "HTTP/1.1 411") << reply;
-    EXPECT_EQ(console.Fetch("GET", "/api/apply").status, 405);
-    EXPECT_EQ(console.Fetch("GET", "/api/nothing").status, 404);
+    // A wrong method: 405 with the methods served there, the page too; an unknown path: 404.
+    for (const auto& wrong : std::vector<std::vector<std::string>>{
+             {"GET", "/api/apply", "POST", "GET is not served at /api/apply; POST is"},
+             {"DELETE", "/api/profiles/front", "GET, PUT",
+              "DELETE is not served at /api/profiles/front; GET, PUT are"},
+             {"POST", "/", "GET", "POST is not served at /; GET is"}}) {
+        answer = console.Fetch(wrong[0], wrong[1]);
+        EXPECT_EQ(answer.status, 405) << wrong[1];
+        EXPECT_EQ(answer.Header("allow"), wrong[2]) << wrong[1];
+        EXPECT_EQ(answer.body, "{\n  \"error\": \"" + wrong[3] + "\"\n}\n");
+    }
+    EXPECT_EQ(console.Fetch("GET", "/api/nothing").body,
+              "{\n  \"error\": \"no such API: /api/nothing\"\n}\n");
     EXPECT_EQ(console.Fetch("GET", "/api/jobs/77").status, 404);
     EXPECT_EQ(console.Stop(), "exit 0");
 }
