@@ -3,8 +3,8 @@
 #include <string>
 #include <vector>
 
-#include "Output.h"
-#include "Tolctl.h"
+#include "tolctl/Output.h"
+#include "tolctl/Tolctl.h"
 
 #ifdef _WIN32
 #include <fcntl.h>
@@ -13,7 +13,7 @@
 // After windows.h, which it needs.
 #include <shellapi.h>
 
-#include "WideText.h"
+#include "system/WideText.h"
 
 // The wide command line, so that text arguments keep every character whatever the ANSI code page.
 static std::vector<std::string> Arguments(int, char**) {

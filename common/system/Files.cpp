@@ -1,13 +1,14 @@
-#include "Files.h"
+#include "system/Files.h"
 
 #include <algorithm>
 #include <cerrno>
 #include <cstddef>
 #include <random>
+#include <utility>
 
-#include "ErrnoText.h"
-#include "Values.h"
-#include "WideText.h"
+#include "system/ErrnoText.h"
+#include "system/WideText.h"
+#include "values/Values.h"
 
 std::FILE* OpenFile(const std::string& path, const char* mode) {
 #ifdef _WIN32
@@ -125,4 +126,49 @@ std::string PathBeside(const std::string& file, const std::string& path) {
     const size_t slash = file.find_last_of('/');
 #endif
     return slash == std::string::npos ? path : file.substr(0, slash + 1) + path;
+}
+
+int WriteFileWholeFrom(const std::string& path,
+                       const std::function<bool(std::string& piece, int& error)>& produce,
+                       bool secret) {
+    std::string temporary;
+    std::FILE* file = CreateTemporaryFor(path, secret, temporary);
+    if (file == nullptr) {
+        return errno != 0 ? errno : EIO;
+    }
+    int error = 0;
+    for (std::string piece; produce(piece, error);) {
+        if (std::fwrite(piece.data(), 1, piece.size(), file) != piece.size()) {
+            error = errno != 0 ? errno : EIO;
+            break;
+        }
+    }
+    return FinishFileWhole(file, temporary, path, error);
+}
+
+int FinishFileWhole(std::FILE* file, const std::string& temporary, const std::string& path, int error) {
+    if (error == 0 && !SyncFile(file)) {
+        error = errno != 0 ? errno : EIO;
+    }
+    if (std::fclose(file) != 0 && error == 0) {
+        error = errno != 0 ? errno : EIO;
+    }
+    if (error == 0 && !PutFileInPlace(temporary, path)) {
+        error = errno != 0 ? errno : EIO;
+    }
+    if (error != 0) {
+        RemoveFile(temporary);
+    }
+    return error;
+}
+
+int WriteFileWhole(const std::string& path, const std::string& bytes, bool secret) {
+    bool given = false;
+    return WriteFileWholeFrom(
+        path,
+        [&](std::string& piece, int&) {
+            piece = given ? std::string() : bytes;
+            return !std::exchange(given, true);
+        },
+        secret);
 }

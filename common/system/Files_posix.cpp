@@ -9,7 +9,7 @@
 #include <cstdlib>
 #include <vector>
 
-#include "Files.h"
+#include "system/Files.h"
 
 std::string TemporaryPathFor(const std::string& path) {
     return path + ".tmp-" + std::to_string(::getpid());

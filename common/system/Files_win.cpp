@@ -9,8 +9,8 @@
 #include <cstdint>
 #include <cstdio>
 
-#include "Files.h"
-#include "WideText.h"
+#include "system/Files.h"
+#include "system/WideText.h"
 
 namespace {
 

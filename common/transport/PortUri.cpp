@@ -1,19 +1,19 @@
-#include "PortUri.h"
+#include "transport/PortUri.h"
 
 #include <cstring>
 
 #ifdef _WIN32
 #include <ws2tcpip.h>
 
-#include "WinHandles.h"
+#include "system/WinHandles.h"
 #else
 #include <netdb.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
 #endif
 
-#include "PortFactory.h"
-#include "Values.h"
+#include "transport/PortFactory.h"
+#include "values/Values.h"
 
 bool ParseTcpPort(const std::string& text, int& port, std::string& error) {
     int64_t value = 0;
