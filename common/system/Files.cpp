@@ -10,26 +10,6 @@
 #include "system/WideText.h"
 #include "values/Values.h"
 
-std::FILE* OpenFile(const std::string& path, const char* mode) {
-#ifdef _WIN32
-    WideString wide;
-    WideString wideMode;
-    if (!Utf8ToWide(path, wide) || !Utf8ToWide(mode, wideMode)) {
-        errno = EINVAL;
-        return nullptr;
-    }
-    std::FILE* file = nullptr;
-    const errno_t code = _wfopen_s(&file, wide.c_str(), wideMode.c_str());
-    if (code != 0) {
-        errno = code;
-        return nullptr;
-    }
-    return file;
-#else
-    return std::fopen(path.c_str(), mode);
-#endif
-}
-
 bool ReadFileStart(const std::string& path, size_t limit, std::string& bytes, std::string& error) {
     const std::string name = ShownText(path, std::string::npos);
     std::FILE* file = OpenFile(path, "rb");
@@ -113,21 +93,12 @@ std::string FileLabel(const std::string& path) {
 }
 
 std::string PathBeside(const std::string& file, const std::string& path) {
-    if (path.empty() || path == "-" || path[0] == '/') {
+    if (path.empty() || path == "-" || IsRootedPath(path)) {
         return path;
     }
-#ifdef _WIN32
-    // "\\server\share", "\folder" and "C:..." do not depend on the current folder alone.
-    if (path[0] == '\\' || (path.size() >= 2 && path[1] == ':')) {
-        return path;
-    }
-    const size_t slash = file.find_last_of("/\\");
-#else
-    const size_t slash = file.find_last_of('/');
-#endif
+    const size_t slash = file.find_last_of(kPathSeparators);
     return slash == std::string::npos ? path : file.substr(0, slash + 1) + path;
 }
-
 int WriteFileWholeFrom(const std::string& path,
                        const std::function<bool(std::string& piece, int& error)>& produce,
                        bool secret) {

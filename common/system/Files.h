@@ -85,6 +85,13 @@ bool ReadFileBytes(const std::string& path, size_t maxBytes, std::string& bytes,
 /// A file's name as the start of a message ("shop.json: ..."): whole, control characters escaped.
 std::string FileLabel(const std::string& path);
 
+/// Whether `path` names its file without the current folder: "/x" (on Windows also "\\x",
+/// "C:x" and "\\\\server\\share").
+bool IsRootedPath(const std::string& path);
+
+/// The characters that end a folder's name in a path: "/" (on Windows also "\\").
+extern const char kPathSeparators[];
+
 /// `path` as seen from the folder of `file`: a relative path is taken beside `file`, an absolute
 /// one (or "-") is left as it is.
 std::string PathBeside(const std::string& file, const std::string& path);
