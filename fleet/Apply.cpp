@@ -1,17 +1,17 @@
-#include "Apply.h"
+#include "fleet/Apply.h"
 
 #include <algorithm>
 #include <chrono>
 #include <cstring>
 #include <ctime>
 
-#include "EthernetMessenger.h"
-#include "FileLimit.h"
-#include "Jobs.h"
-#include "Messenger.h"
-#include "StatusExchange.h"
-#include "StopRequest.h"
-#include "UtcTime.h"
+#include "fleet/Jobs.h"
+#include "fleet/StopRequest.h"
+#include "system/FileLimit.h"
+#include "system/UtcTime.h"
+#include "transport/EthernetMessenger.h"
+#include "transport/Messenger.h"
+#include "transport/StatusExchange.h"
 
 namespace {
 

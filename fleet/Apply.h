@@ -7,10 +7,10 @@
 #include <string>
 #include <vector>
 
-#include "Jobs.h"
-#include "Plan.h"
-#include "PrinterStatus.h"
-#include "SendCmd.h"
+#include "commands/PrinterStatus.h"
+#include "fleet/Jobs.h"
+#include "fleet/Plan.h"
+#include "transport/SendCmd.h"
 
 class StopRequest;
 

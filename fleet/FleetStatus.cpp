@@ -1,7 +1,7 @@
 // The status of many printers: the TCP printers on one event loop, up to the jobs at once (the
 // loop waits for all of them, no thread waits for one), the serial, parallel and USB ones on the
 // job pool, each device's targets one after another.
-#include "FleetStatus.h"
+#include "fleet/FleetStatus.h"
 
 #include <asio/io_context.hpp>
 
@@ -9,11 +9,11 @@
 #include <chrono>
 #include <memory>
 
-#include "EthernetMessenger.h"
-#include "Jobs.h"
-#include "StatusExchange.h"
-#include "StatusReads.h"
-#include "StopRequest.h"
+#include "fleet/Jobs.h"
+#include "fleet/StopRequest.h"
+#include "transport/EthernetMessenger.h"
+#include "transport/StatusExchange.h"
+#include "transport/StatusReads.h"
 
 namespace {
 

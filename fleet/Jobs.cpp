@@ -1,4 +1,4 @@
-#include "Jobs.h"
+#include "fleet/Jobs.h"
 
 #include <asio/post.hpp>
 #include <asio/thread_pool.hpp>
@@ -9,7 +9,7 @@
 #include <thread>
 #include <vector>
 
-#include "FileLimit.h"
+#include "system/FileLimit.h"
 
 JobsFit FitJobs(size_t wanted, size_t needed) {
     JobsFit fit;

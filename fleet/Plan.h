@@ -7,8 +7,8 @@
 #include <string>
 #include <vector>
 
-#include "Profile.h"
-#include "Targets.h"
+#include "fleet/Profile.h"
+#include "fleet/Targets.h"
 
 /// What the report says a printer was given, passwords hidden.
 struct PrinterSetup {

@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "Cmd.h"
+#include "commands/Cmd.h"
 
 /// Largest profile read; anything bigger is not a profile.
 constexpr size_t kMaxProfileBytes = 1024 * 1024;

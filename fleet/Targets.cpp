@@ -1,13 +1,13 @@
-#include "Targets.h"
+#include "fleet/Targets.h"
 
 #include <map>
 #include <set>
 
-#include "AddressRange.h"
-#include "DeviceFile.h"
-#include "Files.h"
-#include "Profile.h"
-#include "Values.h"
+#include "fleet/Profile.h"
+#include "system/Files.h"
+#include "transport/DeviceFile.h"
+#include "values/AddressRange.h"
+#include "values/Values.h"
 
 namespace {
 

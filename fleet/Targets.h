@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "PortUri.h"
+#include "transport/PortUri.h"
 
 /// Largest targets file read.
 constexpr size_t kMaxTargetsBytes = 16 * 1024 * 1024;

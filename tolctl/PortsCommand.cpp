@@ -6,11 +6,11 @@
 
 #include <nlohmann/json.hpp>
 
-#include "Output.h"
-#include "Ports.h"
-#include "Subcommand.h"
-#include "Tolctl.h"
-#include "Values.h"
+#include "tolctl/Output.h"
+#include "tolctl/Subcommand.h"
+#include "tolctl/Tolctl.h"
+#include "transport/Ports.h"
+#include "values/Values.h"
 
 namespace {
 

@@ -1,10 +1,6 @@
 #include <unistd.h>
 
-#include "Terminal.h"
-
-std::vector<std::string> ProgramArguments(int argc, char** argv) {
-    return std::vector<std::string>(argv, argv + argc);
-}
+#include "tolctl/Terminal.h"
 
 bool StderrIsTerminal() {
     return isatty(STDERR_FILENO) != 0;

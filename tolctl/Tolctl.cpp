@@ -1,16 +1,16 @@
-#include "Tolctl.h"
+#include "tolctl/Tolctl.h"
 
 #include <CLI/CLI.hpp>
 
 #include <ostream>
 
-#include "OemText.h"
-#include "Options.h"
-#include "Output.h"
-#include "Subcommand.h"
-#include "Suggest.h"
 #include "TolVersion.h"
-#include "Values.h"
+#include "system/OemText.h"
+#include "tolctl/Options.h"
+#include "tolctl/Output.h"
+#include "tolctl/Subcommand.h"
+#include "tolctl/Suggest.h"
+#include "values/Values.h"
 
 namespace {
 

@@ -3,15 +3,15 @@
 #include <string>
 #include <vector>
 
-#include "Output.h"
-#include "Terminal.h"
-#include "Tolctl.h"
+#include "tolctl/Arguments.h"
+#include "tolctl/Output.h"
+#include "tolctl/Tolctl.h"
 
 int main(int argc, char** argv) {
     // Standard output through a buffer that keeps why a write failed, for tolctl to say so.
     StdoutBuffer output;
     std::streambuf* const standard = std::cout.rdbuf(&output);
-    const int code = RunTolctl(ProgramArguments(argc, argv), std::cin, std::cout, std::cerr);
+    const int code = RunTolctl(CommandLineArguments(argc, argv), std::cin, std::cout, std::cerr);
     std::cout.rdbuf(standard);
     return code;
 }

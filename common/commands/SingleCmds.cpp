@@ -1,10 +1,10 @@
-#include "SingleCmds.h"
+#include "commands/SingleCmds.h"
 
-#include "BtLanCmds.h"
-#include "CmdBuild.h"
-#include "Commands.h"
-#include "Values.h"
-#include "WifiCmds.h"
+#include "commands/BtLanCmds.h"
+#include "commands/CmdBuild.h"
+#include "commands/Commands.h"
+#include "commands/WifiCmds.h"
+#include "values/Values.h"
 
 namespace {
 

@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "Cmd.h"
+#include "commands/Cmd.h"
 
 /// One argument of a single command.
 struct SingleCmdArg {

@@ -1,12 +1,12 @@
-#include "HttpServer.h"
+#include "http/HttpServer.h"
 
 #include <algorithm>
 #include <cctype>
 #include <cstring>
 #include <regex>
 
-#include "HttpFront.h"
-#include "Httplib.h"
+#include "http/HttpFront.h"
+#include "http/Httplib.h"
 
 namespace {
 

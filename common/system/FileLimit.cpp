@@ -1,4 +1,4 @@
-#include "FileLimit.h"
+#include "system/FileLimit.h"
 
 #include <cstdint>
 

@@ -3,7 +3,7 @@
 
 #include <string>
 
-#include "PortUri.h"
+#include "transport/PortUri.h"
 
 class Cmd;
 

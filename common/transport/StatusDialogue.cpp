@@ -1,4 +1,4 @@
-#include "StatusDialogue.h"
+#include "transport/StatusDialogue.h"
 
 namespace {
 

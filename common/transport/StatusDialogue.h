@@ -8,7 +8,7 @@
 #include <chrono>
 #include <string>
 
-#include "PrinterStatus.h"
+#include "commands/PrinterStatus.h"
 
 class StatusDialogue {
   public:

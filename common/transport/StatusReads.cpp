@@ -1,4 +1,4 @@
-#include "StatusReads.h"
+#include "transport/StatusReads.h"
 
 #include <asio/io_context.hpp>
 #include <asio/ip/tcp.hpp>
@@ -10,10 +10,10 @@
 #include <system_error>
 #include <utility>
 
-#include "ErrnoText.h"
-#include "Messenger.h"
-#include "StatusDialogue.h"
-#include "StatusLink.h"
+#include "system/ErrnoText.h"
+#include "transport/Messenger.h"
+#include "transport/StatusDialogue.h"
+#include "transport/StatusLink.h"
 
 namespace {
 

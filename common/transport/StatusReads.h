@@ -5,8 +5,8 @@
 
 #include <functional>
 
-#include "PrinterStatus.h"
-#include "SendCmd.h"
+#include "commands/PrinterStatus.h"
+#include "transport/SendCmd.h"
 
 namespace asio {
 class io_context;

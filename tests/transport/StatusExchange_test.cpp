@@ -8,9 +8,9 @@
 #include <string>
 #include <thread>
 
-#include "FarEnd.h"
-#include "StatusExchange.h"
-#include "StatusReads.h"
+#include "tests/transport/FarEnd.h"
+#include "transport/StatusExchange.h"
+#include "transport/StatusReads.h"
 
 namespace {
 

@@ -4,11 +4,11 @@
 #include <utility>
 #include <vector>
 
-#include "UniqueHandle.h"
+#include "system/UniqueHandle.h"
 
 #ifdef _WIN32
-#include "FarEnd.h"
-#include "WinHandles.h"
+#include "system/WinHandles.h"
+#include "tests/transport/FarEnd.h"
 #else
 #include <fcntl.h>
 #include <unistd.h>
