@@ -8,10 +8,13 @@
 #include <algorithm>
 #include <chrono>
 #include <memory>
+#include <system_error>
 
 #include "fleet/Jobs.h"
 #include "fleet/StopRequest.h"
+#include "system/ErrnoText.h"
 #include "transport/EthernetMessenger.h"
+#include "transport/StatusDialogue.h"
 #include "transport/StatusExchange.h"
 #include "transport/StatusReads.h"
 
@@ -40,7 +43,17 @@ void ReadOnLoop(const std::vector<Target>& targets,
                 const FleetStatusSettings& settings,
                 StopRequest& stop,
                 Found& found) {
-    asio::io_context io(1);  // one thread runs it: a hint to Asio
+    std::unique_ptr<asio::io_context> made;
+    try {
+        made = std::make_unique<asio::io_context>(1);  // one thread runs it: a hint to Asio
+    } catch (const std::system_error& failure) {
+        // No event loop (Windows: no completion port): no printer could be reached.
+        for (const size_t i : indexes) {
+            found.Read(i, FailedOpenStatus(ErrorCodeText(failure.code()), failure.code().value(), false));
+        }
+        return;
+    }
+    asio::io_context& io = *made;
     size_t next = 0, active = 0;
     // Begins reads while there is room; each that ends makes room for the next.
     std::function<void()> more = [&] {
