@@ -1,10 +1,11 @@
 #!/usr/bin/env bash
 # tolctl status against an nmap connect scan (nmap -sT -Pn -n -T5) of the same 1,024 emulated
 # printers (one emulator on 127.0.4.0/22, every eighth printer with a condition), measured side by
-# side in one run, taken in turns. Prints each tool's time per run (wall clock, and processor time:
-# user + system), the ratio of the wall clocks (the aim: tolctl at most 1.20 times nmap's) and
+# side in one run, taken in turns. Prints the median of each tool's runs (wall clock, and processor
+# time: user + system), the ratio of the wall clocks (the aim: tolctl at most 1.20 times nmap's) and
 # checks that every printer's state is the one its condition gives. BEFORE=PATH measures another
-# tolctl build the same way in the same run (a before and after). Only loopback addresses.
+# tolctl build the same way in the same run (a before and after); JOBS=N gives both --jobs N.
+# Only loopback addresses.
 # Usage: bench/status.sh [RUNS]   (default 10)
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -24,16 +25,19 @@ start_emulator 9400 --bind "$network" --conditions-file "$work/conditions.txt"
 # All 1,024 addresses, as nmap takes them (a network's targets leave out its first and last).
 for c in 4 5 6 7; do echo "socket://127.0.$c.0-255:$port"; done >"$work/targets.txt"
 
-# timed NAME COMMAND...: runs it, adds its wall clock and processor time (ms) to NAME_wall, NAME_cpu.
+# timed NAME COMMAND...: runs it and adds its wall clock and processor time (ms, user + system) as
+# a line to $work/NAME.times.
 timed() {
-    local name=$1 wall_var=${1}_wall cpu_var=${1}_cpu line
+    local name=$1 line real user sys
     shift
     line=$( { TIMEFORMAT='%3R %3U %3S'; time "$@" >/dev/null 2>&1; } 2>&1 | tail -n 1)
     read -r real user sys <<<"$line"
-    printf -v "$wall_var" '%s' "$(awk -v a="${!wall_var:-0}" -v r="$real" 'BEGIN { printf "%.3f", a + r * 1000 }')"
-    printf -v "$cpu_var" '%s' "$(awk -v a="${!cpu_var:-0}" -v u="$user" -v s="$sys" 'BEGIN { printf "%.3f", a + (u + s) * 1000 }')"
+    awk -v r="$real" -v u="$user" -v s="$sys" 'BEGIN { printf "%.1f %.1f\n", r * 1000, (u + s) * 1000 }' \
+        >>"$work/$name.times"
 }
-status_run() { "$1" status --targets "$work/targets.txt" --format json || true; }
+# The median of column $2 of $work/$1.times.
+median() { sort -n -k"$2" "$work/$1.times" | awk -v k="$2" '{ v[NR] = $k } END { printf "%.1f", NR % 2 ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2 }'; }
+status_run() { "$1" status --targets "$work/targets.txt" --format json ${JOBS:+--jobs "$JOBS"} || true; }
 nmap_run() { nmap -sT -Pn -n -T5 -p"$port" "$network" -oG -; }
 
 status_run "$tolctl" >"$work/status.json"
@@ -44,14 +48,13 @@ for _ in $(seq "$runs"); do
     [ -z "${BEFORE:-}" ] || timed before status_run "$BEFORE"
 done
 
-per_run() { awk -v t="$1" -v n="$runs" 'BEGIN { printf "%.1f", t / n }'; }
-echo "status of 1,024 printers ($network, port $port), $runs runs each, times per run:"
-printf '  nmap -sT -Pn -n -T5   %7s ms  (processor %7s ms)\n' "$(per_run "$nmap_wall")" "$(per_run "$nmap_cpu")"
-printf '  tolctl status         %7s ms  (processor %7s ms)  ratio %s (aim: <= 1.20)\n' "$(per_run "$after_wall")" \
-    "$(per_run "$after_cpu")" "$(ratio "$after_wall" "$nmap_wall")"
+echo "status of 1,024 printers ($network, port $port, --jobs ${JOBS:-64}), $runs runs each, the median of each:"
+printf '  nmap -sT -Pn -n -T5   %7s ms  (processor %7s ms)\n' "$(median nmap 1)" "$(median nmap 2)"
+printf '  tolctl status         %7s ms  (processor %7s ms)  ratio %s (aim: <= 1.20)\n' "$(median after 1)" \
+    "$(median after 2)" "$(ratio "$(median after 1)" "$(median nmap 1)")"
 if [ -n "${BEFORE:-}" ]; then
-    printf '  BEFORE status         %7s ms  (processor %7s ms)  ratio %s\n' "$(per_run "$before_wall")" \
-        "$(per_run "$before_cpu")" "$(ratio "$before_wall" "$nmap_wall")"
+    printf '  BEFORE status         %7s ms  (processor %7s ms)  ratio %s\n' "$(median before 1)" \
+        "$(median before 2)" "$(ratio "$(median before 1)" "$(median nmap 1)")"
 fi
 for found in "$work/status.json" ${BEFORE:+"$work/before.json"}; do
     /usr/bin/python3 - "$found" "$work/conditions.txt" <<'PY'
