@@ -70,6 +70,7 @@ class Console {
     HttpReply Job(const HttpRequest& request, const std::string& rest);
     HttpReply Send(const std::string& body);
     HttpReply Commands();
+    HttpReply SettingsForm();
     HttpReply Profiles(const HttpRequest& request, const std::string& rest);
 
     ConsoleSettings m_settings;

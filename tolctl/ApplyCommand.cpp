@@ -26,6 +26,7 @@
 #include "Output.h"
 #include "Plan.h"
 #include "PrinterStatus.h"
+#include "SettingRegistry.h"
 #include "ShownCmd.h"
 #include "StatusExchange.h"
 #include "Subcommand.h"
@@ -205,8 +206,9 @@ void AddApplyCommand(CLI::App& app, Subcommands& list) {
     CLI::Option* verify = apply->add_flag(
         "--verify", options->verify,
         "Read each printer's real-time status (as status does) after the commands that keep it at its "
-        "address, before lan-ip and lan-dhcp: one that gives no answer, or is in error or offline, fails "
-        "there and gets nothing more");
+        "address, before " +
+            MovingCommandsText() +
+            ": one that gives no answer, or is in error or offline, fails there and gets nothing more");
     AddInteger(*apply, "--timeout", options->timeoutMs, 1, kMaxStatusAnswerMs,
                "With --verify: milliseconds each status answer may take (default 1000)")
         ->type_name("MS")

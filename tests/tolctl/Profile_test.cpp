@@ -159,7 +159,7 @@ TEST(ProfileTest, EachProblemNamesItsKeyAndTheLimitAndAllAreReportedAtOnce) {
         {R"({"wifi-station": {"auth": "wpa3"}})",
          "wifi-station.auth: 'wpa3' is not one of open|shared|wpapsk"},
         {R"({"wifi-station": {"enc": "ccmp"}})", "wifi-station.enc: 'ccmp' is not one of none|"},
-        {R"({"lan": {"dhcp": "maybe"}})", "lan.dhcp: 'maybe' is not one of true|false|on|off"},
+        {R"({"lan": {"dhcp": "maybe"}})", "lan.dhcp: 'maybe' is not one of off|on|false|true"},
         {R"({"lan": {"dhcp": 1}})", "lan.dhcp: must be true or false"},
         {R"({"lan": {"mac": "9E:22:56"}})", "lan.mac: '9E:22:56' is not four bytes"},
         {R"({"bt-pin": 6042})", "p.json: bt-pin: must be text in double quotes"},
