@@ -102,14 +102,15 @@ def generated(page_path, schema_path):
         committed = f.read()
     printed = subprocess.run([tolctl, "profile", "schema"], capture_output=True, timeout=60).stdout
     if committed != printed:
-        fail("docs/profile.schema.json is not what `tolctl profile schema` prints; write it again with "
-             "`tolctl profile schema > docs/profile.schema.json`")
+        fail("docs/profile.schema.json is not what `tolctl profile schema` prints; "
+             "scripts/write-profile-docs.py writes it again")
     with open(page_path) as f:
         page = f.read()
     m = re.search(r"<!-- tolctl profile keys[^\n]*-->\n(.*?)<!-- end of tolctl profile keys -->", page, re.S)
     table = subprocess.run([tolctl, "profile", "keys"], capture_output=True, text=True, timeout=60).stdout
     if m is None or m.group(1) != table:
-        fail("the table of keys in profiles.md is not what `tolctl profile keys` prints")
+        fail("the table of keys in profiles.md is not what `tolctl profile keys` prints; "
+             "scripts/write-profile-docs.py writes it again")
 
 
 def main():
