@@ -8,9 +8,9 @@
 #include <string>
 #include <vector>
 
-#include "HttpServer.h"
-#include "SendCmd.h"
-#include "StopRequest.h"
+#include "fleet/StopRequest.h"
+#include "http/HttpServer.h"
+#include "transport/SendCmd.h"
 
 /// Largest request body taken.
 constexpr size_t kMaxConsoleBody = 1024 * 1024;

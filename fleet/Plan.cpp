@@ -1,4 +1,4 @@
-#include "Plan.h"
+#include "fleet/Plan.h"
 
 #include <nlohmann/json.hpp>
 
@@ -7,10 +7,10 @@
 #include <map>
 #include <utility>
 
-#include "ErrnoText.h"
-#include "Files.h"
-#include "JsonParse.h"
-#include "Values.h"
+#include "json/JsonParse.h"
+#include "system/ErrnoText.h"
+#include "system/Files.h"
+#include "values/Values.h"
 
 namespace {
 

@@ -7,8 +7,8 @@
 #include <string>
 #include <vector>
 
-#include "Profile.h"
-#include "Targets.h"
+#include "fleet/Profile.h"
+#include "fleet/Targets.h"
 
 /// Largest targets file read.
 constexpr size_t kMaxTargetsBytes = 16 * 1024 * 1024;

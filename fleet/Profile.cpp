@@ -1,4 +1,4 @@
-#include "Profile.h"
+#include "fleet/Profile.h"
 
 #include <nlohmann/json.hpp>
 
@@ -7,13 +7,13 @@
 #include <set>
 #include <utility>
 
-#include "CmdBuild.h"
-#include "Commands.h"
-#include "Files.h"
-#include "JsonParse.h"
-#include "SecretFile.h"
-#include "ShownCmd.h"
-#include "Values.h"
+#include "commands/CmdBuild.h"
+#include "commands/Commands.h"
+#include "commands/ShownCmd.h"
+#include "json/JsonParse.h"
+#include "system/Files.h"
+#include "system/SecretFile.h"
+#include "values/Values.h"
 
 namespace {
 

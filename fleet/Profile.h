@@ -9,8 +9,8 @@
 #include <string>
 #include <vector>
 
-#include "Cmd.h"
-#include "SettingRegistry.h"
+#include "commands/Cmd.h"
+#include "commands/SettingRegistry.h"
 
 /// Largest profile read; anything bigger is not a profile.
 constexpr size_t kMaxProfileBytes = 1024 * 1024;

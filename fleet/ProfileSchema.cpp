@@ -1,4 +1,4 @@
-#include "ProfileSchema.h"
+#include "fleet/ProfileSchema.h"
 
 #include <nlohmann/json.hpp>
 
@@ -6,10 +6,10 @@
 #include <iterator>
 #include <vector>
 
-#include "CmdBuild.h"
-#include "Commands.h"
-#include "Profile.h"
-#include "SettingRegistry.h"
+#include "commands/CmdBuild.h"
+#include "commands/Commands.h"
+#include "commands/SettingRegistry.h"
+#include "fleet/Profile.h"
 
 namespace {
 

@@ -1,13 +1,13 @@
-#include "Targets.h"
+#include "fleet/Targets.h"
 
 #include <iterator>
 #include <map>
 #include <set>
 
-#include "AddressRange.h"
-#include "DeviceFile.h"
-#include "Profile.h"
-#include "Values.h"
+#include "fleet/Profile.h"
+#include "transport/DeviceFile.h"
+#include "values/AddressRange.h"
+#include "values/Values.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "ApplyCommand.h"
+#include "tolctl/ApplyCommand.h"
 
 #include <algorithm>
 #include <atomic>
@@ -20,19 +20,19 @@
 
 #include <CLI/CLI.hpp>
 
-#include "Apply.h"
-#include "ApplyReport.h"
-#include "Interrupts.h"
-#include "Output.h"
-#include "Plan.h"
-#include "PrinterStatus.h"
-#include "SettingRegistry.h"
-#include "ShownCmd.h"
-#include "StatusExchange.h"
-#include "Subcommand.h"
 #include "TolVersion.h"
-#include "Tolctl.h"
-#include "Values.h"
+#include "commands/PrinterStatus.h"
+#include "commands/SettingRegistry.h"
+#include "commands/ShownCmd.h"
+#include "fleet/Apply.h"
+#include "fleet/ApplyReport.h"
+#include "fleet/Plan.h"
+#include "tolctl/Interrupts.h"
+#include "tolctl/Output.h"
+#include "tolctl/Subcommand.h"
+#include "tolctl/Tolctl.h"
+#include "transport/StatusExchange.h"
+#include "values/Values.h"
 
 namespace {
 

@@ -7,15 +7,15 @@
 #include <memory>
 #include <ostream>
 
-#include "AddressRange.h"
-#include "Decode.h"
-#include "Emulator.h"
-#include "ErrnoText.h"
-#include "Files.h"
-#include "ListenCommand.h"
-#include "Subcommand.h"
-#include "Tolctl.h"
-#include "Values.h"
+#include "commands/Decode.h"
+#include "emulator/Emulator.h"
+#include "system/ErrnoText.h"
+#include "system/Files.h"
+#include "tolctl/ListenCommand.h"
+#include "tolctl/Subcommand.h"
+#include "tolctl/Tolctl.h"
+#include "values/AddressRange.h"
+#include "values/Values.h"
 
 namespace {
 

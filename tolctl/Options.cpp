@@ -1,13 +1,13 @@
-#include "Options.h"
+#include "tolctl/Options.h"
 
 #include <CLI/CLI.hpp>
 
 #include <ostream>
 
-#include "BaudRates.h"
-#include "PortFactory.h"
-#include "PortUri.h"
-#include "Values.h"
+#include "transport/BaudRates.h"
+#include "transport/PortFactory.h"
+#include "transport/PortUri.h"
+#include "values/Values.h"
 
 void AddGlobalOptions(CLI::App& app, GlobalOptions& global) {
     app.add_flag("--dry-run", global.dryRun, "Print the command's bytes as hex instead of sending them");

@@ -4,10 +4,10 @@
 
 #include <ostream>
 
-#include "Profile.h"
-#include "ProfileSchema.h"
-#include "Subcommand.h"
-#include "Tolctl.h"
+#include "fleet/Profile.h"
+#include "fleet/ProfileSchema.h"
+#include "tolctl/Subcommand.h"
+#include "tolctl/Tolctl.h"
 
 void AddProfileCommand(CLI::App& app, Subcommands& list) {
     CLI::App* profile = app.add_subcommand("profile", "Settings profiles for apply");

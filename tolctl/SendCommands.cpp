@@ -9,16 +9,16 @@
 #include <utility>
 #include <vector>
 
-#include "CmdBuild.h"
-#include "Commands.h"
-#include "DeviceFile.h"
-#include "PortUri.h"
-#include "SecretFile.h"
-#include "ShownCmd.h"
-#include "SingleCmds.h"
-#include "Subcommand.h"
-#include "Tolctl.h"
-#include "Values.h"
+#include "commands/CmdBuild.h"
+#include "commands/Commands.h"
+#include "commands/ShownCmd.h"
+#include "commands/SingleCmds.h"
+#include "system/SecretFile.h"
+#include "tolctl/Subcommand.h"
+#include "tolctl/Tolctl.h"
+#include "transport/DeviceFile.h"
+#include "transport/PortUri.h"
+#include "values/Values.h"
 
 namespace {
 

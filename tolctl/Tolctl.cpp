@@ -1,18 +1,18 @@
-#include "Tolctl.h"
+#include "tolctl/Tolctl.h"
 
 #include <CLI/CLI.hpp>
 
 #include <ostream>
 
-#include "OemText.h"
-#include "Options.h"
-#include "Output.h"
-#include "PortFactory.h"
-#include "PortUri.h"
-#include "Subcommand.h"
-#include "Suggest.h"
 #include "TolVersion.h"
-#include "Values.h"
+#include "system/OemText.h"
+#include "tolctl/Options.h"
+#include "tolctl/Output.h"
+#include "tolctl/Subcommand.h"
+#include "tolctl/Suggest.h"
+#include "transport/PortFactory.h"
+#include "transport/PortUri.h"
+#include "values/Values.h"
 
 namespace {
 

@@ -1,12 +1,12 @@
-#include "CmdBuild.h"
+#include "commands/CmdBuild.h"
 
 #include <cstdio>
 #include <cstring>
 #include <initializer_list>
 
-#include "Commands.h"
-#include "OemText.h"
-#include "Values.h"
+#include "commands/Commands.h"
+#include "system/OemText.h"
+#include "values/Values.h"
 
 namespace {
 

@@ -9,9 +9,9 @@
 #include <string>
 #include <vector>
 
-#include "Cmd.h"
-#include "TextCheck.h"
-#include "WideText.h"
+#include "commands/Cmd.h"
+#include "commands/TextCheck.h"
+#include "system/WideText.h"
 
 /// Input refused before anything is built or sent.
 struct Refusal {

@@ -1,10 +1,10 @@
-#include "Decode.h"
+#include "commands/Decode.h"
 
 #include <algorithm>
 #include <cstdio>
 
-#include "OemText.h"
-#include "Values.h"
+#include "system/OemText.h"
+#include "values/Values.h"
 
 namespace {
 

@@ -1,12 +1,12 @@
-#include "SettingRegistry.h"
+#include "commands/SettingRegistry.h"
 
 #include <algorithm>
 #include <cstring>
 #include <utility>
 
-#include "CmdBuild.h"
-#include "Commands.h"
-#include "Values.h"
+#include "commands/CmdBuild.h"
+#include "commands/Commands.h"
+#include "values/Values.h"
 
 namespace {
 

@@ -14,9 +14,9 @@
 #include <string>
 #include <vector>
 
-#include "Cmd.h"
-#include "CmdCatalog.h"
-#include "TextCheck.h"
+#include "commands/Cmd.h"
+#include "commands/CmdCatalog.h"
+#include "commands/TextCheck.h"
 
 /// What a setting's value is: how it is checked, written and shown.
 enum class SettingKind : unsigned char {

@@ -1,7 +1,7 @@
-#include "SingleCmds.h"
+#include "commands/SingleCmds.h"
 
-#include "CmdBuild.h"
-#include "Values.h"
+#include "commands/CmdBuild.h"
+#include "values/Values.h"
 
 namespace {
 

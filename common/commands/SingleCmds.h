@@ -9,8 +9,8 @@
 #include <string>
 #include <vector>
 
-#include "Cmd.h"
-#include "SettingRegistry.h"
+#include "commands/Cmd.h"
+#include "commands/SettingRegistry.h"
 
 /// One argument of a single command: one setting of its registry row.
 struct SingleCmdArg {

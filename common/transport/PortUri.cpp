@@ -1,20 +1,11 @@
-#include "PortUri.h"
+#include "transport/PortUri.h"
 
 #include <cstring>
 #include <vector>
 
-#ifdef _WIN32
-#include <ws2tcpip.h>
-
-#include "WinHandles.h"
-#else
-#include <netdb.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
-#endif
-
-#include "PortFactory.h"
-#include "Values.h"
+#include "transport/HostLookup.h"
+#include "transport/PortFactory.h"
+#include "values/Values.h"
 
 bool ParseTcpPort(const std::string& text, int& port, std::string& error) {
     int64_t value = 0;
@@ -173,26 +164,9 @@ bool ResolveIpv4(const std::string& host, uint32_t& address, std::string& error)
         error = problem;
         return false;
     }
-#ifdef _WIN32
-    const WinsockSession winsock(MAKEWORD(2, 2));
-    if (!winsock.Started()) {
-        error = "cannot start Windows Sockets";
+    if (!LookUpIpv4(host, address, error)) {
+        error = error.empty() ? "cannot resolve " + ShownText(host) + " to an IPv4 address" : error;
         return false;
     }
-#endif
-    addrinfo hints{};
-    hints.ai_family = AF_INET;
-    hints.ai_socktype = SOCK_STREAM;
-    addrinfo* found = nullptr;
-    const bool ok = getaddrinfo(host.c_str(), nullptr, &hints, &found) == 0 && found != nullptr;
-    if (ok) {
-        const auto* ipv4 = reinterpret_cast<const sockaddr_in*>(found->ai_addr);
-        address = ntohl(ipv4->sin_addr.s_addr);
-    } else {
-        error = "cannot resolve " + ShownText(host) + " to an IPv4 address";
-    }
-    if (found != nullptr) {
-        freeaddrinfo(found);
-    }
-    return ok;
+    return true;
 }

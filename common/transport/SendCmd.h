@@ -3,8 +3,8 @@
 
 #include <string>
 
-#include "BaudRates.h"
-#include "PortUri.h"
+#include "transport/BaudRates.h"
+#include "transport/PortUri.h"
 
 class Cmd;
 

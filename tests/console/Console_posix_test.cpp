@@ -11,11 +11,11 @@
 #include <thread>
 #include <vector>
 
-#include "FakePrinters.h"
-#include "HttpClient.h"
-#include "SingleCmds.h"
-#include "TolctlProgram.h"
-#include "TolctlRun.h"
+#include "commands/SingleCmds.h"
+#include "http/HttpClient.h"
+#include "tests/support/FakePrinters.h"
+#include "tests/support/TolctlProgram.h"
+#include "tests/support/TolctlRun.h"
 
 namespace {
 

@@ -9,13 +9,13 @@
 #include <string>
 #include <vector>
 
-#include "../tolctl/DecodedBytes.h"
-#include "Commands.h"
-#include "Decode.h"
-#include "FuzzCheck.h"
-#include "Subcommand.h"
-#include "Tolctl.h"
-#include "Values.h"
+#include "commands/Commands.h"
+#include "commands/Decode.h"
+#include "tests/fuzz/FuzzCheck.h"
+#include "tests/tolctl/DecodedBytes.h"
+#include "tolctl/Subcommand.h"
+#include "tolctl/Tolctl.h"
+#include "values/Values.h"
 
 namespace {
 

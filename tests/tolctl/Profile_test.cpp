@@ -7,9 +7,9 @@
 #include <set>
 #include <sstream>
 
-#include "OemText.h"
-#include "Profile.h"
-#include "Tolctl.h"
+#include "fleet/Profile.h"
+#include "system/OemText.h"
+#include "tolctl/Tolctl.h"
 
 namespace {
 

@@ -4,9 +4,9 @@
 #include <fstream>
 #include <sstream>
 
-#include "OemText.h"
-#include "Tolctl.h"
-#include "TolctlRun.h"
+#include "system/OemText.h"
+#include "tests/support/TolctlRun.h"
+#include "tolctl/Tolctl.h"
 
 namespace {
 
