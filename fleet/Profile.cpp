@@ -36,24 +36,13 @@ const char kExampleNote[] =
     "A starting profile for tolctl apply. Every key is optional: delete what you do not want to set. Keys "
     "that begin with // are comments and are skipped. Values are those of tolctl's options.";
 
-// The group of a dotted key ("lan" of "lan.ip"); empty for a key of the top level.
-std::string GroupOf(const std::string& key) {
-    const size_t dot = key.find('.');
-    return dot == std::string::npos ? std::string() : key.substr(0, dot);
-}
-
-// The key within its group ("ip" of "lan.ip"; the whole key at the top level).
-std::string NameOf(const std::string& key) {
-    return key.substr(key.find('.') + 1);
-}
-
 bool IsComment(const std::string& key) {
     return key.compare(0, 2, "//") == 0;
 }
 
 bool IsGroup(const std::string& name) {
     for (const SettingRef& setting : AllSettings()) {
-        if (name == GroupOf(setting->key)) {
+        if (name == KeyGroup(setting->key)) {
             return true;
         }
     }
@@ -105,6 +94,26 @@ const SettingRef& AfterSetting() {
     return after;
 }
 
+// The example value of `setting` as JSON: true or false for a switch, a list of commands.
+Json ExampleValue(const SettingRef& setting) {
+    const std::string text = setting->example;
+    if (TypeOf(setting) != SettingType::List) {
+        return TypeOf(setting) == SettingType::Switch ? Json(text == kSwitchJsonWords[1]) : Json(text);
+    }
+    Json list = Json::array();
+    for (size_t start = 0; start <= text.size();) {
+        const size_t comma = std::min(text.find(',', start), text.size());
+        list.push_back(text.substr(start, comma - start));
+        start = comma + 1;
+    }
+    return list;
+}
+
+// An example value that every printer may share: not a printer's own address, nor a secret.
+bool Shared(const SettingRef& setting) {
+    return setting->example != nullptr && setting->kind != SettingKind::HostAddress && !IsSecret(setting);
+}
+
 // The check of one value alone, the same as its command-line option's; throws Refusal.
 void CheckValue(const std::string& key, const SettingValue& value) {
     const std::string& place = value.place;
@@ -142,7 +151,7 @@ void CheckNetworks(const Settings& settings) {
             (kind != SettingKind::HostAddress && kind != SettingKind::Mask && kind != SettingKind::Address)) {
             continue;
         }
-        Network& network = groups[GroupOf(setting->key)];
+        Network& network = groups[KeyGroup(setting->key)];
         (kind == SettingKind::HostAddress ? network.address
          : kind == SettingKind::Mask      ? network.mask
                                           : network.gateway) = &setting;
@@ -357,8 +366,8 @@ bool ParseProfile(const std::string& text,
         const SettingRef* secret = SecretFilled(*setting) != nullptr ? SecretFilled(*setting) : setting;
         const SettingRef* file = SecretFileOf(*secret);
         if (IsSecret(*secret) && file != nullptr && settings.Find(secret->row->key) != nullptr) {
-            errors.push_back(origin + ": " + GroupOf(key) + ": " + NameOf(secret->row->key) + " and " +
-                             NameOf(file->row->key) + " exclude each other");
+            errors.push_back(origin + ": " + KeyGroup(key) + ": " + KeyName(secret->row->key) + " and " +
+                             KeyName(file->row->key) + " exclude each other");
             return;
         }
         settings.Set(key, std::move(value), origin, secrets, errors);
@@ -485,9 +494,9 @@ bool PlanCommands(const Settings& settings,
         for (const SettingRow& row : cmd.settings) {
             const bool given = settings.Find(row.key) != nullptr;
             any = any || given;
-            group = GroupOf(row.key);
+            group = KeyGroup(row.key);
             if (row.required) {
-                needs += (needs.empty() ? "" : ", ") + NameOf(row.key);
+                needs += (needs.empty() ? "" : ", ") + KeyName(row.key);
                 if (!given) {
                     lacking.push_back(row.key);
                 }
@@ -544,10 +553,10 @@ std::string GroupComment(const std::string& group) {
     std::vector<std::string> needed, about, last;
     std::set<const SettingCmdRow*> commands;
     for (const SettingRef& setting : AllSettings()) {
-        if (GroupOf(setting->key) != group) {
+        if (KeyGroup(setting->key) != group) {
             continue;
         }
-        const std::string name = NameOf(setting->key);
+        const std::string name = KeyName(setting->key);
         commands.insert(setting.cmd);
         if (setting->required && setting.cmd != nullptr && setting.cmd->settings.size() > 1) {
             needed.push_back(name);
@@ -592,21 +601,14 @@ std::string ExampleProfile() {
     auto line = [](const std::string& indent, const std::string& key, const std::string& value) {
         return indent + Json(key).dump() + ": " + value;
     };
+    // On one line, a list's items apart.
     auto shown = [](const SettingRef& setting) {
-        if (TypeOf(setting) == SettingType::Switch) {
-            return std::string(setting->example);
-        }
-        if (TypeOf(setting) == SettingType::Text) {
-            return Json(setting->example).dump();
-        }
+        const Json value = ExampleValue(setting);
         std::string list;
-        const std::string items = setting->example;
-        for (size_t start = 0; start <= items.size();) {
-            const size_t comma = std::min(items.find(',', start), items.size());
-            list += (list.empty() ? "[" : ", ") + Json(items.substr(start, comma - start)).dump();
-            start = comma + 1;
+        for (const Json& item : value) {
+            list += (list.empty() ? "[" : ", ") + item.dump();
         }
-        return list + "]";
+        return value.is_array() ? list + "]" : value.dump();
     };
     std::vector<std::string> top = {line("  ", "//", Json(kExampleNote).dump())};
     std::string openGroup;  // the group whose object is being written
@@ -624,7 +626,7 @@ std::string ExampleProfile() {
     };
     for (const SettingRef& setting : AllSettings()) {
         const std::string key = setting->key;
-        const std::string group = GroupOf(key);
+        const std::string group = KeyGroup(key);
         if (group != openGroup) {
             closeGroup();
             openGroup = group;
@@ -633,7 +635,7 @@ std::string ExampleProfile() {
             }
         }
         std::vector<std::string>& lines = group.empty() ? top : inner;
-        const std::string name = NameOf(key);
+        const std::string name = KeyName(key);
         const std::string indent = group.empty() ? "  " : "    ";
         std::string note = setting->note != nullptr ? setting->note : "";
         if (setting->kind == SettingKind::Commands) {
@@ -656,35 +658,24 @@ std::string ExampleProfile() {
 
 std::string SharedExampleProfile() {
     Json profile = Json::object();
-    for (const SettingCmdRow& cmd : SettingRegistry()) {
-        Json values = Json::object();
-        bool whole = true;
-        for (const SettingRef& setting : SettingsOf(cmd)) {
-            // A printer's own address is no value to share, nor is a secret.
-            const bool shared = setting->example != nullptr && setting->kind != SettingKind::HostAddress &&
-                                !IsSecret(setting);
-            whole = whole && (shared || !setting->required);
-            if (shared) {
-                values[setting->key] = TypeOf(setting) == SettingType::Switch
-                                           ? Json(std::string(setting->example) == "true")
-                                           : Json(setting->example);
+    // Command by command ("after" alone): a command only with every key it needs.
+    auto add = [&profile](const std::vector<SettingRef>& settings) {
+        for (const SettingRef& setting : settings) {
+            if (setting->required && !Shared(setting)) {
+                return;
             }
         }
-        for (auto it = values.begin(); whole && it != values.end(); ++it) {
-            const std::string group = GroupOf(it.key());
-            (group.empty() ? profile[it.key()] : profile[group][NameOf(it.key())]) = it.value();
+        for (const SettingRef& setting : settings) {
+            const std::string group = KeyGroup(setting->key);
+            if (Shared(setting)) {
+                (group.empty() ? profile[setting->key] : profile[group][KeyName(setting->key)]) =
+                    ExampleValue(setting);
+            }
         }
+    };
+    for (const SettingCmdRow& cmd : SettingRegistry()) {
+        add(SettingsOf(cmd));
     }
-    const SettingRef& after = AfterSetting();
-    if (after->example != nullptr) {
-        Json list = Json::array();
-        const std::string items = after->example;
-        for (size_t start = 0; start <= items.size();) {
-            const size_t comma = std::min(items.find(',', start), items.size());
-            list.push_back(items.substr(start, comma - start));
-            start = comma + 1;
-        }
-        profile[after->key] = list;
-    }
+    add({AfterSetting()});
     return profile.dump();
 }

@@ -4,6 +4,7 @@
 
 #include <cctype>
 #include <iterator>
+#include <map>
 #include <vector>
 
 #include "commands/CmdBuild.h"
@@ -14,16 +15,6 @@
 namespace {
 
 using Json = nlohmann::ordered_json;
-
-// The group of a dotted key ("lan" of "lan.ip"); empty at the top level.
-std::string GroupOf(const std::string& key) {
-    const size_t dot = key.find('.');
-    return dot == std::string::npos ? std::string() : key.substr(0, dot);
-}
-
-std::string NameOf(const std::string& key) {
-    return key.substr(key.find('.') + 1);
-}
 
 // A pattern that takes one of `words` in any case, or a number `low` to `high`.
 std::string ChoicePattern(const std::vector<std::string>& words, size_t low, size_t high) {
@@ -128,7 +119,7 @@ void AddRules(Json& object, const std::vector<SettingRef>& settings) {
     for (const SettingRef& setting : settings) {
         const SettingRef* file = IsSecret(setting) ? SecretFileOf(setting) : nullptr;
         if (file != nullptr) {
-            object["not"] = {{"required", {NameOf(setting->key), NameOf(file->row->key)}}};
+            object["not"] = {{"required", {KeyName(setting->key), KeyName(file->row->key)}}};
         }
         const TextSize& size = setting->text;
         if (setting->kind != SettingKind::Text || size.whenChoice == nullptr) {
@@ -141,7 +132,7 @@ void AddRules(Json& object, const std::vector<SettingRef>& settings) {
             const std::vector<std::string> names = SettingChoices(choice);
             const std::vector<std::string> from(names.begin() + size.whenFrom, names.end());
             const std::string pattern = ChoicePattern(from, size.whenFrom, names.size() - 1);
-            Json when = {{"properties", {{NameOf(choice->key), {{"pattern", pattern}}}}}};
+            Json when = {{"properties", {{KeyName(choice->key), {{"pattern", pattern}}}}}};
             // Without the choice given its default holds: the rule applies without it only if
             // the default is one of those it applies to.
             int fallback = -1;
@@ -149,19 +140,14 @@ void AddRules(Json& object, const std::vector<SettingRef>& settings) {
                 fallback = names[i] == choice->fallback ? static_cast<int>(i) : fallback;
             }
             if (fallback < size.whenFrom) {
-                when["required"] = {NameOf(choice->key)};
+                when["required"] = {KeyName(choice->key)};
             }
             object["if"] = when;
             object["then"] = {
                 {"properties",
-                 {{NameOf(setting->key), {{"minLength", size.whenMin}, {"maxLength", size.whenMax}}}}}};
+                 {{KeyName(setting->key), {{"minLength", size.whenMin}, {"maxLength", size.whenMax}}}}}};
         }
     }
-}
-
-Json ClosedObject(const std::string& description) {
-    Json object = {{"description", description}, {"type", "object"}, {"properties", Json::object()}};
-    return object;
 }
 
 void Close(Json& object) {
@@ -190,40 +176,36 @@ std::string ProfileSchema() {
         {"type", "object"},
         {"properties", Json::object()},
     };
-    std::vector<std::string> groups;
-    std::vector<std::vector<SettingRef>> members;
+    // The settings of each object: a group's, and the top level's ("").
+    std::map<std::string, std::vector<SettingRef>> members;
     for (const SettingRef& setting : AllSettings()) {
-        const std::string group = GroupOf(setting->key);
+        const std::string group = KeyGroup(setting->key);
+        members[group].push_back(setting);
         if (group.empty()) {
             schema["properties"][setting->key] = ValueSchema(setting);
             continue;
         }
         if (!schema["properties"].contains(group)) {
-            std::string description = GroupComment(group);
-            bool needs = false;
-            for (const SettingRef& other : AllSettings()) {
-                needs = needs || (GroupOf(other->key) == group && other->required && other.cmd != nullptr &&
-                                  other.cmd->settings.size() > 1);
-            }
-            if (needs) {
-                description += " What it needs may also come from each target's overrides.";
-            }
-            schema["properties"][group] = ClosedObject(description);
-            groups.push_back(group);
-            members.emplace_back();
+            schema["properties"][group] = {
+                {"description", GroupComment(group)}, {"type", "object"}, {"properties", Json::object()}};
         }
-        Json& object = schema["properties"][group];
-        object["properties"][NameOf(setting->key)] = ValueSchema(setting);
-        for (size_t i = 0; i < groups.size(); ++i) {
-            if (groups[i] == group) {
-                members[i].push_back(setting);
-            }
-        }
+        schema["properties"][group]["properties"][KeyName(setting->key)] = ValueSchema(setting);
     }
-    for (size_t i = 0; i < groups.size(); ++i) {
-        Json& object = schema["properties"][groups[i]];
-        Close(object);
-        AddRules(object, members[i]);
+    for (const auto& group : members) {
+        Json& object = group.first.empty() ? schema : schema["properties"][group.first];
+        bool needs = false;
+        for (const SettingRef& setting : group.second) {
+            needs =
+                needs || (setting->required && setting.cmd != nullptr && setting.cmd->settings.size() > 1);
+        }
+        if (needs) {
+            object["description"] = object["description"].get<std::string>() +
+                                    " What it needs may also come from each target's overrides.";
+        }
+        if (!group.first.empty()) {
+            Close(object);
+        }
+        AddRules(object, group.second);
     }
     Close(schema);
     schema["$defs"] = Defs();

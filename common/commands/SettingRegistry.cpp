@@ -170,15 +170,9 @@ constexpr SettingCmdRow kRegistry[] = {
 };
 
 // The commands sent after the settings: a setting of no command of its own.
-constexpr SettingRow kAfter{"after",
-                            nullptr,
-                            K::Commands,
-                            "Then send",
-                            "commands sent after the settings, in the order given",
-                            false,
-                            nullptr,
-                            "test-print,cut",
-                            "Commands sent after the settings, in this order."};
+constexpr SettingRow kAfter{
+    "after", nullptr, K::Commands,     "Then send", "commands sent after the settings, in the order given",
+    false,   nullptr, "test-print,cut"};
 
 constexpr SettingGroupRow kGroups[] = {
     {"wifi-ap", "The printer's own access point", nullptr},
@@ -188,7 +182,7 @@ constexpr SettingGroupRow kGroups[] = {
 };
 
 // The catalogue field that `setting` is (null: none, as for a setting of a made-up command).
-const CmdField* FieldOf(const SettingRef& setting, const char** subName = nullptr) {
+const CmdField* FieldOf(const SettingRef& setting) {
     if (setting.cmd == nullptr) {
         return nullptr;
     }
@@ -204,10 +198,7 @@ const CmdField* FieldOf(const SettingRef& setting, const char** subName = nullpt
         for (const char* name :
              field.kind == FieldKind::Addresses ? field.names : std::initializer_list<const char*>{}) {
             if (option != nullptr && std::strcmp(name, option) == 0) {
-                if (subName != nullptr) {
-                    *subName = name;
-                }
-                return &field;
+                return &field;  // one of the station's three addresses
             }
         }
     }

@@ -107,6 +107,16 @@ struct SettingRegistry {
     static const SettingCmdRow* end();
 };
 
+/// The group of a dotted key ("lan" of "lan.ip"); empty for a key of the top level ("bt-pin").
+inline std::string KeyGroup(const std::string& key) {
+    const size_t dot = key.find('.');
+    return dot == std::string::npos ? std::string() : key.substr(0, dot);
+}
+/// A key within its group ("ip" of "lan.ip"; a key of the top level whole).
+inline std::string KeyName(const std::string& key) {
+    return key.substr(key.find('.') + 1);
+}
+
 /// A group of keys that a profile writes as one object ("wifi-ap": {"name": ...}): what the
 /// example profile and the schema say of it besides its settings.
 struct SettingGroupRow {
