@@ -129,9 +129,8 @@ Run Build(FuzzedDataProvider& input) {
         case 6: {
             const std::string text = value();
             // off|on, 0|1, and false|true as JSON writes a switch.
-            const int words = ParseChoice(text, {"false", "true"});
-            const int index =
-                ParseChoice(text, {"off", "on"}) >= 0 ? ParseChoice(text, {"off", "on"}) : words;
+            int index = ParseChoice(text, {"off", "on"});
+            index = index >= 0 ? index : ParseChoice(text, {"false", "true"});
             run.mayTake = index >= 0;
             run.args = {"lan-dhcp", "--", text};
             run.expected = Of(SetLanDHCPCmd(index));
