@@ -77,6 +77,7 @@ class Console {
     HttpReply Job(const std::string& id, bool events);
     HttpReply Send(const std::string& body);
     HttpReply Commands();
+    HttpReply SettingsForm();
     HttpReply ProfileNames();
     HttpReply Profile(const std::string& name);
     HttpReply KeepProfile(const std::string& name, const std::string& body);

@@ -55,7 +55,7 @@ struct RolloutPlan {
 };
 
 /// Where a verifying apply reads a printer's status in `plan`: before the first command that moves
-/// the printer away from the address it is reached at (lan-ip, lan-dhcp), else after the last.
+/// the printer away from the address it is reached at (SendPlace::Moves), else after the last.
 size_t VerifyPosition(const std::vector<PlannedCmd>& plan);
 
 /// A digest of a profile's values that tells whether a report was written for it. Passwords are

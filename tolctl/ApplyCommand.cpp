@@ -16,6 +16,7 @@
 
 #include "TolVersion.h"
 #include "commands/PrinterStatus.h"
+#include "commands/SettingRegistry.h"
 #include "commands/ShownCmd.h"
 #include "fleet/Apply.h"
 #include "fleet/ApplyReport.h"
@@ -192,8 +193,9 @@ void AddApplyCommand(CLI::App& app, Subcommands& list) {
     CLI::Option* verify = apply->add_flag(
         "--verify", options->verify,
         "Read each printer's real-time status (as status does) after the commands that keep it at its "
-        "address, before lan-ip and lan-dhcp: one that gives no answer, or is in error or offline, fails "
-        "there and gets nothing more");
+        "address, before " +
+            MovingCommandsText() +
+            ": one that gives no answer, or is in error or offline, fails there and gets nothing more");
     AddInteger(*apply, "--timeout", options->timeoutMs, 1, kMaxStatusAnswerMs,
                "With --verify: milliseconds each status answer may take (default 1000)")
         ->type_name("MS")

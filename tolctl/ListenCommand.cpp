@@ -219,7 +219,8 @@ void AddListenCommand(CLI::App& app, Subcommands& list) {
                "Stop after N connections (default: until interrupted)");
     AddInteger(*listen, "--idle-timeout", options->idleTimeout, 1, 24 * 3600,
                "Drop a connection that sends nothing for SECONDS (default 10)");
-    listen->add_option("--save", options->saveFile, "Append the raw bytes received to FILE");
+    listen->add_option("--save", options->saveFile, "Append the raw bytes received to FILE")
+        ->type_name("FILE");
     listen
         ->add_option("--state", options->stateFile,
                      "Keep every printer's settings as received in FILE (JSON, rewritten as they change)")

@@ -1,6 +1,7 @@
 #include "transport/PortUri.h"
 
 #include <cstring>
+#include <vector>
 
 #include "transport/HostLookup.h"
 #include "transport/PortFactory.h"
@@ -52,7 +53,7 @@ bool ParseSerial(const std::string& rest, PortUri& uri, std::string& error) {
         std::string problem;
         if (!StartsWith(option, "baud=") || !ParseDecimal(option.substr(5), 1, 115200, baud, problem) ||
             BaudIndex(static_cast<int>(baud)) < 0) {
-            error = ShownText(option) + ": the only option is baud=9600|19200|38400|57600|115200";
+            error = ShownText(option) + ": the only option is baud=" + BaudRatesText("|", "|");
             return false;
         }
         uri.baud = static_cast<int>(baud);
@@ -61,6 +62,37 @@ bool ParseSerial(const std::string& rest, PortUri& uri, std::string& error) {
 }
 
 }  // namespace
+
+std::string BaudRatesText(const char* separator, const char* last) {
+    std::string text;
+    for (int i = 0; i < kBaudRateCount; ++i) {
+        text += (i == 0 ? "" : i + 1 == kBaudRateCount ? last : separator) + std::to_string(kBaudRates[i]);
+    }
+    return text;
+}
+
+std::string PortIndexNamesText(int from, int to, const char* separator, const char* last) {
+    // A name's letters, and its number.
+    auto kind = [](int i) { return std::string(kPortIndexNames[i]).substr(0, 3); };
+    std::vector<std::string> shown;
+    for (int i = from; i <= to; ++i) {
+        int end = i;
+        while (end + 1 <= to && kind(end + 1) == kind(i)) {
+            ++end;
+        }
+        if (end - i >= 2) {
+            shown.push_back(std::string(kPortIndexNames[i]) + "-" + kPortIndexNames[end]);
+            i = end;
+        } else {
+            shown.push_back(kPortIndexNames[i]);
+        }
+    }
+    std::string text;
+    for (size_t i = 0; i < shown.size(); ++i) {
+        text += (i == 0 ? "" : i + 1 == shown.size() ? last : separator) + shown[i];
+    }
+    return text;
+}
 
 int BaudIndex(int baud) {
     for (int i = 0; i < kBaudRateCount; ++i) {
@@ -107,10 +139,9 @@ bool ParsePortUri(const std::string& text, bool windowsNames, PortUri& uri, std:
         return true;
     }
     if (windowsNames) {
-        static const char* const kNames[] = {"USB001", "LPT1", "LPT2", "LPT3", "COM1", "COM2"};
         const std::string name = UpperCase(text);
-        for (int i = 0; i < 6; ++i) {
-            if (name == kNames[i]) {
+        for (int i = kPortUsb; i <= kPortCom2; ++i) {
+            if (name == kPortIndexNames[i]) {
                 uri.kind = PortUri::Kind::PortIndex;
                 uri.portIndex = i;
                 return true;
@@ -119,7 +150,7 @@ bool ParsePortUri(const std::string& text, bool windowsNames, PortUri& uri, std:
     }
     error = ShownText(text) +
             " is not a port; use socket://HOST[:PORT], serial:DEVICE?baud=N, parallel:DEVICE, usb:" +
-            std::string(windowsNames ? ", USB001, LPT1-LPT3, COM1 or COM2" : " or usb:DEVICE");
+            (windowsNames ? ", " + PortIndexNamesText(kPortUsb, kPortCom2, ", ", " or ") : " or usb:DEVICE");
     return false;
 }
 

@@ -3,6 +3,7 @@
 
 #include <string>
 
+#include "transport/BaudRates.h"
 #include "transport/PortUri.h"
 
 class Cmd;
@@ -10,7 +11,7 @@ class Cmd;
 /// Where and how one command is sent.
 struct SendOptions {
     PortUri port;
-    int baud = 9600;  // serial ports without ?baud=, and COM1/COM2
+    int baud = kBaudRates[0];  // serial ports without ?baud=, and COM1/COM2
     int connectTimeoutMs = 5000;
 };
 
