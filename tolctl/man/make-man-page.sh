@@ -10,9 +10,11 @@ out=$3
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 
-# The subcommands listed in the "Subcommands:" section of a help text.
+# The subcommands listed in the "Subcommands:" section of a help text. The help is read to its end:
+# an awk that left early could make tolctl's write fail (SIGPIPE), which pipefail would take for
+# a failure of the page, now and then.
 subcommands() {
-    awk '/^Subcommands:$/ { on = 1; next } on && /^$/ { exit } on && /^  [^ ]/ { print $1 }'
+    awk '/^Subcommands:$/ && !done { on = 1; next } on && /^$/ { on = 0; done = 1 } on && /^  [^ ]/ { print $1 }'
 }
 
 # The closing notes of tolctl --help (its last paragraph): every subcommand's help repeats them.
