@@ -67,7 +67,7 @@ cat >"$work/profile.json" <<'JSON'
   "bt-name": "Printer",
   "bt-pin": "6042",
   "wifi-station": {"ssid": "Shop", "password": "shop-secret", "auth": "wpa2psk", "enc": "aes",
-                   "mask": "255.255.255.0", "gateway": "192.168.1.1"},
+                   "mask": "255.0.0.0", "gateway": "10.0.0.1"},
   "lan": {"mask": "255.255.255.0", "gateway": "192.168.1.1", "mac": "9E:22:56:1C"}
 }
 JSON
