@@ -2,7 +2,7 @@
 """Writes what tolctl writes of the profile into the documents: docs/profile.schema.json from
 `tolctl profile schema` and the table of keys in docs/profiles.md (between its "<!-- tolctl
 profile keys" and "<!-- end of tolctl profile keys -->" lines) from `tolctl profile keys`. A test
-(tests/tolctl/profile_docs.py) fails while they differ. Usage: write-profile-docs.py [TOLCTL]
+(tests/docs/check-profile-docs.py) fails while they differ. Usage: write-profile-docs.py [TOLCTL]
 (default build/native/tolctl/tolctl)."""
 import os
 import re

@@ -171,7 +171,7 @@ TEST(TolctlConsoleTest, ChecksWithTheCommandLinesMessagesAndNeverAnswersAPasswor
     // A bad profile: 400 with the message apply gives for it (its file named "profile").
     const std::string bad = R"({"wifi-ap": {"name": "Shop", "mode": "bogus"}, "lan": {"ip": "300.1.2.3"}})";
     std::ofstream(dir / "profile") << bad;
-    const TolctlResult cli = RunTolctlIn({"apply", "--dry-run", dir / "profile", "--target", "127.0.20.1"});
+    const TolctlResult cli = Tolctl({"apply", "--dry-run", dir / "profile", "--target", "127.0.20.1"});
     HttpAnswer answer = console.Fetch("PUT", "/api/profiles/bad", bad);
     EXPECT_EQ(answer.status, 400);
     for (const char* key : {"wifi-ap.mode: 'bogus'", "lan.ip: "}) {
@@ -294,7 +294,7 @@ TEST(TolctlConsoleTest, ScansReadsAppliesAndSendsToEmulatedPrinters) {
         console.Fetch("POST", "/api/status", R"({"targets": ["socket://127.0.20.11-12:)" + port + "\"]}");
     ASSERT_EQ(answer.status, 200) << answer.body;
     const TolctlResult cli =
-        RunTolctlIn({"status", "--format", "json", "--target", "socket://127.0.20.12:" + port});
+        Tolctl({"status", "--format", "json", "--target", "socket://127.0.20.12:" + port});
     EXPECT_NE(answer.body.find("\"state\": \"ok\""), std::string::npos) << answer.body;
     EXPECT_NE(answer.body.find(cli.out.substr(4, cli.out.find("\"answers\"") - 4)), std::string::npos)
         << answer.body << cli.out;
@@ -328,7 +328,7 @@ TEST(TolctlConsoleTest, ScansReadsAppliesAndSendsToEmulatedPrinters) {
     answer = console.Fetch("POST", "/api/send",
                            R"({"target": "socket://127.0.20.13:)" + port +
                                R"(", "command": "bt-pin", "args": {"value": "4321"}})");
-    const std::string bytes = RunTolctlIn({"--dry-run", "bt-pin", "4321"}).out;
+    const std::string bytes = Tolctl({"--dry-run", "bt-pin", "4321"}).out;
     EXPECT_EQ(answer.body,
               "{\n  \"sent\": true,\n  \"bytes\": \"" + bytes.substr(0, bytes.size() - 1) + "\"\n}\n");
     EXPECT_NE(console

@@ -6,8 +6,8 @@
 
 #include "commands/Decode.h"
 #include "system/OemText.h"
+#include "tests/commands/DecodedBytes.h"
 #include "tests/fuzz/FuzzCheck.h"
-#include "tests/tolctl/DecodedBytes.h"
 #include "values/Values.h"
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {

@@ -11,8 +11,8 @@
 
 #include "commands/Commands.h"
 #include "commands/Decode.h"
+#include "tests/commands/DecodedBytes.h"
 #include "tests/fuzz/FuzzCheck.h"
-#include "tests/tolctl/DecodedBytes.h"
 #include "tolctl/Subcommand.h"
 #include "tolctl/Tolctl.h"
 #include "values/Values.h"

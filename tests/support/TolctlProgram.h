@@ -27,6 +27,7 @@
 #include <thread>
 #include <vector>
 
+#include "tests/support/TempDir.h"
 #include "transport/Messenger.h"
 
 namespace tolctl_program {
@@ -254,27 +255,6 @@ class SlowClients {
 
   private:
     std::vector<UniqueFd> m_fds;
-};
-
-/// A folder of its own under /tmp for one test, removed with everything in it.
-class TempDir {
-  public:
-    TempDir() {
-        char dir[] = "/tmp/tol-test-XXXXXX";
-        EXPECT_NE(::mkdtemp(dir), nullptr);
-        m_path = dir;
-    }
-    ~TempDir() {
-        const std::string command = "rm -rf '" + m_path + "'";
-        EXPECT_EQ(std::system(command.c_str()), 0);
-    }
-    TempDir(const TempDir&) = delete;
-    TempDir& operator=(const TempDir&) = delete;
-    const std::string& Path() const { return m_path; }
-    std::string operator/(const std::string& name) const { return m_path + "/" + name; }
-
-  private:
-    std::string m_path;
 };
 
 /// `tolctl ARGS...` serving until stopped (listen, monitor, console): its output read as it comes,

@@ -5,6 +5,7 @@
 #include <sstream>
 
 #include "system/OemText.h"
+#include "tests/support/TempDir.h"
 #include "tests/support/TolctlRun.h"
 #include "tolctl/Tolctl.h"
 
@@ -18,16 +19,6 @@ std::string DryRun(std::vector<std::string> args) {
     EXPECT_EQ(r.code, 0) << r.err;
     EXPECT_EQ(r.err, "");
     return r.out;
-}
-
-std::string Unhex(const std::string& hex) {
-    std::string bytes;
-    std::istringstream stream(hex);
-    std::string pair;
-    while (stream >> pair) {
-        bytes += static_cast<char>(std::stoi(pair, nullptr, 16));
-    }
-    return bytes;
 }
 
 struct Case {
@@ -262,20 +253,6 @@ TEST(Tolctl, NumbersAreDecimalOnlyAndRangeErrorsAreShort) {
               "1f 1b 1d 00 0a 00 01 ff\n");
 }
 
-// A file in the temporary folder, removed again at the end of the test.
-class TempFile {
-  public:
-    TempFile(const std::string& utf8Name, const std::string& bytes)
-        : m_path(std::filesystem::temp_directory_path() / std::filesystem::u8path(utf8Name)) {
-        std::ofstream(m_path, std::ios::binary) << bytes;
-    }
-    ~TempFile() { std::filesystem::remove(m_path); }
-    std::string Utf8() const { return m_path.u8string(); }
-
-  private:
-    std::filesystem::path m_path;
-};
-
 std::vector<std::string> Station(std::vector<std::string> more) {
     std::vector<std::string> args = {"wifi-station", "--ssid",    "Home",    "--ip",
                                      "10.0.5.200",   "--gateway", "10.0.5.1"};
@@ -285,13 +262,15 @@ std::vector<std::string> Station(std::vector<std::string> more) {
 
 TEST(Tolctl, PasswordFromAFileOrStandardInputLosesOneLineEnd) {
     const std::string plain = DryRun(Station({"--password", "pass word"}));
+    const TempDir dir;
     for (const std::string& content :
          {std::string("pass word"), std::string("pass word\n"), std::string("pass word\r\n")}) {
-        const TempFile file("tolctl-pw-\xC3\xA9t\xC3\xA9.txt", content);  // a name beyond ASCII
-        EXPECT_EQ(DryRun(Station({"--password-file", file.Utf8()})), plain);
+        const std::string file =
+            dir.Write("tolctl-pw-\xC3\xA9t\xC3\xA9.txt", content);  // a name beyond ASCII
+        EXPECT_EQ(DryRun(Station({"--password-file", file})), plain);
     }
-    const TempFile empty("tolctl-pw-4.txt", "\n");
-    EXPECT_EQ(DryRun(Station({"--auth", "open", "--password-file", empty.Utf8()})),
+    const std::string empty = dir.Write("tolctl-pw-4.txt", "\n");
+    EXPECT_EQ(DryRun(Station({"--auth", "open", "--password-file", empty})),
               DryRun(Station({"--auth", "open"})));
 
     std::vector<std::string> args = Station({"--password-file", "-"});
@@ -313,15 +292,16 @@ TEST(Tolctl, DryRunHidesThePasswordUnlessToldToShowIt) {
 
 TEST(Tolctl, PasswordFileProblemsNameTheFileButNeverItsContent) {
     const std::string secret = "S3cr3t-hunter";
-    const TempFile notUtf8("tolctl-pw-5.txt", secret + "\xFF\n");
-    const TempFile tooLong("tolctl-pw-6.txt", secret + std::string(120, 'x'));
-    const TempFile twoBytes("tolctl-pw-7.txt", secret + "\xE3\x81\x82");  // two bytes in CP932
-    const TempFile huge("tolctl-pw-8.txt", secret + std::string(10000, 'x'));
-    const TempFile utf16("tolctl-pw-9.txt", std::string("S\0e\0c\0r\0e\0t\0", 12));
-    const TempFile byteOrderMark("tolctl-pw-10.txt", "\xEF\xBB\xBF" + secret);
-    const TempFile twoLines("tolctl-pw-2.txt", secret + "\n\n");  // one line end goes, not two
-    const TempFile carriageReturn("tolctl-pw-3.txt", secret + "\r");
-    const std::string missing = (std::filesystem::temp_directory_path() / "tolctl-no-such-file").u8string();
+    const TempDir dir;
+    const std::string notUtf8 = dir.Write("tolctl-pw-5.txt", secret + "\xFF\n");
+    const std::string tooLong = dir.Write("tolctl-pw-6.txt", secret + std::string(120, 'x'));
+    const std::string twoBytes = dir.Write("tolctl-pw-7.txt", secret + "\xE3\x81\x82");  // two bytes in CP932
+    const std::string huge = dir.Write("tolctl-pw-8.txt", secret + std::string(10000, 'x'));
+    const std::string utf16 = dir.Write("tolctl-pw-9.txt", std::string("S\0e\0c\0r\0e\0t\0", 12));
+    const std::string byteOrderMark = dir.Write("tolctl-pw-10.txt", "\xEF\xBB\xBF" + secret);
+    const std::string twoLines = dir.Write("tolctl-pw-2.txt", secret + "\n\n");  // one line end goes, not two
+    const std::string carriageReturn = dir.Write("tolctl-pw-3.txt", secret + "\r");
+    const std::string missing = dir / "tolctl-no-such-file";
     struct Case {
         std::vector<std::string> more;
         std::vector<std::string> mentions;
@@ -329,16 +309,16 @@ TEST(Tolctl, PasswordFileProblemsNameTheFileButNeverItsContent) {
     };
     const Case cases[] = {
         {{"--password-file", missing}, {"--password-file", "cannot read", "tolctl-no-such-file"}},
-        {{"--password-file", notUtf8.Utf8()}, {"--password-file", "tolctl-pw-5.txt", "UTF-8"}},
-        {{"--password-file", tooLong.Utf8()}, {"--password-file", "8-63"}},
-        {{"--password-file", twoBytes.Utf8()}, {"--password-file", "CP932"}, "CP932"},
-        {{"--password-file", huge.Utf8()}, {"--password-file", "too long"}},
-        {{"--password-file", utf16.Utf8()}, {"--password-file", "tolctl-pw-9.txt", "00 byte"}},
-        {{"--password-file", byteOrderMark.Utf8()}, {"--password-file", "byte order mark"}},
-        {{"--password-file", twoLines.Utf8()}, {"--password-file", "tolctl-pw-2.txt", "more than one line"}},
-        {{"--password-file", carriageReturn.Utf8()}, {"--password-file", "more than one line"}},
-        {{"--password-file", std::filesystem::temp_directory_path().u8string()}, {"--password-file"}},
-        {{"--password", "x", "--password-file", notUtf8.Utf8()}, {"--password"}},
+        {{"--password-file", notUtf8}, {"--password-file", "tolctl-pw-5.txt", "UTF-8"}},
+        {{"--password-file", tooLong}, {"--password-file", "8-63"}},
+        {{"--password-file", twoBytes}, {"--password-file", "CP932"}, "CP932"},
+        {{"--password-file", huge}, {"--password-file", "too long"}},
+        {{"--password-file", utf16}, {"--password-file", "tolctl-pw-9.txt", "00 byte"}},
+        {{"--password-file", byteOrderMark}, {"--password-file", "byte order mark"}},
+        {{"--password-file", twoLines}, {"--password-file", "tolctl-pw-2.txt", "more than one line"}},
+        {{"--password-file", carriageReturn}, {"--password-file", "more than one line"}},
+        {{"--password-file", dir.Path()}, {"--password-file"}},
+        {{"--password", "x", "--password-file", notUtf8}, {"--password"}},
     };
     for (const Case& c : cases) {
         std::vector<std::string> args = Station(c.more);

@@ -12,7 +12,7 @@ Each example is a fenced block after a marker comment:
 Every json block of the page must be one of them. The schema and the table of keys are tolctl's
 own: docs/profile.schema.json must be what `tolctl profile schema` prints, byte for byte, and the
 page's part between "<!-- tolctl profile keys" and "<!-- end of tolctl profile keys -->" what
-`tolctl profile keys` prints. Usage: profile_docs.py TOLCTL DOCS_DIR
+`tolctl profile keys` prints. Usage: check-profile-docs.py TOLCTL DOCS_DIR
 """
 import json
 import os

@@ -6,7 +6,7 @@
 #include "commands/Commands.h"
 #include "commands/Decode.h"
 #include "tests/commands/CmdTestUtil.h"
-#include "tests/tolctl/DecodedBytes.h"
+#include "tests/commands/DecodedBytes.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "tests/tolctl/DecodedBytes.h"
+#include "tests/commands/DecodedBytes.h"
 
 #include <cstdint>
 

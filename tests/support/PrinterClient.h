@@ -1,5 +1,5 @@
-// A TCP client of the emulator's printers, which sit on loopback addresses other than
-// 127.0.0.1: connects within a time limit, sends, reads answers.
+// The tests' one TCP client of printers on loopback (the emulator's, at 127.0.0.1 or on other
+// loopback addresses): connects within a time limit, sends, reads answers. Natively.
 #pragma once
 
 #include <arpa/inet.h>
@@ -21,11 +21,11 @@
 
 #include "transport/Messenger.h"
 
-class FleetPeer {
+class PrinterClient {
   public:
     /// Connects to `address`:`port` without waiting longer than `timeoutMs`; Error() is 0 when
     /// connected, else the errno (ETIMEDOUT when the connect did not complete in time).
-    FleetPeer(const std::string& address, int port, int timeoutMs = 2000, int receiveBuffer = 0)
+    PrinterClient(const std::string& address, int port, int timeoutMs = 2000, int receiveBuffer = 0)
         : m_fd(::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0)) {
         if (receiveBuffer > 0) {
             ::setsockopt(m_fd.Get(), SOL_SOCKET, SO_RCVBUF, &receiveBuffer, sizeof receiveBuffer);
@@ -48,6 +48,11 @@ class FleetPeer {
         }
         socklen_t size = sizeof m_nError;
         ::getsockopt(m_fd.Get(), SOL_SOCKET, SO_ERROR, &m_nError, &size);
+    }
+
+    /// Connects to 127.0.0.1:`port`; a test fails when it cannot.
+    explicit PrinterClient(int port) : PrinterClient("127.0.0.1", port) {
+        EXPECT_EQ(m_nError, 0) << "connect to 127.0.0.1:" << port;
     }
 
     int Error() const { return m_nError; }

@@ -1,5 +1,6 @@
-// The real tolctl listening as the emulator of many printers: one per address of a range or
-// network, each with its state in the state file, status answers and faults as clients see them.
+// The emulator: in-process, what each connection delivered reaches its callback, as the printer's;
+// as the real tolctl listening, many printers, one per address of a range or network, each with
+// its state in the state file, status answers and faults as clients see them.
 #include <dirent.h>
 #include <sys/stat.h>
 
@@ -15,8 +16,11 @@
 
 #include <nlohmann/json.hpp>
 
+#include "emulator/Emulator.h"
+
+#include "tests/support/PrinterClient.h"
 #include "tests/support/TolctlProgram.h"
-#include "tests/tolctl/FleetPeer.h"
+#include "tests/support/TolctlRun.h"
 #include "tolctl/Tolctl.h"
 
 namespace {
@@ -24,13 +28,58 @@ namespace {
 using namespace tolctl_program;
 using Json = nlohmann::json;
 
+struct Delivered {
+    size_t printer;
+    std::string name;
+    std::string bytes;
+    Delivery::Ending ending;
+};
+
+TEST(EmulatorTest, EachConnectionsBytesAndEndingReachTheCallbackOfItsPrinter) {
+    std::vector<PlannedPrinter> printers;
+    std::string problem;
+    ASSERT_TRUE(PlanPrinters("127.0.2.40-41", {"127.0.2.41=reset"}, printers, problem)) << problem;
+    std::vector<Delivered> delivered;
+    Emulator emulator(
+        2, std::chrono::seconds(10),
+        EmulatorCallbacks{[&delivered](const Delivery& d) {
+                              delivered.push_back(
+                                  {d.printer, d.name, std::string(d.bytes.begin(), d.bytes.end()), d.ending});
+                              return true;
+                          },
+                          [](const EmulatorProblem&) { ADD_FAILURE() << "a problem"; }});
+    std::error_code error;
+    ASSERT_TRUE(emulator.Listen(printers, 0, problem, error)) << problem << ": " << error.message();
+    ASSERT_EQ(emulator.PrinterCount(), 2u);
+    bool served = false;
+    std::thread loop([&] { served = emulator.Run(); });
+
+    const std::string port = std::to_string(emulator.Port());
+    PrinterClient first("127.0.2.40", emulator.Port());
+    ASSERT_EQ(first.Error(), 0);
+    ASSERT_TRUE(first.Send(std::string("\x1d\x56\x01\x10\x04\x01", 6)));
+    EXPECT_EQ(first.Read(1, 2000), "\x16");  // the status answer, while the peer waits
+    first.Close();
+    PrinterClient second("127.0.2.41", emulator.Port());
+    loop.join();
+
+    EXPECT_TRUE(served);
+    ASSERT_EQ(delivered.size(), 2u);
+    std::sort(delivered.begin(), delivered.end(),
+              [](const Delivered& a, const Delivered& b) { return a.printer < b.printer; });
+    EXPECT_EQ(delivered[0].name, "127.0.2.40:" + port);
+    EXPECT_EQ(delivered[0].bytes, std::string("\x1d\x56\x01\x10\x04\x01", 6));
+    EXPECT_EQ(delivered[0].ending, Delivery::Ending::Closed);
+    EXPECT_EQ(delivered[1].name, "127.0.2.41:" + port);
+    EXPECT_EQ(delivered[1].bytes, "");
+    EXPECT_EQ(delivered[1].ending, Delivery::Ending::Reset);
+}
+
 // Sends one tolctl command to a printer of the fleet, as a person would.
 void Send(const std::string& address, int port, std::vector<std::string> command) {
-    std::vector<std::string> args = {"tolctl", "--port", "socket://" + address + ":" + std::to_string(port)};
-    args.insert(args.end(), command.begin(), command.end());
-    std::istringstream in;
-    std::ostringstream out, err;
-    EXPECT_EQ(RunTolctl(args, in, out, err), 0) << command[0] << ": " << err.str();
+    command.insert(command.begin(), {"--port", "socket://" + address + ":" + std::to_string(port)});
+    const TolctlResult sent = Tolctl(command);
+    EXPECT_EQ(sent.code, 0) << command[2] << ": " << sent.err;
 }
 
 std::vector<std::string> FilesIn(const std::string& dir) {
@@ -118,7 +167,7 @@ TEST(TolctlEmulatorTest, StateHoldsEverySettingAsLastReceivedAndCountsTheRest) {
         Send(a, port, {command});
     }
     // Status requests, a byte that begins nothing and a cut cut short.
-    FleetPeer raw(a, port);
+    PrinterClient raw(a, port);
     ASSERT_EQ(raw.Error(), 0);
     ASSERT_TRUE(raw.Send(std::string("\x10\x04\x01\x10\x04\x02\x41\x1d\x56", 9)));
     EXPECT_EQ(raw.Read(2, 2000), "\x16\x12");
@@ -159,7 +208,7 @@ TEST(TolctlEmulatorTest, StateIsWrittenWhileRunningAndWhatArrivedIsInItAfterASto
     TempDir dir;
     EmulatorProgram fleet({"--bind", "127.0.2.70-71", "--state", dir / "state.json"});
     const std::string name = "127.0.2.70:" + std::to_string(fleet.Port());
-    FleetPeer open("127.0.2.70", fleet.Port());
+    PrinterClient open("127.0.2.70", fleet.Port());
     ASSERT_TRUE(open.Send("\x1d\x56\x01"));  // then stays open
     Send("127.0.2.70", fleet.Port(), {"bt-name", "Shop"});
     const Json running = WaitForState(dir / "state.json",
@@ -174,7 +223,7 @@ TEST(TolctlEmulatorTest, StateIsWrittenWhileRunningAndWhatArrivedIsInItAfterASto
 
 TEST(TolctlEmulatorTest, StatusRequestsAreAnsweredAsTheyArriveWhileThePeerWaits) {
     EmulatorProgram fleet({"--bind", "127.0.2.80"});
-    FleetPeer peer("127.0.2.80", fleet.Port());
+    PrinterClient peer("127.0.2.80", fleet.Port());
     ASSERT_EQ(peer.Error(), 0);
     ASSERT_TRUE(peer.Send(std::string("\x10\x04\x01\x10\x04\x02\x10\x04\x03\x10\x04\x04\x10\x04\x05", 15)));
     EXPECT_EQ(peer.Read(4, 2000), "\x16\x12\x12\x12");
@@ -197,7 +246,7 @@ TEST(TolctlEmulatorTest, StatusRequestsAreAnsweredAsTheyArriveWhileThePeerWaits)
 TEST(TolctlEmulatorTest, APeerThatTakesNoAnswersHoldsUpNoOne) {
     EmulatorProgram fleet({"--bind", "127.0.2.90-91"});
     // A small receive buffer that the peer never empties: the answers pile up at the listener.
-    FleetPeer greedy("127.0.2.90", fleet.Port(), 2000, 4096);
+    PrinterClient greedy("127.0.2.90", fleet.Port(), 2000, 4096);
     ASSERT_EQ(greedy.Error(), 0);
     std::string requests;
     for (int i = 0; i < 200000; ++i) {
@@ -219,13 +268,13 @@ TEST(TolctlEmulatorTest, FaultsAsAClientSeesThem) {
                            "127.0.2.100=stall", "--fault", "127.0.2.101=slow:600"});
     const int port = fleet.Port();
 
-    EXPECT_EQ(FleetPeer("127.0.2.96", port).Error(), 0);
-    EXPECT_EQ(FleetPeer("127.0.2.97", port).Error(), ECONNREFUSED);
-    EXPECT_EQ(FleetPeer("127.0.2.98", port).Error(), ECONNREFUSED);
+    EXPECT_EQ(PrinterClient("127.0.2.96", port).Error(), 0);
+    EXPECT_EQ(PrinterClient("127.0.2.97", port).Error(), ECONNREFUSED);
+    EXPECT_EQ(PrinterClient("127.0.2.98", port).Error(), ECONNREFUSED);
 
     // The system takes the connection before the printer resets it: the reset comes after the
     // connect, or even before the connect is seen to be done.
-    FleetPeer reset("127.0.2.99", port);
+    PrinterClient reset("127.0.2.99", port);
     int ended = reset.Error();
     if (ended == 0) {
         EXPECT_EQ(reset.Read(1, 2000, &ended), "");
@@ -233,11 +282,11 @@ TEST(TolctlEmulatorTest, FaultsAsAClientSeesThem) {
     EXPECT_EQ(ended, ECONNRESET);
 
     const auto stallStart = std::chrono::steady_clock::now();
-    EXPECT_EQ(FleetPeer("127.0.2.100", port, 300).Error(), ETIMEDOUT);
+    EXPECT_EQ(PrinterClient("127.0.2.100", port, 300).Error(), ETIMEDOUT);
     EXPECT_GE(std::chrono::steady_clock::now() - stallStart, std::chrono::milliseconds(300));
 
     // Slow: taken at once, read only later.
-    FleetPeer slow("127.0.2.101", port);
+    PrinterClient slow("127.0.2.101", port);
     ASSERT_EQ(slow.Error(), 0);
     const auto slowStart = std::chrono::steady_clock::now();
     ASSERT_TRUE(slow.Send("\x10\x04\x01"));
@@ -260,11 +309,9 @@ TEST(TolctlEmulatorTest, FaultsAsAClientSeesThem) {
 
 TEST(TolctlEmulatorTest, BadBindsFaultsAndStateFilesAreUsageErrors) {
     auto run = [](std::vector<std::string> args) {
-        args.insert(args.begin(), {"tolctl", "listen", "--port", "0"});
-        std::istringstream in;
-        std::ostringstream out, err;
-        const int code = RunTolctl(args, in, out, err);
-        return std::to_string(code) + " " + err.str();
+        args.insert(args.begin(), {"listen", "--port", "0"});
+        const TolctlResult r = Tolctl(args);
+        return std::to_string(r.code) + " " + r.err;
     };
     EXPECT_EQ(run({"--bind", "127.0.2.0/15"}),
               "2 tolctl: listen --bind: '127.0.2.0/15': the network's prefix "
@@ -293,7 +340,7 @@ TEST(TolctlEmulatorTest, BadBindsFaultsAndStateFilesAreUsageErrors) {
 TEST(TolctlEmulatorTest, ABigFleetRaisesTheOpenFileLimitItStartsWith) {
     // 256 listening sockets do not fit a soft limit of 64; the hard limit leaves room.
     EmulatorProgram fleet({"--bind", "127.0.2.0/24"}, 64, 4096);
-    EXPECT_EQ(FleetPeer("127.0.2.255", fleet.Port()).Error(), 0);
+    EXPECT_EQ(PrinterClient("127.0.2.255", fleet.Port()).Error(), 0);
     EXPECT_EQ(fleet.Stop(), "exit 0");
     EXPECT_EQ(fleet.Output().ReadToEnd(),
               "listening on 127.0.2.0-127.0.2.255:" + std::to_string(fleet.Port()) + " (256 printers)\n");

@@ -9,23 +9,11 @@
 
 #include "fleet/Profile.h"
 #include "system/OemText.h"
+#include "tests/support/TempDir.h"
+#include "tests/support/TolctlRun.h"
 #include "tolctl/Tolctl.h"
 
 namespace {
-
-// The bytes a single tolctl call sends for `args` (read back from its --dry-run).
-std::string SingleCommand(std::vector<std::string> args) {
-    args.insert(args.begin(), {"tolctl", "--dry-run", "--show-secrets"});
-    std::istringstream in;
-    std::ostringstream out, err;
-    EXPECT_EQ(RunTolctl(args, in, out, err), 0) << err.str();
-    std::istringstream hex(out.str());
-    std::string bytes, pair;
-    while (hex >> pair) {
-        bytes += static_cast<char>(std::stoi(pair, nullptr, 16));
-    }
-    return bytes;
-}
 
 std::string Bytes(const PlannedCmd& planned) {
     return std::string(reinterpret_cast<const char*>(planned.cmd->GetData()),
@@ -102,7 +90,7 @@ TEST(ProfileTest, CommandsComeInTheOrderThatKeepsThePrinterReachableWithTheBytes
     };
     ASSERT_EQ(loaded.plan.size(), singles.size());
     for (size_t i = 0; i < singles.size(); ++i) {
-        EXPECT_EQ(Bytes(loaded.plan[i]), SingleCommand(singles[i])) << singles[i][0];
+        EXPECT_EQ(Bytes(loaded.plan[i]), DryRunBytes(singles[i])) << singles[i][0];
     }
     // The password's bytes, and only they, are marked as secret.
     const PlannedCmd& station = loaded.plan[3];
@@ -117,10 +105,10 @@ TEST(ProfileTest, CommandsComeInTheOrderThatKeepsThePrinterReachableWithTheBytes
                                     "gateway": "1.2.3.1", "password": "12345678"}, "lan": {"dhcp": "ON"}})");
     ASSERT_TRUE(defaults.ok) << defaults.Errors();
     ASSERT_EQ(defaults.Names(), (std::vector<std::string>{"wifi-ap", "wifi-station", "lan-dhcp"}));
-    EXPECT_EQ(Bytes(defaults.plan[0]), SingleCommand({"wifi-ap", "--name", "x"}));
-    EXPECT_EQ(Bytes(defaults.plan[1]), SingleCommand({"wifi-station", "--ssid", "s", "--ip", "1.2.3.4",
-                                                      "--gateway", "1.2.3.1", "--password", "12345678"}));
-    EXPECT_EQ(Bytes(defaults.plan[2]), SingleCommand({"lan-dhcp", "on"}));
+    EXPECT_EQ(Bytes(defaults.plan[0]), DryRunBytes({"wifi-ap", "--name", "x"}));
+    EXPECT_EQ(Bytes(defaults.plan[1]), DryRunBytes({"wifi-station", "--ssid", "s", "--ip", "1.2.3.4",
+                                                    "--gateway", "1.2.3.1", "--password", "12345678"}));
+    EXPECT_EQ(Bytes(defaults.plan[2]), DryRunBytes({"lan-dhcp", "on"}));
 }
 
 TEST(ProfileTest, TheExampleLoadsAndEveryKeyOfItIsKnown) {
@@ -130,7 +118,7 @@ TEST(ProfileTest, TheExampleLoadsAndEveryKeyOfItIsKnown) {
               (std::vector<std::string>{"wifi-ap", "bt-name", "bt-pin", "wifi-station", "lan-mask",
                                         "lan-gateway", "test-print", "cut", "lan-dhcp"}));
     // Beside a network to join, the access point's mode is one that joins it (apsta).
-    EXPECT_EQ(Bytes(loaded.plan[0]), SingleCommand({"wifi-ap", "--name", "Shop Printer", "--mode", "apsta"}));
+    EXPECT_EQ(Bytes(loaded.plan[0]), DryRunBytes({"wifi-ap", "--name", "Shop Printer", "--mode", "apsta"}));
     // Comments may stand in every object, also with values that are not text.
     const Loaded comments = Load(
         R"({"//": 1, "// two": [1, 2], "lan": {"//": {"a": 1, "a": [{"b": 1, "b": 2}]}, "ip": "1.2.3.4"}})");
@@ -242,26 +230,6 @@ TEST(ProfileTest, ParseErrorsNeverShowTheTextRead) {
     }
 }
 
-class TempDir {
-  public:
-    TempDir()
-        // Random per process: CTest runs each test as a process of its own, several at once.
-        : m_path(std::filesystem::temp_directory_path() /
-                 ("tolctl-profile-" + std::to_string(std::random_device{}()))) {
-        std::filesystem::create_directories(m_path);
-    }
-    ~TempDir() { std::filesystem::remove_all(m_path); }
-    std::string Write(const std::string& name, const std::string& bytes) const {
-        const std::filesystem::path path = m_path / name;
-        std::ofstream(path, std::ios::binary) << bytes;
-        return path.u8string();
-    }
-    std::string Path(const std::string& name) const { return (m_path / name).u8string(); }
-
-  private:
-    std::filesystem::path m_path;
-};
-
 TEST(ProfileTest, PasswordFileIsReadBesideTheProfileAndItsProblemsNameOnlyTheFile) {
     const TempDir dir;
     dir.Write("wifi.pw", "pass word\n");
@@ -277,8 +245,8 @@ TEST(ProfileTest, PasswordFileIsReadBesideTheProfileAndItsProblemsNameOnlyTheFil
     std::vector<PlannedCmd> plan;
     ASSERT_TRUE(PlanCommands(settings, "p.json", plan, errors));
     ASSERT_EQ(plan.size(), 1u);
-    EXPECT_EQ(Bytes(plan[0]), SingleCommand({"wifi-station", "--ssid", "s", "--password", "pass word", "--ip",
-                                             "1.2.3.4", "--gateway", "1.2.3.1"}));
+    EXPECT_EQ(Bytes(plan[0]), DryRunBytes({"wifi-station", "--ssid", "s", "--password", "pass word", "--ip",
+                                           "1.2.3.4", "--gateway", "1.2.3.1"}));
 
     const std::string bad = dir.Write("q.json", R"({"wifi-station": {"password-file": "bad.pw")" + station);
     Settings other;
@@ -295,21 +263,18 @@ TEST(ProfileTest, PasswordFileIsReadBesideTheProfileAndItsProblemsNameOnlyTheFil
     EXPECT_EQ(Bytes(fromInput.plan[1]), Bytes(plan[0]));
     errors.clear();
     Settings none;
-    EXPECT_FALSE(LoadProfile(dir.Path("missing.json"), secrets, none, errors));
+    EXPECT_FALSE(LoadProfile((dir / "missing.json"), secrets, none, errors));
     EXPECT_NE(errors[0].find("cannot read"), std::string::npos) << errors[0];
 }
 
 TEST(ProfileTest, AReportThatWouldOverwriteTheProfileIsRefusedUnderAnyName) {
     const TempDir dir;
     const std::string profile = dir.Write("p.json", R"({"bt-pin": "1"})");
-    std::filesystem::create_directories(dir.Path("sub"));
-    std::istringstream in;
-    std::ostringstream out, err;
-    EXPECT_EQ(RunTolctl({"tolctl", "apply", profile, "--target", "socket://127.0.0.1:9", "--report",
-                         dir.Path("sub/../p.json")},
-                        in, out, err),
-              2);
-    EXPECT_NE(err.str().find("is the profile"), std::string::npos) << err.str();
+    std::filesystem::create_directories(dir / "sub");
+    const TolctlResult r =
+        Tolctl({"apply", profile, "--target", "socket://127.0.0.1:9", "--report", dir / "sub/../p.json"});
+    EXPECT_EQ(r.code, 2);
+    EXPECT_NE(r.err.find("is the profile"), std::string::npos) << r.err;
 }
 
 TEST(ProfileTest, OverridesReplaceTheProfilesValuesAndAreCheckedTheSameWay) {
@@ -320,11 +285,11 @@ TEST(ProfileTest, OverridesReplaceTheProfilesValuesAndAreCheckedTheSameWay) {
     ASSERT_TRUE(loaded.ok) << loaded.Errors();
     EXPECT_EQ(loaded.Names(), (std::vector<std::string>{"wifi-ap", "bt-name", "wifi-station", "test-print",
                                                         "open-drawer", "lan-ip", "lan-dhcp"}));
-    EXPECT_EQ(Bytes(loaded.plan[1]), SingleCommand({"bt-name", "Till 3"}));
-    EXPECT_EQ(Bytes(loaded.plan[2]), SingleCommand({"wifi-station", "--ssid", "s", "--password", "other-pw",
-                                                    "--ip", "1.2.3.4", "--gateway", "1.2.3.1"}));
-    EXPECT_EQ(Bytes(loaded.plan[5]), SingleCommand({"lan-ip", "192.168.1.51"}));
-    EXPECT_EQ(Bytes(loaded.plan[6]), SingleCommand({"lan-dhcp", "off"}));
+    EXPECT_EQ(Bytes(loaded.plan[1]), DryRunBytes({"bt-name", "Till 3"}));
+    EXPECT_EQ(Bytes(loaded.plan[2]), DryRunBytes({"wifi-station", "--ssid", "s", "--password", "other-pw",
+                                                  "--ip", "1.2.3.4", "--gateway", "1.2.3.1"}));
+    EXPECT_EQ(Bytes(loaded.plan[5]), DryRunBytes({"lan-ip", "192.168.1.51"}));
+    EXPECT_EQ(Bytes(loaded.plan[6]), DryRunBytes({"lan-dhcp", "off"}));
     EXPECT_EQ(Load(base, {"after="}).Names(),
               (std::vector<std::string>{"bt-name", "wifi-station", "lan-ip"}));
 

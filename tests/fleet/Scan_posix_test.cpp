@@ -11,9 +11,9 @@
 
 #include <nlohmann/json.hpp>
 
+#include "tests/support/PrinterClient.h"
 #include "tests/support/TolctlProgram.h"
 #include "tests/support/TolctlRun.h"
-#include "tests/tolctl/FleetPeer.h"
 #include "tolctl/Tolctl.h"
 
 namespace {
@@ -25,7 +25,7 @@ using Result = TolctlResult;
 
 Result Scan(std::vector<std::string> args) {
     args.insert(args.begin(), "scan");
-    return RunTolctlIn(std::move(args));
+    return Tolctl(std::move(args));
 }
 
 // The fleet of the scan tests: 127.0.2.0/28 with printers missing and misbehaving.

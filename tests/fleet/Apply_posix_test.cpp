@@ -14,9 +14,10 @@
 
 #include "system/OemText.h"
 #include "tests/support/FakePrinters.h"
+#include "tests/support/PrinterClient.h"
+#include "tests/support/TempDir.h"
 #include "tests/support/TolctlProgram.h"
 #include "tests/support/TolctlRun.h"
-#include "tests/tolctl/FleetPeer.h"
 #include "tolctl/ApplyCommand.h"
 #include "tolctl/Tolctl.h"
 
@@ -25,43 +26,6 @@ namespace {
 using Kind = FakePrinter::Kind;
 
 using Result = TolctlResult;
-
-// The bytes a single tolctl call sends for `args`.
-std::string Single(std::vector<std::string> args) {
-    args.insert(args.begin(), {"--dry-run", "--show-secrets"});
-    const Result r = Tolctl(args);
-    EXPECT_EQ(r.code, 0) << r.err;
-    std::istringstream hex(r.out);
-    std::string bytes, pair;
-    while (hex >> pair) {
-        bytes += static_cast<char>(std::stoi(pair, nullptr, 16));
-    }
-    return bytes;
-}
-
-class Folder {
-  public:
-    Folder()
-        : m_path(std::filesystem::temp_directory_path() /
-                 ("tolctl-apply-" + std::to_string(::getpid()) + "-" + std::to_string(++s_count))) {
-        std::filesystem::create_directories(m_path);
-    }
-    ~Folder() { std::filesystem::remove_all(m_path); }
-    std::string Write(const std::string& name, const std::string& bytes) const {
-        std::ofstream(m_path / name, std::ios::binary) << bytes;
-        return Path(name);
-    }
-    std::string Path(const std::string& name) const { return (m_path / name).string(); }
-    std::string Read(const std::string& name) const {
-        std::ifstream file(m_path / name, std::ios::binary);
-        return std::string((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
-    }
-
-  private:
-    static int s_count;
-    std::filesystem::path m_path;
-};
-int Folder::s_count = 0;
 
 const char* const kProfile = R"({
   "//": "the example of the documentation",
@@ -80,18 +44,18 @@ std::vector<std::string> ProfileBytes(const std::string& lanIp = "192.168.1.123"
                                       const std::string& btName = "Printer",
                                       const std::string& stationIp = "192.168.1.200") {
     return {
-        Single({"wifi-ap", "--name", "Shop Printer", "--mode", "ap"}),
-        Single({"bt-name", btName}),
-        Single({"bt-pin", "6042"}),
-        Single({"wifi-station", "--ssid", "Shop", "--password", "Xq7-Secret-Zp", "--ip", stationIp,
-                "--gateway", "192.168.1.1"}),
-        Single({"lan-mask", "255.255.255.0"}),
-        Single({"lan-gateway", "192.168.1.1"}),
-        Single({"lan-mac", "9E:22:56:1C"}),
-        Single({"test-print"}),
-        Single({"cut"}),
-        Single({"lan-ip", lanIp}),
-        Single({"lan-dhcp", "off"}),
+        DryRunBytes({"wifi-ap", "--name", "Shop Printer", "--mode", "ap"}),
+        DryRunBytes({"bt-name", btName}),
+        DryRunBytes({"bt-pin", "6042"}),
+        DryRunBytes({"wifi-station", "--ssid", "Shop", "--password", "Xq7-Secret-Zp", "--ip", stationIp,
+                     "--gateway", "192.168.1.1"}),
+        DryRunBytes({"lan-mask", "255.255.255.0"}),
+        DryRunBytes({"lan-gateway", "192.168.1.1"}),
+        DryRunBytes({"lan-mac", "9E:22:56:1C"}),
+        DryRunBytes({"test-print"}),
+        DryRunBytes({"cut"}),
+        DryRunBytes({"lan-ip", lanIp}),
+        DryRunBytes({"lan-dhcp", "off"}),
     };
 }
 
@@ -129,7 +93,7 @@ std::string StationIp(size_t i) {
 }
 
 // Printers first-last of `fleet` as a targets file, each with its own addresses.
-std::string Own(const Folder& folder, FakeFleet& fleet, size_t first, size_t last) {
+std::string Own(const TempDir& folder, FakeFleet& fleet, size_t first, size_t last) {
     std::string lines;
     for (size_t i = first; i <= last; ++i) {
         lines += Range(fleet, i, i) + " lan.ip=" + LanIp(i) + " wifi-station.ip=" + StationIp(i) + "\n";
@@ -138,7 +102,7 @@ std::string Own(const Folder& folder, FakeFleet& fleet, size_t first, size_t las
 }
 
 TEST(TolctlApplyTest, EveryPrinterGetsEachSettingOnItsOwnConnectionInTheFixedOrder) {
-    const Folder folder;
+    const TempDir folder;
     const std::string profile = folder.Write("shop.json", kProfile);
     FakeFleet fleet({Kind::Good, Kind::Good, Kind::Good});
     const Result r = Tolctl({"apply", profile, "--targets", Own(folder, fleet, 0, 2), "--gap", "0"});
@@ -157,7 +121,7 @@ TEST(TolctlApplyTest, EveryPrinterGetsEachSettingOnItsOwnConnectionInTheFixedOrd
 }
 
 TEST(TolctlApplyTest, OverridesOfATargetsLineGoToItsPrintersOnly) {
-    const Folder folder;
+    const TempDir folder;
     const std::string profile = folder.Write("shop.json", kProfile);
     FakeFleet fleet({Kind::Good, Kind::Good, Kind::Good});
     const std::string port = std::to_string(fleet.Port());
@@ -181,12 +145,12 @@ TEST(TolctlApplyTest, OverridesOfATargetsLineGoToItsPrintersOnly) {
     EXPECT_EQ(fleet[1].Received(), ProfileBytes());
     std::vector<std::string> back = ProfileBytes(LanIp(2), "Back", StationIp(2));
     back.erase(back.begin() + 7);  // after= holds only the cut now
-    back.back() = Single({"lan-dhcp", "on"});
+    back.back() = DryRunBytes({"lan-dhcp", "on"});
     EXPECT_EQ(fleet[2].Received(), back);
 }
 
 TEST(TolctlApplyTest, AddressSequencesCountUpPerPrinterAndStayInTheir24OnAddressesOfTheirOwn) {
-    const Folder folder;
+    const TempDir folder;
     const std::string profile = folder.Write("shop.json", kProfile);
     FakeFleet fleet({Kind::Good, Kind::Good, Kind::Good});
     const std::string range = Range(fleet, 0, 2);
@@ -205,7 +169,7 @@ TEST(TolctlApplyTest, AddressSequencesCountUpPerPrinterAndStayInTheir24OnAddress
              {range + " lan.ip=192.168.1+\n", "bad.txt:1: lan.ip: '192.168.1'+ is not a sequence"},
              {one + " lan.ip=192.168.1.52 wifi-station.ip=10.0.0.1\n" + range + " lan.ip=192.168.1.51+\n",
               "bad.txt:2: socket://127.0.0.2:" + std::to_string(fleet.Port()) + " and " + one + " (" +
-                  folder.Path("bad.txt") + ":1) are both given lan.ip 192.168.1.52"}}) {
+                  (folder / "bad.txt") + ":1) are both given lan.ip 192.168.1.52"}}) {
         r = Tolctl({"apply", profile, "--targets", folder.Write("bad.txt", c.first)});
         EXPECT_EQ(r.code, 2);
         EXPECT_NE(r.err.find(c.second), std::string::npos) << c.second << " not in: " << r.err;
@@ -214,7 +178,7 @@ TEST(TolctlApplyTest, AddressSequencesCountUpPerPrinterAndStayInTheir24OnAddress
 }
 
 TEST(TolctlApplyTest, SpreadsheetTargetsGiveNonEmptyCellsAsOverridesAndNameTheRowAndColumnOfAProblem) {
-    const Folder folder;
+    const TempDir folder;
     const std::string profile = folder.Write("shop.json", kProfile);
     FakeFleet fleet({Kind::Good, Kind::Good, Kind::Good});
     // With a byte order mark and CRLF as spreadsheets write them, quoted commas and quotes, and a
@@ -254,10 +218,10 @@ TEST(TolctlApplyTest, SpreadsheetTargetsGiveNonEmptyCellsAsOverridesAndNameTheRo
 }
 
 TEST(TolctlApplyTest, ARefusingAResettingAndAStalledPrinterFailAloneAmongGoodOnes) {
-    const Folder folder;
+    const TempDir folder;
     const std::string profile = folder.Write("shop.json", kProfile);
     FakeFleet fleet({Kind::Good, Kind::Refuse, Kind::Reset, Kind::Stall, Kind::Good});
-    const std::string report = folder.Path("report.json");
+    const std::string report = (folder / "report.json");
     const Result r = Tolctl({"apply", profile, "--targets", Own(folder, fleet, 0, 4), "--gap", "0",
                              "--connect-timeout", "0.3", "--report", report});
     EXPECT_EQ(r.code, 1) << r.err;
@@ -310,12 +274,12 @@ TEST(TolctlApplyTest, ARefusingAResettingAndAStalledPrinterFailAloneAmongGoodOne
 }
 
 TEST(TolctlApplyTest, TheGapSeparatesTwoCommandsToOnePrinter) {
-    const Folder folder;
+    const TempDir folder;
     const std::string profile =
         folder.Write("p.json", R"({"bt-name": "a", "bt-pin": "1", "after": ["cut"]})");
     FakePrinter printer(Kind::Good);
     const Result r = Tolctl(
-        {"apply", profile, "--target", printer.Uri(), "--gap", "120", "--report", folder.Path("r.json")});
+        {"apply", profile, "--target", printer.Uri(), "--gap", "120", "--report", (folder / "r.json")});
     ASSERT_EQ(r.code, 0) << r.err;
     const nlohmann::json commands = nlohmann::json::parse(folder.Read("r.json"))["results"][0]["commands"];
     ASSERT_EQ(commands.size(), 3u);
@@ -327,11 +291,11 @@ TEST(TolctlApplyTest, TheGapSeparatesTwoCommandsToOnePrinter) {
 }
 
 TEST(TolctlApplyTest, InvalidProfilesTargetsOrOptionsSendNothingToAnyone) {
-    const Folder folder;
+    const TempDir folder;
     FakePrinter printer(Kind::Good);
     const std::string good = folder.Write("good.json", kProfile);
     const std::string target = printer.Uri();
-    std::filesystem::create_symlink(good, folder.Path("link.json"));
+    std::filesystem::create_symlink(good, (folder / "link.json"));
     struct Case {
         std::vector<std::string> args;
         std::string message;
@@ -345,13 +309,13 @@ TEST(TolctlApplyTest, InvalidProfilesTargetsOrOptionsSendNothingToAnyone) {
         {{"apply", folder.Write("c.json", R"({"bt-nam": "x"})"), "--target", target},
          "'bt-nam': not a profile key"},
         {{"apply", folder.Write("d.json", "{}"), "--target", target}, "d.json: sets nothing"},
-        {{"apply", folder.Path("none.json"), "--target", target}, "profile: cannot read"},
+        {{"apply", (folder / "none.json"), "--target", target}, "profile: cannot read"},
         // One bad target among good ones stops all of them.
         {{"apply", good, "--target", target, "--target", "socket://127.1"}, "--target: host: '127.1'"},
         {{"apply", good, "--target", target, "--target", "socket://127.0.0.9-3"}, "ends before it starts"},
         {{"apply", good, "--target", target, "--target", target}, "is already a target (--target)"},
         {{"apply", good, "--targets", folder.Write("t1.txt", target + "\n" + target + " bt-pin=1\n")},
-         "t1.txt:2: " + target + " is already a target (" + folder.Path("t1.txt") + ":1)"},
+         "t1.txt:2: " + target + " is already a target (" + (folder / "t1.txt") + ":1)"},
         {{"apply", good, "--targets",
           folder.Write("t2.txt", target + "\nsocket://127.0.0.1:1 lan.ip=10.0.0\n")},
          "t2.txt:2: lan.ip: '10.0.0' is not an IPv4 address"},
@@ -360,9 +324,9 @@ TEST(TolctlApplyTest, InvalidProfilesTargetsOrOptionsSendNothingToAnyone) {
          "t3.txt:1: wifi-station.ssid/password: The station text"},
         {{"apply", good, "--targets", folder.Write("t4.txt", target + " bt-name=\"x\n")},
          "t4.txt:1: a quote is not closed"},
-        {{"apply", good, "--targets", folder.Path("no-targets.txt")}, "--targets: cannot read"},
+        {{"apply", good, "--targets", (folder / "no-targets.txt")}, "--targets: cannot read"},
         {{"apply", good}, "no printers: give --target PORT or --targets FILE"},
-        {{"apply", good, "--target", target, "--report", folder.Path("no/such/dir/r.json")},
+        {{"apply", good, "--target", target, "--report", (folder / "no/such/dir/r.json")},
          "--report: cannot write"},
         {{"apply", good, "--target", target, "--jobs", "0"}, "--jobs: must be 1-1024"},
         {{"apply", good, "--target", target, "--gap", "0x10"}, "--gap: '0x10' is not a decimal number"},
@@ -370,11 +334,11 @@ TEST(TolctlApplyTest, InvalidProfilesTargetsOrOptionsSendNothingToAnyone) {
         {{"apply", good, "--targets", folder.Write("t5.txt", target + " bt-pin=1 bt-pin=2\n")},
          "t5.txt:1: bt-pin: given twice on one line"},
         {{"apply", good, "--targets", folder.Write("t6.txt", target + "\nsocket://127.0.0.1:1\n")},
-         "socket://127.0.0.1:1 and " + target + " (" + folder.Path("t6.txt") +
+         "socket://127.0.0.1:1 and " + target + " (" + (folder / "t6.txt") +
              ":1) are both given lan.ip 192.168.1.123"},
         // A report that would overwrite what it reports on, by any name.
-        {{"apply", good, "--target", target, "--report", folder.Path("link.json")}, "is the profile"},
-        {{"apply", good, "--targets", folder.Path("t5.txt"), "--report", folder.Path("t5.txt")},
+        {{"apply", good, "--target", target, "--report", (folder / "link.json")}, "is the profile"},
+        {{"apply", good, "--targets", (folder / "t5.txt"), "--report", (folder / "t5.txt")},
          "is the targets file"},
         {{"apply", folder.Write("pw.json", R"({"wifi-station": {"password-file": "pw"}})"), "--target",
           target, "--report", folder.Write("pw", "Xq7-Secret-Zp")},
@@ -399,14 +363,14 @@ TEST(TolctlApplyTest, PasswordsNeverAppearInOutputReportsOrErrors) {
         hex += pair;
     }
     hex.pop_back();
-    const Folder folder;
+    const TempDir folder;
     folder.Write("wifi.pw", "Zz9-File-Secret\n");
     const std::string profile = folder.Write("shop.json", kProfile);
     const std::string fromFile = folder.Write(
         "file.json",
         R"({"wifi-station": {"ssid": "Shop", "password-file": "wifi.pw", "ip": "1.2.3.4", "gateway": "1.2.3.1"}})");
     FakeFleet fleet({Kind::Good, Kind::Reset, Kind::Refuse});
-    const std::string report = folder.Path("report.json");
+    const std::string report = (folder / "report.json");
     const std::vector<std::vector<std::string>> runs = {
         {"apply", profile, "--targets", Own(folder, fleet, 0, 2), "--gap", "0", "--report", report},
         {"apply", profile, "--targets", Own(folder, fleet, 0, 2), "--dry-run"},
@@ -461,7 +425,7 @@ TEST(TolctlApplyTest, PasswordsNeverAppearInOutputReportsOrErrors) {
 }
 
 TEST(TolctlApplyTest, DryRunShowsEachTargetsCommandsAsHexAndDecodedAndSendsNothing) {
-    const Folder folder;
+    const TempDir folder;
     const std::string profile = folder.Write("p.json", R"({"bt-name": "Printer", "lan": {"ip": "10.0.0.5"},
         "wifi-station": {"ssid": "S", "password": "pw-12345", "ip": "1.2.3.4", "gateway": "1.2.3.1"}})");
     FakeFleet fleet({Kind::Good});
@@ -516,15 +480,15 @@ class FifoPrinter {
 
 TEST(TolctlApplyTest, TargetsOfOneDeviceAreServedOneAfterAnother) {
     // Two USB printers: the search could find either, so no two jobs ever use them at once.
-    const Folder folder;
+    const TempDir folder;
     const std::string profile = folder.Write("p.json", R"({"bt-pin": "1", "after": ["cut"]})");
-    FifoPrinter a(folder.Path("lp-a"));
-    FifoPrinter b(folder.Path("lp-b"));
+    FifoPrinter a(folder / "lp-a");
+    FifoPrinter b(folder / "lp-b");
     FakePrinter tcp(Kind::Good);
     const Result r = Tolctl({"apply", profile, "--target", a.Uri(), "--target", b.Uri(), "--target",
-                             tcp.Uri(), "--gap", "60", "--report", folder.Path("r.json")});
+                             tcp.Uri(), "--gap", "60", "--report", (folder / "r.json")});
     ASSERT_EQ(r.code, 0) << r.out << r.err;
-    const std::string expected = Single({"bt-pin", "1"}) + Single({"cut"});
+    const std::string expected = DryRunBytes({"bt-pin", "1"}) + DryRunBytes({"cut"});
     EXPECT_EQ(a.Received(), expected);
     EXPECT_EQ(b.Received(), expected);
     const nlohmann::json results = nlohmann::json::parse(folder.Read("r.json"))["results"];
@@ -539,7 +503,7 @@ TEST(TolctlApplyTest, TargetsOfOneDeviceAreServedOneAfterAnother) {
 }
 
 TEST(TolctlApplyTest, ProgressIsOneLineRewrittenInPlaceAndClearedAtTheEnd) {
-    const Folder folder;
+    const TempDir folder;
     ApplyOptions options;
     options.profile = folder.Write("p.json", R"({"bt-pin": "1", "after": ["cut"]})");
     FakePrinter printer(Kind::Good);
@@ -602,7 +566,7 @@ std::string ReadFile(const std::string& path) {
 const char* const kThreeCommands = R"({"bt-name": "a", "bt-pin": "1", "after": ["cut"]})";
 
 TEST(TolctlApplyProgramTest, AStopRequestFinishesTheRecordAndAKillLeavesTheEarlierReport) {
-    tolctl_program::TempDir dir;
+    TempDir dir;
     const std::string state = dir / "state.json", profile = dir / "p.json", report = dir / "report.json";
     std::ofstream(profile) << kThreeCommands;
     std::ofstream(report) << "{\"earlier\": true}\n";
@@ -679,7 +643,7 @@ TEST(TolctlApplyProgramTest, AStopRequestFinishesTheRecordAndAKillLeavesTheEarli
 }
 
 TEST(TolctlApplyProgramTest, ResumingServesAgainOnlyWhatWasNotOkAndKeepsEveryPrinterInTheReport) {
-    tolctl_program::TempDir dir;
+    TempDir dir;
     const std::string state = dir / "state.json", profile = dir / "p.json", report = dir / "r.json";
     std::ofstream(profile) << kThreeCommands;
     // 176-177 take everything, 178-179 refuse, 180-183 are slow: stopped during 180 or 181.
@@ -760,7 +724,7 @@ TEST(TolctlApplyProgramTest, ResumingServesAgainOnlyWhatWasNotOkAndKeepsEveryPri
 }
 
 TEST(TolctlApplyTest, AResumeChecksItsPrintersAgainstTheCarriedOnesAndRefusesADeepReport) {
-    const Folder folder;
+    const TempDir folder;
     const std::string profile = folder.Write("p.json", R"({"bt-name": "a"})");
     auto entry = [](const std::string& last, const std::string& result, const std::string& ip) {
         return R"({"target": "socket://127.0.2.)" + last + R"(", "result": ")" + result +
@@ -768,7 +732,7 @@ TEST(TolctlApplyTest, AResumeChecksItsPrintersAgainstTheCarriedOnesAndRefusesADe
     };
     auto resume = [&](const std::string& results) {
         folder.Write("r.json", R"({"profile-digest": "x", "results": [)" + results + "]}");
-        return Tolctl({"apply", profile, "--resume", folder.Path("r.json"), "--force", "--dry-run"});
+        return Tolctl({"apply", profile, "--resume", (folder / "r.json"), "--force", "--dry-run"});
     };
     // A failed printer edited to an ok one's address, and a printer listed ok and failed.
     Result r = resume(entry("90", "ok", "10.0.0.5") + "}," + entry("91", "failed", "10.0.0.5") + "}," +
@@ -781,7 +745,7 @@ TEST(TolctlApplyTest, AResumeChecksItsPrintersAgainstTheCarriedOnesAndRefusesADe
     EXPECT_NE(r.err.find("are both given lan.ip 10.0.0.5; a static address belongs to one printer"),
               std::string::npos)
         << r.err;
-    EXPECT_NE(r.err.find("socket://127.0.2.90 is already a target (" + folder.Path("r.json") +
+    EXPECT_NE(r.err.find("socket://127.0.2.90 is already a target (" + (folder / "r.json") +
                          ": results[0] socket://127.0.2.90 (ok)); a printer is set up once"),
               std::string::npos)
         << r.err;
@@ -797,9 +761,9 @@ TEST(TolctlApplyTest, AResumeChecksItsPrintersAgainstTheCarriedOnesAndRefusesADe
 }
 
 TEST(TolctlApplyTest, TheReportsTemporaryFileIsNeverALinkPutInItsPlace) {
-    const Folder folder;
+    const TempDir folder;
     const std::string victim = folder.Write("victim", "not to be written\n");
-    const std::string report = folder.Path("r.json");
+    const std::string report = (folder / "r.json");
     // Where a report's temporary file used to be: beside it, named after the process.
     ASSERT_EQ(::symlink(victim.c_str(), (report + ".tmp-" + std::to_string(::getpid())).c_str()), 0);
     const Result r = Tolctl({"apply", folder.Write("p.json", kThreeCommands), "--target",
@@ -810,7 +774,7 @@ TEST(TolctlApplyTest, TheReportsTemporaryFileIsNeverALinkPutInItsPlace) {
 }
 
 TEST(TolctlApplyProgramTest, AClosedOutputCostsNeitherTheRecordNorThePrinters) {
-    tolctl_program::TempDir dir;
+    TempDir dir;
     const std::string profile = dir / "p.json", report = dir / "report.json";
     std::ofstream(profile) << R"({"after": ["cut"]})";
     tolctl_program::EmulatorProgram fleet({"--bind", "127.0.2.0/25"});
@@ -825,7 +789,7 @@ TEST(TolctlApplyProgramTest, AClosedOutputCostsNeitherTheRecordNorThePrinters) {
 }
 
 TEST(TolctlApplyProgramTest, AFewOpenFilesLimitTheJobsAndFailNoPrinter) {
-    tolctl_program::TempDir dir;
+    TempDir dir;
     const std::string profile = dir / "p.json";
     std::ofstream(profile) << R"({"after": ["cut"]})";
     // Slow printers: each connection stays open a while, many at once.
@@ -857,7 +821,7 @@ TEST(TolctlApplyProgramTest, AFewOpenFilesLimitTheJobsAndFailNoPrinter) {
 }
 
 TEST(TolctlApplyProgramTest, OnATerminalTheProgressLineMovesWhilePrintersAreServed) {
-    tolctl_program::TempDir dir;
+    TempDir dir;
     const std::string profile = dir / "p.json";
     std::ofstream(profile) << kThreeCommands;
     FakeFleet fleet({Kind::Good, Kind::Good});

@@ -13,9 +13,9 @@
 
 #include <nlohmann/json.hpp>
 
+#include "tests/support/PrinterClient.h"
 #include "tests/support/TolctlProgram.h"
 #include "tests/support/TolctlRun.h"
-#include "tests/tolctl/FleetPeer.h"
 #include "tolctl/Tolctl.h"
 
 namespace {
@@ -27,7 +27,7 @@ using Result = TolctlResult;
 
 Result Status(std::vector<std::string> args) {
     args.insert(args.begin(), "status");
-    return RunTolctlIn(std::move(args));
+    return Tolctl(std::move(args));
 }
 
 TEST(TolctlStatusTest, EachPrinterIsAskedTheFourRequestsAndListedInTargetOrder) {
@@ -121,7 +121,7 @@ TEST(TolctlStatusTest, ReadsTheTargetsOfASpreadsheetAsApplyDoesWithItsMessages) 
     std::ofstream(dir / "bad.csv") << "target,bt-nam\n";
     std::ofstream(dir / "p.json") << R"({"after": ["cut"]})";
     const Result bad = Status({"--targets", dir / "bad.csv"});
-    const Result apply = RunTolctlIn({"apply", dir / "p.json", "--targets", dir / "bad.csv"});
+    const Result apply = Tolctl({"apply", dir / "p.json", "--targets", dir / "bad.csv"});
     const std::string message =
         "tolctl: " + (dir / "bad.csv") + " row 1, column 2: 'bt-nam': not a profile key";
     EXPECT_EQ(bad.code, 2);
@@ -134,8 +134,9 @@ TEST(TolctlStatusTest, ADeviceIsOneTargetHoweverItIsWrittenAndAFileIsNone) {
     TempDir dir;
     ASSERT_EQ(::mkfifo((dir / "lp").c_str(), 0600), 0);
     ASSERT_EQ(::symlink((dir / "lp").c_str(), (dir / "link").c_str()), 0);
-    const Result twice = Status({"--target", "parallel:" + (dir / "lp"), "--target",
-                                 "parallel:" + (dir / "/lp"), "--target", "serial:" + (dir / "./link")});
+    const Result twice =
+        Status({"--target", "parallel:" + (dir / "lp"), "--target", "parallel:" + dir.Path() + "//lp",
+                "--target", "serial:" + (dir / "./link")});
     EXPECT_EQ(twice.code, 2);
     EXPECT_NE(twice.err.find(dir.Path() + "//lp is already a target"), std::string::npos) << twice.err;
     EXPECT_NE(twice.err.find(dir.Path() + "/./link is already a target"), std::string::npos) << twice.err;
@@ -151,7 +152,7 @@ TEST(TolctlStatusTest, ADeviceIsOneTargetHoweverItIsWrittenAndAFileIsNone) {
         {"--port", "serial:" + (dir / "file"), "cut"},
     };
     for (const std::vector<std::string>& run : runs) {
-        const Result refused = RunTolctlIn(run);
+        const Result refused = Tolctl(run);
         EXPECT_EQ(refused.code, 2) << run[0] << " " << refused.err;
         EXPECT_NE(refused.err.find(", not a device"), std::string::npos) << refused.err;
     }
@@ -292,13 +293,12 @@ TEST(TolctlStatusTest, BadConditionsAreUsageErrors) {
         {{"--condition", "offline"}, "tolctl: listen --condition: 'offline' is not ADDRESS=KIND\n"},
     };
     for (const auto& [args, message] : cases) {
-        std::vector<std::string> all = {"tolctl", "listen", "--port", "0"};
+        std::vector<std::string> all = {"listen", "--port", "0"};
         all.insert(all.end(), args.begin(), args.end());
-        std::istringstream in;
-        std::ostringstream out, err;
-        EXPECT_EQ(RunTolctl(all, in, out, err), 2) << args.back();
-        EXPECT_EQ(err.str(), message);
-        EXPECT_EQ(out.str(), "");
+        const TolctlResult r = Tolctl(all);
+        EXPECT_EQ(r.code, 2) << args.back();
+        EXPECT_EQ(r.err, message);
+        EXPECT_EQ(r.out, "");
     }
 }
 

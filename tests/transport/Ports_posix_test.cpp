@@ -14,6 +14,7 @@
 #include <nlohmann/json.hpp>
 
 #include "tests/support/TolctlProgram.h"
+#include "tests/support/TolctlRun.h"
 #include "tolctl/Tolctl.h"
 #include "transport/Messenger.h"
 
@@ -52,14 +53,12 @@ class PortsTest : public ::testing::Test {
     }
 
     static int Ports(const std::vector<std::string>& args, std::string& out, std::string& err) {
-        std::vector<std::string> all = {"tolctl", "ports"};
+        std::vector<std::string> all = {"ports"};
         all.insert(all.end(), args.begin(), args.end());
-        std::istringstream in;
-        std::ostringstream o, e;
-        const int code = RunTolctl(all, in, o, e);
-        out = o.str();
-        err = e.str();
-        return code;
+        const TolctlResult r = Tolctl(all);
+        out = r.out;
+        err = r.err;
+        return r.code;
     }
 
     TempDir m_dir;

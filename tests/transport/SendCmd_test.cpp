@@ -1,24 +1,21 @@
 // Sends through the port factory, as apply's jobs make them side by side.
 #include <gtest/gtest.h>
 
-#include <sys/stat.h>
-
 #include "commands/Commands.h"
+#include "tests/transport/FarEnd.h"
 #include "transport/PortFactory.h"
 #include "transport/SendCmd.h"
 #include "transport/UsbMessenger.h"
 
 namespace {
 
-TEST(SendTest, ASendToAnotherPortLeavesTheUsbPrinterToTheJobThatHasIt) {
-    // LPT3 (here /dev/lp2 or the DOS device LPT3) is absent, so the send fails; the point is what
-    // it disposes of afterwards.
-#ifndef _WIN32
-    struct stat info;
-    if (::stat("/dev/lp2", &info) == 0) {
-        GTEST_SKIP() << "/dev/lp2 exists: no test writes to a real port";
+class SendTest : public FarEndTest {};
+
+TEST_F(SendTest, ASendToAnotherPortLeavesTheUsbPrinterToTheJobThatHasIt) {
+    // LPT3 is absent, so the send fails; the point is what it disposes of afterwards.
+    if (!AbsentPortIndex(kPortLpt3)) {
+        GTEST_SKIP() << "LPT3 is a device of this machine: no test writes to a real port";
     }
-#endif
     UsbMessenger* usb = GetUsbMessenger();  // held by a job sending to the USB printer
     SendOptions options;
     options.port.kind = PortUri::Kind::PortIndex;

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "system/WideText.h"
+#include "tests/support/TolctlRun.h"
 #include "tests/wine/FakeUsbPrinter.h"
 #include "tests/wine/WineBench.h"
 #include "tolctl/Tolctl.h"
@@ -19,11 +20,10 @@ namespace {
 namespace bench = wine_bench;
 
 std::vector<std::string> PortLines() {
-    std::istringstream in;
-    std::ostringstream out, err;
-    EXPECT_EQ(RunTolctl({"tolctl", "ports"}, in, out, err), 0) << err.str();
+    const TolctlResult ports = Tolctl({"ports"});
+    EXPECT_EQ(ports.code, 0) << ports.err;
     std::vector<std::string> lines;
-    std::istringstream text(out.str());
+    std::istringstream text(ports.out);
     for (std::string line; std::getline(text, line);) {
         lines.push_back(line);
     }
