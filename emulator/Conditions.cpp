@@ -1,5 +1,9 @@
 #include "emulator/Conditions.h"
 
+#include <cstring>
+
+#include "commands/Decode.h"
+
 #include "system/Files.h"
 #include "values/AddressRange.h"
 #include "values/Values.h"
@@ -76,6 +80,37 @@ bool ParseSetting(const std::string& text,
 
 int StatusAnswer(PrinterCondition condition, unsigned char n) {
     return n >= 1 && n <= 4 ? KindOf(condition).answers[n - 1] : -1;
+}
+
+std::string StatusReplies(const PrinterFault& fault,
+                          PrinterCondition condition,
+                          const std::vector<unsigned char>& bytes,
+                          size_t& scanned,
+                          size_t room) {
+    // The commands are read as they arrive, the way the whole connection is decoded at its end,
+    // so that a status request is answered while its peer waits for the answer.
+    std::string replies;
+    if (fault.kind == PrinterFault::Kind::Flood) {
+        scanned = bytes.size();
+        return replies;  // its flood is all it sends
+    }
+    while (scanned < bytes.size()) {
+        const DecodeStep step = NextDecodeStep(bytes.data() + scanned, bytes.size() - scanned, false);
+        if (step.kind == DecodeStep::Kind::NeedMore) {
+            break;
+        }
+        if (step.kind == DecodeStep::Kind::Command && std::strcmp(step.name, "status-request") == 0) {
+            const int answer = StatusAnswer(condition, bytes[scanned + 2]);
+            if (answer >= 0 && replies.size() < room) {
+                replies += static_cast<char>(answer);
+                if (fault.kind == PrinterFault::Kind::Surplus) {
+                    replies += "\x16\x16";
+                }
+            }
+        }
+        scanned += step.length;
+    }
+    return replies;
 }
 
 const char* ConditionName(PrinterCondition condition) {

@@ -11,6 +11,17 @@
 /// The byte a printer in `condition` answers to DLE EOT n, or -1 when it gives none.
 int StatusAnswer(PrinterCondition condition, unsigned char n);
 
+/// What a printer in `condition` with `fault` sends back for the bytes it was sent, from
+/// `scanned` on: the answer to each status request (DLE EOT n), two bytes more after each with the
+/// surplus fault, nothing at all with the flood fault; answers are added while the reply is
+/// shorter than `room`. `scanned` moves past each whole command; one cut short waits for more
+/// bytes. The emulator's connections answer so, and a test's far end of a serial or USB port.
+std::string StatusReplies(const PrinterFault& fault,
+                          PrinterCondition condition,
+                          const std::vector<unsigned char>& bytes,
+                          size_t& scanned,
+                          size_t room);
+
 /// "none", "paper-near-end", "paper-end", "cover-open", "cutter-error" or "offline".
 const char* ConditionName(PrinterCondition condition);
 

@@ -5,9 +5,7 @@
 #include <asio/write.hpp>
 
 #include <algorithm>
-#include <cstring>
 
-#include "commands/Decode.h"
 #include "emulator/EmulatorServer.h"
 #include "emulator/EmulatorSystem.h"
 #include "values/Values.h"
@@ -385,30 +383,11 @@ void Emulator::Server::Keep(Connection& connection, const unsigned char* data, s
 }
 
 void Emulator::Server::Answer(const ConnectionPtr& connection) {
-    // The commands are read as they arrive, the way the whole connection is decoded at its end,
-    // so that a status request is answered while its peer waits for the answer.
     Connection& c = *connection;
-    const PrinterFault::Kind fault = m_printers[c.printer].fault.kind;
-    if (fault == PrinterFault::Kind::Flood) {
-        return;  // its flood is all it sends
-    }
-    const std::vector<unsigned char>& bytes = c.bytes;
-    while (c.scanned < bytes.size()) {
-        const DecodeStep step = NextDecodeStep(bytes.data() + c.scanned, bytes.size() - c.scanned, false);
-        if (step.kind == DecodeStep::Kind::NeedMore) {
-            break;
-        }
-        if (step.kind == DecodeStep::Kind::Command && std::strcmp(step.name, "status-request") == 0) {
-            const int answer = StatusAnswer(m_printers[c.printer].condition, bytes[c.scanned + 2]);
-            if (answer >= 0 && c.answers.size() + c.sending.size() < kEmulatorAnswerBytes) {
-                c.answers += static_cast<char>(answer);
-                if (fault == PrinterFault::Kind::Surplus) {
-                    c.answers += "\x16\x16";
-                }
-            }
-        }
-        c.scanned += step.length;
-    }
+    const VirtualPrinter& printer = m_printers[c.printer];
+    const size_t held = c.answers.size() + c.sending.size();
+    c.answers += StatusReplies(printer.fault, printer.condition, c.bytes, c.scanned,
+                               held < kEmulatorAnswerBytes ? kEmulatorAnswerBytes - held : 0);
     SendAnswers(connection);
 }
 

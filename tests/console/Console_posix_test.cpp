@@ -358,7 +358,7 @@ TEST(TolctlConsoleTest, ScansReadsAppliesAndSendsToEmulatedPrinters) {
 
 TEST(TolctlConsoleTest, SlowClientsAndEventStreamsHoldNoWorker) {
     TempDir dir;
-    FakePrinter printer(FakePrinter::Kind::Good);
+    FakePrinter printer;
     Console console(dir / "state");
     // A job that runs for 3 s (its second command 3 s after the first), followed by 16 streams.
     ASSERT_EQ(console

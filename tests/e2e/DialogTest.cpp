@@ -95,7 +95,7 @@ void DialogTest::SetUpTestSuite() {
     const DWORD at = PrinterAt();
     const std::string address = std::to_string(at >> 24) + "." + std::to_string((at >> 16) & 255) + "." +
                                 std::to_string((at >> 8) & 255) + "." + std::to_string(at & 255);
-    printer = new FakePrinter(FakePrinter::Kind::Good, address, 9100);
+    printer = new FakePrinter({}, address, 9100);
     ASSERT_TRUE(printer->Listening()) << "cannot listen on " << address << ":9100: " << printer->Failure();
     for (const wchar_t* program : kPrograms) {
         HKEY key = nullptr;

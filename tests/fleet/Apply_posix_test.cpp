@@ -104,7 +104,7 @@ std::string Own(const TempDir& folder, FakeFleet& fleet, size_t first, size_t la
 TEST(TolctlApplyTest, EveryPrinterGetsEachSettingOnItsOwnConnectionInTheFixedOrder) {
     const TempDir folder;
     const std::string profile = folder.Write("shop.json", kProfile);
-    FakeFleet fleet({Kind::Good, Kind::Good, Kind::Good});
+    FakeFleet fleet({Kind::None, Kind::None, Kind::None});
     const Result r = Tolctl({"apply", profile, "--targets", Own(folder, fleet, 0, 2), "--gap", "0"});
     EXPECT_EQ(r.code, 0) << r.err;
     EXPECT_EQ(r.err, "");
@@ -123,7 +123,7 @@ TEST(TolctlApplyTest, EveryPrinterGetsEachSettingOnItsOwnConnectionInTheFixedOrd
 TEST(TolctlApplyTest, OverridesOfATargetsLineGoToItsPrintersOnly) {
     const TempDir folder;
     const std::string profile = folder.Write("shop.json", kProfile);
-    FakeFleet fleet({Kind::Good, Kind::Good, Kind::Good});
+    FakeFleet fleet({Kind::None, Kind::None, Kind::None});
     const std::string port = std::to_string(fleet.Port());
     const std::string targets =
         folder.Write("tills.txt",
@@ -152,7 +152,7 @@ TEST(TolctlApplyTest, OverridesOfATargetsLineGoToItsPrintersOnly) {
 TEST(TolctlApplyTest, AddressSequencesCountUpPerPrinterAndStayInTheir24OnAddressesOfTheirOwn) {
     const TempDir folder;
     const std::string profile = folder.Write("shop.json", kProfile);
-    FakeFleet fleet({Kind::Good, Kind::Good, Kind::Good});
+    FakeFleet fleet({Kind::None, Kind::None, Kind::None});
     const std::string range = Range(fleet, 0, 2);
     const std::string line = range + " lan.ip=192.168.1.51+ wifi-station.ip=192.168.1.201+ bt-name=Till+\n";
     Result r = Tolctl({"apply", profile, "--targets", folder.Write("seq.txt", line), "--gap", "0"});
@@ -180,7 +180,7 @@ TEST(TolctlApplyTest, AddressSequencesCountUpPerPrinterAndStayInTheir24OnAddress
 TEST(TolctlApplyTest, SpreadsheetTargetsGiveNonEmptyCellsAsOverridesAndNameTheRowAndColumnOfAProblem) {
     const TempDir folder;
     const std::string profile = folder.Write("shop.json", kProfile);
-    FakeFleet fleet({Kind::Good, Kind::Good, Kind::Good});
+    FakeFleet fleet({Kind::None, Kind::None, Kind::None});
     // With a byte order mark and CRLF as spreadsheets write them, quoted commas and quotes, and a
     // sequence in a cell.
     const std::string csv = "\xEF\xBB\xBFtarget,bt-name,lan.ip,wifi-station.ip\r\n" + Range(fleet, 0, 1) +
@@ -220,7 +220,7 @@ TEST(TolctlApplyTest, SpreadsheetTargetsGiveNonEmptyCellsAsOverridesAndNameTheRo
 TEST(TolctlApplyTest, ARefusingAResettingAndAStalledPrinterFailAloneAmongGoodOnes) {
     const TempDir folder;
     const std::string profile = folder.Write("shop.json", kProfile);
-    FakeFleet fleet({Kind::Good, Kind::Refuse, Kind::Reset, Kind::Stall, Kind::Good});
+    FakeFleet fleet({Kind::None, Kind::Refuse, Kind::Reset, Kind::Stall, Kind::None});
     const std::string report = (folder / "report.json");
     const Result r = Tolctl({"apply", profile, "--targets", Own(folder, fleet, 0, 4), "--gap", "0",
                              "--connect-timeout", "0.3", "--report", report});
@@ -277,7 +277,7 @@ TEST(TolctlApplyTest, TheGapSeparatesTwoCommandsToOnePrinter) {
     const TempDir folder;
     const std::string profile =
         folder.Write("p.json", R"({"bt-name": "a", "bt-pin": "1", "after": ["cut"]})");
-    FakePrinter printer(Kind::Good);
+    FakePrinter printer(Kind::None);
     const Result r = Tolctl(
         {"apply", profile, "--target", printer.Uri(), "--gap", "120", "--report", (folder / "r.json")});
     ASSERT_EQ(r.code, 0) << r.err;
@@ -292,7 +292,7 @@ TEST(TolctlApplyTest, TheGapSeparatesTwoCommandsToOnePrinter) {
 
 TEST(TolctlApplyTest, InvalidProfilesTargetsOrOptionsSendNothingToAnyone) {
     const TempDir folder;
-    FakePrinter printer(Kind::Good);
+    FakePrinter printer(Kind::None);
     const std::string good = folder.Write("good.json", kProfile);
     const std::string target = printer.Uri();
     std::filesystem::create_symlink(good, (folder / "link.json"));
@@ -369,7 +369,7 @@ TEST(TolctlApplyTest, PasswordsNeverAppearInOutputReportsOrErrors) {
     const std::string fromFile = folder.Write(
         "file.json",
         R"({"wifi-station": {"ssid": "Shop", "password-file": "wifi.pw", "ip": "1.2.3.4", "gateway": "1.2.3.1"}})");
-    FakeFleet fleet({Kind::Good, Kind::Reset, Kind::Refuse});
+    FakeFleet fleet({Kind::None, Kind::Reset, Kind::Refuse});
     const std::string report = (folder / "report.json");
     const std::vector<std::vector<std::string>> runs = {
         {"apply", profile, "--targets", Own(folder, fleet, 0, 2), "--gap", "0", "--report", report},
@@ -428,7 +428,7 @@ TEST(TolctlApplyTest, DryRunShowsEachTargetsCommandsAsHexAndDecodedAndSendsNothi
     const TempDir folder;
     const std::string profile = folder.Write("p.json", R"({"bt-name": "Printer", "lan": {"ip": "10.0.0.5"},
         "wifi-station": {"ssid": "S", "password": "pw-12345", "ip": "1.2.3.4", "gateway": "1.2.3.1"}})");
-    FakeFleet fleet({Kind::Good});
+    FakeFleet fleet({Kind::None});
     const Result r = Tolctl({"apply", profile, "--dry-run", "--targets",
                              folder.Write("t.txt", Range(fleet, 0, 0) + " lan.ip=10.0.0.6\n")});
     ASSERT_EQ(r.code, 0) << r.err;
@@ -484,7 +484,7 @@ TEST(TolctlApplyTest, TargetsOfOneDeviceAreServedOneAfterAnother) {
     const std::string profile = folder.Write("p.json", R"({"bt-pin": "1", "after": ["cut"]})");
     FifoPrinter a(folder / "lp-a");
     FifoPrinter b(folder / "lp-b");
-    FakePrinter tcp(Kind::Good);
+    FakePrinter tcp(Kind::None);
     const Result r = Tolctl({"apply", profile, "--target", a.Uri(), "--target", b.Uri(), "--target",
                              tcp.Uri(), "--gap", "60", "--report", (folder / "r.json")});
     ASSERT_EQ(r.code, 0) << r.out << r.err;
@@ -506,7 +506,7 @@ TEST(TolctlApplyTest, ProgressIsOneLineRewrittenInPlaceAndClearedAtTheEnd) {
     const TempDir folder;
     ApplyOptions options;
     options.profile = folder.Write("p.json", R"({"bt-pin": "1", "after": ["cut"]})");
-    FakePrinter printer(Kind::Good);
+    FakePrinter printer(Kind::None);
     options.targets = {printer.Uri()};
     options.gapMs = 250;
     options.progress = true;
@@ -824,7 +824,7 @@ TEST(TolctlApplyProgramTest, OnATerminalTheProgressLineMovesWhilePrintersAreServ
     TempDir dir;
     const std::string profile = dir / "p.json";
     std::ofstream(profile) << kThreeCommands;
-    FakeFleet fleet({Kind::Good, Kind::Good});
+    FakeFleet fleet({Kind::None, Kind::None});
     int master = -1, terminal = -1;
     ASSERT_EQ(::openpty(&master, &terminal, nullptr, nullptr, nullptr), 0);
     UniqueFd terminalEnd(terminal);

@@ -60,7 +60,7 @@ std::wstring VersionOf(const std::wstring& path, std::wstring& fixed) {
 class ShippedProgram : public ::testing::TestWithParam<Shipped> {
   protected:
     static void SetUpTestSuite() {
-        printer = new FakePrinter(FakePrinter::Kind::Good, Dotted(kPrinterAt), 9100);
+        printer = new FakePrinter({}, Dotted(kPrinterAt), 9100);
         ASSERT_TRUE(printer->Listening()) << "cannot listen on 127.0.0.4:9100: " << printer->Failure();
     }
     static void TearDownTestSuite() {

@@ -21,46 +21,32 @@ int LastPart(const std::string& address, std::string& front) {
     }
 }
 
-const char* FaultName(FakeFleet::Kind kind) {
-    switch (kind) {
-        case FakeFleet::Kind::Refuse:
-            return "refuse";
-        case FakeFleet::Kind::Reset:
-            return "reset";
-        case FakeFleet::Kind::Stall:
-            return "stall";
-        case FakeFleet::Kind::Good:
-            break;
-    }
-    return nullptr;
-}
-
 }  // namespace
 
-FakeFleet::FakeFleet(const std::vector<Kind>& kinds, const std::string& first, int port) {
-    Start(kinds, first, port);
+FakeFleet::FakeFleet(const std::vector<Spec>& specs, const std::string& first, int port) {
+    Start(specs, first, port);
     EXPECT_EQ(m_failure, "") << "the fake printers do not listen";
 }
 
-void FakeFleet::Start(const std::vector<Kind>& kinds, const std::string& first, int port) {
+void FakeFleet::Start(const std::vector<Spec>& specs, const std::string& first, int port) {
     std::string front;
     const int last = LastPart(first, front);
-    std::vector<std::string> faults;
-    for (size_t i = 0; i < kinds.size(); ++i) {
+    for (size_t i = 0; i < specs.size(); ++i) {
         Printer printer;
         printer.m_fleet = this;
         printer.m_address = front + std::to_string(last + static_cast<int>(i));
-        if (const char* fault = FaultName(kinds[i])) {
-            faults.push_back(printer.m_address + "=" + fault);
-        }
         m_printers.push_back(printer);
     }
     const std::string bind =
-        kinds.size() > 1 ? first + "-" + std::to_string(last + static_cast<int>(kinds.size()) - 1) : first;
+        specs.size() > 1 ? first + "-" + std::to_string(last + static_cast<int>(specs.size()) - 1) : first;
     std::vector<PlannedPrinter> planned;
-    if (last < 0 || kinds.empty() || !PlanPrinters(bind, faults, planned, m_failure)) {
+    if (last < 0 || specs.empty() || !PlanPrinters(bind, {}, planned, m_failure)) {
         m_failure = "no printers at " + bind + ": " + m_failure;
         return;
+    }
+    for (size_t i = 0; i < specs.size(); ++i) {
+        planned[i].fault = specs[i].fault;
+        planned[i].condition = specs[i].condition;
     }
     try {
         m_emulator = std::make_unique<Emulator>(0, std::chrono::seconds(60),

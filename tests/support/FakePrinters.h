@@ -1,7 +1,7 @@
 // The tests' printers on loopback, in the test's own process: the emulator's virtual printers,
-// served on a thread of their own, keeping what each connection delivered. Good printers read
-// each connection to its end (and answer status requests as the emulator does); the others
-// refuse, reset or stall connections as the emulator's faults do. Natively and on Windows.
+// served on a thread of their own, keeping what each connection delivered. Each has one of the
+// emulator's faults (emulator/Faults.h; none: it reads each connection to its end) and answers
+// status requests as the emulator does in its condition. Natively and on Windows.
 #pragma once
 
 #include <condition_variable>
@@ -12,6 +12,8 @@
 #include <thread>
 #include <vector>
 
+#include "emulator/Faults.h"
+
 class Emulator;
 struct Delivery;
 
@@ -19,11 +21,18 @@ struct Delivery;
 /// port, so that a range names them: socket://127.0.0.1-N:PORT.
 class FakeFleet {
   public:
-    enum class Kind {
-        Good,    // reads each connection to its end
-        Refuse,  // the address is not listened on: connections are refused
-        Reset,   // accepts and resets each connection at once, reading nothing
-        Stall,   // its queue of connections is full and never accepted: connects hang
+    /// The emulator's faults: None (a good printer), Refuse, Reset, Stall, Slow, Surplus, Flood,
+    /// Banner.
+    using Kind = PrinterFault::Kind;
+
+    /// How one printer behaves: a fault (Slow with the milliseconds it waits before it reads)
+    /// and the condition its status answers tell.
+    struct Spec {
+        Spec(Kind kind = Kind::None) : fault{kind, 0} {}            // NOLINT
+        Spec(PrinterCondition condition) : condition(condition) {}  // NOLINT
+        Spec(Kind kind, int slowMs) : fault{kind, slowMs} {}
+        PrinterFault fault;
+        PrinterCondition condition = PrinterCondition::None;
     };
 
     /// One printer of the fleet: what its connections delivered.
@@ -50,9 +59,9 @@ class FakeFleet {
         size_t m_taken = 0;
     };
 
-    /// Printers of `kinds` from `first` on, at `port` (0: one free on every address). A test
+    /// Printers of `specs` from `first` on, at `port` (0: one free on every address). A test
     /// fails when they cannot listen; Listening() tells.
-    explicit FakeFleet(const std::vector<Kind>& kinds, const std::string& first = "127.0.0.1", int port = 0);
+    explicit FakeFleet(const std::vector<Spec>& specs, const std::string& first = "127.0.0.1", int port = 0);
     ~FakeFleet();
     FakeFleet(const FakeFleet&) = delete;
     FakeFleet& operator=(const FakeFleet&) = delete;
@@ -65,7 +74,7 @@ class FakeFleet {
     Printer& operator[](size_t i) { return m_printers.at(i); }
 
   private:
-    void Start(const std::vector<Kind>& kinds, const std::string& first, int port);
+    void Start(const std::vector<Spec>& specs, const std::string& first, int port);
     void Delivered(const Delivery& delivery);
 
     std::vector<Printer> m_printers;
@@ -80,9 +89,8 @@ class FakeFleet {
 /// One printer with a fleet of its own, at 127.0.0.1 unless told otherwise.
 class FakePrinter : public FakeFleet {
   public:
-    using Kind = FakeFleet::Kind;
-    explicit FakePrinter(Kind kind, const std::string& address = "127.0.0.1", int port = 0)
-        : FakeFleet({kind}, address, port) {}
+    explicit FakePrinter(Spec spec = {}, const std::string& address = "127.0.0.1", int port = 0)
+        : FakeFleet({spec}, address, port) {}
 
     std::string Uri() const { return Self().Uri(); }
     std::vector<std::string> Received() const { return Self().Received(); }

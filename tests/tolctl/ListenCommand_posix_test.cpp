@@ -36,9 +36,8 @@ void SendBytes(int port, const std::string& bytes) {
 }
 
 TEST(TolctlListenTest, PrintsTheCommandsOfEachConnectionAndSavesTheBytes) {
-    char dir[] = "/tmp/tol-listen-XXXXXX";
-    ASSERT_NE(::mkdtemp(dir), nullptr);
-    const std::string save = std::string(dir) + "/received.bin";
+    const TempDir dir;
+    const std::string save = dir / "received.bin";
     // The global --port names a send port; the one after `listen` is the listening port.
     TolctlThread run(
         {"--port", "socket://127.0.0.1:1", "listen", "--port", "0", "--count", "2", "--save", save});
@@ -51,11 +50,8 @@ TEST(TolctlListenTest, PrintsTheCommandsOfEachConnectionAndSavesTheBytes) {
     EXPECT_EQ(run.code, 0) << run.err.str();
     EXPECT_EQ(run.watched.Text(),
               "listening on 127.0.0.1:" + std::to_string(port) + "\ncut\nlan-ip 192.168.1.123\nhex-mode\n");
-    std::ifstream file(save, std::ios::binary);
-    const std::string saved((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
+    const std::string saved = dir.Read("received.bin");
     EXPECT_EQ(saved, std::string("\x1d\x56\x01\x1f\x1b\x1d\x00\xc0\xa8\x01\x7b\x1f\x28\x41", 14));
-    ::unlink(save.c_str());
-    ::rmdir(dir);
 }
 
 TEST(TolctlListenTest, ConnectionsAreServedTogetherAndEachIsPrintedInOnePiece) {
@@ -112,9 +108,8 @@ TEST(TolctlListenTest, SilentPeerIsDroppedAfterTheIdleTimeWithoutHoldingUpOthers
 }
 
 TEST(TolctlListenTest, OnlyTheFirstMebibyteOfAConnectionIsKeptAndTheRestIsCounted) {
-    char dir[] = "/tmp/tol-listen-XXXXXX";
-    ASSERT_NE(::mkdtemp(dir), nullptr);
-    const std::string save = std::string(dir) + "/received.bin";
+    const TempDir dir;
+    const std::string save = dir / "received.bin";
     TolctlThread run({"listen", "--port", "0", "--count", "1", "--save", save});
     const int port = run.Port();
     ASSERT_GT(port, 0) << run.err.str();
@@ -130,8 +125,7 @@ TEST(TolctlListenTest, OnlyTheFirstMebibyteOfAConnectionIsKeptAndTheRestIsCounte
     run.Join();
     EXPECT_EQ(run.code, 0) << run.err.str();
 
-    std::ifstream file(save, std::ios::binary);
-    const std::string saved((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
+    const std::string saved = dir.Read("received.bin");
     EXPECT_EQ(saved.size(), keep);
     EXPECT_TRUE(saved == bytes.substr(0, keep));
     const std::string text = run.watched.Text();
@@ -149,8 +143,6 @@ TEST(TolctlListenTest, OnlyTheFirstMebibyteOfAConnectionIsKeptAndTheRestIsCounte
         last, std::regex(
                   "\\(connection from 127\\.0\\.0\\.1:[0-9]+: 1000 bytes past the first 1048576 dropped\\)")))
         << last;
-    ::unlink(save.c_str());
-    ::rmdir(dir);
 }
 
 TEST(TolctlListenTest, SaveFileThatCannotBeWrittenIsReportedAndEndsWithExitCode1) {
@@ -225,9 +217,8 @@ TEST(TolctlListenProgramTest, InterruptRightAfterListeningEndsItCleanly) {
 
 TEST(TolctlListenProgramTest, StopSignalPrintsAndSavesWhatHasArrived) {
     for (const int signal : {SIGINT, SIGTERM}) {
-        char dir[] = "/tmp/tol-listen-XXXXXX";
-        ASSERT_NE(::mkdtemp(dir), nullptr);
-        const std::string save = std::string(dir) + "/received.bin";
+        const TempDir dir;
+        const std::string save = dir / "received.bin";
         Pipe out, err;
         Program program({"listen", "--port", "0", "--save", save}, out.write.Get(), err.write.Get());
         out.write.Reset();
@@ -251,11 +242,8 @@ TEST(TolctlListenProgramTest, StopSignalPrintsAndSavesWhatHasArrived) {
                        "\\(connection from 127\\.0\\.0\\.1:[0-9]+ still open when stopped\\)\n")))
             << signal << ":\n"
             << text.Text();
-        std::ifstream file(save, std::ios::binary);
-        const std::string saved((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
+        const std::string saved = dir.Read("received.bin");
         EXPECT_EQ(saved, "\x1f\x28\x41\x1d\x56\x01\x1b\x70") << signal;
-        ::unlink(save.c_str());
-        ::rmdir(dir);
     }
 }
 

@@ -1,8 +1,5 @@
-#include <arpa/inet.h>
 #include <fcntl.h>
-#include <netinet/in.h>
 #include <stdlib.h>
-#include <sys/socket.h>
 #include <sys/stat.h>
 #include <termios.h>
 #include <unistd.h>
@@ -13,6 +10,8 @@
 #include <string>
 #include <vector>
 
+#include "tests/support/FakePrinters.h"
+#include "tests/support/TempDir.h"
 #include "tests/support/TolctlRun.h"
 #include "tolctl/Tolctl.h"
 #include "transport/Messenger.h"
@@ -21,55 +20,30 @@ namespace {
 
 using Result = TolctlResult;
 
-// A loopback TCP port standing in for the printer; `listening` false makes connects refused.
-struct Printer {
-    UniqueFd fd;
-    int port = 0;
-
-    explicit Printer(bool listening = true) {
-        fd.Reset(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
-        sockaddr_in addr{};
-        addr.sin_family = AF_INET;
-        addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        EXPECT_EQ(::bind(fd.Get(), reinterpret_cast<sockaddr*>(&addr), sizeof addr), 0);
-        socklen_t size = sizeof addr;
-        ::getsockname(fd.Get(), reinterpret_cast<sockaddr*>(&addr), &size);
-        port = ntohs(addr.sin_port);
-        if (listening) {
-            EXPECT_EQ(::listen(fd.Get(), 4), 0);
-        }
-    }
-    std::string Uri() const { return "socket://127.0.0.1:" + std::to_string(port); }
-
-    std::string Received() {
-        UniqueFd peer(::accept(fd.Get(), nullptr, nullptr));
-        std::string bytes;
-        char buffer[1024];
-        ssize_t got;
-        while ((got = ::read(peer.Get(), buffer, sizeof buffer)) > 0) {
-            bytes.append(buffer, static_cast<size_t>(got));
-        }
-        return bytes;
-    }
-};
+// The bytes of the next connection that `printer` took (within 2 s).
+std::string Received(FakePrinter& printer) {
+    std::string bytes;
+    EXPECT_TRUE(printer.NextConnection(bytes, 2000));
+    return bytes;
+}
 
 TEST(TolctlSendTest, SocketPortReceivesExactlyTheCommand) {
-    Printer printer;
+    FakePrinter printer;
     const Result r = Tolctl({"--port", printer.Uri(), "cut"});
     EXPECT_EQ(r.code, 0) << r.err;
     EXPECT_EQ(r.err, "");
     EXPECT_EQ(r.out, "");
-    EXPECT_EQ(printer.Received(), "\x1d\x56\x01");
+    EXPECT_EQ(Received(printer), "\x1d\x56\x01");
 
     EXPECT_EQ(Tolctl({"--port", printer.Uri(), "lan-ip", "192.168.1.123"}).code, 0);
-    EXPECT_EQ(printer.Received(), std::string("\x1f\x1b\x1d\x00\xc0\xa8\x01\x7b", 8));
+    EXPECT_EQ(Received(printer), std::string("\x1f\x1b\x1d\x00\xc0\xa8\x01\x7b", 8));
 }
 
 TEST(TolctlSendTest, FailuresNameThePortAndTheReason) {
-    Printer closed(/*listening=*/false);
-    Result r = Tolctl({"--port", closed.Uri(), "cut"});
+    FakeFleet fleet({FakeFleet::Kind::None, FakeFleet::Kind::Refuse});
+    Result r = Tolctl({"--port", fleet[1].Uri(), "cut"});
     EXPECT_EQ(r.code, 1);
-    EXPECT_EQ(r.err, "tolctl: " + closed.Uri() + " : connection refused\n");
+    EXPECT_EQ(r.err, "tolctl: " + fleet[1].Uri() + " : connection refused\n");
 
     r = Tolctl({"--port", "socket://no-such-host.invalid", "cut"});
     EXPECT_EQ(r.code, 1);
@@ -81,7 +55,7 @@ TEST(TolctlSendTest, FailuresNameThePortAndTheReason) {
 }
 
 TEST(TolctlSendTest, BadPortsAreUsageErrorsAndSendNothing) {
-    Printer printer;
+    FakePrinter printer;
     EXPECT_EQ(Tolctl({"--port", "socket://127.0.0.1:99999", "cut"}).code, 2);
     EXPECT_EQ(Tolctl({"--port", "serial:/dev/ttyS0?baud=14400", "cut"}).code, 2);
     EXPECT_EQ(Tolctl({"--port", "LPT1", "cut"}).code, 2);
@@ -89,15 +63,14 @@ TEST(TolctlSendTest, BadPortsAreUsageErrorsAndSendNothing) {
     EXPECT_EQ(Tolctl({"--connect-timeout", "0", "--port", printer.Uri(), "cut"}).code, 2);
     // Refused input is refused before the port is touched.
     EXPECT_EQ(Tolctl({"--port", printer.Uri(), "wifi-ap", "--name", std::string(32, 'a')}).code, 2);
-    ::fcntl(printer.fd.Get(), F_SETFL, O_NONBLOCK);
-    EXPECT_EQ(::accept(printer.fd.Get(), nullptr, nullptr), -1);
+    EXPECT_EQ(printer.CountConnections(50), 0);
 }
 
 TEST(TolctlSendTest, AddressesInNumericShorthandAreNeverConnectedTo) {
     // Each of these is read by a resolver as 127.0.0.1, where the printer listens: refused before
     // any connect, with exit code 2.
-    Printer printer;
-    const std::string port = std::to_string(printer.port);
+    FakePrinter printer;
+    const std::string port = std::to_string(printer.Port());
     for (const char* host :
          {"127.1", "127.0.1", "0x7f.0.0.1", "127.0x0.0.1", "2130706433", "0x7f000001", "0x7f.1"}) {
         const Result r = Tolctl({"--port", std::string("socket://") + host + ":" + port, "cut"});
@@ -112,12 +85,11 @@ TEST(TolctlSendTest, AddressesInNumericShorthandAreNeverConnectedTo) {
                   .code,
               2);
     EXPECT_EQ(Tolctl({"--port", "socket://127.000.000.001:" + port, "cut"}).code, 2);  // octal to some
-    ::fcntl(printer.fd.Get(), F_SETFL, O_NONBLOCK);
-    EXPECT_EQ(::accept(printer.fd.Get(), nullptr, nullptr), -1) << "a refused address was connected to";
+    EXPECT_EQ(printer.CountConnections(50), 0) << "a refused address was connected to";
 
     // A TCP port's leading zeros are decimal.
     EXPECT_EQ(Tolctl({"--port", "socket://127.0.0.1:000" + port, "cut"}).code, 0);
-    EXPECT_EQ(printer.Received(), "\x1d\x56\x01");
+    EXPECT_EQ(Received(printer), "\x1d\x56\x01");
 
     EXPECT_EQ(Tolctl({"listen", "--bind", "127.1", "--port", "0"}).code, 2);
 }
@@ -144,9 +116,8 @@ TEST(TolctlSendTest, SerialPortGetsTheBytesAtTheChosenBaudRate) {
 }
 
 TEST(TolctlSendTest, UsbPortThatStallsTimesOutWithExitCode3) {
-    char dir[] = "/tmp/tol-ctl-usb-XXXXXX";
-    ASSERT_NE(::mkdtemp(dir), nullptr);
-    const std::string fifo = std::string(dir) + "/lp0";
+    const TempDir dir;
+    const std::string fifo = dir / "lp0";
     ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
     UniqueFd reader(::open(fifo.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
     {
@@ -156,7 +127,7 @@ TEST(TolctlSendTest, UsbPortThatStallsTimesOutWithExitCode3) {
         while (::write(filler.Get(), block.data(), block.size()) > 0) {
         }
     }
-    ::setenv("TOL_USB_DIR", dir, 1);
+    ::setenv("TOL_USB_DIR", dir.Path().c_str(), 1);
     Result r = Tolctl({"--port", "usb:", "cut"});
     EXPECT_EQ(r.code, 3);
     EXPECT_NE(r.err.find("tolctl: usb: : write timed out"), std::string::npos) << r.err;
@@ -169,7 +140,6 @@ TEST(TolctlSendTest, UsbPortThatStallsTimesOutWithExitCode3) {
     EXPECT_EQ(r.code, 1);
     EXPECT_NE(r.err.find("no such device"), std::string::npos) << r.err;
     ::unsetenv("TOL_USB_DIR");
-    ::rmdir(dir);
 }
 
 }  // namespace

@@ -13,6 +13,8 @@
 #include <string>
 #include <thread>
 
+#include "emulator/Faults.h"
+#include "tests/support/TempDir.h"
 #include "tests/transport/LoopbackPort.h"
 #include "transport/Messenger.h"
 #include "transport/SerialMessengers.h"
@@ -115,10 +117,11 @@ class PortEnd {
     virtual std::string Take(size_t atLeast) = 0;
     /// Sends bytes from the printer's side towards the program (a pty only).
     virtual bool Send(const std::string& bytes) = 0;
-    /// From now on the printer's side answers each status request DLE EOT n (10 04 n) with byte
-    /// n of `answers` (n 1-4), at once (a pty only); with 4 x K bytes, with the n-th K of them.
-    /// Take still gets every byte that arrives.
-    virtual bool AnswerStatus(const std::string& answers) = 0;
+    /// From now on the printer's side answers each status request DLE EOT n (10 04 n) as the
+    /// emulator's printer in `condition` with `fault` does (emulator/Conditions.h), at once (a pty
+    /// only). Take still gets every byte that arrives.
+    virtual bool AnswerStatus(PrinterCondition condition,
+                              PrinterFault::Kind fault = PrinterFault::Kind::None) = 0;
     /// How many handles of the program hold the device open: non-zero while a messenger has it.
     virtual int Holders() = 0;
     /// The line settings the device has now (a pty only).
@@ -145,11 +148,13 @@ class FarEndTest : public ::testing::Test {
     PortEnd& Port(const std::string& name, EndKind kind);
     /// Nothing behind `name`; answers the name a messenger would open it by.
     std::string Absent(const std::string& name);
-    /// A regular file `name` holding `bytes`, in a temporary folder; answers its path (on Windows
-    /// a path, not a DOS device's name), for a messenger given it as a device.
-    std::string RegularFile(const std::string& name, const std::string& bytes);
-    /// What the file at `path` holds now.
-    static std::string FileBytes(const std::string& path);
+    /// A regular file `name` holding `bytes`, in the test's temporary folder; answers its path (on
+    /// Windows a path, not a DOS device's name), for a messenger given it as a device.
+    std::string RegularFile(const std::string& name, const std::string& bytes) {
+        return m_folder.Write(name, bytes);
+    }
+    /// What the file `name` of RegularFile holds now.
+    std::string FileBytes(const std::string& name) const { return m_folder.Read(name); }
     /// USB printer `number` for the USB messenger's search; the printers enumerate in the
     /// order of their numbers.
     PortEnd& UsbPrinter(int number, EndKind kind = EndKind::Printer);
@@ -161,6 +166,7 @@ class FarEndTest : public ::testing::Test {
 
   private:
     struct Platform;
+    TempDir m_folder;  // natively also the folder of the far ends
     std::unique_ptr<Platform> m_platform;
 };
 

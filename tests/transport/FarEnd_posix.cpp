@@ -22,6 +22,7 @@
 #include <mutex>
 #include <thread>
 
+#include "emulator/Conditions.h"
 #include "transport/PortFactory.h"
 #include "transport/UsbMessenger.h"
 
@@ -104,12 +105,12 @@ class PosixEnd : public PortEnd {
                ::write(m_far.Get(), bytes.data(), bytes.size()) == static_cast<ssize_t>(bytes.size());
     }
 
-    bool AnswerStatus(const std::string& answers) override {
+    bool AnswerStatus(PrinterCondition condition, PrinterFault::Kind fault) override {
         if (!IsPty() || m_answerer.joinable()) {
             return false;
         }
         m_bStopAnswering = false;
-        m_answerer = std::thread([this, answers] { Answer(answers); });
+        m_answerer = std::thread([this, condition, fault] { Answer(PrinterFault{fault, 0}, condition); });
         return true;
     }
 
@@ -216,9 +217,11 @@ class PosixEnd : public PortEnd {
         m_strHeard.clear();
     }
 
-    // The printer's side of AnswerStatus, on a thread of its own until StopAnswering.
-    void Answer(const std::string& answers) {
-        std::string unread;
+    // The printer's side of AnswerStatus, on a thread of its own until StopAnswering: the
+    // emulator's answers to what arrives.
+    void Answer(const PrinterFault& fault, PrinterCondition condition) {
+        std::vector<unsigned char> heard;
+        size_t scanned = 0;
         while (!m_bStopAnswering) {
             pollfd pfd{m_far.Get(), POLLIN, 0};
             ::poll(&pfd, 1, 10);
@@ -232,20 +235,10 @@ class PosixEnd : public PortEnd {
                 std::lock_guard<std::mutex> lock(m_mutex);
                 m_strHeard += got;
             }
-            unread += got;
-            for (size_t at = unread.find("\x10\x04"); at != std::string::npos && at + 2 < unread.size();
-                 at = unread.find("\x10\x04")) {
-                const size_t n = static_cast<unsigned char>(unread[at + 2]);
-                const size_t each = answers.size() < 4 ? 1 : answers.size() / 4;
-                if (n >= 1 && n * each <= answers.size()) {
-                    EXPECT_EQ(::write(m_far.Get(), &answers[(n - 1) * each], each),
-                              static_cast<ssize_t>(each));
-                }
-                unread.erase(0, at + 3);
-            }
-            if (unread.size() > 2) {
-                unread.erase(0, unread.size() - 2);  // only a request's beginning waits for more
-            }
+            heard.insert(heard.end(), got.begin(), got.end());
+            const std::string replies = StatusReplies(fault, condition, heard, scanned, 4096);
+            EXPECT_EQ(::write(m_far.Get(), replies.data(), replies.size()),
+                      static_cast<ssize_t>(replies.size()));
         }
     }
 
@@ -331,17 +324,15 @@ class PosixEnd : public PortEnd {
 }  // namespace
 
 struct FarEndTest::Platform {
-    std::string dir = "/tmp/tol-far-XXXXXX";
+    std::string dir;                                        // the test's temporary folder
     std::map<std::string, std::unique_ptr<PosixEnd>> ends;  // by path
-    std::vector<std::string> files;                         // RegularFile's
 };
 
-FarEndTest::FarEndTest() : m_platform(new Platform()) {}
+FarEndTest::FarEndTest() : m_platform(new Platform{m_folder.Path(), {}}) {}
 
 FarEndTest::~FarEndTest() = default;
 
 void FarEndTest::SetUp() {
-    ASSERT_NE(::mkdtemp(&m_platform->dir[0]), nullptr);
     const std::string usb = m_platform->dir + "/usb";
     ASSERT_EQ(::mkdir(usb.c_str(), 0700), 0);
     ::setenv("TOL_USB_DIR", usb.c_str(), 1);
@@ -350,11 +341,6 @@ void FarEndTest::SetUp() {
 void FarEndTest::TearDown() {
     DestroyUsbMessenger();
     m_platform->ends.clear();
-    for (const std::string& file : m_platform->files) {
-        ::unlink(file.c_str());
-    }
-    ::rmdir((m_platform->dir + "/usb").c_str());
-    ::rmdir(m_platform->dir.c_str());
     ::unsetenv("TOL_USB_DIR");
 }
 
@@ -370,18 +356,6 @@ std::string FarEndTest::Absent(const std::string& name) {
     const std::string path = m_platform->dir + "/" + name;
     m_platform->ends.erase(path);
     return path;
-}
-
-std::string FarEndTest::RegularFile(const std::string& name, const std::string& bytes) {
-    const std::string path = m_platform->dir + "/" + name;
-    std::ofstream(path, std::ios::binary) << bytes;
-    m_platform->files.push_back(path);
-    return path;
-}
-
-std::string FarEndTest::FileBytes(const std::string& path) {
-    std::ifstream file(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(file), {});
 }
 
 PortEnd& FarEndTest::UsbPrinter(int number, EndKind kind) {

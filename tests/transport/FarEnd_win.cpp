@@ -11,7 +11,9 @@
 #include <iterator>
 #include <map>
 #include <sstream>
+#include <vector>
 
+#include "emulator/Conditions.h"
 #include "tests/wine/FakeUsbPrinter.h"
 #include "tests/wine/WineBench.h"
 #include "transport/PortFactory.h"
@@ -109,7 +111,17 @@ class BenchEnd : public PortEnd {
     }
 
     bool Send(const std::string& bytes) override { return bench::Inject(m_strName, bytes); }
-    bool AnswerStatus(const std::string& answers) override { return bench::AnswerStatus(m_strName, answers); }
+    // The bench's far end is a pty on the Linux side: it is given the emulator's answers to
+    // DLE EOT 1-4 (each with what the fault adds) and sends them back for each request.
+    bool AnswerStatus(PrinterCondition condition, PrinterFault::Kind fault) override {
+        std::string answers;
+        for (unsigned char n = 1; n <= 4; ++n) {
+            const std::vector<unsigned char> request = {0x10, 0x04, n};
+            size_t scanned = 0;
+            answers += StatusReplies(PrinterFault{fault, 0}, condition, request, scanned, 4096);
+        }
+        return bench::AnswerStatus(m_strName, answers);
+    }
     int Holders() override { return bench::Holders(m_strName); }
 
     LineSettings Line() override {
@@ -180,7 +192,6 @@ struct FarEndTest::Platform {
     std::vector<std::string> names;                         // DOS devices the bench has touched
     std::map<std::string, std::unique_ptr<BenchEnd>> ends;  // by DOS device name
     std::map<int, std::unique_ptr<FakeUsbPrinter>> printers;
-    std::vector<std::string> files;  // RegularFile's
 
     void Touch(const std::string& name) {
         for (const std::string& known : names) {
@@ -214,9 +225,6 @@ void FarEndTest::TearDown() {
     }
     m_platform->printers.clear();
     FakeUsbPrinter::RemoveAll();
-    for (const std::string& file : m_platform->files) {
-        std::remove(file.c_str());
-    }
     if (m_platform->winsockStarted) {
         EXPECT_EQ(WSACleanup(), 0);
         // Every WSAStartup of the messengers was matched: the process holds what it held before.
@@ -239,21 +247,6 @@ std::string FarEndTest::Absent(const std::string& name) {
         ADD_FAILURE() << "the bench could not take " << name << " away";
     }
     return Upper(name);
-}
-
-std::string FarEndTest::RegularFile(const std::string& name, const std::string& bytes) {
-    char folder[MAX_PATH + 1] = {};
-    GetTempPathA(sizeof folder, folder);
-    const std::string path =
-        std::string(folder) + "tol-far-" + std::to_string(GetCurrentProcessId()) + "-" + name;
-    std::ofstream(path, std::ios::binary) << bytes;
-    m_platform->files.push_back(path);
-    return path;
-}
-
-std::string FarEndTest::FileBytes(const std::string& path) {
-    std::ifstream file(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(file), {});
 }
 
 PortEnd& FarEndTest::UsbPrinter(int number, EndKind kind) {

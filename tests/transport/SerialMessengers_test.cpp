@@ -78,7 +78,7 @@ TEST_F(ComMessengerTest, AFileInADevicesPlaceIsNeverWritten) {
     EXPECT_NE(com.LastErrorText().find("not a device"), std::string::npos) << com.LastErrorText();
     LptMessenger lpt(file);
     EXPECT_EQ(lpt.Write("x", 1), -1);
-    EXPECT_EQ(FileBytes(file), "keep");
+    EXPECT_EQ(FileBytes("not-a-port"), "keep");
 }
 
 TEST_F(LptMessengerTest, AFailedSecondOpenLetsTheFirstDeviceGo) {

@@ -1,13 +1,14 @@
-// The status exchange on every kind of port: the far end answers DLE EOT n as a printer would,
-// gives bytes that are no status, stays silent, or is not there. A TCP printer both ways: by the
-// blocking exchange and on an event loop, as fleets are read (StatusReads.h).
+// The status exchange on every kind of port: the far end answers DLE EOT n as the emulator's
+// printers do, gives bytes that are no status, stays silent, or is not there. A TCP printer (the
+// emulator's, tests/support/FakePrinters.h) both ways: by the blocking exchange and on an event
+// loop, as fleets are read (StatusReads.h).
 #include <gtest/gtest.h>
 
 #include <asio/io_context.hpp>
 
 #include <string>
-#include <thread>
 
+#include "tests/support/FakePrinters.h"
 #include "tests/transport/FarEnd.h"
 #include "transport/StatusExchange.h"
 #include "transport/StatusReads.h"
@@ -16,40 +17,15 @@ namespace {
 
 const std::string kAllRequests("\x10\x04\x01\x10\x04\x02\x10\x04\x03\x10\x04\x04", 12);
 
-SendOptions PortOf(PortUri::Kind kind, const std::string& device, int tcpPort = 0) {
+// A port of `kind`: `device`, or for TCP printer `printer` of a FakeFleet at 127.0.0.1 on.
+SendOptions PortOf(PortUri::Kind kind, const std::string& device, int tcpPort = 0, size_t printer = 0) {
     SendOptions options;
     options.port.kind = kind;
     options.port.device = device;
-    options.port.host = "127.0.0.1";
+    options.port.host = "127.0.0." + std::to_string(1 + printer);
     options.port.tcpPort = tcpPort;
     options.connectTimeoutMs = 2000;
     return options;
-}
-
-// Accepts one connection on `port` and answers each request DLE EOT n with byte n of `answers`
-// until the connection ends; what it heard goes to `heard`. A device that is no printer sends
-// `banner` first, or `extra` after each answer.
-std::thread AnswerOnce(LoopbackPort& port,
-                       const std::string& answers,
-                       std::string& heard,
-                       const std::string& banner = "",
-                       const std::string& extra = "") {
-    return std::thread([&port, answers, &heard, banner, extra] {
-        Connection printer = port.Accept();
-        printer.Send(banner);
-        for (std::string request;; request.clear()) {
-            while (request.size() < 3 && printer.Valid()) {
-                const std::string got = printer.ReceiveSome(3 - request.size());
-                if (got.empty()) {
-                    return;
-                }
-                request += got;
-            }
-            heard += request;
-            const size_t n = static_cast<unsigned char>(request[2]);
-            printer.Send((n >= 1 && n <= answers.size() ? answers.substr(n - 1, 1) : "") + extra);
-        }
-    });
 }
 
 class StatusExchangeTest : public FarEndTest {};
@@ -77,36 +53,34 @@ INSTANTIATE_TEST_SUITE_P(BlockingAndOnALoop,
                          ::testing::Values(&ReadPrinterStatus, &ReadOnLoop));
 
 TEST_P(TcpStatusTest, TcpAsksTheFourStatusesOnOneConnection) {
-    LoopbackPort port;
-    ASSERT_TRUE(port.Listen());
-    for (const std::string& answers : {std::string("\x1a\x12\x12\x16"), std::string("\x16\x41\x12\x12")}) {
+    FakeFleet fleet({PrinterCondition::Offline, PrinterCondition::PaperNearEnd});
+    for (size_t i = 0; i < fleet.Size(); ++i) {
+        const PrinterStatus status = GetParam()(PortOf(PortUri::Kind::Socket, "", fleet.Port(), i), 2000);
         std::string heard;
-        std::thread printer = AnswerOnce(port, answers, heard);
-        const PrinterStatus status = GetParam()(PortOf(PortUri::Kind::Socket, "", port.Port()), 2000);
-        printer.join();
+        EXPECT_TRUE(fleet[i].NextConnection(heard, 2000));
         EXPECT_EQ(heard, kAllRequests);
-        if (answers[1] == '\x41') {
-            EXPECT_EQ(status.state, StatusState::NotAPrinter);
-            EXPECT_EQ(StatusAnswersText(status.answers), "16 41 12 12");
-        } else {
+        if (i == 0) {
             EXPECT_EQ(status.state, StatusState::Offline);
-            EXPECT_EQ(StatusAnswersText(status.answers), "1a 12 12 16");
+            EXPECT_EQ(StatusAnswersText(status.answers), "1e 12 12 12");
+        } else {
+            EXPECT_EQ(status.state, StatusState::Warning);
+            EXPECT_EQ(StatusAnswersText(status.answers), "16 12 12 1e");
         }
     }
 }
 
 TEST_P(TcpStatusTest, TcpPeerThatNeverAnswersIsAskedOnceAndOneThatRefusesIsUnreachable) {
-    LoopbackPort silent;
-    ASSERT_TRUE(silent.Listen());  // connects complete, but nobody accepts or answers
-    const PrinterStatus quiet = GetParam()(PortOf(PortUri::Kind::Socket, "", silent.Port()), 200);
+    // The first reads only a second later: connects complete, but nobody answers in time.
+    FakeFleet fleet({{FakeFleet::Kind::Slow, 1000}, FakeFleet::Kind::Refuse});
+    const PrinterStatus quiet = GetParam()(PortOf(PortUri::Kind::Socket, "", fleet.Port()), 200);
     EXPECT_EQ(quiet.state, StatusState::NoAnswer);
     EXPECT_EQ(StatusAnswersText(quiet.answers), "- - - -");
     EXPECT_EQ(quiet.reason, "no answer to DLE EOT 1: none within 200 ms");
-    Connection late = silent.Accept();
-    EXPECT_EQ(late.ReceiveSome(100), std::string("\x10\x04\x01", 3));  // nothing after the first
+    std::string late;
+    EXPECT_TRUE(fleet[0].NextConnection(late, 3000));
+    EXPECT_EQ(late, std::string("\x10\x04\x01", 3));  // nothing after the first
 
-    LoopbackPort refusing;  // bound, not listening
-    const PrinterStatus refused = GetParam()(PortOf(PortUri::Kind::Socket, "", refusing.Port()), 200);
+    const PrinterStatus refused = GetParam()(PortOf(PortUri::Kind::Socket, "", fleet.Port(), 1), 200);
     EXPECT_EQ(refused.state, StatusState::Unreachable);
     EXPECT_EQ(refused.error, kRefused.code);
     EXPECT_FALSE(refused.reason.empty());
@@ -114,7 +88,7 @@ TEST_P(TcpStatusTest, TcpPeerThatNeverAnswersIsAskedOnceAndOneThatRefusesIsUnrea
 
 TEST_F(StatusExchangeTest, SerialPortAnswersThroughTheSerialTransport) {
     PortEnd& printer = Port("com1", EndKind::Line);
-    ASSERT_TRUE(printer.AnswerStatus("\x16\x12\x12\x12"));
+    ASSERT_TRUE(printer.AnswerStatus(PrinterCondition::None));
     const PrinterStatus status = ReadPrinterStatus(PortOf(PortUri::Kind::Serial, printer.Device()), 1000);
     EXPECT_EQ(StatusAnswersText(status.answers), "16 12 12 12") << status.reason;
     EXPECT_EQ(status.state, StatusState::Ok);
@@ -129,52 +103,34 @@ TEST_F(StatusExchangeTest, SerialPortAnswersThroughTheSerialTransport) {
     EXPECT_EQ(absent.state, StatusState::Unreachable);
     EXPECT_EQ(absent.error, kNotFound.code);
 
-    // A banner before the first request is dropped; a byte more than each answer makes no printer.
+    // A banner before the first request is dropped; bytes more than each answer make no printer.
     PortEnd& chatty = Port("com3", EndKind::Line);
-    ASSERT_TRUE(chatty.Send("ready\r\n"));
-    ASSERT_TRUE(chatty.AnswerStatus("\x16\x16\x12\x16\x12\x16\x12\x16"));
+    ASSERT_TRUE(chatty.Send(kEmulatorBanner));
+    ASSERT_TRUE(chatty.AnswerStatus(PrinterCondition::None, PrinterFault::Kind::Surplus));
     const PrinterStatus surplus = ReadPrinterStatus(PortOf(PortUri::Kind::Serial, chatty.Device()), 1000);
     EXPECT_EQ(surplus.state, StatusState::NotAPrinter) << StatusAnswersText(surplus.answers);
     EXPECT_EQ(surplus.conditions, 0);
 }
 
 TEST_P(TcpStatusTest, StrayBytesMakeNoConditionsABannerIsDroppedAndAResetIsAlwaysNoAnswer) {
-    LoopbackPort port;
-    ASSERT_TRUE(port.Listen());
-    const SendOptions tcp = PortOf(PortUri::Kind::Socket, "", port.Port());
-    std::string heard;
-    std::thread banner = AnswerOnce(port, "\x16\x12\x12\x12", heard, "ready\r\n");
-    const PrinterStatus greeted = GetParam()(tcp, 1000);
-    banner.join();
+    using Kind = FakeFleet::Kind;
+    FakeFleet fleet({Kind::Banner, Kind::Surplus, Kind::Flood, Kind::Reset});
+    const PrinterStatus greeted = GetParam()(PortOf(PortUri::Kind::Socket, "", fleet.Port()), 1000);
     EXPECT_EQ(StatusAnswersText(greeted.answers), "16 12 12 12") << greeted.reason;
     EXPECT_EQ(greeted.state, StatusState::Ok);
 
-    // Two bytes more than each answer (as the emulator's surplus fault), or a flood of them.
-    std::thread surplus = AnswerOnce(port, "\x16\x12\x12\x12", heard, "", "\x16\x16");
-    const PrinterStatus more = GetParam()(tcp, 1000);
-    surplus.join();
-    std::thread flood([&port] {
-        for (Connection device = port.Accept(); device.Send(std::string(4096, '\x16'));) {
-        }
-    });
-    const PrinterStatus flooded = GetParam()(tcp, 1000);
-    flood.join();
-    for (const PrinterStatus& status : {more, flooded}) {
+    // Two bytes more than each answer, or a flood of them.
+    for (size_t i : {1, 2}) {
+        const PrinterStatus status = GetParam()(PortOf(PortUri::Kind::Socket, "", fleet.Port(), i), 1000);
         EXPECT_EQ(status.state, StatusState::NotAPrinter) << StatusAnswersText(status.answers);
         EXPECT_EQ(status.conditions, 0) << status.reason;
     }
 
     // Reset at once: seen at the connect or at the first read, one state.
-    std::thread resets([&port] {
-        for (int i = 0; i < 10; ++i) {
-            port.Accept().Reset();
-        }
-    });
     for (int i = 0; i < 10; ++i) {
-        const PrinterStatus status = GetParam()(tcp, 1000);
+        const PrinterStatus status = GetParam()(PortOf(PortUri::Kind::Socket, "", fleet.Port(), 3), 1000);
         EXPECT_EQ(status.state, StatusState::NoAnswer) << status.reason;
     }
-    resets.join();
 }
 
 TEST_F(StatusExchangeTest, UsbPrinterThatTheSearchKeepsAnswers) {
@@ -184,10 +140,10 @@ TEST_F(StatusExchangeTest, UsbPrinterThatTheSearchKeepsAnswers) {
 
     PortEnd& first = UsbPrinter(1, EndKind::RawLine);
     PortEnd& last = UsbPrinter(2, EndKind::RawLine);
-    ASSERT_TRUE(first.AnswerStatus("\x12\x12\x12\x12"));
-    ASSERT_TRUE(last.AnswerStatus("\x12\x16\x12\x12"));
+    ASSERT_TRUE(first.AnswerStatus(PrinterCondition::Offline));
+    ASSERT_TRUE(last.AnswerStatus(PrinterCondition::PaperNearEnd));
     const PrinterStatus status = ReadPrinterStatus(PortOf(PortUri::Kind::Usb, ""), 2000);
-    EXPECT_EQ(StatusAnswersText(status.answers), "12 16 12 12") << status.reason;
+    EXPECT_EQ(StatusAnswersText(status.answers), "16 12 12 1e") << status.reason;
     EXPECT_EQ(status.state, StatusState::Warning);
     EXPECT_EQ(last.Take(12), kAllRequests);
     EXPECT_EQ(first.Take(0), "");

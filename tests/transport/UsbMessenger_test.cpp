@@ -248,7 +248,7 @@ TEST_F(UsbMessengerTest, FixedDeviceIsOpenedInsteadOfTheSearch) {
     options.port.kind = PortUri::Kind::Usb;
     options.port.device = file;
     EXPECT_EQ(ReadPrinterStatus(options, 100).state, StatusState::Unreachable);
-    EXPECT_EQ(FileBytes(file), "keep");
+    EXPECT_EQ(FileBytes("lp9"), "keep");
 }
 
 }  // namespace
