@@ -32,11 +32,11 @@ int Count(const std::string& text, const std::string& part) {
 }
 
 // `tolctl console --no-browser` on a free loopback port, keeping its state in `stateDir`.
-class Console : public ServingProgram {
+class Console : public TolctlProgram {
   public:
     explicit Console(const std::string& stateDir)
-        : ServingProgram({"console", "--no-browser", "--listen", "127.0.0.1:0", "--state-dir", stateDir},
-                         "^console on http://127\\.0\\.0\\.1:([0-9]+)/\\?token=") {
+        : TolctlProgram({"console", "--no-browser", "--listen", "127.0.0.1:0", "--state-dir", stateDir},
+                        {"^console on http://127\\.0\\.0\\.1:([0-9]+)/\\?token="}) {
         m_token = Output().WaitFor("token=([A-Za-z0-9_-]{22})\n");
     }
     const std::string& Token() const { return m_token; }

@@ -23,6 +23,8 @@
 
 namespace {
 
+using namespace tolctl_program;
+
 using Kind = FakePrinter::Kind;
 
 using Result = TolctlResult;
@@ -536,27 +538,16 @@ size_t Connections(const nlohmann::json& state) {
 }
 
 // The real program, as an operator runs it: signals, a closed output, a terminal, few files.
-struct Apply {
-    tolctl_program::Pipe out, err;
-    std::unique_ptr<tolctl_program::Program> program;
-    std::unique_ptr<tolctl_program::PipeText> table, errors;
+TolctlProgram ApplyProgram(std::vector<std::string> args, rlim_t fileLimit = 0, int err = -1) {
+    args.insert(args.begin(), "apply");
+    return TolctlProgram(args, {"", fileLimit, 0, -1, err});
+}
 
-    explicit Apply(const std::vector<std::string>& args, rlim_t fileLimit = 0, int errFd = -1) {
-        std::vector<std::string> all = {"apply"};
-        all.insert(all.end(), args.begin(), args.end());
-        program.reset(new tolctl_program::Program(all, out.write.Get(), errFd >= 0 ? errFd : err.write.Get(),
-                                                  fileLimit));
-        out.write.Reset();
-        err.write.Reset();
-        table.reset(new tolctl_program::PipeText(std::move(out.read)));
-        errors.reset(new tolctl_program::PipeText(std::move(err.read)));
-    }
-    // Sends `signal` once the emulator's state shows more connections than `before`.
-    void SignalAfterACommand(const std::string& state, int signal, size_t before = 0) {
-        WaitForState(state, [before](const nlohmann::json& s) { return Connections(s) > before; });
-        ::kill(program->Pid(), signal);
-    }
-};
+// Sends `signal` to `apply` once the emulator's state shows more connections than `before`.
+void SignalAfterACommand(TolctlProgram& apply, const std::string& state, int signal, size_t before = 0) {
+    WaitForState(state, [before](const nlohmann::json& s) { return Connections(s) > before; });
+    ::kill(apply.Pid(), signal);
+}
 
 std::string ReadFile(const std::string& path) {
     std::ifstream file(path);
@@ -582,21 +573,21 @@ TEST(TolctlApplyProgramTest, AStopRequestFinishesTheRecordAndAKillLeavesTheEarli
             "100",    "--report", report};
     };
     {
-        tolctl_program::EmulatorProgram fleet(fleetArgs());
-        Apply killed(args(fleet.Port()));
-        killed.SignalAfterACommand(state, SIGKILL);
-        EXPECT_EQ(killed.program->Wait(), "signal 9");
+        EmulatorProgram fleet(fleetArgs());
+        TolctlProgram killed = ApplyProgram(args(fleet.Port()));
+        SignalAfterACommand(killed, state, SIGKILL);
+        EXPECT_EQ(killed.Wait(), "signal 9");
         EXPECT_EQ(ReadFile(report), "{\"earlier\": true}\n");
     }
 
-    tolctl_program::EmulatorProgram fleet(fleetArgs());
-    Apply stopped(args(fleet.Port()));
-    stopped.SignalAfterACommand(state, SIGINT);
-    EXPECT_EQ(stopped.program->Wait(), "exit 130");
-    EXPECT_NE(stopped.errors->ReadToEnd().find("tolctl: apply: interrupted;"), std::string::npos)
-        << stopped.errors->Text();
-    const std::vector<std::vector<std::string>> rows = TableRows(stopped.table->ReadToEnd());
-    ASSERT_EQ(rows.size(), 9u) << stopped.table->Text();
+    EmulatorProgram fleet(fleetArgs());
+    TolctlProgram stopped = ApplyProgram(args(fleet.Port()));
+    SignalAfterACommand(stopped, state, SIGINT);
+    EXPECT_EQ(stopped.Wait(), "exit 130");
+    EXPECT_NE(stopped.Errors().ReadToEnd().find("tolctl: apply: interrupted;"), std::string::npos)
+        << stopped.Errors().Text();
+    const std::vector<std::vector<std::string>> rows = TableRows(stopped.Output().ReadToEnd());
+    ASSERT_EQ(rows.size(), 9u) << stopped.Output().Text();
     const nlohmann::json json = nlohmann::json::parse(ReadFile(report));
     ASSERT_EQ(json["results"].size(), 8u);
     size_t sent = 0, interrupted = 0;
@@ -627,15 +618,15 @@ TEST(TolctlApplyProgramTest, AStopRequestFinishesTheRecordAndAKillLeavesTheEarli
 
     // Asked twice, it ends at once: the report stays as it was, and nothing is left beside it.
     const std::string before = ReadFile(report);
-    Apply hurried(args(fleet.Port()));
-    const std::string temporary = report + ".tmp-" + std::to_string(hurried.program->Pid()) + "-";
+    TolctlProgram hurried = ApplyProgram(args(fleet.Port()));
+    const std::string temporary = report + ".tmp-" + std::to_string(hurried.Pid()) + "-";
     // Both requests wait while it is stopped, so that the second comes before the first could
     // finish the record (sent one after the other, a busy machine may let it finish in between).
-    hurried.SignalAfterACommand(state, SIGSTOP, sent);
+    SignalAfterACommand(hurried, state, SIGSTOP, sent);
     for (const int signal : {SIGINT, SIGTERM, SIGCONT}) {
-        ::kill(hurried.program->Pid(), signal);
+        ::kill(hurried.Pid(), signal);
     }
-    EXPECT_EQ(hurried.program->Wait(), "exit 143");
+    EXPECT_EQ(hurried.Wait(), "exit 143");
     EXPECT_EQ(ReadFile(report), before);
     for (const auto& entry : std::filesystem::directory_iterator(dir.Path())) {
         EXPECT_NE(entry.path().string().rfind(temporary, 0), 0u) << entry.path();
@@ -650,14 +641,14 @@ TEST(TolctlApplyProgramTest, ResumingServesAgainOnlyWhatWasNotOkAndKeepsEveryPri
     const std::string net = "127.0.2.176/29";
     int port = 0;
     {
-        tolctl_program::EmulatorProgram fleet({"--bind", net, "--state", state, "--fault",
-                                               "127.0.2.178-179=refuse", "--fault",
-                                               "127.0.2.180-183=slow:1000"});
+        EmulatorProgram fleet({"--bind", net, "--state", state, "--fault", "127.0.2.178-179=refuse",
+                               "--fault", "127.0.2.180-183=slow:1000"});
         port = fleet.Port();
-        Apply stopped({profile, "--target", "socket://127.0.2.176-183:" + std::to_string(port), "--jobs", "2",
-                       "--gap", "100", "--report", report});
-        stopped.SignalAfterACommand(state, SIGINT, 6);
-        EXPECT_EQ(stopped.program->Wait(), "exit 130");
+        TolctlProgram stopped =
+            ApplyProgram({profile, "--target", "socket://127.0.2.176-183:" + std::to_string(port), "--jobs",
+                          "2", "--gap", "100", "--report", report});
+        SignalAfterACommand(stopped, state, SIGINT, 6);
+        EXPECT_EQ(stopped.Wait(), "exit 130");
     }
     auto results = [&report] {
         std::vector<std::string> found;
@@ -675,7 +666,7 @@ TEST(TolctlApplyProgramTest, ResumingServesAgainOnlyWhatWasNotOkAndKeepsEveryPri
                                         "181 interrupted", "182 interrupted", "183 interrupted"}));
     // The same printers, all good now, with a count of their own.
     std::filesystem::remove(state);
-    tolctl_program::EmulatorProgram fleet({"--bind", net, "--state", state}, 0, 0, port);
+    EmulatorProgram fleet({"--bind", net, "--state", state}, 0, 0, port);
     auto contacted = [&state](size_t connections) {
         const nlohmann::json got = WaitForState(
             state, [connections](const nlohmann::json& s) { return Connections(s) >= connections; });
@@ -777,13 +768,14 @@ TEST(TolctlApplyProgramTest, AClosedOutputCostsNeitherTheRecordNorThePrinters) {
     TempDir dir;
     const std::string profile = dir / "p.json", report = dir / "report.json";
     std::ofstream(profile) << R"({"after": ["cut"]})";
-    tolctl_program::EmulatorProgram fleet({"--bind", "127.0.2.0/25"});
-    Apply apply({profile, "--target", "socket://127.0.2.0-127:" + std::to_string(fleet.Port()), "--gap", "0",
-                 "--report", report});
-    apply.table.reset();  // as `| head -1` would, before the table (larger than a pipe's buffer)
-    EXPECT_EQ(apply.program->Wait(), "exit 1");
-    EXPECT_NE(apply.errors->ReadToEnd().find("cannot write the output"), std::string::npos)
-        << apply.errors->Text();
+    EmulatorProgram fleet({"--bind", "127.0.2.0/25"});
+    TolctlProgram apply =
+        ApplyProgram({profile, "--target", "socket://127.0.2.0-127:" + std::to_string(fleet.Port()), "--gap",
+                      "0", "--report", report});
+    apply.CloseOutput();  // as `| head -1` would, before the table (larger than a pipe's buffer)
+    EXPECT_EQ(apply.Wait(), "exit 1");
+    EXPECT_NE(apply.Errors().ReadToEnd().find("cannot write the output"), std::string::npos)
+        << apply.Errors().Text();
     const nlohmann::json json = nlohmann::json::parse(ReadFile(report));
     EXPECT_EQ(json["ok"], 128);
 }
@@ -793,27 +785,25 @@ TEST(TolctlApplyProgramTest, AFewOpenFilesLimitTheJobsAndFailNoPrinter) {
     const std::string profile = dir / "p.json";
     std::ofstream(profile) << R"({"after": ["cut"]})";
     // Slow printers: each connection stays open a while, many at once.
-    tolctl_program::EmulatorProgram fleet({"--bind", "127.0.2.0/25", "--fault", "127.0.2.0/25=slow:300"});
-    Apply apply({profile, "--target", "socket://127.0.2.0-127:" + std::to_string(fleet.Port()), "--gap", "0",
-                 "--jobs", "1024"},
-                64);
-    EXPECT_EQ(apply.program->Wait(), "exit 0") << apply.errors->ReadToEnd();
+    EmulatorProgram fleet({"--bind", "127.0.2.0/25", "--fault", "127.0.2.0/25=slow:300"});
+    TolctlProgram apply =
+        ApplyProgram({profile, "--target", "socket://127.0.2.0-127:" + std::to_string(fleet.Port()), "--gap",
+                      "0", "--jobs", "1024"},
+                     64);
+    EXPECT_EQ(apply.Wait(), "exit 0") << apply.Errors().ReadToEnd();
     EXPECT_TRUE(
-        std::regex_match(apply.errors->ReadToEnd(),
+        std::regex_match(apply.Errors().ReadToEnd(),
                          std::regex("tolctl: apply: --jobs 1024 needs more open files than this "
                                     "process may have \\(64\\); serving [0-9]+ printers at a time\n")))
-        << apply.errors->Text();
-    const std::string table = apply.table->ReadToEnd();
+        << apply.Errors().Text();
+    const std::string table = apply.Output().ReadToEnd();
     EXPECT_EQ(std::count(table.begin(), table.end(), '\n'), 129);
     EXPECT_EQ(table.find("fail"), std::string::npos) << table;
 
     // The emulator says at once how many printers fit, instead of failing at a bind.
-    tolctl_program::Pipe out, err;
-    tolctl_program::Program listen({"listen", "--bind", "127.0.2.0/24", "--port", "0"}, out.write.Get(),
-                                   err.write.Get(), 64);
-    err.write.Reset();
+    TolctlProgram listen({"listen", "--bind", "127.0.2.0/24", "--port", "0"}, {"", 64});
     EXPECT_EQ(listen.Wait(), "exit 2");
-    tolctl_program::PipeText errors(std::move(err.read));
+    PipeText& errors = listen.Errors();
     EXPECT_TRUE(std::regex_match(errors.ReadToEnd(),
                                  std::regex("tolctl: listen --bind: 256 printers need more open files than "
                                             "this process may have \\(64\\); [0-9]+ fit\n")))
@@ -828,10 +818,11 @@ TEST(TolctlApplyProgramTest, OnATerminalTheProgressLineMovesWhilePrintersAreServ
     int master = -1, terminal = -1;
     ASSERT_EQ(::openpty(&master, &terminal, nullptr, nullptr, nullptr), 0);
     UniqueFd terminalEnd(terminal);
-    Apply apply({profile, "--target", Range(fleet, 0, 1), "--gap", "300"}, 0, terminal);
+    TolctlProgram apply =
+        ApplyProgram({profile, "--target", Range(fleet, 0, 1), "--gap", "300"}, 0, terminal);
     terminalEnd.Reset();
-    tolctl_program::PipeText shown{UniqueFd(master)};
-    EXPECT_EQ(apply.program->Wait(), "exit 0");
+    PipeText shown{UniqueFd(master)};
+    EXPECT_EQ(apply.Wait(), "exit 0");
     // Both printers end together, at the end: the commands sent are what moves until then.
     for (const char* step :
          {"0 done, 0 failed, 2 total, 2/6 commands sent", "0 done, 0 failed, 2 total, 4/6 commands sent"}) {

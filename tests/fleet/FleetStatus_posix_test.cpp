@@ -5,10 +5,12 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cstdio>
 #include <fstream>
 #include <sstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include <nlohmann/json.hpp>
@@ -163,13 +165,9 @@ TEST(TolctlStatusTest, ADeviceIsOneTargetHoweverItIsWrittenAndAFileIsNone) {
 TEST(TolctlStatusTest, WatchPrintsALineForEachChangeUntilInterrupted) {
     auto fleet = std::make_unique<EmulatorProgram>(std::vector<std::string>{"--bind", "127.0.3.9"});
     const std::string target = "socket://127.0.3.9:" + std::to_string(fleet->Port());
-    Pipe out, err;
-    Program watch(
-        {"status", "--watch", "1", "--target", target, "--format", "json", "--connect-timeout", "0.3"},
-        out.write.Get(), err.write.Get());
-    out.write.Reset();
-    err.write.Reset();
-    PipeText lines(std::move(out.read));
+    TolctlProgram watch(
+        {"status", "--watch", "1", "--target", target, "--format", "json", "--connect-timeout", "0.3"});
+    PipeText& lines = watch.Output();
     EXPECT_EQ(lines.WaitFor("(\"state\":\"ok\")"), "\"state\":\"ok\"") << lines.Text();
     std::this_thread::sleep_for(std::chrono::milliseconds(2200));  // two more reads, no change
     EXPECT_EQ(fleet->Stop(), "exit 0");
@@ -246,7 +244,9 @@ TEST(TolctlStatusTest, AConditionsFileIsReadAgainWhenItChangesAndABadOneChangesN
     const std::string port = std::to_string(fleet.Port());
     const auto states = [&port](const std::string& wanted) {
         std::string seen;
-        for (int i = 0; i < 30 && seen != wanted; ++i) {
+        // The emulator looks at the file every 250 ms: up to 3 s of reads.
+        for (int i = 0; i < 60 && seen != wanted; ++i) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(i == 0 ? 0 : 50));
             const Json found =
                 Json::parse(Status({"--target", "socket://127.0.3.30-31:" + port, "--format", "json"}).out);
             seen = found[0]["state"].get<std::string>() + " " + found[1]["state"].get<std::string>();

@@ -135,12 +135,8 @@ TEST(TolctlScanTest, CtrlCEndsItWithTheTargetsFoundSoFar) {
     TempDir dir;
     EmulatorProgram fleet(FleetArgs(dir / "state.json"));
     const std::string port = std::to_string(fleet.Port());
-    Pipe out, err;
     // The stalled printer would hold the scan for its whole time-out.
-    Program scan({"scan", "127.0.2.0/28", "--tcp-port", port, "--timeout", "60000"}, out.write.Get(),
-                 err.write.Get());
-    out.write.Reset();
-    err.write.Reset();
+    TolctlProgram scan({"scan", "127.0.2.0/28", "--tcp-port", port, "--timeout", "60000"});
     // Ctrl-C once the scan is under way (it holds the stalled printer's socket), and the others'
     // connects, which end at once on loopback, have had their time; however slowly it started.
     for (int i = 0; i < 200 && SocketsOf(scan.Pid()) == 0; ++i) {
@@ -148,10 +144,9 @@ TEST(TolctlScanTest, CtrlCEndsItWithTheTargetsFoundSoFar) {
     }
     std::this_thread::sleep_for(std::chrono::milliseconds(500));
     ::kill(scan.Pid(), SIGINT);
-    PipeText text(std::move(out.read)), errors(std::move(err.read));
     EXPECT_EQ(scan.Wait(), "exit 130");
-    EXPECT_EQ(text.ReadToEnd(), Targets(fleet.Port()));
-    EXPECT_EQ(errors.ReadToEnd(), "tolctl: scan: interrupted; 12 printers had answered\n");
+    EXPECT_EQ(scan.Output().ReadToEnd(), Targets(fleet.Port()));
+    EXPECT_EQ(scan.Errors().ReadToEnd(), "tolctl: scan: interrupted; 12 printers had answered\n");
 }
 
 TEST(TolctlScanTest, NoAnswerIsSaidButNotAnError) {

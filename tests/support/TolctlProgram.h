@@ -1,5 +1,5 @@
-// The real tolctl program for tests: started with fork and exec, its output read as it comes;
-// `tolctl listen` as a program (tolctl_program::EmulatorProgram), and the folders and ports tests use.
+// The real tolctl program for tests (TolctlProgram): started with fork and exec, its output read
+// as it comes; `tolctl listen` as a program (EmulatorProgram); and the ports tests use. Natively.
 #pragma once
 
 #include <arpa/inet.h>
@@ -257,30 +257,45 @@ class SlowClients {
     std::vector<UniqueFd> m_fds;
 };
 
-/// `tolctl ARGS...` serving until stopped (listen, monitor, console): its output read as it comes,
-/// and the port it chose taken from the line it prints first.
-class ServingProgram {
+/// How a TolctlProgram starts.
+struct ProgramStart {
+    /// A regular expression for the line of its output that names its port (the first group),
+    /// awaited before the constructor returns; "" for none.
+    std::string portLine;
+    rlim_t fileLimit = 0;  // both limits on open files (0: as the test has them)
+    rlim_t hardLimit = 0;  // the hard limit apart, when given
+    int out = -1;          // the program's standard output, when not a pipe of the test's
+    int err = -1;          // its standard error, when not a pipe of the test's
+};
+
+/// The real tolctl, `tolctl ARGS...`, started as a program: its standard output and error read
+/// as they come, the port it serves on (listen, monitor, console) taken from its output.
+class TolctlProgram {
   public:
-    /// `portLine`: a regular expression for the line that names the port, the port its first
-    /// group.
-    ServingProgram(const std::vector<std::string>& args,
-                   const std::string& portLine,
-                   rlim_t fileLimit = 0,
-                   rlim_t hardLimit = 0) {
-        m_program =
-            std::make_unique<Program>(args, m_out.write.Get(), m_err.write.Get(), fileLimit, hardLimit);
+    explicit TolctlProgram(const std::vector<std::string>& args, const ProgramStart& start = {}) {
+        m_program = std::make_unique<Program>(args, start.out >= 0 ? start.out : m_out.write.Get(),
+                                              start.err >= 0 ? start.err : m_err.write.Get(), start.fileLimit,
+                                              start.hardLimit);
         m_out.write.Reset();
         m_err.write.Reset();
         m_text = std::make_unique<PipeText>(std::move(m_out.read));
         m_errors = std::make_unique<PipeText>(std::move(m_err.read));
-        m_port = std::atoi(m_text->WaitFor(portLine).c_str());
-        EXPECT_GT(m_port, 0) << m_text->Text() << m_errors->ReadToEnd();
+        if (!start.portLine.empty()) {
+            m_port = std::atoi(m_text->WaitFor(start.portLine).c_str());
+            EXPECT_GT(m_port, 0) << m_text->Text() << m_errors->ReadToEnd();
+        }
     }
 
     int Port() const { return m_port; }
+    pid_t Pid() const { return m_program->Pid(); }
     Program& Process() { return *m_program; }
     PipeText& Output() { return *m_text; }
     PipeText& Errors() { return *m_errors; }
+    /// Waits up to 10 s for its end (Program::Wait).
+    std::string Wait() { return m_program->Wait(); }
+
+    /// Closes the reading end of its output, as `| head -1` would.
+    void CloseOutput() { m_text = std::make_unique<PipeText>(UniqueFd()); }
 
     /// Ends it with SIGTERM; answers how it ended ("exit 0"). What it still prints is read
     /// meanwhile, so that it never waits for room in its output pipe.
@@ -298,13 +313,13 @@ class ServingProgram {
 };
 
 /// `tolctl listen --port PORT ARGS...` (PORT 0: one it chooses) running until stopped.
-class EmulatorProgram : public ServingProgram {
+class EmulatorProgram : public TolctlProgram {
   public:
     explicit EmulatorProgram(const std::vector<std::string>& args,
                              rlim_t fileLimit = 0,
                              rlim_t hardLimit = 0,
                              int port = 0)
-        : ServingProgram(Arguments(args, port), "listening on [0-9.-]+:([0-9]+)", fileLimit, hardLimit) {}
+        : TolctlProgram(Arguments(args, port), {"listening on [0-9.-]+:([0-9]+)", fileLimit, hardLimit}) {}
 
   private:
     static std::vector<std::string> Arguments(const std::vector<std::string>& args, int port) {

@@ -219,13 +219,9 @@ TEST(TolctlListenProgramTest, StopSignalPrintsAndSavesWhatHasArrived) {
     for (const int signal : {SIGINT, SIGTERM}) {
         const TempDir dir;
         const std::string save = dir / "received.bin";
-        Pipe out, err;
-        Program program({"listen", "--port", "0", "--save", save}, out.write.Get(), err.write.Get());
-        out.write.Reset();
-        err.write.Reset();
-        PipeText text(std::move(out.read));
-        const int port = std::atoi(text.WaitFor("listening on 127\\.0\\.0\\.1:([0-9]+)\n").c_str());
-        ASSERT_GT(port, 0) << PipeText(std::move(err.read)).ReadToEnd();
+        EmulatorProgram program({"--save", save});
+        const int port = program.Port();
+        PipeText& text = program.Output();
 
         PrinterClient done(port), open(port);
         done.Send("\x1f\x28\x41");
@@ -249,19 +245,14 @@ TEST(TolctlListenProgramTest, StopSignalPrintsAndSavesWhatHasArrived) {
 
 TEST(TolctlListenProgramTest, OutOfDescriptorsItWaitsQuietlyAndAcceptsAgainOnceSomeAreFree) {
     const rlim_t limit = 12;
-    Pipe out, err;
-    Program program({"listen", "--port", "0", "--idle-timeout", "60"}, out.write.Get(), err.write.Get(),
-                    limit);
-    out.write.Reset();
-    err.write.Reset();
-    PipeText text(std::move(out.read));
-    PipeText errors(std::move(err.read));
-    const int port = std::atoi(text.WaitFor("listening on 127\\.0\\.0\\.1:([0-9]+)\n").c_str());
-    ASSERT_GT(port, 0) << errors.ReadToEnd();
+    EmulatorProgram program({"--idle-timeout", "60"}, limit);
+    const int port = program.Port();
+    PipeText& text = program.Output();
+    PipeText& errors = program.Errors();
 
     // Connections that take every descriptor the program has left, then one more.
     size_t room = limit;
-    for (const int fd : program.OpenDescriptors()) {
+    for (const int fd : program.Process().OpenDescriptors()) {
         room -= fd < static_cast<int>(limit) ? 1 : 0;
     }
     std::vector<std::unique_ptr<PrinterClient>> fillers;
@@ -274,10 +265,11 @@ TEST(TolctlListenProgramTest, OutOfDescriptorsItWaitsQuietlyAndAcceptsAgainOnceS
 
     // Meanwhile the connection stays queued and the listening socket readable: the program must
     // not spin on it. Spinning takes nearly all of a processor; resting takes next to nothing.
-    const long ticksBefore = program.CpuTicks();
+    const long ticksBefore = program.Process().CpuTicks();
     const Clock::time_point start = Clock::now();
     std::this_thread::sleep_for(std::chrono::seconds(1));
-    const double cpu = static_cast<double>(program.CpuTicks() - ticksBefore) / ::sysconf(_SC_CLK_TCK);
+    const double cpu =
+        static_cast<double>(program.Process().CpuTicks() - ticksBefore) / ::sysconf(_SC_CLK_TCK);
     const double wall = std::chrono::duration<double>(Clock::now() - start).count();
     EXPECT_LT(cpu / wall, 0.2) << cpu << " s of processor time in " << wall << " s";
 
@@ -301,12 +293,9 @@ TEST(TolctlProgramTest, OutputThatCannotBeWrittenIsAFailureAndSaysWhy) {
              {"scan", "127.0.0.1", "--tcp-port", port},
              {"apply", dir / "profile.json", "--target", "socket://127.0.0.1:" + port, "--gap", "0"},
              {"listen", "--port", "0"}}) {
-        Pipe err;
-        Program program(args, full.Get(), err.write.Get());
-        err.write.Reset();
+        TolctlProgram program(args, {"", 0, 0, full.Get()});
         EXPECT_EQ(program.Wait(), "exit 1") << args[0];
-        EXPECT_EQ(PipeText(std::move(err.read)).ReadToEnd(),
-                  "tolctl: cannot write the output: no space left on device\n")
+        EXPECT_EQ(program.Errors().ReadToEnd(), "tolctl: cannot write the output: no space left on device\n")
             << args[0];
     }
 
@@ -316,17 +305,12 @@ TEST(TolctlProgramTest, OutputThatCannotBeWrittenIsAFailureAndSaysWhy) {
     struct sigaction old {};
     ignore.sa_handler = SIG_IGN;
     ::sigaction(SIGPIPE, &ignore, &old);
-    Pipe out, err;
-    Program listener({"listen", "--port", "0"}, out.write.Get(), err.write.Get());
+    EmulatorProgram listener(std::vector<std::string>{});
     ::sigaction(SIGPIPE, &old, nullptr);
-    out.write.Reset();
-    err.write.Reset();
-    auto text = std::make_unique<PipeText>(std::move(out.read));
-    const int listening = std::atoi(text->WaitFor("listening on 127\\.0\\.0\\.1:([0-9]+)\n").c_str());
-    text.reset();
-    PrinterClient(listening).Send("\x1d\x56\x01");
+    listener.CloseOutput();
+    PrinterClient(listener.Port()).Send("\x1d\x56\x01");
     EXPECT_EQ(listener.Wait(), "exit 1");
-    EXPECT_EQ(PipeText(std::move(err.read)).ReadToEnd(), "tolctl: cannot write the output: broken pipe\n");
+    EXPECT_EQ(listener.Errors().ReadToEnd(), "tolctl: cannot write the output: broken pipe\n");
 }
 
 }  // namespace

@@ -34,11 +34,11 @@ size_t Lines(const std::string& text, const std::string& start) {
 }
 
 // `tolctl monitor --interval 1 --listen 127.0.0.1:0 ARGS...` running; Get() fetches its pages.
-class Monitor : public ServingProgram {
+class Monitor : public TolctlProgram {
   public:
     explicit Monitor(std::vector<std::string> args)
-        : ServingProgram(Arguments(std::move(args)),
-                         "^monitor on http://127\\.0\\.0\\.1:([0-9]+)/metrics\n") {}
+        : TolctlProgram(Arguments(std::move(args)),
+                        {"^monitor on http://127\\.0\\.0\\.1:([0-9]+)/metrics\n"}) {}
     HttpAnswer Get(const std::string& path) const { return HttpFetch("127.0.0.1", Port(), "GET", path); }
     /// The metrics page once it has the line `line` (10 s at most), else the last one.
     std::string MetricsWith(const std::string& line) {
