@@ -12,15 +12,13 @@ case $net in
 *) echo "apply-memory: only loopback networks (127.0.0.0/8)" >&2; exit 2 ;;
 esac
 tolctl=$(bench/release.sh)
-source bench/lib.sh
+source tests/support/lib.sh
+tol_begin tol-bench "$tolctl"
 
-port=$((9300 + RANDOM % 500))
+# Four emulators on one port: the first takes a free one, the others the same.
+port=0
 for quarter in 0 64 128 192; do
-    "$tolctl" listen --bind "$net.$quarter.0/18" --port "$port" --idle-timeout 30 >"$work/listen-$quarter.out" 2>&1 &
-    emulators+=($!)
-    for _ in $(seq 300); do grep -q '^listening on' "$work/listen-$quarter.out" && break; sleep 0.05; done
-    grep -q '^listening on' "$work/listen-$quarter.out" ||
-        { echo "apply-memory: the emulator did not start: $(head -3 "$work/listen-$quarter.out")" >&2; exit 1; }
+    tol_listen --bind "$net.$quarter.0/18" --port "$port" --idle-timeout 30
 done
 "$tolctl" profile example | python3 -c 'import json, sys
 profile = json.load(sys.stdin)

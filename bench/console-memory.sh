@@ -13,10 +13,13 @@ case $net in
 *) echo "console-memory: only loopback networks (127.0.0.0/8)" >&2; exit 2 ;;
 esac
 tolctl=${TOLCTL:-$(bench/release.sh)}
-source bench/lib.sh
+source tests/support/lib.sh
+tol_begin tol-bench "$tolctl"
 
 /usr/bin/python3 - "$tolctl" "$net.0.0/16" "$work" <<'PY'
 import http.client, json, re, resource, subprocess, sys, threading, time
+sys.path.insert(0, "tests/support")
+import tol
 tolctl, network, work = sys.argv[1:]
 target = "socket://%s:9" % network  # port 9 of unused loopback addresses: refused at once
 # Eight settings, none of them a printer's own address (a static address belongs to one printer).
@@ -33,10 +36,10 @@ subprocess.run([tolctl, "apply", work + "/profile.json", "--target", target, "--
 cli = resource.getrusage(resource.RUSAGE_CHILDREN).ru_maxrss // 1024
 print("tolctl apply --report: peak RSS %d MiB, %.1f s" % (cli, time.monotonic() - start))
 
-console = subprocess.Popen([tolctl, "console", "--no-browser", "--listen", "127.0.0.1:0", "--state-dir", work + "/state"],
-                           stdout=subprocess.PIPE, text=True)
+console = tol.Serving([tolctl, "console", "--no-browser", "--listen", "127.0.0.1:0", "--state-dir", work + "/state"],
+                      work, "console", r"http://127\.0\.0\.1:(\d+)/\?token=(\S+)")
 try:
-    port, token = re.search(r"http://127\.0\.0\.1:(\d+)/\?token=(\S+)", console.stdout.readline()).groups()
+    port, token = console.match.groups()
     headers = {"Authorization": "Bearer " + token, "Content-Type": "application/json"}
 
     def fetch(method, path, body=None):
@@ -51,10 +54,10 @@ try:
         sys.exit("console-memory: apply refused: %s" % body[:500])
     job = json.loads(body)["job"]
     fetch("GET", "/api/jobs/%s/events" % job)
-    print("console apply (its events read to the end): peak RSS %d MiB, %.1f s" % (peak(console.pid), time.monotonic() - start))
+    print("console apply (its events read to the end): peak RSS %d MiB, %.1f s" % (peak(console.process.pid), time.monotonic() - start))
     start = time.monotonic()
     status, body = fetch("GET", "/api/jobs/" + job)
-    print("GET /api/jobs/%s (%d MiB): peak RSS %d MiB, %.2f s" % (job, len(body) >> 20, peak(console.pid), time.monotonic() - start))
+    print("GET /api/jobs/%s (%d MiB): peak RSS %d MiB, %.2f s" % (job, len(body) >> 20, peak(console.process.pid), time.monotonic() - start))
     del body
     start = time.monotonic()
     got = []
@@ -63,11 +66,10 @@ try:
         reader.start()
     for reader in readers:
         reader.join()
-    most = peak(console.pid)
+    most = peak(console.process.pid)
     print("six GET /api/jobs/%s at once (%s): peak RSS %d MiB, %.2f s" % (job, got, most, time.monotonic() - start))
 finally:
-    console.terminate()
-    console.wait()
+    console.stop()
 ratio = most / cli
 print("ratio console/command line: %.2f (aim: <= 2.00)" % ratio)
 sys.exit(0 if ratio <= 2.0 and got == [200] * 6 else 1)

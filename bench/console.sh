@@ -16,7 +16,8 @@ case $net in
 *) echo "console: only loopback networks (127.0.0.0/8)" >&2; exit 2 ;;
 esac
 tolctl=${TOLCTL:-$(bench/release.sh)}
-. bench/lib.sh
+source tests/support/lib.sh
+tol_begin tol-bench "$tolctl"
 
 cat >"$work/profile.json" <<'JSON'
 {
@@ -26,13 +27,9 @@ cat >"$work/profile.json" <<'JSON'
   "lan": {"mask": "255.255.255.0", "gateway": "192.168.1.1", "mac": "9E:22:56:1C"}
 }
 JSON
-start_emulator 19631 --bind "$net" --idle-timeout 30
-
-"$tolctl" console --no-browser --listen 127.0.0.1:0 --state-dir "$work/state" >"$work/console.out" 2>"$work/console.err" &
-emulators+=("$!")
-for _ in $(seq 200); do grep -q '^console on' "$work/console.out" && break; sleep 0.05; done
-url=$(sed -n 's/^console on //p' "$work/console.out")
-[ -n "$url" ] || { echo "console: it did not start: $(cat "$work/console.err")" >&2; exit 1; }
+tol_listen --port 0 --bind "$net" --idle-timeout 30
+tol_start console '^console on ' console --no-browser --listen 127.0.0.1:0 --state-dir "$work/state"
+url=${started_line#console on }
 
 /usr/bin/python3 - "$tolctl" "$url" "$net" "$port" "$work" <<'PY'
 import http.client, json, subprocess, sys, time, urllib.parse

@@ -36,28 +36,8 @@ esac
 runs=3
 
 tolctl=${TOLCTL:-$(bench/release.sh)}  # TOLCTL: another build to measure (a before and after)
-work=$(mktemp -d /tmp/tol-fleet.XXXXXX)
-emulator=
-cleanup() {
-    [ -z "$emulator" ] || kill "$emulator" 2>/dev/null || true
-    rm -rf "$work"
-}
-trap cleanup EXIT
-
-# Starts `tolctl listen ARGS...` as $emulator, waits until it listens and sets $port.
-start_emulator() {
-    "$tolctl" listen "$@" >"$work/listen.out" 2>"$work/listen.err" &
-    emulator=$!
-    for _ in $(seq 600); do grep -q '^listening on' "$work/listen.out" && break; sleep 0.05; done
-    port=$(sed -n 's/^listening on [0-9.-]*:\([0-9]*\).*$/\1/p' "$work/listen.out" | head -n 1)
-    [ -n "$port" ] || { echo "fleet: the emulator did not start: $(cat "$work/listen.err")" >&2; exit 1; }
-}
-# Stops the emulator, which writes its final state as it ends.
-stop_emulator() {
-    kill -TERM "$emulator"
-    wait "$emulator" || true
-    emulator=
-}
+source tests/support/lib.sh
+tol_begin tol-fleet "$tolctl"
 # keep_best NAME NS: NAME becomes NS unless it already holds a smaller time.
 keep_best() { [ -n "${!1}" ] && [ "${!1}" -le "$2" ] || printf -v "$1" '%s' "$2"; }
 
@@ -81,7 +61,9 @@ for a in ipaddress.ip_network(sys.argv[1], strict=False):
 
 if [ $mode = state-cost ]; then
     /usr/bin/python3 - "$tolctl" "$net" "$work" <<'PY'
-import os, signal, subprocess, sys, time
+import os, subprocess, sys
+sys.path.insert(0, "tests/support")
+import tol
 tolctl, net, work = sys.argv[1:]
 
 def emulator_cpu(state):
@@ -89,28 +71,15 @@ def emulator_cpu(state):
     args = [tolctl, "listen", "--bind", net, "--idle-timeout", "30"]
     if state:
         args += ["--state", os.path.join(work, "state.json")]
-    log = open(os.path.join(work, "listen.out"), "w+")
-    emulator = subprocess.Popen(args, stdout=log, stderr=subprocess.STDOUT)
-    try:
-        for _ in range(600):
-            log.seek(0)
-            if "listening on" in log.read(4096) or emulator.poll() is not None:
-                break
-            time.sleep(0.05)
+    with tol.Serving(args, work, "listen") as emulator:
         applied = subprocess.run([tolctl, "apply", os.path.join(work, "profile.json"), "--targets",
                                   os.path.join(work, "targets.txt"), "--jobs", "32", "--gap", "0"],
                                  stdout=subprocess.DEVNULL, stderr=subprocess.PIPE, text=True)
         if applied.returncode != 0:
             sys.exit("fleet: apply failed: " + applied.stderr[:2000])
-        emulator.send_signal(signal.SIGTERM)
-        _, status, usage = os.wait4(emulator.pid, 0)
-        emulator.returncode = os.waitstatus_to_exitcode(status)
-    finally:
-        if emulator.returncode is None:
-            emulator.kill()
-            emulator.wait()
-    if emulator.returncode != 0:
-        sys.exit("fleet: the emulator ended with %d" % emulator.returncode)
+        code, usage = emulator.stop()
+    if code != 0:
+        sys.exit("fleet: the emulator ended with %d" % code)
     return usage.ru_utime + usage.ru_stime
 
 best = {False: None, True: None}
@@ -126,7 +95,7 @@ PY
 fi
 
 # One emulator that keeps every printer's state, for both the comparison and the scale run.
-start_emulator --bind "$net" --state "$work/state.json" --idle-timeout 30
+tol_listen --port 9100 --bind "$net" --state "$work/state.json" --idle-timeout 30
 count=$(grep -c . "$work/targets.txt")
 
 if [ $mode = scale ]; then
@@ -142,7 +111,7 @@ if [ $mode = scale ]; then
         echo "run $run: $count printers in $(awk -v ns=$ns 'BEGIN { printf "%.2f", ns / 1e9 }') s"
         keep_best best "$ns"
     done
-    stop_emulator
+    tol_stop_emulator
     /usr/bin/python3 - "$work/profile.json" "$work/state.json" "$count" "$runs" <<'PY'
 import json, sys
 profile = json.load(open(sys.argv[1]))
@@ -189,7 +158,7 @@ for run in $(seq $runs); do
     keep_best best_apply "$apply_ms"
 done
 
-stop_emulator
+tol_stop_emulator
 
 /usr/bin/python3 - "$work/profile.json" "$work/state.json" "$count" "$runs" <<'PY'
 import json, sys

@@ -8,7 +8,8 @@ cd "$(dirname "$0")/.."
 runs=${1:-10}
 command -v nmap >/dev/null || { echo "bench: nmap is missing (scripts/setup.sh installs it)" >&2; exit 1; }
 tolctl=$(bench/release.sh)
-source bench/lib.sh
+source tests/support/lib.sh
+tol_begin tol-bench "$tolctl"
 network=127.0.1.0/24
 
 nmap_set() {
@@ -39,11 +40,9 @@ compare() {
 }
 
 echo "scan of $network, port as printed, $runs runs each, times per scan:"
-start_emulator 9100 --bind "$network"
+tol_listen --port 0 --bind "$network"
 compare "256 listening"
-kill "${emulators[@]}"
-wait "${emulators[@]}" 2>/dev/null || true
-emulators=()
+tol_stop_emulator
 
 # 10 printers spread over the /24; every other address refuses.
 listening=(3 29 57 88 101 130 164 199 222 250)
@@ -53,6 +52,6 @@ for last in "${listening[@]}" 256; do
     [ "$from" -le $((last - 1)) ] && faults+=(--fault "127.0.1.$from-$((last - 1))=refuse")
     from=$((last + 1))
 done
-start_emulator 9100 --bind "$network" "${faults[@]}"
+tol_listen --port 0 --bind "$network" "${faults[@]}"
 compare "10 of 256"
 echo "(port $port; nmap $(nmap --version | head -n 1 | awk '{print $3}'))"

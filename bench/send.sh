@@ -10,9 +10,10 @@ for tool in hyperfine socat; do
     command -v $tool >/dev/null || { echo "bench: $tool is missing (scripts/setup.sh installs it)" >&2; exit 1; }
 done
 tolctl=$(bench/release.sh)
-source bench/lib.sh
+source tests/support/lib.sh
+tol_begin tol-bench "$tolctl"
 
-start_emulator 9100 --bind 127.0.0.1
+tol_listen --port 0 --bind 127.0.0.1
 printf '\x1d\x56\x01' >"$work/cut.bin"
 hyperfine -N --warmup 30 --runs "$runs" --style none --export-csv "$work/send.csv" \
     -n "tolctl cut" "$tolctl --port socket://127.0.0.1:$port cut" \
@@ -32,4 +33,4 @@ awk -v tm="$tolctl_mean" -v sm="$socat_mean" -v td="$tolctl_median" -v sd="$soca
 }'
 # Every send arrived.
 sleep 0.2
-echo "  cuts received by the emulator: $(grep -c '^cut$' "$work/listen-$port.out") (of $((2 * runs + 60)))"
+echo "  cuts received by the emulator: $(grep -c '^cut$' "$emulator_out") (of $((2 * runs + 60)))"

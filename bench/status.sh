@@ -12,7 +12,8 @@ cd "$(dirname "$0")/.."
 runs=${1:-10}
 command -v nmap >/dev/null || { echo "bench: nmap is missing (scripts/setup.sh installs it)" >&2; exit 1; }
 tolctl=${TOLCTL:-$(bench/release.sh)}
-source bench/lib.sh
+source tests/support/lib.sh
+tol_begin tol-bench "$tolctl"
 network=127.0.4.0/22
 
 # Every eighth printer has a condition, the kinds in turn.
@@ -21,7 +22,7 @@ kinds = ["paper-near-end", "paper-end", "cover-open", "cutter-error", "offline"]
 for i, a in enumerate(ipaddress.ip_network(sys.argv[1])):
     if i % 8 == 7:
         print("%s=%s" % (a, kinds[i // 8 % len(kinds)]))' "$network" >"$work/conditions.txt"
-start_emulator 9400 --bind "$network" --conditions-file "$work/conditions.txt"
+tol_listen --port 0 --bind "$network" --conditions-file "$work/conditions.txt"
 # All 1,024 addresses, as nmap takes them (a network's targets leave out its first and last).
 for c in 4 5 6 7; do echo "socket://127.0.$c.0-255:$port"; done >"$work/targets.txt"
 

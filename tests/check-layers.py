@@ -7,6 +7,9 @@ import re
 import subprocess
 import sys
 
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "support"))
+import tol  # noqa: E402
+
 # Each folder and the folders it may include besides its own, lowest first. A folder that is not
 # listed here (a new one) must be added before it may be included or include anything.
 LAYERS = {
@@ -40,7 +43,6 @@ def folder(path):
     return parts[1] if parts[0] == "common" else parts[0]
 
 
-problems = []
 checked = 0
 for f in files:
     text = open(f, encoding="utf-8", errors="replace").read()
@@ -54,20 +56,17 @@ for f in files:
         where = f"{f}:{number}: {name}"
         if "/" not in name:
             if name not in GENERATED:
-                problems.append(f"{where}: an include names its folder (\"system/Files.h\")")
+                tol.fail(f"{where}: an include names its folder (\"system/Files.h\")")
             continue
         if name.startswith(".") or "/../" in name:
-            problems.append(f"{where}: not relative to a folder of the tree")
+            tol.fail(f"{where}: not relative to a folder of the tree")
             continue
         theirs = name.split("/")[0]
         if mine == "tests":
             continue  # the tests may reach any layer
         if mine not in LAYERS:
-            problems.append(f"{where}: {mine}/ is no known layer (add it to tests/check-layers.py)")
+            tol.fail(f"{where}: {mine}/ is no known layer (add it to tests/check-layers.py)")
         elif theirs != mine and theirs not in LAYERS[mine]:
-            problems.append(f"{where}: {mine}/ may not include {theirs}/ (it is not below it)")
+            tol.fail(f"{where}: {mine}/ may not include {theirs}/ (it is not below it)")
 
-for problem in problems:
-    print(problem)
-print(f"check-layers: {checked} includes of {len(files)} files, {len(problems)} problems")
-sys.exit(1 if problems else 0)
+sys.exit(tol.finish(f"check-layers: {checked} includes of {len(files)} files, {len(tol.failures)} problems"))

@@ -7,55 +7,35 @@ finish. The emulator's state file must then hold the profile for every printer b
 one. Writes OUT_DIR/console.png, the page at 1280x800.
 
 Usage: check-console.py TOLCTL OUT_DIR"""
+import base64
 import json
 import os
-import shutil
 import signal
 import subprocess
 import sys
-import tempfile
-import threading
 import time
-import base64
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "support"))
+import tol  # noqa: E402
+from tol import check  # noqa: E402
 from webdriver import ENTER, ESCAPE, WebDriver, keys  # noqa: E402
 
 GOOD, PAPER_END, RESET = ["127.0.0.40", "127.0.0.41", "127.0.0.43"], "127.0.0.41", "127.0.0.42"
 ROWS = "return [...document.querySelectorAll(arguments[0] + ' tbody tr')].map(r => [r.dataset.target, " \
        "r.querySelector('.badge').dataset.state, r.innerText])"
-failures = []
-
-
-def check(ok, what):
-    if not ok:
-        failures.append(what)
-        print("FAIL " + what)
-
-
-def start(args, out, name, started):
-    """Starts a program, its standard error kept in OUT_DIR/NAME.err; returns it and its first line."""
-    process = subprocess.Popen(args, stdout=subprocess.PIPE, stderr=open(os.path.join(out, name + ".err"), "w"),
-                               text=True)
-    started.append(process)
-    line = process.stdout.readline().strip()
-    if not line:
-        raise SystemExit(f"FAIL {name} printed nothing; see {out}/{name}.err")
-    threading.Thread(target=process.stdout.read, daemon=True).start()  # the rest, never left to block it
-    return process, line
 
 
 def scenario(tolctl, out, work):
     state = os.path.join(work, "state.json")
     started, driver = [], None
     try:
-        emulator, line = start([tolctl, "listen", "--bind", "127.0.0.40-43", "--port", "0", "--state", state,
-                                "--fault", RESET + "=reset", "--condition", PAPER_END + "=paper-end"],
-                               out, "listen", started)
-        port = line.rsplit(":", 1)[1]
-        console, line = start([tolctl, "console", "--no-browser", "--listen", "127.0.0.1:0", "--state-dir",
-                               os.path.join(work, "console")], out, "console", started)
-        url = line.split(" on ", 1)[1]
+        started.append(tol.Serving([tolctl, "listen", "--bind", "127.0.0.40-43", "--port", "0", "--state", state,
+                                    "--fault", RESET + "=reset", "--condition", PAPER_END + "=paper-end"],
+                                   out, "listen"))
+        port = started[-1].port
+        started.append(tol.Serving([tolctl, "console", "--no-browser", "--listen", "127.0.0.1:0", "--state-dir",
+                                    os.path.join(work, "console")], out, "console", r"^console on (\S+)"))
+        url = started[-1].match.group(1)
         driver = WebDriver(os.path.join(work, "chromium"))
         driver.run("POST", "/goog/cdp/execute", {"cmd": "Emulation.setDeviceMetricsOverride", "params": {
             "width": 1280, "height": 800, "deviceScaleFactor": 1, "mobile": False}})
@@ -148,14 +128,14 @@ def scenario(tolctl, out, work):
     finally:
         if driver:
             driver.close()
-        for process in started:
-            process.send_signal(signal.SIGTERM)
-        for process in started:
+        for serving in started:
+            serving.process.send_signal(signal.SIGTERM)
+        for serving in started:
             try:
-                check(process.wait(10) == 0, f"{process.args[1]} ends on SIGTERM")
+                check(serving.process.wait(10) == 0, f"{serving.name} ends on SIGTERM")
             except subprocess.TimeoutExpired:
-                process.kill()
-                check(False, f"{process.args[1]} ends on SIGTERM")
+                serving.kill()
+                check(False, f"{serving.name} ends on SIGTERM")
 
     printers = json.load(open(state))["printers"]
     for address in GOOD:
@@ -171,13 +151,9 @@ def scenario(tolctl, out, work):
 def main():
     tolctl, out = sys.argv[1:3]
     os.makedirs(out, exist_ok=True)
-    work = tempfile.mkdtemp(prefix="tol-console.")
-    try:
+    with tol.work_folder("tol-console") as work:
         scenario(tolctl, out, work)
-    finally:
-        shutil.rmtree(work, ignore_errors=True)
-    print("FAIL" if failures else "ok: the console's page scans, shows, checks, applies and reports")
-    return 1 if failures else 0
+    return tol.finish("FAIL" if tol.failures else "ok: the console's page scans, shows, checks, applies and reports")
 
 
 if __name__ == "__main__":

@@ -11,13 +11,12 @@ Usage: drive-browser.py URL DISPLAY RECTS PRINTER_ADDRESS SCREENSHOT.png
 Only 127.0.0.1 is contacted: chromedriver, and through the browser the page."""
 import base64
 import os
-import shutil
 import subprocess
 import sys
-import tempfile
 import time
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "support"))
+import tol  # noqa: E402
 from webdriver import END, ENTER, HOME, WebDriver, keys, pointer_click  # noqa: E402
 
 BLOCK = 16  # the dialog is compared in blocks of BLOCK x BLOCK pixels (the picture comes as JPEG)
@@ -57,9 +56,12 @@ def main():
     for line in open(rects_file):
         number, *box = map(int, line.split())
         rects[number] = box
-    failures = []
-    profile = tempfile.mkdtemp(prefix="tol-chromium.")
-    driver = WebDriver(profile)
+    with tol.work_folder("tol-chromium") as profile:
+        drive(WebDriver(profile), url, display, rects, printer, screenshot)
+    return tol.finish(f"{len(tol.failures)} failures")
+
+
+def drive(driver, url, display, rects, printer, screenshot):
     try:
         driver.run("POST", "/url", {"url": url})
         place = None
@@ -95,9 +97,9 @@ def main():
         print(f"the page shows the dialog's {len(screen)} blocks: {close} as the display has them; "
               f"{shades} shades in the dialog; screenshot {screenshot}")
         if close < 0.95 * len(screen):
-            failures.append("the page does not show the dialog as the display has it")
+            tol.fail("the page does not show the dialog as the display has it")
         if shades < 4:
-            failures.append("the display shows no dialog there (one colour)")
+            tol.fail("the display shows no dialog there (one colour)")
 
         def at(box, fx=0.5, fy=0.5):
             """A point of a control's box, as page coordinates."""
@@ -122,10 +124,6 @@ def main():
             out.write(base64.b64decode(driver.run("GET", "/screenshot")))
     finally:
         driver.close()
-        shutil.rmtree(profile, ignore_errors=True)
-    for failure in failures:
-        print("FAIL " + failure)
-    return 1 if failures else 0
 
 
 if __name__ == "__main__":

@@ -15,11 +15,13 @@ import json
 import os
 import secrets
 import shutil
-import signal
 import subprocess
 import sys
 import tempfile
 import time
+
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "support"))
+import tol  # noqa: E402
 
 SHOPS = {"loop-north": "127.0.11", "loop-south": "127.0.12"}
 PRINTERS = range(1, 7)  # .1 to .6 of each /29
@@ -38,7 +40,6 @@ def main():
     deb, tolctl, source = sys.argv[1:4]
     ansible_dir = os.path.join(source, "deploy", "ansible")
     scratch = tempfile.mkdtemp(prefix="tol-ansible.")
-    failures = []
     emulators = []
     try:
         password = "vault-" + secrets.token_hex(8)
@@ -48,13 +49,7 @@ def main():
                        "--state", os.path.join(scratch, f"{host}-state.json")]
             if host == "loop-south":
                 command += ["--fault", f"{REFUSING}=refuse"]
-            emulators.append(subprocess.Popen(command, stdout=open(os.path.join(scratch, f"{host}-listen.log"), "w"),
-                                              stderr=subprocess.STDOUT))
-        time.sleep(0.5)
-        for emulator in emulators:
-            if emulator.poll() is not None:
-                raise SystemExit("FAIL an emulator did not start: " +
-                                 open(os.path.join(scratch, "loop-north-listen.log")).read())
+            emulators.append(tol.Serving(command, scratch, f"{host}-listen"))
 
         # The inventory: two hosts of the group shops, reached locally, each with its own root,
         # working folder and targets.
@@ -82,7 +77,7 @@ def main():
         subprocess.run(["ansible-vault", "encrypt", "--vault-password-file", os.path.join(scratch, "vault-pass"),
                         vault], env=env, check=True, capture_output=True)
         if password in open(vault).read():
-            failures.append("the vault file holds the password in the clear")
+            tol.fail("the vault file holds the password in the clear")
 
         started = time.monotonic()
         play = subprocess.run(["ansible-playbook", "-v", "-i", os.path.join(scratch, "inventory.yml"),
@@ -95,38 +90,37 @@ def main():
 
         recap = {line.split()[0]: line for line in output.split("PLAY RECAP", 1)[-1].splitlines() if ":" in line}
         if play.returncode != 2:
-            failures.append(f"ansible-playbook exit code {play.returncode}, not 2 (a host failed)")
+            tol.fail(f"ansible-playbook exit code {play.returncode}, not 2 (a host failed)")
         if "failed=0" not in recap.get("loop-north", ""):
-            failures.append(f"the north shop failed: {recap.get('loop-north')}")
+            tol.fail(f"the north shop failed: {recap.get('loop-north')}")
         if "failed=1" not in recap.get("loop-south", ""):
-            failures.append(f"the south shop did not fail: {recap.get('loop-south')}")
+            tol.fail(f"the south shop did not fail: {recap.get('loop-south')}")
         if f"socket://{REFUSING}" not in output:
-            failures.append("the play's failure does not name the refusing printer")
+            tol.fail("the play's failure does not name the refusing printer")
         if password in output:
-            failures.append("the password is in the play's output")
+            tol.fail("the password is in the play's output")
 
         for emulator in emulators:
-            emulator.send_signal(signal.SIGTERM)
-            emulator.wait(20)
+            emulator.stop()
 
         for host, net in SHOPS.items():
             root = os.path.join(scratch, host, "root")
             if not os.access(os.path.join(root, "usr", "bin", "tolctl"), os.X_OK):
-                failures.append(f"{host}: tolctl was not unpacked into its root")
+                tol.fail(f"{host}: tolctl was not unpacked into its root")
             work = os.path.join(scratch, host, "work")
             for name in os.listdir(work):
                 if password in open(os.path.join(work, name), errors="replace").read():
-                    failures.append(f"{host}: {name} in the working folder holds the password")
+                    tol.fail(f"{host}: {name} in the working folder holds the password")
             if oct(os.stat(work).st_mode & 0o777) != "0o700":
-                failures.append(f"{host}: the working folder is readable by others")
+                tol.fail(f"{host}: the working folder is readable by others")
 
             report_path = os.path.join(scratch, "reports", f"{host}.json")
             if not os.path.exists(report_path):
-                failures.append(f"{host}: no report fetched")
+                tol.fail(f"{host}: no report fetched")
                 continue
             report_text = open(report_path).read()
             if password in report_text:
-                failures.append(f"{host}: the report holds the password")
+                tol.fail(f"{host}: the report holds the password")
             report = json.loads(report_text)
             results = {r["target"]: r for r in report["results"]}
             state = json.load(open(os.path.join(scratch, f"{host}-state.json")))["printers"]
@@ -134,14 +128,14 @@ def main():
                 address = f"{net}.{n}"
                 result = results.get(f"socket://{address}")
                 if result is None:
-                    failures.append(f"{host}: the report lacks {address}")
+                    tol.fail(f"{host}: the report lacks {address}")
                     continue
                 if address == REFUSING:
                     if result["result"] != "failed" or result["sent"] != 0:
-                        failures.append(f"{host}: {address} refuses, yet the report says {result}")
+                        tol.fail(f"{host}: {address} refuses, yet the report says {result}")
                     continue
                 if result["result"] != "ok" or result["sent"] != result["settings"]:
-                    failures.append(f"{host}: {address}: {result}")
+                    tol.fail(f"{host}: {address}: {result}")
                 got = state.get(f"{address}:9100", {})
                 want = {
                     "wifi-station": {"ssid": "Shop", "password": password, "auth": "wpa2psk", "enc": "aes",
@@ -151,21 +145,18 @@ def main():
                 }
                 for key, value in want.items():
                     if got.get(key) != value:
-                        failures.append(f"{host}: {address} {key} is {got.get(key)!r}, not {value!r}")
+                        tol.fail(f"{host}: {address} {key} is {got.get(key)!r}, not {value!r}")
                 if got.get("counts", {}).get("test-print") != 1:
-                    failures.append(f"{host}: {address} printed {got.get('counts', {}).get('test-print')} test pages, not 1")
+                    tol.fail(f"{host}: {address} printed {got.get('counts', {}).get('test-print')} test pages, not 1")
             print(f"{host}: report {report['ok']} ok, {report['failed']} failed of {report['printers']}")
     finally:
         for emulator in emulators:
-            if emulator.poll() is None:
-                emulator.kill()
-        if failures:
+            emulator.kill()
+        if tol.failures:
             print(f"(the play's output is kept in {scratch}/play.log)")
         else:
             shutil.rmtree(scratch, ignore_errors=True)
-    for failure in failures:
-        print("FAIL " + failure)
-    return 1 if failures else 0
+    return tol.finish(f"{len(tol.failures)} failures")
 
 
 if __name__ == "__main__":

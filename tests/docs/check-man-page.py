@@ -10,16 +10,16 @@ print exactly that.
 Usage: check-man-page.py TOLCTL PAGE.1"""
 import os
 import re
-import subprocess
 import sys
-import tempfile
+
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "support"))
+import tol  # noqa: E402
 
 SECTIONS = ("EXAMPLES", "ENVIRONMENT", "SEE ALSO")
 
 
 def run(args):
-    done = subprocess.run(args, stdin=subprocess.DEVNULL, capture_output=True, timeout=30,
-                          env=dict(os.environ, MANWIDTH="200", LC_ALL="C.UTF-8"))
+    done = tol.run(args, timeout=30, env=dict(os.environ, MANWIDTH="200", LC_ALL="C.UTF-8"))
     return done.stdout.decode("utf-8", "replace")
 
 
@@ -82,21 +82,20 @@ def examples(lines):
     return found
 
 
-def check_examples(tolctl, lines, failures):
+def check_examples(tolctl, lines):
     ran = 0
     env = dict(os.environ, PATH=os.path.dirname(os.path.abspath(tolctl)) + os.pathsep + os.environ["PATH"])
     for command, want in examples(lines):
         if not want:
             continue  # it prints nothing the page shows (it sends, listens or writes a file)
         ran += 1
-        with tempfile.TemporaryDirectory() as folder:
-            done = subprocess.run(["bash", "-c", command], cwd=folder, env=env, stdin=subprocess.DEVNULL,
-                                  capture_output=True, timeout=30)
+        with tol.work_folder("tol-man-example") as folder:
+            done = tol.run(["bash", "-c", command], timeout=30, cwd=folder, env=env)
         out = done.stdout.decode("utf-8", "replace").rstrip("\n")
         if out != "\n".join(want) or done.returncode != 0:
-            failures.append(f"EXAMPLES: {command!r}\n  the page: {want!r}\n  prints:   {out!r} exit {done.returncode}")
+            tol.fail(f"EXAMPLES: {command!r}\n  the page: {want!r}\n  prints:   {out!r} exit {done.returncode}")
     if ran == 0:
-        failures.append("EXAMPLES: no example shows what it prints")
+        tol.fail("EXAMPLES: no example shows what it prints")
     return ran
 
 
@@ -107,11 +106,11 @@ def main():
         print(f"FAIL man -l {page} shows nothing")
         return 1
     page_text = squeezed(shown)
-    failures, checked = [], 0
+    checked = 0
 
     version = run([tolctl, "--version"]).strip()
     if not version or squeezed(version) not in page_text:
-        failures.append(f"the page does not show the version {version!r}")
+        tol.fail(f"the page does not show the version {version!r}")
 
     top = run([tolctl, "--help"])
     helps = [([], top)]
@@ -131,19 +130,17 @@ def main():
                 continue
             checked += 1
             if squeezed(piece) not in page_text:
-                failures.append(f"tolctl {' '.join(path + ['--help'])}: {piece!r} is not in the page")
+                tol.fail(f"tolctl {' '.join(path + ['--help'])}: {piece!r} is not in the page")
     for name in SECTIONS:
         lines = section(shown, name)
         if not lines or not "".join(lines).strip():
-            failures.append(f"the page has no {name} section")
+            tol.fail(f"the page has no {name} section")
         elif name == "EXAMPLES":
-            checked += check_examples(tolctl, lines, failures)
+            checked += check_examples(tolctl, lines)
     if len(helps) < 2 or checked < 20:
-        failures.append(f"only {checked} lines of {len(helps)} help texts found")
-    for failure in failures:
-        print("FAIL " + failure)
-    print(f"{checked} lines of {len(helps)} help texts checked against the man page; {len(failures)} failures")
-    return 1 if failures else 0
+        tol.fail(f"only {checked} lines of {len(helps)} help texts found")
+    return tol.finish(f"{checked} lines of {len(helps)} help texts checked against the man page; "
+                      f"{len(tol.failures)} failures")
 
 
 if __name__ == "__main__":

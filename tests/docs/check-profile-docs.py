@@ -18,11 +18,11 @@ import json
 import os
 import re
 import shlex
-import signal
-import subprocess
 import sys
-import tempfile
-import time
+
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "support"))
+import tol  # noqa: E402
+from tol import fail  # noqa: E402
 
 try:
     import jsonschema
@@ -30,16 +30,10 @@ except ImportError:  # the schema's keys are still compared with tolctl's by Pro
     jsonschema = None
 
 tolctl, docs = sys.argv[1], sys.argv[2]
-failures = []
-
-
-def fail(message):
-    failures.append(message)
-    print("FAIL: " + message)
 
 
 def run(args, cwd):
-    return subprocess.run([tolctl] + args, cwd=cwd, capture_output=True, text=True, timeout=60)
+    return tol.run([tolctl] + args, cwd=cwd, text=True)
 
 
 def examples(page):
@@ -73,41 +67,18 @@ def decoded(dry_run_output):
     return [line[4:] for line in dry_run_output.split("\n") if line.startswith("    ")]
 
 
-class Listener:
-    """A tolctl listen on a free loopback port: the printer for the examples."""
-
-    def __init__(self, cwd):
-        self.out = open(os.path.join(cwd, "listen.out"), "w+")
-        self.process = subprocess.Popen([tolctl, "listen", "--port", "0", "--idle-timeout", "5"],
-                                        stdout=self.out, stderr=subprocess.STDOUT, cwd=cwd)
-        self.port = None
-        for _ in range(100):
-            self.out.seek(0)
-            m = re.search(r"listening on 127\.0\.0\.1:(\d+)", self.out.read())
-            if m:
-                self.port = m.group(1)
-                break
-            time.sleep(0.05)
-
-    def stop(self):
-        self.process.send_signal(signal.SIGTERM)
-        self.process.wait(timeout=10)
-        self.out.seek(0)
-        return self.out.read().split("\n")[1:]
-
-
 def generated(page_path, schema_path):
     """The committed copies of what tolctl writes are what it writes."""
     with open(schema_path, "rb") as f:
         committed = f.read()
-    printed = subprocess.run([tolctl, "profile", "schema"], capture_output=True, timeout=60).stdout
+    printed = tol.run([tolctl, "profile", "schema"]).stdout
     if committed != printed:
         fail("docs/profile.schema.json is not what `tolctl profile schema` prints; "
              "scripts/write-profile-docs.py writes it again")
     with open(page_path) as f:
         page = f.read()
     m = re.search(r"<!-- tolctl profile keys[^\n]*-->\n(.*?)<!-- end of tolctl profile keys -->", page, re.S)
-    table = subprocess.run([tolctl, "profile", "keys"], capture_output=True, text=True, timeout=60).stdout
+    table = tol.run([tolctl, "profile", "keys"], text=True).stdout
     if m is None or m.group(1) != table:
         fail("the table of keys in profiles.md is not what `tolctl profile keys` prints; "
              "scripts/write-profile-docs.py writes it again")
@@ -127,7 +98,16 @@ def main():
 
     with open(os.path.join(docs, "profiles.md")) as f:
         page = f.read()
-    work = tempfile.mkdtemp(prefix="tol-profile-docs-")
+    with tol.work_folder("tol-profile-docs") as work:
+        check_examples(page, work, schema_takes, validator)
+    return tol.finish("%d examples checked%s; %d failures" % (
+        checked[0], "" if validator else " (no jsonschema: schema not used)", len(tol.failures)))
+
+
+checked = [0]
+
+
+def check_examples(page, work, schema_takes, validator):
     with open(os.path.join(work, "wifi.pw"), "w") as f:
         f.write("pass word\n")
     counts = {}
@@ -145,13 +125,11 @@ def main():
             if dry.returncode != 0:
                 fail("%s: --dry-run exited %d: %s" % (name, dry.returncode, dry.stderr))
                 continue
-            listener = Listener(work)
-            if listener.port is None:
-                fail("%s: the listener did not start" % name)
-                continue
+            listener = tol.Serving([tolctl, "listen", "--port", "0", "--idle-timeout", "5"], work, "listen")
             sent = run(["apply", name, "--target", "socket://127.0.0.1:" + listener.port, "--gap", "0",
                         "--report", "report.json"], work)
-            received = [line for line in listener.stop() if line]
+            listener.stop()
+            received = [line for line in listener.output().split("\n")[1:] if line]
             if sent.returncode != 0:
                 fail("%s: apply exited %d: %s%s" % (name, sent.returncode, sent.stdout, sent.stderr))
             planned = decoded(dry.stdout)
@@ -248,11 +226,7 @@ def main():
     for kind, least in (("profile", 3), ("invalid", 3), ("incomplete", 1), ("targets", 1), ("report", 1)):
         if counts.get(kind, 0) < least:
             fail("profiles.md has %d '%s' examples, expected at least %d" % (counts.get(kind, 0), kind, least))
-    subprocess.run(["rm", "-rf", work])
-    print("%d examples checked%s; %d failures" % (sum(v for k, v in counts.items() if k != "report-text"),
-                                                  "" if validator else " (no jsonschema: schema not used)",
-                                                  len(failures)))
-    return 1 if failures else 0
+    checked[0] = sum(v for k, v in counts.items() if k != "report-text")
 
 
 sys.exit(main())

@@ -8,16 +8,19 @@ given are run the same way. An example's lines that begin "tolctl: " are what it
 error: each must be a line of it.
 
 Usage: check-protocol-doc.py TOLCTL PROTOCOL.md [PAGE.md...]"""
+import os
 import re
 import shlex
-import subprocess
 import sys
+
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "support"))
+import tol  # noqa: E402
 
 HEX = re.compile(r"^[0-9a-f]{2}( [0-9a-f]{2})*$")
 
 
 def run(tolctl, args, errors=None):
-    done = subprocess.run([tolctl] + args, stdin=subprocess.DEVNULL, capture_output=True, timeout=20)
+    done = tol.run([tolctl] + args, timeout=20)
     if errors is not None:
         errors.extend(done.stderr.decode("utf-8", "replace").splitlines())
     return done.returncode, done.stdout.decode("utf-8", "replace")
@@ -36,7 +39,7 @@ def help_subcommands(tolctl):
     return names
 
 
-def run_examples(tolctl, page, failures):
+def run_examples(tolctl, page):
     """Runs the console examples of `page`: "$ tolctl ARGS", then the lines it prints, then
     optionally [exit N]. Answers them, and the words of the --dry-run ones."""
     lines = open(page, encoding="utf-8").read().splitlines()
@@ -52,7 +55,7 @@ def run_examples(tolctl, page, failures):
             current = {"line": number, "command": line[2:], "output": [], "exit": 0}
             examples.append(current)
         elif current is None:
-            failures.append(f"{page}:{number}: output before any command")
+            tol.fail(f"{page}:{number}: output before any command")
         elif re.fullmatch(r"\[exit \d+\]", line):
             current["exit"] = int(line[6:-1])
         elif line.startswith("tolctl: "):
@@ -65,16 +68,16 @@ def run_examples(tolctl, page, failures):
         words = shlex.split(example["command"])
         where = f"{page}:{example['line']}: {example['command']}"
         if not words or words[0] != "tolctl":
-            failures.append(f"{where}: not a tolctl command")
+            tol.fail(f"{where}: not a tolctl command")
             continue
         errors = []
         code, out = run(tolctl, words[1:], errors)
         want = "\n".join(example["output"])
         if out.rstrip("\n") != want or code != example["exit"]:
-            failures.append(f"{where}\n  the page: {want!r} exit {example['exit']}\n  tolctl:   {out.rstrip()!r} exit {code}")
+            tol.fail(f"{where}\n  the page: {want!r} exit {example['exit']}\n  tolctl:   {out.rstrip()!r} exit {code}")
         for said in example.get("stderr", []):
             if said not in errors:
-                failures.append(f"{where}\n  the page: {said!r}\n  stderr:   {errors!r}")
+                tol.fail(f"{where}\n  the page: {said!r}\n  stderr:   {errors!r}")
         if "--dry-run" in words:
             examined.update(w for w in words[1:] if not w.startswith("-"))
     return examples, examined
@@ -83,14 +86,13 @@ def run_examples(tolctl, page, failures):
 def main():
     tolctl, page = sys.argv[1], sys.argv[2]
     lines = open(page, encoding="utf-8").read().splitlines()
-    failures = []
-    examples, examined = run_examples(tolctl, page, failures)
+    examples, examined = run_examples(tolctl, page)
     others = 0
     for other in sys.argv[3:]:
-        found = len(run_examples(tolctl, other, failures)[0])
+        found = len(run_examples(tolctl, other)[0])
         others += found
         if not found:
-            failures.append(f"{other}: no console example")
+            tol.fail(f"{other}: no console example")
 
     # The table: | `subcommand` | button | `bytes` | what |
     rows = 0
@@ -106,9 +108,9 @@ def main():
             rows += 1
             code, out = run(tolctl, ["--dry-run", sub])
             if code != 0 or out.strip() != bytes_cell:
-                failures.append(f"{page}:{number}: {sub}: the table says {bytes_cell!r}, tolctl --dry-run {sub} prints {out.strip()!r}")
+                tol.fail(f"{page}:{number}: {sub}: the table says {bytes_cell!r}, tolctl --dry-run {sub} prints {out.strip()!r}")
         if sub not in examined:
-            failures.append(f"{page}:{number}: {sub} has no worked example (tolctl --dry-run {sub} ...)")
+            tol.fail(f"{page}:{number}: {sub} has no worked example (tolctl --dry-run {sub} ...)")
 
     silent = set()
     for line in lines:
@@ -117,20 +119,17 @@ def main():
             silent.update(found.group(1).split())
     subcommands = help_subcommands(tolctl)
     if not subcommands:
-        failures.append("tolctl --help lists no subcommands")
+        tol.fail("tolctl --help lists no subcommands")
     for sub in subcommands:
         if sub not in tabled and sub not in silent:
-            failures.append(f"{page}: the table lacks {sub}, which tolctl --help lists")
+            tol.fail(f"{page}: the table lacks {sub}, which tolctl --help lists")
     for sub in sorted(tabled - set(subcommands)):
-        failures.append(f"{page}: the table names {sub}, which tolctl --help does not list")
+        tol.fail(f"{page}: the table names {sub}, which tolctl --help does not list")
 
     if len(examples) < len(tabled):
-        failures.append(f"{page}: only {len(examples)} examples for {len(tabled)} commands")
-    for failure in failures:
-        print("FAIL " + failure)
-    print(f"{len(examples)} examples and {rows} fixed rows of {len(tabled)} commands checked, and "
-          f"{others} examples of {len(sys.argv) - 3} more pages; {len(failures)} failures")
-    return 1 if failures else 0
+        tol.fail(f"{page}: only {len(examples)} examples for {len(tabled)} commands")
+    return tol.finish(f"{len(examples)} examples and {rows} fixed rows of {len(tabled)} commands checked, and "
+          f"{others} examples of {len(sys.argv) - 3} more pages; {len(tol.failures)} failures")
 
 
 if __name__ == "__main__":
