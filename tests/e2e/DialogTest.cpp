@@ -326,3 +326,33 @@ int HoldersWhen(const std::string& name, bool held, int timeoutMs) {
     }
     return count;
 }
+
+bool FakePorts(const std::vector<std::string>& names, const std::vector<std::string>& absent) {
+    bool made = wine_bench::Available();
+    for (const std::string& name : names) {
+        made = made && wine_bench::Pty(name);
+    }
+    for (const std::string& name : absent) {
+        made = made && wine_bench::Absent(name);
+    }
+    return made;
+}
+
+void ReleasePorts(const std::vector<std::string>& names) {
+    for (const std::string& name : names) {
+        wine_bench::Remove(name);
+    }
+}
+
+void ExpectRaw8N1(const std::string& name, int baud) {
+    std::string settings = " " + wine_bench::Stty(name) + " ";
+    for (char& c : settings) {
+        c = c == ';' || c == '\n' ? ' ' : c;
+    }
+    for (const std::string& want :
+         {"speed " + std::to_string(baud) + " baud", std::string("cs8"), std::string("-parenb"),
+          std::string("-cstopb"), std::string("-crtscts"), std::string("-ixon"), std::string("-ixoff")}) {
+        EXPECT_NE(settings.find(" " + want + " "), std::string::npos)
+            << name << " lacks '" << want << "': " << settings;
+    }
+}

@@ -11,7 +11,6 @@
 #include <string>
 #include <vector>
 
-#include "tests/e2e/CapturedPort.h"
 #include "tests/e2e/DialogDriver.h"
 #include "tests/support/FakePrinters.h"
 
@@ -76,6 +75,15 @@ class DialogTest : public ::testing::Test {
     DialogDriver dlg;
     bool m_bEndExpected = false;
 };
+
+/// A fake serial or parallel port behind each of `names` ("com1", "lpt1"; the bench's ptys, whose
+/// bytes wine_bench::Captured reads) and nothing behind each of `absent`; false when the bench
+/// cannot make them. The test takes them away again with ReleasePorts.
+bool FakePorts(const std::vector<std::string>& names, const std::vector<std::string>& absent);
+void ReleasePorts(const std::vector<std::string>& names);
+/// The line settings the program left on the fake serial port `name`: `baud`, 8N1, no flow
+/// control.
+void ExpectRaw8N1(const std::string& name, int baud);
 
 /// How many descriptors Wine holds on the fake device `name`, once some are held (`held`) or
 /// none are; the last count if that does not happen within timeoutMs.

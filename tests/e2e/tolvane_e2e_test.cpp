@@ -269,23 +269,22 @@ TEST_F(Tolvane, EnterAndEscChangeNothing) {
     EXPECT_EQ(printer->CountConnections(200), 0);
 }
 
-// The fake serial and parallel ports exist only when the test script made them.
+// The fake serial and parallel ports are the bench's (tests/wine/bench.sh).
 TEST_F(Tolvane, SerialAndParallelPorts) {
-    CapturedPort com1("TOL_E2E_COM1_CAPTURE");
-    CapturedPort lpt1("TOL_E2E_LPT1_CAPTURE");
-    if (!com1.Available() || !lpt1.Available()) {
+    if (!FakePorts({"com1", "lpt1"}, {"com2", "lpt2"})) {
         GTEST_SKIP() << "run through tests/e2e/run-e2e.sh for the fake COM1 and LPT1";
     }
     dlg.SelectCombo(IDC_PORT, 4);
-    dlg.SelectCombo(IDC_BAUD, 1);  // 19200, which the script checks on the port afterwards
+    dlg.SelectCombo(IDC_BAUD, 1);  // 19200
     dlg.Click(IDC_CUT_PAPER);
     EXPECT_EQ(dlg.WaitForBox(0), nullptr);
-    EXPECT_EQ(com1.Take(3, kWait), Hex("1d 56 01"));
+    EXPECT_EQ(wine_bench::Captured("com1", 3), Hex("1d 56 01"));
+    ExpectRaw8N1("com1", 19200);
 
     dlg.SelectCombo(IDC_PORT, 1);
     dlg.Click(IDC_SAVE_LAN_MAC);
     EXPECT_EQ(dlg.WaitForBox(0), nullptr);
-    EXPECT_EQ(lpt1.Take(10, kWait), Hex("1f 1b 1d 03 bc 20 9e 22 56 1c"));
+    EXPECT_EQ(wine_bench::Captured("lpt1", 10), Hex("1f 1b 1d 03 bc 20 9e 22 56 1c"));
 
     // COM2 and LPT2 have no device behind them.
     for (int port : {5, 2}) {
@@ -296,6 +295,7 @@ TEST_F(Tolvane, SerialAndParallelPorts) {
         EXPECT_EQ(dlg.BoxText(box), L"Can not open communication port!");
         dlg.CloseBox(box);
     }
+    ReleasePorts({"com1", "lpt1", "com2", "lpt2"});
 }
 
 // USB001: notifications before any USB action take nothing; the first action takes the printer;

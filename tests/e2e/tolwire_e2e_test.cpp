@@ -191,15 +191,16 @@ TEST_F(Tolwire, RefusedTextAndTheFailureMessage) {
 }
 
 TEST_F(Tolwire, SerialPort) {
-    CapturedPort com1("TOL_E2E_COM1_CAPTURE");
-    if (!com1.Available()) {
+    if (!FakePorts({"com1"}, {})) {
         GTEST_SKIP() << "run through tests/e2e/run-e2e.sh for the fake COM1";
     }
     dlg.SelectCombo(IDC_PORT, 4);
-    dlg.SelectCombo(IDC_BAUD, 1);
+    dlg.SelectCombo(IDC_BAUD, 1);  // 19200
     dlg.Click(IDC_WIFI_FACTORY);
     EXPECT_EQ(dlg.WaitForBox(0), nullptr);
-    EXPECT_EQ(com1.Take(4, kWait), Hex("1f 1b 1f 11"));
+    EXPECT_EQ(wine_bench::Captured("com1", 4), Hex("1f 1b 1f 11"));
+    ExpectRaw8N1("com1", 19200);
+    ReleasePorts({"com1"});
 }
 
 // USB001 without a printer fails; once one is plugged in, the arrival opens it for the next action.
