@@ -3,6 +3,8 @@
 #include <CLI/CLI.hpp>
 
 #include <ostream>
+#include <sstream>
+#include <string>
 
 #include "TolVersion.h"
 #include "system/OemText.h"
@@ -118,11 +120,22 @@ int RunSubcommand(AddSubcommandsFunction addSubcommands,
     try {
         app.parse(static_cast<int>(argv.size()), argv.data());
     } catch (const CLI::ParseError& e) {
-        const int code = app.exit(e, out, err);
-        if (code != 0) {
-            SuggestAfterParseError(app, err);
+        if (e.get_exit_code() == 0) {
+            app.exit(e, out, err);  // --help, --version
+            return kExitOk;
         }
-        return code == 0 ? kExitOk : kExitUsage;
+        std::ostringstream hint;
+        SuggestAfterParseError(app, hint);
+        // A missing or mistyped subcommand: the words it could be say more than CLI11's "A
+        // subcommand is required" above them.
+        if (!hint.str().empty() && dynamic_cast<const CLI::RequiredError*>(&e) != nullptr &&
+            std::string(e.what()).find("subcommand") != std::string::npos) {
+            err << hint.str() << "Run with --help for more information.\n";
+        } else {
+            app.exit(e, out, err);
+            err << hint.str();
+        }
+        return kExitUsage;
     }
 
     if (!global.codePage.empty() && !SetOemCodePage(global.codePage)) {

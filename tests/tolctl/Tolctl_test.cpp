@@ -369,7 +369,9 @@ TEST(Tolctl, NewcomersWordingIsTakenOrAnswered) {
     EXPECT_NE(Tolctl({"wifi-sta"}).err.find("did you mean 'wifi-station'?"), std::string::npos);
     EXPECT_NE(Tolctl({"cut", "--prot", "X"}).err.find("did you mean '--port'?"), std::string::npos);
     EXPECT_NE(Tolctl({"scan", "--port", "9101", "127.0.0.1"}).err.find("--tcp-port"), std::string::npos);
-    EXPECT_NE(Tolctl({"profile", "exmaple"}).err.find("did you mean 'example'?"), std::string::npos);
+    const Result mistyped = Tolctl({"profile", "exmaple"});
+    EXPECT_NE(mistyped.err.find("did you mean 'example'?"), std::string::npos);
+    EXPECT_EQ(mistyped.err.find("A subcommand is required"), std::string::npos) << mistyped.err;
     EXPECT_EQ(Tolctl({"frobnicate"}).err.find("did you mean"), std::string::npos);
     // Where nothing is close, the subcommands that are there.
     EXPECT_NE(Tolctl({"profile", "frobnicate"})
