@@ -118,9 +118,19 @@ msi)
     check_tolctl "$installed"
     check_dialogs 'C:\Program Files\tolvane'
 
-    wine msiexec /x "$msi" /qn </dev/null >"$work/uninstall.log" 2>&1
+    # The installed programs just ran: on a busy machine Wine may still hold one of them for a
+    # moment after it ended, and an uninstall then fails on the file in use. Wait for them.
+    for _ in $(seq 50); do
+        pgrep -f 'Program Files.tolvane.(tolvane|tolwire|tolctl)\.exe' >/dev/null || break
+        sleep 0.2
+    done
+    wine msiexec /x "$msi" /qn /l*v 'C:\uninstall.log' </dev/null >"$work/uninstall.out" 2>&1
     code=$?
-    [ $code -eq 0 ] || fail "msiexec /x: exit code $code"
+    if [ $code -ne 0 ]; then
+        fail "msiexec /x: exit code $code; the end of its log:"
+        tail -n 40 "$WINEPREFIX/drive_c/uninstall.log" | tr -d '\r\0' >&2
+    fi
+    rm -f "$WINEPREFIX/drive_c/uninstall.log"
     [ ! -e "$installed" ] || fail "after msiexec /x, $installed is still there: $(ls "$installed")"
     for m in "${menus[@]}"; do
         [ ! -e "$m" ] || fail "after msiexec /x, the Start-menu folder $m is still there"
