@@ -73,11 +73,22 @@ nlohmann::ordered_json ReportEntryJson(const RolloutPlan& plan,
             planned.push_back({setting.first, setting.second});  // appended: the keys are unique
         }
     }
-    Json entry = {{"target", printer.target.name},
-                  {"result", OutcomeName(result.outcome)},
-                  {"sent", result.sent},
-                  {"settings", printer.plan->size()},
-                  {"error", ok ? Json(nullptr) : Json(result.error)}};
+    Json entry = {{"target", printer.target.name}};
+    // Its labels and number, which its templates were filled in with (and a resumed run again).
+    if (printer.target.labels) {
+        Json labels = Json::object();
+        for (const auto& label : *printer.target.labels) {
+            labels.push_back({label.first, label.second});
+        }
+        entry.push_back({"labels", std::move(labels)});
+    }
+    if (printer.setup && printer.setup->number != 0) {
+        entry.push_back({"n", printer.setup->number});
+    }
+    entry.push_back({"result", OutcomeName(result.outcome)});
+    entry.push_back({"sent", result.sent});
+    entry.push_back({"settings", printer.plan->size()});
+    entry.push_back({"error", ok ? Json(nullptr) : Json(result.error)});
     if (verify) {
         Json conditions = Json::array();
         for (const char* name : StatusConditionNames(result.conditions)) {

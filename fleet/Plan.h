@@ -14,6 +14,7 @@
 struct PrinterSetup {
     std::vector<std::string> overrides;  // "lan.ip=192.168.1.52": as given, a sequence counted up
     std::vector<std::pair<std::string, std::string>> settings;  // the planned values by dotted key
+    size_t number = 0;  // the printer's number its templates were filled in with; 0: it had none
 };
 
 /// A printer of a roll-out and the commands it is to get, in order.
@@ -35,6 +36,7 @@ struct RolloutInputs {
     std::string profile;               // the profile's file
     std::vector<std::string> targets;  // single targets ("--target")
     std::string targetsFile;           // a file of targets with overrides; empty for none
+    std::vector<std::string> labels;   // --label NAME=VALUE: only the file's lines with these
     std::string report;                // the report's file, which must be none of the inputs; or empty
     std::string resume;                // a report whose printers that were not ok are served again
     bool failedOnly = false;           // of those, only the ones that failed (not the interrupted)

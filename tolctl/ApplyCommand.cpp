@@ -22,6 +22,7 @@
 #include "fleet/ApplyReport.h"
 #include "fleet/Plan.h"
 #include "tolctl/Interrupts.h"
+#include "tolctl/Options.h"
 #include "tolctl/Output.h"
 #include "tolctl/Subcommand.h"
 #include "tolctl/Terminal.h"
@@ -129,10 +130,16 @@ class Progress : public ApplyObserver {
     std::thread m_thread;
 };
 
-// TARGET, RESULT, SENT, with --verify STATE, DRAWER and CONDITIONS ("-" where none or not read),
-// and ERROR last.
+// TARGET, LABELS when any printer has labels, RESULT, SENT, with --verify STATE, DRAWER and
+// CONDITIONS ("-" where none or not read), and ERROR last.
 void PrintTable(const RolloutPlan& plan, const ApplyResult& result, bool verify, std::ostream& out) {
+    const bool labelled =
+        std::any_of(plan.printers.begin(), plan.printers.end(),
+                    [](const RolloutPrinter& printer) { return printer.target.labels != nullptr; });
     std::vector<std::vector<std::string>> rows = {{"TARGET", "RESULT", "SENT"}};
+    if (labelled) {
+        rows[0].insert(rows[0].begin() + 1, "LABELS");
+    }
     if (verify) {
         rows[0].insert(rows[0].end(), {"STATE", "DRAWER", "CONDITIONS"});
     }
@@ -141,6 +148,10 @@ void PrintTable(const RolloutPlan& plan, const ApplyResult& result, bool verify,
         const PrinterResult& printer = result.printers[i];
         rows.push_back({plan.printers[i].target.name, OutcomeName(printer.outcome),
                         std::to_string(printer.sent) + "/" + std::to_string(plan.printers[i].plan->size())});
+        if (labelled) {
+            const std::string labels = LabelsText(LabelsOf(plan.printers[i].target));
+            rows.back().insert(rows.back().begin() + 1, labels.empty() ? "-" : labels);
+        }
         if (verify) {
             const std::string conditions = ConditionsText(printer.conditions);
             rows.back().push_back(printer.verified ? StatusStateName(printer.state) : "-");
@@ -188,6 +199,7 @@ void AddApplyCommand(CLI::App& app, Subcommands& list) {
         ->add_option("--retry-failed", options->retryFailed,
                      "As --resume, for the printers that failed only (not those interrupted)")
         ->type_name("REPORT");
+    AddLabelOption(*apply, options->labels);
     apply->add_flag("--force", options->force,
                     "Resume although the profile is not the one REPORT was written for");
     CLI::Option* verify = apply->add_flag(
@@ -250,8 +262,8 @@ int RunApply(const ApplyOptions& options,
     // A resumed roll-out's report replaces the one it resumes unless another is named.
     const std::string reportPath = options.report.empty() ? options.resume : options.report;
     const RolloutPlan plan =
-        PlanRollout(RolloutInputs{options.profile, options.targets, options.targetsFile, reportPath,
-                                  options.resume, options.failedOnly, options.force},
+        PlanRollout(RolloutInputs{options.profile, options.targets, options.targetsFile, options.labels,
+                                  reportPath, options.resume, options.failedOnly, options.force},
                     in);
     if (!plan.errors.empty()) {
         ShowProblems(plan.errors, err);

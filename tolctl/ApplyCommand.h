@@ -11,6 +11,7 @@ struct ApplyOptions {
     std::string profile;               // the profile's file
     std::vector<std::string> targets;  // --target values
     std::string targetsFile;           // --targets
+    std::vector<std::string> labels;   // --label NAME=VALUE: only the lines of --targets with these
     int jobs = 32;                     // printers served at a time
     int gapMs = 300;                   // pause between two commands to the same printer
     std::string report;                // --report: the JSON report's file

@@ -253,6 +253,71 @@ TEST(TolctlApplyTest, SpreadsheetTargetsGiveNonEmptyCellsAsOverridesAndNameTheRo
     EXPECT_NE(r.out.find("socket://10.0.0.4\n"), std::string::npos) << r.out;
 }
 
+TEST(TolctlApplyTest, OneChainSpreadsheetServesEachShopByItsLabelWithTemplatesFilledInPerPrinter) {
+    const Folder folder;
+    FakeFleet fleet({Kind::Good, Kind::Good, Kind::Refuse, Kind::Good});
+    // A password is taken as written, braces and all.
+    const std::string profile = folder.Write(
+        "p.json", R"({"bt-name": "{label.shop}-Till-{n}", "wifi-station": {"ssid": "{{{label.shop}}}",
+                      "password": "{label.x}-secret", "gateway": "10.0.1.1"}})");
+    // South reuses North's static address: each run takes one shop.
+    const std::string csv = "target,//note,label.shop,lan.ip,wifi-station.ip,wifi-ap.name\n" +
+                            Range(fleet, 0, 2) + ",tills,North,10.0.0.1+,10.0.1.11+,\n" + Range(fleet, 3, 3) +
+                            ",,South,10.0.0.1,10.0.1.11,{label.shop} {{1}}\n";
+    const std::string chain = folder.Write("chain.csv", csv), report = folder.Path("r.json");
+    Result r = Tolctl(
+        {"apply", profile, "--targets", chain, "--label", "shop=North", "--gap", "0", "--report", report});
+    EXPECT_EQ(r.code, 1) << r.err;  // the third printer refuses
+    auto station = [](const std::string& ssid) {
+        return Single({"wifi-station", "--ssid", ssid, "--password", "{label.x}-secret", "--ip", "10.0.1.11",
+                       "--gateway", "10.0.1.1"});
+    };
+    EXPECT_EQ(fleet[0].Received(),
+              (std::vector<std::string>{Single({"bt-name", "North-Till-1"}), station("{North}"),
+                                        Single({"lan-ip", "10.0.0.1"})}));
+    EXPECT_EQ(fleet[1].Received()[0], Single({"bt-name", "North-Till-2"}));
+    const std::string port = std::to_string(fleet.Port());
+    EXPECT_EQ(TableRows(r.out)[3],
+              (std::vector<std::string>{"socket://127.0.0.3:" + port, "shop=North", "failed", "0/3",
+                                        "bt-name:", "connection", "refused"}));
+    const nlohmann::json entry = nlohmann::json::parse(folder.Read("r.json"))["results"][2];
+    EXPECT_EQ(entry["labels"], nlohmann::json::parse(R"({"shop": "North"})"));
+    EXPECT_EQ(entry["n"], 3);
+    EXPECT_EQ(entry["planned"]["bt-name"], "North-Till-3");
+    // Resumed alone, it is still the third till.
+    r = Tolctl({"apply", profile, "--resume", report, "--dry-run"});
+    EXPECT_NE(r.out.find("bt-name \"North-Till-3\""), std::string::npos) << r.out << r.err;
+    r = Tolctl({"apply", profile, "--targets", chain, "--label", "shop=South", "--gap", "0"});
+    EXPECT_EQ(r.code, 0) << r.err;
+    EXPECT_EQ(fleet[3].Received(),
+              (std::vector<std::string>{Single({"wifi-ap", "--name", "South {1}"}),
+                                        Single({"bt-name", "South-Till-1"}), station("{South}"),
+                                        Single({"lan-ip", "10.0.0.1"})}));
+
+    // Refused before anything is sent: a label a printer has not, what is no placeholder, a
+    // filled-in value that does not fit or that the code page cannot write, both shops at once.
+    const std::string plain =
+        folder.Write("plain.csv", "target,label.shop,lan.ip\n" + Range(fleet, 0, 2) + ",North,10.0.0.1+\n" +
+                                      Range(fleet, 3, 3) + ",South,10.0.0.1\n");
+    const std::string row2 = plain + " row 2 socket://127.0.0.1:" + port + ": ",
+                      from = " (" + folder.Path("p.json") + ")";
+    for (const auto& c : std::vector<std::pair<std::string, std::string>>{
+             {R"({"bt-name": "{label.till}"})",
+              row2 + "bt-name" + from + ": {label.till}: this printer has no label till (it has shop)"},
+             {R"({"bt-name": "{till}"})", "p.json: bt-name: '{till}' is not a placeholder"},
+             {R"({"wifi-ap": {"name": "{label.shop}-Printer-By-The-Kitchen-Door"}})",
+              row2 + "wifi-ap.name" + from + ": The access point name has 33 characters; at most 31 fit."},
+             {R"({"bt-pin": "{label.shop}\u20ac"})",
+              row2 + "bt-pin" + from + ": '\xE2\x82\xAC' that code page CP437"},
+             {R"({"lan": {"ip": "{n}"}})", "lan.ip: '{n}' is not an IPv4 address"},
+             {R"({"bt-pin": "1"})", "are both given lan.ip 10.0.0.1"}}) {
+        r = Tolctl({"apply", folder.Write("p.json", c.first), "--targets", plain});
+        EXPECT_EQ(r.code, 2);
+        EXPECT_NE(r.err.find(c.second), std::string::npos) << c.second << " not in: " << r.err;
+    }
+    EXPECT_EQ(fleet[0].Accepted() + fleet[3].Accepted(), 3 + 4);
+}
+
 TEST(TolctlApplyTest, ARefusingAResettingAndAStalledPrinterFailAloneAmongGoodOnes) {
     const Folder folder;
     const std::string profile = folder.Write("shop.json", kProfile);
