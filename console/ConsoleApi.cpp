@@ -296,9 +296,9 @@ HttpReply Console::Scan(const std::string& body) {
         }
     }
     // Kept with the console's printers: the new ones after those it knew.
-    std::vector<std::string> printers;
-    const auto add = [&found](std::vector<std::string>& list, std::string&) {
-        AddNew(list, found);
+    KeptPrinters printers;
+    const auto add = [&found](KeptPrinters& kept, std::string&) {
+        AddNew(kept.printers, found);
         return true;
     };
     if (m_state->ChangePrinters(add, printers, problem) != ConsoleState::Change::Kept) {
@@ -307,8 +307,18 @@ HttpReply Console::Scan(const std::string& body) {
     return JsonReply({{"targets", found}});
 }
 
+namespace {
+
+HttpReply PrintersReply(const KeptPrinters& kept) {
+    HttpReply reply = JsonReply(Json());
+    reply.body = KeptPrintersJson(kept);
+    return reply;
+}
+
+}  // namespace
+
 HttpReply Console::Printers() {
-    return JsonReply({{"printers", m_state->Printers()}});
+    return PrintersReply(m_state->Printers());
 }
 
 HttpReply Console::ChangePrinters(const std::string& body) {
@@ -334,34 +344,43 @@ HttpReply Console::ChangePrinters(const std::string& body) {
         fileName = json["targetsName"].get<std::string>();
     }
     const bool sent = json.contains("targetsText");
-    const std::vector<Target> added = RequestTargets(add, sent ? &fileText : nullptr, fileName, true, errors);
+    const std::vector<Target> added = RequestTargets(add, nullptr, "", true, errors);
+    // A file's printers come with their labels, which replace those kept.
+    const std::vector<Target> read =
+        sent ? RequestTargets({}, &fileText, fileName, true, errors) : std::vector<Target>();
     const std::vector<Target> removed = RequestTargets(remove, nullptr, "", false, errors);
     if (!errors.empty()) {
         return ::ErrorReply(400, errors);
     }
     std::vector<std::string> names;
-    for (const Target& target : added) {
-        names.push_back(target.name);
+    for (const std::vector<Target>* list : {&added, &read}) {
+        for (const Target& target : *list) {
+            names.push_back(target.name);
+        }
     }
-    const auto change = [&](std::vector<std::string>& list, std::string& refusal) {
+    const auto change = [&](KeptPrinters& kept, std::string& refusal) {
         std::unordered_set<std::string> gone;
         for (const Target& target : removed) {
             gone.insert(target.name);
         }
+        std::vector<std::string>& list = kept.printers;
         list.erase(std::remove_if(list.begin(), list.end(),
                                   [&gone](const std::string& name) { return gone.count(name) != 0; }),
                    list.end());
         AddNew(list, names);
+        for (const Target& target : read) {
+            kept.labels[target.name] = LabelsOf(target);
+        }
         if (list.size() > kMaxRequestPrinters) {
             refusal = "the console keeps at most " + std::to_string(kMaxRequestPrinters) + " printers";
             return false;
         }
         return true;
     };
-    std::vector<std::string> printers;
+    KeptPrinters printers;
     switch (m_state->ChangePrinters(change, printers, problem)) {
         case ConsoleState::Change::Kept:
-            return JsonReply({{"printers", printers}});
+            return PrintersReply(printers);
         case ConsoleState::Change::Refused:
             return ::ErrorReply(400, problem);
         case ConsoleState::Change::NotWritten:
