@@ -131,6 +131,10 @@ Json ReportHeadJson(const RolloutPlan& plan,
         {"gap-ms", settings.gapMs},
         {"connect-timeout-ms", settings.send.connectTimeoutMs},
     };
+    if (!plan.only.empty()) {
+        json.push_back({"only", plan.only});         // what was sent, and
+        json.push_back({"left-out", plan.leftOut});  // the keys given that were not
+    }
     if (settings.verify) {
         json.push_back({"verify", true});
         json.push_back({"answer-timeout-ms", settings.answerTimeoutMs});

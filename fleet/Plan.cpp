@@ -2,9 +2,11 @@
 
 #include <nlohmann/json.hpp>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <map>
+#include <set>
 #include <utility>
 
 #include "json/JsonParse.h"
@@ -96,6 +98,7 @@ void ReadResumed(const RolloutInputs& inputs,
                  std::vector<CarriedTarget>& carriedTargets,
                  std::string& digest,
                  std::string& baseFile,
+                 std::vector<std::string>& only,
                  std::vector<std::string>& errors) {
     const std::string option = inputs.failedOnly ? "--retry-failed" : "--resume";
     const std::string label = FileLabel(inputs.resume);
@@ -123,6 +126,16 @@ void ReadResumed(const RolloutInputs& inputs,
     digest = report["profile-digest"].get<std::string>();
     if (report.contains("targets") && report["targets"].is_string()) {
         baseFile = report["targets"].get<std::string>();
+    }
+    // The part of the profile it sent, unless another is asked for.
+    if (only.empty() && report.contains("only") && report["only"].is_array()) {
+        for (const Json& name : report["only"]) {
+            if (!name.is_string()) {
+                errors.push_back(notOne + " (its only is not a list of keys)");
+                return;
+            }
+            only.push_back(name.get<std::string>());
+        }
     }
     const Json& results = report["results"];
     for (size_t i = 0; i < results.size(); ++i) {
@@ -264,6 +277,7 @@ RolloutPlan PlanRollout(const RolloutInputs& inputs, std::istream& in) {
     sources.file = inputs.targetsFile;
     sources.labels = inputs.labels;
     std::vector<TargetLine> lines = ReadTargetLines(sources, errors);
+    rollout.only = inputs.only;
     std::string resumedDigest, baseFile = inputs.targetsFile;
     std::vector<CarriedTarget> carriedTargets;
     if (!inputs.resume.empty()) {
@@ -271,7 +285,8 @@ RolloutPlan PlanRollout(const RolloutInputs& inputs, std::istream& in) {
             errors.push_back(
                 "--resume: the targets come from the report; give no --target or --targets, nor --label");
         } else {
-            ReadResumed(inputs, lines, rollout.carried, carriedTargets, resumedDigest, baseFile, errors);
+            ReadResumed(inputs, lines, rollout.carried, carriedTargets, resumedDigest, baseFile, rollout.only,
+                        errors);
         }
         if (profileOk) {
             rollout.profileDigest = ProfileDigest(profile);
@@ -291,6 +306,32 @@ RolloutPlan PlanRollout(const RolloutInputs& inputs, std::istream& in) {
     }
     if (lines.empty() && errors.empty()) {
         errors.push_back("no printers: give --target PORT or --targets FILE");
+    }
+    // --only: the other keys of the profile and of each line are left out, without a word.
+    if (!rollout.only.empty()) {
+        std::set<std::string> keys, leftOut;
+        std::string unknown;
+        if (!OnlyKeys(rollout.only, keys, unknown)) {
+            errors.push_back("--only: " + ShownText(unknown, 64) +
+                             " is not a profile key, a group of keys (wifi-ap, wifi-station, lan) or after");
+        } else {
+            profile.KeepOnly(keys, leftOut);
+            for (TargetLine& line : lines) {
+                auto& overrides = line.overrides;
+                overrides.erase(std::remove_if(overrides.begin(), overrides.end(),
+                                               [&](const std::string& assignment) {
+                                                   const std::string key =
+                                                       assignment.substr(0, assignment.find('='));
+                                                   if (keys.count(key) != 0) {
+                                                       return false;
+                                                   }
+                                                   leftOut.insert(key);
+                                                   return true;
+                                               }),
+                                overrides.end());
+            }
+        }
+        rollout.leftOut.assign(leftOut.begin(), leftOut.end());
     }
 
     Plan profilePlan;

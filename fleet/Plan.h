@@ -41,6 +41,8 @@ struct RolloutInputs {
     std::string resume;                // a report whose printers that were not ok are served again
     bool failedOnly = false;           // of those, only the ones that failed (not the interrupted)
     bool force = false;                // resume although the profile is not the report's
+    std::vector<std::string>
+        only;  // --only: the keys and groups sent; empty: all (when resuming: the report's)
     // The profile's text itself, read in place of the file (`profile` then only names it in
     // messages); null to read the file.
     const std::string* profileText = nullptr;
@@ -54,6 +56,8 @@ struct RolloutPlan {
     std::string profileDigest;            // ProfileDigest of the profile
     std::string targetsFile;              // the file the overrides came from (when resuming, the report's)
     std::vector<CarriedPrinter> carried;  // when resuming: the printers kept as they were, in order
+    std::vector<std::string> only;        // --only as given (or as the report resumed gave it); empty: all
+    std::vector<std::string> leftOut;     // with --only: the keys of the profile and overrides not sent
 };
 
 /// Where a verifying apply reads a printer's status in `plan`: before the first command that moves

@@ -383,6 +383,39 @@ bool Settings::FillTemplates(const Target& target,
     return errors.size() == before;
 }
 
+void Settings::KeepOnly(const std::set<std::string>& keys, std::set<std::string>& leftOut) {
+    for (auto it = m_values.begin(); it != m_values.end();) {
+        if (keys.count(it->first) != 0) {
+            ++it;
+            continue;
+        }
+        leftOut.insert(it->first);
+        it = m_values.erase(it);
+    }
+}
+
+bool OnlyKeys(const std::vector<std::string>& names, std::set<std::string>& keys, std::string& unknown) {
+    for (const std::string& name : names) {
+        const SettingRef* named = FindSetting(name);
+        bool known = named != nullptr;
+        for (const SettingRef& setting : AllSettings()) {
+            // The key itself, the keys of its command, or those of the group named.
+            const bool taken = setting.row == (named != nullptr ? named->row : nullptr) ||
+                               (named != nullptr && named->cmd != nullptr && setting.cmd == named->cmd) ||
+                               (!name.empty() && KeyGroup(setting->key) == name);
+            if (taken) {
+                keys.insert(setting->key);
+                known = true;
+            }
+        }
+        if (!known) {
+            unknown = name;
+            return false;
+        }
+    }
+    return true;
+}
+
 bool TakesTemplates(const SettingRef& setting) {
     return setting->kind == SettingKind::Text && !IsSecret(setting);
 }

@@ -6,6 +6,7 @@
 #include <iosfwd>
 #include <map>
 #include <memory>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -85,6 +86,9 @@ class Settings {
     bool FillTemplates(const Target& target, const std::string& origin, std::vector<std::string>& errors);
     /// Every value set, by key.
     const std::map<std::string, SettingValue>& Values() const { return m_values; }
+    /// Leaves out every value whose key is not one of `keys` (apply --only); the keys left out are
+    /// added to `leftOut`.
+    void KeepOnly(const std::set<std::string>& keys, std::set<std::string>& leftOut);
 
   private:
     std::map<std::string, SettingValue> m_values;
@@ -116,6 +120,12 @@ void SetOverride(const std::string& assignment,
                  SecretSource& secrets,
                  Settings& settings,
                  std::vector<std::string>& errors);
+
+/// The keys that apply --only NAME,... sends: a dotted key with the other keys of the command that
+/// sends it (the printer takes them in one command), a group's name ("wifi-station") with its
+/// keys, and "after" the commands sent after the settings. False with `unknown` naming the first
+/// name that is none of these.
+bool OnlyKeys(const std::vector<std::string>& names, std::set<std::string>& keys, std::string& unknown);
 
 /// Whether one of `assignments` (KEY=VALUE) gives a template to a key that takes one.
 bool OverridesHaveTemplates(const std::vector<std::string>& assignments);

@@ -200,6 +200,15 @@ void AddApplyCommand(CLI::App& app, Subcommands& list) {
                      "As --resume, for the printers that failed only (not those interrupted)")
         ->type_name("REPORT");
     AddLabelOption(*apply, options->labels);
+    apply
+        ->add_option("--only", options->only,
+                     "Send only these settings: dotted keys (lan.ip; a key of wifi-ap or wifi-station "
+                     "sends its whole command), groups (wifi-station, lan) or after (the commands after the "
+                     "settings, left out otherwise); the profile's and the targets' other keys are left out, "
+                     "and the report lists them")
+        ->type_name("KEY[,KEY...]")
+        ->delimiter(',')
+        ->allow_extra_args(false);
     apply->add_flag("--force", options->force,
                     "Resume although the profile is not the one REPORT was written for");
     CLI::Option* verify = apply->add_flag(
@@ -261,10 +270,10 @@ int RunApply(const ApplyOptions& options,
              std::ostream& err) {
     // A resumed roll-out's report replaces the one it resumes unless another is named.
     const std::string reportPath = options.report.empty() ? options.resume : options.report;
-    const RolloutPlan plan =
-        PlanRollout(RolloutInputs{options.profile, options.targets, options.targetsFile, options.labels,
-                                  reportPath, options.resume, options.failedOnly, options.force},
-                    in);
+    const RolloutPlan plan = PlanRollout(
+        RolloutInputs{options.profile, options.targets, options.targetsFile, options.labels, reportPath,
+                      options.resume, options.failedOnly, options.force, options.only},
+        in);
     if (!plan.errors.empty()) {
         ShowProblems(plan.errors, err);
         err << "tolctl: apply: nothing was sent\n";
@@ -273,6 +282,17 @@ int RunApply(const ApplyOptions& options,
     if (!plan.carried.empty()) {
         err << "tolctl: apply: " << plan.carried.size() << " printers of "
             << ShownText(options.resume, std::string::npos) << " are carried over without being contacted\n";
+    }
+    if (!plan.only.empty()) {
+        std::string only, leftOut;
+        for (const std::string& name : plan.only) {
+            only += (only.empty() ? "" : ",") + name;
+        }
+        for (const std::string& key : plan.leftOut) {
+            leftOut += (leftOut.empty() ? "" : ", ") + key;
+        }
+        err << "tolctl: apply: --only " << only << ": "
+            << (leftOut.empty() ? "nothing given was left out" : "left out " + leftOut) << '\n';
     }
     if (plan.printers.empty()) {
         err << "tolctl: apply: no printer to serve again; nothing was sent\n";

@@ -12,6 +12,7 @@ struct ApplyOptions {
     std::vector<std::string> targets;  // --target values
     std::string targetsFile;           // --targets
     std::vector<std::string> labels;   // --label NAME=VALUE: only the lines of --targets with these
+    std::vector<std::string> only;     // --only KEY,...: the keys and groups sent
     int jobs = 32;                     // printers served at a time
     int gapMs = 300;                   // pause between two commands to the same printer
     std::string report;                // --report: the JSON report's file

@@ -318,6 +318,44 @@ TEST(TolctlApplyTest, OneChainSpreadsheetServesEachShopByItsLabelWithTemplatesFi
     EXPECT_EQ(fleet[0].Accepted() + fleet[3].Accepted(), 3 + 4);
 }
 
+TEST(TolctlApplyTest, OnlySendsThePartNamedLeavesOutTheRestAndAResumeKeepsToIt) {
+    const Folder folder;
+    FakeFleet fleet({Kind::Good, Kind::Refuse});
+    const std::string profile = folder.Write("p.json", kProfile), report = folder.Path("r.json");
+    // The chain's full spreadsheet: its names and addresses are not sent again, nor checked.
+    const std::string csv =
+        folder.Write("t.csv", "target,lan.ip,wifi-station.ip,bt-name\n" + Range(fleet, 0, 1) +
+                                  ",10.0.0.1,192.168.1.11+,{label.none}\n");
+    Result r = Tolctl({"apply", profile, "--targets", csv, "--only", "wifi-station.password", "--gap", "0",
+                       "--report", report});
+    EXPECT_EQ(r.code, 1) << r.err;
+    EXPECT_NE(
+        r.err.find("--only wifi-station.password: left out after, bt-name, bt-pin, lan.dhcp, lan.gateway, "
+                   "lan.ip, lan.mac, lan.mask, wifi-ap.mode, wifi-ap.name\n"),
+        std::string::npos)
+        << r.err;
+    EXPECT_EQ(
+        fleet[0].Received(),
+        std::vector<std::string>{Single({"wifi-station", "--ssid", "Shop", "--password", "Xq7-Secret-Zp",
+                                         "--ip", "192.168.1.11", "--gateway", "192.168.1.1"})});
+    const nlohmann::json json = nlohmann::json::parse(folder.Read("r.json"));
+    EXPECT_EQ(json["only"], nlohmann::json::parse(R"(["wifi-station.password"])"));
+    EXPECT_EQ(json["left-out"].size(), 10u);
+    r = Tolctl({"apply", profile, "--resume", report, "--dry-run"});
+    EXPECT_EQ(r.code, 0) << r.err;
+    EXPECT_NE(r.out.find("wifi-station"), std::string::npos) << r.out;
+    EXPECT_EQ(r.out.find("bt-pin"), std::string::npos) << r.out;
+
+    // after only when named; an unknown name is a usage error naming it.
+    r = Tolctl({"apply", profile, "--target", Range(fleet, 0, 0), "--only", "after,bt-pin", "--gap", "0"});
+    EXPECT_EQ(r.code, 0) << r.err;
+    EXPECT_EQ(fleet[0].Received().size(), 1u + 3u);
+    EXPECT_EQ(fleet[0].Received().back(), Single({"cut"}));
+    r = Tolctl({"apply", profile, "--target", Range(fleet, 0, 0), "--only", "lan,bt-nam"});
+    EXPECT_EQ(r.code, 2);
+    EXPECT_NE(r.err.find("--only: 'bt-nam' is not a profile key"), std::string::npos) << r.err;
+}
+
 TEST(TolctlApplyTest, ARefusingAResettingAndAStalledPrinterFailAloneAmongGoodOnes) {
     const Folder folder;
     const std::string profile = folder.Write("shop.json", kProfile);
