@@ -166,7 +166,8 @@ bool ApplyReport::Finish(const ApplyResult& result, const ApplySettings& setting
         } else {
             const size_t i = served++;
             const PrinterResult& printer = result.printers[i];
-            if (printer.outcome == PrinterResult::Outcome::NotBegun) {
+            if (printer.outcome == PrinterResult::Outcome::NotBegun ||
+                printer.outcome == PrinterResult::Outcome::NotSent) {
                 entry = ReportEntryText(m_plan, i, printer,
                                         std::vector<CommandResult>(m_plan.printers[i].plan->size()),
                                         m_head.verify);

@@ -22,6 +22,8 @@ struct ApplyOptions {
     bool force = false;                // --force: resume with a profile not the report's
     bool verify = false;               // --verify: read each printer's status before it moves
     int timeoutMs = 1000;              // --timeout: for each status answer
+    int canary = 0;                    // --canary N: the first N printers alone first; 0: none
+    std::string maxFailed;             // --max-failed N or P%: the failure budget; empty: none
     bool dryRun = false;
     // --dry-run shows passwords as they are sent
     bool showSecrets = false;

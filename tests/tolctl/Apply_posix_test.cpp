@@ -356,6 +356,41 @@ TEST(TolctlApplyTest, OnlySendsThePartNamedLeavesOutTheRestAndAResumeKeepsToIt) 
     EXPECT_NE(r.err.find("--only: 'bt-nam' is not a profile key"), std::string::npos) << r.err;
 }
 
+TEST(TolctlApplyTest, ACanaryThatFailsOrAnEmptyFailureBudgetLeavesTheRestNotSentAndResumable) {
+    const Folder folder;
+    FakeFleet fleet({Kind::Good, Kind::Refuse, Kind::Good, Kind::Good});
+    const std::string profile = folder.Write("p.json", R"({"bt-pin": "1"})"), report = folder.Path("r.json");
+    const std::vector<std::string> all = {"apply", profile, "--target", Range(fleet, 0, 3), "--gap", "0"};
+    auto apply = [&all](std::vector<std::string> more) {
+        more.insert(more.begin(), all.begin(), all.end());
+        return Tolctl(more);
+    };
+    Result r = apply({"--canary", "2", "--report", report});
+    EXPECT_EQ(r.code, 1);
+    EXPECT_NE(
+        r.err.find("the first 2 printers (--canary) were not all ok; 2 of 4 printers were not sent anything"),
+        std::string::npos)
+        << r.err;
+    EXPECT_EQ(fleet[2].Accepted() + fleet[3].Accepted(), 0);
+    EXPECT_EQ(TableRows(r.out)[4][1], "not-sent");
+    EXPECT_EQ(nlohmann::json::parse(folder.Read("r.json"))["results"][3]["result"], "not-sent");
+    r = Tolctl({"apply", profile, "--resume", report, "--gap", "0"});
+    EXPECT_EQ(r.code, 1);  // the second still refuses; the others are served now
+    EXPECT_EQ(fleet[0].Accepted() * 10 + fleet[2].Accepted() * 10 + fleet[3].Accepted(), 10 + 10 + 1);
+
+    // One job, nothing may fail: the second's failure leaves the third and fourth out.
+    r = apply({"--jobs", "1", "--max-failed", "0"});
+    EXPECT_EQ(r.code, 1);
+    EXPECT_NE(r.err.find("more than 0 printers failed (--max-failed); 2 of 4"), std::string::npos) << r.err;
+    EXPECT_EQ(fleet[2].Accepted() + fleet[3].Accepted(), 2);
+    r = apply({"--jobs", "1", "--max-failed", "25%", "--canary", "1"});  // one failure of four is allowed
+    EXPECT_EQ(r.code, 1);
+    EXPECT_EQ(fleet[2].Accepted() + fleet[3].Accepted(), 4);
+    for (const char* bad : {"101%", "x", "-1", "%"}) {
+        EXPECT_EQ(apply({"--max-failed", bad}).code, 2) << bad;
+    }
+}
+
 TEST(TolctlApplyTest, ARefusingAResettingAndAStalledPrinterFailAloneAmongGoodOnes) {
     const Folder folder;
     const std::string profile = folder.Write("shop.json", kProfile);
