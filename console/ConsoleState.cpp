@@ -141,9 +141,35 @@ bool ConsoleState::Load(std::string& problem, std::vector<std::string>& dropped)
             labels[it.key()] = std::move(kept);
         }
     }
+    // Their own values, as a targets file gave them.
+    std::map<std::string, KeptValues> values;
+    const Json& own = json.contains("values") && json["values"].is_object() ? json["values"] : none;
+    for (auto it = own.begin(); it != own.end(); ++it) {
+        const Json& one = *it;
+        KeptValues kept;
+        bool good = std::find(printers.begin(), printers.end(), it.key()) != printers.end() &&
+                    one.is_object() && one.contains("origin") && one["origin"].is_string() &&
+                    one.contains("n") && one["n"].is_number_unsigned() && one["n"].get<uint64_t>() >= 1 &&
+                    one.contains("overrides") && one["overrides"].is_array();
+        for (size_t i = 0; good && i < one["overrides"].size(); ++i) {
+            const Json& assignment = one["overrides"][i];
+            good = assignment.is_string() &&
+                   assignment.get_ref<const std::string&>().find('=') != std::string::npos;
+            kept.overrides.push_back(good ? assignment.get<std::string>() : "");
+        }
+        if (!good) {
+            dropped.push_back(FileLabel(path) + ": values of " + ShownText(it.key(), 64) +
+                              ": not a kept printer's origin, n and overrides; left out");
+            continue;
+        }
+        kept.origin = one["origin"].get<std::string>();
+        kept.number = one["n"].get<size_t>();
+        values[it.key()] = std::move(kept);
+    }
     std::lock_guard<std::mutex> lock(m_mutex);
     m_printers.printers = std::move(printers);
     m_printers.labels = std::move(labels);
+    m_printers.values = std::move(values);
     return true;
 }
 
@@ -165,14 +191,17 @@ ConsoleState::Change ConsoleState::ChangePrinters(const PrinterChange& change,
     for (auto it = printers.labels.begin(); it != printers.labels.end();) {
         it = listed.count(it->first) != 0 && !it->second.empty() ? std::next(it) : printers.labels.erase(it);
     }
-    if (!WriteKept(m_folder + "/" + kPrintersFile, KeptPrintersJson(printers), problem)) {
+    for (auto it = printers.values.begin(); it != printers.values.end();) {
+        it = listed.count(it->first) != 0 ? std::next(it) : printers.values.erase(it);
+    }
+    if (!WriteKept(m_folder + "/" + kPrintersFile, KeptPrintersJson(printers, false), problem)) {
         return Change::NotWritten;
     }
     m_printers = printers;
     return Change::Kept;
 }
 
-std::string KeptPrintersJson(const KeptPrinters& kept) {
+std::string KeptPrintersJson(const KeptPrinters& kept, bool hidePasswords) {
     Json json = {{"printers", kept.printers}};
     if (!kept.labels.empty()) {
         Json labels = Json::object();
@@ -188,6 +217,26 @@ std::string KeptPrintersJson(const KeptPrinters& kept) {
             labels[printer] = std::move(one);
         }
         json["labels"] = std::move(labels);
+    }
+    if (!kept.values.empty()) {
+        Json values = Json::object();
+        for (const std::string& printer : kept.printers) {
+            const auto found = kept.values.find(printer);
+            if (found == kept.values.end()) {
+                continue;
+            }
+            Json overrides = Json::array();
+            for (const std::string& assignment : found->second.overrides) {
+                const std::string key = assignment.substr(0, assignment.find('='));
+                const SettingRef* setting = FindSetting(key);
+                const bool hidden = hidePasswords && setting != nullptr && IsSecret(*setting);
+                overrides.push_back(hidden ? key + "=" + kHiddenPassword : assignment);
+            }
+            values[printer] = {{"origin", found->second.origin},
+                               {"n", found->second.number},
+                               {"overrides", std::move(overrides)}};
+        }
+        json["values"] = std::move(values);
     }
     // Text that is not UTF-8 (a name as typed) is written with U+FFFD instead of failing.
     return json.dump(2, ' ', false, Json::error_handler_t::replace) + "\n";

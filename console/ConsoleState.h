@@ -10,10 +10,19 @@
 
 #include "fleet/Labels.h"
 
-/// The printer list as kept: the printers in order, and the labels of those that have any.
+/// A printer's own values as its targets file gave them.
+struct KeptValues {
+    std::string origin;                  // its line: "tills.csv row 3"
+    std::vector<std::string> overrides;  // "bt-name=Till 2": a sequence counted up for it
+    size_t number = 1;                   // its number in its line's range or network ({n})
+};
+
+/// The printer list as kept: the printers in order, and the labels and own values of those that
+/// have any.
 struct KeptPrinters {
     std::vector<std::string> printers;
     std::map<std::string, TargetLabels> labels;  // by printer
+    std::map<std::string, KeptValues> values;    // by printer
 };
 
 class ConsoleState {
@@ -56,8 +65,10 @@ class ConsoleState {
 };
 
 /// The kept printers as the API answers them and printers.json holds them: {"printers": [...]},
-/// with "labels": {PRINTER: {NAME: VALUE, ...}} when any has labels.
-std::string KeptPrintersJson(const KeptPrinters& kept);
+/// with "labels": {PRINTER: {NAME: VALUE, ...}} when any has labels and "values": {PRINTER:
+/// {"origin", "n", "overrides": [...]}} when any has values of its own. With `hidePasswords` (the
+/// API's answer) a password's value is shown as kHiddenPassword.
+std::string KeptPrintersJson(const KeptPrinters& kept, bool hidePasswords);
 
 /// A profile's name: 1-64 of A-Z a-z 0-9 . _ -, not beginning with '.', and not a name that
 /// Windows keeps for a device (CON, PRN, AUX, NUL, COM0-9, LPT0-9, in any case, also with an

@@ -277,6 +277,7 @@ RolloutPlan PlanRollout(const RolloutInputs& inputs, std::istream& in) {
     sources.file = inputs.targetsFile;
     sources.labels = inputs.labels;
     std::vector<TargetLine> lines = ReadTargetLines(sources, errors);
+    lines.insert(lines.end(), inputs.lines.begin(), inputs.lines.end());
     rollout.only = inputs.only;
     std::string resumedDigest, baseFile = inputs.targetsFile;
     std::vector<CarriedTarget> carriedTargets;

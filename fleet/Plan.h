@@ -47,6 +47,8 @@ struct RolloutInputs {
     // messages); null to read the file.
     const std::string* profileText = nullptr;
     bool passwordFiles = true;  // password-file keys read their files (else they are refused)
+    std::vector<TargetLine>
+        lines;  // printers with their own values, given as lines (the console's kept ones)
 };
 
 /// The printers with their plans, or every problem found: then `printers` is not to be served.

@@ -304,10 +304,17 @@ int RunApply(const ApplyOptions& options,
     }
     // A resumed roll-out's report replaces the one it resumes unless another is named.
     const std::string reportPath = options.report.empty() ? options.resume : options.report;
-    const RolloutPlan plan = PlanRollout(
-        RolloutInputs{options.profile, options.targets, options.targetsFile, options.labels, reportPath,
-                      options.resume, options.failedOnly, options.force, options.only},
-        in);
+    RolloutInputs inputs;
+    inputs.profile = options.profile;
+    inputs.targets = options.targets;
+    inputs.targetsFile = options.targetsFile;
+    inputs.labels = options.labels;
+    inputs.report = reportPath;
+    inputs.resume = options.resume;
+    inputs.failedOnly = options.failedOnly;
+    inputs.force = options.force;
+    inputs.only = options.only;
+    const RolloutPlan plan = PlanRollout(inputs, in);
     if (!plan.errors.empty()) {
         ShowProblems(plan.errors, err);
         err << "tolctl: apply: nothing was sent\n";
