@@ -153,6 +153,16 @@ std::vector<Target> FileTargets(const std::string& fileText,
             errors.push_back(line.origin + ": " + problem);
             continue;
         }
+        // Its values checked as apply checks them (templates by their form, filled in later).
+        std::istringstream none;
+        SecretSource secrets(none, false);
+        Settings checked;
+        const size_t before = errors.size();
+        SetOverrides(counted.empty() ? line.overrides : counted.front(), line.origin, fileName, secrets,
+                     checked, errors);
+        if (errors.size() != before) {
+            continue;
+        }
         for (size_t k = 0; k < expanded.size(); ++k) {
             if (!seen.insert(TargetIdentity(expanded[k])).second) {
                 continue;

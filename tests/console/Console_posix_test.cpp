@@ -373,6 +373,14 @@ TEST(TolctlConsoleTest, ATargetsSpreadsheetsLabelsAndValuesStayWithItsPrintersAn
         kept["values"][at + "2:" + port],
         nlohmann::json::parse(R"({"origin": "chain.csv row 2", "n": 2, "overrides": ["lan.ip=10.0.0.2"]})"));
     EXPECT_EQ(kept["values"][at + "3:" + port]["overrides"][1], "wifi-station.password=(hidden)");
+    // A value apply would refuse is refused as the file is read: no password file of this computer.
+    answer = console.Fetch(
+        "POST", "/api/printers",
+        nlohmann::json({{"targetsText", at + "9 lan.ip=10.0.0 wifi-station.password-file=/etc/x\n"}}).dump());
+    EXPECT_EQ(answer.status, 400);
+    EXPECT_NE(answer.body.find("\"targets:1: wifi-station.password-file: password files are not read here"),
+              std::string::npos)
+        << answer.body;
 
     // A template a printer cannot fill is its row's problem; then each gets its own values.
     const std::string targets = "[\"" + at + "1:" + port + "\", \"" + at + "2:" + port + "\"]";
