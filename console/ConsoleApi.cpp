@@ -2,7 +2,9 @@
 // own checks and messages.
 #include <algorithm>
 #include <cstdint>
+#include <map>
 #include <memory>
+#include <set>
 #include <sstream>
 #include <unordered_set>
 #include <utility>
@@ -22,6 +24,7 @@
 #include "fleet/StopRequest.h"
 #include "fleet/Targets.h"
 #include "json/JsonParse.h"
+#include "system/Files.h"
 #include "transport/SendCmd.h"
 #include "values/AddressRange.h"
 #include "values/Values.h"
@@ -120,6 +123,61 @@ std::vector<Target> RequestTargets(const std::vector<std::string>& texts,
     rules.once = false;
     rules.most = kMaxRequestPrinters;
     return ExpandTargetLines(lines, errors, rules);
+}
+
+// The printers of a targets file's text sent with a request (`fileText`, read as the file
+// `fileName` would be), network printers only, each with its own values: its line's overrides (a
+// sequence counted up for it), labels and its number in its line. A printer named twice is kept
+// once, with its first line's values.
+std::vector<Target> FileTargets(const std::string& fileText,
+                                const std::string& fileName,
+                                std::map<std::string, KeptValues>& values,
+                                std::vector<std::string>& errors) {
+    TargetSources sources;
+    sources.file = fileName;
+    sources.fileText = &fileText;
+    std::vector<Target> targets;
+    std::set<std::string> seen;
+    for (const TargetLine& line : ReadTargetLines(sources, errors)) {
+        std::vector<Target> expanded;
+        std::vector<std::vector<std::string>> counted;
+        std::vector<std::string> refused;
+        std::string problem;
+        if (!NetworkOnly({line.target}, refused)) {
+            errors.push_back(line.origin + ": " + refused.front());
+            continue;
+        }
+        if (!ExpandTargetLine(line, expanded, problem) ||
+            (HasSequence(line.overrides) &&
+             !CountSequences(line.overrides, expanded.size(), counted, problem))) {
+            errors.push_back(line.origin + ": " + problem);
+            continue;
+        }
+        // Its values checked as apply checks them (templates by their form, filled in later).
+        std::istringstream none;
+        SecretSource secrets(none, false);
+        Settings checked;
+        const size_t before = errors.size();
+        SetOverrides(counted.empty() ? line.overrides : counted.front(), line.origin, fileName, secrets,
+                     checked, errors);
+        if (errors.size() != before) {
+            continue;
+        }
+        for (size_t k = 0; k < expanded.size(); ++k) {
+            if (!seen.insert(TargetIdentity(expanded[k])).second) {
+                continue;
+            }
+            values[expanded[k].name] =
+                KeptValues{line.origin, counted.empty() ? line.overrides : counted[k], expanded[k].number};
+            targets.push_back(std::move(expanded[k]));
+        }
+        if (targets.size() > kMaxRequestPrinters) {
+            errors.push_back(FileLabel(fileName) + ": more than " + std::to_string(kMaxRequestPrinters) +
+                             " printers");
+            return {};
+        }
+    }
+    return targets;
 }
 
 // A secret's key in a profile (the settings registry's), written inside the object `group` ("" at
@@ -296,9 +354,9 @@ HttpReply Console::Scan(const std::string& body) {
         }
     }
     // Kept with the console's printers: the new ones after those it knew.
-    std::vector<std::string> printers;
-    const auto add = [&found](std::vector<std::string>& list, std::string&) {
-        AddNew(list, found);
+    KeptPrinters printers;
+    const auto add = [&found](KeptPrinters& kept, std::string&) {
+        AddNew(kept.printers, found);
         return true;
     };
     if (m_state->ChangePrinters(add, printers, problem) != ConsoleState::Change::Kept) {
@@ -307,8 +365,18 @@ HttpReply Console::Scan(const std::string& body) {
     return JsonReply({{"targets", found}});
 }
 
+namespace {
+
+HttpReply PrintersReply(const KeptPrinters& kept) {
+    HttpReply reply = JsonReply(Json());
+    reply.body = KeptPrintersJson(kept, true);
+    return reply;
+}
+
+}  // namespace
+
 HttpReply Console::Printers() {
-    return JsonReply({{"printers", m_state->Printers()}});
+    return PrintersReply(m_state->Printers());
 }
 
 HttpReply Console::ChangePrinters(const std::string& body) {
@@ -334,34 +402,45 @@ HttpReply Console::ChangePrinters(const std::string& body) {
         fileName = json["targetsName"].get<std::string>();
     }
     const bool sent = json.contains("targetsText");
-    const std::vector<Target> added = RequestTargets(add, sent ? &fileText : nullptr, fileName, true, errors);
+    const std::vector<Target> added = RequestTargets(add, nullptr, "", true, errors);
+    // A file's printers come with their labels and values, which replace those kept.
+    std::map<std::string, KeptValues> values;
+    const std::vector<Target> read =
+        sent ? FileTargets(fileText, fileName, values, errors) : std::vector<Target>();
     const std::vector<Target> removed = RequestTargets(remove, nullptr, "", false, errors);
     if (!errors.empty()) {
         return ::ErrorReply(400, errors);
     }
     std::vector<std::string> names;
-    for (const Target& target : added) {
-        names.push_back(target.name);
+    for (const std::vector<Target>* list : {&added, &read}) {
+        for (const Target& target : *list) {
+            names.push_back(target.name);
+        }
     }
-    const auto change = [&](std::vector<std::string>& list, std::string& refusal) {
+    const auto change = [&](KeptPrinters& kept, std::string& refusal) {
         std::unordered_set<std::string> gone;
         for (const Target& target : removed) {
             gone.insert(target.name);
         }
+        std::vector<std::string>& list = kept.printers;
         list.erase(std::remove_if(list.begin(), list.end(),
                                   [&gone](const std::string& name) { return gone.count(name) != 0; }),
                    list.end());
         AddNew(list, names);
+        for (const Target& target : read) {
+            kept.labels[target.name] = LabelsOf(target);
+            kept.values[target.name] = values[target.name];
+        }
         if (list.size() > kMaxRequestPrinters) {
             refusal = "the console keeps at most " + std::to_string(kMaxRequestPrinters) + " printers";
             return false;
         }
         return true;
     };
-    std::vector<std::string> printers;
+    KeptPrinters printers;
     switch (m_state->ChangePrinters(change, printers, problem)) {
         case ConsoleState::Change::Kept:
-            return JsonReply({{"printers", printers}});
+            return PrintersReply(printers);
         case ConsoleState::Change::Refused:
             return ::ErrorReply(400, problem);
         case ConsoleState::Change::NotWritten:
@@ -415,14 +494,29 @@ bool RequestProfile(const Json& body,
     return true;
 }
 
-// The roll-out a check or an apply asks for, planned with the command line's checks. Password
+// The roll-out a check or an apply asks for, planned with the command line's checks: a kept
+// printer with its labels and own values (its templates filled in), any other as named. Password
 // files are not read: a page may not name files of this computer.
 RolloutPlan PlanRequest(const std::string& profileText,
                         const std::string& profileName,
-                        const std::vector<std::string>& targets) {
+                        const std::vector<std::string>& targets,
+                        const KeptPrinters& kept) {
     RolloutInputs inputs;
     inputs.profile = profileName;
-    inputs.targets = targets;
+    for (const std::string& target : targets) {
+        const auto labels = kept.labels.find(target);
+        const auto values = kept.values.find(target);
+        TargetLine line{target, target, {}, {}};
+        if (values != kept.values.end()) {
+            line.origin = values->second.origin;
+            line.overrides = values->second.overrides;
+            line.firstNumber = values->second.number;
+        }
+        if (labels != kept.labels.end()) {
+            line.labels = labels->second;
+        }
+        inputs.lines.push_back(std::move(line));
+    }
     inputs.profileText = &profileText;
     inputs.passwordFiles = false;
     std::istringstream none;
@@ -455,7 +549,7 @@ HttpReply Console::Check(const std::string& body) {
             PlanCommands(settings, name, commands, problems);
         }
     } else {
-        const RolloutPlan plan = PlanRequest(text, name, targets);
+        const RolloutPlan plan = PlanRequest(text, name, targets, m_state->Printers());
         problems = plan.errors;
         for (size_t i = 0; problems.empty() && i < plan.printers.size() && i < kMaxPreviewPrinters; ++i) {
             Json commands = Json::array();
@@ -499,7 +593,7 @@ HttpReply Console::Apply(const std::string& body) {
         }
         settings.verify = json["verify"].get<bool>();
     }
-    auto plan = std::make_unique<RolloutPlan>(PlanRequest(text, name, targets));
+    auto plan = std::make_unique<RolloutPlan>(PlanRequest(text, name, targets, m_state->Printers()));
     if (!plan->errors.empty()) {
         return ::ErrorReply(400, plan->errors);
     }

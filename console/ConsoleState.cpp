@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <iterator>
 #include <set>
 #include <utility>
 
@@ -111,18 +112,74 @@ bool ConsoleState::Load(std::string& problem, std::vector<std::string>& dropped)
         dropped.push_back(where + (list[i].is_string() ? " " + ShownText(list[i].get<std::string>()) : "") +
                           ": " + why + "; left out");
     }
+    // The labels of kept printers, each as a targets file would give it.
+    std::map<std::string, TargetLabels> labels;
+    const Json none = Json::object();
+    const Json& given = json.contains("labels") ? json["labels"] : none;
+    if (!given.is_object()) {
+        dropped.push_back(FileLabel(path) + ": labels: not an object of printers; left out");
+    }
+    for (auto it = given.begin(); given.is_object() && it != given.end(); ++it) {
+        const std::string where = FileLabel(path) + ": labels of " + ShownText(it.key(), 64);
+        std::string why = std::find(printers.begin(), printers.end(), it.key()) == printers.end()
+                              ? "not a kept printer"
+                          : it->is_object() ? ""
+                                            : "not an object of labels";
+        TargetLabels kept;
+        for (auto label = it->begin(); why.empty() && label != it->end(); ++label) {
+            why = ValidLabelName(label.key()) ? "" : ShownText(label.key(), 64) + ": " + kLabelNameRule;
+            if (why.empty()) {
+                why = !label->is_string() || label->get_ref<const std::string&>().empty()
+                          ? label.key() + ": not text"
+                          : LabelValueProblem(label->get<std::string>());
+            }
+            kept.emplace_back(label.key(), label->is_string() ? label->get<std::string>() : "");
+        }
+        if (!why.empty()) {
+            dropped.push_back(where + ": " + why + "; left out");
+        } else if (!kept.empty()) {
+            labels[it.key()] = std::move(kept);
+        }
+    }
+    // Their own values, as a targets file gave them.
+    std::map<std::string, KeptValues> values;
+    const Json& own = json.contains("values") && json["values"].is_object() ? json["values"] : none;
+    for (auto it = own.begin(); it != own.end(); ++it) {
+        const Json& one = *it;
+        KeptValues kept;
+        bool good = std::find(printers.begin(), printers.end(), it.key()) != printers.end() &&
+                    one.is_object() && one.contains("origin") && one["origin"].is_string() &&
+                    one.contains("n") && one["n"].is_number_unsigned() && one["n"].get<uint64_t>() >= 1 &&
+                    one.contains("overrides") && one["overrides"].is_array();
+        for (size_t i = 0; good && i < one["overrides"].size(); ++i) {
+            const Json& assignment = one["overrides"][i];
+            good = assignment.is_string() &&
+                   assignment.get_ref<const std::string&>().find('=') != std::string::npos;
+            kept.overrides.push_back(good ? assignment.get<std::string>() : "");
+        }
+        if (!good) {
+            dropped.push_back(FileLabel(path) + ": values of " + ShownText(it.key(), 64) +
+                              ": not a kept printer's origin, n and overrides; left out");
+            continue;
+        }
+        kept.origin = one["origin"].get<std::string>();
+        kept.number = one["n"].get<size_t>();
+        values[it.key()] = std::move(kept);
+    }
     std::lock_guard<std::mutex> lock(m_mutex);
-    m_printers = std::move(printers);
+    m_printers.printers = std::move(printers);
+    m_printers.labels = std::move(labels);
+    m_printers.values = std::move(values);
     return true;
 }
 
-std::vector<std::string> ConsoleState::Printers() const {
+KeptPrinters ConsoleState::Printers() const {
     std::lock_guard<std::mutex> lock(m_mutex);
     return m_printers;
 }
 
 ConsoleState::Change ConsoleState::ChangePrinters(const PrinterChange& change,
-                                                  std::vector<std::string>& printers,
+                                                  KeptPrinters& printers,
                                                   std::string& problem) {
     // Read, changed and written under one lock: two changes at once both count.
     std::lock_guard<std::mutex> lock(m_mutex);
@@ -130,12 +187,59 @@ ConsoleState::Change ConsoleState::ChangePrinters(const PrinterChange& change,
     if (!change(printers, problem)) {
         return Change::Refused;
     }
-    const Json json = {{"printers", printers}};
-    if (!WriteKept(m_folder + "/" + kPrintersFile, json.dump(2) + "\n", problem)) {
+    const std::set<std::string> listed(printers.printers.begin(), printers.printers.end());
+    for (auto it = printers.labels.begin(); it != printers.labels.end();) {
+        it = listed.count(it->first) != 0 && !it->second.empty() ? std::next(it) : printers.labels.erase(it);
+    }
+    for (auto it = printers.values.begin(); it != printers.values.end();) {
+        it = listed.count(it->first) != 0 ? std::next(it) : printers.values.erase(it);
+    }
+    if (!WriteKept(m_folder + "/" + kPrintersFile, KeptPrintersJson(printers, false), problem)) {
         return Change::NotWritten;
     }
     m_printers = printers;
     return Change::Kept;
+}
+
+std::string KeptPrintersJson(const KeptPrinters& kept, bool hidePasswords) {
+    Json json = {{"printers", kept.printers}};
+    if (!kept.labels.empty()) {
+        Json labels = Json::object();
+        for (const std::string& printer : kept.printers) {
+            const auto found = kept.labels.find(printer);
+            if (found == kept.labels.end()) {
+                continue;
+            }
+            Json one = Json::object();
+            for (const auto& label : found->second) {
+                one[label.first] = label.second;
+            }
+            labels[printer] = std::move(one);
+        }
+        json["labels"] = std::move(labels);
+    }
+    if (!kept.values.empty()) {
+        Json values = Json::object();
+        for (const std::string& printer : kept.printers) {
+            const auto found = kept.values.find(printer);
+            if (found == kept.values.end()) {
+                continue;
+            }
+            Json overrides = Json::array();
+            for (const std::string& assignment : found->second.overrides) {
+                const std::string key = assignment.substr(0, assignment.find('='));
+                const SettingRef* setting = FindSetting(key);
+                const bool hidden = hidePasswords && setting != nullptr && IsSecret(*setting);
+                overrides.push_back(hidden ? key + "=" + kHiddenPassword : assignment);
+            }
+            values[printer] = {{"origin", found->second.origin},
+                               {"n", found->second.number},
+                               {"overrides", std::move(overrides)}};
+        }
+        json["values"] = std::move(values);
+    }
+    // Text that is not UTF-8 (a name as typed) is written with U+FFFD instead of failing.
+    return json.dump(2, ' ', false, Json::error_handler_t::replace) + "\n";
 }
 
 std::string ConsoleState::ProfilePath(const std::string& name) const {

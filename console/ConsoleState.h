@@ -3,9 +3,27 @@
 #pragma once
 
 #include <functional>
+#include <map>
 #include <mutex>
 #include <string>
 #include <vector>
+
+#include "fleet/Labels.h"
+
+/// A printer's own values as its targets file gave them.
+struct KeptValues {
+    std::string origin;                  // its line: "tills.csv row 3"
+    std::vector<std::string> overrides;  // "bt-name=Till 2": a sequence counted up for it
+    size_t number = 1;                   // its number in its line's range or network ({n})
+};
+
+/// The printer list as kept: the printers in order, and the labels and own values of those that
+/// have any.
+struct KeptPrinters {
+    std::vector<std::string> printers;
+    std::map<std::string, TargetLabels> labels;  // by printer
+    std::map<std::string, KeptValues> values;    // by printer
+};
 
 class ConsoleState {
   public:
@@ -14,23 +32,22 @@ class ConsoleState {
     /// Makes the folder, removes what saves cut short left there (RemoveLeftTemporaries) and
     /// reads the printer list kept there. False with `problem` saying why (a list that is not the
     /// console's is a problem, and is not overwritten). Entries of the list that the console would
-    /// not keep (not one network printer, or given twice) are left out, each told in `dropped`.
+    /// not keep (not one network printer, or given twice), and labels that are not a kept
+    /// printer's or not labels, are left out, each told in `dropped`.
     bool Load(std::string& problem, std::vector<std::string>& dropped);
 
     const std::string& Folder() const { return m_folder; }
 
-    /// The kept printers, in order.
-    std::vector<std::string> Printers() const;
+    /// The kept printers, in order, and their labels.
+    KeptPrinters Printers() const;
     /// How a change of the list ended.
     enum class Change { Kept, Refused, NotWritten };
     /// Changes the list in one step that no other change comes between: `change` edits the list
-    /// as kept, or refuses (false, with `problem`); what it made is written and kept, and left in
-    /// `printers`. Refused, or NotWritten with `problem` when the file could not be written: the
-    /// list then stays as it was.
-    using PrinterChange = std::function<bool(std::vector<std::string>& printers, std::string& problem)>;
-    Change ChangePrinters(const PrinterChange& change,
-                          std::vector<std::string>& printers,
-                          std::string& problem);
+    /// as kept, or refuses (false, with `problem`); what it made (the labels of printers no
+    /// longer listed dropped) is written and kept, and left in `printers`. Refused, or NotWritten
+    /// with `problem` when the file could not be written: the list then stays as it was.
+    using PrinterChange = std::function<bool(KeptPrinters& printers, std::string& problem)>;
+    Change ChangePrinters(const PrinterChange& change, KeptPrinters& printers, std::string& problem);
 
     /// The names of the kept profiles, sorted.
     std::vector<std::string> ProfileNames(std::string& problem) const;
@@ -44,8 +61,14 @@ class ConsoleState {
 
     std::string m_folder;
     mutable std::mutex m_mutex;  // the list, and the files while written
-    std::vector<std::string> m_printers;
+    KeptPrinters m_printers;
 };
+
+/// The kept printers as the API answers them and printers.json holds them: {"printers": [...]},
+/// with "labels": {PRINTER: {NAME: VALUE, ...}} when any has labels and "values": {PRINTER:
+/// {"origin", "n", "overrides": [...]}} when any has values of its own. With `hidePasswords` (the
+/// API's answer) a password's value is shown as kHiddenPassword.
+std::string KeptPrintersJson(const KeptPrinters& kept, bool hidePasswords);
 
 /// A profile's name: 1-64 of A-Z a-z 0-9 . _ -, not beginning with '.', and not a name that
 /// Windows keeps for a device (CON, PRN, AUX, NUL, COM0-9, LPT0-9, in any case, also with an

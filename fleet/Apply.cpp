@@ -1,9 +1,12 @@
 #include "fleet/Apply.h"
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <cstring>
 #include <ctime>
+#include <iterator>
+#include <string>
 
 #include "fleet/Jobs.h"
 #include "fleet/StopRequest.h"
@@ -32,6 +35,8 @@ struct Run {
     StopRequest& stop;
     const std::vector<ApplyObserver*>& observers;
     std::vector<PrinterResult>& results;
+    std::atomic<size_t> failed{0};
+    std::atomic<bool> halted{false};  // no printer is to be begun: the canary or the failure budget
 };
 
 // The printers in lanes (TargetLanes): indexes into the plan's printers.
@@ -150,6 +155,10 @@ void ServePrinter(size_t index, Run& run) {
         }
         ++done.sent;
     }
+    if (done.outcome == PrinterResult::Outcome::Failed &&
+        run.failed.fetch_add(1) + 1 > run.settings.maxFailed) {
+        run.halted = true;
+    }
     for (ApplyObserver* observer : run.observers) {
         observer->PrinterDone(index, done, results);
     }
@@ -161,7 +170,7 @@ std::string Serve(const std::vector<std::vector<size_t>>& lanes, size_t jobs, Ru
     EthernetMessenger::KeepNetworkStarted();
     return ServeLanes(lanes.size(), jobs, [&lanes, &run](size_t lane) {
         for (const size_t printer : lanes[lane]) {
-            if (run.stop.Requested()) {
+            if (run.stop.Requested() || run.halted) {
                 break;
             }
             ServePrinter(printer, run);
@@ -185,6 +194,8 @@ const char* OutcomeName(PrinterResult::Outcome outcome) {
             return "ok";
         case PrinterResult::Outcome::Failed:
             return "failed";
+        case PrinterResult::Outcome::NotSent:
+            return "not-sent";
         case PrinterResult::Outcome::NotBegun:
         case PrinterResult::Outcome::Interrupted:
             break;
@@ -205,12 +216,45 @@ ApplyResult ApplyRollout(const RolloutPlan& plan,
     const std::vector<std::vector<size_t>> lanes = Lanes(plan.printers);
     result.started = UtcNow();
     Run run{plan, settings, Clock::now(), stop, observers, result.printers};
-    result.jobsProblem = Serve(lanes, std::min(settings.jobs, lanes.size()), run);
+    // The lanes' printers from `first` to before `end`, in the plan's order.
+    const auto part = [&lanes](size_t first, size_t end) {
+        std::vector<std::vector<size_t>> taken;
+        for (const std::vector<size_t>& lane : lanes) {
+            std::vector<size_t> printers;
+            std::copy_if(lane.begin(), lane.end(), std::back_inserter(printers),
+                         [first, end](size_t i) { return i >= first && i < end; });
+            if (!printers.empty()) {
+                taken.push_back(std::move(printers));
+            }
+        }
+        return taken;
+    };
+    const size_t canary = settings.canary < plan.printers.size() ? settings.canary : 0;
+    const std::vector<std::vector<size_t>> first = part(0, canary != 0 ? canary : plan.printers.size());
+    result.jobsProblem = Serve(first, std::min(settings.jobs, first.size()), run);
+    const bool canaryOk = std::all_of(
+        result.printers.begin(), result.printers.begin() + canary,
+        [](const PrinterResult& printer) { return printer.outcome == PrinterResult::Outcome::Ok; });
+    if (canary != 0 && !canaryOk && !stop.Requested()) {
+        run.halted = true;
+        result.halted = "the first " + std::to_string(canary) + " printers (--canary) were not all ok";
+    } else if (canary != 0) {
+        const std::vector<std::vector<size_t>> rest = part(canary, plan.printers.size());
+        const std::string problem = Serve(rest, std::min(settings.jobs, rest.size()), run);
+        result.jobsProblem = result.jobsProblem.empty() ? problem : result.jobsProblem;
+    }
+    if (run.halted && result.halted.empty()) {
+        result.halted = "more than " + std::to_string(settings.maxFailed) + " printers failed (--max-failed)";
+    }
     result.seconds = MsSince(run.start, Clock::now()) / 1000;
 
     for (size_t i = 0; i < plan.printers.size(); ++i) {
         PrinterResult& printer = result.printers[i];
-        if (printer.outcome == PrinterResult::Outcome::NotBegun) {
+        if (printer.outcome == PrinterResult::Outcome::NotBegun && run.halted) {
+            printer.outcome = PrinterResult::Outcome::NotSent;
+            printer.error = "not sent: " + result.halted;
+            ++result.notSent;
+        } else if (printer.outcome == PrinterResult::Outcome::NotBegun) {
             const std::vector<PlannedCmd>& commands = *plan.printers[i].plan;
             const bool verifyFirst = settings.verify && VerifyPosition(commands) == 0;
             printer.error = "interrupted before " + (verifyFirst ? kVerifyStep : commands.front().name);
@@ -218,6 +262,6 @@ ApplyResult ApplyRollout(const RolloutPlan& plan,
         result.ok += printer.outcome == PrinterResult::Outcome::Ok ? 1 : 0;
         result.failed += printer.outcome == PrinterResult::Outcome::Failed ? 1 : 0;
     }
-    result.interrupted = plan.printers.size() - result.ok - result.failed;
+    result.interrupted = plan.printers.size() - result.ok - result.failed - result.notSent;
     return result;
 }

@@ -4,6 +4,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <limits>
 #include <string>
 #include <vector>
 
@@ -23,6 +24,12 @@ struct ApplySettings {
     // that answers no status, or is in error or offline, fails there and gets nothing more.
     bool verify = false;
     int answerTimeoutMs = 1000;  // for each status answer
+    // Waves: the first `canary` printers (in the plan's order) alone, the others only once all of
+    // those ended ok (with verify: passed the status read too); 0: all at once.
+    size_t canary = 0;
+    // A failure budget: once more than this many printers have failed, no printer is begun (those
+    // under way finish).
+    size_t maxFailed = std::numeric_limits<size_t>::max();
 };
 
 /// The name of the status read in results, messages and a dry run: "interrupted before status".
@@ -43,6 +50,7 @@ struct PrinterResult {
         Ok,           // took every command
         Failed,       // a command or the status read failed; nothing was sent after it
         Interrupted,  // a stop request came between two of its commands
+        NotSent,      // never begun: a canary printer was not ok, or too many failed (maxFailed)
     };
     Outcome outcome = Outcome::NotBegun;
     bool verified = false;  // its status was read (ApplySettings::verify): `state` and `conditions`
@@ -54,7 +62,7 @@ struct PrinterResult {
     std::string error;
 };
 
-/// "ok", "failed" or "interrupted" (a printer not begun is one too).
+/// "ok", "failed", "interrupted" (a printer not begun is one too) or "not-sent".
 const char* OutcomeName(PrinterResult::Outcome outcome);
 
 /// Told what happens while an apply runs. The calls come from the apply's jobs, several at once
@@ -81,6 +89,8 @@ struct ApplyResult {
     size_t ok = 0;
     size_t failed = 0;
     size_t interrupted = 0;   // interrupted, or never begun
+    size_t notSent = 0;       // never begun since the canary or the failure budget stopped the apply
+    std::string halted;       // then why: "the first 2 printers (--canary) were not all ok"
     std::string started;      // when it began, UTC ("2026-12-01T09:30:00Z")
     double seconds = 0;       // how long it took
     std::string jobsProblem;  // when fewer jobs could be started than there were to be
@@ -95,7 +105,9 @@ JobsFit FitJobs(size_t wanted, const RolloutPlan& plan);
 /// a printer's first failure ends that printer. Up to `settings.jobs`
 /// printers at a time; the serial, parallel and USB targets of one device one after another.
 /// After a request to `stop` no job begins another command (the ones under way end) and the
-/// printers not begun stay so. The observers are told as it goes; the plan must have no errors.
+/// printers not begun stay so. With `settings.canary` the first printers are served alone first,
+/// and with `settings.maxFailed` failures end the apply early: the printers not begun then are
+/// NotSent. The observers are told as it goes; the plan must have no errors.
 ApplyResult ApplyRollout(const RolloutPlan& plan,
                          const ApplySettings& settings,
                          StopRequest& stop,

@@ -73,11 +73,22 @@ nlohmann::ordered_json ReportEntryJson(const RolloutPlan& plan,
             planned.push_back({setting.first, setting.second});  // appended: the keys are unique
         }
     }
-    Json entry = {{"target", printer.target.name},
-                  {"result", OutcomeName(result.outcome)},
-                  {"sent", result.sent},
-                  {"settings", printer.plan->size()},
-                  {"error", ok ? Json(nullptr) : Json(result.error)}};
+    Json entry = {{"target", printer.target.name}};
+    // Its labels and number, which its templates were filled in with (and a resumed run again).
+    if (printer.target.labels) {
+        Json labels = Json::object();
+        for (const auto& label : *printer.target.labels) {
+            labels.push_back({label.first, label.second});
+        }
+        entry.push_back({"labels", std::move(labels)});
+    }
+    if (printer.setup && printer.setup->number != 0) {
+        entry.push_back({"n", printer.setup->number});
+    }
+    entry.push_back({"result", OutcomeName(result.outcome)});
+    entry.push_back({"sent", result.sent});
+    entry.push_back({"settings", printer.plan->size()});
+    entry.push_back({"error", ok ? Json(nullptr) : Json(result.error)});
     if (verify) {
         Json conditions = Json::array();
         for (const char* name : StatusConditionNames(result.conditions)) {
@@ -120,6 +131,10 @@ Json ReportHeadJson(const RolloutPlan& plan,
         {"gap-ms", settings.gapMs},
         {"connect-timeout-ms", settings.send.connectTimeoutMs},
     };
+    if (!plan.only.empty()) {
+        json.push_back({"only", plan.only});         // what was sent, and
+        json.push_back({"left-out", plan.leftOut});  // the keys given that were not
+    }
     if (settings.verify) {
         json.push_back({"verify", true});
         json.push_back({"answer-timeout-ms", settings.answerTimeoutMs});
@@ -151,7 +166,8 @@ bool ApplyReport::Finish(const ApplyResult& result, const ApplySettings& setting
         } else {
             const size_t i = served++;
             const PrinterResult& printer = result.printers[i];
-            if (printer.outcome == PrinterResult::Outcome::NotBegun) {
+            if (printer.outcome == PrinterResult::Outcome::NotBegun ||
+                printer.outcome == PrinterResult::Outcome::NotSent) {
                 entry = ReportEntryText(m_plan, i, printer,
                                         std::vector<CommandResult>(m_plan.printers[i].plan->size()),
                                         m_head.verify);

@@ -18,8 +18,9 @@ struct ReportHead {
 };
 
 /// A printer's entry of the report's results (passwords hidden, as the plan shows its settings):
-/// target, result, sent, settings, error, with `verify` state and conditions, overrides, planned,
-/// and each command's result.
+/// target, its labels where it has them and its number in its line (n) where templates were
+/// filled in with it, result, sent, settings,
+/// error, with `verify` state and conditions, overrides, planned, and each command's result.
 nlohmann::ordered_json ReportEntryJson(const RolloutPlan& plan,
                                        size_t printer,
                                        const PrinterResult& result,

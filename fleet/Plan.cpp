@@ -2,9 +2,11 @@
 
 #include <nlohmann/json.hpp>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <map>
+#include <set>
 #include <utility>
 
 #include "json/JsonParse.h"
@@ -45,7 +47,8 @@ struct CarriedTarget {
 };
 
 // What a report shows of a printer's overrides and planned settings.
-Setup ShownSetup(const std::vector<std::string>& overrides, const Settings& settings) {
+std::shared_ptr<PrinterSetup> ShownSetup(const std::vector<std::string>& overrides,
+                                         const Settings& settings) {
     auto setup = std::make_shared<PrinterSetup>();
     for (const std::string& assignment : overrides) {
         const std::string key = assignment.substr(0, assignment.find('='));
@@ -95,6 +98,7 @@ void ReadResumed(const RolloutInputs& inputs,
                  std::vector<CarriedTarget>& carriedTargets,
                  std::string& digest,
                  std::string& baseFile,
+                 std::vector<std::string>& only,
                  std::vector<std::string>& errors) {
     const std::string option = inputs.failedOnly ? "--retry-failed" : "--resume";
     const std::string label = FileLabel(inputs.resume);
@@ -123,6 +127,16 @@ void ReadResumed(const RolloutInputs& inputs,
     if (report.contains("targets") && report["targets"].is_string()) {
         baseFile = report["targets"].get<std::string>();
     }
+    // The part of the profile it sent, unless another is asked for.
+    if (only.empty() && report.contains("only") && report["only"].is_array()) {
+        for (const Json& name : report["only"]) {
+            if (!name.is_string()) {
+                errors.push_back(notOne + " (its only is not a list of keys)");
+                return;
+            }
+            only.push_back(name.get<std::string>());
+        }
+    }
     const Json& results = report["results"];
     for (size_t i = 0; i < results.size(); ++i) {
         const Json& entry = results[i];
@@ -144,7 +158,24 @@ void ReadResumed(const RolloutInputs& inputs,
                 CarriedTarget{where + " " + target + " (" + result + ")", target, ReportedAddresses(entry)});
             continue;
         }
-        TargetLine line{where + " " + target, target, {}};
+        TargetLine line{where + " " + target, target, {}, {}};
+        // Its labels and number, as its templates were filled in.
+        if (entry.contains("labels") && entry["labels"].is_object()) {
+            for (const auto& label : entry["labels"].items()) {
+                if (!label.value().is_string() || !ValidLabelName(label.key())) {
+                    errors.push_back(notOne + " (" + where + " has a label that is not NAME and text)");
+                    return;
+                }
+                line.labels.emplace_back(label.key(), label.value().get<std::string>());
+            }
+        }
+        if (entry.contains("n")) {
+            if (!entry["n"].is_number_unsigned() || entry["n"].get<uint64_t>() < 1) {
+                errors.push_back(notOne + " (" + where + " has an n that is not a number from 1)");
+                return;
+            }
+            line.firstNumber = entry["n"].get<size_t>();
+        }
         for (const Json& assignment : entry["overrides"]) {
             if (!assignment.is_string()) {
                 errors.push_back(notOne + " (" + where + " has an override that is not text)");
@@ -244,14 +275,19 @@ RolloutPlan PlanRollout(const RolloutInputs& inputs, std::istream& in) {
     TargetSources sources;
     sources.targets = inputs.targets;
     sources.file = inputs.targetsFile;
+    sources.labels = inputs.labels;
     std::vector<TargetLine> lines = ReadTargetLines(sources, errors);
+    lines.insert(lines.end(), inputs.lines.begin(), inputs.lines.end());
+    rollout.only = inputs.only;
     std::string resumedDigest, baseFile = inputs.targetsFile;
     std::vector<CarriedTarget> carriedTargets;
     if (!inputs.resume.empty()) {
-        if (!inputs.targets.empty() || !inputs.targetsFile.empty()) {
-            errors.push_back("--resume: the targets come from the report; give no --target or --targets");
+        if (!inputs.targets.empty() || !inputs.targetsFile.empty() || !inputs.labels.empty()) {
+            errors.push_back(
+                "--resume: the targets come from the report; give no --target or --targets, nor --label");
         } else {
-            ReadResumed(inputs, lines, rollout.carried, carriedTargets, resumedDigest, baseFile, errors);
+            ReadResumed(inputs, lines, rollout.carried, carriedTargets, resumedDigest, baseFile, rollout.only,
+                        errors);
         }
         if (profileOk) {
             rollout.profileDigest = ProfileDigest(profile);
@@ -271,6 +307,32 @@ RolloutPlan PlanRollout(const RolloutInputs& inputs, std::istream& in) {
     }
     if (lines.empty() && errors.empty()) {
         errors.push_back("no printers: give --target PORT or --targets FILE");
+    }
+    // --only: the other keys of the profile and of each line are left out, without a word.
+    if (!rollout.only.empty()) {
+        std::set<std::string> keys, leftOut;
+        std::string unknown;
+        if (!OnlyKeys(rollout.only, keys, unknown)) {
+            errors.push_back("--only: " + ShownText(unknown, 64) +
+                             " is not a profile key, a group of keys (wifi-ap, wifi-station, lan) or after");
+        } else {
+            profile.KeepOnly(keys, leftOut);
+            for (TargetLine& line : lines) {
+                auto& overrides = line.overrides;
+                overrides.erase(std::remove_if(overrides.begin(), overrides.end(),
+                                               [&](const std::string& assignment) {
+                                                   const std::string key =
+                                                       assignment.substr(0, assignment.find('='));
+                                                   if (keys.count(key) != 0) {
+                                                       return false;
+                                                   }
+                                                   leftOut.insert(key);
+                                                   return true;
+                                               }),
+                                overrides.end());
+            }
+        }
+        rollout.leftOut.assign(leftOut.begin(), leftOut.end());
     }
 
     Plan profilePlan;
@@ -304,10 +366,11 @@ RolloutPlan PlanRollout(const RolloutInputs& inputs, std::istream& in) {
         }
         claim(targets.front(), carried.origin, carried.addresses);
     }
+    const bool profileTemplates = profileOk && profile.HasTemplates();
     for (const TargetLine& line : lines) {
         std::vector<Target> targets;
         std::string problem;
-        if (!ExpandTarget(line.target, kWindowsPortNames, targets, problem)) {
+        if (!ExpandTargetLine(line, targets, problem)) {
             errors.push_back(line.origin + ": " + problem);
             continue;
         }
@@ -318,16 +381,24 @@ RolloutPlan PlanRollout(const RolloutInputs& inputs, std::istream& in) {
             errors.push_back(line.origin + ": " + problem);
             continue;
         }
-        // Plans the printers given `overrides`; false when that found problems.
+        // Templates are filled in for each printer: each then has values of its own.
+        const bool templated = profileTemplates || OverridesHaveTemplates(line.overrides);
+        // Plans the printers given `overrides` (and `target`'s templates filled in); false when
+        // that found problems.
         Plan plan;
         Setup setup;
         StaticAddresses addresses;
-        auto planOverrides = [&](const std::vector<std::string>& overrides) {
+        auto planOverrides = [&](const std::vector<std::string>& overrides, const Target* target) {
             Settings settings = profile;
             const size_t before = errors.size();
             SetOverrides(overrides, line.origin, baseFile, secrets, settings, errors);
+            if (target != nullptr && errors.size() == before) {
+                settings.FillTemplates(*target, line.origin, errors);
+            }
             addresses = AddressesOf(settings);
-            setup = ShownSetup(overrides, settings);
+            auto shown = ShownSetup(overrides, settings);
+            shown->number = target != nullptr ? target->number : 0;
+            setup = std::move(shown);
             std::vector<PlannedCmd> commands;
             plan = nullptr;
             if (errors.size() == before && PlanCommands(settings, line.origin, commands, errors)) {
@@ -340,7 +411,7 @@ RolloutPlan PlanRollout(const RolloutInputs& inputs, std::istream& in) {
             }
             return errors.size() == before;
         };
-        if (profileOk && line.overrides.empty()) {
+        if (profileOk && line.overrides.empty() && !templated) {
             if (!profilePlanned) {
                 profilePlanned = true;
                 std::vector<PlannedCmd> commands;
@@ -356,12 +427,14 @@ RolloutPlan PlanRollout(const RolloutInputs& inputs, std::istream& in) {
             plan = profilePlan;
             setup = profileSetup;
             addresses = AddressesOf(profile);
-        } else if (profileOk && counted.empty()) {
-            planOverrides(line.overrides);
+        } else if (profileOk && counted.empty() && !templated) {
+            planOverrides(line.overrides, nullptr);
         }
         for (size_t k = 0; k < targets.size(); ++k) {
             Target& target = targets[k];
-            if (profileOk && !counted.empty() && !planOverrides(counted[k])) {
+            if (profileOk && (!counted.empty() || templated) &&
+                !planOverrides(counted.empty() ? line.overrides : counted[k],
+                               templated ? &target : nullptr)) {
                 break;  // the line's other printers would repeat its problems
             }
             if (!claim(target, line.origin, addresses)) {

@@ -14,6 +14,7 @@
 struct PrinterSetup {
     std::vector<std::string> overrides;  // "lan.ip=192.168.1.52": as given, a sequence counted up
     std::vector<std::pair<std::string, std::string>> settings;  // the planned values by dotted key
+    size_t number = 0;  // the printer's number its templates were filled in with; 0: it had none
 };
 
 /// A printer of a roll-out and the commands it is to get, in order.
@@ -35,14 +36,19 @@ struct RolloutInputs {
     std::string profile;               // the profile's file
     std::vector<std::string> targets;  // single targets ("--target")
     std::string targetsFile;           // a file of targets with overrides; empty for none
+    std::vector<std::string> labels;   // --label NAME=VALUE: only the file's lines with these
     std::string report;                // the report's file, which must be none of the inputs; or empty
     std::string resume;                // a report whose printers that were not ok are served again
     bool failedOnly = false;           // of those, only the ones that failed (not the interrupted)
     bool force = false;                // resume although the profile is not the report's
+    std::vector<std::string>
+        only;  // --only: the keys and groups sent; empty: all (when resuming: the report's)
     // The profile's text itself, read in place of the file (`profile` then only names it in
     // messages); null to read the file.
     const std::string* profileText = nullptr;
     bool passwordFiles = true;  // password-file keys read their files (else they are refused)
+    std::vector<TargetLine>
+        lines;  // printers with their own values, given as lines (the console's kept ones)
 };
 
 /// The printers with their plans, or every problem found: then `printers` is not to be served.
@@ -52,6 +58,8 @@ struct RolloutPlan {
     std::string profileDigest;            // ProfileDigest of the profile
     std::string targetsFile;              // the file the overrides came from (when resuming, the report's)
     std::vector<CarriedPrinter> carried;  // when resuming: the printers kept as they were, in order
+    std::vector<std::string> only;        // --only as given (or as the report resumed gave it); empty: all
+    std::vector<std::string> leftOut;     // with --only: the keys of the profile and overrides not sent
 };
 
 /// Where a verifying apply reads a printer's status in `plan`: before the first command that moves

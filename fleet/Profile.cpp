@@ -10,6 +10,7 @@
 #include "commands/CmdBuild.h"
 #include "commands/Commands.h"
 #include "commands/ShownCmd.h"
+#include "fleet/Targets.h"
 #include "json/JsonParse.h"
 #include "system/Files.h"
 #include "system/SecretFile.h"
@@ -319,6 +320,17 @@ void Settings::Set(const std::string& key,
                          " is how a hidden password is shown, not a password; give the password itself");
         return;
     }
+    if (kept != nullptr && TakesTemplates(*kept) && IsTemplate(value.text)) {
+        // Checked as a value once filled in for each printer; here only its form.
+        const std::string problem = TemplateProblem(value.text);
+        if (!problem.empty()) {
+            errors.push_back(value.origin + ": " + value.place + ": " + problem);
+            return;
+        }
+        value.templated = true;
+        m_values[stored] = std::move(value);
+        return;
+    }
     try {
         CheckValue(stored, value);
     } catch (const Refusal& refusal) {
@@ -331,6 +343,93 @@ void Settings::Set(const std::string& key,
 const SettingValue* Settings::Find(const std::string& key) const {
     const auto found = m_values.find(key);
     return found == m_values.end() ? nullptr : &found->second;
+}
+
+bool Settings::HasTemplates() const {
+    return std::any_of(m_values.begin(), m_values.end(),
+                       [](const auto& value) { return value.second.templated; });
+}
+
+bool Settings::FillTemplates(const Target& target,
+                             const std::string& origin,
+                             std::vector<std::string>& errors) {
+    const size_t before = errors.size();
+    const std::string printer = origin + " " + target.name;
+    for (auto& item : m_values) {
+        SettingValue& value = item.second;
+        if (!value.templated) {
+            continue;
+        }
+        // The key, and the file the template came from when it is not the printer's own line.
+        const std::string place = value.place + (value.origin == origin ? "" : " (" + value.origin + ")");
+        std::string filled, problem;
+        if (!ExpandTemplate(value.text, LabelsOf(target), target.number, filled, problem)) {
+            errors.push_back(printer + ": " + place + ": " + problem);
+            continue;
+        }
+        SettingValue made = value;
+        made.text = std::move(filled);
+        made.place = place;
+        made.templated = false;
+        try {
+            CheckValue(item.first, made);
+        } catch (const Refusal& refusal) {
+            errors.push_back(printer + ": " + refusal.message);
+            continue;
+        }
+        made.place = value.place;
+        value = std::move(made);
+    }
+    return errors.size() == before;
+}
+
+void Settings::KeepOnly(const std::set<std::string>& keys, std::set<std::string>& leftOut) {
+    for (auto it = m_values.begin(); it != m_values.end();) {
+        if (keys.count(it->first) != 0) {
+            ++it;
+            continue;
+        }
+        leftOut.insert(it->first);
+        it = m_values.erase(it);
+    }
+}
+
+bool OnlyKeys(const std::vector<std::string>& names, std::set<std::string>& keys, std::string& unknown) {
+    for (const std::string& name : names) {
+        const SettingRef* named = FindSetting(name);
+        bool known = named != nullptr;
+        for (const SettingRef& setting : AllSettings()) {
+            // The key itself, the keys of its command, or those of the group named.
+            const bool taken = setting.row == (named != nullptr ? named->row : nullptr) ||
+                               (named != nullptr && named->cmd != nullptr && setting.cmd == named->cmd) ||
+                               (!name.empty() && KeyGroup(setting->key) == name);
+            if (taken) {
+                keys.insert(setting->key);
+                known = true;
+            }
+        }
+        if (!known) {
+            unknown = name;
+            return false;
+        }
+    }
+    return true;
+}
+
+bool TakesTemplates(const SettingRef& setting) {
+    return setting->kind == SettingKind::Text && !IsSecret(setting);
+}
+
+bool OverridesHaveTemplates(const std::vector<std::string>& assignments) {
+    for (const std::string& assignment : assignments) {
+        const size_t equals = assignment.find('=');
+        const SettingRef* setting = FindSetting(assignment.substr(0, equals));
+        if (equals != std::string::npos && setting != nullptr && TakesTemplates(*setting) &&
+            IsTemplate(assignment.substr(equals + 1))) {
+            return true;
+        }
+    }
+    return false;
 }
 
 bool ParseProfile(const std::string& text,
@@ -511,6 +610,12 @@ bool PlanCommands(const Settings& settings,
         }
         if (!lacking.empty()) {
             return;
+        }
+        for (const SettingRow& row : cmd.settings) {
+            const SettingValue* value = settings.Find(row.key);
+            if (value != nullptr && value->templated) {
+                return;  // planned for each printer once its templates are filled in
+            }
         }
         // The value given (with where), else the setting's default, else empty.
         std::vector<GivenSetting> values;

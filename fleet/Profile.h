@@ -6,11 +6,15 @@
 #include <iosfwd>
 #include <map>
 #include <memory>
+#include <set>
 #include <string>
 #include <vector>
 
 #include "commands/Cmd.h"
 #include "commands/SettingRegistry.h"
+#include "fleet/Labels.h"
+
+struct Target;
 
 /// Largest profile read; anything bigger is not a profile.
 constexpr size_t kMaxProfileBytes = 1024 * 1024;
@@ -50,7 +54,12 @@ struct SettingValue {
     std::vector<std::string> list;  // the commands of "after"
     std::string origin;             // "shop.json", "targets.txt:3"
     std::string place;              // the key as messages name it ("wifi-station.password-file 'pw'")
+    bool templated = false;         // a template (TakesTemplates), checked once filled in per printer
 };
+
+/// Whether `setting` takes templates ({label.NAME}, {n}): the text settings that are no secret.
+/// A password is taken as written, braces and all.
+bool TakesTemplates(const SettingRef& setting);
 
 /// The settings of one printer by dotted key. A password-file is read when it is set, and its
 /// password held under "wifi-station.password"; password and password-file replace each other.
@@ -68,8 +77,18 @@ class Settings {
     /// The value of `key`, or null when it is not set.
     const SettingValue* Find(const std::string& key) const;
     bool Empty() const { return m_values.empty(); }
+    /// Whether a value is a template still to be filled in.
+    bool HasTemplates() const;
+    /// Fills in each template for the printer `target` (its labels and number) of the targets line
+    /// `origin`, and checks what it makes as a value given so; problems are added to `errors` as
+    /// "ORIGIN TARGET: KEY: ...", with "(FILE)" after the key when the template came from
+    /// elsewhere (the profile). False then.
+    bool FillTemplates(const Target& target, const std::string& origin, std::vector<std::string>& errors);
     /// Every value set, by key.
     const std::map<std::string, SettingValue>& Values() const { return m_values; }
+    /// Leaves out every value whose key is not one of `keys` (apply --only); the keys left out are
+    /// added to `leftOut`.
+    void KeepOnly(const std::set<std::string>& keys, std::set<std::string>& leftOut);
 
   private:
     std::map<std::string, SettingValue> m_values;
@@ -102,6 +121,15 @@ void SetOverride(const std::string& assignment,
                  Settings& settings,
                  std::vector<std::string>& errors);
 
+/// The keys that apply --only NAME,... sends: a dotted key with the other keys of the command that
+/// sends it (the printer takes them in one command), a group's name ("wifi-station") with its
+/// keys, and "after" the commands sent after the settings. False with `unknown` naming the first
+/// name that is none of these.
+bool OnlyKeys(const std::vector<std::string>& names, std::set<std::string>& keys, std::string& unknown);
+
+/// Whether one of `assignments` (KEY=VALUE) gives a template to a key that takes one.
+bool OverridesHaveTemplates(const std::vector<std::string>& assignments);
+
 /// Sets each of one targets line's overrides (SetOverride); a key given twice on the line (a
 /// password and a password-file count as one key) is an error instead.
 void SetOverrides(const std::vector<std::string>& assignments,
@@ -125,7 +153,8 @@ struct PlannedCmd {
 /// Problems of the values together (a command without its required keys, a station text too
 /// long, a passphrase that does not fit the auth, an address that is the network or broadcast
 /// address of its mask) are added to `errors` as "ORIGIN: KEY: ..." with `origin` naming the
-/// target or profile; false then.
+/// target or profile; false then. A command with a template among its values is left out (its
+/// keys still checked): it is planned for each printer once filled in (Settings::FillTemplates).
 bool PlanCommands(const Settings& settings,
                   const std::string& origin,
                   std::vector<PlannedCmd>& plan,

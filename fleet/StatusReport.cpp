@@ -1,6 +1,7 @@
 #include "fleet/StatusReport.h"
 
 #include <cstdio>
+#include <set>
 
 namespace {
 
@@ -54,6 +55,12 @@ void AppendSeriesStart(std::string& text, const char* name, const std::string& t
 nlohmann::ordered_json PrinterStatusJson(const Target& target, const PrinterStatus& status) {
     nlohmann::ordered_json entry;
     entry["target"] = target.name;
+    if (target.labels) {
+        entry["labels"] = nlohmann::ordered_json::object();
+        for (const auto& label : *target.labels) {
+            entry["labels"][label.first] = label.second;
+        }
+    }
     entry["state"] = StatusStateName(status.state);
     entry["conditions"] = nlohmann::ordered_json::array();
     for (const char* name : StatusConditionNames(status.conditions)) {
@@ -89,8 +96,26 @@ std::string FleetStatusMetrics(const std::vector<Target>& targets, const FleetSt
     }
     const std::vector<const char*> conditions = StatusConditionNames(static_cast<StatusConditions>(~0u));
     std::string text;
-    text.reserve(256 * (1 + shown.size() * (4 + std::size(kStates) + conditions.size())));
+    text.reserve(256 * (1 + shown.size() * (5 + std::size(kStates) + conditions.size())));
 
+    AppendHeader(
+        text, "tolctl_printer_info",
+        "1 for every printer read, labelled with its target and its labels (a targets file's label.NAME), "
+        "to join on.");
+    for (size_t n = 0; n < shown.size(); ++n) {
+        AppendSeriesStart(text, "tolctl_printer_info", labels[n]);
+        std::set<std::string> used = {"target"};
+        for (const auto& label : LabelsOf(targets[shown[n]])) {
+            const std::string name = PrometheusLabelName(label.first);
+            if (!used.insert(name).second) {
+                continue;  // two names made one ("target" and "label_target"): the first stands
+            }
+            text += ',' + name + "=\"";
+            AppendLabelValue(text, label.second);
+            text += '"';
+        }
+        text += "} 1\n";
+    }
     AppendHeader(text, "tolctl_printer_up", "1 when the printer answered all four status requests, else 0.");
     for (size_t n = 0; n < shown.size(); ++n) {
         const StatusAnswers& answers = found.printers[shown[n]].answers;
@@ -132,6 +157,25 @@ std::string FleetStatusMetrics(const std::vector<Target>& targets, const FleetSt
                       static_cast<int>(ms % 1000));
         AppendSeriesStart(text, "tolctl_printer_status_seconds", labels[n]);
         text += "} ";
+        text += seconds;
+        text += '\n';
+    }
+    return text;
+}
+
+std::string MonitorMetrics(const MonitorFacts& facts) {
+    std::string text;
+    AppendHeader(text, "tolctl_monitor_build_info",
+                 "1, labelled with the version of the tolctl that serves these.");
+    text += "tolctl_monitor_build_info{version=\"";
+    AppendLabelValue(text, facts.version);
+    text += "\"} 1\n";
+    AppendHeader(text, "tolctl_monitor_round_seconds",
+                 "Seconds the last round of status reads took (none before the first round ends).");
+    if (facts.roundSeconds >= 0) {
+        char seconds[32];
+        std::snprintf(seconds, sizeof seconds, "%.3f", facts.roundSeconds);
+        text += "tolctl_monitor_round_seconds ";
         text += seconds;
         text += '\n';
     }

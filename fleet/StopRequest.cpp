@@ -14,5 +14,15 @@ bool StopRequest::Request(int reason) {
 
 bool StopRequest::Sleep(std::chrono::milliseconds wait) {
     std::unique_lock<std::mutex> lock(m_mutex);
-    return !m_woken.wait_for(lock, wait, [this] { return m_nReason.load() != 0; });
+    m_woken.wait_for(lock, wait, [this] { return m_nReason.load() != 0 || m_wake; });
+    m_wake = false;
+    return m_nReason.load() == 0;
+}
+
+void StopRequest::Wake() {
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_wake = true;
+    }
+    m_woken.notify_all();
 }

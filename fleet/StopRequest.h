@@ -22,11 +22,17 @@ class StopRequest {
     int Reason() const { return m_nReason.load(); }
     bool Requested() const { return Reason() != 0; }
 
-    /// Waits for `wait`, or less when a request comes; false when one has come.
+    /// Waits for `wait`, or less when a request comes or Wake is called; false when a request
+    /// has come.
     bool Sleep(std::chrono::milliseconds wait);
+
+    /// Ends the Sleep under way, or else the next one, at once without asking the run to stop:
+    /// there is news to look at (a server's files to read again).
+    void Wake();
 
   private:
     std::atomic<int> m_nReason{0};
     std::mutex m_mutex;
     std::condition_variable m_woken;
+    bool m_wake = false;  // under m_mutex
 };

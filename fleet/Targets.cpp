@@ -1,5 +1,6 @@
 #include "fleet/Targets.h"
 
+#include <algorithm>
 #include <iterator>
 #include <map>
 #include <set>
@@ -57,6 +58,26 @@ bool SplitWords(const std::string& line, std::vector<std::string>& words, std::s
     return true;
 }
 
+// Adds the label `name` with `value` to `line` (none for an empty value); a problem with the
+// name or the value, or a label given twice, is added to `errors` as "WHERE: ...".
+void AddLabel(TargetLine& line,
+              const std::string& name,
+              const std::string& value,
+              const std::string& where,
+              std::vector<std::string>& errors) {
+    if (value.empty()) {
+        return;
+    }
+    const std::string problem = LabelValueProblem(value);
+    if (!problem.empty()) {
+        errors.push_back(where + ": " + kLabelPrefix + name + ": " + problem);
+    } else if (FindLabel(line.labels, name) != nullptr) {
+        errors.push_back(where + ": " + kLabelPrefix + name + ": given twice on one line");
+    } else {
+        line.labels.emplace_back(name, value);
+    }
+}
+
 }  // namespace
 
 void ParseTargetsText(const std::string& text,
@@ -90,7 +111,26 @@ void ParseTargetsText(const std::string& text,
         TargetLine target;
         target.origin = where;
         target.target = words[0];
-        target.overrides.assign(words.begin() + 1, words.end());
+        const std::string prefix = kLabelPrefix;
+        for (size_t i = 1; i < words.size(); ++i) {
+            const std::string& word = words[i];
+            if (word.compare(0, prefix.size(), prefix) != 0) {
+                target.overrides.push_back(word);
+                continue;
+            }
+            const size_t equals = word.find('=');
+            const std::string name = word.substr(prefix.size(), equals - prefix.size());
+            const std::string problem =
+                equals == std::string::npos
+                    ? ShownText(word, 64) + ": a label is written label.NAME=VALUE (like label.shop=North)"
+                : !ValidLabelName(name) ? ShownText(word.substr(0, equals), 64) + ": " + kLabelNameRule
+                                        : "";
+            if (!problem.empty()) {
+                errors.push_back(where + ": " + problem);
+                continue;
+            }
+            AddLabel(target, name, word.substr(equals + 1), where, errors);
+        }
         lines.push_back(std::move(target));
     }
 }
@@ -186,17 +226,24 @@ void ParseTargetsCsv(const std::string& text,
     for (const ProfileKey& key : ProfileKeys()) {
         known.insert(key.name);
     }
+    const std::string prefix = kLabelPrefix;
     const size_t before = errors.size();
     for (size_t column = 0; column < header.size(); ++column) {
         const std::string where = origin + " row 1, column " + std::to_string(column + 1) + ": ";
         const std::string& name = header[column];
+        const bool label = name.compare(0, prefix.size(), prefix) == 0;
         if (column == 0 && name != "target") {
             errors.push_back(where + ShownText(name, 64) +
                              ": the first column is 'target', the others the profile's dotted names "
-                             "(lan.ip, bt-name, wifi-station.ip, ...)");
-        } else if (column > 0 && known.count(name) == 0) {
+                             "(lan.ip, bt-name, wifi-station.ip, ...), label.NAME or //comments");
+        } else if (column > 0 && name.compare(0, 2, "//") == 0) {
+            continue;  // a comment: any number of them, of any name
+        } else if (column > 0 && label && !ValidLabelName(name.substr(prefix.size()))) {
+            errors.push_back(where + ShownText(name, 64) + ": " + kLabelNameRule);
+        } else if (column > 0 && !label && known.count(name) == 0) {
             errors.push_back(where + ShownText(name, 64) +
-                             ": not a profile key (dotted names like lan.ip, bt-name, wifi-station.ip)");
+                             ": not a profile key (dotted names like lan.ip, bt-name, wifi-station.ip), "
+                             "label.NAME or a //comment");
         } else if (!seen.insert(name).second) {
             errors.push_back(where + name + ": a second column of that name");
         }
@@ -223,8 +270,15 @@ void ParseTargetsCsv(const std::string& text,
         line.origin = where;
         line.target = row.cells[0];
         for (size_t column = 1; column < header.size(); ++column) {
-            if (!row.cells[column].empty()) {
-                line.overrides.push_back(header[column] + "=" + row.cells[column]);
+            const std::string& name = header[column];
+            if (row.cells[column].empty() || name.compare(0, 2, "//") == 0) {
+                continue;
+            }
+            if (name.compare(0, prefix.size(), prefix) == 0) {
+                AddLabel(line, name.substr(prefix.size()), row.cells[column],
+                         where + ", column " + std::to_string(column + 1), errors);
+            } else {
+                line.overrides.push_back(name + "=" + row.cells[column]);
             }
         }
         lines.push_back(std::move(line));
@@ -235,16 +289,30 @@ bool IsCsvName(const std::string& path) {
     return path.size() >= 4 && LowerCase(path.substr(path.size() - 4)) == ".csv";
 }
 
+std::string CsvCell(const std::string& text) {
+    if (text.find_first_of(",\"\r\n") == std::string::npos) {
+        return text;
+    }
+    std::string quoted = "\"";
+    for (const char c : text) {
+        quoted += c == '"' ? "\"\"" : std::string(1, c);
+    }
+    return quoted + "\"";
+}
+
 std::vector<TargetLine> ReadTargetLines(const TargetSources& sources, std::vector<std::string>& errors) {
     std::vector<TargetLine> lines;
     if (!sources.port.empty()) {
-        lines.push_back(TargetLine{"--port", sources.port, {}});
+        lines.push_back(TargetLine{"--port", sources.port, {}, {}});
     }
     for (const std::string& target : sources.targets) {
         lines.push_back(
-            TargetLine{sources.targetsOrigin.empty() ? target : sources.targetsOrigin, target, {}});
+            TargetLine{sources.targetsOrigin.empty() ? target : sources.targetsOrigin, target, {}, {}});
     }
     if (sources.file.empty()) {
+        if (!sources.labels.empty()) {
+            errors.push_back("--label: selects lines of a targets file (--targets); give one");
+        }
         return lines;
     }
     std::string read, problem;
@@ -256,8 +324,33 @@ std::vector<TargetLine> ReadTargetLines(const TargetSources& sources, std::vecto
         }
         text = &read;
     }
+    const size_t given = lines.size(), before = errors.size();
     (IsCsvName(sources.file) ? ParseTargetsCsv : ParseTargetsText)(*text, FileLabel(sources.file), lines,
                                                                    errors);
+    if (sources.labels.empty()) {
+        return lines;
+    }
+    // Only the file's lines with every label asked for: one spreadsheet serves every shop.
+    TargetLabels selectors;
+    if (!ParseLabelSelectors(sources.labels, selectors, errors)) {
+        return lines;
+    }
+    if (given > 0) {
+        errors.push_back("--label: selects lines of the targets file; " + lines.front().origin +
+                         " names printers without labels");
+        return lines;
+    }
+    lines.erase(
+        std::remove_if(lines.begin(), lines.end(),
+                       [&selectors](const TargetLine& line) { return !LabelsMatch(line.labels, selectors); }),
+        lines.end());
+    if (lines.empty() && errors.size() == before) {
+        std::string asked;
+        for (const std::string& label : sources.labels) {
+            asked += (asked.empty() ? "" : " ") + label;
+        }
+        errors.push_back("--label: no line of " + FileLabel(sources.file) + " has " + ShownText(asked, 128));
+    }
     return lines;
 }
 
@@ -282,7 +375,7 @@ std::vector<Target> ExpandTargetLines(const std::vector<TargetLine>& lines,
     for (const TargetLine& line : lines) {
         std::vector<Target> expanded;
         std::string problem;
-        if (!ExpandTarget(line.target, kWindowsPortNames, expanded, problem)) {
+        if (!ExpandTargetLine(line, expanded, problem)) {
             errors.push_back(line.origin + ": " + problem);
             continue;
         }
@@ -363,6 +456,24 @@ bool ExpandTarget(const std::string& text,
     }
     targets.push_back(std::move(target));
     return true;
+}
+
+bool ExpandTargetLine(const TargetLine& line, std::vector<Target>& targets, std::string& error) {
+    const size_t before = targets.size();
+    if (!ExpandTarget(line.target, kWindowsPortNames, targets, error)) {
+        return false;
+    }
+    const auto labels = line.labels.empty() ? nullptr : std::make_shared<const TargetLabels>(line.labels);
+    for (size_t i = before; i < targets.size(); ++i) {
+        targets[i].labels = labels;
+        targets[i].number = line.firstNumber + (i - before);
+    }
+    return true;
+}
+
+const TargetLabels& LabelsOf(const Target& target) {
+    static const TargetLabels none;
+    return target.labels ? *target.labels : none;
 }
 
 namespace {

@@ -5,34 +5,40 @@
 #include <cstddef>
 #include <functional>
 #include <map>
+#include <memory>
 #include <string>
 #include <vector>
 
+#include "fleet/Labels.h"
 #include "transport/PortUri.h"
 
 /// Largest targets file read.
 constexpr size_t kMaxTargetsBytes = 16 * 1024 * 1024;
 
-/// A target as written: one port, range or network, and the overrides that go with it.
+/// A target as written: one port, range or network, and the overrides and labels that go with it.
 struct TargetLine {
     std::string origin;                  // "--target" or "targets.txt:3", for messages
     std::string target;                  // socket://..., serial:..., a range, a network, ...
     std::vector<std::string> overrides;  // "key=value", quotes removed
+    TargetLabels labels;                 // its printers' labels (label.NAME=VALUE)
+    size_t firstNumber = 1;              // the number of its first printer ({n}): 1 but when resumed
 };
 
 /// Splits the text of a targets file (`origin`, its name) into lines: the target first, then
-/// KEY=VALUE overrides, separated by blanks. A value may be quoted ("Till 3"; inside, a
-/// backslash escapes a quote or a backslash); "#" at the start of a word begins a comment to the end of the
-/// line; blank and comment lines are skipped. Problems are added to `errors` as "FILE:LINE: ...".
+/// KEY=VALUE overrides and label.NAME=VALUE labels, separated by blanks. A value may be quoted
+/// ("Till 3"; inside, a backslash escapes a quote or a backslash); "#" at the start of a word
+/// begins a comment to the end of the line; blank and comment lines are skipped. An empty
+/// label's value gives no label. Problems are added to `errors` as "FILE:LINE: ...".
 void ParseTargetsText(const std::string& text,
                       const std::string& origin,
                       std::vector<TargetLine>& lines,
                       std::vector<std::string>& errors);
 
 /// Splits a spreadsheet's targets (CSV, RFC 4180) into lines: a header row whose first column is
-/// "target" and whose others are the profile's dotted names, then one target a row, each non-empty
-/// cell an override of its column. UTF-8 with or without a byte order mark; rows whose cells are
-/// all empty are skipped. Problems are added to `errors` naming the row and the column.
+/// "target" and whose others are the profile's dotted names, label.NAME (a label of the row's
+/// printers) or begin with "//" (a comment, skipped), then one target a row, each non-empty cell
+/// an override or label of its column. UTF-8 with or without a byte order mark; rows whose cells
+/// are all empty are skipped. Problems are added to `errors` naming the row and the column.
 void ParseTargetsCsv(const std::string& text,
                      const std::string& origin,
                      std::vector<TargetLine>& lines,
@@ -40,6 +46,10 @@ void ParseTargetsCsv(const std::string& text,
 
 /// Whether a targets file is a spreadsheet's: by its name's .csv suffix, in any case.
 bool IsCsvName(const std::string& path);
+
+/// `text` as one cell of a CSV row: as it is, or in double quotes (a quote doubled) when it holds
+/// a comma, a quote or a line end.
+std::string CsvCell(const std::string& text);
 
 /// Where a command's printers are named, read in this order.
 struct TargetSources {
@@ -52,11 +62,15 @@ struct TargetSources {
     /// The file's text when it was given rather than read (a page's upload): `file` then only
     /// names it, in messages and by its suffix. Null: the file is read.
     const std::string* fileText = nullptr;
+    /// --label NAME=VALUE: only the file's lines with all these labels are taken.
+    std::vector<std::string> labels;
 };
 
 /// The lines of `sources`: --port, each --target, then the file's lines (ParseTargetsText) or its
-/// rows (ParseTargetsCsv, for a name that IsCsvName). A file that cannot be read ("--targets:
-/// cannot read ..."), and each problem of its text, is added to `errors`.
+/// rows (ParseTargetsCsv, for a name that IsCsvName), with `labels` only those that have them.
+/// A file that cannot be read ("--targets: cannot read ..."), each problem of its text, a bad
+/// --label, one given without a file or beside --port or --target (which name printers without
+/// labels), and one that no line matches are added to `errors`.
 std::vector<TargetLine> ReadTargetLines(const TargetSources& sources, std::vector<std::string>& errors);
 
 /// One printer to set up.
@@ -64,7 +78,12 @@ struct Target {
     std::string name;  // as shown: "socket://127.0.1.5", "socket://127.0.1.5:9101", "serial:/dev/ttyS0"
     PortUri port;
     std::string device;  // for ports that two jobs must never use at once: the device; empty for TCP
+    std::shared_ptr<const TargetLabels> labels;  // its line's labels, shared by its printers; null: none
+    size_t number = 1;                           // its place in its line's range or network, from 1 ({n})
 };
+
+/// The labels of `target` (none when it has none).
+const TargetLabels& LabelsOf(const Target& target);
 
 /// Expands one target: any --port form, plus socket://A.B.C.D-E and socket://A.B.C.D/NN (with an
 /// optional :PORT after them), one target per address; a network up to a /30 without its network
@@ -74,6 +93,10 @@ bool ExpandTarget(const std::string& text,
                   bool windowsNames,
                   std::vector<Target>& targets,
                   std::string& error);
+
+/// Expands the target of `line` (ExpandTarget), each printer with the line's labels and its
+/// number. False with `error` as ExpandTarget.
+bool ExpandTargetLine(const TargetLine& line, std::vector<Target>& targets, std::string& error);
 
 /// Whether one of a line's overrides is an address sequence: an ".ip" value ending in "+"
 /// ("lan.ip=192.168.1.51+"), which counts up per printer of the line.

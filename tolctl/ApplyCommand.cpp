@@ -6,6 +6,7 @@
 #include <condition_variable>
 #include <cstdio>
 #include <iostream>
+#include <limits>
 #include <memory>
 #include <mutex>
 #include <ostream>
@@ -22,6 +23,7 @@
 #include "fleet/ApplyReport.h"
 #include "fleet/Plan.h"
 #include "tolctl/Interrupts.h"
+#include "tolctl/Options.h"
 #include "tolctl/Output.h"
 #include "tolctl/Subcommand.h"
 #include "tolctl/Terminal.h"
@@ -129,10 +131,16 @@ class Progress : public ApplyObserver {
     std::thread m_thread;
 };
 
-// TARGET, RESULT, SENT, with --verify STATE, DRAWER and CONDITIONS ("-" where none or not read),
-// and ERROR last.
+// TARGET, LABELS when any printer has labels, RESULT, SENT, with --verify STATE, DRAWER and
+// CONDITIONS ("-" where none or not read), and ERROR last.
 void PrintTable(const RolloutPlan& plan, const ApplyResult& result, bool verify, std::ostream& out) {
+    const bool labelled =
+        std::any_of(plan.printers.begin(), plan.printers.end(),
+                    [](const RolloutPrinter& printer) { return printer.target.labels != nullptr; });
     std::vector<std::vector<std::string>> rows = {{"TARGET", "RESULT", "SENT"}};
+    if (labelled) {
+        rows[0].insert(rows[0].begin() + 1, "LABELS");
+    }
     if (verify) {
         rows[0].insert(rows[0].end(), {"STATE", "DRAWER", "CONDITIONS"});
     }
@@ -141,6 +149,10 @@ void PrintTable(const RolloutPlan& plan, const ApplyResult& result, bool verify,
         const PrinterResult& printer = result.printers[i];
         rows.push_back({plan.printers[i].target.name, OutcomeName(printer.outcome),
                         std::to_string(printer.sent) + "/" + std::to_string(plan.printers[i].plan->size())});
+        if (labelled) {
+            const std::string labels = LabelsText(LabelsOf(plan.printers[i].target));
+            rows.back().insert(rows.back().begin() + 1, labels.empty() ? "-" : labels);
+        }
         if (verify) {
             const std::string conditions = ConditionsText(printer.conditions);
             rows.back().push_back(printer.verified ? StatusStateName(printer.state) : "-");
@@ -188,6 +200,16 @@ void AddApplyCommand(CLI::App& app, Subcommands& list) {
         ->add_option("--retry-failed", options->retryFailed,
                      "As --resume, for the printers that failed only (not those interrupted)")
         ->type_name("REPORT");
+    AddLabelOption(*apply, options->labels);
+    apply
+        ->add_option("--only", options->only,
+                     "Send only these settings: dotted keys (lan.ip; a key of wifi-ap or wifi-station "
+                     "sends its whole command), groups (wifi-station, lan) or after (the commands after the "
+                     "settings, left out otherwise); the profile's and the targets' other keys are left out, "
+                     "and the report lists them")
+        ->type_name("KEY[,KEY...]")
+        ->delimiter(',')
+        ->allow_extra_args(false);
     apply->add_flag("--force", options->force,
                     "Resume although the profile is not the one REPORT was written for");
     CLI::Option* verify = apply->add_flag(
@@ -200,18 +222,29 @@ void AddApplyCommand(CLI::App& app, Subcommands& list) {
                "With --verify: milliseconds each status answer may take (default 1000)")
         ->type_name("MS")
         ->needs(verify);
+    AddInteger(*apply, "--canary", options->canary, 1, 1000000,
+               "Serve the first N printers (in target order) alone first, and the others only once all of "
+               "them ended ok (with --verify: passed the status read too); otherwise the others are not-sent")
+        ->type_name("N");
+    apply
+        ->add_option("--max-failed", options->maxFailed,
+                     "Once more than N printers (or P% of them) have failed, begin no other: those under "
+                     "way finish, the others are not-sent")
+        ->type_name("N|P%");
     apply->add_flag("--dry-run", options->dryRun,
                     "Print each printer's commands as hex and decoded, and send nothing");
     apply->footer(
         "Targets files: one target a line, then KEY=VALUE overrides with the profile's dotted names "
         "(lan.ip=192.168.1.51 bt-name=\"Till 3\"); # begins a comment. An .ip value ending in + counts up "
         "per printer of a range or network (lan.ip=192.168.1.51+).\n"
-        "Results: ok, failed, or interrupted (stopped before the printer was done).\n"
+        "Results: ok, failed, interrupted (stopped before the printer was done), or not-sent (--canary or "
+        "--max-failed ended the apply before its turn; --resume REPORT serves it).\n"
         "--verify: the status read is one more step of each printer, --gap apart from its commands and "
         "connected within --connect-timeout; warning and ok pass, and the table and the report add each "
         "printer's state and conditions. Give --verify again with --resume or --retry-failed: a printer "
         "that failed its status read failed, and is served again with its whole plan.\n"
-        "Exit codes: 0 every printer got everything; 1 any failed (the table says which); 2 the profile, "
+        "Exit codes: 0 every printer got everything; 1 any failed or was not sent (the table says which); "
+        "2 the profile, "
         "the targets or an option refused, and nothing was sent; 130/143/129 stopped by SIGINT (Ctrl-C), "
         "SIGTERM or SIGHUP: the commands under way end, the table and the report are written.");
     list.push_back(
@@ -242,17 +275,46 @@ const char* TolctlVersion() {
     return TOL_VERSION_TEXT;
 }
 
+namespace {
+
+// --max-failed N or P%: false when it is neither.
+bool ParseMaxFailed(const std::string& text, size_t& number, bool& share) {
+    share = !text.empty() && text.back() == '%';
+    const std::string digits = text.substr(0, text.size() - (share ? 1 : 0));
+    if (digits.empty() || digits.size() > 9 || digits.find_first_not_of("0123456789") != std::string::npos) {
+        return false;
+    }
+    number = static_cast<size_t>(std::stoul(digits));
+    return !share || number <= 100;
+}
+
+}  // namespace
+
 int RunApply(const ApplyOptions& options,
              const SendOptions& send,
              std::istream& in,
              std::ostream& out,
              std::ostream& err) {
+    size_t maxFailed = 0;
+    bool share = false;
+    if (!options.maxFailed.empty() && !ParseMaxFailed(options.maxFailed, maxFailed, share)) {
+        err << "tolctl: apply --max-failed: " << ShownText(options.maxFailed, 64)
+            << " is not a number of printers N (0 or more) nor a share P% (0-100%)\n";
+        return kExitUsage;
+    }
     // A resumed roll-out's report replaces the one it resumes unless another is named.
     const std::string reportPath = options.report.empty() ? options.resume : options.report;
-    const RolloutPlan plan =
-        PlanRollout(RolloutInputs{options.profile, options.targets, options.targetsFile, reportPath,
-                                  options.resume, options.failedOnly, options.force},
-                    in);
+    RolloutInputs inputs;
+    inputs.profile = options.profile;
+    inputs.targets = options.targets;
+    inputs.targetsFile = options.targetsFile;
+    inputs.labels = options.labels;
+    inputs.report = reportPath;
+    inputs.resume = options.resume;
+    inputs.failedOnly = options.failedOnly;
+    inputs.force = options.force;
+    inputs.only = options.only;
+    const RolloutPlan plan = PlanRollout(inputs, in);
     if (!plan.errors.empty()) {
         ShowProblems(plan.errors, err);
         err << "tolctl: apply: nothing was sent\n";
@@ -261,6 +323,17 @@ int RunApply(const ApplyOptions& options,
     if (!plan.carried.empty()) {
         err << "tolctl: apply: " << plan.carried.size() << " printers of "
             << ShownText(options.resume, std::string::npos) << " are carried over without being contacted\n";
+    }
+    if (!plan.only.empty()) {
+        std::string only, leftOut;
+        for (const std::string& name : plan.only) {
+            only += (only.empty() ? "" : ",") + name;
+        }
+        for (const std::string& key : plan.leftOut) {
+            leftOut += (leftOut.empty() ? "" : ", ") + key;
+        }
+        err << "tolctl: apply: --only " << only << ": "
+            << (leftOut.empty() ? "nothing given was left out" : "left out " + leftOut) << '\n';
     }
     if (plan.printers.empty()) {
         err << "tolctl: apply: no printer to serve again; nothing was sent\n";
@@ -296,7 +369,12 @@ int RunApply(const ApplyOptions& options,
             << " needs more open files than this process may have (" << fit.limit << "); serving " << fit.jobs
             << " printers at a time\n";
     }
-    const ApplySettings settings{fit.jobs, options.gapMs, send, options.verify, options.timeoutMs};
+    ApplySettings settings{fit.jobs, options.gapMs, send, options.verify, options.timeoutMs};
+    settings.canary = static_cast<size_t>(options.canary);
+    if (!options.maxFailed.empty()) {
+        // More than P% of them have failed: more than P% of the printers, rounded down.
+        settings.maxFailed = share ? maxFailed * plan.printers.size() / 100 : maxFailed;
+    }
     size_t commands = 0;
     for (const RolloutPrinter& printer : plan.printers) {
         commands += printer.plan->size();
@@ -321,12 +399,20 @@ int RunApply(const ApplyOptions& options,
     PrintTable(plan, result, options.verify, out);
     out.flush();
 
-    int code = result.failed == 0 ? kExitOk : kExitPort;
+    int code = result.failed == 0 && result.notSent == 0 ? kExitOk : kExitPort;
     if (!result.jobsProblem.empty()) {
         err << "tolctl: apply: " << result.jobsProblem << '\n';
     }
     if (result.failed > 0) {
         err << "tolctl: apply: " << result.failed << " of " << plan.printers.size() << " printers failed\n";
+    }
+    if (result.notSent > 0) {
+        err << "tolctl: apply: " << result.halted << "; " << result.notSent << " of " << plan.printers.size()
+            << " printers were not sent anything (not-sent)"
+            << (reportPath.empty()
+                    ? ""
+                    : "; --resume " + ShownText(reportPath, std::string::npos) + " serves them")
+            << '\n';
     }
     if (stoppedBy != 0) {
         err << "tolctl: apply: interrupted; " << result.interrupted << " of " << plan.printers.size()

@@ -11,6 +11,8 @@ struct ApplyOptions {
     std::string profile;               // the profile's file
     std::vector<std::string> targets;  // --target values
     std::string targetsFile;           // --targets
+    std::vector<std::string> labels;   // --label NAME=VALUE: only the lines of --targets with these
+    std::vector<std::string> only;     // --only KEY,...: the keys and groups sent
     int jobs = 32;                     // printers served at a time
     int gapMs = 300;                   // pause between two commands to the same printer
     std::string report;                // --report: the JSON report's file
@@ -20,6 +22,8 @@ struct ApplyOptions {
     bool force = false;                // --force: resume with a profile not the report's
     bool verify = false;               // --verify: read each printer's status before it moves
     int timeoutMs = 1000;              // --timeout: for each status answer
+    int canary = 0;                    // --canary N: the first N printers alone first; 0: none
+    std::string maxFailed;             // --max-failed N or P%: the failure budget; empty: none
     bool dryRun = false;
     // --dry-run shows passwords as they are sent
     bool showSecrets = false;

@@ -1,6 +1,7 @@
 #include "tolctl/Interrupts.h"
 
 #include <cstdlib>
+#include <utility>
 
 #include "system/Files.h"
 
@@ -19,4 +20,21 @@ void Interrupts::Request(int signal) {
         RemoveFile(m_removeOnQuit);
     }
     std::_Exit(ExitCode(signal));
+}
+
+void Interrupts::OnHangUp(std::function<void()> hangUp) {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_hangUp = std::move(hangUp);
+}
+
+bool Interrupts::HangUp() {
+    std::function<void()> hangUp;
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        hangUp = m_hangUp;
+    }
+    if (hangUp) {
+        hangUp();
+    }
+    return static_cast<bool>(hangUp);
 }

@@ -2,6 +2,7 @@
 // the end of the process.
 #pragma once
 
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -36,11 +37,19 @@ class Interrupts {
     /// A request came for `signal`: the first is noted, a second ends the process.
     void Request(int signal);
 
+    /// From now on SIGHUP calls `hangUp` (on the thread that takes the signals) instead of asking
+    /// the run to stop: a server reads its files again. Windows has no SIGHUP.
+    void OnHangUp(std::function<void()> hangUp);
+
   private:
+    /// Calls the OnHangUp function; false when there is none.
+    bool HangUp();
+
     struct Platform;  // what the system needs: Interrupts_posix.cpp / Interrupts_win.cpp
 
     StopRequest m_stop;
     std::mutex m_mutex;  // the file to remove
     std::string m_removeOnQuit;
+    std::function<void()> m_hangUp;  // under m_mutex
     std::unique_ptr<Platform> m_platform;
 };

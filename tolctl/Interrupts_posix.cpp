@@ -46,7 +46,7 @@ Interrupts::Interrupts() : m_platform(new Platform) {
             const timespec recheck{0, 100 * 1000 * 1000};
             while (!m_platform->stop.load()) {
                 const int signal = ::sigtimedwait(&wanted, nullptr, &recheck);
-                if (signal > 0 && !m_platform->stop.load()) {
+                if (signal > 0 && !m_platform->stop.load() && !(signal == SIGHUP && HangUp())) {
                     Request(signal);
                 }
             }

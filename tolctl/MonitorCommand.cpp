@@ -4,6 +4,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <map>
 #include <memory>
 #include <mutex>
 #include <ostream>
@@ -11,6 +12,7 @@
 #include "fleet/FleetStatus.h"
 #include "fleet/StatusReport.h"
 #include "http/HttpServer.h"
+#include "tolctl/ApplyCommand.h"
 #include "tolctl/Interrupts.h"
 #include "tolctl/Options.h"
 #include "tolctl/StatusTargets.h"
@@ -65,6 +67,40 @@ class Pages {
     std::shared_ptr<const Texts> m_texts;
 };
 
+// Reads the targets again (SIGHUP): the printers that stay keep their last read, the new ones
+// have none yet. When the targets cannot be read, the old list stays and `err` says why.
+void ReadTargetsAgain(const MonitorOptions& options,
+                      const GlobalOptions& global,
+                      std::vector<Target>& targets,
+                      FleetStatus& last,
+                      std::ostream& err) {
+    std::vector<Target> fresh;
+    if (!GatherTargets(options.read, global, "monitor", fresh, err,
+                       "SIGHUP: the targets were not read again; the " + std::to_string(targets.size()) +
+                           " printers of before are still read and served")) {
+        return;
+    }
+    std::map<std::string, size_t> before;
+    for (size_t i = 0; i < targets.size(); ++i) {
+        before.emplace(TargetIdentity(targets[i]), i);
+    }
+    FleetStatus kept;
+    kept.printers.resize(fresh.size());
+    kept.read.assign(fresh.size(), 0);
+    kept.readAtMs.assign(fresh.size(), 0);
+    for (size_t i = 0; i < fresh.size(); ++i) {
+        const auto found = before.find(TargetIdentity(fresh[i]));
+        if (found != before.end()) {
+            kept.printers[i] = last.printers[found->second];
+            kept.read[i] = last.read[found->second];
+            kept.readAtMs[i] = last.readAtMs[found->second];
+        }
+    }
+    err << "tolctl: monitor: SIGHUP: " << fresh.size() << " printers read from the targets again\n";
+    targets = std::move(fresh);
+    last = std::move(kept);
+}
+
 int RunMonitor(const MonitorOptions& options,
                const GlobalOptions& global,
                std::ostream& out,
@@ -90,13 +126,24 @@ int RunMonitor(const MonitorOptions& options,
     // Made before the server's threads, which it keeps from the signals it waits for.
     Interrupts interrupts;
     StopRequest& stop = interrupts.Stop();
+    // SIGHUP reads the targets again, between two rounds.
+    std::atomic<bool> reread{false};
+    interrupts.OnHangUp([&reread, &stop] {
+        reread = true;
+        stop.Wake();
+    });
     EthernetMessenger::KeepNetworkStarted();
     FleetStatus last;  // what each printer said when last read
     last.printers.resize(targets.size());
     last.read.assign(targets.size(), 0);
     last.readAtMs.assign(targets.size(), 0);
+    MonitorFacts facts{TolctlVersion(), -1};
     Pages pages;
-    pages.Set(FleetStatusMetrics(targets, last), FleetStatusJsonText(targets, last));
+    const auto publish = [&] {
+        pages.Set(FleetStatusMetrics(targets, last) + MonitorMetrics(facts),
+                  FleetStatusJsonText(targets, last));
+    };
+    publish();
 
     HttpServer server;
     server.Get("/metrics", [&pages] { return pages.Metrics(); });
@@ -116,6 +163,10 @@ int RunMonitor(const MonitorOptions& options,
     const FleetStatusSettings settings = StatusSettings(options.read, global);
     bool jobsTold = false;
     while (!stop.Requested()) {
+        if (reread.exchange(false)) {
+            ReadTargetsAgain(options, global, targets, last, err);
+            publish();
+        }
         // Rounds start every interval; one that takes longer is followed by the next at once.
         const auto start = std::chrono::steady_clock::now();
         const FleetStatus found = ReadFleetStatus(targets, settings, stop);
@@ -130,9 +181,14 @@ int RunMonitor(const MonitorOptions& options,
                 last.readAtMs[i] = found.readAtMs[i];
             }
         }
-        pages.Set(FleetStatusMetrics(targets, last), FleetStatusJsonText(targets, last));
+        if (found.unread == 0) {
+            facts.roundSeconds =
+                std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+        }
+        publish();
         const auto left =
             start + std::chrono::seconds(options.intervalSeconds) - std::chrono::steady_clock::now();
+        // A SIGHUP ends the wait: the next round reads the new targets at once.
         stop.Sleep(std::chrono::duration_cast<std::chrono::milliseconds>(left));
     }
     server.Stop();

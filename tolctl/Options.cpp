@@ -44,6 +44,15 @@ void AddGlobalOptions(CLI::App& app, GlobalOptions& global) {
         ->type_name("SECONDS");
 }
 
+void AddLabelOption(CLI::App& command, std::vector<std::string>& labels) {
+    command
+        .add_option("--label", labels,
+                    "Take only the lines of --targets whose label NAME is VALUE (label.NAME column or word; "
+                    "repeatable: all must match; NAME= takes those without it)")
+        ->type_name("NAME=VALUE")
+        ->allow_extra_args(false);
+}
+
 CLI::Option* AddInteger(CLI::App& app,
                         const std::string& name,
                         int& target,

@@ -35,6 +35,10 @@ CLI::Option* AddInteger(CLI::App& app,
                         int max,
                         const std::string& help);
 
+/// Adds --label NAME=VALUE (repeatable) to `command`: only the lines of --targets with those
+/// labels are taken (ReadTargetLines checks the values).
+void AddLabelOption(CLI::App& command, std::vector<std::string>& labels);
+
 /// `args` with each "--name=" split into "--name" and an empty value: CLI11 would take the
 /// argument after it as the value instead, so that `--name= --mode=sta` set the name
 /// "--mode=sta".

@@ -9,6 +9,7 @@
 
 #include "commands/PrinterStatus.h"
 #include "fleet/Scan.h"
+#include "fleet/Targets.h"
 #include "tolctl/Interrupts.h"
 #include "tolctl/Options.h"
 #include "tolctl/Subcommand.h"
@@ -64,8 +65,8 @@ int RunScan(const ScanOptions& options, const GlobalOptions& global, std::ostrea
     if (!NoPortGiven(global, "scan", err, " (scan's TCP port is --tcp-port)")) {
         return kExitUsage;
     }
-    if (options.format != "targets" && options.format != "json") {
-        err << "tolctl: scan --format: " << ShownText(options.format) << " is not targets or json\n";
+    if (options.format != "targets" && options.format != "json" && options.format != "csv") {
+        err << "tolctl: scan --format: " << ShownText(options.format) << " is not targets, csv or json\n";
         return kExitUsage;
     }
     std::vector<uint32_t> addresses;
@@ -84,6 +85,10 @@ int RunScan(const ScanOptions& options, const GlobalOptions& global, std::ostrea
 
     nlohmann::ordered_json list = nlohmann::ordered_json::array();
     size_t found = 0;
+    if (options.format == "csv") {
+        // A targets spreadsheet: what the probe found in comment columns, which readers skip.
+        out << (options.settings.probe ? "target,//status,//state,//conditions\n" : "target\n");
+    }
     for (const ScanAnswer& answer : answers) {
         if (!answer.open) {
             continue;
@@ -106,6 +111,18 @@ int RunScan(const ScanOptions& options, const GlobalOptions& global, std::ostrea
                 }
             }
             list.push_back(entry);
+        } else if (options.format == "csv") {
+            out << CsvCell(target);
+            if (options.settings.probe) {
+                const PrinterStatus status = ProbeStatus(answer.status);
+                std::string conditions;
+                for (const char* name : StatusConditionNames(status.conditions)) {
+                    conditions += (conditions.empty() ? "" : ",") + std::string(name);
+                }
+                out << ',' << (answer.status < 0 ? "" : StatusHex(answer.status)) << ','
+                    << StatusStateName(status.state) << ',' << CsvCell(conditions);
+            }
+            out << '\n';
         } else if (options.settings.probe) {
             out << target << "  # status " << ProbeText(answer.status) << '\n';
         } else {
@@ -144,7 +161,11 @@ void AddScanCommand(CLI::App& app, Subcommands& list) {
     scan->add_flag("--probe", options->settings.probe,
                    "Send the status request DLE EOT 1 (10 04 01) and show the status byte read back, and the "
                    "state and conditions it tells");
-    scan->add_option("--format", options->format, "targets (default) or json")->type_name("targets|json");
+    scan->add_option(
+            "--format", options->format,
+            "targets (default: a targets file's lines), csv (a targets spreadsheet: a header row "
+            "target, with --probe also //status, //state and //conditions, which readers skip) or json")
+        ->type_name("targets|csv|json");
     scan->footer(
         "Ctrl-C (SIGINT) or SIGTERM ends a scan early: the targets found so far are printed, and the "
         "exit code is 130 (143 for SIGTERM).");

@@ -41,17 +41,32 @@ std::string ShownConditions(const PrinterStatus& status) {
     return text;
 }
 
-// One row: TARGET, STATE, DRAWER, CONDITIONS.
-std::vector<std::string> Row(const Target& target, const PrinterStatus& status) {
-    return {target.name, StatusStateName(status.state), DrawerPinText(status.state, status.conditions),
-            ShownConditions(status)};
+// Whether any printer has labels: then the table has a LABELS column.
+bool Labelled(const std::vector<Target>& targets) {
+    return std::any_of(targets.begin(), targets.end(),
+                       [](const Target& target) { return target.labels != nullptr; });
+}
+
+// One row: TARGET, LABELS (when `labelled`), STATE, DRAWER, CONDITIONS.
+std::vector<std::string> Row(const Target& target, const PrinterStatus& status, bool labelled) {
+    std::vector<std::string> row = {target.name, StatusStateName(status.state),
+                                    DrawerPinText(status.state, status.conditions), ShownConditions(status)};
+    if (labelled) {
+        const std::string labels = LabelsText(LabelsOf(target));
+        row.insert(row.begin() + 1, labels.empty() ? "-" : labels);
+    }
+    return row;
 }
 
 void PrintTable(const std::vector<Target>& targets, const FleetStatus& found, std::ostream& out) {
+    const bool labelled = Labelled(targets);
     std::vector<std::vector<std::string>> rows = {{"TARGET", "STATE", "DRAWER", "CONDITIONS"}};
+    if (labelled) {
+        rows[0].insert(rows[0].begin() + 1, "LABELS");
+    }
     for (size_t i = 0; i < targets.size(); ++i) {
         if (found.read[i] != 0) {
-            rows.push_back(Row(targets[i], found.printers[i]));
+            rows.push_back(Row(targets[i], found.printers[i], labelled));
         }
     }
     PrintColumns(rows, out);
@@ -70,6 +85,7 @@ int Watch(const std::vector<Target>& targets,
     last.printers.resize(targets.size());
     last.read.assign(targets.size(), 0);
     bool jobsTold = false;
+    const bool labelled = Labelled(targets);
     while (!interrupts.Stop().Requested()) {
         const FleetStatus found = ReadFleetStatus(targets, settings, interrupts.Stop());
         if (!found.jobsProblem.empty() && !jobsTold) {
@@ -95,7 +111,7 @@ int Watch(const std::vector<Target>& targets,
                 line.update(PrinterStatusJson(targets[i], status));
                 out << line.dump(-1, ' ', false, nlohmann::ordered_json::error_handler_t::replace) << '\n';
             } else {
-                std::vector<std::string> row = Row(targets[i], status);
+                std::vector<std::string> row = Row(targets[i], status, labelled);
                 row.insert(row.begin(), now);
                 for (size_t column = 0; column < row.size(); ++column) {
                     out << (column == 0 ? "" : "  ") << row[column];
@@ -174,10 +190,10 @@ void AddStatusCommand(CLI::App& app, Subcommands& list) {
         "nothing else; with --dry-run those bytes are printed and nothing is sent. A parallel port gives "
         "no answers. TCP connects give up after --connect-timeout.\n"
         "States, the first that applies: unreachable, no-answer, not-a-printer, error, offline, warning, "
-        "ok. The table lists TARGET, STATE, DRAWER (the drawer pin, high or low, apart from the "
-        "conditions) and CONDITIONS (or, when there are none, the reason in parentheses) in target order; "
-        "json an array of {target, state, conditions, answers, reason "
-        "when there is one}.\n"
+        "ok. The table lists TARGET, LABELS (when a printer has labels), STATE, DRAWER (the drawer pin, high "
+        "or low, apart from the conditions) and CONDITIONS (or, when there are none, the reason in "
+        "parentheses) in target order; json an array of {target, labels (where it has any), state, "
+        "conditions, answers, reason (where there is one)}.\n"
         "Exit codes: 0 every printer is ok or warning; 1 any is not; 2 usage or bad targets, and no "
         "printer was asked; 130/143 Ctrl-C (SIGINT) or SIGTERM cut it short (what was read is printed). "
         "--watch ends at Ctrl-C with 0 or 1 by the printers' last states.");

@@ -19,8 +19,9 @@ void AddStatusTargetOptions(CLI::App& command, StatusTargetOptions& options) {
         .add_option(
             "--targets", options.targetsFile,
             "A file of targets, one a line, or FILE.csv a spreadsheet's, as apply reads them (KEY=VALUE "
-            "overrides and the columns after target are ignored)")
+            "overrides and their columns are ignored; labels are kept)")
         ->type_name("FILE");
+    AddLabelOption(command, options.labels);
     AddInteger(command, "--jobs", options.jobs, 1, 1024, "Printers asked at a time (default 64)");
     AddInteger(command, "--timeout", options.timeoutMs, 1, kMaxStatusAnswerMs,
                "Milliseconds each answer may take (default 1000; a serial port's read looks 16 times, 100 ms "
@@ -32,12 +33,14 @@ bool GatherTargets(const StatusTargetOptions& options,
                    const GlobalOptions& global,
                    const std::string& subcommand,
                    std::vector<Target>& targets,
-                   std::ostream& err) {
+                   std::ostream& err,
+                   const std::string& outcome) {
     std::vector<std::string> errors;
     TargetSources sources;
     sources.port = global.portText;
     sources.targets = options.targets;
     sources.file = options.targetsFile;
+    sources.labels = options.labels;
     const std::vector<TargetLine> lines = ReadTargetLines(sources, errors);
     if (lines.empty() && errors.empty()) {
         errors.push_back("no printers: give --port, --target or --targets");
@@ -47,7 +50,7 @@ bool GatherTargets(const StatusTargetOptions& options,
         return true;
     }
     ShowProblems(errors, err);
-    err << "tolctl: " << subcommand << ": no printer was asked\n";
+    err << "tolctl: " << subcommand << ": " << outcome << '\n';
     return false;
 }
 

@@ -17,22 +17,25 @@ class App;
 struct StatusTargetOptions {
     std::vector<std::string> targets;  // --target values
     std::string targetsFile;           // --targets
+    std::vector<std::string> labels;   // --label NAME=VALUE: only the lines of --targets with these
     int jobs = 64;
     int timeoutMs = 1000;
 };
 
-/// Adds --target, --targets, --jobs and --timeout to `command`.
+/// Adds --target, --targets, --label, --jobs and --timeout to `command`.
 void AddStatusTargetOptions(CLI::App& command, StatusTargetOptions& options);
 
-/// The printers named by --port, --target and --targets (ReadTargetLines, ExpandTargetLines; a
-/// targets file's overrides are ignored, so that the file of an apply serves as it is). When any
+/// The printers named by --port, --target and --targets, with --label those of its lines that
+/// have the labels (ReadTargetLines, ExpandTargetLines; a targets file's overrides are ignored, so
+/// that the file of an apply serves as it is). When any
 /// is wrong, or none is named, each problem is said on `err` (the first 20 of them), then
-/// "tolctl: SUBCOMMAND: no printer was asked", and the answer is false.
+/// "tolctl: SUBCOMMAND: " and `outcome`, and the answer is false.
 bool GatherTargets(const StatusTargetOptions& options,
                    const GlobalOptions& global,
                    const std::string& subcommand,
                    std::vector<Target>& targets,
-                   std::ostream& err);
+                   std::ostream& err,
+                   const std::string& outcome = "no printer was asked");
 
 /// How the printers are read: --jobs, --timeout, --baud and --connect-timeout.
 FleetStatusSettings StatusSettings(const StatusTargetOptions& options, const GlobalOptions& global);

@@ -72,6 +72,13 @@ def scenario(tolctl, out, work):
                             " && commandList.length > 0"), "a form for each command")
         driver.click("#cmd-open-drawer button")
         driver.wait("return document.querySelector('#cmd-open-drawer output').textContent.startsWith('sent')", "sent")
+        # A command that changes how the printer reads its input is sent only once confirmed.
+        driver.click("#cmd-hex-mode button")
+        named = driver.wait("return document.querySelector('#confirm-dialog').open &&"
+                            " document.querySelector('#confirm-printers').innerText", "the confirmation")
+        check(f"socket://{GOOD[0]}:{port}" in named, f"the confirmation names the printer: {named}")
+        driver.click("#confirm-cancel")
+        driver.wait("return document.querySelector('#cmd-hex-mode output').textContent === 'not sent'", "not sent")
         driver.actions(keys(ESCAPE))
         check(not driver.script("return document.querySelector('#commands-dialog').open"), "Escape closes the panel")
 
@@ -79,7 +86,9 @@ def scenario(tolctl, out, work):
         driver.click("#select-all")
         driver.type("#pf-lan-mask", "255.0.255.0")
         message = driver.wait("return document.querySelector('#pf-lan-mask-msg').textContent", "the mask's problem")
-        check("lan.mask" in message, f"the mask's problem: {message}")
+        check("255.0.255.0" in message and "lan.mask" not in message and not message.startswith("profile"),
+              f"the mask's problem in the page's words: {message}")
+        check(driver.script("return document.querySelector('#apply-button').disabled"), "no Apply while it has problems")
         driver.type("#pf-lan-mask", "255.255.255.0")
         driver.type("#pf-bt-name", "Till")
         driver.type("#pf-bt-pin", "4711")
@@ -144,6 +153,7 @@ def scenario(tolctl, out, work):
               "255.255.255.0" and got.get("wifi-ap", {}).get("name") == "Shop Printer" and
               got.get("counts", {}).get("cut") == 1, f"{address} holds the profile: {got}")
         check(got.get("counts", {}).get("open-drawer") == (address == GOOD[0]), f"{address}'s drawer pulses")
+        check(not got.get("counts", {}).get("hex-mode"), f"{address} got no hex-mode")
     got = printers.get(f"{RESET}:{port}", {})
     check("bt-name" not in got and "wifi-ap" not in got, f"the resetting printer holds nothing: {got}")
 

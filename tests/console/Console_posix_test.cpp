@@ -3,6 +3,7 @@
 #include <sys/stat.h>
 
 #include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
 
 #include <chrono>
 #include <fstream>
@@ -356,6 +357,51 @@ TEST(TolctlConsoleTest, ScansReadsAppliesAndSendsToEmulatedPrinters) {
     EXPECT_EQ(Count(held, "4321"), 1) << held;
 }
 
+TEST(TolctlConsoleTest, ATargetsSpreadsheetsLabelsAndValuesStayWithItsPrintersAndFillTheirTemplates) {
+    TempDir dir;
+    EmulatorProgram fleet({"--bind", "127.0.20.21-23", "--state", dir / "printers.json"});
+    const std::string port = std::to_string(fleet.Port()), at = "socket://127.0.20.2";
+    Console console(dir / "state");
+    const std::string csv = "target,label.shop,//note,lan.ip,wifi-station.password\n" + at + "1-22:" + port +
+                            ",North,x,10.0.0.1+,\n" + at + "3:" + port + ",South,,10.0.0.1," + kSecret + "\n";
+    HttpAnswer answer = console.Fetch(
+        "POST", "/api/printers", nlohmann::json({{"targetsText", csv}, {"targetsName", "chain.csv"}}).dump());
+    ASSERT_EQ(answer.status, 200) << answer.body;
+    const nlohmann::json kept = nlohmann::json::parse(console.Fetch("GET", "/api/printers").body);
+    EXPECT_EQ(kept["labels"][at + "2:" + port], nlohmann::json({{"shop", "North"}})) << kept;
+    EXPECT_EQ(
+        kept["values"][at + "2:" + port],
+        nlohmann::json::parse(R"({"origin": "chain.csv row 2", "n": 2, "overrides": ["lan.ip=10.0.0.2"]})"));
+    EXPECT_EQ(kept["values"][at + "3:" + port]["overrides"][1], "wifi-station.password=(hidden)");
+    // A value apply would refuse is refused as the file is read: no password file of this computer.
+    answer = console.Fetch(
+        "POST", "/api/printers",
+        nlohmann::json({{"targetsText", at + "9 lan.ip=10.0.0 wifi-station.password-file=/etc/x\n"}}).dump());
+    EXPECT_EQ(answer.status, 400);
+    EXPECT_NE(answer.body.find("\"targets:1: wifi-station.password-file: password files are not read here"),
+              std::string::npos)
+        << answer.body;
+
+    // A template a printer cannot fill is its row's problem; then each gets its own values.
+    const std::string targets = "[\"" + at + "1:" + port + "\", \"" + at + "2:" + port + "\"]";
+    answer = console.Fetch("POST", "/api/check",
+                           R"({"profile": {"bt-name": "{label.till}"}, "targets": )" + targets + "}");
+    EXPECT_NE(
+        answer.body.find("chain.csv row 2 " + at + "1:" + port +
+                         ": bt-name (profile): {label.till}: this printer has no label till (it has shop)"),
+        std::string::npos)
+        << answer.body;
+    answer = console.Fetch(
+        "POST", "/api/apply",
+        R"({"profile": {"bt-name": "{label.shop}-Till-{n}"}, "gap": 0, "targets": )" + targets + "}");
+    ASSERT_EQ(answer.status, 200) << answer.body;
+    console.WaitForJob("1");
+    EXPECT_EQ(fleet.Stop(), "exit 0");
+    const nlohmann::json printers = nlohmann::json::parse(std::ifstream(dir / "printers.json"))["printers"];
+    EXPECT_EQ(printers["127.0.20.22:" + port]["bt-name"], "North-Till-2") << printers;
+    EXPECT_EQ(printers["127.0.20.22:" + port]["lan"]["ip"], "10.0.0.2") << printers;
+}
+
 TEST(TolctlConsoleTest, SlowClientsAndEventStreamsHoldNoWorker) {
     TempDir dir;
     FakePrinter printer;
@@ -480,9 +526,13 @@ TEST(TolctlConsoleTest, KeepsItsPrintersAndProfilesAcrossRuns) {
     Console console(dir / "state");
     // The job ids go on from the reports kept: none is replaced.
     EXPECT_EQ(console.Fetch("POST", "/api/apply", kApplyToNone).body, "{\n  \"job\": \"2\"\n}\n");
-    EXPECT_EQ(console.Fetch("GET", "/api/printers").body,
-              "{\n  \"printers\": [\n    \"socket://127.0.20.30\",\n    \"socket://127.0.20.31:9101\",\n"
-              "    \"socket://127.0.20.32:9101\"\n  ]\n}\n");
+    // Each printer of the file's line keeps its values and its number in the line.
+    const nlohmann::json printers = nlohmann::json::parse(console.Fetch("GET", "/api/printers").body);
+    EXPECT_EQ(printers["printers"],
+              nlohmann::json::parse(R"(["socket://127.0.20.30", "socket://127.0.20.31:9101",
+                                                               "socket://127.0.20.32:9101"])"));
+    EXPECT_EQ(printers["values"]["socket://127.0.20.32:9101"],
+              nlohmann::json::parse(R"({"origin": "targets:2", "n": 2, "overrides": ["lan.ip=10.0.0.9"]})"));
     EXPECT_EQ(console.Fetch("GET", "/api/profiles").body, "{\n  \"profiles\": [\n    \"front-1\"\n  ]\n}\n");
     EXPECT_EQ(console.Fetch("GET", "/api/profiles/front-1").body, "{\n  \"bt-pin\": \"1234\"\n}\n");
     struct stat info {};

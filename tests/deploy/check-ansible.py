@@ -5,6 +5,10 @@ printers are one tolctl emulator on that shop's own network (127.0.11.0/29 and 1
 --state). The Wi-Fi password comes from an Ansible Vault. One printer of the south shop refuses
 connections.
 
+The north shop takes its printers from the chain's spreadsheet, which lists both shops' rows (the
+south's with the north's static addresses, as shops that reuse one private network have them),
+by its label (tolctl_shop); the south shop from lines of its own.
+
 Checks: the play fails for the south shop only; both reports are fetched and say what each printer
 got; every good printer's state (as the emulator received it) is the profile with its target's
 values, the password included; the password is nowhere in the play's output, the reports or the
@@ -62,6 +66,17 @@ def main():
                 "tolctl_install_root": os.path.join(scratch, host, "root"),
                 "tolctl_workdir": os.path.join(scratch, host, "work"),
                 "tolctl_targets": targets(net)}
+        # The chain's spreadsheet: every shop's rows, the south's reusing the north's addresses.
+        chain = os.path.join(scratch, "chain.csv")
+        with open(chain, "w") as out:
+            out.write("target,label.shop,lan.ip,lan.gateway,wifi-station.ip,wifi-station.gateway,bt-name\n")
+            for host, net in SHOPS.items():
+                for line in targets(net):
+                    words = dict(word.split("=", 1) for word in line.split()[1:])
+                    words = {k: v.replace(net, SHOPS["loop-north"]) for k, v in words.items()}
+                    out.write(",".join([line.split()[0], host] + list(words.values())) + "\n")
+        del inventory["shops"]["hosts"]["loop-north"]["tolctl_targets"]
+        inventory["shops"]["hosts"]["loop-north"].update(tolctl_targets_file=chain, tolctl_shop="loop-north")
         os.makedirs(os.path.join(scratch, "group_vars", "shops"))
         with open(os.path.join(scratch, "inventory.yml"), "w") as out:
             json.dump(inventory, out)  # JSON is YAML

@@ -219,6 +219,144 @@ TEST(TolctlApplyTest, SpreadsheetTargetsGiveNonEmptyCellsAsOverridesAndNameTheRo
     EXPECT_NE(r.out.find("socket://10.0.0.4\n"), std::string::npos) << r.out;
 }
 
+TEST(TolctlApplyTest, OneChainSpreadsheetServesEachShopByItsLabelWithTemplatesFilledInPerPrinter) {
+    const Folder folder;
+    FakeFleet fleet({Kind::Good, Kind::Good, Kind::Refuse, Kind::Good});
+    // A password is taken as written, braces and all.
+    const std::string profile = folder.Write(
+        "p.json", R"({"bt-name": "{label.shop}-Till-{n}", "wifi-station": {"ssid": "{{{label.shop}}}",
+                      "password": "{label.x}-secret", "gateway": "10.0.1.1"}})");
+    // South reuses North's static address: each run takes one shop.
+    const std::string csv = "target,//note,label.shop,lan.ip,wifi-station.ip,wifi-ap.name\n" +
+                            Range(fleet, 0, 2) + ",tills,North,10.0.0.1+,10.0.1.11+,\n" + Range(fleet, 3, 3) +
+                            ",,South,10.0.0.1,10.0.1.11,{label.shop} {{1}}\n";
+    const std::string chain = folder.Write("chain.csv", csv), report = folder.Path("r.json");
+    Result r = Tolctl(
+        {"apply", profile, "--targets", chain, "--label", "shop=North", "--gap", "0", "--report", report});
+    EXPECT_EQ(r.code, 1) << r.err;  // the third printer refuses
+    auto station = [](const std::string& ssid) {
+        return Single({"wifi-station", "--ssid", ssid, "--password", "{label.x}-secret", "--ip", "10.0.1.11",
+                       "--gateway", "10.0.1.1"});
+    };
+    EXPECT_EQ(fleet[0].Received(),
+              (std::vector<std::string>{Single({"bt-name", "North-Till-1"}), station("{North}"),
+                                        Single({"lan-ip", "10.0.0.1"})}));
+    EXPECT_EQ(fleet[1].Received()[0], Single({"bt-name", "North-Till-2"}));
+    const std::string port = std::to_string(fleet.Port());
+    EXPECT_EQ(TableRows(r.out)[3],
+              (std::vector<std::string>{"socket://127.0.0.3:" + port, "shop=North", "failed", "0/3",
+                                        "bt-name:", "connection", "refused"}));
+    const nlohmann::json entry = nlohmann::json::parse(folder.Read("r.json"))["results"][2];
+    EXPECT_EQ(entry["labels"], nlohmann::json::parse(R"({"shop": "North"})"));
+    EXPECT_EQ(entry["n"], 3);
+    EXPECT_EQ(entry["planned"]["bt-name"], "North-Till-3");
+    // Resumed alone, it is still the third till.
+    r = Tolctl({"apply", profile, "--resume", report, "--dry-run"});
+    EXPECT_NE(r.out.find("bt-name \"North-Till-3\""), std::string::npos) << r.out << r.err;
+    r = Tolctl({"apply", profile, "--targets", chain, "--label", "shop=South", "--gap", "0"});
+    EXPECT_EQ(r.code, 0) << r.err;
+    EXPECT_EQ(fleet[3].Received(),
+              (std::vector<std::string>{Single({"wifi-ap", "--name", "South {1}"}),
+                                        Single({"bt-name", "South-Till-1"}), station("{South}"),
+                                        Single({"lan-ip", "10.0.0.1"})}));
+
+    // Refused before anything is sent: a label a printer has not, what is no placeholder, a
+    // filled-in value that does not fit or that the code page cannot write, both shops at once.
+    const std::string plain =
+        folder.Write("plain.csv", "target,label.shop,lan.ip\n" + Range(fleet, 0, 2) + ",North,10.0.0.1+\n" +
+                                      Range(fleet, 3, 3) + ",South,10.0.0.1\n");
+    const std::string row2 = plain + " row 2 socket://127.0.0.1:" + port + ": ",
+                      from = " (" + folder.Path("p.json") + ")";
+    for (const auto& c : std::vector<std::pair<std::string, std::string>>{
+             {R"({"bt-name": "{label.till}"})",
+              row2 + "bt-name" + from + ": {label.till}: this printer has no label till (it has shop)"},
+             {R"({"bt-name": "{till}"})", "p.json: bt-name: '{till}' is not a placeholder"},
+             {R"({"wifi-ap": {"name": "{label.shop}-Printer-By-The-Kitchen-Door"}})",
+              row2 + "wifi-ap.name" + from + ": The access point name has 33 characters; at most 31 fit."},
+             {R"({"bt-pin": "{label.shop}\u20ac"})",
+              row2 + "bt-pin" + from + ": '\xE2\x82\xAC' that code page CP437"},
+             {R"({"lan": {"ip": "{n}"}})", "lan.ip: '{n}' is not an IPv4 address"},
+             {R"({"bt-pin": "1"})", "are both given lan.ip 10.0.0.1"}}) {
+        r = Tolctl({"apply", folder.Write("p.json", c.first), "--targets", plain});
+        EXPECT_EQ(r.code, 2);
+        EXPECT_NE(r.err.find(c.second), std::string::npos) << c.second << " not in: " << r.err;
+    }
+    EXPECT_EQ(fleet[0].Accepted() + fleet[3].Accepted(), 3 + 4);
+}
+
+TEST(TolctlApplyTest, OnlySendsThePartNamedLeavesOutTheRestAndAResumeKeepsToIt) {
+    const Folder folder;
+    FakeFleet fleet({Kind::Good, Kind::Refuse});
+    const std::string profile = folder.Write("p.json", kProfile), report = folder.Path("r.json");
+    // The chain's full spreadsheet: its names and addresses are not sent again, nor checked.
+    const std::string csv =
+        folder.Write("t.csv", "target,lan.ip,wifi-station.ip,bt-name\n" + Range(fleet, 0, 1) +
+                                  ",10.0.0.1,192.168.1.11+,{label.none}\n");
+    Result r = Tolctl({"apply", profile, "--targets", csv, "--only", "wifi-station.password", "--gap", "0",
+                       "--report", report});
+    EXPECT_EQ(r.code, 1) << r.err;
+    EXPECT_NE(
+        r.err.find("--only wifi-station.password: left out after, bt-name, bt-pin, lan.dhcp, lan.gateway, "
+                   "lan.ip, lan.mac, lan.mask, wifi-ap.mode, wifi-ap.name\n"),
+        std::string::npos)
+        << r.err;
+    EXPECT_EQ(
+        fleet[0].Received(),
+        std::vector<std::string>{Single({"wifi-station", "--ssid", "Shop", "--password", "Xq7-Secret-Zp",
+                                         "--ip", "192.168.1.11", "--gateway", "192.168.1.1"})});
+    const nlohmann::json json = nlohmann::json::parse(folder.Read("r.json"));
+    EXPECT_EQ(json["only"], nlohmann::json::parse(R"(["wifi-station.password"])"));
+    EXPECT_EQ(json["left-out"].size(), 10u);
+    r = Tolctl({"apply", profile, "--resume", report, "--dry-run"});
+    EXPECT_EQ(r.code, 0) << r.err;
+    EXPECT_NE(r.out.find("wifi-station"), std::string::npos) << r.out;
+    EXPECT_EQ(r.out.find("bt-pin"), std::string::npos) << r.out;
+
+    // after only when named; an unknown name is a usage error naming it.
+    r = Tolctl({"apply", profile, "--target", Range(fleet, 0, 0), "--only", "after,bt-pin", "--gap", "0"});
+    EXPECT_EQ(r.code, 0) << r.err;
+    EXPECT_EQ(fleet[0].Received().size(), 1u + 3u);
+    EXPECT_EQ(fleet[0].Received().back(), Single({"cut"}));
+    r = Tolctl({"apply", profile, "--target", Range(fleet, 0, 0), "--only", "lan,bt-nam"});
+    EXPECT_EQ(r.code, 2);
+    EXPECT_NE(r.err.find("--only: 'bt-nam' is not a profile key"), std::string::npos) << r.err;
+}
+
+TEST(TolctlApplyTest, ACanaryThatFailsOrAnEmptyFailureBudgetLeavesTheRestNotSentAndResumable) {
+    const Folder folder;
+    FakeFleet fleet({Kind::Good, Kind::Refuse, Kind::Good, Kind::Good});
+    const std::string profile = folder.Write("p.json", R"({"bt-pin": "1"})"), report = folder.Path("r.json");
+    const std::vector<std::string> all = {"apply", profile, "--target", Range(fleet, 0, 3), "--gap", "0"};
+    auto apply = [&all](std::vector<std::string> more) {
+        more.insert(more.begin(), all.begin(), all.end());
+        return Tolctl(more);
+    };
+    Result r = apply({"--canary", "2", "--report", report});
+    EXPECT_EQ(r.code, 1);
+    EXPECT_NE(
+        r.err.find("the first 2 printers (--canary) were not all ok; 2 of 4 printers were not sent anything"),
+        std::string::npos)
+        << r.err;
+    EXPECT_EQ(fleet[2].Accepted() + fleet[3].Accepted(), 0);
+    EXPECT_EQ(TableRows(r.out)[4][1], "not-sent");
+    EXPECT_EQ(nlohmann::json::parse(folder.Read("r.json"))["results"][3]["result"], "not-sent");
+    r = Tolctl({"apply", profile, "--resume", report, "--gap", "0"});
+    EXPECT_EQ(r.code, 1);  // the second still refuses; the others are served now
+    EXPECT_EQ(fleet[0].Accepted() * 10 + fleet[2].Accepted() * 10 + fleet[3].Accepted(), 10 + 10 + 1);
+
+    // One job, nothing may fail: the second's failure leaves the third and fourth out.
+    r = apply({"--jobs", "1", "--max-failed", "0"});
+    EXPECT_EQ(r.code, 1);
+    EXPECT_NE(r.err.find("more than 0 printers failed (--max-failed); 2 of 4"), std::string::npos) << r.err;
+    EXPECT_EQ(fleet[2].Accepted() + fleet[3].Accepted(), 2);
+    r = apply({"--jobs", "1", "--max-failed", "25%", "--canary", "1"});  // one failure of four is allowed
+    EXPECT_EQ(r.code, 1);
+    EXPECT_EQ(fleet[2].Accepted() + fleet[3].Accepted(), 4);
+    for (const char* bad : {"101%", "x", "-1", "%"}) {
+        EXPECT_EQ(apply({"--max-failed", bad}).code, 2) << bad;
+    }
+}
+
 TEST(TolctlApplyTest, ARefusingAResettingAndAStalledPrinterFailAloneAmongGoodOnes) {
     const TempDir folder;
     const std::string profile = folder.Write("shop.json", kProfile);

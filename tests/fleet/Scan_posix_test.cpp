@@ -110,6 +110,19 @@ TEST(TolctlScanTest, ProbeShowsTheStatusByteAndItsStateOrADashWhenNoneCameInTime
 
     const Result plain = Scan({"127.0.2.8-10", "--tcp-port", port, "--format", "json"});
     EXPECT_FALSE(Json::parse(plain.out)[0].contains("status"));
+
+    // A targets spreadsheet, the probe's findings in comment columns: status reads it as it is.
+    const Result csv =
+        Scan({"127.0.2.8-10", "--tcp-port", port, "--timeout", "300", "--probe", "--format", "csv"});
+    const std::string p = ":" + port + ",";
+    EXPECT_EQ(csv.out, "target,//status,//state,//conditions\nsocket://127.0.2.8" + p +
+                           "16,ok,drawer-pin-high\nsocket://127.0.2.9" + p +
+                           ",no-answer,\nsocket://127.0.2.10" + p + "16,ok,drawer-pin-high\n");
+    std::ofstream(dir / "found.csv") << csv.out;
+    const Result status = Tolctl({"status", "--targets", dir / "found.csv", "--format", "json"});
+    EXPECT_EQ(Json::parse(status.out).size(), 3u) << status.err;
+    EXPECT_EQ(Scan({"127.0.2.8", "--tcp-port", port, "--format", "csv"}).out,
+              "target\nsocket://127.0.2.8:" + port + "\n");
     EXPECT_EQ(fleet.Stop(), "exit 0");
 }
 
@@ -165,7 +178,7 @@ TEST(TolctlScanTest, BadInputIsExitCode2) {
               "tolctl: scan: '127.0.2.0/8': the network's prefix length must be 16-32\n");
     EXPECT_EQ(Scan({"127.1/24"}).code, 2);
     EXPECT_EQ(Scan({"127.0.2.0/28", "--format", "xml"}).err,
-              "tolctl: scan --format: 'xml' is not targets or json\n");
+              "tolctl: scan --format: 'xml' is not targets, csv or json\n");
     for (const char* option : {"--jobs", "--timeout", "--tcp-port"}) {
         EXPECT_EQ(Scan({"127.0.2.0/28", option, "0"}).code, 2) << option;
         EXPECT_EQ(Scan({"127.0.2.0/28", option, "0x10"}).code, 2) << option;

@@ -1,5 +1,5 @@
 // The monitor's metrics page written from a fleet's status: every series, label values escaped,
-// nothing per printer before a read.
+// a printer's own labels on its info series, nothing per printer before a read.
 #include <gtest/gtest.h>
 
 #include <string>
@@ -14,6 +14,9 @@ TEST(StatusReportTest, MetricsHaveEverySeriesOfEachReadPrinterWithEscapedLabels)
     targets[0].name = "socket://127.0.0.1:9100";
     targets[1].name = "parallel:C:\\lp \"1\"\n\xff";  // backslash, quote, line end, not UTF-8
     targets[2].name = "socket://127.0.0.3";
+    // Names Prometheus would refuse or that are its own, and a value to escape.
+    targets[0].labels = std::make_shared<const TargetLabels>(
+        TargetLabels{{"shop", "North \"1\""}, {"1st", "a"}, {"target", "b"}, {"__x", "c"}});
     FleetStatus found;
     found.printers.resize(3);
     found.read = {1, 1, 0};
@@ -24,14 +27,17 @@ TEST(StatusReportTest, MetricsHaveEverySeriesOfEachReadPrinterWithEscapedLabels)
     const std::string text = FleetStatusMetrics(targets, found);
     const std::string first = "{target=\"socket://127.0.0.1:9100\"";
     const std::string second = "{target=\"parallel:C:\\\\lp \\\"1\\\"\\n\xEF\xBF\xBD\"";
-    for (const std::string& line : {"tolctl_printer_up" + first + "} 1", "tolctl_printer_up" + second + "} 0",
-                                    "tolctl_printer_state" + first + ",state=\"warning\"} 1",
-                                    "tolctl_printer_state" + first + ",state=\"ok\"} 0",
-                                    "tolctl_printer_state" + second + ",state=\"no-answer\"} 1",
-                                    "tolctl_printer_condition" + first + ",condition=\"paper-end\"} 1",
-                                    "tolctl_printer_condition" + first + ",condition=\"paper-near-end\"} 0",
-                                    "tolctl_printer_status_seconds" + first + "} 1765350000.123",
-                                    "tolctl_printer_status_seconds" + second + "} 1765350000.004"}) {
+    for (const std::string& line :
+         {"tolctl_printer_info" + first +
+              ",shop=\"North \\\"1\\\"\",label_1st=\"a\",label_target=\"b\",label___x=\"c\"} 1",
+          "tolctl_printer_info" + second + "} 1", "tolctl_printer_up" + first + "} 1",
+          "tolctl_printer_up" + second + "} 0", "tolctl_printer_state" + first + ",state=\"warning\"} 1",
+          "tolctl_printer_state" + first + ",state=\"ok\"} 0",
+          "tolctl_printer_state" + second + ",state=\"no-answer\"} 1",
+          "tolctl_printer_condition" + first + ",condition=\"paper-end\"} 1",
+          "tolctl_printer_condition" + first + ",condition=\"paper-near-end\"} 0",
+          "tolctl_printer_status_seconds" + first + "} 1765350000.123",
+          "tolctl_printer_status_seconds" + second + "} 1765350000.004"}) {
         EXPECT_NE(text.find("\n" + line + "\n"), std::string::npos) << line << "\n" << text;
     }
     EXPECT_EQ(text.find("127.0.0.3"), std::string::npos);
@@ -39,7 +45,7 @@ TEST(StatusReportTest, MetricsHaveEverySeriesOfEachReadPrinterWithEscapedLabels)
     for (const char c : text) {
         lines += c == '\n';
     }
-    EXPECT_EQ(lines, 8 + 2 * (1 + 7 + 14 + 1));
+    EXPECT_EQ(lines, 10 + 2 * (1 + 1 + 7 + 14 + 1));
 
     found.read = {0, 0, 0};
     EXPECT_EQ(FleetStatusMetrics(targets, found).find('{'), std::string::npos);

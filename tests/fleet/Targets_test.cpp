@@ -114,4 +114,82 @@ TEST(TargetsTest, DevicesAreNamedSoThatNoTwoJobsShareOne) {
     EXPECT_EQ(TargetIdentity(Expand("usb:", true)[0]), TargetIdentity(Expand("USB001", true)[0]));
 }
 
+TEST(TargetsTest, LabelsComeFromLabelColumnsAndWordsAndSelectLinesCommentColumnsAreSkipped) {
+    std::vector<TargetLine> lines;
+    std::vector<std::string> errors;
+    ParseTargetsCsv(
+        "target,label.shop,//a,//a,label.till,bt-name\n"
+        "socket://10.0.0.1,North,x,y,,T\n"
+        "socket://10.0.0.2-3,South,,,2,\n",
+        "t.csv", lines, errors);
+    ParseTargetsText("socket://10.0.0.9 label.shop=North bt-name=x label.till=\"a b\" label.x=\n", "t.txt",
+                     lines, errors);
+    ASSERT_EQ(lines.size(), 3u);
+    EXPECT_TRUE(errors.empty()) << errors[0];
+    EXPECT_EQ(lines[0].labels, (TargetLabels{{"shop", "North"}}));
+    EXPECT_EQ(lines[0].overrides, std::vector<std::string>{"bt-name=T"});
+    EXPECT_EQ(lines[1].labels, (TargetLabels{{"shop", "South"}, {"till", "2"}}));
+    EXPECT_EQ(lines[2].labels, (TargetLabels{{"shop", "North"}, {"till", "a b"}}));
+    EXPECT_EQ(lines[2].overrides, std::vector<std::string>{"bt-name=x"});
+    std::vector<Target> printers = ExpandTargetLines({lines[1]}, errors);
+    ASSERT_EQ(printers.size(), 2u);
+    EXPECT_EQ(printers[1].number, 2u);
+    EXPECT_EQ(LabelsOf(printers[1]), lines[1].labels);
+
+    for (const auto& c : std::vector<std::pair<std::string, std::string>>{
+             {"target,label.sh-op\n", "t.csv row 1, column 2: 'label.sh-op': a label's name is 1-32 letters"},
+             {"target,label." + std::string(33, 'x') + "\n", "a label's name is"},
+             {"target,shop\n", "t.csv row 1, column 2: 'shop': not a profile key"},
+             {"target,label.a\nsocket://10.0.0.1,\"x\ny\"\n", "t.csv row 2, column 2: label.a: '"}}) {
+        errors.clear();
+        ParseTargetsCsv(c.first, "t.csv", lines, errors);
+        ASSERT_EQ(errors.size(), 1u) << c.first;
+        EXPECT_NE(errors[0].find(c.second), std::string::npos) << errors[0];
+    }
+    errors.clear();
+    ParseTargetsText("socket://10.0.0.1 label.shop label.a=1 label.a=2\n", "t.txt", lines, errors);
+    EXPECT_EQ(errors,
+              (std::vector<std::string>{
+                  "t.txt:1: 'label.shop': a label is written label.NAME=VALUE (like label.shop=North)",
+                  "t.txt:1: label.a: given twice on one line"}));
+
+    // --label takes the lines with all the labels given; NAME= those without it.
+    const std::string text =
+        "socket://10.0.0.1 label.shop=North label.till=1\nsocket://10.0.0.2 label.shop=North\n"
+        "socket://10.0.0.3 label.shop=South\n";
+    auto read = [&text](std::vector<std::string> labels, std::vector<std::string> targets = {}) {
+        TargetSources sources;
+        sources.file = "t.txt";
+        sources.fileText = &text;
+        sources.labels = std::move(labels);
+        sources.targets = std::move(targets);
+        std::vector<std::string> errors;
+        std::string found;
+        for (const TargetLine& line : ReadTargetLines(sources, errors)) {
+            found += line.target.substr(16) + " ";
+        }
+        return errors.empty() ? found : errors[0];
+    };
+    EXPECT_EQ(read({"shop=North"}), "1 2 ");
+    EXPECT_EQ(read({"shop=North", "till=1"}), "1 ");
+    EXPECT_EQ(read({"till="}), "2 3 ");
+    EXPECT_EQ(read({"shop=West"}), "--label: no line of t.txt has 'shop=West'");
+    EXPECT_EQ(read({"shop"}), "--label: 'shop' is not NAME=VALUE (like --label shop=North)");
+    EXPECT_EQ(read({"shop=North"}, {"socket://10.0.0.9"}),
+              "--label: selects lines of the targets file; --target names printers without labels");
+}
+
+TEST(TargetsTest, TemplatesFillInLabelsAndTheNumberAndRefuseWhatIsNotAPlaceholder) {
+    const TargetLabels labels = {{"shop", "North"}, {"till", "2"}};
+    std::string made, problem;
+    EXPECT_TRUE(ExpandTemplate("{label.shop}-Till-{n}{{x}}{label.till}", labels, 3, made, problem));
+    EXPECT_EQ(made, "North-Till-3{x}2");
+    EXPECT_FALSE(ExpandTemplate("{label.floor}", labels, 1, made, problem));
+    EXPECT_EQ(problem, "{label.floor}: this printer has no label floor (it has shop, till)");
+    EXPECT_EQ(TemplateProblem("a}b").substr(0, 38), "a } without its {: write }} for a brac");
+    EXPECT_EQ(TemplateProblem("{n").substr(0, 35), "a { is not closed: write {{ for a b");
+    EXPECT_EQ(TemplateProblem("{label.a b}").substr(0, 40), "'{label.a b}' is not a placeholder: writ");
+    EXPECT_EQ(TemplateProblem("{shop}{n}"), TemplateProblem("{shop}"));
+}
+
 }  // namespace

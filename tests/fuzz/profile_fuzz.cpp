@@ -32,7 +32,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
     std::vector<TargetLine> lines;
     ParseTargetsText(targetsText, "t.txt", lines, errors);
-    lines.push_back(TargetLine{"--target", "socket://127.0.0.1", {}});
+    lines.push_back(TargetLine{"--target", "socket://127.0.0.1", {}, {}});
     for (const TargetLine& line : lines) {
         std::vector<Target> targets;
         std::string problem;

@@ -17,6 +17,7 @@
 #include "http/HttpClient.h"
 #include "tests/support/TolctlProgram.h"
 #include "tests/support/TolctlRun.h"
+#include "tolctl/ApplyCommand.h"
 #include "tolctl/Tolctl.h"
 
 namespace {
@@ -71,8 +72,8 @@ TEST(TolctlMonitorTest, ServesEachRoundsStatusAsMetricsAndJson) {
     const HttpAnswer page = monitor.Get("/metrics");
     ASSERT_EQ(page.status, 200) << page.error;
     EXPECT_EQ(page.Header("content-type"), "text/plain; version=0.0.4; charset=utf-8");
-    EXPECT_EQ(page.body.find('{'), std::string::npos) << page.body;
-    EXPECT_EQ(Lines(page.body, "# TYPE tolctl_printer_"), 4u) << page.body;
+    EXPECT_EQ(page.body.find("{target="), std::string::npos) << page.body;
+    EXPECT_EQ(Lines(page.body, "# TYPE tolctl_printer_"), 5u) << page.body;
     EXPECT_EQ(monitor.Get("/status").body, "[]\n");
 
     const std::string good = "{target=\"socket://127.0.3.20:" + port + "\"";
@@ -133,6 +134,49 @@ TEST(TolctlMonitorTest, AConditionChangedInTheEmulatorShowsAfterTheNextRound) {
     ASSERT_EQ(std::rename((dir / "new.txt").c_str(), (dir / "conditions.txt").c_str()), 0);
     EXPECT_EQ(Lines(monitor.MetricsWith(paperEnd + "1"), paperEnd + "1\n"), 1u);
     EXPECT_EQ(monitor.Stop(), "exit 1");  // out of paper is offline
+}
+
+TEST(TolctlMonitorTest, LabelsJoinOnTheInfoSeriesAndSighupReadsTheTargetsAgain) {
+    TempDir dir;
+    EmulatorProgram fleet({"--bind", "127.0.3.40-41"});
+    const std::string port = std::to_string(fleet.Port()), chain = dir / "chain.csv";
+    auto write = [&](const std::string& text) {
+        std::ofstream(dir / "new.csv") << text;
+        ASSERT_EQ(std::rename((dir / "new.csv").c_str(), chain.c_str()), 0);
+    };
+    write("target,label.shop,label.1st\nsocket://127.0.3.40:" + port +
+          ",North,x\nsocket://127.0.3.41:" + port + ",South,\n");
+    Monitor monitor({"--targets", chain, "--label", "shop=North"});
+    const std::string north =
+        "tolctl_printer_info{target=\"socket://127.0.3.40:" + port + "\",shop=\"North\",label_1st=\"x\"} 1";
+    std::string text = monitor.MetricsWith(north);
+    EXPECT_EQ(Lines(text, north + "\n"), 1u) << text;
+    EXPECT_EQ(text.find("127.0.3.41"), std::string::npos);
+    EXPECT_EQ(Lines(text, "tolctl_monitor_build_info{version=\"" + std::string(TolctlVersion()) + "\"} 1\n"),
+              1u);
+    EXPECT_EQ(Lines(text, "tolctl_monitor_round_seconds "), 1u);
+    // status takes the same file and labels, and shows them.
+    const TolctlResult status = Tolctl({"status", "--targets", chain, "--label", "shop=North"});
+    EXPECT_NE(status.out.find("  LABELS  "), std::string::npos) << status.out;
+    EXPECT_NE(status.out.find("  shop=North,1st=x  ok  "), std::string::npos) << status.out;
+    const Json json = Json::parse(Tolctl({"status", "--targets", chain, "--format", "json"}).out);
+    EXPECT_EQ(json[1]["labels"], Json::parse(R"({"shop": "South"})"));
+
+    write("target,label.shop\nsocket://127.0.3.40-41:" + port + ",North\n");
+    ASSERT_EQ(::kill(monitor.Process().Pid(), SIGHUP), 0);
+    const std::string both =
+        "tolctl_printer_info{target=\"socket://127.0.3.41:" + port + "\",shop=\"North\"} 1";
+    EXPECT_EQ(Lines(monitor.MetricsWith(both), both + "\n"), 1u);
+    EXPECT_EQ(monitor.Errors().WaitFor("(SIGHUP: 2 printers) read from the targets again\n"),
+              "SIGHUP: 2 printers");
+    // A file that cannot be read keeps the old list, and says so.
+    write("target,label.shop\nsocket://127.0.3.300,North\n");
+    ASSERT_EQ(::kill(monitor.Process().Pid(), SIGHUP), 0);
+    EXPECT_EQ(monitor.Errors().WaitFor("(SIGHUP: the targets were not read again; the 2 printers of before "
+                                       "are still read and served)\n"),
+              "SIGHUP: the targets were not read again; the 2 printers of before are still read and served");
+    EXPECT_EQ(Lines(monitor.Get("/metrics").body, both + "\n"), 1u);
+    EXPECT_EQ(monitor.Stop(), "exit 0");
 }
 
 TEST(TolctlMonitorTest, SlowClientsHoldNoWorker) {
