@@ -220,8 +220,8 @@ TEST(TolctlApplyTest, SpreadsheetTargetsGiveNonEmptyCellsAsOverridesAndNameTheRo
 }
 
 TEST(TolctlApplyTest, OneChainSpreadsheetServesEachShopByItsLabelWithTemplatesFilledInPerPrinter) {
-    const Folder folder;
-    FakeFleet fleet({Kind::Good, Kind::Good, Kind::Refuse, Kind::Good});
+    const TempDir folder;
+    FakeFleet fleet({Kind::None, Kind::None, Kind::Refuse, Kind::None});
     // A password is taken as written, braces and all.
     const std::string profile = folder.Write(
         "p.json", R"({"bt-name": "{label.shop}-Till-{n}", "wifi-station": {"ssid": "{{{label.shop}}}",
@@ -230,18 +230,18 @@ TEST(TolctlApplyTest, OneChainSpreadsheetServesEachShopByItsLabelWithTemplatesFi
     const std::string csv = "target,//note,label.shop,lan.ip,wifi-station.ip,wifi-ap.name\n" +
                             Range(fleet, 0, 2) + ",tills,North,10.0.0.1+,10.0.1.11+,\n" + Range(fleet, 3, 3) +
                             ",,South,10.0.0.1,10.0.1.11,{label.shop} {{1}}\n";
-    const std::string chain = folder.Write("chain.csv", csv), report = folder.Path("r.json");
+    const std::string chain = folder.Write("chain.csv", csv), report = (folder / "r.json");
     Result r = Tolctl(
         {"apply", profile, "--targets", chain, "--label", "shop=North", "--gap", "0", "--report", report});
     EXPECT_EQ(r.code, 1) << r.err;  // the third printer refuses
     auto station = [](const std::string& ssid) {
-        return Single({"wifi-station", "--ssid", ssid, "--password", "{label.x}-secret", "--ip", "10.0.1.11",
-                       "--gateway", "10.0.1.1"});
+        return DryRunBytes({"wifi-station", "--ssid", ssid, "--password", "{label.x}-secret", "--ip",
+                            "10.0.1.11", "--gateway", "10.0.1.1"});
     };
     EXPECT_EQ(fleet[0].Received(),
-              (std::vector<std::string>{Single({"bt-name", "North-Till-1"}), station("{North}"),
-                                        Single({"lan-ip", "10.0.0.1"})}));
-    EXPECT_EQ(fleet[1].Received()[0], Single({"bt-name", "North-Till-2"}));
+              (std::vector<std::string>{DryRunBytes({"bt-name", "North-Till-1"}), station("{North}"),
+                                        DryRunBytes({"lan-ip", "10.0.0.1"})}));
+    EXPECT_EQ(fleet[1].Received()[0], DryRunBytes({"bt-name", "North-Till-2"}));
     const std::string port = std::to_string(fleet.Port());
     EXPECT_EQ(TableRows(r.out)[3],
               (std::vector<std::string>{"socket://127.0.0.3:" + port, "shop=North", "failed", "0/3",
@@ -256,9 +256,9 @@ TEST(TolctlApplyTest, OneChainSpreadsheetServesEachShopByItsLabelWithTemplatesFi
     r = Tolctl({"apply", profile, "--targets", chain, "--label", "shop=South", "--gap", "0"});
     EXPECT_EQ(r.code, 0) << r.err;
     EXPECT_EQ(fleet[3].Received(),
-              (std::vector<std::string>{Single({"wifi-ap", "--name", "South {1}"}),
-                                        Single({"bt-name", "South-Till-1"}), station("{South}"),
-                                        Single({"lan-ip", "10.0.0.1"})}));
+              (std::vector<std::string>{DryRunBytes({"wifi-ap", "--name", "South {1}"}),
+                                        DryRunBytes({"bt-name", "South-Till-1"}), station("{South}"),
+                                        DryRunBytes({"lan-ip", "10.0.0.1"})}));
 
     // Refused before anything is sent: a label a printer has not, what is no placeholder, a
     // filled-in value that does not fit or that the code page cannot write, both shops at once.
@@ -266,7 +266,7 @@ TEST(TolctlApplyTest, OneChainSpreadsheetServesEachShopByItsLabelWithTemplatesFi
         folder.Write("plain.csv", "target,label.shop,lan.ip\n" + Range(fleet, 0, 2) + ",North,10.0.0.1+\n" +
                                       Range(fleet, 3, 3) + ",South,10.0.0.1\n");
     const std::string row2 = plain + " row 2 socket://127.0.0.1:" + port + ": ",
-                      from = " (" + folder.Path("p.json") + ")";
+                      from = " (" + (folder / "p.json") + ")";
     for (const auto& c : std::vector<std::pair<std::string, std::string>>{
              {R"({"bt-name": "{label.till}"})",
               row2 + "bt-name" + from + ": {label.till}: this printer has no label till (it has shop)"},
@@ -285,9 +285,9 @@ TEST(TolctlApplyTest, OneChainSpreadsheetServesEachShopByItsLabelWithTemplatesFi
 }
 
 TEST(TolctlApplyTest, OnlySendsThePartNamedLeavesOutTheRestAndAResumeKeepsToIt) {
-    const Folder folder;
-    FakeFleet fleet({Kind::Good, Kind::Refuse});
-    const std::string profile = folder.Write("p.json", kProfile), report = folder.Path("r.json");
+    const TempDir folder;
+    FakeFleet fleet({Kind::None, Kind::Refuse});
+    const std::string profile = folder.Write("p.json", kProfile), report = (folder / "r.json");
     // The chain's full spreadsheet: its names and addresses are not sent again, nor checked.
     const std::string csv =
         folder.Write("t.csv", "target,lan.ip,wifi-station.ip,bt-name\n" + Range(fleet, 0, 1) +
@@ -302,8 +302,8 @@ TEST(TolctlApplyTest, OnlySendsThePartNamedLeavesOutTheRestAndAResumeKeepsToIt) 
         << r.err;
     EXPECT_EQ(
         fleet[0].Received(),
-        std::vector<std::string>{Single({"wifi-station", "--ssid", "Shop", "--password", "Xq7-Secret-Zp",
-                                         "--ip", "192.168.1.11", "--gateway", "192.168.1.1"})});
+        std::vector<std::string>{DryRunBytes({"wifi-station", "--ssid", "Shop", "--password", "Xq7-Secret-Zp",
+                                              "--ip", "192.168.1.11", "--gateway", "192.168.1.1"})});
     const nlohmann::json json = nlohmann::json::parse(folder.Read("r.json"));
     EXPECT_EQ(json["only"], nlohmann::json::parse(R"(["wifi-station.password"])"));
     EXPECT_EQ(json["left-out"].size(), 10u);
@@ -316,16 +316,16 @@ TEST(TolctlApplyTest, OnlySendsThePartNamedLeavesOutTheRestAndAResumeKeepsToIt) 
     r = Tolctl({"apply", profile, "--target", Range(fleet, 0, 0), "--only", "after,bt-pin", "--gap", "0"});
     EXPECT_EQ(r.code, 0) << r.err;
     EXPECT_EQ(fleet[0].Received().size(), 1u + 3u);
-    EXPECT_EQ(fleet[0].Received().back(), Single({"cut"}));
+    EXPECT_EQ(fleet[0].Received().back(), DryRunBytes({"cut"}));
     r = Tolctl({"apply", profile, "--target", Range(fleet, 0, 0), "--only", "lan,bt-nam"});
     EXPECT_EQ(r.code, 2);
     EXPECT_NE(r.err.find("--only: 'bt-nam' is not a profile key"), std::string::npos) << r.err;
 }
 
 TEST(TolctlApplyTest, ACanaryThatFailsOrAnEmptyFailureBudgetLeavesTheRestNotSentAndResumable) {
-    const Folder folder;
-    FakeFleet fleet({Kind::Good, Kind::Refuse, Kind::Good, Kind::Good});
-    const std::string profile = folder.Write("p.json", R"({"bt-pin": "1"})"), report = folder.Path("r.json");
+    const TempDir folder;
+    FakeFleet fleet({Kind::None, Kind::Refuse, Kind::None, Kind::None});
+    const std::string profile = folder.Write("p.json", R"({"bt-pin": "1"})"), report = (folder / "r.json");
     const std::vector<std::string> all = {"apply", profile, "--target", Range(fleet, 0, 3), "--gap", "0"};
     auto apply = [&all](std::vector<std::string> more) {
         more.insert(more.begin(), all.begin(), all.end());
