@@ -9,6 +9,11 @@
 
 #include "ErrnoText.h"
 #include "Files.h"
+#include "UserPlaces.h"
+
+std::string DefaultStateDir() {
+    return StatePath("console");
+}
 
 bool WritePrivateFile(const std::string& path, const std::string& bytes, std::string& problem) {
     bool given = false;

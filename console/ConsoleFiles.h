@@ -6,14 +6,12 @@
 #include <string>
 #include <vector>
 
+#include "UserPlaces.h"  // MakePrivateFolder
+
 /// The console's state folder when none is given: $XDG_STATE_HOME/tolctl/console, else
 /// ~/.local/state/tolctl/console; on Windows %LOCALAPPDATA%\tolctl\console. Empty when none
-/// can be found (no home folder).
+/// can be found (no home folder). (ConsoleFiles.cpp.)
 std::string DefaultStateDir();
-
-/// Makes the folder `path` and those above it that are missing; the ones made are the user's
-/// alone (0700). False with `problem` saying why.
-bool MakePrivateFolder(const std::string& path, std::string& problem);
 
 /// Writes `bytes` as the file `path`, readable by the user alone (0600), in place of the old one
 /// in one step: a crash leaves the old file or the new one. The file written first is made anew

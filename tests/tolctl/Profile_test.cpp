@@ -3,12 +3,12 @@
 
 #include <filesystem>
 #include <fstream>
-#include <random>
 #include <set>
 #include <sstream>
 
 #include "OemText.h"
 #include "Profile.h"
+#include "TempFolder.h"
 #include "Tolctl.h"
 
 namespace {
@@ -243,28 +243,8 @@ TEST(ProfileTest, ParseErrorsNeverShowTheTextRead) {
     }
 }
 
-class TempDir {
-  public:
-    TempDir()
-        // Random per process: CTest runs each test as a process of its own, several at once.
-        : m_path(std::filesystem::temp_directory_path() /
-                 ("tolctl-profile-" + std::to_string(std::random_device{}()))) {
-        std::filesystem::create_directories(m_path);
-    }
-    ~TempDir() { std::filesystem::remove_all(m_path); }
-    std::string Write(const std::string& name, const std::string& bytes) const {
-        const std::filesystem::path path = m_path / name;
-        std::ofstream(path, std::ios::binary) << bytes;
-        return path.u8string();
-    }
-    std::string Path(const std::string& name) const { return (m_path / name).u8string(); }
-
-  private:
-    std::filesystem::path m_path;
-};
-
 TEST(ProfileTest, PasswordFileIsReadBesideTheProfileAndItsProblemsNameOnlyTheFile) {
-    const TempDir dir;
+    const TempFolder dir;
     dir.Write("wifi.pw", "pass word\n");
     dir.Write("bad.pw", std::string("S\0e\0", 4));
     const std::string station = R"(, "ssid": "s", "ip": "1.2.3.4", "gateway": "1.2.3.1"}})";
@@ -301,7 +281,7 @@ TEST(ProfileTest, PasswordFileIsReadBesideTheProfileAndItsProblemsNameOnlyTheFil
 }
 
 TEST(ProfileTest, AReportThatWouldOverwriteTheProfileIsRefusedUnderAnyName) {
-    const TempDir dir;
+    const TempFolder dir;
     const std::string profile = dir.Write("p.json", R"({"bt-pin": "1"})");
     std::filesystem::create_directories(dir.Path("sub"));
     std::istringstream in;

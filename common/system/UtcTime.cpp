@@ -1,0 +1,36 @@
+// The time as milliseconds, for every platform (the calendar of UtcNow is each platform's own).
+#include "UtcTime.h"
+
+#include <chrono>
+#include <cstdio>
+
+int64_t UtcNowMs() {
+    return std::chrono::duration_cast<std::chrono::milliseconds>(
+               std::chrono::system_clock::now().time_since_epoch())
+        .count();
+}
+
+std::string UtcMsText(int64_t ms) {
+    int64_t days = ms / 86400000;
+    int64_t rest = ms % 86400000;
+    if (rest < 0) {
+        rest += 86400000;
+        --days;
+    }
+    // The civil date of a day count (the proleptic Gregorian calendar, in eras of 400 years).
+    days += 719468;
+    const int64_t era = (days >= 0 ? days : days - 146096) / 146097;
+    const int64_t dayOfEra = days - era * 146097;
+    const int64_t yearOfEra = (dayOfEra - dayOfEra / 1460 + dayOfEra / 36524 - dayOfEra / 146096) / 365;
+    const int64_t dayOfYear = dayOfEra - (365 * yearOfEra + yearOfEra / 4 - yearOfEra / 100);
+    const int64_t shiftedMonth = (5 * dayOfYear + 2) / 153;
+    const int64_t day = dayOfYear - (153 * shiftedMonth + 2) / 5 + 1;
+    const int64_t month = shiftedMonth < 10 ? shiftedMonth + 3 : shiftedMonth - 9;
+    const int64_t year = yearOfEra + era * 400 + (month <= 2 ? 1 : 0);
+    char text[40];
+    std::snprintf(text, sizeof text, "%04lld-%02lld-%02lldT%02lld:%02lld:%02lld.%03lldZ",
+                  static_cast<long long>(year), static_cast<long long>(month), static_cast<long long>(day),
+                  static_cast<long long>(rest / 3600000), static_cast<long long>(rest / 60000 % 60),
+                  static_cast<long long>(rest / 1000 % 60), static_cast<long long>(rest % 1000));
+    return text;
+}

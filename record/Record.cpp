@@ -1,0 +1,521 @@
+#include "Record.h"
+
+#include <sqlite3.h>
+
+#include <atomic>
+#include <cerrno>
+#include <cstdio>
+
+#include "ErrnoText.h"
+#include "Files.h"
+#include "JsonParse.h"
+#include "RecordStore.h"
+#include "TolVersion.h"
+#include "UserPlaces.h"
+#include "UtcTime.h"
+
+namespace {
+
+// How long a write waits for the lock that another process (another apply, the console, a
+// monitor) holds before it fails. Their transactions take milliseconds; an import of a large
+// record, seconds.
+constexpr int kBusyMs = 60 * 1000;
+
+const char* const kResultNames[] = {"in-flight", "sent", "failed", "not-sent", "interrupted"};
+
+// The folder of `path`, or "" when it names none.
+std::string FolderOf(const std::string& path) {
+#ifdef _WIN32
+    const size_t cut = path.find_last_of("\\/");
+#else
+    const size_t cut = path.rfind('/');
+#endif
+    return cut == std::string::npos || cut == 0 ? std::string() : path.substr(0, cut);
+}
+
+bool Exists(const std::string& path) {
+    std::FILE* file = OpenFile(path, "rb");
+    if (file == nullptr) {
+        return errno != ENOENT;
+    }
+    std::fclose(file);
+    return true;
+}
+
+// Makes the record's file anew, readable by the user alone, in a folder of the user's alone: SQLite
+// would make it as the umask leaves a new file. Its journal files take the file's permissions.
+bool MakeFile(const std::string& path, RecordProblem& problem) {
+    const std::string folder = FolderOf(path);
+    std::string why;
+    if (!folder.empty() && !MakePrivateFolder(folder, why)) {
+        problem = {RecordProblem::Kind::Failed, "cannot make the record " + FileLabel(path) + ": " + why};
+        return false;
+    }
+    std::FILE* file = OpenNewFile(path, true);
+    if (file == nullptr && errno != EEXIST) {
+        problem = {RecordProblem::Kind::Failed,
+                   "cannot make the record " + FileLabel(path) + ": " + ErrnoText(errno)};
+        return false;
+    }
+    if (file != nullptr) {
+        std::fclose(file);
+    }
+    return true;
+}
+
+}  // namespace
+
+const char* SendResultName(SendResult result) {
+    const auto index = static_cast<size_t>(result);
+    return index < sizeof kResultNames / sizeof kResultNames[0] ? kResultNames[index] : "?";
+}
+
+bool ParseSendResult(const std::string& name, SendResult& result) {
+    for (size_t i = 0; i < sizeof kResultNames / sizeof kResultNames[0]; ++i) {
+        if (name == kResultNames[i]) {
+            result = static_cast<SendResult>(i);
+            return true;
+        }
+    }
+    return false;
+}
+
+// One write waiting in the queue.
+struct Record::Op {
+    enum class Kind : uint8_t { Begin, Start, End, NotSent, Finish, Status };
+    Kind kind = Kind::Start;
+    SendResult result = SendResult::InFlight;
+    bool secret = false;
+    int64_t rollout = 0;
+    int64_t seq = 0;
+    int64_t timeMs = 0;
+    std::string printer, setting, value;  // Status: the state in `setting`, the conditions in `value`
+    std::string text;                     // the error; Finish: the counts
+    std::shared_ptr<RolloutStart> start;  // Begin
+    Pending* pending = nullptr;           // a caller that waits for it
+};
+
+// What a waiting caller is told once its write is committed.
+struct Record::Pending {
+    bool ok = false;
+    int64_t id = 0;  // Begin: the roll-out's id
+};
+
+// The writer thread's connection and what it keeps between batches.
+class Record::Writer {
+  public:
+    explicit Writer(int64_t keyId) : m_store(m_db), m_keyId(keyId) {}
+
+    bool Open(const std::string& path, int flags) {
+        return m_db.Open(path, flags, kBusyMs) && m_db.Exec("PRAGMA synchronous = NORMAL");
+    }
+
+    /// Writes `batch` in one transaction; false with `problem` when it was rolled back.
+    bool Write(std::vector<Op>& batch, std::string& problem) {
+        std::vector<uint64_t> started;  // the in-flight rows of this batch
+        bool ok = m_db.Exec("BEGIN IMMEDIATE");
+        for (size_t i = 0; ok && i < batch.size(); ++i) {
+            ok = WriteOne(batch[i], started);
+        }
+        ok = ok && m_db.Exec("COMMIT");
+        if (!ok) {
+            problem = m_db.Problem();
+            m_db.Exec("ROLLBACK");
+            m_store.ForgetIds();
+            for (const uint64_t key : started) {
+                m_started.erase(key);
+            }
+        }
+        return ok;
+    }
+
+  private:
+    // What an in-flight command's result needs to keep the printer's last value.
+    struct Started {
+        int64_t printer = 0, setting = 0;
+        std::string value;
+        bool secret = false;
+    };
+    static uint64_t Key(int64_t rollout, int64_t seq) {
+        return static_cast<uint64_t>(rollout) << 32 ^ static_cast<uint64_t>(seq);
+    }
+
+    bool WriteOne(Op& op, std::vector<uint64_t>& started) {
+        int64_t printer = 0, setting = 0;
+        switch (op.kind) {
+            case Op::Kind::Begin: {
+                int64_t id = 0;
+                if (!m_store.InsertRollout(NewUuid(), *op.start, m_keyId, 0, "", id)) {
+                    return false;
+                }
+                op.rollout = id;
+                return true;
+            }
+            case Op::Kind::Start:
+                if (!m_store.PrinterId(op.printer, printer) || !m_store.SettingId(op.setting, setting) ||
+                    !m_store.InsertSend(op.rollout, op.seq, printer, setting, op.value, op.secret,
+                                        SendResult::InFlight, "", op.timeMs)) {
+                    return false;
+                }
+                m_started[Key(op.rollout, op.seq)] =
+                    Started{printer, setting, std::move(op.value), op.secret};
+                started.push_back(Key(op.rollout, op.seq));
+                return true;
+            case Op::Kind::End: {
+                if (!m_store.SetResult(op.rollout, op.seq, op.result, op.text, op.timeMs)) {
+                    return false;
+                }
+                const auto found = m_started.find(Key(op.rollout, op.seq));
+                if (found == m_started.end()) {
+                    return true;  // its in-flight row was never written
+                }
+                const Started command = std::move(found->second);
+                m_started.erase(found);
+                return m_store.NoteLatest(command.printer, command.setting, op.rollout, command.value,
+                                          command.secret, op.result, op.timeMs);
+            }
+            case Op::Kind::NotSent:
+                return m_store.PrinterId(op.printer, printer) && m_store.SettingId(op.setting, setting) &&
+                       m_store.InsertSend(op.rollout, op.seq, printer, setting, op.value, op.secret,
+                                          op.result, op.text, op.timeMs);
+            case Op::Kind::Finish:
+                return m_store.FinishRollout(op.rollout, op.timeMs, op.text);
+            case Op::Kind::Status: {
+                bool added = false;
+                return m_store.PrinterId(op.printer, printer) &&
+                       m_store.AddStatus(printer, op.setting, op.value, op.timeMs, 0, added);
+            }
+        }
+        return false;
+    }
+
+    SqliteDb m_db;
+    RecordStore m_store;
+    int64_t m_keyId = 0;
+    std::unordered_map<uint64_t, Started> m_started;
+};
+
+std::unique_ptr<Record> Record::Open(const std::string& path, RecordMode mode, RecordProblem& problem) {
+    problem = RecordProblem();
+    if (mode != RecordMode::Write && !Exists(path)) {
+        problem = {RecordProblem::Kind::Missing, "there is no record " + FileLabel(path)};
+        return nullptr;
+    }
+    if (mode == RecordMode::Write && !MakeFile(path, problem)) {
+        return nullptr;
+    }
+    return OpenAt(path, FileLabel(path), mode,
+                  mode == RecordMode::ReadOnly ? SQLITE_OPEN_READONLY : SQLITE_OPEN_READWRITE, problem);
+}
+
+std::unique_ptr<Record> Record::OpenInMemory(RecordProblem& problem) {
+    // Shared by this record's two connections (its writer's and its own), and by no other record.
+    static std::atomic<unsigned> count{0};
+    problem = RecordProblem();
+    const std::string name = "file:tolctl-record-" + std::to_string(++count) + "?mode=memory&cache=shared";
+    return OpenAt(name, "in memory", RecordMode::Write,
+                  SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_URI | SQLITE_OPEN_MEMORY, problem);
+}
+
+std::unique_ptr<Record> Record::OpenAt(const std::string& path,
+                                       const std::string& label,
+                                       RecordMode mode,
+                                       int flags,
+                                       RecordProblem& problem) {
+    std::unique_ptr<Record> record(new Record());
+    record->m_path = path;
+    record->m_label = label;
+    SqliteDb& db = record->m_db;
+    const auto failed = [&](const std::string& what) {
+        problem = {RecordProblem::Kind::Failed, what + " " + label + ": " + db.Problem()};
+        return nullptr;
+    };
+    if (!db.Open(path, flags, kBusyMs)) {
+        return failed("cannot open the record");
+    }
+    int version = 0;
+    if (!ReadRecordVersion(db, version)) {
+        if ((db.Code() & 0xff) == SQLITE_NOTADB) {
+            problem = {RecordProblem::Kind::Refused,
+                       label + " is not a tolctl record (not an SQLite database)"};
+            return nullptr;
+        }
+        return failed("cannot read the record");
+    }
+    if (version < 0) {
+        problem = {RecordProblem::Kind::Refused,
+                   label + " is not a tolctl record (an SQLite database of other tables)"};
+        return nullptr;
+    }
+    if (version > kRecordVersion) {
+        problem = {RecordProblem::Kind::Refused,
+                   label + " was written by a newer tolctl (record version " + std::to_string(version) +
+                       "; this tolctl " TOL_VERSION_TEXT " knows up to " + std::to_string(kRecordVersion) +
+                       "): nothing was changed"};
+        return nullptr;
+    }
+    if (mode == RecordMode::ReadOnly || mode == RecordMode::Trial) {
+        if (version == 0) {
+            problem = {RecordProblem::Kind::Missing, label + " holds no record yet"};
+            return nullptr;
+        }
+        if (version < kRecordVersion) {
+            problem = {RecordProblem::Kind::Refused,
+                       label + " is of an older record version (" + std::to_string(version) +
+                           "); run without --dry-run to bring it up to this tolctl's"};
+            return nullptr;
+        }
+    } else {
+        // Readers never wait for the writer, and the writer's commits go to the log file without
+        // waiting for the disk: a killed process loses nothing committed (a power cut may lose
+        // the last ones).
+        if (!db.Exec("PRAGMA journal_mode = WAL") || !db.Exec("PRAGMA synchronous = NORMAL")) {
+            return failed("cannot open the record");
+        }
+        if (version < kRecordVersion) {
+            // Another process may be bringing it up at once: the version is read again under the lock.
+            if (!db.Exec("BEGIN IMMEDIATE") || !ReadRecordVersion(db, version)) {
+                db.Exec("ROLLBACK");
+                return failed("cannot write the record");
+            }
+            for (int next = version + 1; next <= kRecordVersion && version >= 0; ++next) {
+                if (!MigrateRecord(db, next)) {
+                    db.Exec("ROLLBACK");
+                    return failed("cannot write the record");
+                }
+            }
+            if (!db.Exec("PRAGMA application_id = 1416586834") || !db.Exec("COMMIT")) {
+                db.Exec("ROLLBACK");
+                return failed("cannot write the record");
+            }
+        }
+    }
+    SqliteStatement key;
+    if (!key.Prepare(db, "SELECT id, secret FROM fingerprint_keys WHERE own = 1") || !key.Step() ||
+        !key.Row()) {
+        return failed("cannot read the record");
+    }
+    const int64_t keyId = key.Int(0);
+    record->m_key = key.Blob(1);
+    if (mode == RecordMode::Write) {
+        record->m_writer = std::make_unique<Writer>(keyId);
+        if (!record->m_writer->Open(path, flags)) {
+            problem = {RecordProblem::Kind::Failed, "cannot open the record " + label};
+            return nullptr;
+        }
+        record->m_thread = std::thread([raw = record.get()] {
+            std::unique_lock<std::mutex> lock(raw->m_mutex);
+            for (;;) {
+                raw->m_wake.wait(lock, [raw] { return !raw->m_queue.empty() || raw->m_stopping; });
+                if (raw->m_queue.empty()) {
+                    return;
+                }
+                std::vector<Op> batch;
+                batch.swap(raw->m_queue);
+                const uint64_t last = raw->m_queued;
+                lock.unlock();
+                std::string why;
+                const bool ok = raw->m_writer->Write(batch, why);
+                lock.lock();
+                if (!ok && raw->m_problem.empty()) {
+                    raw->m_problem = "cannot write the record " + raw->m_label + ": " + why;
+                }
+                for (const Op& op : batch) {
+                    if (op.pending != nullptr) {
+                        op.pending->ok = ok;
+                        op.pending->id = ok ? op.rollout : 0;
+                    }
+                }
+                raw->m_committed = last;
+                raw->m_done.notify_all();
+            }
+        });
+    }
+    return record;
+}
+
+Record::~Record() {
+    if (m_thread.joinable()) {
+        {
+            const std::lock_guard<std::mutex> lock(m_mutex);
+            m_stopping = true;
+        }
+        m_wake.notify_one();
+        m_thread.join();
+    }
+}
+
+uint64_t Record::Enqueue(Op op) {
+    std::unique_lock<std::mutex> lock(m_mutex);
+    if (!m_writer) {
+        return 0;
+    }
+    if (op.kind == Op::Kind::Start || op.kind == Op::Kind::NotSent) {
+        op.seq = ++m_nextSeq[op.rollout];
+    }
+    m_queue.push_back(std::move(op));
+    const uint64_t ticket = ++m_queued;
+    lock.unlock();
+    m_wake.notify_one();
+    return ticket;
+}
+
+bool Record::WaitFor(uint64_t ticket) {
+    std::unique_lock<std::mutex> lock(m_mutex);
+    m_done.wait(lock, [&] { return m_committed >= ticket; });
+    return true;
+}
+
+RecordRollout Record::BeginRollout(const RolloutStart& start) {
+    Op op;
+    op.kind = Op::Kind::Begin;
+    op.start = std::make_shared<RolloutStart>(start);
+    RolloutStart& filled = *op.start;
+    filled.startMs = filled.startMs != 0 ? filled.startMs : UtcNowMs();
+    filled.userHost = filled.userHost.empty() ? UserAtHost() : filled.userHost;
+    filled.version = filled.version.empty() ? TOL_VERSION_TEXT : filled.version;
+    filled.options = filled.options.empty() ? "{}" : filled.options;
+    Pending pending;
+    op.pending = &pending;
+    const uint64_t ticket = Enqueue(std::move(op));
+    RecordRollout rollout;
+    if (ticket == 0 || !WaitFor(ticket) || !pending.ok) {
+        return rollout;
+    }
+    rollout.id = pending.id;
+    SqliteStatement uuid;
+    // The uuid was made by the writer; it is read back on this thread's own connection.
+    if (uuid.Prepare(m_db, "SELECT uuid FROM rollouts WHERE id = ?") && uuid.Bind(1, rollout.id).Step() &&
+        uuid.Row()) {
+        rollout.uuid = uuid.Text(0);
+    }
+    return rollout;
+}
+
+RecordSend Record::CommandStarted(const RecordRollout& rollout,
+                                  const std::string& printer,
+                                  const std::string& setting,
+                                  const RecordValue& value) {
+    RecordSend send;
+    if (rollout.id == 0) {
+        return send;
+    }
+    Op op;
+    op.kind = Op::Kind::Start;
+    op.rollout = rollout.id;
+    op.printer = printer;
+    op.setting = setting;
+    op.secret = value.secret;
+    op.value = value.secret ? Fingerprint(value.text) : value.text;
+    op.timeMs = UtcNowMs();
+    Pending pending;
+    op.pending = &pending;
+    // The seq is given as the op is queued; it is read back from the queue's own count.
+    uint64_t ticket = 0;
+    {
+        std::unique_lock<std::mutex> lock(m_mutex);
+        if (!m_writer) {
+            return send;
+        }
+        op.seq = ++m_nextSeq[op.rollout];
+        send.seq = op.seq;
+        m_queue.push_back(std::move(op));
+        ticket = ++m_queued;
+    }
+    m_wake.notify_one();
+    WaitFor(ticket);
+    if (!pending.ok) {
+        send.seq = 0;
+        return send;
+    }
+    send.rollout = rollout.id;
+    return send;
+}
+
+void Record::CommandEnded(const RecordSend& send, SendResult result, const std::string& error) {
+    if (send.seq == 0) {
+        return;
+    }
+    Op op;
+    op.kind = Op::Kind::End;
+    op.rollout = send.rollout;
+    op.seq = send.seq;
+    op.result = result;
+    op.text = error;
+    op.timeMs = UtcNowMs();
+    Enqueue(std::move(op));
+}
+
+void Record::CommandNotSent(const RecordRollout& rollout,
+                            const std::string& printer,
+                            const std::string& setting,
+                            const RecordValue& value,
+                            SendResult result,
+                            const std::string& error) {
+    if (rollout.id == 0) {
+        return;
+    }
+    Op op;
+    op.kind = Op::Kind::NotSent;
+    op.rollout = rollout.id;
+    op.printer = printer;
+    op.setting = setting;
+    op.secret = value.secret;
+    op.value = value.secret ? Fingerprint(value.text) : value.text;
+    op.result = result;
+    op.text = error;
+    op.timeMs = UtcNowMs();
+    Enqueue(std::move(op));
+}
+
+void Record::EndRollout(const RecordRollout& rollout, const std::string& counts) {
+    if (rollout.id == 0) {
+        return;
+    }
+    Op op;
+    op.kind = Op::Kind::Finish;
+    op.rollout = rollout.id;
+    op.text = counts.empty() ? "{}" : counts;
+    op.timeMs = UtcNowMs();
+    Enqueue(std::move(op));
+}
+
+void Record::StatusRead(const std::string& printer, const std::string& state, const std::string& conditions) {
+    Op op;
+    op.kind = Op::Kind::Status;
+    op.printer = printer;
+    op.setting = state;
+    op.value = conditions;
+    op.timeMs = UtcNowMs();
+    Enqueue(std::move(op));
+}
+
+bool Record::Flush() {
+    uint64_t ticket = 0;
+    {
+        const std::lock_guard<std::mutex> lock(m_mutex);
+        ticket = m_queued;
+    }
+    WaitFor(ticket);
+    return Problem().empty();
+}
+
+std::string Record::Problem() const {
+    const std::lock_guard<std::mutex> lock(m_mutex);
+    return m_problem;
+}
+
+std::string Record::Fingerprint(const std::string& secret) const {
+    return FingerprintUnder(m_key, secret);
+}
+
+std::string Record::FingerprintFor(const std::string& rolloutUuid, const std::string& secret) {
+    SqliteStatement key;
+    if (!key.Prepare(m_db,
+                     "SELECT k.secret FROM rollouts r JOIN fingerprint_keys k ON k.id = r.fingerprint_key "
+                     "WHERE r.uuid = ?") ||
+        !key.Bind(1, rolloutUuid).Step() || !key.Row()) {
+        return "";
+    }
+    return FingerprintUnder(key.Blob(0), secret);
+}
