@@ -4,7 +4,9 @@
 
 #include <atomic>
 #include <cerrno>
+#include <chrono>
 #include <cstdio>
+#include <future>
 
 #include "ErrnoText.h"
 #include "Files.h"
@@ -20,6 +22,11 @@ namespace {
 // monitor) holds before it fails. Their transactions take milliseconds; an import of a large
 // record, seconds.
 constexpr int kBusyMs = 60 * 1000;
+
+// A writer woken for fewer writes than kGatherOps while many come waits kGatherUs for more
+// before it writes them.
+constexpr size_t kGatherOps = 1024;
+constexpr int kGatherUs = 3000;
 
 const char* const kResultNames[] = {"in-flight", "sent", "failed", "not-sent", "interrupted"};
 
@@ -92,13 +99,9 @@ struct Record::Op {
     std::string printer, setting, value;  // Status: the state in `setting`, the conditions in `value`
     std::string text;                     // the error; Finish: the counts
     std::shared_ptr<RolloutStart> start;  // Begin
-    Pending* pending = nullptr;           // a caller that waits for it
-};
-
-// What a waiting caller is told once its write is committed.
-struct Record::Pending {
-    bool ok = false;
-    int64_t id = 0;  // Begin: the roll-out's id
+    // For a caller that waits for it: whether it was committed; Begin: the roll-out's id too.
+    uint64_t ticket = 0;                           // Start: its place among the in-flight rows
+    std::unique_ptr<std::promise<int64_t>> begun;  // Begin: the roll-out's id, 0 on failure
 };
 
 // The writer thread's connection and what it keeps between batches.
@@ -135,6 +138,7 @@ class Record::Writer {
         int64_t printer = 0, setting = 0;
         std::string value;
         bool secret = false;
+        int64_t timeMs = 0;  // when it was sent
     };
     static uint64_t Key(int64_t rollout, int64_t seq) {
         return static_cast<uint64_t>(rollout) << 32 ^ static_cast<uint64_t>(seq);
@@ -158,11 +162,11 @@ class Record::Writer {
                     return false;
                 }
                 m_started[Key(op.rollout, op.seq)] =
-                    Started{printer, setting, std::move(op.value), op.secret};
+                    Started{printer, setting, std::move(op.value), op.secret, op.timeMs};
                 started.push_back(Key(op.rollout, op.seq));
                 return true;
             case Op::Kind::End: {
-                if (!m_store.SetResult(op.rollout, op.seq, op.result, op.text, op.timeMs)) {
+                if (!m_store.SetResult(op.rollout, op.seq, op.result, op.text)) {
                     return false;
                 }
                 const auto found = m_started.find(Key(op.rollout, op.seq));
@@ -172,7 +176,7 @@ class Record::Writer {
                 const Started command = std::move(found->second);
                 m_started.erase(found);
                 return m_store.NoteLatest(command.printer, command.setting, op.rollout, command.value,
-                                          command.secret, op.result, op.timeMs);
+                                          command.secret, op.result, command.timeMs);
             }
             case Op::Kind::NotSent:
                 return m_store.PrinterId(op.printer, printer) && m_store.SettingId(op.setting, setting) &&
@@ -303,35 +307,57 @@ std::unique_ptr<Record> Record::OpenAt(const std::string& path,
             problem = {RecordProblem::Kind::Failed, "cannot open the record " + label};
             return nullptr;
         }
-        record->m_thread = std::thread([raw = record.get()] {
-            std::unique_lock<std::mutex> lock(raw->m_mutex);
-            for (;;) {
-                raw->m_wake.wait(lock, [raw] { return !raw->m_queue.empty() || raw->m_stopping; });
-                if (raw->m_queue.empty()) {
-                    return;
-                }
-                std::vector<Op> batch;
-                batch.swap(raw->m_queue);
-                const uint64_t last = raw->m_queued;
-                lock.unlock();
-                std::string why;
-                const bool ok = raw->m_writer->Write(batch, why);
-                lock.lock();
-                if (!ok && raw->m_problem.empty()) {
-                    raw->m_problem = "cannot write the record " + raw->m_label + ": " + why;
-                }
-                for (const Op& op : batch) {
-                    if (op.pending != nullptr) {
-                        op.pending->ok = ok;
-                        op.pending->id = ok ? op.rollout : 0;
-                    }
-                }
-                raw->m_committed = last;
-                raw->m_done.notify_all();
-            }
-        });
+        record->m_thread = std::thread([raw = record.get()] { raw->WriteQueued(); });
     }
     return record;
+}
+
+void Record::WriteQueued() {
+    std::unique_lock<std::mutex> lock(m_mutex);
+    size_t lastBatch = 0;
+    for (;;) {
+        m_wake.wait(lock, [this] { return !m_queue.empty() || m_stopping; });
+        if (m_queue.empty()) {
+            return;
+        }
+        if (!m_stopping && m_queue.size() < kGatherOps && (m_queue.size() > 1 || lastBatch > 1)) {
+            // While many write (an apply's jobs), a moment for more to come, so that one
+            // transaction (and one wake of this thread) serves many: each costs far more than a
+            // row. A lone writer (one printer, one command) is not kept waiting.
+            lock.unlock();
+            std::this_thread::sleep_for(std::chrono::microseconds(kGatherUs));
+            lock.lock();
+        }
+        std::vector<Op> batch;
+        batch.swap(m_queue);
+        lastBatch = batch.size();
+        const uint64_t last = m_queued;
+        const uint64_t startsFrom = m_startsWritten + 1, startsTo = m_startsIssued;
+        lock.unlock();
+        std::string why;
+        const bool ok = m_writer->Write(batch, why);
+        for (Op& op : batch) {
+            if (op.begun) {
+                op.begun->set_value(ok ? op.rollout : 0);
+            }
+        }
+        lock.lock();
+        if (!ok && m_problem.empty()) {
+            m_problem = "cannot write the record " + m_label + ": " + why;
+        }
+        if (!ok && startsTo >= startsFrom) {
+            m_failedStarts.emplace_back(startsFrom, startsTo);
+            m_startFailed = true;
+        }
+        m_startsWritten = startsTo;
+        m_committed = last;
+        if (m_awaiting > 0) {
+            m_startsDone.notify_all();
+        }
+        if (m_flushing > 0) {
+            m_done.notify_all();
+        }
+    }
 }
 
 Record::~Record() {
@@ -345,24 +371,31 @@ Record::~Record() {
     }
 }
 
-uint64_t Record::Enqueue(Op op) {
+bool Record::Enqueue(Op op, int64_t* seq, uint64_t* ticket) {
     std::unique_lock<std::mutex> lock(m_mutex);
     if (!m_writer) {
-        return 0;
+        return false;
     }
     if (op.kind == Op::Kind::Start || op.kind == Op::Kind::NotSent) {
         op.seq = ++m_nextSeq[op.rollout];
+        if (seq != nullptr) {
+            *seq = op.seq;
+        }
     }
+    if (op.kind == Op::Kind::Start) {
+        op.ticket = ++m_startsIssued;
+        if (ticket != nullptr) {
+            *ticket = op.ticket;
+        }
+    }
+    // The writer sleeps only when nothing is queued: only the first of a batch wakes it.
+    const bool first = m_queue.empty();
     m_queue.push_back(std::move(op));
-    const uint64_t ticket = ++m_queued;
+    ++m_queued;
     lock.unlock();
-    m_wake.notify_one();
-    return ticket;
-}
-
-bool Record::WaitFor(uint64_t ticket) {
-    std::unique_lock<std::mutex> lock(m_mutex);
-    m_done.wait(lock, [&] { return m_committed >= ticket; });
+    if (first) {
+        m_wake.notify_one();
+    }
     return true;
 }
 
@@ -375,14 +408,16 @@ RecordRollout Record::BeginRollout(const RolloutStart& start) {
     filled.userHost = filled.userHost.empty() ? UserAtHost() : filled.userHost;
     filled.version = filled.version.empty() ? TOL_VERSION_TEXT : filled.version;
     filled.options = filled.options.empty() ? "{}" : filled.options;
-    Pending pending;
-    op.pending = &pending;
-    const uint64_t ticket = Enqueue(std::move(op));
+    op.begun = std::make_unique<std::promise<int64_t>>();
+    std::future<int64_t> begun = op.begun->get_future();
     RecordRollout rollout;
-    if (ticket == 0 || !WaitFor(ticket) || !pending.ok) {
+    if (!Enqueue(std::move(op))) {
         return rollout;
     }
-    rollout.id = pending.id;
+    rollout.id = begun.get();
+    if (rollout.id == 0) {
+        return rollout;
+    }
     SqliteStatement uuid;
     // The uuid was made by the writer; it is read back on this thread's own connection.
     if (uuid.Prepare(m_db, "SELECT uuid FROM rollouts WHERE id = ?") && uuid.Bind(1, rollout.id).Step() &&
@@ -396,6 +431,15 @@ RecordSend Record::CommandStarted(const RecordRollout& rollout,
                                   const std::string& printer,
                                   const std::string& setting,
                                   const RecordValue& value) {
+    RecordSend send = StartCommand(rollout, printer, setting, value);
+    AwaitCommand(send);
+    return send;
+}
+
+RecordSend Record::StartCommand(const RecordRollout& rollout,
+                                const std::string& printer,
+                                const std::string& setting,
+                                const RecordValue& value) {
     RecordSend send;
     if (rollout.id == 0) {
         return send;
@@ -408,28 +452,35 @@ RecordSend Record::CommandStarted(const RecordRollout& rollout,
     op.secret = value.secret;
     op.value = value.secret ? Fingerprint(value.text) : value.text;
     op.timeMs = UtcNowMs();
-    Pending pending;
-    op.pending = &pending;
-    // The seq is given as the op is queued; it is read back from the queue's own count.
-    uint64_t ticket = 0;
-    {
-        std::unique_lock<std::mutex> lock(m_mutex);
-        if (!m_writer) {
-            return send;
-        }
-        op.seq = ++m_nextSeq[op.rollout];
-        send.seq = op.seq;
-        m_queue.push_back(std::move(op));
-        ticket = ++m_queued;
-    }
-    m_wake.notify_one();
-    WaitFor(ticket);
-    if (!pending.ok) {
-        send.seq = 0;
+    if (!Enqueue(std::move(op), &send.seq, &send.ticket)) {
         return send;
     }
     send.rollout = rollout.id;
     return send;
+}
+
+bool Record::AwaitCommand(RecordSend& send) {
+    if (send.seq == 0 || send.ticket == 0) {
+        send.seq = 0;
+        return false;
+    }
+    // Most often it is written before the caller's port is open: no lock, no sleep.
+    if (m_startsWritten < send.ticket) {
+        std::unique_lock<std::mutex> lock(m_mutex);
+        ++m_awaiting;
+        m_startsDone.wait(lock, [&] { return m_startsWritten >= send.ticket; });
+        --m_awaiting;
+    }
+    if (m_startFailed) {
+        const std::lock_guard<std::mutex> lock(m_mutex);
+        for (const auto& range : m_failedStarts) {
+            if (send.ticket >= range.first && send.ticket <= range.second) {
+                send.seq = 0;
+                return false;
+            }
+        }
+    }
+    return true;
 }
 
 void Record::CommandEnded(const RecordSend& send, SendResult result, const std::string& error) {
@@ -442,7 +493,6 @@ void Record::CommandEnded(const RecordSend& send, SendResult result, const std::
     op.seq = send.seq;
     op.result = result;
     op.text = error;
-    op.timeMs = UtcNowMs();
     Enqueue(std::move(op));
 }
 
@@ -491,13 +541,12 @@ void Record::StatusRead(const std::string& printer, const std::string& state, co
 }
 
 bool Record::Flush() {
-    uint64_t ticket = 0;
-    {
-        const std::lock_guard<std::mutex> lock(m_mutex);
-        ticket = m_queued;
-    }
-    WaitFor(ticket);
-    return Problem().empty();
+    std::unique_lock<std::mutex> lock(m_mutex);
+    const uint64_t ticket = m_queued;
+    ++m_flushing;
+    m_done.wait(lock, [&] { return m_committed >= ticket; });
+    --m_flushing;
+    return m_problem.empty();
 }
 
 std::string Record::Problem() const {

@@ -17,6 +17,7 @@
 
 #include <condition_variable>
 #include <cstdint>
+#include <future>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -85,7 +86,8 @@ struct RecordRollout {
 /// A command being written, as CommandStarted answers it.
 struct RecordSend {
     int64_t rollout = 0;
-    int64_t seq = 0;  // its place in the roll-out, from 1; 0 when it could not be written
+    int64_t seq = 0;      // its place in the roll-out, from 1; 0 when it could not be written
+    uint64_t ticket = 0;  // its place among the process's in-flight rows (AwaitCommand)
 };
 
 /// A setting's value as the record is told it.
@@ -120,11 +122,20 @@ class Record {
     /// Writes the command `setting` ("wifi-station.password", "lan.ip", "cut") with `value`,
     /// to be sent to `printer` (PrinterName of its port), as `in-flight`, and waits until that is
     /// committed: only then may it be sent. Its seq is 0 when it could not be written; the caller
-    /// then decides whether to send it unrecorded.
+    /// then decides whether to send it unrecorded. (StartCommand and then AwaitCommand.)
     RecordSend CommandStarted(const RecordRollout& rollout,
                               const std::string& printer,
                               const std::string& setting,
                               const RecordValue& value);
+    /// CommandStarted in two steps, so that the port is opened while the row is written:
+    /// StartCommand queues the in-flight row and returns at once; AwaitCommand waits until it is
+    /// committed (false, and its seq 0, when it could not be), which must be before the first
+    /// byte of the command leaves. A job that connects meanwhile seldom waits at all.
+    RecordSend StartCommand(const RecordRollout& rollout,
+                            const std::string& printer,
+                            const std::string& setting,
+                            const RecordValue& value);
+    bool AwaitCommand(RecordSend& send);
     /// The command's result (Sent, Failed with `error`), queued: committed within milliseconds.
     void CommandEnded(const RecordSend& send, SendResult result, const std::string& error = "");
     /// A command that was never sent (NotSent, Interrupted), queued.
@@ -157,7 +168,6 @@ class Record {
 
   private:
     struct Op;
-    struct Pending;
     class Writer;
 
     Record() = default;
@@ -166,8 +176,10 @@ class Record {
                                           RecordMode mode,
                                           int flags,
                                           RecordProblem& problem);
-    uint64_t Enqueue(Op op);
-    bool WaitFor(uint64_t ticket);
+    /// The writer thread: writes what is queued, a batch a transaction, until the record closes.
+    void WriteQueued();
+    /// Queues `op` for the writer (a command's seq and ticket given back); false without a writer.
+    bool Enqueue(Op op, int64_t* seq = nullptr, uint64_t* ticket = nullptr);
 
     std::string m_path;
     std::string m_label;
@@ -176,10 +188,20 @@ class Record {
 
     mutable std::mutex m_mutex;
     std::condition_variable m_wake;  // the writer: something was queued
-    std::condition_variable m_done;  // the callers: a batch was committed
+    std::condition_variable m_done;  // Flush: a batch was committed
+    int m_flushing = 0;              // callers of Flush waiting
     std::vector<Op> m_queue;
-    uint64_t m_queued = 0;                           // tickets handed out
-    uint64_t m_committed = 0;                        // tickets up to this one are written (or failed)
+    uint64_t m_queued = 0;     // tickets handed out
+    uint64_t m_committed = 0;  // tickets up to this one are written (or failed)
+    // In-flight rows: those up to m_startsWritten are committed, except the ranges of
+    // m_failedStarts (m_startFailed tells that there are any). AwaitCommand reads the count
+    // without the lock; a caller that must wait is counted in m_awaiting.
+    uint64_t m_startsIssued = 0;
+    std::atomic<uint64_t> m_startsWritten{0};
+    std::atomic<bool> m_startFailed{false};
+    std::vector<std::pair<uint64_t, uint64_t>> m_failedStarts;
+    std::condition_variable m_startsDone;
+    int m_awaiting = 0;
     std::unordered_map<int64_t, int64_t> m_nextSeq;  // roll-out id -> its last seq
     std::string m_problem;
     bool m_stopping = false;

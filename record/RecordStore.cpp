@@ -251,12 +251,11 @@ bool RecordStore::MergeSend(int64_t rollout,
                             bool& changed) {
     // A row known here keeps what it says, unless it is still in flight and the other record
     // knows how the command ended.
-    if (!Ready(
-            m_mergeSend,
-            "INSERT INTO sends(rollout, seq, printer, setting, value, secret, result, error, time) "
-            "VALUES(?, ?, ?, ?, ?, ?, ?, ?, ?) ON CONFLICT(rollout, seq) DO UPDATE SET result = "
-            "excluded.result, "
-            "error = excluded.error, time = excluded.time WHERE sends.result = 0 AND excluded.result <> 0")) {
+    if (!Ready(m_mergeSend,
+               "INSERT INTO sends(rollout, seq, printer, setting, value, secret, result, error, time) "
+               "VALUES(?, ?, ?, ?, ?, ?, ?, ?, ?) ON CONFLICT(rollout, seq) DO UPDATE SET result = "
+               "excluded.result, "
+               "error = excluded.error WHERE sends.result = 0 AND excluded.result <> 0")) {
         return false;
     }
     m_mergeSend.Bind(1, rollout).Bind(2, seq).Bind(3, printer).Bind(4, setting).Bind(5, value);
@@ -269,18 +268,14 @@ bool RecordStore::MergeSend(int64_t rollout,
     return true;
 }
 
-bool RecordStore::SetResult(int64_t rollout,
-                            int64_t seq,
-                            SendResult result,
-                            const std::string& error,
-                            int64_t timeMs) {
-    if (!Ready(m_setResult,
-               "UPDATE sends SET result = ?, error = ?, time = ? WHERE rollout = ? AND seq = ?")) {
+bool RecordStore::SetResult(int64_t rollout, int64_t seq, SendResult result, const std::string& error) {
+    // The time stays the send's: the result moves nothing in the printer's history (nor in its index).
+    if (!Ready(m_setResult, "UPDATE sends SET result = ?, error = ? WHERE rollout = ? AND seq = ?")) {
         return false;
     }
     m_setResult.Bind(1, static_cast<int64_t>(result));
     error.empty() ? m_setResult.BindNull(2) : m_setResult.Bind(2, error);
-    return m_setResult.Bind(3, timeMs).Bind(4, rollout).Bind(5, seq).Run();
+    return m_setResult.Bind(3, rollout).Bind(4, seq).Run();
 }
 
 bool RecordStore::NoteLatest(int64_t printer,

@@ -69,7 +69,8 @@ class RecordStore {
                    const std::string& error,
                    int64_t timeMs,
                    bool& changed);
-    bool SetResult(int64_t rollout, int64_t seq, SendResult result, const std::string& error, int64_t timeMs);
+    /// A command's result; its time stays the one it was sent at.
+    bool SetResult(int64_t rollout, int64_t seq, SendResult result, const std::string& error);
     /// Keeps each printer's last value of each setting: a Sent newer than the one kept replaces
     /// it; a Failed newer than it is noted beside it. Other results change nothing.
     bool NoteLatest(int64_t printer,
