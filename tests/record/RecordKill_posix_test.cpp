@@ -43,8 +43,15 @@ TEST(RecordKillTest, Writer) {
         jobs.emplace_back([&, job] {
             const std::string printer = "socket://127.0.3." + std::to_string(job) + ":9100";
             for (int i = 0;; ++i) {
-                const RecordSend send =
-                    record->CommandStarted(rollout, printer, "bt-pin", {std::to_string(i)});
+                // Half the jobs in two steps, as a job that opens its port meanwhile.
+                RecordSend send;
+                if (job % 2 == 0) {
+                    send = record->CommandStarted(rollout, printer, "bt-pin", {std::to_string(i)});
+                } else {
+                    send = record->StartCommand(rollout, printer, "bt-pin", {std::to_string(i)});
+                    std::this_thread::yield();
+                    record->AwaitCommand(send);
+                }
                 if (send.seq == 0) {
                     std::abort();
                 }
