@@ -5,13 +5,18 @@
 // will do. Prints the time, processor time, rate and the record's size per command of each run.
 // Usage: record_bench FILE PRINTERS COMMANDS JOBS SEND_US
 #include <sys/resource.h>
+#include <unistd.h>
 
 #include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <memory>
+#include <set>
+#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -19,6 +24,30 @@
 #include "Record.h"
 
 namespace {
+
+// The threads of this process.
+std::set<std::string> Threads() {
+    std::set<std::string> ids;
+    for (const auto& entry : std::filesystem::directory_iterator("/proc/self/task")) {
+        ids.insert(entry.path().filename().string());
+    }
+    return ids;
+}
+
+// Processor time a thread of this process has used, in seconds.
+double ThreadSeconds(const std::string& id) {
+    std::ifstream stat("/proc/self/task/" + id + "/stat");
+    const std::string text((std::istreambuf_iterator<char>(stat)), std::istreambuf_iterator<char>());
+    std::istringstream fields(text.substr(text.rfind(')') + 2));
+    std::string field;
+    double ticks = 0;
+    for (int i = 3; i <= 15 && fields >> field; ++i) {
+        if (i >= 14) {  // utime and stime
+            ticks += std::stod(field);
+        }
+    }
+    return ticks / static_cast<double>(sysconf(_SC_CLK_TCK));
+}
 
 double CpuSeconds() {
     rusage usage{};
@@ -109,12 +138,18 @@ int main(int argc, char** argv) {
     const double total = static_cast<double>(printers) * commands;
     const Run plain = Serve(nullptr, printers, commands, jobs, sendUs);
     RecordProblem problem;
+    const std::set<std::string> before = Threads();
     std::unique_ptr<Record> record = Record::Open(path, RecordMode::Write, problem);
+    std::string writer;  // the record's writer thread: the one its opening started
+    for (const std::string& id : Threads()) {
+        writer = before.count(id) == 0 ? id : writer;
+    }
     if (record == nullptr) {
         std::fprintf(stderr, "record_bench: %s\n", problem.text.c_str());
         return 1;
     }
     const Run recorded = Serve(record.get(), printers, commands, jobs, sendUs);
+    const double writerSeconds = writer.empty() ? 0 : ThreadSeconds(writer);
     const std::string failed = record->Problem();
     record.reset();
     const double bytes = static_cast<double>(std::filesystem::file_size(path));
@@ -125,6 +160,8 @@ int main(int argc, char** argv) {
                 recorded.seconds, recorded.cpu, total / recorded.seconds, recorded.waitMs);
     std::printf("  ratio %.3f; the record's processor time %.1f us a command; %.0f bytes a command on disk\n",
                 recorded.seconds / plain.seconds, (recorded.cpu - plain.cpu) / total * 1e6, bytes / total);
+    std::printf("  the writer thread: %.2f s of processor time, %.1f us a command\n", writerSeconds,
+                writerSeconds / total * 1e6);
     if (!failed.empty()) {
         std::fprintf(stderr, "record_bench: %s\n", failed.c_str());
         return 1;

@@ -115,36 +115,21 @@ class Record::Writer {
 
     /// Writes `batch` in one transaction; false with `problem` when it was rolled back.
     bool Write(std::vector<Op>& batch, std::string& problem) {
-        std::vector<uint64_t> started;  // the in-flight rows of this batch
         bool ok = m_db.Exec("BEGIN IMMEDIATE");
         for (size_t i = 0; ok && i < batch.size(); ++i) {
-            ok = WriteOne(batch[i], started);
+            ok = WriteOne(batch[i]);
         }
         ok = ok && m_db.Exec("COMMIT");
         if (!ok) {
             problem = m_db.Problem();
             m_db.Exec("ROLLBACK");
             m_store.ForgetIds();
-            for (const uint64_t key : started) {
-                m_started.erase(key);
-            }
         }
         return ok;
     }
 
   private:
-    // What an in-flight command's result needs to keep the printer's last value.
-    struct Started {
-        int64_t printer = 0, setting = 0;
-        std::string value;
-        bool secret = false;
-        int64_t timeMs = 0;  // when it was sent
-    };
-    static uint64_t Key(int64_t rollout, int64_t seq) {
-        return static_cast<uint64_t>(rollout) << 32 ^ static_cast<uint64_t>(seq);
-    }
-
-    bool WriteOne(Op& op, std::vector<uint64_t>& started) {
+    bool WriteOne(Op& op) {
         int64_t printer = 0, setting = 0;
         switch (op.kind) {
             case Op::Kind::Begin: {
@@ -156,28 +141,13 @@ class Record::Writer {
                 return true;
             }
             case Op::Kind::Start:
-                if (!m_store.PrinterId(op.printer, printer) || !m_store.SettingId(op.setting, setting) ||
-                    !m_store.InsertSend(op.rollout, op.seq, printer, setting, op.value, op.secret,
-                                        SendResult::InFlight, "", op.timeMs)) {
-                    return false;
-                }
-                m_started[Key(op.rollout, op.seq)] =
-                    Started{printer, setting, std::move(op.value), op.secret, op.timeMs};
-                started.push_back(Key(op.rollout, op.seq));
-                return true;
-            case Op::Kind::End: {
-                if (!m_store.SetResult(op.rollout, op.seq, op.result, op.text)) {
-                    return false;
-                }
-                const auto found = m_started.find(Key(op.rollout, op.seq));
-                if (found == m_started.end()) {
-                    return true;  // its in-flight row was never written
-                }
-                const Started command = std::move(found->second);
-                m_started.erase(found);
-                return m_store.NoteLatest(command.printer, command.setting, op.rollout, command.value,
-                                          command.secret, op.result, command.timeMs);
-            }
+                return m_store.PrinterId(op.printer, printer) && m_store.SettingId(op.setting, setting) &&
+                       m_store.InsertSend(op.rollout, op.seq, printer, setting, op.value, op.secret,
+                                          SendResult::InFlight, "", op.timeMs);
+            case Op::Kind::End:
+                // (A command whose in-flight row could not be written has no row to change.)
+                return m_store.SetResult(op.rollout, op.seq, op.result, op.text) &&
+                       m_store.NoteLatestOf(op.rollout, op.seq, op.result);
             case Op::Kind::NotSent:
                 return m_store.PrinterId(op.printer, printer) && m_store.SettingId(op.setting, setting) &&
                        m_store.InsertSend(op.rollout, op.seq, printer, setting, op.value, op.secret,
@@ -196,7 +166,6 @@ class Record::Writer {
     SqliteDb m_db;
     RecordStore m_store;
     int64_t m_keyId = 0;
-    std::unordered_map<uint64_t, Started> m_started;
 };
 
 std::unique_ptr<Record> Record::Open(const std::string& path, RecordMode mode, RecordProblem& problem) {
@@ -314,6 +283,7 @@ std::unique_ptr<Record> Record::OpenAt(const std::string& path,
 
 void Record::WriteQueued() {
     std::unique_lock<std::mutex> lock(m_mutex);
+    std::vector<Op> batch;
     size_t lastBatch = 0;
     for (;;) {
         m_wake.wait(lock, [this] { return !m_queue.empty() || m_stopping; });
@@ -328,11 +298,14 @@ void Record::WriteQueued() {
             std::this_thread::sleep_for(std::chrono::microseconds(kGatherUs));
             lock.lock();
         }
-        std::vector<Op> batch;
+        // The two vectors trade places, each keeping its room.
+        batch.clear();
         batch.swap(m_queue);
         lastBatch = batch.size();
         const uint64_t last = m_queued;
         const uint64_t startsFrom = m_startsWritten + 1, startsTo = m_startsIssued;
+        const uint64_t number = ++m_batches;
+        m_startsTaken = startsTo;
         lock.unlock();
         std::string why;
         const bool ok = m_writer->Write(batch, why);
@@ -351,8 +324,8 @@ void Record::WriteQueued() {
         }
         m_startsWritten = startsTo;
         m_committed = last;
-        if (m_awaiting > 0) {
-            m_startsDone.notify_all();
+        if (m_awaiting[number % 2] > 0) {
+            m_startsDone[number % 2].notify_all();
         }
         if (m_flushing > 0) {
             m_done.notify_all();
@@ -467,9 +440,12 @@ bool Record::AwaitCommand(RecordSend& send) {
     // Most often it is written before the caller's port is open: no lock, no sleep.
     if (m_startsWritten < send.ticket) {
         std::unique_lock<std::mutex> lock(m_mutex);
-        ++m_awaiting;
-        m_startsDone.wait(lock, [&] { return m_startsWritten >= send.ticket; });
-        --m_awaiting;
+        // Its batch is the one being written, or else the next: the callers of one batch wait
+        // apart from those of the next, so that each is woken once, when its own is written.
+        const size_t parity = (send.ticket <= m_startsTaken ? m_batches : m_batches + 1) % 2;
+        ++m_awaiting[parity];
+        m_startsDone[parity].wait(lock, [&] { return m_startsWritten >= send.ticket; });
+        --m_awaiting[parity];
     }
     if (m_startFailed) {
         const std::lock_guard<std::mutex> lock(m_mutex);

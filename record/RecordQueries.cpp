@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <map>
+#include <unordered_map>
 
 #include "Values.h"
 
@@ -30,11 +31,12 @@ bool Failed(Record& record, std::string& problem) {
     return false;
 }
 
-const char* const kPrinterSettings =
-    "SELECT p.name, s.name, l.value, l.secret, l.time, r.uuid, l.failed, p.state, p.conditions, "
-    "p.status_time "
-    "FROM printers p LEFT JOIN latest l ON l.printer = p.id LEFT JOIN settings s ON s.id = l.setting "
-    "LEFT JOIN rollouts r ON r.id = l.rollout ";
+// The names of the settings and the uuids of the roll-outs by their ids: few, read once, so that
+// each of many rows needs no lookup of its own.
+bool ReadNames(SqliteDb& db, const char* sql, std::unordered_map<int64_t, std::string>& names) {
+    SqliteStatement query;
+    return query.Prepare(db, sql) && query.EachRow([&] { names[query.Int(0)] = query.Text(1); });
+}
 
 const char* const kRolloutColumns =
     "SELECT uuid, kind, started, ended, user_host, version, profile, digest, options, counts FROM rollouts ";
@@ -62,40 +64,63 @@ bool QueryPrinters(Record& record,
                    std::string& problem) {
     SqliteDb& db = record.Db();
     const ReadTransaction transaction(db);
+    std::unordered_map<int64_t, std::string> settings, rollouts;
     SqliteStatement query;
-    const std::string order = "ORDER BY p.name, s.name";
-    if (!transaction.Ok() ||
-        !query.Prepare(db, kPrinterSettings + (printers.empty() ? order : "WHERE p.name = ? " + order))) {
+    const std::string sql =
+        "SELECT p.name, l.setting, l.value, l.secret, l.time, l.rollout, l.failed, p.state, p.conditions, "
+        "p.status_time FROM printers p LEFT JOIN latest l ON l.printer = p.id " +
+        std::string(printers.empty() ? "ORDER BY p.name" : "WHERE p.name = ?");
+    if (!transaction.Ok() || !ReadNames(db, "SELECT id, name FROM settings", settings) ||
+        !ReadNames(db, "SELECT id, uuid FROM rollouts", rollouts) || !query.Prepare(db, sql)) {
         return Failed(record, problem);
     }
-    PrinterSettingRow found;
-    const auto readAll = [&]() {
-        while (query.Step()) {
-            if (!query.Row()) {
-                return true;
+    // One printer's rows at a time, told in the order of their settings' names.
+    std::vector<PrinterSettingRow> group;
+    size_t used = 0;
+    const auto tell = [&] {
+        std::sort(
+            group.begin(), group.begin() + static_cast<std::ptrdiff_t>(used),
+            [](const PrinterSettingRow& a, const PrinterSettingRow& b) { return a.setting < b.setting; });
+        for (size_t i = 0; i < used; ++i) {
+            row(group[i]);
+        }
+        used = 0;
+    };
+    const auto readAll = [&] {
+        return query.EachRow([&] {
+            const std::string name = query.Text(0);
+            if (used > 0 && group[0].printer != name) {
+                tell();
             }
-            found.printer = query.Text(0);
-            found.setting = query.Text(1);
+            if (used == group.size()) {
+                group.emplace_back();
+            }
+            PrinterSettingRow& found = group[used++];
+            found.printer = name;
+            found.setting = query.IsNull(1) ? std::string() : settings[query.Int(1)];
             found.value = query.Text(2);
             found.secret = query.Int(3) != 0;
             found.sentMs = query.Int(4);
-            found.rollout = query.Text(5);
+            found.rollout = query.IsNull(5) ? std::string() : rollouts[query.Int(5)];
             found.failedMs = query.Int(6);
             found.state = query.Text(7);
             found.conditions = query.Text(8);
             found.statusMs = query.Int(9);
-            row(found);
-        }
-        return false;
+        });
     };
     if (printers.empty()) {
-        return readAll() || Failed(record, problem);
+        if (!readAll()) {
+            return Failed(record, problem);
+        }
+        tell();
+        return true;
     }
     for (const std::string& printer : printers) {
         query.Reset().Bind(1, printer);
         if (!readAll()) {
             return Failed(record, problem);
         }
+        tell();
     }
     return true;
 }

@@ -278,6 +278,24 @@ bool RecordStore::SetResult(int64_t rollout, int64_t seq, SendResult result, con
     return m_setResult.Bind(3, rollout).Bind(4, seq).Run();
 }
 
+namespace {
+
+// Each printer's last value of each setting, from a send's row (?1 and ?2 its roll-out and seq, or
+// the values themselves): a Sent newer than the one kept replaces it, and a failure noted after
+// it stays noted only while it is the later one; a Failed at least as new as the value kept is
+// noted beside it. Ties in time go to the later write.
+const char* const kLatestSent =
+    " ON CONFLICT(printer, setting) DO UPDATE SET rollout = excluded.rollout, time = excluded.time, "
+    "value = excluded.value, secret = excluded.secret, "
+    "failed = CASE WHEN latest.failed > excluded.time THEN latest.failed END "
+    "WHERE latest.time IS NULL OR excluded.time >= latest.time";
+const char* const kLatestFailed =
+    " ON CONFLICT(printer, setting) DO UPDATE SET failed = excluded.failed "
+    "WHERE (latest.time IS NULL OR excluded.failed >= latest.time) AND "
+    "(latest.failed IS NULL OR excluded.failed >= latest.failed)";
+
+}  // namespace
+
 bool RecordStore::NoteLatest(int64_t printer,
                              int64_t setting,
                              int64_t rollout,
@@ -286,15 +304,11 @@ bool RecordStore::NoteLatest(int64_t printer,
                              SendResult result,
                              int64_t timeMs) {
     if (result == SendResult::Sent) {
-        // A failure noted after this value stays noted only while it is the later one.
         return Ready(m_latestSent,
-                     "INSERT INTO latest(printer, setting, rollout, time, value, secret) VALUES(?, ?, ?, ?, "
-                     "?, ?) "
-                     "ON CONFLICT(printer, setting) DO UPDATE SET rollout = excluded.rollout, time = "
-                     "excluded.time, "
-                     "value = excluded.value, secret = excluded.secret, "
-                     "failed = CASE WHEN latest.failed > excluded.time THEN latest.failed END "
-                     "WHERE latest.time IS NULL OR excluded.time >= latest.time") &&
+                     (std::string("INSERT INTO latest(printer, setting, rollout, time, value, secret) "
+                                  "VALUES(?, ?, ?, ?, ?, ?)") +
+                      kLatestSent)
+                         .c_str()) &&
                m_latestSent.Bind(1, printer)
                    .Bind(2, setting)
                    .Bind(3, rollout)
@@ -305,11 +319,32 @@ bool RecordStore::NoteLatest(int64_t printer,
     }
     if (result == SendResult::Failed) {
         return Ready(m_latestFailed,
-                     "INSERT INTO latest(printer, setting, failed) VALUES(?, ?, ?) "
-                     "ON CONFLICT(printer, setting) DO UPDATE SET failed = excluded.failed "
-                     "WHERE (latest.time IS NULL OR excluded.failed > latest.time) AND "
-                     "(latest.failed IS NULL OR excluded.failed > latest.failed)") &&
+                     (std::string("INSERT INTO latest(printer, setting, failed) VALUES(?, ?, ?)") +
+                      kLatestFailed)
+                         .c_str()) &&
                m_latestFailed.Bind(1, printer).Bind(2, setting).Bind(3, timeMs).Run();
+    }
+    return true;
+}
+
+bool RecordStore::NoteLatestOf(int64_t rollout, int64_t seq, SendResult result) {
+    if (result == SendResult::Sent) {
+        return Ready(m_latestSentOf,
+                     (std::string("INSERT INTO latest(printer, setting, rollout, time, value, secret) "
+                                  "SELECT printer, setting, rollout, time, value, secret FROM sends "
+                                  "WHERE rollout = ? AND seq = ?") +
+                      kLatestSent)
+                         .c_str()) &&
+               m_latestSentOf.Bind(1, rollout).Bind(2, seq).Run();
+    }
+    if (result == SendResult::Failed) {
+        return Ready(
+                   m_latestFailedOf,
+                   (std::string("INSERT INTO latest(printer, setting, failed) SELECT printer, setting, time "
+                                "FROM sends WHERE rollout = ? AND seq = ?") +
+                    kLatestFailed)
+                       .c_str()) &&
+               m_latestFailedOf.Bind(1, rollout).Bind(2, seq).Run();
     }
     return true;
 }

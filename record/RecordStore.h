@@ -72,7 +72,7 @@ class RecordStore {
     /// A command's result; its time stays the one it was sent at.
     bool SetResult(int64_t rollout, int64_t seq, SendResult result, const std::string& error);
     /// Keeps each printer's last value of each setting: a Sent newer than the one kept replaces
-    /// it; a Failed newer than it is noted beside it. Other results change nothing.
+    /// it; a Failed as new as it or newer is noted beside it. Other results change nothing.
     bool NoteLatest(int64_t printer,
                     int64_t setting,
                     int64_t rollout,
@@ -80,6 +80,8 @@ class RecordStore {
                     bool secret,
                     SendResult result,
                     int64_t timeMs);
+    /// The same for the send `seq` of `rollout`, read from its row.
+    bool NoteLatestOf(int64_t rollout, int64_t seq, SendResult result);
 
     /// Adds a status row and keeps it as the printer's last when it is the latest. `seq` 0: a new
     /// read, added only when its state or conditions differ from the printer's last; else the
@@ -106,6 +108,7 @@ class RecordStore {
     std::unordered_map<std::string, int64_t> m_printers, m_settings;
     SqliteStatement m_insertPrinter, m_selectPrinter, m_insertSetting, m_selectSetting;
     SqliteStatement m_selectKey, m_insertKey, m_insertRollout, m_finishRollout, m_findRollout;
-    SqliteStatement m_insertSend, m_mergeSend, m_setResult, m_latestSent, m_latestFailed;
+    SqliteStatement m_insertSend, m_mergeSend, m_setResult, m_latestSent, m_latestFailed, m_latestSentOf,
+        m_latestFailedOf;
     SqliteStatement m_lastStatus, m_insertStatus, m_setStatus;
 };

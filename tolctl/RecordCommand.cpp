@@ -40,7 +40,7 @@ struct RecordOptions {
 
 // Rows printed as a table (for people: each column padded to its widest cell), as CSV (RFC 4180,
 // a header row first) or as a JSON array of objects. A table is kept until its widths are known;
-// the others are written as they come.
+// the others are written as they come, through a buffer (a query may print a million rows).
 class RowPrinter {
   public:
     enum class Kind : uint8_t { Text, Number, Object };
@@ -51,32 +51,33 @@ class RowPrinter {
     };
 
     RowPrinter(const std::string& format, std::vector<Column> columns, std::ostream& out)
-        : m_format(format),
+        : m_format(format == "csv"    ? Format::Csv
+                   : format == "json" ? Format::Json
+                                      : Format::Table),
           m_columns(std::move(columns)),
           m_out(out),
           m_cells(m_columns.size()),
           m_null(m_columns.size()) {
-        if (m_format == "csv") {
-            for (size_t i = 0; i < m_columns.size(); ++i) {
-                m_out << (i == 0 ? "" : ",") << m_columns[i].name;
+        for (size_t i = 0; i < m_columns.size(); ++i) {
+            m_keys.push_back(nlohmann::json(m_columns[i].name).dump() + ": ");
+            if (m_format == Format::Csv) {
+                m_buffer += (i == 0 ? "" : ",") + std::string(m_columns[i].name);
+            } else if (m_format == Format::Table) {
+                m_cells[i] = UpperCase(m_columns[i].name);
             }
-            m_out << "\r\n";
-        } else if (m_format == "json") {
-            m_out << "[";
+        }
+        if (m_format == Format::Csv) {
+            m_buffer += "\r\n";
+        } else if (m_format == Format::Json) {
+            m_buffer += "[";
         } else {
-            std::vector<std::string> headings;
-            for (const Column& column : m_columns) {
-                headings.push_back(UpperCase(column.name));
-            }
-            m_cells = headings;
             AddTableRow();
-            m_cells.assign(m_columns.size(), std::string());
         }
     }
 
     /// Cell `i` of the row being made; `null` for none (JSON null, CSV empty, table "-").
-    void Set(size_t i, std::string text) {
-        m_cells[i] = std::move(text);
+    void Set(size_t i, const std::string& text) {
+        m_cells[i] = text;
         m_null[i] = false;
     }
     void SetNull(size_t i) {
@@ -87,25 +88,30 @@ class RowPrinter {
 
     /// Ends the row being made.
     void EndRow() {
-        if (m_format == "csv") {
+        if (m_format == Format::Csv) {
             for (size_t i = 0; i < m_cells.size(); ++i) {
-                m_out << (i == 0 ? "" : ",") << CsvCell(m_cells[i]);
+                if (i > 0) {
+                    m_buffer += ',';
+                }
+                AppendCsv(m_cells[i]);
             }
-            m_out << "\r\n";
-        } else if (m_format == "json") {
-            m_out << (m_rows == 0 ? "\n  {" : ",\n  {");
+            m_buffer += "\r\n";
+        } else if (m_format == Format::Json) {
+            m_buffer += m_rows == 0 ? "\n  {" : ",\n  {";
             for (size_t i = 0; i < m_cells.size(); ++i) {
-                m_out << (i == 0 ? "" : ", ") << nlohmann::json(m_columns[i].name).dump() << ": ";
+                if (i > 0) {
+                    m_buffer += ", ";
+                }
+                m_buffer += m_keys[i];
                 if (m_null[i]) {
-                    m_out << "null";
+                    m_buffer += "null";
                 } else if (m_columns[i].kind == Kind::Text) {
-                    m_out << nlohmann::json(m_cells[i])
-                                 .dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
+                    AppendJson(m_cells[i]);
                 } else {
-                    m_out << m_cells[i];
+                    m_buffer += m_cells[i];
                 }
             }
-            m_out << "}";
+            m_buffer += '}';
         } else {
             for (size_t i = 0; i < m_cells.size(); ++i) {
                 if (m_null[i]) {
@@ -115,41 +121,79 @@ class RowPrinter {
             AddTableRow();
         }
         ++m_rows;
+        if (m_buffer.size() >= 65536) {
+            m_out.write(m_buffer.data(), static_cast<std::streamsize>(m_buffer.size()));
+            m_buffer.clear();
+        }
     }
 
     /// Writes what is kept (a table) and the end (JSON's "]").
     void Finish() {
-        if (m_format == "json") {
-            m_out << (m_rows == 0 ? "]\n" : "\n]\n");
-        } else if (m_format != "csv") {
+        if (m_format == Format::Json) {
+            m_buffer += m_rows == 0 ? "]\n" : "\n]\n";
+        } else if (m_format == Format::Table) {
             PrintTable();
         }
+        m_out.write(m_buffer.data(), static_cast<std::streamsize>(m_buffer.size()));
+        m_buffer.clear();
     }
 
   private:
-    static std::string CsvCell(const std::string& text) {
-        if (text.find_first_of(",\"\r\n") == std::string::npos) {
-            return text;
-        }
-        std::string quoted = "\"";
-        for (const char c : text) {
-            quoted += c == '"' ? "\"\"" : std::string(1, c);
-        }
-        return quoted + "\"";
-    }
+    enum class Format : uint8_t { Table, Csv, Json };
 
-    // A table cell on one line: control characters as \xNN.
-    static void AppendShown(std::string& to, const std::string& text) {
+    void AppendCsv(const std::string& text) {
+        if (text.find_first_of(",\"\r\n") == std::string::npos) {
+            m_buffer += text;
+            return;
+        }
+        m_buffer += '"';
         for (const char c : text) {
-            const auto byte = static_cast<unsigned char>(c);
-            if (byte < 0x20 || byte == 0x7f) {
-                to += "\\x" + HexBytes(&byte, 1);
-            } else {
-                to += c;
+            m_buffer += c;
+            if (c == '"') {
+                m_buffer += '"';
             }
         }
+        m_buffer += '"';
     }
 
+    // A JSON string; text that is not all ASCII through nlohmann's writer, which replaces what
+    // is not UTF-8.
+    void AppendJson(const std::string& text) {
+        static const char kDigits[] = "0123456789abcdef";
+        const auto plain = [](char c) {
+            const auto byte = static_cast<unsigned char>(c);
+            return byte >= 0x20 && byte < 0x7f && c != '"' && c != '\\';
+        };
+        if (std::all_of(text.begin(), text.end(), plain)) {
+            m_buffer += '"';
+            m_buffer += text;
+            m_buffer += '"';
+            return;
+        }
+        if (std::any_of(text.begin(), text.end(),
+                        [](char c) { return static_cast<unsigned char>(c) >= 0x80; })) {
+            m_buffer += nlohmann::json(text).dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
+            return;
+        }
+        m_buffer += '"';
+        for (const char c : text) {
+            const auto byte = static_cast<unsigned char>(c);
+            if (plain(c)) {
+                m_buffer += c;
+            } else if (byte >= 0x20) {
+                m_buffer += '\\';
+                m_buffer += c;
+            } else {
+                m_buffer += "\\u00";
+                m_buffer += kDigits[byte >> 4];
+                m_buffer += kDigits[byte & 15];
+            }
+        }
+        m_buffer += '"';
+    }
+
+    // A table's row kept: its shown cells on one line each (control characters as \xNN), each
+    // ended by a 00 byte.
     void AddTableRow() {
         size_t shown = 0;
         for (size_t i = 0; i < m_cells.size(); ++i) {
@@ -157,7 +201,21 @@ class RowPrinter {
                 continue;
             }
             const size_t start = m_table.size();
-            AppendShown(m_table, m_cells[i]);
+            const std::string& cell = m_cells[i];
+            if (std::none_of(cell.begin(), cell.end(), [](char c) {
+                    return static_cast<unsigned char>(c) < 0x20 || static_cast<unsigned char>(c) == 0x7f;
+                })) {
+                m_table += cell;
+            } else {
+                for (const char c : cell) {
+                    const auto byte = static_cast<unsigned char>(c);
+                    if (byte < 0x20 || byte == 0x7f) {
+                        m_table += "\\x" + HexBytes(&byte, 1);
+                    } else {
+                        m_table += c;
+                    }
+                }
+            }
             if (shown >= m_widths.size()) {
                 m_widths.push_back(0);
             }
@@ -168,32 +226,37 @@ class RowPrinter {
     }
 
     void PrintTable() {
-        std::string line;
-        size_t column = 0;
+        size_t column = 0, lineStart = m_buffer.size();
         for (size_t at = 0; at < m_table.size();) {
             const size_t end = m_table.find('\0', at);
             const size_t size = end - at;
-            line.append(m_table, at, size);
+            m_buffer.append(m_table, at, size);
             at = end + 1;
             if (++column < m_widths.size()) {
-                line.append(m_widths[column - 1] - size + 2, ' ');
+                m_buffer.append(m_widths[column - 1] - size + 2, ' ');
                 continue;
             }
-            while (!line.empty() && line.back() == ' ') {
-                line.pop_back();
+            while (m_buffer.size() > lineStart && m_buffer.back() == ' ') {
+                m_buffer.pop_back();
             }
-            m_out << line << '\n';
-            line.clear();
+            m_buffer += '\n';
             column = 0;
+            if (m_buffer.size() >= 65536) {
+                m_out.write(m_buffer.data(), static_cast<std::streamsize>(m_buffer.size()));
+                m_buffer.clear();
+            }
+            lineStart = m_buffer.size();
         }
     }
 
-    const std::string m_format;
+    const Format m_format;
     const std::vector<Column> m_columns;
     std::ostream& m_out;
+    std::vector<std::string> m_keys;  // each column's JSON key, quoted, and ": "
     std::vector<std::string> m_cells;
     std::vector<bool> m_null;
     size_t m_rows = 0;
+    std::string m_buffer;          // written out every 64 KiB
     std::string m_table;           // a table's cells, each ended by a 00 byte
     std::vector<size_t> m_widths;  // of a table's shown columns
 };

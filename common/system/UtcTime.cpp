@@ -2,7 +2,6 @@
 #include "UtcTime.h"
 
 #include <chrono>
-#include <cstdio>
 
 int64_t UtcNowMs() {
     return std::chrono::duration_cast<std::chrono::milliseconds>(
@@ -27,10 +26,23 @@ std::string UtcMsText(int64_t ms) {
     const int64_t day = dayOfYear - (153 * shiftedMonth + 2) / 5 + 1;
     const int64_t month = shiftedMonth < 10 ? shiftedMonth + 3 : shiftedMonth - 9;
     const int64_t year = yearOfEra + era * 400 + (month <= 2 ? 1 : 0);
-    char text[40];
-    std::snprintf(text, sizeof text, "%04lld-%02lld-%02lldT%02lld:%02lld:%02lld.%03lldZ",
-                  static_cast<long long>(year), static_cast<long long>(month), static_cast<long long>(day),
-                  static_cast<long long>(rest / 3600000), static_cast<long long>(rest / 60000 % 60),
-                  static_cast<long long>(rest / 1000 % 60), static_cast<long long>(rest % 1000));
+    // Written digit by digit: a query prints this for each of hundreds of thousands of rows.
+    char text[] = "0000-00-00T00:00:00.000Z";
+    const auto put = [&text](size_t at, size_t digits, int64_t value) {
+        for (size_t i = at + digits; i > at; --i) {
+            text[i - 1] = static_cast<char>('0' + value % 10);
+            value /= 10;
+        }
+    };
+    if (year < 0 || year > 9999) {
+        return std::to_string(ms) + "ms";
+    }
+    put(0, 4, year);
+    put(5, 2, month);
+    put(8, 2, day);
+    put(11, 2, rest / 3600000);
+    put(14, 2, rest / 60000 % 60);
+    put(17, 2, rest / 1000 % 60);
+    put(20, 3, rest % 1000);
     return text;
 }
