@@ -21,7 +21,7 @@
 #include <thread>
 #include <vector>
 
-#include "Record.h"
+#include "record/Record.h"
 
 namespace {
 

@@ -1,13 +1,13 @@
-#include "Console.h"
+#include "console/Console.h"
 
 #include <cstdint>
 #include <random>
 #include <utility>
 
-#include "ConsoleJobs.h"
-#include "ConsolePage.h"
-#include "ConsoleReply.h"
-#include "ConsoleState.h"
+#include "console/ConsoleJobs.h"
+#include "console/ConsolePage.h"
+#include "console/ConsoleReply.h"
+#include "console/ConsoleState.h"
 
 namespace {
 

@@ -8,9 +8,9 @@
 #include <string>
 #include <vector>
 
-#include "HttpServer.h"
-#include "SendCmd.h"
-#include "StopRequest.h"
+#include "fleet/StopRequest.h"
+#include "http/HttpServer.h"
+#include "transport/SendCmd.h"
 
 /// Largest request body taken.
 constexpr size_t kMaxConsoleBody = 1024 * 1024;
@@ -70,6 +70,7 @@ class Console {
     HttpReply Job(const HttpRequest& request, const std::string& rest);
     HttpReply Send(const std::string& body);
     HttpReply Commands();
+    HttpReply SettingsForm();
     HttpReply Profiles(const HttpRequest& request, const std::string& rest);
 
     ConsoleSettings m_settings;

@@ -7,23 +7,24 @@
 #include <unordered_set>
 #include <utility>
 
-#include "AddressRange.h"
-#include "CmdBuild.h"
-#include "Console.h"
-#include "ConsoleJobs.h"
-#include "ConsoleReply.h"
-#include "ConsoleState.h"
-#include "FleetStatus.h"
-#include "JsonParse.h"
-#include "Plan.h"
-#include "Scan.h"
-#include "SendCmd.h"
-#include "ShownCmd.h"
-#include "SingleCmds.h"
-#include "StatusReport.h"
-#include "StopRequest.h"
-#include "Targets.h"
-#include "Values.h"
+#include "commands/CmdBuild.h"
+#include "commands/SettingRegistry.h"
+#include "commands/ShownCmd.h"
+#include "commands/SingleCmds.h"
+#include "console/Console.h"
+#include "console/ConsoleJobs.h"
+#include "console/ConsoleReply.h"
+#include "console/ConsoleState.h"
+#include "fleet/FleetStatus.h"
+#include "fleet/Plan.h"
+#include "fleet/Scan.h"
+#include "fleet/StatusReport.h"
+#include "fleet/StopRequest.h"
+#include "fleet/Targets.h"
+#include "json/JsonParse.h"
+#include "transport/SendCmd.h"
+#include "values/AddressRange.h"
+#include "values/Values.h"
 
 namespace {
 
@@ -116,21 +117,27 @@ std::vector<Target> ExpandTargets(const std::vector<std::string>& texts,
     return found;
 }
 
-// A password's key in a profile: "password", or a dotted one ending in ".password".
-bool IsPasswordKey(const std::string& key) {
-    return key == "password" || (key.size() > 9 && key.compare(key.size() - 9, 9, ".password") == 0);
+// A secret's key in a profile (the settings registry's), written inside the object `group` ("" at
+// the top). Commented out ("//wifi-station", "//password"), it is still that secret.
+bool IsSecretKey(std::string group, std::string key) {
+    for (std::string* name : {&group, &key}) {
+        name->erase(0, name->find_first_not_of('/'));
+    }
+    const SettingRef* setting = FindSetting(group.empty() ? key : group + "." + key);
+    return setting != nullptr && IsSecret(*setting);
 }
 
-// Replaces each password of a profile by kHiddenPassword, as the console answers a profile. An
+// Replaces each secret of a profile by kHiddenPassword, as the console answers a profile. An
 // empty one hides nothing and is answered as it is.
-void HidePasswords(Json& profile) {
+void HidePasswords(Json& profile, const std::string& group = "") {
     if (!profile.is_object()) {
         return;
     }
     for (auto it = profile.begin(); it != profile.end(); ++it) {
         if (it->is_object()) {
-            HidePasswords(*it);
-        } else if (IsPasswordKey(it.key()) && it->is_string() && !it->get_ref<const std::string&>().empty()) {
+            HidePasswords(*it, it.key());
+        } else if (IsSecretKey(group, it.key()) && it->is_string() &&
+                   !it->get_ref<const std::string&>().empty()) {
             *it = kHiddenPassword;
         }
     }
@@ -146,9 +153,9 @@ void AddNew(std::vector<std::string>& list, const std::vector<std::string>& name
     }
 }
 
-// Where `profile` gives kHiddenPassword for a password (sent back as it was answered), puts the
+// Where `profile` gives kHiddenPassword for a secret (sent back as it was answered), puts the
 // one `stored` keeps at that key. Where none is kept it stays, and the profile's check refuses it.
-void KeepPasswords(Json& profile, const Json& stored) {
+void KeepPasswords(Json& profile, const Json& stored, const std::string& group = "") {
     if (!profile.is_object() || !stored.is_object()) {
         return;
     }
@@ -158,8 +165,8 @@ void KeepPasswords(Json& profile, const Json& stored) {
             continue;
         }
         if (it->is_object()) {
-            KeepPasswords(*it, *kept);
-        } else if (IsPasswordKey(it.key()) && *it == kHiddenPassword && kept->is_string()) {
+            KeepPasswords(*it, *kept, it.key());
+        } else if (IsSecretKey(group, it.key()) && *it == kHiddenPassword && kept->is_string()) {
             *it = *kept;
         }
     }
@@ -224,6 +231,9 @@ HttpReply Console::Api(const HttpRequest& request) {
     }
     if (path == "/commands") {
         return get ? Commands() : only("GET");
+    }
+    if (path == "/settings") {
+        return get ? SettingsForm() : only("GET");
     }
     if (path == "/profiles" || path.compare(0, 10, "/profiles/") == 0) {
         return Profiles(request, path.size() > 10 ? path.substr(10) : "");
@@ -623,12 +633,14 @@ HttpReply Console::Send(const std::string& body) {
                 return ::ErrorReply(400, "args: " + it.key() + ": must be text");
             }
         }
-        // No password is kept behind a single command: "(hidden)" would be sent as one.
-        if (given.count("password") != 0 && given["password"] == kHiddenPassword) {
-            return ::ErrorReply(400,
-                                std::string("args: password: ") + kHiddenPassword +
-                                    " is how a hidden password is shown, not a password; give the password "
-                                    "itself");
+        // No secret is kept behind a single command: "(hidden)" would be sent as one.
+        for (const SingleCmdArg& arg : info->args) {
+            const auto secret = given.find(arg.name);
+            if (arg.secret && secret != given.end() && secret->second == kHiddenPassword) {
+                return ::ErrorReply(400, "args: " + arg.name + ": " + kHiddenPassword +
+                                             " is how a hidden password is shown, not a password; give the "
+                                             "password itself");
+            }
         }
     }
     SendOptions send = m_settings.send;
@@ -667,6 +679,9 @@ HttpReply Console::Commands() {
     for (const SingleCmdInfo& info : SingleCmds()) {
         Json args = Json::array();
         for (const SingleCmdArg& arg : info.args) {
+            if (!arg.fills.empty()) {
+                continue;  // a file of this computer: the command line's only
+            }
             Json entry = {
                 {"name", arg.name}, {"label", arg.label}, {"help", arg.help}, {"required", arg.required}};
             if (arg.defaultValue != nullptr) {
@@ -675,7 +690,7 @@ HttpReply Console::Commands() {
             if (!arg.choices.empty()) {
                 entry["choices"] = arg.choices;
             }
-            if (std::string(arg.name) == "password") {
+            if (arg.secret) {
                 entry["secret"] = true;
             }
             args.push_back(std::move(entry));
@@ -683,4 +698,41 @@ HttpReply Console::Commands() {
         list.push_back({{"command", info.name}, {"title", info.help}, {"args", std::move(args)}});
     }
     return JsonReply(list);
+}
+
+HttpReply Console::SettingsForm() {
+    // The profile's settings as the page's form shows them, in the profile's order: each with the
+    // part of the form it belongs to. A file of this computer is none of the console's.
+    Json settings = Json::array();
+    for (const SettingRef& setting : AllSettings()) {
+        const SettingRow& row = *setting;
+        if (row.kind == SettingKind::SecretFile) {
+            continue;
+        }
+        Json entry = {{"key", row.key},
+                      {"part", setting.cmd != nullptr ? setting.cmd->form : row.label},
+                      {"label", row.label},
+                      {"help", SettingText(setting, SettingTextFor::Help)},
+                      {"hint", SettingText(setting, SettingTextFor::Hint)},
+                      {"required", row.required}};
+        if (row.fallback != nullptr) {
+            entry["default"] = row.fallback;
+        }
+        if (row.kind == SettingKind::Switch) {
+            entry["choices"] = {true, false};  // as a profile writes it
+        } else if (row.kind == SettingKind::Choice || row.kind == SettingKind::Commands) {
+            entry["choices"] = SettingChoices(setting);
+        }
+        if (row.kind == SettingKind::Commands) {
+            entry["list"] = true;
+        }
+        if (IsSecret(setting)) {
+            entry["secret"] = true;
+        }
+        settings.push_back(std::move(entry));
+    }
+    Json example;
+    std::string problem;
+    ParseJson(SharedExampleProfile(), example, problem);
+    return JsonReply({{"settings", std::move(settings)}, {"hidden", kHiddenPassword}, {"example", example}});
 }

@@ -2,28 +2,15 @@
 // (ConsoleFiles_posix.cpp / ConsoleFiles_win.cpp; what all platforms share in ConsoleFiles.cpp).
 #pragma once
 
-#include <functional>
 #include <string>
 #include <vector>
 
-#include "UserPlaces.h"  // MakePrivateFolder
+#include "system/UserPlaces.h"  // MakePrivateFolder
 
 /// The console's state folder when none is given: $XDG_STATE_HOME/tolctl/console, else
 /// ~/.local/state/tolctl/console; on Windows %LOCALAPPDATA%\tolctl\console. Empty when none
 /// can be found (no home folder). (ConsoleFiles.cpp.)
 std::string DefaultStateDir();
-
-/// Writes `bytes` as the file `path`, readable by the user alone (0600), in place of the old one
-/// in one step: a crash leaves the old file or the new one. The file written first is made anew
-/// under a name no one can know before (CreateTemporaryFor). False with `problem` saying why.
-/// (ConsoleFiles.cpp, on every platform.)
-bool WritePrivateFile(const std::string& path, const std::string& bytes, std::string& problem);
-
-/// The same for a file written a piece at a time, each piece as `produce` gives it, until it
-/// answers false: a large one is never whole in memory.
-bool WritePrivateFileFrom(const std::string& path,
-                          const std::function<bool(std::string& piece)>& produce,
-                          std::string& problem);
 
 /// Removes the files in the folder `path` that CreateTemporaryFor or TemporaryPathFor named for a
 /// process that no longer runs: left by one killed while it wrote (they may hold passwords).

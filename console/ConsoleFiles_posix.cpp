@@ -11,8 +11,8 @@
 #include <thread>
 #include <utility>
 
-#include "ConsoleFiles.h"
-#include "ErrnoText.h"
+#include "console/ConsoleFiles.h"
+#include "system/ErrnoText.h"
 
 extern char** environ;
 

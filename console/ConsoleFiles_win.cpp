@@ -6,8 +6,8 @@
 #include <cstdio>
 #include <utility>
 
-#include "ConsoleFiles.h"
-#include "ErrnoText.h"
+#include "console/ConsoleFiles.h"
+#include "system/ErrnoText.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "ConsoleJobs.h"
+#include "console/ConsoleJobs.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -12,12 +12,12 @@
 
 #include <nlohmann/json.hpp>
 
-#include "ConsoleFiles.h"
-#include "ErrnoText.h"
-#include "Files.h"
-#include "ReportFile.h"
-#include "StopRequest.h"
-#include "UtcTime.h"
+#include "console/ConsoleFiles.h"
+#include "fleet/ReportFile.h"
+#include "fleet/StopRequest.h"
+#include "system/ErrnoText.h"
+#include "system/Files.h"
+#include "system/UtcTime.h"
 
 namespace {
 
@@ -106,17 +106,16 @@ class ApplyJobs::Job : public ApplyObserver {
             // The whole report in the state folder, before it is told done.
             Cursor cursor;
             cursor.final = true;
-            std::string problem;
-            WritePrivateFileFrom(
+            WriteFileWholeFrom(
                 m_path,
-                [this, &cursor](std::string& piece) {
+                [this, &cursor](std::string& piece, int&) {
                     if (cursor.ended) {
                         return false;
                     }
                     Next(cursor, piece);
                     return true;
                 },
-                problem);
+                true);
             std::lock_guard<std::mutex> lock(m_mutex);
             m_done = true;
         });

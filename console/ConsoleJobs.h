@@ -12,10 +12,10 @@
 #include <set>
 #include <string>
 
-#include "Apply.h"
-#include "ApplyReport.h"
-#include "HttpServer.h"
-#include "Plan.h"
+#include "fleet/Apply.h"
+#include "fleet/ApplyReport.h"
+#include "fleet/Plan.h"
+#include "http/HttpServer.h"
 
 /// Jobs kept for their reports (the running ones beside).
 constexpr size_t kKeptJobs = 20;

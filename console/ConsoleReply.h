@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "HttpServer.h"
+#include "http/HttpServer.h"
 
 using ConsoleJson = nlohmann::ordered_json;
 

@@ -1,4 +1,4 @@
-#include "ConsoleState.h"
+#include "console/ConsoleState.h"
 
 #include <nlohmann/json.hpp>
 
@@ -7,12 +7,13 @@
 #include <set>
 #include <utility>
 
-#include "ConsoleFiles.h"
-#include "Files.h"
-#include "JsonParse.h"
-#include "Profile.h"
-#include "Targets.h"
-#include "Values.h"
+#include "console/ConsoleFiles.h"
+#include "fleet/Profile.h"
+#include "fleet/Targets.h"
+#include "json/JsonParse.h"
+#include "system/ErrnoText.h"
+#include "system/Files.h"
+#include "values/Values.h"
 
 namespace {
 
@@ -21,6 +22,15 @@ using Json = nlohmann::ordered_json;
 const char kPrintersFile[] = "printers.json";
 const char kProfilesFolder[] = "profiles";
 const char kProfileSuffix[] = ".json";
+
+// Writes one kept file whole, the user's alone (profiles hold passwords).
+bool WriteKept(const std::string& path, const std::string& bytes, std::string& problem) {
+    const int error = WriteFileWhole(path, bytes, true);
+    if (error != 0) {
+        problem = "cannot write " + path + ": " + ErrnoText(error);
+    }
+    return error == 0;
+}
 
 }  // namespace
 
@@ -121,7 +131,7 @@ ConsoleState::Change ConsoleState::ChangePrinters(const PrinterChange& change,
         return Change::Refused;
     }
     const Json json = {{"printers", printers}};
-    if (!WritePrivateFile(m_folder + "/" + kPrintersFile, json.dump(2) + "\n", problem)) {
+    if (!WriteKept(m_folder + "/" + kPrintersFile, json.dump(2) + "\n", problem)) {
         return Change::NotWritten;
     }
     m_printers = printers;
@@ -154,5 +164,5 @@ bool ConsoleState::ReadProfile(const std::string& name, std::string& text) const
 
 bool ConsoleState::WriteProfile(const std::string& name, const std::string& text, std::string& problem) {
     std::lock_guard<std::mutex> lock(m_mutex);
-    return WritePrivateFile(ProfilePath(name), text, problem);
+    return WriteKept(ProfilePath(name), text, problem);
 }

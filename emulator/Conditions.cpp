@@ -1,8 +1,8 @@
-#include "Conditions.h"
+#include "emulator/Conditions.h"
 
-#include "AddressRange.h"
-#include "Files.h"
-#include "Values.h"
+#include "system/Files.h"
+#include "values/AddressRange.h"
+#include "values/Values.h"
 
 namespace {
 

@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "Faults.h"
+#include "emulator/Faults.h"
 
 /// The byte a printer in `condition` answers to DLE EOT n, or -1 when it gives none.
 int StatusAnswer(PrinterCondition condition, unsigned char n);

@@ -7,10 +7,10 @@
 #include <algorithm>
 #include <cstring>
 
-#include "Decode.h"
-#include "EmulatorServer.h"
-#include "EmulatorSystem.h"
-#include "Values.h"
+#include "commands/Decode.h"
+#include "emulator/EmulatorServer.h"
+#include "emulator/EmulatorSystem.h"
+#include "values/Values.h"
 
 namespace {
 

@@ -12,9 +12,9 @@
 #include <system_error>
 #include <vector>
 
-#include "Conditions.h"
-#include "Faults.h"
-#include "PrinterState.h"
+#include "emulator/Conditions.h"
+#include "emulator/Faults.h"
+#include "emulator/PrinterState.h"
 
 /// Bytes kept of one connection; what arrives past them is counted and dropped.
 constexpr size_t kEmulatorKeepBytes = 1024 * 1024;

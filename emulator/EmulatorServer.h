@@ -15,8 +15,8 @@
 #include <string>
 #include <vector>
 
-#include "Emulator.h"
-#include "StateFile.h"
+#include "emulator/Emulator.h"
+#include "emulator/StateFile.h"
 
 class Emulator::Server {
   public:

@@ -1,9 +1,9 @@
 // The emulator's sockets: the listening socket of each printer, all on one port, and the
 // connections that fill a stalled printer's backlog.
-#include "EmulatorServer.h"
-#include "EmulatorSystem.h"
-#include "FileLimit.h"
-#include "Values.h"
+#include "emulator/EmulatorServer.h"
+#include "emulator/EmulatorSystem.h"
+#include "system/FileLimit.h"
+#include "values/Values.h"
 
 namespace {
 

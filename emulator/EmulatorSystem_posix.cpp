@@ -1,6 +1,6 @@
 #include <signal.h>
 
-#include "EmulatorSystem.h"
+#include "emulator/EmulatorSystem.h"
 
 void RestartCallsAfterStopSignals() {
     for (const int signal : {SIGINT, SIGTERM}) {

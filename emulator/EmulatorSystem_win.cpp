@@ -1,4 +1,4 @@
-#include "EmulatorSystem.h"
+#include "emulator/EmulatorSystem.h"
 
 void RestartCallsAfterStopSignals() {}
 

@@ -1,9 +1,9 @@
-#include "Faults.h"
+#include "emulator/Faults.h"
 
 #include <algorithm>
 
-#include "AddressRange.h"
-#include "Values.h"
+#include "values/AddressRange.h"
+#include "values/Values.h"
 
 namespace {
 

@@ -1,12 +1,12 @@
-#include "PrinterState.h"
+#include "emulator/PrinterState.h"
 
 #include <cstdio>
 #include <cstring>
 
-#include "Decode.h"
-#include "OemText.h"
-#include "Values.h"
-#include "WideText.h"
+#include "commands/Decode.h"
+#include "system/OemText.h"
+#include "system/WideText.h"
+#include "values/Values.h"
 
 namespace {
 

@@ -1,7 +1,8 @@
 // The state file's text, put together from each printer's entry.
-#include "StateFile.h"
+#include "emulator/StateFile.h"
 
-#include "Conditions.h"
+#include "emulator/Conditions.h"
+#include "system/Files.h"
 
 void StateFile::Set(size_t index,
                     const std::string& name,
@@ -40,4 +41,9 @@ std::string StateFile::Text() const {
     }
     text += m_entries.empty() ? "}\n}\n" : "\n  }\n}\n";
     return text;
+}
+
+int StateFile::Write() const {
+    // It holds Wi-Fi passwords: the user's alone.
+    return WriteFileWhole(m_path, Text(), true);
 }

@@ -5,8 +5,8 @@
 #include <string>
 #include <vector>
 
-#include "Faults.h"
-#include "PrinterState.h"
+#include "emulator/Faults.h"
+#include "emulator/PrinterState.h"
 
 /// The file {"printers": {NAME: STATE, ...}} as nlohmann's dump(2) writes it, put together from
 /// each printer's entry: only the printers that changed are written anew, and no object of all of
@@ -21,10 +21,9 @@ class StateFile {
     /// "condition" last unless it is none.
     void Set(size_t index, const std::string& name, const PrinterState& state, PrinterCondition condition);
 
-    /// Writes every entry beside the file and renames it over the file, so that a reader sees the
-    /// old state or the new one, never a part; on POSIX only its owner may read it (it holds
-    /// Wi-Fi passwords), whatever the umask; on Windows it has its folder's permissions. Answers
-    /// 0, or the errno of what failed. Platform code: StateFile_posix / StateFile_win.
+    /// Writes every entry as the file, whole and in one step (WriteFileWhole), so that a reader
+    /// sees the old state or the new one, never a part; only its owner may read it (it holds
+    /// Wi-Fi passwords). Answers 0, or the errno of what failed.
     int Write() const;
 
   private:

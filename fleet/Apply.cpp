@@ -1,4 +1,4 @@
-#include "Apply.h"
+#include "fleet/Apply.h"
 
 #include <algorithm>
 #include <atomic>
@@ -8,12 +8,12 @@
 #include <system_error>
 #include <thread>
 
-#include "EthernetMessenger.h"
-#include "FileLimit.h"
-#include "Messenger.h"
-#include "StatusExchange.h"
-#include "StopRequest.h"
-#include "UtcTime.h"
+#include "fleet/StopRequest.h"
+#include "system/FileLimit.h"
+#include "system/UtcTime.h"
+#include "transport/EthernetMessenger.h"
+#include "transport/Messenger.h"
+#include "transport/StatusExchange.h"
 
 namespace {
 

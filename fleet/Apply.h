@@ -7,9 +7,9 @@
 #include <string>
 #include <vector>
 
-#include "Plan.h"
-#include "PrinterStatus.h"
-#include "SendCmd.h"
+#include "commands/PrinterStatus.h"
+#include "fleet/Plan.h"
+#include "transport/SendCmd.h"
 
 class StopRequest;
 

@@ -1,4 +1,4 @@
-#include "ApplyReport.h"
+#include "fleet/ApplyReport.h"
 
 #include <cmath>
 #include <utility>

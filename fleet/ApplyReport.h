@@ -6,8 +6,8 @@
 
 #include <nlohmann/json.hpp>
 
-#include "Apply.h"
-#include "ReportFile.h"
+#include "fleet/Apply.h"
+#include "fleet/ReportFile.h"
 
 /// What a report names besides the results.
 struct ReportHead {

@@ -1,4 +1,4 @@
-#include "FleetStatus.h"
+#include "fleet/FleetStatus.h"
 
 #include <algorithm>
 #include <atomic>
@@ -7,12 +7,12 @@
 #include <system_error>
 #include <thread>
 
-#include "EthernetMessenger.h"
-#include "FileLimit.h"
-#include "Files.h"
-#include "Plan.h"
-#include "StatusExchange.h"
-#include "StopRequest.h"
+#include "fleet/Plan.h"
+#include "fleet/StopRequest.h"
+#include "system/FileLimit.h"
+#include "system/Files.h"
+#include "transport/EthernetMessenger.h"
+#include "transport/StatusExchange.h"
 
 namespace {
 

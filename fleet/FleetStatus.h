@@ -7,9 +7,9 @@
 #include <string>
 #include <vector>
 
-#include "PrinterStatus.h"
-#include "SendCmd.h"
-#include "Targets.h"
+#include "commands/PrinterStatus.h"
+#include "fleet/Targets.h"
+#include "transport/SendCmd.h"
 
 class StopRequest;
 

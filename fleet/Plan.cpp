@@ -1,4 +1,4 @@
-#include "Plan.h"
+#include "fleet/Plan.h"
 
 #include <nlohmann/json.hpp>
 
@@ -7,10 +7,10 @@
 #include <map>
 #include <utility>
 
-#include "ErrnoText.h"
-#include "Files.h"
-#include "JsonParse.h"
-#include "Values.h"
+#include "json/JsonParse.h"
+#include "system/ErrnoText.h"
+#include "system/Files.h"
+#include "values/Values.h"
 
 namespace {
 
@@ -20,8 +20,22 @@ using Setup = std::shared_ptr<const PrinterSetup>;
 using Json = nlohmann::ordered_json;
 using StaticAddresses = std::vector<std::pair<std::string, uint32_t>>;
 
-const std::string kPasswordKey = "wifi-station.password";
-const char* const kStaticKeys[] = {"lan.ip", "wifi-station.ip"};
+// A secret's key: its value is never written out.
+bool IsSecretKey(const std::string& key) {
+    const SettingRef* setting = FindSetting(key);
+    return setting != nullptr && IsSecret(*setting);
+}
+
+// The keys of the static addresses, each one printer's own: "wifi-station.ip", "lan.ip".
+std::vector<std::string> StaticKeys() {
+    std::vector<std::string> keys;
+    for (const SettingRef& setting : AllSettings()) {
+        if (setting->kind == SettingKind::HostAddress) {
+            keys.push_back(setting->key);
+        }
+    }
+    return keys;
+}
 
 // A printer of the report resumed from that is carried over, as the checks of the plan see it.
 struct CarriedTarget {
@@ -34,8 +48,8 @@ struct CarriedTarget {
 Setup ShownSetup(const std::vector<std::string>& overrides, const Settings& settings) {
     auto setup = std::make_shared<PrinterSetup>();
     for (const std::string& assignment : overrides) {
-        const bool secret = assignment.compare(0, kPasswordKey.size() + 1, kPasswordKey + "=") == 0;
-        setup->overrides.push_back(secret ? kPasswordKey + "=" + kHiddenPassword : assignment);
+        const std::string key = assignment.substr(0, assignment.find('='));
+        setup->overrides.push_back(IsSecretKey(key) ? key + "=" + kHiddenPassword : assignment);
     }
     for (const auto& value : settings.Values()) {
         std::string text = value.second.text;
@@ -44,7 +58,7 @@ Setup ShownSetup(const std::vector<std::string>& overrides, const Settings& sett
                 text += (text.empty() ? "" : ",") + command;
             }
         }
-        setup->settings.emplace_back(value.first, value.first == kPasswordKey ? kHiddenPassword : text);
+        setup->settings.emplace_back(value.first, IsSecretKey(value.first) ? kHiddenPassword : text);
     }
     return setup;
 }
@@ -53,13 +67,13 @@ Setup ShownSetup(const std::vector<std::string>& overrides, const Settings& sett
 // settings (a report before they were written: of its overrides).
 StaticAddresses ReportedAddresses(const Json& entry) {
     StaticAddresses found;
-    for (const char* key : kStaticKeys) {
+    for (const std::string& key : StaticKeys()) {
         std::string text;
         if (entry.contains("planned") && entry["planned"].is_object()) {
             const Json& planned = entry["planned"];
             text = planned.contains(key) && planned[key].is_string() ? planned[key].get<std::string>() : "";
         } else {
-            const std::string prefix = std::string(key) + "=";
+            const std::string prefix = key + "=";
             for (const Json& assignment : entry["overrides"]) {
                 const std::string given = assignment.is_string() ? assignment.get<std::string>() : "";
                 text = given.compare(0, prefix.size(), prefix) == 0 ? given.substr(prefix.size()) : text;
@@ -136,10 +150,15 @@ void ReadResumed(const RolloutInputs& inputs,
                 errors.push_back(notOne + " (" + where + " has an override that is not text)");
                 return;
             }
-            if (assignment.get<std::string>() == kPasswordKey + "=" + kHiddenPassword) {
-                errors.push_back(line.origin + ": " + kPasswordKey +
-                                 ": the report does not hold passwords; to resume, give it with "
-                                 "wifi-station.password-file in the targets or in the profile");
+            const std::string& given = assignment.get_ref<const std::string&>();
+            const std::string key = given.substr(0, given.find('='));
+            const SettingRef* secret = FindSetting(key);
+            if (secret != nullptr && IsSecret(*secret) && given == key + "=" + kHiddenPassword) {
+                const SettingRef* file = SecretFileOf(*secret);
+                errors.push_back(line.origin + ": " + key +
+                                 ": the report does not hold passwords; to resume, give it with " +
+                                 (file != nullptr ? file->row->key : key) +
+                                 " in the targets or in the profile");
                 continue;
             }
             line.overrides.push_back(assignment.get<std::string>());
@@ -151,7 +170,7 @@ void ReadResumed(const RolloutInputs& inputs,
 // The static addresses that `settings` give a printer: "lan.ip" and "wifi-station.ip".
 StaticAddresses AddressesOf(const Settings& settings) {
     StaticAddresses found;
-    for (const char* key : kStaticKeys) {
+    for (const std::string& key : StaticKeys()) {
         const SettingValue* value = settings.Find(key);
         uint32_t address = 0;
         if (value != nullptr && ParseAddress(value->text, address)) {
@@ -184,7 +203,7 @@ void CheckReport(const RolloutInputs& inputs, const SecretSource& secrets, std::
 
 size_t VerifyPosition(const std::vector<PlannedCmd>& plan) {
     for (size_t i = 0; i < plan.size(); ++i) {
-        if (plan[i].name == "lan-ip" || plan[i].name == "lan-dhcp") {
+        if (plan[i].movesAddress) {
             return i;
         }
     }
@@ -201,7 +220,7 @@ std::string ProfileDigest(const Settings& profile) {
     };
     for (const auto& value : profile.Values()) {
         add(value.first);
-        add(value.first == kPasswordKey ? std::string() : value.second.text);
+        add(IsSecretKey(value.first) ? std::string() : value.second.text);
         for (const std::string& command : value.second.list) {
             add(command);
         }

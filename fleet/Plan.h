@@ -7,8 +7,8 @@
 #include <string>
 #include <vector>
 
-#include "Profile.h"
-#include "Targets.h"
+#include "fleet/Profile.h"
+#include "fleet/Targets.h"
 
 /// Largest targets file read.
 constexpr size_t kMaxTargetsBytes = 16 * 1024 * 1024;
@@ -58,7 +58,7 @@ struct RolloutPlan {
 };
 
 /// Where a verifying apply reads a printer's status in `plan`: before the first command that moves
-/// the printer away from the address it is reached at (lan-ip, lan-dhcp), else after the last.
+/// the printer away from the address it is reached at (SendPlace::Moves), else after the last.
 size_t VerifyPosition(const std::vector<PlannedCmd>& plan);
 
 /// A digest of a profile's values that tells whether a report was written for it. Passwords are

@@ -1,19 +1,19 @@
-#include "Profile.h"
+#include "fleet/Profile.h"
 
 #include <nlohmann/json.hpp>
 
 #include <algorithm>
-#include <initializer_list>
+#include <map>
 #include <set>
 #include <utility>
 
-#include "CmdBuild.h"
-#include "Commands.h"
-#include "Files.h"
-#include "JsonParse.h"
-#include "SecretFile.h"
-#include "ShownCmd.h"
-#include "Values.h"
+#include "commands/CmdBuild.h"
+#include "commands/Commands.h"
+#include "commands/ShownCmd.h"
+#include "json/JsonParse.h"
+#include "system/Files.h"
+#include "system/SecretFile.h"
+#include "values/Values.h"
 
 namespace {
 
@@ -26,149 +26,23 @@ enum class SettingType : unsigned char {
     List,    // a list of commands
 };
 
-// One key of a profile: all that reading, checking, planning and the example know of it.
-struct Setting {
-    const char* key;   // dotted: "wifi-ap.name", "bt-pin", "after"
-    const char* help;  // one line for the documentation
-    SettingType type;
-    // The check of the value alone, the same as its command-line option's; throws Refusal. Null
-    // for a password-file, which is checked as the password it holds, and for the list.
-    void (*check)(const std::string& place, const std::string& text);
-    bool required;         // its group's command cannot be made without it
-    const char* fallback;  // the value planned when it is not given; null: none
-    const char* example;   // its value in the example profile, as text; null: not there
-    const char* note;      // a "//KEY" comment just before it in the example; null: none
-};
-
-// The DHCP switch as on the command line (on|off|1|0), and as JSON writes it (true|false).
-int SwitchValue(const std::string& place, const std::string& text) {
-    std::string lower;
-    for (char c : text) {
-        lower += (c >= 'A' && c <= 'Z') ? static_cast<char>(c | 0x20) : c;
-    }
-    if (lower == "true" || lower == "false") {
-        return lower == "true" ? 1 : 0;
-    }
-    try {
-        return DhcpValue(place, text);
-    } catch (const Refusal&) {
-        throw Refusal{place + ": " + ShownText(text) + " is not one of true|false|on|off (or 0-1)"};
-    }
+SettingType TypeOf(const SettingRef& setting) {
+    return setting->kind == SettingKind::Switch     ? SettingType::Switch
+           : setting->kind == SettingKind::Commands ? SettingType::List
+                                                    : SettingType::Text;
 }
-
-// Checks by a value's parser, whose value is not needed here.
-template <auto Parse>
-void Parsed(const std::string& place, const std::string& text) {
-    Parse(place, text);
-}
-
-// Checks text that must fit a command's text field.
-template <CmdTextField Field>
-void Fits(const std::string& place, const std::string& text) {
-    CheckedText(Field, place, text);
-}
-
-void CheckPlainText(const std::string& place, const std::string& text) {
-    Utf8Value(place, text);
-}
-
-void CheckSecretText(const std::string& place, const std::string& text) {
-    Utf8Value(place, text, true);
-}
-
-// Group by group in the order of the example, which is the order of the keys' lists in messages.
-const Setting kSettings[] = {
-    {"wifi-ap.name", "the printer's own access point name, at most 31 characters", SettingType::Text,
-     Fits<CmdTextField::ApName>, true, nullptr, "Shop Printer", nullptr},
-    {"wifi-ap.mode", "ap|sta|apsta or 0-2 (default ap)", SettingType::Text, Parsed<ModeValue>, false, "ap",
-     "apsta", nullptr},
-    {"bt-name", "the Bluetooth name, at most 63 characters", SettingType::Text, Fits<CmdTextField::BtName>,
-     false, nullptr, "Printer", nullptr},
-    {"bt-pin", "the Bluetooth PIN, 1-63 characters", SettingType::Text, Fits<CmdTextField::BtPin>, false,
-     nullptr, "6042", nullptr},
-    {"wifi-station.ssid", "the network the printer joins", SettingType::Text, CheckPlainText, true, nullptr,
-     "Shop", nullptr},
-    {"wifi-station.password", "its password (default empty)", SettingType::Text, CheckSecretText, false, "",
-     "change-me", nullptr},
-    {"wifi-station.password-file",
-     "or a file holding the password (beside the profile unless absolute; - for standard input)",
-     SettingType::Text, nullptr, false, nullptr, nullptr, nullptr},
-    {"wifi-station.auth", "open|shared|wpapsk|wpa2psk or 0-3 (default wpa2psk)", SettingType::Text,
-     Parsed<AuthValue>, false, "wpa2psk", "wpa2psk", nullptr},
-    {"wifi-station.enc", "none|wep-h|wep-a|tkip|aes or 0-4 (default aes)", SettingType::Text,
-     Parsed<EncValue>, false, "aes", "aes", nullptr},
-    {"wifi-station.ip", "the printer's static address in that network", SettingType::Text,
-     Parsed<HostAddressValue>, true, nullptr, "192.168.1.200",
-     "An address of its own for each printer: give it in the targets file, e.g. socket://192.168.1.51 "
-     "wifi-station.ip=192.168.1.201"},
-    {"wifi-station.mask", "its subnet mask (default 255.255.255.0)", SettingType::Text, Parsed<MaskValue>,
-     false, "255.255.255.0", "255.255.255.0", nullptr},
-    {"wifi-station.gateway", "its gateway", SettingType::Text, Parsed<AddressValue>, true, nullptr,
-     "192.168.1.1", nullptr},
-    {"lan.ip", "the Ethernet address (sent last but for dhcp)", SettingType::Text, Parsed<HostAddressValue>,
-     false, nullptr, nullptr, nullptr},
-    {"lan.mask", "the Ethernet subnet mask", SettingType::Text, Parsed<MaskValue>, false, nullptr,
-     "255.255.255.0", nullptr},
-    {"lan.gateway", "the Ethernet gateway", SettingType::Text, Parsed<AddressValue>, false, nullptr,
-     "192.168.1.1", nullptr},
-    {"lan.mac", "the MAC address's last four bytes: 158.34.86.28 or 9E:22:56:1C (BC 20 are fixed)",
-     SettingType::Text, Parsed<MacValue>, false, nullptr, nullptr, nullptr},
-    {"lan.dhcp", "true|false (or on|off, 1|0): DHCP of the Ethernet port (sent last)", SettingType::Switch,
-     Parsed<SwitchValue>, false, nullptr, "false", nullptr},
-    {"after",
-     "commands sent after the settings: test-print, cut, open-drawer, factory-mode, hex-mode, "
-     "wifi-factory, bt-read-pin, bt-check",
-     SettingType::List, nullptr, false, nullptr, "test-print,cut",
-     "Commands sent after the settings, in this order: test-print, cut, open-drawer, factory-mode, hex-mode, "
-     "wifi-factory, bt-read-pin, bt-check."},
-};
-
-// A group of keys, written as one object, and the comments the example opens it with.
-struct SettingGroup {
-    const char* name;
-    std::initializer_list<std::pair<const char*, const char*>> comments;
-};
-
-const SettingGroup kGroups[] = {
-    {"wifi-ap",
-     {{"//",
-       "The printer's own access point: name at most 31 characters. mode: ap (its own access point only), "
-       "sta (only joins the network of wifi-station) or apsta (both); to join a network, sta or apsta."}}},
-    {"wifi-station",
-     {{"//",
-       "The network the printer joins: ssid, ip and gateway are needed. auth: open, shared, wpapsk or "
-       "wpa2psk; enc: none, wep-h, wep-a, tkip or aes."},
-      {"//password",
-       "In place of password, \"password-file\": \"wifi.pw\" reads it from a file beside the profile, so "
-       "that it is not in the profile."}}},
-    {"lan",
-     {{"//",
-       "The Ethernet port. mask, gateway and mac are sent with the other settings; ip and dhcp last, since "
-       "they can move the printer off the address used. ip and mac belong to one printer each: give them in "
-       "the targets file (lan.ip=..., lan.mac=...)."}}},
-};
 
 const char kExampleNote[] =
     "A starting profile for tolctl apply. Every key is optional: delete what you do not want to set. Keys "
     "that begin with // are comments and are skipped. Values are those of tolctl's options.";
-
-// The setting of `key`, or null when no setting has that key.
-const Setting* FindSetting(const std::string& key) {
-    for (const Setting& setting : kSettings) {
-        if (key == setting.key) {
-            return &setting;
-        }
-    }
-    return nullptr;
-}
 
 bool IsComment(const std::string& key) {
     return key.compare(0, 2, "//") == 0;
 }
 
 bool IsGroup(const std::string& name) {
-    for (const SettingGroup& group : kGroups) {
-        if (name == group.name) {
+    for (const SettingRef& setting : AllSettings()) {
+        if (name == KeyGroup(setting->key)) {
             return true;
         }
     }
@@ -207,15 +81,47 @@ std::string FixedNames() {
     return names;
 }
 
+// The key of the one setting whose value is the commands sent after the settings.
+const SettingRef& AfterSetting() {
+    static const SettingRef& after = []() -> const SettingRef& {
+        for (const SettingRef& setting : AllSettings()) {
+            if (setting->kind == SettingKind::Commands) {
+                return setting;
+            }
+        }
+        return AllSettings().back();
+    }();
+    return after;
+}
+
+// The example value of `setting` as JSON: true or false for a switch, a list of commands.
+Json ExampleValue(const SettingRef& setting) {
+    const std::string text = setting->example;
+    if (TypeOf(setting) != SettingType::List) {
+        return TypeOf(setting) == SettingType::Switch ? Json(text == kSwitchJsonWords[1]) : Json(text);
+    }
+    Json list = Json::array();
+    for (size_t start = 0; start <= text.size();) {
+        const size_t comma = std::min(text.find(',', start), text.size());
+        list.push_back(text.substr(start, comma - start));
+        start = comma + 1;
+    }
+    return list;
+}
+
+// An example value that every printer may share: not a printer's own address, nor a secret.
+bool Shared(const SettingRef& setting) {
+    return setting->example != nullptr && setting->kind != SettingKind::HostAddress && !IsSecret(setting);
+}
+
 // The check of one value alone, the same as its command-line option's; throws Refusal.
 void CheckValue(const std::string& key, const SettingValue& value) {
     const std::string& place = value.place;
-    const Setting* found = FindSetting(key);
+    const SettingRef* found = FindSetting(key);
     if (found == nullptr) {
         throw Refusal{place + ": not a profile key"};  // the callers only pass keys they know
     }
-    const Setting& setting = *found;
-    if (setting.type == SettingType::List) {
+    if (TypeOf(*found) == SettingType::List) {
         for (const std::string& name : value.list) {
             if (!MakeFixedCmd(name)) {
                 throw Refusal{place + ": " + ShownText(name) + " is not one of " + FixedNames()};
@@ -226,12 +132,51 @@ void CheckValue(const std::string& key, const SettingValue& value) {
     if (value.text.find('\0') != std::string::npos) {
         throw Refusal{place + " holds a 00 character, which no command can carry"};
     }
-    setting.check(place, value.text);
+    ParseSetting(*found, place, value.text);
+}
+
+// Across the commands of one group (the Ethernet port's address, mask and gateway are three): the
+// address given must be a printer's in the network of the mask given, a gateway given in that
+// network. Within one command its encoder checks them. Throws Refusal.
+void CheckNetworks(const Settings& settings) {
+    struct Network {
+        const SettingRef* address = nullptr;
+        const SettingRef* mask = nullptr;
+        const SettingRef* gateway = nullptr;
+    };
+    std::map<std::string, Network> groups;
+    for (const SettingRef& setting : AllSettings()) {
+        const SettingKind kind = setting->kind;
+        if (settings.Find(setting->key) == nullptr ||
+            (kind != SettingKind::HostAddress && kind != SettingKind::Mask && kind != SettingKind::Address)) {
+            continue;
+        }
+        Network& network = groups[KeyGroup(setting->key)];
+        (kind == SettingKind::HostAddress ? network.address
+         : kind == SettingKind::Mask      ? network.mask
+                                          : network.gateway) = &setting;
+    }
+    for (const auto& group : groups) {
+        const Network& network = group.second;
+        if (network.address == nullptr || network.mask == nullptr ||
+            network.address->cmd == network.mask->cmd) {
+            continue;
+        }
+        const SettingValue& address = *settings.Find(network.address->row->key);
+        const SettingValue& mask = *settings.Find(network.mask->row->key);
+        const uint32_t ip = HostAddressValue(address.place, address.text);
+        const uint32_t bits = MaskValue(mask.place, mask.text);
+        CheckAddressInNetwork(address.place, ip, bits);
+        if (network.gateway != nullptr && network.gateway->cmd != network.address->cmd) {
+            const SettingValue& gateway = *settings.Find(network.gateway->row->key);
+            CheckGateway(gateway.place, AddressValue(gateway.place, gateway.text), ip, bits);
+        }
+    }
 }
 
 // A value of the JSON profile as a setting; false when its type does not fit the key.
 bool ReadJsonValue(const std::string& key, const Json& json, SettingValue& value, std::string& problem) {
-    const SettingType type = FindSetting(key)->type;
+    const SettingType type = TypeOf(*FindSetting(key));
     if (type == SettingType::List) {
         if (!json.is_array()) {
             problem = "must be a list of commands, like [\"test-print\", \"cut\"]";
@@ -310,8 +255,8 @@ class DuplicateKeys {
 const std::vector<ProfileKey>& ProfileKeys() {
     static const std::vector<ProfileKey> keys = [] {
         std::vector<ProfileKey> list;
-        for (const Setting& setting : kSettings) {
-            list.push_back(ProfileKey{setting.key, setting.help});
+        for (const SettingRef& setting : AllSettings()) {
+            list.push_back(ProfileKey{setting->key, setting->help});
         }
         return list;
     }();
@@ -325,7 +270,7 @@ bool SecretSource::Read(const std::string& path, std::string& secret, std::strin
         return true;
     }
     if (!m_files) {
-        error = "password files are not read here; give the password itself (wifi-station.password)";
+        error = "password files are not read here; give the password itself";  // Set names its key
         return false;
     }
     if (!ReadSecretFile(path, m_in, secret, error)) {
@@ -351,20 +296,25 @@ void Settings::Set(const std::string& key,
                    SecretSource& secrets,
                    std::vector<std::string>& errors) {
     std::string stored = key;
-    if (key == "wifi-station.password-file") {
+    const SettingRef* setting = FindSetting(key);
+    const SettingRef* filled = setting != nullptr ? SecretFilled(*setting) : nullptr;
+    if (filled != nullptr) {
+        // A file holding a secret: its content is the secret's value, named by the file.
         const std::string path = PathBeside(baseFile, value.text);
         std::string secret, problem;
         if (!secrets.Read(path, secret, problem)) {
-            errors.push_back(value.origin + ": " + key + ": " + problem);
+            errors.push_back(value.origin + ": " + key + ": " + problem +
+                             (secrets.ReadsFiles() ? "" : std::string(" (") + filled->row->key + ")"));
             return;
         }
         value.place = key + " " + (path == "-" ? "-" : ShownText(path, std::string::npos));
         value.text = std::move(secret);
-        stored = "wifi-station.password";
+        stored = filled->row->key;
     } else {
         value.place = key;
     }
-    if (stored == "wifi-station.password" && value.text == kHiddenPassword) {
+    const SettingRef* kept = FindSetting(stored);
+    if (kept != nullptr && IsSecret(*kept) && value.text == kHiddenPassword) {
         errors.push_back(value.origin + ": " + value.place + ": " + kHiddenPassword +
                          " is how a hidden password is shown, not a password; give the password itself");
         return;
@@ -411,9 +361,13 @@ bool ParseProfile(const std::string& text,
             errors.push_back(origin + ": " + key + ": " + problem);
             return;
         }
-        if (settings.Find("wifi-station.password") != nullptr &&
-            (key == "wifi-station.password" || key == "wifi-station.password-file")) {
-            errors.push_back(origin + ": wifi-station: password and password-file exclude each other");
+        // A secret is given itself or by its file, not both.
+        const SettingRef* setting = FindSetting(key);
+        const SettingRef* secret = SecretFilled(*setting) != nullptr ? SecretFilled(*setting) : setting;
+        const SettingRef* file = SecretFileOf(*secret);
+        if (IsSecret(*secret) && file != nullptr && settings.Find(secret->row->key) != nullptr) {
+            errors.push_back(origin + ": " + KeyGroup(key) + ": " + KeyName(secret->row->key) + " and " +
+                             KeyName(file->row->key) + " exclude each other");
             return;
         }
         settings.Set(key, std::move(value), origin, secrets, errors);
@@ -491,7 +445,7 @@ void SetOverride(const std::string& assignment,
     SettingValue value;
     value.origin = origin;
     value.text = assignment.substr(equals + 1);
-    if (FindSetting(key)->type == SettingType::List) {
+    if (TypeOf(*FindSetting(key)) == SettingType::List) {
         size_t start = 0;
         while (!value.text.empty() && start <= value.text.size()) {
             const size_t comma = value.text.find(',', start);
@@ -515,8 +469,9 @@ void SetOverrides(const std::vector<std::string>& assignments,
     std::set<std::string> given;
     for (const std::string& assignment : assignments) {
         std::string key = assignment.substr(0, assignment.find('='));
-        if (key == "wifi-station.password-file") {
-            key = "wifi-station.password";  // one password, whichever way it is given
+        const SettingRef* setting = FindSetting(key);
+        if (setting != nullptr && SecretFilled(*setting) != nullptr) {
+            key = SecretFilled(*setting)->row->key;  // one secret, whichever way it is given
         }
         if (IsKey(key) && !given.insert(key).second) {
             errors.push_back(origin + ": " + key + ": given twice on one line");
@@ -531,110 +486,114 @@ bool PlanCommands(const Settings& settings,
                   std::vector<PlannedCmd>& plan,
                   std::vector<std::string>& errors) {
     const size_t before = errors.size();
-    auto find = [&settings](const char* key) { return settings.Find(key); };
-    // The value given, else the setting's fallback, else empty.
-    auto text = [&settings](const char* key) {
-        const SettingValue* value = settings.Find(key);
-        const char* fallback = FindSetting(key)->fallback;
-        return value != nullptr ? value->text : std::string(fallback != nullptr ? fallback : "");
-    };
-    // True when the group's command is not to be made: none of its keys is set, or one it
-    // requires is missing (an error then).
-    auto missing = [&](const std::string& group) {
-        const std::string prefix = group + ".";
+    // Plans `cmd` when any of its keys is set; a key it needs that is missing is an error.
+    auto planOne = [&](const SettingCmdRow& cmd) {
         bool any = false;
-        std::string needs;
+        std::string needs, group;
         std::vector<std::string> lacking;
-        for (const Setting& setting : kSettings) {
-            const std::string key = setting.key;
-            if (key.compare(0, prefix.size(), prefix) != 0) {
-                continue;
-            }
-            any = any || settings.Find(key) != nullptr;
-            if (setting.required) {
-                needs += (needs.empty() ? "" : ", ") + key.substr(prefix.size());
-                if (settings.Find(key) == nullptr) {
-                    lacking.push_back(key);
+        for (const SettingRow& row : cmd.settings) {
+            const bool given = settings.Find(row.key) != nullptr;
+            any = any || given;
+            group = KeyGroup(row.key);
+            if (row.required) {
+                needs += (needs.empty() ? "" : ", ") + KeyName(row.key);
+                if (!given) {
+                    lacking.push_back(row.key);
                 }
             }
         }
         if (!any) {
-            return true;  // the group is not set at all: nothing to send
+            return;  // not set at all: nothing to send
         }
         for (const std::string& key : lacking) {
-            errors.push_back(origin + ": " + key + ": missing; " + group + " needs " + needs);
+            errors.push_back(origin + ": " + key + ": missing; " + (group.empty() ? key : group) + " needs " +
+                             needs);
         }
-        return !lacking.empty();
-    };
-    auto add = [&plan](const char* name, Cmd* cmd) {
-        plan.push_back(PlannedCmd{name, std::shared_ptr<const Cmd>(cmd), 0, 0});
+        if (!lacking.empty()) {
+            return;
+        }
+        // The value given (with where), else the setting's default, else empty.
+        std::vector<GivenSetting> values;
+        for (const SettingRow& row : cmd.settings) {
+            const SettingValue* value = settings.Find(row.key);
+            values.push_back(value != nullptr
+                                 ? GivenSetting{value->text, value->place}
+                                 : GivenSetting{row.fallback != nullptr ? row.fallback : "", row.key});
+        }
+        std::shared_ptr<const Cmd> made = EncodeSettings(cmd, values);
+        const SecretSpan secret = PasswordSpan(*made);
+        plan.push_back(PlannedCmd{SettingCmdName(cmd), std::move(made), secret.begin, secret.end,
+                                  cmd.place == SendPlace::Moves});
     };
     try {
-        if (!missing("wifi-ap")) {
-            const WideString name = CheckedText(CmdTextField::ApName, "wifi-ap.name", text("wifi-ap.name"));
-            add("wifi-ap", new SetAPParaCmd(ModeValue("wifi-ap.mode", text("wifi-ap.mode")),
-                                            static_cast<int>(name.size()), name));
-        }
-        if (find("bt-name")) {
-            add("bt-name", new SetBtNameCmd(CheckedText(CmdTextField::BtName, "bt-name", text("bt-name"))));
-        }
-        if (find("bt-pin")) {
-            add("bt-pin", new SetBtPinCmd(CheckedText(CmdTextField::BtPin, "bt-pin", text("bt-pin"))));
-        }
-        if (!missing("wifi-station")) {
-            const SettingValue* password = find("wifi-station.password");
-            const std::string passwordPlace = password ? password->place : "wifi-station.password";
-            std::unique_ptr<Cmd> station = BuildStationCmd(
-                AuthValue("wifi-station.auth", text("wifi-station.auth")),
-                EncValue("wifi-station.enc", text("wifi-station.enc")),
-                Utf8Value("wifi-station.ssid", text("wifi-station.ssid")),
-                Utf8Value(passwordPlace, text("wifi-station.password"), true),
-                HostAddressValue("wifi-station.ip", text("wifi-station.ip")),
-                MaskValue("wifi-station.mask", text("wifi-station.mask")),
-                AddressValue("wifi-station.gateway", text("wifi-station.gateway")),
-                StationPlaces{
-                    "wifi-station.ssid", passwordPlace, "wifi-station.ip", "wifi-station.gateway",
-                    "wifi-station.ssid/" + passwordPlace.substr(std::string("wifi-station.").size())});
-            const SecretSpan secret = PasswordSpan(*station);
-            plan.push_back(PlannedCmd{"wifi-station", std::shared_ptr<const Cmd>(std::move(station)),
-                                      secret.begin, secret.end});
-        }
-        if (find("lan.ip") && find("lan.mask")) {
-            const uint32_t ip = HostAddressValue("lan.ip", text("lan.ip"));
-            const uint32_t mask = MaskValue("lan.mask", text("lan.mask"));
-            CheckAddressInNetwork("lan.ip", ip, mask);
-            if (find("lan.gateway")) {
-                CheckGateway("lan.gateway", AddressValue("lan.gateway", text("lan.gateway")), ip, mask);
+        for (const SendPlace place : {SendPlace::Keeps, SendPlace::After, SendPlace::Moves}) {
+            for (const SettingCmdRow& cmd : SettingRegistry()) {
+                if (cmd.place == place) {
+                    planOne(cmd);
+                }
             }
-        }
-        if (find("lan.mask")) {
-            add("lan-mask", new SetMASKCmd(MaskValue("lan.mask", text("lan.mask"))));
-        }
-        if (find("lan.gateway")) {
-            add("lan-gateway", new SetGATECmd(AddressValue("lan.gateway", text("lan.gateway"))));
-        }
-        if (find("lan.mac")) {
-            add("lan-mac", new SetMACCmd(MacValue("lan.mac", text("lan.mac"))));
-        }
-        if (const SettingValue* after = find("after")) {
-            for (const std::string& name : after->list) {
+            const SettingValue* after = settings.Find(AfterSetting()->key);
+            for (size_t i = 0; place == SendPlace::After && after != nullptr && i < after->list.size(); ++i) {
                 for (const FixedCmdInfo& info : FixedCmds()) {
-                    if (name == info.name) {
+                    if (after->list[i] == info.name) {
                         plan.push_back(PlannedCmd{info.name, std::shared_ptr<const Cmd>(info.make()), 0, 0});
                     }
                 }
             }
         }
-        if (find("lan.ip")) {
-            add("lan-ip", new SetIPCmd(HostAddressValue("lan.ip", text("lan.ip"))));
-        }
-        if (find("lan.dhcp")) {
-            add("lan-dhcp", new SetLanDHCPCmd(SwitchValue("lan.dhcp", text("lan.dhcp"))));
-        }
+        CheckNetworks(settings);
     } catch (const Refusal& refusal) {
         errors.push_back(origin + ": " + refusal.message);
     }
     return errors.size() == before;
+}
+
+std::string GroupComment(const std::string& group) {
+    const SettingGroupRow* row = FindSettingGroup(group);
+    std::vector<std::string> needed, about, last;
+    std::set<const SettingCmdRow*> commands;
+    for (const SettingRef& setting : AllSettings()) {
+        if (KeyGroup(setting->key) != group) {
+            continue;
+        }
+        const std::string name = KeyName(setting->key);
+        commands.insert(setting.cmd);
+        if (setting->required && setting.cmd != nullptr && setting.cmd->settings.size() > 1) {
+            needed.push_back(name);
+        }
+        // What its choices mean, or which they are; the length of a text alone in its field.
+        const std::string meanings = ChoiceMeanings(setting);
+        const bool alone =
+            setting->text.field != CmdTextField::StationText || setting->text.whenChoice != nullptr;
+        if (!meanings.empty()) {
+            about.push_back(name + ": " + meanings);
+        } else if (setting->kind == SettingKind::Choice || (setting->kind == SettingKind::Text && alone)) {
+            about.push_back(name + ": " + SettingText(setting, SettingTextFor::Values));
+        }
+        if (setting.cmd != nullptr && setting.cmd->place == SendPlace::Moves) {
+            last.push_back(name);
+        }
+    }
+    auto listed = [](const std::vector<std::string>& words) {
+        std::string text;
+        for (size_t i = 0; i < words.size(); ++i) {
+            text += (i == 0 ? "" : i + 1 == words.size() ? " and " : ", ") + words[i];
+        }
+        return text;
+    };
+    std::string text = row != nullptr ? row->description : group;
+    text += needed.empty() ? "." : ": " + listed(needed) + (needed.size() == 1 ? " is" : " are") + " needed.";
+    for (size_t i = 0; i < about.size(); ++i) {
+        text += (i == 0 ? " " : "; ") + about[i] + (i + 1 == about.size() ? "." : "");
+    }
+    if (!last.empty() && last.size() < commands.size()) {
+        text += " " + listed(last) + (last.size() == 1 ? " is" : " are") +
+                " sent last, since they can move the printer off the address used.";
+    }
+    if (row != nullptr && row->note != nullptr) {
+        text += std::string(" ") + row->note;
+    }
+    return text;
 }
 
 std::string ExampleProfile() {
@@ -642,21 +601,14 @@ std::string ExampleProfile() {
     auto line = [](const std::string& indent, const std::string& key, const std::string& value) {
         return indent + Json(key).dump() + ": " + value;
     };
-    auto shown = [](const Setting& setting) {
-        if (setting.type == SettingType::Switch) {
-            return std::string(setting.example);
-        }
-        if (setting.type == SettingType::Text) {
-            return Json(setting.example).dump();
-        }
+    // On one line, a list's items apart.
+    auto shown = [](const SettingRef& setting) {
+        const Json value = ExampleValue(setting);
         std::string list;
-        const std::string items = setting.example;
-        for (size_t start = 0; start <= items.size();) {
-            const size_t comma = std::min(items.find(',', start), items.size());
-            list += (list.empty() ? "[" : ", ") + Json(items.substr(start, comma - start)).dump();
-            start = comma + 1;
+        for (const Json& item : value) {
+            list += (list.empty() ? "[" : ", ") + item.dump();
         }
-        return list + "]";
+        return value.is_array() ? list + "]" : value.dump();
     };
     std::vector<std::string> top = {line("  ", "//", Json(kExampleNote).dump())};
     std::string openGroup;  // the group whose object is being written
@@ -672,31 +624,29 @@ std::string ExampleProfile() {
             inner.clear();
         }
     };
-    for (const Setting& setting : kSettings) {
-        const std::string key = setting.key;
-        const size_t dot = key.find('.');
-        const std::string group = dot == std::string::npos ? "" : key.substr(0, dot);
+    for (const SettingRef& setting : AllSettings()) {
+        const std::string key = setting->key;
+        const std::string group = KeyGroup(key);
         if (group != openGroup) {
             closeGroup();
             openGroup = group;
-            for (const SettingGroup& known : kGroups) {
-                for (const auto& comment : known.comments) {
-                    if (group == known.name) {
-                        inner.push_back(line("    ", comment.first, Json(comment.second).dump()));
-                    }
-                }
+            if (!group.empty()) {
+                inner.push_back(line("    ", "//", Json(GroupComment(group)).dump()));
             }
         }
-        if (setting.example == nullptr) {
-            continue;
-        }
         std::vector<std::string>& lines = group.empty() ? top : inner;
-        const std::string name = key.substr(dot + 1);  // the whole key when there is no dot
+        const std::string name = KeyName(key);
         const std::string indent = group.empty() ? "  " : "    ";
-        if (setting.note != nullptr) {
-            lines.push_back(line(indent, "//" + name, Json(setting.note).dump()));
+        std::string note = setting->note != nullptr ? setting->note : "";
+        if (setting->kind == SettingKind::Commands) {
+            note = SettingText(setting, SettingTextFor::Help) + ".";  // they are its choices
         }
-        lines.push_back(line(indent, name, shown(setting)));
+        if (!note.empty()) {
+            lines.push_back(line(indent, "//" + name, Json(note).dump()));
+        }
+        if (setting->example != nullptr) {
+            lines.push_back(line(indent, name, shown(setting)));
+        }
     }
     closeGroup();
     std::string text = "{\n";
@@ -704,4 +654,28 @@ std::string ExampleProfile() {
         text += top[i] + (i + 1 < top.size() ? ",\n" : "\n");
     }
     return text + "}\n";
+}
+
+std::string SharedExampleProfile() {
+    Json profile = Json::object();
+    // Command by command ("after" alone): a command only with every key it needs.
+    auto add = [&profile](const std::vector<SettingRef>& settings) {
+        for (const SettingRef& setting : settings) {
+            if (setting->required && !Shared(setting)) {
+                return;
+            }
+        }
+        for (const SettingRef& setting : settings) {
+            const std::string group = KeyGroup(setting->key);
+            if (Shared(setting)) {
+                (group.empty() ? profile[setting->key] : profile[group][KeyName(setting->key)]) =
+                    ExampleValue(setting);
+            }
+        }
+    };
+    for (const SettingCmdRow& cmd : SettingRegistry()) {
+        add(SettingsOf(cmd));
+    }
+    add({AfterSetting()});
+    return profile.dump();
 }

@@ -9,22 +9,20 @@
 #include <string>
 #include <vector>
 
-#include "Cmd.h"
+#include "commands/Cmd.h"
+#include "commands/SettingRegistry.h"
 
 /// Largest profile read; anything bigger is not a profile.
 constexpr size_t kMaxProfileBytes = 1024 * 1024;
 
-/// What a password is shown as where it is hidden (the console's answers, reports). It is never
-/// taken as a password: a profile, an override or a password file that gives it is refused.
-inline constexpr char kHiddenPassword[] = "(hidden)";
-
 /// A key of a profile in its dotted form ("wifi-ap.name", "bt-pin", "lan.dhcp", "after").
 struct ProfileKey {
     const char* name;
-    const char* help;  // one line for the example profile and the documentation
+    const char* help;  // what it is
 };
 
-/// Every key a profile may hold, group by group in the order of the example.
+/// Every key a profile may hold (those of the settings registry, SettingRegistry.h), group by
+/// group in the order of the example.
 const std::vector<ProfileKey>& ProfileKeys();
 
 /// Reads secrets named by password-file keys: files once each, standard input ("-") at most once.
@@ -35,6 +33,8 @@ class SecretSource {
     explicit SecretSource(std::istream& in, bool files = true) : m_in(in), m_files(files) {}
     /// The secret in `path`; false with `error` naming the file (never the content).
     bool Read(const std::string& path, std::string& secret, std::string& error);
+    /// Whether password files are read here at all.
+    bool ReadsFiles() const { return m_files; }
     /// The files read so far (standard input aside).
     std::vector<std::string> Files() const;
 
@@ -117,14 +117,15 @@ struct PlannedCmd {
     std::shared_ptr<const Cmd> cmd;  // the very command a single tolctl call builds
     size_t secretBegin = 0;          // bytes [secretBegin, secretEnd) are a password, never shown
     size_t secretEnd = 0;
+    bool movesAddress = false;  // it can move the printer off the address it is reached at
 };
 
 /// The commands `settings` make, in the order that keeps a printer reachable at the address
-/// used for as long as possible: wifi-ap, bt-name, bt-pin, wifi-station, lan-mask, lan-gateway,
-/// lan-mac, the "after" commands, then lan-ip and lan-dhcp. Problems of the values together (a
-/// group without its required keys, a station text too long, a passphrase that does not fit the
-/// auth, an ip that is the network or broadcast address of its mask) are added to `errors` as
-/// "ORIGIN: KEY: ..." with `origin` naming the target or profile; false then.
+/// used for as long as possible: the registry's order (SendPlace), those that can move it last.
+/// Problems of the values together (a command without its required keys, a station text too
+/// long, a passphrase that does not fit the auth, an address that is the network or broadcast
+/// address of its mask) are added to `errors` as "ORIGIN: KEY: ..." with `origin` naming the
+/// target or profile; false then.
 bool PlanCommands(const Settings& settings,
                   const std::string& origin,
                   std::vector<PlannedCmd>& plan,
@@ -132,3 +133,11 @@ bool PlanCommands(const Settings& settings,
 
 /// A commented starting profile: every key with an example value and "//" comments.
 std::string ExampleProfile();
+
+/// The example's values that every printer may share (none of one printer's own addresses, and
+/// no command left without a key it needs), as compact JSON without comments.
+std::string SharedExampleProfile();
+
+/// What the example says of a group of keys ("wifi-ap"), and the schema of that object: what
+/// it is, which keys it needs, what its choices mean and which of its commands are sent last.
+std::string GroupComment(const std::string& group);

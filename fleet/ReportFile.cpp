@@ -1,9 +1,9 @@
-#include "ReportFile.h"
+#include "fleet/ReportFile.h"
 
 #include <cerrno>
 
-#include "ErrnoText.h"
-#include "Files.h"
+#include "system/ErrnoText.h"
+#include "system/Files.h"
 
 ReportFile::~ReportFile() {
     if (m_report) {
@@ -86,17 +86,10 @@ void ReportFile::Write(const std::string& text) {
 
 bool ReportFile::Finish(std::string& error) {
     m_scratch.reset();
-    if (m_error == 0 && !SyncFile(m_report.get())) {
-        Fail(errno);
-    }
-    if (m_report && std::fclose(m_report.release()) != 0) {
-        Fail(errno);
-    }
-    if (m_error == 0 && !PutFileInPlace(m_temporary, m_path)) {
-        Fail(errno);
+    if (m_report) {
+        m_error = FinishFileWhole(m_report.release(), m_temporary, m_path, m_error);
     }
     if (m_error != 0) {
-        RemoveFile(m_temporary);
         error = ErrnoText(m_error);
         return false;
     }

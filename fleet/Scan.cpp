@@ -1,6 +1,6 @@
 // The scan on Asio's event loop: non-blocking connects, up to `jobs` under way at once, each
 // with its deadline; with a probe, the status request and the one byte that answers it.
-#include "Scan.h"
+#include "fleet/Scan.h"
 
 #include <asio/io_context.hpp>
 #include <asio/ip/tcp.hpp>
@@ -12,10 +12,10 @@
 #include <list>
 #include <memory>
 
-#include "ErrnoText.h"
-#include "FixedCmds.h"
-#include "StopRequest.h"
-#include "Values.h"
+#include "commands/FixedCmds.h"
+#include "fleet/StopRequest.h"
+#include "system/ErrnoText.h"
+#include "values/Values.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "StatusReport.h"
+#include "fleet/StatusReport.h"
 
 #include <cstdio>
 

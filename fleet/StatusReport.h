@@ -7,8 +7,8 @@
 
 #include <nlohmann/json.hpp>
 
-#include "FleetStatus.h"
-#include "Targets.h"
+#include "fleet/FleetStatus.h"
+#include "fleet/Targets.h"
 
 /// One printer's status: {"target", "state", "conditions", "answers", "reason" when there is one}.
 nlohmann::ordered_json PrinterStatusJson(const Target& target, const PrinterStatus& status);

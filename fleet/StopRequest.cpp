@@ -1,4 +1,4 @@
-#include "StopRequest.h"
+#include "fleet/StopRequest.h"
 
 bool StopRequest::Request(int reason) {
     {

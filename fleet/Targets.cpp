@@ -1,12 +1,13 @@
-#include "Targets.h"
+#include "fleet/Targets.h"
 
+#include <iterator>
 #include <map>
 #include <set>
 
-#include "AddressRange.h"
-#include "DeviceFile.h"
-#include "Profile.h"
-#include "Values.h"
+#include "fleet/Profile.h"
+#include "transport/DeviceFile.h"
+#include "values/AddressRange.h"
+#include "values/Values.h"
 
 namespace {
 
@@ -351,7 +352,6 @@ bool CountSequences(const std::vector<std::string>& overrides,
 }
 
 std::string TargetIdentity(const Target& target) {
-    static const char* const kIndexNames[] = {"usb:", "LPT1", "LPT2", "LPT3", "COM1", "COM2"};
     const PortUri& port = target.port;
     switch (port.kind) {
         case PortUri::Kind::Socket: {
@@ -368,7 +368,11 @@ std::string TargetIdentity(const Target& target) {
         case PortUri::Kind::Usb:
             return "usb:" + (port.device.empty() ? "" : DeviceIdentity(port.device));
         case PortUri::Kind::PortIndex:
-            return port.portIndex >= 0 && port.portIndex < 6 ? kIndexNames[port.portIndex] : "?";
+            // USB001 is the USB printer found, as usb: is.
+            return port.portIndex == 0 ? "usb:"
+                   : port.portIndex > 0 && port.portIndex < static_cast<int>(std::size(kPortIndexNames))
+                       ? kPortIndexNames[port.portIndex]
+                       : "?";
     }
     return target.name;
 }

@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "PortUri.h"
+#include "transport/PortUri.h"
 
 /// A target as written: one port, range or network, and the overrides that go with it.
 struct TargetLine {

@@ -1,4 +1,4 @@
-#include "Record.h"
+#include "record/Record.h"
 
 #include <sqlite3.h>
 
@@ -8,13 +8,13 @@
 #include <cstdio>
 #include <future>
 
-#include "ErrnoText.h"
-#include "Files.h"
-#include "JsonParse.h"
-#include "RecordStore.h"
+#include "system/ErrnoText.h"
+#include "system/Files.h"
+#include "json/JsonParse.h"
+#include "record/RecordStore.h"
 #include "TolVersion.h"
-#include "UserPlaces.h"
-#include "UtcTime.h"
+#include "system/UserPlaces.h"
+#include "system/UtcTime.h"
 
 namespace {
 

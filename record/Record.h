@@ -25,7 +25,7 @@
 #include <unordered_map>
 #include <vector>
 
-#include "Sqlite.h"
+#include "record/Sqlite.h"
 
 /// The version of the record's tables that this tolctl writes. A record of an older version is
 /// brought up to it when opened; one of a newer version is refused.

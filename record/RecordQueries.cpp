@@ -1,10 +1,10 @@
-#include "RecordQueries.h"
+#include "record/RecordQueries.h"
 
 #include <algorithm>
 #include <map>
 #include <unordered_map>
 
-#include "Values.h"
+#include "values/Values.h"
 
 namespace {
 

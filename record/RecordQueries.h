@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "Record.h"
+#include "record/Record.h"
 
 /// A printer's last value of one setting, and its last status.
 struct PrinterSettingRow {

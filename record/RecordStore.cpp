@@ -1,8 +1,8 @@
-#include "RecordStore.h"
+#include "record/RecordStore.h"
 
 #include <random>
 
-#include "Sha256.h"
+#include "system/Sha256.h"
 
 namespace {
 

@@ -6,8 +6,8 @@
 #include <string>
 #include <unordered_map>
 
-#include "Record.h"
-#include "Sqlite.h"
+#include "record/Record.h"
+#include "record/Sqlite.h"
 
 /// The tables of record version `version`, made from those of version - 1 (version 1: from an
 /// empty file). Run inside a transaction; false with db.Problem() on failure.

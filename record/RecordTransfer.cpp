@@ -1,13 +1,13 @@
-#include "RecordTransfer.h"
+#include "record/RecordTransfer.h"
 
 #include <istream>
 #include <ostream>
 #include <unordered_map>
 
-#include "JsonParse.h"
-#include "RecordStore.h"
+#include "json/JsonParse.h"
+#include "record/RecordStore.h"
 #include "TolVersion.h"
-#include "Values.h"
+#include "values/Values.h"
 
 namespace {
 

@@ -6,7 +6,7 @@
 #include <iosfwd>
 #include <string>
 
-#include "Record.h"
+#include "record/Record.h"
 
 /// The version of the lines ExportRecord writes; ImportRecord reads this one and older ones.
 constexpr int kRecordExportVersion = 1;

@@ -1,4 +1,4 @@
-#include "ApplyCommand.h"
+#include "tolctl/ApplyCommand.h"
 
 #include <algorithm>
 #include <atomic>
@@ -20,18 +20,19 @@
 
 #include <CLI/CLI.hpp>
 
-#include "Apply.h"
-#include "ApplyReport.h"
-#include "Interrupts.h"
-#include "Output.h"
-#include "Plan.h"
-#include "PrinterStatus.h"
-#include "ShownCmd.h"
-#include "StatusExchange.h"
-#include "Subcommand.h"
 #include "TolVersion.h"
-#include "Tolctl.h"
-#include "Values.h"
+#include "commands/PrinterStatus.h"
+#include "commands/SettingRegistry.h"
+#include "commands/ShownCmd.h"
+#include "fleet/Apply.h"
+#include "fleet/ApplyReport.h"
+#include "fleet/Plan.h"
+#include "tolctl/Interrupts.h"
+#include "tolctl/Output.h"
+#include "tolctl/Subcommand.h"
+#include "tolctl/Tolctl.h"
+#include "transport/StatusExchange.h"
+#include "values/Values.h"
 
 namespace {
 
@@ -205,8 +206,9 @@ void AddApplyCommand(CLI::App& app, Subcommands& list) {
     CLI::Option* verify = apply->add_flag(
         "--verify", options->verify,
         "Read each printer's real-time status (as status does) after the commands that keep it at its "
-        "address, before lan-ip and lan-dhcp: one that gives no answer, or is in error or offline, fails "
-        "there and gets nothing more");
+        "address, before " +
+            MovingCommandsText() +
+            ": one that gives no answer, or is in error or offline, fails there and gets nothing more");
     AddInteger(*apply, "--timeout", options->timeoutMs, 1, kMaxStatusAnswerMs,
                "With --verify: milliseconds each status answer may take (default 1000)")
         ->type_name("MS")

@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "SendCmd.h"
+#include "transport/SendCmd.h"
 
 struct ApplyOptions {
     std::string profile;               // the profile's file

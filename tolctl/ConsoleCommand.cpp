@@ -7,16 +7,16 @@
 #include <string>
 #include <vector>
 
-#include "Console.h"
-#include "ConsoleFiles.h"
-#include "EthernetMessenger.h"
-#include "HttpServer.h"
-#include "Interrupts.h"
-#include "Options.h"
-#include "Subcommand.h"
 #include "TolVersion.h"
-#include "Tolctl.h"
-#include "Values.h"
+#include "console/Console.h"
+#include "console/ConsoleFiles.h"
+#include "http/HttpServer.h"
+#include "tolctl/Interrupts.h"
+#include "tolctl/Options.h"
+#include "tolctl/Subcommand.h"
+#include "tolctl/Tolctl.h"
+#include "transport/EthernetMessenger.h"
+#include "values/Values.h"
 
 namespace {
 

@@ -6,10 +6,10 @@
 #include <memory>
 #include <ostream>
 
-#include "Decode.h"
-#include "Subcommand.h"
-#include "Tolctl.h"
-#include "Values.h"
+#include "commands/Decode.h"
+#include "tolctl/Subcommand.h"
+#include "tolctl/Tolctl.h"
+#include "values/Values.h"
 
 namespace {
 

@@ -1,8 +1,8 @@
-#include "Interrupts.h"
+#include "tolctl/Interrupts.h"
 
 #include <cstdlib>
 
-#include "Files.h"
+#include "system/Files.h"
 
 void Interrupts::RemoveOnQuit(const std::string& path) {
     std::lock_guard<std::mutex> lock(m_mutex);

@@ -6,7 +6,7 @@
 #include <mutex>
 #include <string>
 
-#include "StopRequest.h"
+#include "fleet/StopRequest.h"
 
 /// While it lives, SIGINT, SIGTERM and SIGHUP (on Windows Ctrl-C and Ctrl-Break) ask the run to
 /// stop instead of ending the process, and a reader that went away no longer ends it (SIGPIPE is

@@ -9,7 +9,7 @@
 #include <system_error>
 #include <thread>
 
-#include "Interrupts.h"
+#include "tolctl/Interrupts.h"
 
 namespace {
 

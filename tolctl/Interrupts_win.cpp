@@ -5,7 +5,7 @@
 #include <atomic>
 #include <csignal>
 
-#include "Interrupts.h"
+#include "tolctl/Interrupts.h"
 
 namespace {
 

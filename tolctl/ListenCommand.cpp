@@ -7,15 +7,15 @@
 #include <memory>
 #include <ostream>
 
-#include "AddressRange.h"
-#include "Decode.h"
-#include "Emulator.h"
-#include "ErrnoText.h"
-#include "Files.h"
-#include "ListenCommand.h"
-#include "Subcommand.h"
-#include "Tolctl.h"
-#include "Values.h"
+#include "commands/Decode.h"
+#include "emulator/Emulator.h"
+#include "system/ErrnoText.h"
+#include "system/Files.h"
+#include "tolctl/ListenCommand.h"
+#include "tolctl/Subcommand.h"
+#include "tolctl/Tolctl.h"
+#include "values/AddressRange.h"
+#include "values/Values.h"
 
 namespace {
 
@@ -219,7 +219,8 @@ void AddListenCommand(CLI::App& app, Subcommands& list) {
                "Stop after N connections (default: until interrupted)");
     AddInteger(*listen, "--idle-timeout", options->idleTimeout, 1, 24 * 3600,
                "Drop a connection that sends nothing for SECONDS (default 10)");
-    listen->add_option("--save", options->saveFile, "Append the raw bytes received to FILE");
+    listen->add_option("--save", options->saveFile, "Append the raw bytes received to FILE")
+        ->type_name("FILE");
     listen
         ->add_option("--state", options->stateFile,
                      "Keep every printer's settings as received in FILE (JSON, rewritten as they change)")

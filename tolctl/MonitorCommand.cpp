@@ -8,16 +8,16 @@
 #include <mutex>
 #include <ostream>
 
-#include "EthernetMessenger.h"
-#include "FleetStatus.h"
-#include "HttpServer.h"
-#include "Interrupts.h"
-#include "Options.h"
-#include "StatusReport.h"
-#include "StatusTargets.h"
-#include "Subcommand.h"
-#include "Tolctl.h"
-#include "Values.h"
+#include "fleet/FleetStatus.h"
+#include "fleet/StatusReport.h"
+#include "http/HttpServer.h"
+#include "tolctl/Interrupts.h"
+#include "tolctl/Options.h"
+#include "tolctl/StatusTargets.h"
+#include "tolctl/Subcommand.h"
+#include "tolctl/Tolctl.h"
+#include "transport/EthernetMessenger.h"
+#include "values/Values.h"
 
 namespace {
 

@@ -1,12 +1,14 @@
-#include "Options.h"
+#include "tolctl/Options.h"
 
 #include <CLI/CLI.hpp>
 
 #include <ostream>
 
-#include "PortUri.h"
-#include "UserPlaces.h"
-#include "Values.h"
+#include "system/UserPlaces.h"
+#include "transport/BaudRates.h"
+#include "transport/PortFactory.h"
+#include "transport/PortUri.h"
+#include "values/Values.h"
 
 void AddGlobalOptions(CLI::App& app, GlobalOptions& global) {
     app.add_flag("--dry-run", global.dryRun, "Print the command's bytes as hex instead of sending them");
@@ -14,7 +16,8 @@ void AddGlobalOptions(CLI::App& app, GlobalOptions& global) {
                  "With --dry-run, print a password's bytes too (otherwise each is shown as **)");
     app.add_option("--codepage", global.codePage, "OEM code page for text fields (default CP437 on POSIX)");
     app.add_option("--port", global.portText,
-                   "Port to send to: socket://HOST[:PORT], serial:DEVICE?baud=N, ...");
+                   "Port to send to: socket://HOST[:PORT], serial:DEVICE?baud=N, ...")
+        ->type_name("socket://|serial:|parallel:|usb:");
     SendOptions& send = global.send;
     app.add_option_function<std::string>(
            "--baud",
@@ -22,12 +25,14 @@ void AddGlobalOptions(CLI::App& app, GlobalOptions& global) {
                int64_t baud = 0;
                std::string problem;
                if (!ParseDecimal(text, 1, 115200, baud, problem) || BaudIndex(static_cast<int>(baud)) < 0) {
-                   throw CLI::ValidationError("--baud", "must be 9600, 19200, 38400, 57600 or 115200");
+                   throw CLI::ValidationError("--baud", "must be " + BaudRatesText());
                }
                send.baud = static_cast<int>(baud);
            },
-           "Baud rate of a serial port without ?baud= and of COM1/COM2 (default 9600)")
-        ->type_name("N");
+           "Baud rate of a serial port without ?baud= and of " +
+               PortIndexNamesText(kPortCom1, kPortCom2, "/", "/") + " (default " +
+               std::to_string(kBaudRates[0]) + ")")
+        ->type_name(BaudRatesText("|", "|"));
     app.add_option_function<std::string>(
            "--connect-timeout",
            [&send](const std::string& text) {

@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "SendCmd.h"
+#include "transport/SendCmd.h"
 
 namespace CLI {
 class App;

@@ -1,11 +1,11 @@
-#include "Output.h"
+#include "tolctl/Output.h"
 
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <ostream>
 
-#include "ErrnoText.h"
+#include "system/ErrnoText.h"
 
 StdoutBuffer::int_type StdoutBuffer::overflow(int_type c) {
     if (traits_type::eq_int_type(c, traits_type::eof())) {

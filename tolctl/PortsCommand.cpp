@@ -7,10 +7,10 @@
 
 #include <nlohmann/json.hpp>
 
-#include "Ports.h"
-#include "Subcommand.h"
-#include "Tolctl.h"
-#include "Values.h"
+#include "tolctl/Subcommand.h"
+#include "tolctl/Tolctl.h"
+#include "transport/Ports.h"
+#include "values/Values.h"
 
 namespace {
 

@@ -12,20 +12,20 @@
 
 #include <nlohmann/json.hpp>
 
-#include "ErrnoText.h"
-#include "Files.h"
-#include "Options.h"
-#include "Output.h"
-#include "Plan.h"
-#include "PortUri.h"
-#include "Record.h"
-#include "RecordQueries.h"
-#include "RecordTransfer.h"
-#include "Subcommand.h"
-#include "Targets.h"
-#include "Tolctl.h"
-#include "UtcTime.h"
-#include "Values.h"
+#include "system/ErrnoText.h"
+#include "system/Files.h"
+#include "tolctl/Options.h"
+#include "tolctl/Output.h"
+#include "fleet/Plan.h"
+#include "transport/PortUri.h"
+#include "record/Record.h"
+#include "record/RecordQueries.h"
+#include "record/RecordTransfer.h"
+#include "tolctl/Subcommand.h"
+#include "fleet/Targets.h"
+#include "tolctl/Tolctl.h"
+#include "system/UtcTime.h"
+#include "values/Values.h"
 
 namespace {
 

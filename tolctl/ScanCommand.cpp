@@ -7,14 +7,14 @@
 
 #include <nlohmann/json.hpp>
 
-#include "AddressRange.h"
-#include "Interrupts.h"
-#include "Options.h"
-#include "PrinterStatus.h"
-#include "Scan.h"
-#include "Subcommand.h"
-#include "Tolctl.h"
-#include "Values.h"
+#include "commands/PrinterStatus.h"
+#include "fleet/Scan.h"
+#include "tolctl/Interrupts.h"
+#include "tolctl/Options.h"
+#include "tolctl/Subcommand.h"
+#include "tolctl/Tolctl.h"
+#include "values/AddressRange.h"
+#include "values/Values.h"
 
 namespace {
 

@@ -3,21 +3,22 @@
 #include <CLI/CLI.hpp>
 
 #include <functional>
+#include <map>
 #include <memory>
 #include <ostream>
 #include <utility>
 #include <vector>
 
-#include "CmdBuild.h"
-#include "Commands.h"
-#include "DeviceFile.h"
-#include "PortUri.h"
-#include "SecretFile.h"
-#include "ShownCmd.h"
-#include "SingleCmds.h"
-#include "Subcommand.h"
-#include "Tolctl.h"
-#include "Values.h"
+#include "commands/CmdBuild.h"
+#include "commands/Commands.h"
+#include "commands/ShownCmd.h"
+#include "commands/SingleCmds.h"
+#include "system/SecretFile.h"
+#include "tolctl/Subcommand.h"
+#include "tolctl/Tolctl.h"
+#include "transport/DeviceFile.h"
+#include "transport/PortUri.h"
+#include "values/Values.h"
 
 namespace {
 
@@ -86,48 +87,45 @@ void AddSendCommands(CLI::App& app, Subcommands& list) {
         CLI::App* sub = app.add_subcommand(info.name, info.help);
         // Read by the builder; kept as long as the subcommand that runs it.
         auto values = std::make_shared<SingleCmdValues>();
-        auto passwordFile = std::make_shared<std::string>();
-        CLI::Option* password = nullptr;
-        CLI::Option* fromFile = nullptr;
+        auto files = std::make_shared<std::map<std::string, std::string>>();  // a file option's path
+        std::map<std::string, CLI::Option*> options;
         for (const SingleCmdArg& arg : info.args) {
+            if (!arg.fills.empty()) {
+                // The command line alone reads a secret from a file, or from standard input.
+                options[arg.name] = sub->add_option("--" + arg.name, (*files)[arg.name], arg.help)
+                                        ->type_name(arg.typeName)
+                                        ->excludes(options.at(arg.fills));
+                continue;
+            }
             std::string& value = (*values)[arg.name];
             if (arg.defaultValue != nullptr) {
                 value = arg.defaultValue;
             }
-            const bool positional = std::string(arg.name) == "value";
-            CLI::Option* option =
-                sub->add_option(positional ? arg.label : "--" + std::string(arg.name), value, arg.help);
+            CLI::Option* option = sub->add_option(arg.label, value, arg.help);
+            if (arg.setting->option != nullptr) {
+                option->type_name(arg.typeName);
+            }
             if (arg.required) {
                 option->required();
             }
-            if (std::string(arg.name) == "password") {
-                password = option;
-                // The command line alone may read a password from a file, or from standard input.
-                fromFile = sub->add_option(
-                                  "--password-file", *passwordFile,
-                                  "Read the password from FILE, or - for standard input, so that it does not "
-                                  "appear in the process list or the shell history; one trailing line end is "
-                                  "removed")
-                               ->type_name("FILE")
-                               ->excludes(password);
-            }
+            options[arg.name] = option;
         }
         const SingleCmdInfo* chosen = &info;
-        list.push_back({sub, BuildAndSend([chosen, values, passwordFile, fromFile](std::istream& in) {
-                            SingleCmdValues given;
+        list.push_back({sub, BuildAndSend([chosen, values, files, options](std::istream& in) {
+                            SingleCmdValues given = *values;
+                            std::map<std::string, std::string> places;
                             for (const SingleCmdArg& arg : chosen->args) {
-                                given[arg.name] = values->at(arg.name);
-                            }
-                            std::string passwordPlace = "--password";
-                            if (fromFile != nullptr && fromFile->count() > 0) {
-                                std::string problem;
-                                if (!ReadSecretFile(*passwordFile, in, given["password"], problem)) {
-                                    throw Refusal{"--password-file: " + problem};
+                                if (arg.fills.empty() || options.at(arg.name)->count() == 0) {
+                                    continue;
                                 }
-                                passwordPlace =
-                                    "--password-file " + ShownText(*passwordFile, std::string::npos);
+                                const std::string& path = files->at(arg.name);
+                                std::string problem;
+                                if (!ReadSecretFile(path, in, given[arg.fills], problem)) {
+                                    throw Refusal{arg.label + ": " + problem};
+                                }
+                                places[arg.fills] = arg.label + " " + ShownText(path, std::string::npos);
                             }
-                            return BuildSingleCmd(*chosen, given, passwordPlace);
+                            return BuildSingleCmd(*chosen, given, places);
                         })});
     }
 }

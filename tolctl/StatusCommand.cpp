@@ -10,18 +10,18 @@
 
 #include <nlohmann/json.hpp>
 
-#include "FleetStatus.h"
-#include "Interrupts.h"
-#include "Options.h"
-#include "Output.h"
-#include "PrinterStatus.h"
-#include "StatusExchange.h"
-#include "StatusReport.h"
-#include "StatusTargets.h"
-#include "Subcommand.h"
-#include "Tolctl.h"
-#include "UtcTime.h"
-#include "Values.h"
+#include "commands/PrinterStatus.h"
+#include "fleet/FleetStatus.h"
+#include "fleet/StatusReport.h"
+#include "system/UtcTime.h"
+#include "tolctl/Interrupts.h"
+#include "tolctl/Options.h"
+#include "tolctl/Output.h"
+#include "tolctl/StatusTargets.h"
+#include "tolctl/Subcommand.h"
+#include "tolctl/Tolctl.h"
+#include "transport/StatusExchange.h"
+#include "values/Values.h"
 
 namespace {
 

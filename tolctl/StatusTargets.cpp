@@ -1,12 +1,12 @@
-#include "StatusTargets.h"
+#include "tolctl/StatusTargets.h"
 
 #include <CLI/CLI.hpp>
 
 #include <ostream>
 
-#include "Output.h"
-#include "StatusExchange.h"
-#include "Tolctl.h"
+#include "tolctl/Output.h"
+#include "tolctl/Tolctl.h"
+#include "transport/StatusExchange.h"
 
 void AddStatusTargetOptions(CLI::App& command, StatusTargetOptions& options) {
     command

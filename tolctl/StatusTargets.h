@@ -7,8 +7,8 @@
 #include <string>
 #include <vector>
 
-#include "FleetStatus.h"
-#include "Options.h"
+#include "fleet/FleetStatus.h"
+#include "tolctl/Options.h"
 
 namespace CLI {
 class App;

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "Options.h"
+#include "tolctl/Options.h"
 
 namespace CLI {
 class App;

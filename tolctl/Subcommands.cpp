@@ -1,6 +1,6 @@
 // tolctl with every subcommand, in the order of its help.
-#include "Subcommand.h"
-#include "Tolctl.h"
+#include "tolctl/Subcommand.h"
+#include "tolctl/Tolctl.h"
 
 namespace {
 

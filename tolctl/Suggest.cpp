@@ -1,9 +1,9 @@
-#include "Suggest.h"
+#include "tolctl/Suggest.h"
 
 #include <algorithm>
 #include <vector>
 
-#include "Values.h"
+#include "values/Values.h"
 
 namespace {
 

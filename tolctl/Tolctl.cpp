@@ -1,16 +1,18 @@
-#include "Tolctl.h"
+#include "tolctl/Tolctl.h"
 
 #include <CLI/CLI.hpp>
 
 #include <ostream>
 
-#include "OemText.h"
-#include "Options.h"
-#include "Output.h"
-#include "Subcommand.h"
-#include "Suggest.h"
 #include "TolVersion.h"
-#include "Values.h"
+#include "system/OemText.h"
+#include "tolctl/Options.h"
+#include "tolctl/Output.h"
+#include "tolctl/Subcommand.h"
+#include "tolctl/Suggest.h"
+#include "transport/PortFactory.h"
+#include "transport/PortUri.h"
+#include "values/Values.h"
 
 namespace {
 
@@ -78,9 +80,12 @@ int RunSubcommand(AddSubcommandsFunction addSubcommands,
                   std::ostream& err) {
     CLI::App app{"Builds, sends and decodes thermal receipt printer setting commands.", "tolctl"};
     app.footer(
-        "Ports: socket://HOST[:PORT] (TCP, port 9100 unless given; A.B.C.D[:PORT] alone is the same), "
-        "serial:DEVICE?baud=N (9600, 19200, 38400, 57600 or 115200; default 9600), parallel:DEVICE, usb: "
-        "(the USB printer found) or usb:DEVICE; on Windows also USB001, LPT1-LPT3, COM1, COM2.\n"
+        "Ports: socket://HOST[:PORT] (TCP, port " + std::to_string(kPrinterTcpPort) +
+        " unless given; A.B.C.D[:PORT] alone is the same), serial:DEVICE?baud=N (" + BaudRatesText() +
+        "; default " + std::to_string(kBaudRates[0]) +
+        "), parallel:DEVICE, usb: (the USB printer found) or usb:DEVICE; on Windows also " +
+        PortIndexNamesText(kPortUsb, kPortCom2) +
+        ".\n"
         "tolctl's own options may also follow the subcommand (tolctl cut --port A.B.C.D).\n"
         "Numbers are decimal only (leading zeros too; no 0x). An address that is all digits and dots is "
         "four decimal fields 0-255 without leading zeros: 127.1, 3232235777, 0x7f.0.0.1, 192.168.1 and "

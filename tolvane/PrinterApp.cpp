@@ -1,7 +1,7 @@
-#include "PrinterApp.h"
+#include "tolvane/PrinterApp.h"
 
-#include "AppStartup.h"
-#include "PrinterDlg.h"
+#include "dialog/AppStartup.h"
+#include "tolvane/PrinterDlg.h"
 
 CprinterApp theApp;
 

@@ -1,7 +1,7 @@
 // tolvane's application object: runs the main dialog and ends the process when it closes.
 #pragma once
 
-#include "WinApp.h"
+#include "winui/WinApp.h"
 
 class CprinterApp : public CWinApp {
   public:

@@ -1,9 +1,9 @@
-#include "PrinterDlg.h"
+#include "tolvane/PrinterDlg.h"
 
 #include <commctrl.h>
 
-#include "Commands.h"
-#include "resource.h"
+#include "commands/Commands.h"
+#include "tolvane/resource.h"
 
 namespace {
 

@@ -3,7 +3,7 @@
 
 #include <string>
 
-#include "WifiDialog.h"
+#include "dialog/WifiDialog.h"
 
 class CprinterDlg : public CWifiDialog {
   public:

@@ -1,7 +1,7 @@
 // Resource and control IDs of tolvane: the ones both programs share, and its own.
 #pragma once
 
-#include "../common/dialog/DialogIds.h"
+#include "dialog/DialogIds.h"
 
 // Wi-Fi: the station button, named for its caption here
 #define IDC_CONNECT_WIFI IDC_SAVE_STATION

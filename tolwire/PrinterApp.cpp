@@ -1,7 +1,7 @@
-#include "PrinterApp.h"
+#include "tolwire/PrinterApp.h"
 
-#include "AppStartup.h"
-#include "PrinterDlg.h"
+#include "dialog/AppStartup.h"
+#include "tolwire/PrinterDlg.h"
 
 CprinterApp theApp;
 

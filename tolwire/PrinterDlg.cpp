@@ -1,6 +1,6 @@
-#include "PrinterDlg.h"
+#include "tolwire/PrinterDlg.h"
 
-#include "resource.h"
+#include "tolwire/resource.h"
 
 namespace {
 

@@ -2,7 +2,7 @@
 // step-by-step instruction panel and a red tip.
 #pragma once
 
-#include "WifiDialog.h"
+#include "dialog/WifiDialog.h"
 
 class CprinterDlg : public CWifiDialog {
   public:

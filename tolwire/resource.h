@@ -1,7 +1,7 @@
 // Resource and control IDs of tolwire: the ones both programs share, and its own.
 #pragma once
 
-#include "../common/dialog/DialogIds.h"
+#include "dialog/DialogIds.h"
 
 // Shared buttons, named for their captions here
 #define IDC_PORT_TEST IDC_TEST_CONNECT

@@ -1,10 +1,10 @@
-#include "Dialog.h"
+#include "winui/Dialog.h"
 
 #include <commctrl.h>
 
 #include <vector>
 
-#include "WinApp.h"
+#include "winui/WinApp.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "WinApp.h"
+#include "winui/WinApp.h"
 
 namespace {
 CWinApp* g_pApp = nullptr;

@@ -1,4 +1,4 @@
-#include "BtLanCmds.h"
+#include "commands/BtLanCmds.h"
 
 #include <algorithm>
 

@@ -3,7 +3,7 @@
 
 #include <cstdint>
 
-#include "Cmd.h"
+#include "commands/Cmd.h"
 
 /// Longest Bluetooth name or PIN; longer text is cut to its first 63 code units.
 constexpr int kMaxBtTextUnits = 63;

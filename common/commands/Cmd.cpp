@@ -1,8 +1,8 @@
-#include "Cmd.h"
+#include "commands/Cmd.h"
 
 #include <algorithm>
 
-#include "OemText.h"
+#include "system/OemText.h"
 
 Cmd::~Cmd() = default;
 

@@ -4,8 +4,8 @@
 #include <cstdint>
 #include <string>
 
-#include "CmdCatalog.h"
-#include "WideText.h"
+#include "commands/CmdCatalog.h"
+#include "system/WideText.h"
 
 /// One printer command. The bytes sent are exactly GetData()[0] .. GetData()[GetLength() - 1].
 ///

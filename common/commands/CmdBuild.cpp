@@ -1,29 +1,14 @@
-#include "CmdBuild.h"
+#include "commands/CmdBuild.h"
 
 #include <cstdio>
 #include <cstring>
 #include <initializer_list>
 
-#include "Commands.h"
-#include "OemText.h"
-#include "Values.h"
+#include "commands/Commands.h"
+#include "system/OemText.h"
+#include "values/Values.h"
 
 namespace {
-
-int ChoiceValue(const std::string& place, const std::string& text, std::initializer_list<const char*> names) {
-    const int index = ParseChoice(text, names);
-    if (index < 0) {
-        std::string allowed;
-        int i = 0;
-        for (const char* n : names) {
-            allowed += (i ? "|" : "") + std::string(n);
-            ++i;
-        }
-        throw Refusal{place + ": " + ShownText(text) + " is not one of " + allowed + " (or 0-" +
-                      std::to_string(i - 1) + ")"};
-    }
-    return index;
-}
 
 // The value names of the field of `id` called `name` (null: the command's one value).
 std::initializer_list<const char*> NamesOf(CmdId id, const char* name) {
@@ -147,20 +132,35 @@ uint32_t MacValue(const std::string& place, const std::string& text) {
     return value;
 }
 
-int ModeValue(const std::string& place, const std::string& text) {
-    return ChoiceValue(place, text, NamesOf(CmdId::WifiAp, "mode"));
+int ChoiceValue(const std::string& place, const std::string& text, std::initializer_list<const char*> names) {
+    const int index = ParseChoice(text, names);
+    if (index < 0) {
+        std::string allowed;
+        for (const char* name : names) {
+            allowed += (allowed.empty() ? "" : "|") + std::string(name);
+        }
+        throw Refusal{place + ": " + ShownText(text) + " is not one of " + allowed + " (or 0-" +
+                      std::to_string(names.size() - 1) + ")"};
+    }
+    return index;
 }
 
-int AuthValue(const std::string& place, const std::string& text) {
-    return ChoiceValue(place, text, NamesOf(CmdId::WifiStation, "auth"));
-}
-
-int EncValue(const std::string& place, const std::string& text) {
-    return ChoiceValue(place, text, NamesOf(CmdId::WifiStation, "enc"));
-}
-
-int DhcpValue(const std::string& place, const std::string& text) {
-    return ChoiceValue(place, text, NamesOf(CmdId::LanDhcp, nullptr));
+int SwitchValue(const std::string& place, const std::string& text, std::initializer_list<const char*> names) {
+    // As JSON writes a switch, too.
+    const int truth = ParseChoice(text, {kSwitchJsonWords[0], kSwitchJsonWords[1]});
+    if (truth >= 0 && text.find_first_not_of("0123456789") != std::string::npos) {
+        return truth;
+    }
+    try {
+        return ChoiceValue(place, text, names);
+    } catch (const Refusal&) {
+        std::string allowed;
+        for (const char* name : names) {
+            allowed += std::string(name) + "|";
+        }
+        throw Refusal{place + ": " + ShownText(text) + " is not one of " + allowed + kSwitchJsonWords[0] +
+                      "|" + kSwitchJsonWords[1] + " (or 0-" + std::to_string(names.size() - 1) + ")"};
+    }
 }
 
 void CheckGateway(const std::string& place, uint32_t gateway, uint32_t address, uint32_t mask) {
@@ -198,9 +198,11 @@ std::unique_ptr<Cmd> BuildStationCmd(int auth,
     }
     // WPA and WPA2 personal take a passphrase of 8-63 characters; open and shared networks take
     // none or a WEP key, whose lengths are left to the printer.
-    if ((auth == 2 || auth == 3) && (password.size() < 8 || password.size() > 63)) {
+    const size_t length = password.size();
+    if (auth >= kFirstPassphraseAuth && (length < kMinPassphrase || length > kMaxPassphrase)) {
         throw Refusal{places.password + ": " + NamesOf(CmdId::WifiStation, "auth").begin()[auth] +
-                      " needs a passphrase of 8-63 characters, not " + std::to_string(password.size()) +
+                      " needs a passphrase of " + std::to_string(kMinPassphrase) + "-" +
+                      std::to_string(kMaxPassphrase) + " characters, not " + std::to_string(length) +
                       (password.empty() ? " (give one, or choose auth open)" : "")};
     }
     CheckAddressInNetwork(places.ip, ip, mask);

@@ -4,13 +4,14 @@
 #pragma once
 
 #include <cstdint>
+#include <initializer_list>
 #include <memory>
 #include <string>
 #include <vector>
 
-#include "Cmd.h"
-#include "TextCheck.h"
-#include "WideText.h"
+#include "commands/Cmd.h"
+#include "commands/TextCheck.h"
+#include "system/WideText.h"
 
 /// Input refused before anything is built or sent.
 struct Refusal {
@@ -37,14 +38,17 @@ uint32_t MaskValue(const std::string& place, const std::string& text);
 void CheckAddressInNetwork(const std::string& place, uint32_t address, uint32_t mask);
 /// The MAC address's last four bytes (ParseMacTail).
 uint32_t MacValue(const std::string& place, const std::string& text);
-/// ap|sta|apsta or 0-2.
-int ModeValue(const std::string& place, const std::string& text);
-/// open|shared|wpapsk|wpa2psk or 0-3.
-int AuthValue(const std::string& place, const std::string& text);
-/// none|wep-h|wep-a|tkip|aes or 0-4.
-int EncValue(const std::string& place, const std::string& text);
-/// off|on or 0|1.
-int DhcpValue(const std::string& place, const std::string& text);
+/// One of `names` (any case) or its number: the name's index.
+int ChoiceValue(const std::string& place, const std::string& text, std::initializer_list<const char*> names);
+/// How JSON writes a switch's two values, off and on.
+inline constexpr const char* kSwitchJsonWords[] = {"false", "true"};
+/// A switch, its two `names` (off, on) by value: one of them, false|true or 0|1 (any case).
+int SwitchValue(const std::string& place, const std::string& text, std::initializer_list<const char*> names);
+
+/// WPA and WPA2 personal (auth 2 and 3 on) take a passphrase of 8-63 characters.
+constexpr int kFirstPassphraseAuth = 2;
+constexpr int kMinPassphrase = 8;
+constexpr int kMaxPassphrase = 63;
 
 /// Where the station's values were given, for messages: "--ssid", "wifi-station.ssid", ...
 struct StationPlaces {
@@ -58,8 +62,8 @@ struct StationPlaces {
 void CheckGateway(const std::string& place, uint32_t gateway, uint32_t address, uint32_t mask);
 
 /// The station command: the station text assembled as the dialogs assemble it and checked as a
-/// whole. Refused too: an empty network name, a WPA/WPA2 personal (auth 2, 3) passphrase that
-/// is not 8-63 characters, an ip that is its network's network or broadcast address, a gateway
+/// whole. Refused too: an empty network name, a WPA/WPA2 personal passphrase that is not 8-63
+/// characters (kFirstPassphraseAuth), an ip that is its network's network or broadcast address, a gateway
 /// that CheckGateway refuses.
 std::unique_ptr<Cmd> BuildStationCmd(int auth,
                                      int enc,

@@ -1,4 +1,4 @@
-#include "CmdCatalog.h"
+#include "commands/CmdCatalog.h"
 
 namespace {
 

@@ -19,6 +19,11 @@ enum class FieldKind : unsigned char {
     MacTail,    // the MAC address's last four bytes, most significant first
 };
 
+/// What a secret (a field whose `secret` is set) is shown as where it is hidden: decoded commands,
+/// reports, the console's answers. It is never taken as a secret: a profile, an override, a
+/// password file or a request that gives it is refused.
+inline constexpr char kHiddenPassword[] = "(hidden)";
+
 struct CmdField {
     FieldKind kind;
     const char* name = nullptr;                     // as tolctl names it; null: the command's one value

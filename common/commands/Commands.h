@@ -1,9 +1,9 @@
 // Every printer command, for programs that use the whole set.
 #pragma once
 
-#include "BtLanCmds.h"
-#include "Cmd.h"
-#include "FixedCmds.h"
-#include "OemText.h"
-#include "TextCheck.h"
-#include "WifiCmds.h"
+#include "commands/BtLanCmds.h"
+#include "commands/Cmd.h"
+#include "commands/FixedCmds.h"
+#include "commands/TextCheck.h"
+#include "commands/WifiCmds.h"
+#include "system/OemText.h"

@@ -1,10 +1,10 @@
-#include "Decode.h"
+#include "commands/Decode.h"
 
 #include <algorithm>
 #include <cstdio>
 
-#include "OemText.h"
-#include "Values.h"
+#include "system/OemText.h"
+#include "values/Values.h"
 
 namespace {
 
@@ -67,7 +67,8 @@ size_t CommandLength(const CmdRow& row, const unsigned char* at, size_t have) {
 std::string Shown(const CmdField& field, FieldBytes value, bool hideSecrets) {
     switch (field.kind) {
         case FieldKind::Text:
-            return field.secret && hideSecrets && value.size > 0 ? "(hidden)" : Quoted(value.at, value.size);
+            return field.secret && hideSecrets && value.size > 0 ? kHiddenPassword
+                                                                 : Quoted(value.at, value.size);
         case FieldKind::Address:
         case FieldKind::MacTail:
             return FormatAddress(AddressAt(value.at));

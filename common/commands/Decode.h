@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "CmdCatalog.h"
+#include "commands/CmdCatalog.h"
 
 /// One line per recognised command with its fields, e.g. `wifi-ap mode=0 name="Thermal Printer"`
 /// or `lan-ip 192.168.1.123`. Bytes that begin no known command come out as one

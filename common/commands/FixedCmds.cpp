@@ -1,4 +1,4 @@
-#include "FixedCmds.h"
+#include "commands/FixedCmds.h"
 
 CutPaper::CutPaper() {
     PointAt(CmdId::Cut);

@@ -2,7 +2,7 @@
 // (shared by all its objects), and the status request.
 #pragma once
 
-#include "Cmd.h"
+#include "commands/Cmd.h"
 
 /// Paper cut, GS V 1 (partial cut).
 class CutPaper : public Cmd {

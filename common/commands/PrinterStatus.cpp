@@ -1,4 +1,4 @@
-#include "PrinterStatus.h"
+#include "commands/PrinterStatus.h"
 
 #include <cstdio>
 

@@ -1,9 +1,9 @@
-#include "ShownCmd.h"
+#include "commands/ShownCmd.h"
 
 #include <vector>
 
-#include "Decode.h"
-#include "Values.h"
+#include "commands/Decode.h"
+#include "values/Values.h"
 
 SecretSpan PasswordSpan(const Cmd& cmd) {
     const unsigned char* data = cmd.GetData();

@@ -4,7 +4,7 @@
 #include <cstddef>
 #include <string>
 
-#include "Cmd.h"
+#include "commands/Cmd.h"
 
 /// The bytes [begin, end) of a command that are a password (begin == end: none).
 struct SecretSpan {

@@ -1,6 +1,7 @@
 // The single commands, one per button of the dialogs, as tolctl's subcommands take them and the
-// console's forms show them: each command's arguments, and how its command is built from their
-// values with the checks and messages of the command line.
+// console's forms show them: the commands without arguments (FixedCmds), then one per row of the
+// settings registry (SettingRegistry.h) with its settings as arguments, checked with the
+// messages of the command line.
 #pragma once
 
 #include <map>
@@ -8,16 +9,24 @@
 #include <string>
 #include <vector>
 
-#include "Cmd.h"
+#include "commands/Cmd.h"
+#include "commands/SettingRegistry.h"
 
-/// One argument of a single command.
+/// One argument of a single command: one setting of its registry row.
 struct SingleCmdArg {
-    const char* name;   // the option's name without dashes ("name", "mode"); "value" for the positional
-    const char* label;  // the positional's name on the command line ("TEXT", "A.B.C.D"), else the option's
-    const char* help;
-    bool required;
-    const char* defaultValue;          // null: none
-    std::vector<const char*> choices;  // the named values, when the argument takes only those
+    SettingRef setting;
+    std::string name;  // the option's name without dashes ("name", "mode"); "value" for the positional
+    std::string
+        label;  // "--name"; the positional's type name ("TEXT", "A.B.C.D") as the command line shows it
+    std::string typeName;  // "TEXT", "A.B.C.D", "FILE", or the choices "ap|sta|apsta"
+    std::string help;
+    bool required = false;
+    const char* defaultValue = nullptr;  // null: none
+    std::vector<std::string> choices;    // the named values, when the argument takes only those
+    bool secret = false;                 // never shown
+    /// A file whose content is the argument `fills` (read by the command line only); empty for
+    /// the others.
+    std::string fills;
 };
 
 /// The values of a command's arguments by name; one not given takes its default.
@@ -25,24 +34,23 @@ using SingleCmdValues = std::map<std::string, std::string>;
 
 /// One single command.
 struct SingleCmdInfo {
-    const char* name;  // tolctl's subcommand
-    const char* help;
+    std::string name;  // tolctl's subcommand
+    std::string help;
     std::vector<SingleCmdArg> args;
-    /// Builds the command from `values` (every argument there, defaults filled in); throws
-    /// Refusal with the command line's message. `passwordPlace` names where a password came
-    /// from ("--password", "--password-file 'pw'").
-    std::unique_ptr<Cmd> (*build)(const SingleCmdValues& values, const std::string& passwordPlace);
+    const SettingCmdRow* row = nullptr;  // its registry row; null for a command without arguments
 };
 
 /// Every single command in the order tolctl lists them: those without arguments (FixedCmds),
-/// then wifi-ap, wifi-station, bt-name, bt-pin, lan-ip, lan-mask, lan-gateway, lan-mac, lan-dhcp.
+/// then those of the settings registry in its order.
 const std::vector<SingleCmdInfo>& SingleCmds();
 
 /// The command named `name`, or null.
 const SingleCmdInfo* FindSingleCmd(const std::string& name);
 
-/// Builds `info`'s command from `given`: an argument it does not have, or a required one
-/// missing, is refused; the others take their defaults. Throws Refusal.
+/// Builds `info`'s command from `given`: an argument it does not have (or a file, which only the
+/// command line reads), or a required one missing, is refused; the others take their defaults.
+/// `places` names where an argument came from in messages when it is not its option
+/// ("--password-file 'pw'"). Throws Refusal.
 std::unique_ptr<Cmd> BuildSingleCmd(const SingleCmdInfo& info,
                                     const SingleCmdValues& given,
-                                    const std::string& passwordPlace = "--password");
+                                    const std::map<std::string, std::string>& places = {});

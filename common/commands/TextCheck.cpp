@@ -1,8 +1,8 @@
-#include "TextCheck.h"
+#include "commands/TextCheck.h"
 
-#include "BtLanCmds.h"
-#include "OemText.h"
-#include "WifiCmds.h"
+#include "commands/BtLanCmds.h"
+#include "commands/WifiCmds.h"
+#include "system/OemText.h"
 
 namespace {
 

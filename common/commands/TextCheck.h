@@ -3,7 +3,7 @@
 
 #include <string>
 
-#include "WideText.h"
+#include "system/WideText.h"
 
 enum class CmdTextField {
     ApName,       // access point name: at most 31 UTF-16 units

@@ -1,8 +1,8 @@
-#include "WifiCmds.h"
+#include "commands/WifiCmds.h"
 
 #include <algorithm>
 
-#include "Values.h"
+#include "values/Values.h"
 
 namespace {
 

@@ -4,7 +4,7 @@
 #include <cstdint>
 #include <string>
 
-#include "Cmd.h"
+#include "commands/Cmd.h"
 
 /// Longest access point name that fits the command, in UTF-16 code units.
 constexpr int kMaxApNameUnits = 31;

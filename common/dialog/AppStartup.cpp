@@ -1,4 +1,4 @@
-#include "AppStartup.h"
+#include "dialog/AppStartup.h"
 
 #include <commctrl.h>
 

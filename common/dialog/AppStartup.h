@@ -2,7 +2,7 @@
 // dialog as the main window.
 #pragma once
 
-#include "WinApp.h"
+#include "winui/WinApp.h"
 
 /// Initializes the common controls the dialogs use (the Win95 set and the IP address control).
 void InitDialogControls();

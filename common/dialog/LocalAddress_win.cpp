@@ -1,6 +1,6 @@
 #include <winsock2.h>
 
-#include "LocalAddress.h"
+#include "dialog/LocalAddress.h"
 
 const char* g_pszLocalIp = nullptr;
 

@@ -1,4 +1,4 @@
-#include "PortDialogBase.h"
+#include "dialog/PortDialogBase.h"
 
 #include <commctrl.h>
 #include <dbt.h>
@@ -6,10 +6,10 @@
 #include <cstdio>
 #include <ctime>
 
-#include "Commands.h"
-#include "LocalAddress.h"
-#include "UsbMessenger.h"
-#include "WinApp.h"
+#include "commands/Commands.h"
+#include "dialog/LocalAddress.h"
+#include "transport/UsbMessenger.h"
+#include "winui/WinApp.h"
 
 namespace {
 

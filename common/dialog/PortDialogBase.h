@@ -9,12 +9,12 @@
 #include <string>
 #include <utility>
 
-#include "CmdSender.h"
-#include "Dialog.h"
-#include "DialogIds.h"
-#include "PortFactory.h"
-#include "TextCheck.h"
-#include "WinHandles.h"
+#include "commands/TextCheck.h"
+#include "dialog/DialogIds.h"
+#include "system/WinHandles.h"
+#include "transport/CmdSender.h"
+#include "transport/PortFactory.h"
+#include "winui/Dialog.h"
 
 /// The clock's timer.
 constexpr UINT_PTR kClockTimer = 1;

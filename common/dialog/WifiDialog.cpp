@@ -1,8 +1,8 @@
-#include "WifiDialog.h"
+#include "dialog/WifiDialog.h"
 
 #include <commctrl.h>
 
-#include "Commands.h"
+#include "commands/Commands.h"
 
 namespace {
 

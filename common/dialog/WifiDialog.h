@@ -4,7 +4,7 @@
 
 #include <string>
 
-#include "PortDialogBase.h"
+#include "dialog/PortDialogBase.h"
 
 class CWifiDialog : public CPortDialogBase {
   public:

@@ -1,6 +1,6 @@
-#include "HttpClient.h"
+#include "http/HttpClient.h"
 
-#include "Httplib.h"
+#include "http/Httplib.h"
 
 #include <algorithm>
 #include <cctype>

@@ -1,4 +1,4 @@
-#include "HttpFront.h"
+#include "http/HttpFront.h"
 
 #include <asio/executor_work_guard.hpp>
 #include <asio/io_context.hpp>
@@ -20,9 +20,9 @@
 #include <thread>
 #include <utility>
 
-#include "ErrnoText.h"
-#include "HttpSocket.h"
-#include "Values.h"
+#include "http/HttpSocket.h"
+#include "system/ErrnoText.h"
+#include "values/Values.h"
 
 namespace {
 

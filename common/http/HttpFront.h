@@ -9,7 +9,7 @@
 #include <memory>
 #include <string>
 
-#include "HttpServer.h"
+#include "http/HttpServer.h"
 
 /// A request read whole, for a worker to answer.
 struct HttpInput {

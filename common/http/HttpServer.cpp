@@ -1,11 +1,11 @@
-#include "HttpServer.h"
+#include "http/HttpServer.h"
 
 #include <algorithm>
 #include <cctype>
 #include <cstring>
 
-#include "HttpFront.h"
-#include "Httplib.h"
+#include "http/HttpFront.h"
+#include "http/Httplib.h"
 
 namespace {
 

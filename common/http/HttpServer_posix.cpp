@@ -2,7 +2,7 @@
 
 #include <cstdint>
 
-#include "HttpSocket.h"
+#include "http/HttpSocket.h"
 
 void PrepareListeningSocket(uintptr_t socket) {
     // SO_REUSEADDR only: SO_REUSEPORT would let a second program take the same port and share

@@ -2,7 +2,7 @@
 
 #include <cstdint>
 
-#include "HttpSocket.h"
+#include "http/HttpSocket.h"
 
 void PrepareListeningSocket(uintptr_t socket) {
     // Windows binds over lingering connections anyway; SO_EXCLUSIVEADDRUSE keeps another program

@@ -1,4 +1,4 @@
-#include "JsonParse.h"
+#include "json/JsonParse.h"
 
 #include <utility>
 

@@ -1,4 +1,4 @@
-#include "ErrnoText.h"
+#include "system/ErrnoText.h"
 
 namespace {
 

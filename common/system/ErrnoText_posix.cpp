@@ -1,4 +1,4 @@
-#include "ErrnoText.h"
+#include "system/ErrnoText.h"
 
 std::string SystemErrorText(int code) {
     return ErrnoText(code);  // the system's codes are errno values

@@ -1,6 +1,6 @@
 #include <windows.h>
 
-#include "ErrnoText.h"
+#include "system/ErrnoText.h"
 
 // FormatMessage ends its texts with ".\r\n" and starts them with a capital; the callers print
 // them inside their own sentences ("COM1: the system cannot find the file specified").

@@ -1,6 +1,6 @@
 #include <sys/stat.h>
 
-#include "Files.h"
+#include "system/Files.h"
 
 bool SameFile(const std::string& a, const std::string& b) {
     struct stat first {};

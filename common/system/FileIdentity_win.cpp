@@ -1,6 +1,6 @@
-#include "Files.h"
-#include "WideText.h"
-#include "WinHandles.h"
+#include "system/Files.h"
+#include "system/WideText.h"
+#include "system/WinHandles.h"
 
 namespace {
 

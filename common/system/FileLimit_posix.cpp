@@ -3,7 +3,7 @@
 
 #include <cerrno>
 
-#include "FileLimit.h"
+#include "system/FileLimit.h"
 
 size_t RaiseOpenFileLimit() {
     rlimit limit{};

@@ -1,7 +1,7 @@
 #include <windows.h>
 #include <winsock2.h>
 
-#include "FileLimit.h"
+#include "system/FileLimit.h"
 
 size_t RaiseOpenFileLimit() {
     return 0;  // sockets and handles have no per-process limit of this kind

@@ -1,33 +1,14 @@
-#include "Files.h"
+#include "system/Files.h"
 
 #include <algorithm>
 #include <cerrno>
 #include <cstddef>
 #include <random>
+#include <utility>
 
-#include "ErrnoText.h"
-#include "Values.h"
-#include "WideText.h"
-
-std::FILE* OpenFile(const std::string& path, const char* mode) {
-#ifdef _WIN32
-    WideString wide;
-    WideString wideMode;
-    if (!Utf8ToWide(path, wide) || !Utf8ToWide(mode, wideMode)) {
-        errno = EINVAL;
-        return nullptr;
-    }
-    std::FILE* file = nullptr;
-    const errno_t code = _wfopen_s(&file, wide.c_str(), wideMode.c_str());
-    if (code != 0) {
-        errno = code;
-        return nullptr;
-    }
-    return file;
-#else
-    return std::fopen(path.c_str(), mode);
-#endif
-}
+#include "system/ErrnoText.h"
+#include "system/WideText.h"
+#include "values/Values.h"
 
 bool ReadFileStart(const std::string& path, size_t limit, std::string& bytes, std::string& error) {
     const std::string name = ShownText(path, std::string::npos);
@@ -112,17 +93,53 @@ std::string FileLabel(const std::string& path) {
 }
 
 std::string PathBeside(const std::string& file, const std::string& path) {
-    if (path.empty() || path == "-" || path[0] == '/') {
+    if (path.empty() || path == "-" || IsRootedPath(path)) {
         return path;
     }
-#ifdef _WIN32
-    // "\\server\share", "\folder" and "C:..." do not depend on the current folder alone.
-    if (path[0] == '\\' || (path.size() >= 2 && path[1] == ':')) {
-        return path;
-    }
-    const size_t slash = file.find_last_of("/\\");
-#else
-    const size_t slash = file.find_last_of('/');
-#endif
+    const size_t slash = file.find_last_of(kPathSeparators);
     return slash == std::string::npos ? path : file.substr(0, slash + 1) + path;
+}
+int WriteFileWholeFrom(const std::string& path,
+                       const std::function<bool(std::string& piece, int& error)>& produce,
+                       bool secret) {
+    std::string temporary;
+    std::FILE* file = CreateTemporaryFor(path, secret, temporary);
+    if (file == nullptr) {
+        return errno != 0 ? errno : EIO;
+    }
+    int error = 0;
+    for (std::string piece; produce(piece, error);) {
+        if (std::fwrite(piece.data(), 1, piece.size(), file) != piece.size()) {
+            error = errno != 0 ? errno : EIO;
+            break;
+        }
+    }
+    return FinishFileWhole(file, temporary, path, error);
+}
+
+int FinishFileWhole(std::FILE* file, const std::string& temporary, const std::string& path, int error) {
+    if (error == 0 && !SyncFile(file)) {
+        error = errno != 0 ? errno : EIO;
+    }
+    if (std::fclose(file) != 0 && error == 0) {
+        error = errno != 0 ? errno : EIO;
+    }
+    if (error == 0 && !PutFileInPlace(temporary, path)) {
+        error = errno != 0 ? errno : EIO;
+    }
+    if (error != 0) {
+        RemoveFile(temporary);
+    }
+    return error;
+}
+
+int WriteFileWhole(const std::string& path, const std::string& bytes, bool secret) {
+    bool given = false;
+    return WriteFileWholeFrom(
+        path,
+        [&](std::string& piece, int&) {
+            piece = given ? std::string() : bytes;
+            return !std::exchange(given, true);
+        },
+        secret);
 }

@@ -3,6 +3,7 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <functional>
 #include <string>
 
 /// Opens `path` (UTF-8) with the C `mode` ("rb", "wb"); null with errno set on failure.
@@ -39,6 +40,25 @@ bool ProcessRuns(uint64_t id);
 /// (Windows). Null with errno set on failure.
 std::FILE* OpenScratchFileBeside(const std::string& path);
 
+/// Writes the file `path` whole and in one step: its bytes go to a new file beside it
+/// (CreateTemporaryFor), which is flushed to the disk and then takes the old file's place, so that
+/// a crash leaves the old file or the new one, never a part. With `secret` the file is the user's
+/// alone (0600). Answers 0, or the errno of what failed; the new file is removed then.
+int WriteFileWhole(const std::string& path, const std::string& bytes, bool secret);
+
+/// The same for a file written a piece at a time, each piece as `produce` gives it until it
+/// answers false, so that a large one is never whole in memory; `produce` may fail the write by
+/// answering false with a non-zero `error`.
+int WriteFileWholeFrom(const std::string& path,
+                       const std::function<bool(std::string& piece, int& error)>& produce,
+                       bool secret);
+
+/// The last step of writing a file whole: flushes `file` (a temporary made by CreateTemporaryFor
+/// for `path`) to the disk, closes it and puts it in the place of `path`. `error`: the errno of a
+/// write that failed before, or 0. Answers 0, or the errno of what failed; the temporary is
+/// removed then.
+int FinishFileWhole(std::FILE* file, const std::string& temporary, const std::string& path, int error);
+
 /// Puts the file `from` in the place of `to` in one step: `to` is the old file or the new one,
 /// never a part of either. False with errno set on failure.
 bool PutFileInPlace(const std::string& from, const std::string& to);
@@ -64,6 +84,13 @@ bool ReadFileBytes(const std::string& path, size_t maxBytes, std::string& bytes,
 
 /// A file's name as the start of a message ("shop.json: ..."): whole, control characters escaped.
 std::string FileLabel(const std::string& path);
+
+/// Whether `path` names its file without the current folder: "/x" (on Windows also "\\x",
+/// "C:x" and "\\\\server\\share").
+bool IsRootedPath(const std::string& path);
+
+/// The characters that end a folder's name in a path: "/" (on Windows also "\\").
+extern const char kPathSeparators[];
 
 /// `path` as seen from the folder of `file`: a relative path is taken beside `file`, an absolute
 /// one (or "-") is left as it is.

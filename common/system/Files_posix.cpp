@@ -9,7 +9,7 @@
 #include <cstdlib>
 #include <vector>
 
-#include "Files.h"
+#include "system/Files.h"
 
 std::string TemporaryPathFor(const std::string& path) {
     return path + ".tmp-" + std::to_string(::getpid());
@@ -68,4 +68,14 @@ bool SyncFile(std::FILE* file) {
 
 bool SeekFile(std::FILE* file, uint64_t offset) {
     return ::fseeko(file, static_cast<off_t>(offset), SEEK_SET) == 0;
+}
+
+std::FILE* OpenFile(const std::string& path, const char* mode) {
+    return std::fopen(path.c_str(), mode);
+}
+
+const char kPathSeparators[] = "/";
+
+bool IsRootedPath(const std::string& path) {
+    return !path.empty() && path[0] == '/';
 }

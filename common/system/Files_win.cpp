@@ -9,8 +9,8 @@
 #include <cstdint>
 #include <cstdio>
 
-#include "Files.h"
-#include "WideText.h"
+#include "system/Files.h"
+#include "system/WideText.h"
 
 namespace {
 
@@ -136,4 +136,27 @@ bool SyncFile(std::FILE* file) {
 
 bool SeekFile(std::FILE* file, uint64_t offset) {
     return _fseeki64(file, static_cast<long long>(offset), SEEK_SET) == 0;
+}
+
+std::FILE* OpenFile(const std::string& path, const char* mode) {
+    WideString wide;
+    WideString wideMode;
+    if (!Utf8ToWide(path, wide) || !Utf8ToWide(mode, wideMode)) {
+        errno = EINVAL;
+        return nullptr;
+    }
+    std::FILE* file = nullptr;
+    const errno_t code = _wfopen_s(&file, wide.c_str(), wideMode.c_str());
+    if (code != 0) {
+        errno = code;
+        return nullptr;
+    }
+    return file;
+}
+
+const char kPathSeparators[] = "/\\";
+
+bool IsRootedPath(const std::string& path) {
+    // "\\server\share", "\folder" and "C:..." do not depend on the current folder alone.
+    return !path.empty() && (path[0] == '/' || path[0] == '\\' || (path.size() >= 2 && path[1] == ':'));
 }

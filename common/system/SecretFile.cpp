@@ -1,9 +1,9 @@
-#include "SecretFile.h"
+#include "system/SecretFile.h"
 
 #include <istream>
 
-#include "Files.h"
-#include "Values.h"
+#include "system/Files.h"
+#include "values/Values.h"
 
 bool ReadSecretFile(const std::string& path, std::istream& in, std::string& secret, std::string& error) {
     const bool standardInput = path == "-";

@@ -1,4 +1,4 @@
-#include "Sha256.h"
+#include "system/Sha256.h"
 
 #include <algorithm>
 #include <cstring>

@@ -5,8 +5,8 @@
 #include <cerrno>
 #include <cstdlib>
 
-#include "ErrnoText.h"
-#include "UserPlaces.h"
+#include "system/ErrnoText.h"
+#include "system/UserPlaces.h"
 
 std::string StatePath(const std::string& name) {
     const char* state = std::getenv("XDG_STATE_HOME");

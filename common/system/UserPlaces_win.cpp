@@ -3,9 +3,9 @@
 #include <cerrno>
 #include <vector>
 
-#include "ErrnoText.h"
-#include "UserPlaces.h"
-#include "WideText.h"
+#include "system/ErrnoText.h"
+#include "system/UserPlaces.h"
+#include "system/WideText.h"
 
 namespace {
 

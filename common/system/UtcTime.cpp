@@ -1,5 +1,5 @@
 // The time as milliseconds, for every platform (the calendar of UtcNow is each platform's own).
-#include "UtcTime.h"
+#include "system/UtcTime.h"
 
 #include <chrono>
 

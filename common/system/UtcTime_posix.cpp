@@ -1,4 +1,4 @@
-#include "UtcTime.h"
+#include "system/UtcTime.h"
 
 #include <ctime>
 

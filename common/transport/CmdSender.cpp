@@ -1,7 +1,7 @@
-#include "CmdSender.h"
+#include "transport/CmdSender.h"
 
-#include "Cmd.h"
-#include "Messenger.h"
+#include "commands/Cmd.h"
+#include "transport/Messenger.h"
 
 int CmdSender::Send(const Cmd& cmd) {
     return m_pMessenger->Write(cmd.GetData(), cmd.GetLength());

@@ -12,7 +12,7 @@
 #include <string>
 
 #ifdef _WIN32
-#include "WinHandles.h"
+#include "system/WinHandles.h"
 #endif
 
 /// Why the port `device` must not be opened: "'/tmp/x' is a regular file, not a device"; empty

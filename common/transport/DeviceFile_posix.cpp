@@ -1,13 +1,13 @@
 // Device names on POSIX: paths, looked at with stat; a device told by its number.
-#include "DeviceFile.h"
+#include "transport/DeviceFile.h"
 
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
 
 #include <cerrno>
 
-#include "ErrnoText.h"
-#include "Values.h"
+#include "system/ErrnoText.h"
+#include "values/Values.h"
 
 namespace {
 

@@ -1,9 +1,9 @@
 // Device names on Windows: DOS device names ("COM3", "LPT4:") and paths, a path's kind seen on a
 // handle that asks for no access.
-#include "DeviceFile.h"
+#include "transport/DeviceFile.h"
 
-#include "Values.h"
-#include "WideText.h"
+#include "system/WideText.h"
+#include "values/Values.h"
 
 namespace {
 

@@ -3,7 +3,7 @@
 
 #include <cstdint>
 
-#include "Messenger.h"
+#include "transport/Messenger.h"
 
 class EthernetMessenger : public Messenger {
   public:

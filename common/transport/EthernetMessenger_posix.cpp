@@ -1,6 +1,6 @@
 // A printer on TCP, POSIX sockets: a connect bounded by the connect time-out, sends bounded by
 // kWriteTimeoutMs and receives by the receive time-out.
-#include "EthernetMessenger.h"
+#include "transport/EthernetMessenger.h"
 
 #include <arpa/inet.h>
 #include <netinet/in.h>

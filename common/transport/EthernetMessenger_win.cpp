@@ -1,7 +1,7 @@
 // TCP to the printer through Windows Sockets 2.2: one connection per messenger. The Winsock use
 // that an Open starts lives as long as the connection: a failed Open ends it again at once, a
 // successful one leaves it to Close.
-#include "EthernetMessenger.h"
+#include "transport/EthernetMessenger.h"
 
 #include <utility>
 

@@ -1,6 +1,6 @@
 // What the base messenger does the same on every platform: nothing to open, close or read, and
 // the record of the last failure.
-#include "Messenger.h"
+#include "transport/Messenger.h"
 
 int Messenger::Open() {
     return kMessengerFailed;

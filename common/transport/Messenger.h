@@ -4,9 +4,9 @@
 #include <string>
 
 #ifdef _WIN32
-#include "WinHandles.h"
+#include "system/WinHandles.h"
 #else
-#include "UniqueHandle.h"
+#include "system/UniqueHandle.h"
 #endif
 
 /// Results of Open, Close, Write and Read.

@@ -1,5 +1,5 @@
 // The base messenger on POSIX: a non-blocking file descriptor written within kWriteTimeoutMs.
-#include "Messenger.h"
+#include "transport/Messenger.h"
 
 #include <poll.h>
 #include <signal.h>
@@ -10,7 +10,7 @@
 #include <cerrno>
 #include <chrono>
 
-#include "ErrnoText.h"
+#include "system/ErrnoText.h"
 
 namespace {
 

@@ -1,10 +1,10 @@
 // The base messenger on Windows: one overlapped WriteFileEx, waited for alertably within
 // kWriteTimeoutMs.
-#include "Messenger.h"
+#include "transport/Messenger.h"
 
 #include <string>
 
-#include "ErrnoText.h"
+#include "system/ErrnoText.h"
 
 // One write in flight. The system completes into `overlapped` until the completion routine has
 // run; the record is freed by the messenger, or, when the messenger went first, by the routine.

@@ -1,10 +1,10 @@
-#include "PortFactory.h"
+#include "transport/PortFactory.h"
 
 #include <typeinfo>
 
-#include "EthernetMessenger.h"
-#include "SerialMessengers.h"
-#include "UsbMessenger.h"
+#include "transport/EthernetMessenger.h"
+#include "transport/SerialMessengers.h"
+#include "transport/UsbMessenger.h"
 
 Messenger* CreateMessenger(int portIndex, int baudIndex, uint32_t printerAddress) {
     switch (portIndex) {

@@ -3,7 +3,7 @@
 
 #include <cstdint>
 
-#include "BaudRates.h"
+#include "transport/BaudRates.h"
 
 class Messenger;
 

@@ -1,19 +1,11 @@
-#include "PortUri.h"
+#include "transport/PortUri.h"
 
 #include <cstring>
+#include <vector>
 
-#ifdef _WIN32
-#include <ws2tcpip.h>
-
-#include "WinHandles.h"
-#else
-#include <netdb.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
-#endif
-
-#include "PortFactory.h"
-#include "Values.h"
+#include "transport/HostLookup.h"
+#include "transport/PortFactory.h"
+#include "values/Values.h"
 
 bool ParseTcpPort(const std::string& text, int& port, std::string& error) {
     int64_t value = 0;
@@ -61,7 +53,7 @@ bool ParseSerial(const std::string& rest, PortUri& uri, std::string& error) {
         std::string problem;
         if (!StartsWith(option, "baud=") || !ParseDecimal(option.substr(5), 1, 115200, baud, problem) ||
             BaudIndex(static_cast<int>(baud)) < 0) {
-            error = ShownText(option) + ": the only option is baud=9600|19200|38400|57600|115200";
+            error = ShownText(option) + ": the only option is baud=" + BaudRatesText("|", "|");
             return false;
         }
         uri.baud = static_cast<int>(baud);
@@ -70,6 +62,37 @@ bool ParseSerial(const std::string& rest, PortUri& uri, std::string& error) {
 }
 
 }  // namespace
+
+std::string BaudRatesText(const char* separator, const char* last) {
+    std::string text;
+    for (int i = 0; i < kBaudRateCount; ++i) {
+        text += (i == 0 ? "" : i + 1 == kBaudRateCount ? last : separator) + std::to_string(kBaudRates[i]);
+    }
+    return text;
+}
+
+std::string PortIndexNamesText(int from, int to, const char* separator, const char* last) {
+    // A name's letters, and its number.
+    auto kind = [](int i) { return std::string(kPortIndexNames[i]).substr(0, 3); };
+    std::vector<std::string> shown;
+    for (int i = from; i <= to; ++i) {
+        int end = i;
+        while (end + 1 <= to && kind(end + 1) == kind(i)) {
+            ++end;
+        }
+        if (end - i >= 2) {
+            shown.push_back(std::string(kPortIndexNames[i]) + "-" + kPortIndexNames[end]);
+            i = end;
+        } else {
+            shown.push_back(kPortIndexNames[i]);
+        }
+    }
+    std::string text;
+    for (size_t i = 0; i < shown.size(); ++i) {
+        text += (i == 0 ? "" : i + 1 == shown.size() ? last : separator) + shown[i];
+    }
+    return text;
+}
 
 int BaudIndex(int baud) {
     for (int i = 0; i < kBaudRateCount; ++i) {
@@ -116,10 +139,9 @@ bool ParsePortUri(const std::string& text, bool windowsNames, PortUri& uri, std:
         return true;
     }
     if (windowsNames) {
-        static const char* const kNames[] = {"USB001", "LPT1", "LPT2", "LPT3", "COM1", "COM2"};
         const std::string name = UpperCase(text);
-        for (int i = 0; i < 6; ++i) {
-            if (name == kNames[i]) {
+        for (int i = kPortUsb; i <= kPortCom2; ++i) {
+            if (name == kPortIndexNames[i]) {
                 uri.kind = PortUri::Kind::PortIndex;
                 uri.portIndex = i;
                 return true;
@@ -128,7 +150,7 @@ bool ParsePortUri(const std::string& text, bool windowsNames, PortUri& uri, std:
     }
     error = ShownText(text) +
             " is not a port; use socket://HOST[:PORT], serial:DEVICE?baud=N, parallel:DEVICE, usb:" +
-            std::string(windowsNames ? ", USB001, LPT1-LPT3, COM1 or COM2" : " or usb:DEVICE");
+            (windowsNames ? ", " + PortIndexNamesText(kPortUsb, kPortCom2, ", ", " or ") : " or usb:DEVICE");
     return false;
 }
 
@@ -163,26 +185,9 @@ bool ResolveIpv4(const std::string& host, uint32_t& address, std::string& error)
         error = problem;
         return false;
     }
-#ifdef _WIN32
-    const WinsockSession winsock(MAKEWORD(2, 2));
-    if (!winsock.Started()) {
-        error = "cannot start Windows Sockets";
+    if (!LookUpIpv4(host, address, error)) {
+        error = error.empty() ? "cannot resolve " + ShownText(host) + " to an IPv4 address" : error;
         return false;
     }
-#endif
-    addrinfo hints{};
-    hints.ai_family = AF_INET;
-    hints.ai_socktype = SOCK_STREAM;
-    addrinfo* found = nullptr;
-    const bool ok = getaddrinfo(host.c_str(), nullptr, &hints, &found) == 0 && found != nullptr;
-    if (ok) {
-        const auto* ipv4 = reinterpret_cast<const sockaddr_in*>(found->ai_addr);
-        address = ntohl(ipv4->sin_addr.s_addr);
-    } else {
-        error = "cannot resolve " + ShownText(host) + " to an IPv4 address";
-    }
-    if (found != nullptr) {
-        freeaddrinfo(found);
-    }
-    return ok;
+    return true;
 }

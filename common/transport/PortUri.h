@@ -8,7 +8,7 @@
 ///   socket://HOST[:PORT]      TCP, port 9100 unless given (decimal); HOST an IPv4 address as
 ///                             four decimal fields, or a host name (never numeric shorthand)
 ///   A.B.C.D[:PORT]            the same as socket://A.B.C.D[:PORT]
-///   serial:DEVICE[?baud=N]    a serial device at 9600, 19200, 38400, 57600 or 115200 baud
+///   serial:DEVICE[?baud=N]    a serial device at a rate of BaudRates.h
 ///   parallel:DEVICE           a parallel (lp) device
 ///   usb:  or  usb:DEVICE      the USB printer found by the search, or that device
 ///   USB001, LPT1-LPT3, COM1, COM2 (Windows names: the dialogs' port indexes 0-5)
@@ -44,6 +44,17 @@ bool ParseTcpPort(const std::string& text, int& port, std::string& error);
 
 /// The position of `baud` in the baud-rate table (0-4), or -1.
 int BaudIndex(int baud);
+
+/// The baud rates as help and messages list them: "9600, 19200, 38400, 57600 or 115200", each
+/// after the first preceded by `separator`, the last by `last`.
+std::string BaudRatesText(const char* separator = ", ", const char* last = " or ");
+
+/// The Windows names of the dialogs' ports by port index (PortFactory.h), Ethernet aside.
+constexpr const char* kPortIndexNames[] = {"USB001", "LPT1", "LPT2", "LPT3", "COM1", "COM2"};
+
+/// The names of port indexes `from` to `to` as help and messages list them, three or more of one
+/// kind as a range: "USB001, LPT1-LPT3, COM1, COM2"; the last preceded by `last`.
+std::string PortIndexNamesText(int from, int to, const char* separator = ", ", const char* last = ", ");
 
 /// An IPv4 address of four decimal fields, or a host name resolved to its first IPv4 address.
 /// Text that CheckHost refuses never reaches the resolver.

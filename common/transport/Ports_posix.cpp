@@ -5,8 +5,8 @@
 #include <cstdlib>
 #include <fstream>
 
-#include "Ports.h"
-#include "UsbMessenger.h"
+#include "transport/Ports.h"
+#include "transport/UsbMessenger.h"
 
 namespace {
 

@@ -4,9 +4,9 @@
 #include <cwctype>
 #include <vector>
 
-#include "Ports.h"
-#include "UsbMessenger.h"
-#include "WideText.h"
+#include "system/WideText.h"
+#include "transport/Ports.h"
+#include "transport/UsbMessenger.h"
 
 namespace {
 

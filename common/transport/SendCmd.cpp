@@ -1,13 +1,13 @@
-#include "SendCmd.h"
+#include "transport/SendCmd.h"
 
 #include <memory>
 
-#include "Cmd.h"
-#include "CmdSender.h"
-#include "EthernetMessenger.h"
-#include "PortFactory.h"
-#include "SerialMessengers.h"
-#include "UsbMessenger.h"
+#include "commands/Cmd.h"
+#include "transport/CmdSender.h"
+#include "transport/EthernetMessenger.h"
+#include "transport/PortFactory.h"
+#include "transport/SerialMessengers.h"
+#include "transport/UsbMessenger.h"
 
 namespace {
 

@@ -3,14 +3,15 @@
 
 #include <string>
 
-#include "PortUri.h"
+#include "transport/BaudRates.h"
+#include "transport/PortUri.h"
 
 class Cmd;
 
 /// Where and how one command is sent.
 struct SendOptions {
     PortUri port;
-    int baud = 9600;  // serial ports without ?baud=, and COM1/COM2
+    int baud = kBaudRates[0];  // serial ports without ?baud=, and COM1/COM2
     int connectTimeoutMs = 5000;
 };
 

@@ -1,6 +1,6 @@
 // Serial and parallel ports: what both platforms do alike. A constructor opens the port as far
 // as it can; the outcome shows in the next Write.
-#include "SerialMessengers.h"
+#include "transport/SerialMessengers.h"
 
 ComMessenger::ComMessenger(int portNumber, int baudRate) {
     ComMessenger::OpenPort(portNumber, baudRate);

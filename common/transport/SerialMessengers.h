@@ -3,7 +3,7 @@
 
 #include <string>
 
-#include "Messenger.h"
+#include "transport/Messenger.h"
 
 /// A serial port at a baud rate, 8N1, DTR and RTS on, no flow control, opened exclusively.
 class ComMessenger : public Messenger {

@@ -1,5 +1,5 @@
 // Serial and parallel ports on POSIX: /dev/ttyS0-1 and /dev/lp0-2, or any device by path.
-#include "SerialMessengers.h"
+#include "transport/SerialMessengers.h"
 
 #include <fcntl.h>
 #include <sys/file.h>
@@ -10,7 +10,7 @@
 
 #include <cerrno>
 
-#include "DeviceFile.h"
+#include "transport/DeviceFile.h"
 
 namespace {
 

@@ -1,9 +1,9 @@
 // Serial and parallel ports on Windows: overlapped device handles, opened exclusively.
-#include "SerialMessengers.h"
+#include "transport/SerialMessengers.h"
 
 #include <string>
 
-#include "DeviceFile.h"
+#include "transport/DeviceFile.h"
 
 namespace {
 

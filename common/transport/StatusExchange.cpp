@@ -1,15 +1,15 @@
 // The status exchange: what every platform does alike. TCP and serial ports go through their
 // transports (the serial Read, the network messenger's Receive); USB printers are opened by
 // StatusExchange_posix / _win.
-#include "StatusExchange.h"
+#include "transport/StatusExchange.h"
 
 #include <chrono>
 #include <thread>
 #include <utility>
 
-#include "EthernetMessenger.h"
-#include "PortFactory.h"
-#include "StatusLink.h"
+#include "transport/EthernetMessenger.h"
+#include "transport/PortFactory.h"
+#include "transport/StatusLink.h"
 
 namespace {
 

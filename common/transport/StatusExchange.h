@@ -3,8 +3,8 @@
 // one connection or one open of the port, and one byte is read after each. Nothing else is sent.
 #pragma once
 
-#include "PrinterStatus.h"
-#include "SendCmd.h"
+#include "commands/PrinterStatus.h"
+#include "transport/SendCmd.h"
 
 /// Most milliseconds an answer may be waited for.
 constexpr int kMaxStatusAnswerMs = 600000;

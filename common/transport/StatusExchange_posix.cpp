@@ -7,11 +7,11 @@
 #include <cerrno>
 #include <chrono>
 
-#include "DeviceFile.h"
-#include "ErrnoText.h"
-#include "Messenger.h"
-#include "StatusLink.h"
-#include "UsbMessenger.h"
+#include "system/ErrnoText.h"
+#include "transport/DeviceFile.h"
+#include "transport/Messenger.h"
+#include "transport/StatusLink.h"
+#include "transport/UsbMessenger.h"
 
 namespace {
 

@@ -5,11 +5,11 @@
 #include <utility>
 #include <vector>
 
-#include "ErrnoText.h"
-#include "Messenger.h"
-#include "StatusLink.h"
-#include "UsbMessenger.h"
-#include "WideText.h"
+#include "system/ErrnoText.h"
+#include "system/WideText.h"
+#include "transport/Messenger.h"
+#include "transport/StatusLink.h"
+#include "transport/UsbMessenger.h"
 
 namespace {
 

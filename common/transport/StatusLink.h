@@ -6,8 +6,8 @@
 #include <memory>
 #include <string>
 
-#include "PrinterStatus.h"
-#include "SerialMessengers.h"
+#include "commands/PrinterStatus.h"
+#include "transport/SerialMessengers.h"
 
 /// One open connection or device, closed when it goes.
 class StatusLink {

@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-#include "Messenger.h"
+#include "transport/Messenger.h"
 
 #ifndef _WIN32
 #include <mutex>

@@ -1,5 +1,5 @@
 // The USB printer on POSIX: the usblp driver's /dev/usb/lp* devices.
-#include "UsbMessenger.h"
+#include "transport/UsbMessenger.h"
 
 #include <dirent.h>
 #include <fcntl.h>
@@ -10,7 +10,7 @@
 #include <cstdlib>
 #include <vector>
 
-#include "DeviceFile.h"
+#include "transport/DeviceFile.h"
 
 namespace {
 

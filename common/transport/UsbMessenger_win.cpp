@@ -1,13 +1,13 @@
 // The USB printer on Windows: the present interfaces of the USB printing class, found through
 // SetupAPI and opened in enumeration order; the last one that opens is written to.
-#include "UsbMessenger.h"
+#include "transport/UsbMessenger.h"
 
 #include <cstddef>
 #include <cwchar>
 #include <memory>
 #include <new>
 
-#include "WideText.h"
+#include "system/WideText.h"
 
 const GUID kUsbPrintInterface = {0x28d78fad,
                                  0x5a12,
@@ -91,8 +91,8 @@ std::vector<UsbPrinterInfo> FindUsbPrinters() {
         SP_DEVINFO_DATA device{};
         DWORD needed = 0;
         std::unique_ptr<wchar_t[]> path(new (std::nothrow) wchar_t[2048]);
-        if (!path ||
-            ReadInterfaceDetail(set.Get(), interfaceData, device, needed, path.get(), 2048) != DetailRead::Read) {
+        if (!path || ReadInterfaceDetail(set.Get(), interfaceData, device, needed, path.get(), 2048) !=
+                         DetailRead::Read) {
             continue;
         }
         wchar_t location[1024] = {};
@@ -105,7 +105,6 @@ std::vector<UsbPrinterInfo> FindUsbPrinters() {
     }
     return printers;
 }
-
 
 UsbMessenger::UsbMessenger()
     : m_dwMemberIndex(0),

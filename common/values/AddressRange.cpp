@@ -1,6 +1,6 @@
-#include "AddressRange.h"
+#include "values/AddressRange.h"
 
-#include "Values.h"
+#include "values/Values.h"
 
 bool ParseAddressRange(const std::string& text, std::vector<uint32_t>& addresses, std::string& error) {
     addresses.clear();

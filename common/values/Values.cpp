@@ -1,4 +1,4 @@
-#include "Values.h"
+#include "values/Values.h"
 
 #include <cctype>
 #include <cstdio>

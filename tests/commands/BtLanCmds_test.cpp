@@ -1,8 +1,8 @@
 #include <gtest/gtest.h>
 
-#include "BtLanCmds.h"
-#include "CmdTestUtil.h"
-#include "OemText.h"
+#include "commands/BtLanCmds.h"
+#include "system/OemText.h"
+#include "tests/commands/CmdTestUtil.h"
 
 namespace {
 

@@ -4,8 +4,8 @@
 #include <string>
 #include <vector>
 
-#include "Cmd.h"
-#include "WideText.h"
+#include "commands/Cmd.h"
+#include "system/WideText.h"
 
 using Bytes = std::vector<unsigned char>;
 

@@ -4,10 +4,10 @@
 #include <string>
 #include <vector>
 
-#include "BtLanCmds.h"
-#include "CmdTestUtil.h"
-#include "FixedCmds.h"
-#include "WifiCmds.h"
+#include "commands/BtLanCmds.h"
+#include "commands/FixedCmds.h"
+#include "commands/WifiCmds.h"
+#include "tests/commands/CmdTestUtil.h"
 
 namespace {
 

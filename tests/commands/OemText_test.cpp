@@ -1,7 +1,7 @@
 #include <gtest/gtest.h>
 
-#include "CmdTestUtil.h"
-#include "OemText.h"
+#include "system/OemText.h"
+#include "tests/commands/CmdTestUtil.h"
 
 namespace {
 

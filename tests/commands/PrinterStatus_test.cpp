@@ -3,7 +3,7 @@
 #include <string>
 #include <vector>
 
-#include "PrinterStatus.h"
+#include "commands/PrinterStatus.h"
 
 namespace {
 

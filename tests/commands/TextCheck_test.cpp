@@ -1,8 +1,8 @@
 #include <gtest/gtest.h>
 
-#include "CmdTestUtil.h"
-#include "OemText.h"
-#include "TextCheck.h"
+#include "commands/TextCheck.h"
+#include "system/OemText.h"
+#include "tests/commands/CmdTestUtil.h"
 
 namespace {
 

@@ -1,9 +1,9 @@
 #include <gtest/gtest.h>
 
-#include "CmdTestUtil.h"
-#include "OemText.h"
-#include "Values.h"
-#include "WifiCmds.h"
+#include "commands/WifiCmds.h"
+#include "system/OemText.h"
+#include "tests/commands/CmdTestUtil.h"
+#include "values/Values.h"
 
 namespace {
 

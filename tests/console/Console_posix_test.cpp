@@ -11,10 +11,11 @@
 #include <thread>
 #include <vector>
 
-#include "FakePrinters.h"
-#include "HttpClient.h"
-#include "TolctlProgram.h"
-#include "TolctlRun.h"
+#include "commands/SingleCmds.h"
+#include "http/HttpClient.h"
+#include "tests/support/FakePrinters.h"
+#include "tests/support/TolctlProgram.h"
+#include "tests/support/TolctlRun.h"
 
 namespace {
 
@@ -194,10 +195,11 @@ TEST(TolctlConsoleTest, ChecksWithTheCommandLinesMessagesAndNeverAnswersAPasswor
     std::ifstream untouched(dir / "file");
     EXPECT_EQ(std::string(std::istreambuf_iterator<char>(untouched), {}), "keep");
 
-    // A profile with a password: kept, but shown hidden wherever it appears.
+    // A profile with a password: kept, but shown hidden wherever it appears (commented out too).
     const std::string profile =
         R"({"wifi-ap": {"name": "Front"}, "wifi-station": {"ssid": "shop", "password": ")" + kSecret +
-        R"(", "ip": "10.0.0.5", "gateway": "10.0.0.1"}})";
+        R"(", "ip": "10.0.0.5", "gateway": "10.0.0.1"}, "//wifi-station": {"//password": ")" + kSecret +
+        R"("}})";
     std::vector<std::string> answers;
     answers.push_back(console.Fetch("PUT", "/api/profiles/shop", profile).body);
     answers.push_back(console.Fetch("GET", "/api/profiles/shop").body);
@@ -326,7 +328,16 @@ TEST(TolctlConsoleTest, ScansReadsAppliesAndSendsToEmulatedPrinters) {
     EXPECT_EQ(
         console.Fetch("POST", "/api/send", R"({"target": "socket://127.0.20.13", "command": "nope"})").status,
         400);
-    EXPECT_EQ(Count(console.Fetch("GET", "/api/commands").body, "\"command\": "), 17);
+    EXPECT_EQ(Count(console.Fetch("GET", "/api/commands").body, "\"command\": "),
+              static_cast<int>(SingleCmds().size()));
+    // The form: every key of a profile but the password file, which is none of the console's.
+    const std::string form = console.Fetch("GET", "/api/settings").body;
+    int formKeys = 0;
+    for (const SettingRef& setting : AllSettings()) {
+        formKeys += setting->kind != SettingKind::SecretFile ? 1 : 0;
+    }
+    EXPECT_EQ(Count(form, "\"key\": "), formKeys) << form;
+    EXPECT_EQ(Count(form, "\"secret\": true"), 1) << form;
     EXPECT_EQ(fleet.Stop(), "exit 0");
     std::ifstream state(dir / "printers.json");
     const std::string held((std::istreambuf_iterator<char>(state)), std::istreambuf_iterator<char>());

@@ -1,4 +1,4 @@
-#include "CapturedPort.h"
+#include "tests/e2e/CapturedPort.h"
 
 #include <windows.h>
 

@@ -1,4 +1,4 @@
-#include "DialogDriver.h"
+#include "tests/e2e/DialogDriver.h"
 
 #include <commctrl.h>
 #include <gtest/gtest.h>
@@ -7,7 +7,7 @@
 #include <algorithm>
 #include <sstream>
 
-#include "E2eUtil.h"
+#include "tests/e2e/E2eUtil.h"
 
 namespace {
 

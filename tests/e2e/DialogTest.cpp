@@ -1,4 +1,4 @@
-#include "DialogTest.h"
+#include "tests/e2e/DialogTest.h"
 
 #include <windows.h>
 // dbt.h needs the Windows types first.
@@ -9,10 +9,10 @@
 #include <random>
 #include <regex>
 
-#include "E2eUtil.h"
-#include "ExitWatch.h"
-#include "FakeUsbPrinter.h"
-#include "WineBench.h"
+#include "tests/e2e/E2eUtil.h"
+#include "tests/e2e/ExitWatch.h"
+#include "tests/wine/FakeUsbPrinter.h"
+#include "tests/wine/WineBench.h"
 
 namespace {
 

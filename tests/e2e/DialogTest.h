@@ -11,9 +11,9 @@
 #include <string>
 #include <vector>
 
-#include "CapturedPort.h"
-#include "DialogDriver.h"
-#include "FakePrinters.h"
+#include "tests/e2e/CapturedPort.h"
+#include "tests/e2e/DialogDriver.h"
+#include "tests/support/FakePrinters.h"
 
 /// The fake network printer: a loopback address chosen per run, so that another program of the
 /// machine serving TCP port 9100 (a printer emulator, another test run) cannot get in the way.

@@ -1,4 +1,4 @@
-#include "ExitWatch.h"
+#include "tests/e2e/ExitWatch.h"
 
 #include <cstdio>
 

@@ -7,11 +7,11 @@
 // dbt.h needs the Windows types first.
 #include <dbt.h>
 
-#include "../../tolvane/resource.h"
-#include "DialogTest.h"
-#include "E2eUtil.h"
-#include "FakeUsbPrinter.h"
-#include "WineBench.h"
+#include "tests/e2e/DialogTest.h"
+#include "tests/e2e/E2eUtil.h"
+#include "tests/wine/FakeUsbPrinter.h"
+#include "tests/wine/WineBench.h"
+#include "tolvane/resource.h"
 
 namespace {
 

@@ -4,11 +4,11 @@
 #include <string>
 #include <vector>
 
-#include "../tolctl/DecodedBytes.h"
-#include "Decode.h"
-#include "FuzzCheck.h"
-#include "OemText.h"
-#include "Values.h"
+#include "commands/Decode.h"
+#include "system/OemText.h"
+#include "tests/fuzz/FuzzCheck.h"
+#include "tests/tolctl/DecodedBytes.h"
+#include "values/Values.h"
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
     SetOemCodePage("CP437");  // every byte is a character of its own, so text reads back exactly

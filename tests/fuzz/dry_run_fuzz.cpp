@@ -9,13 +9,13 @@
 #include <string>
 #include <vector>
 
-#include "../tolctl/DecodedBytes.h"
-#include "Commands.h"
-#include "Decode.h"
-#include "FuzzCheck.h"
-#include "Subcommand.h"
-#include "Tolctl.h"
-#include "Values.h"
+#include "commands/Commands.h"
+#include "commands/Decode.h"
+#include "tests/fuzz/FuzzCheck.h"
+#include "tests/tolctl/DecodedBytes.h"
+#include "tolctl/Subcommand.h"
+#include "tolctl/Tolctl.h"
+#include "values/Values.h"
 
 namespace {
 
@@ -128,7 +128,9 @@ Run Build(FuzzedDataProvider& input) {
         }
         case 6: {
             const std::string text = value();
-            const int index = ParseChoice(text, {"off", "on"});
+            // off|on, 0|1, and false|true as JSON writes a switch.
+            int index = ParseChoice(text, {"off", "on"});
+            index = index >= 0 ? index : ParseChoice(text, {"false", "true"});
             run.mayTake = index >= 0;
             run.args = {"lan-dhcp", "--", text};
             run.expected = Of(SetLanDHCPCmd(index));

@@ -6,9 +6,9 @@
 #include <cstdint>
 #include <string>
 
-#include "FuzzCheck.h"
-#include "PortUri.h"
-#include "Values.h"
+#include "tests/fuzz/FuzzCheck.h"
+#include "transport/PortUri.h"
+#include "values/Values.h"
 
 namespace {
 

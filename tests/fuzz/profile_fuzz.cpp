@@ -7,10 +7,10 @@
 #include <string>
 #include <vector>
 
-#include "Decode.h"
-#include "FuzzCheck.h"
-#include "Profile.h"
-#include "Targets.h"
+#include "commands/Decode.h"
+#include "fleet/Profile.h"
+#include "fleet/Targets.h"
+#include "tests/fuzz/FuzzCheck.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const std::string input(reinterpret_cast<const char*>(data), size);

@@ -8,8 +8,8 @@
 #include <string>
 #include <vector>
 
-#include "Commands.h"
-#include "FuzzCheck.h"
+#include "commands/Commands.h"
+#include "tests/fuzz/FuzzCheck.h"
 
 namespace {
 

@@ -10,8 +10,8 @@
 #include <limits>
 #include <string>
 
-#include "FuzzCheck.h"
-#include "Values.h"
+#include "tests/fuzz/FuzzCheck.h"
+#include "values/Values.h"
 
 namespace {
 

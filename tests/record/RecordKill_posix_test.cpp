@@ -17,8 +17,8 @@
 #include <sstream>
 #include <thread>
 
-#include "Record.h"
-#include "TempFolder.h"
+#include "record/Record.h"
+#include "tests/support/TempFolder.h"
 
 namespace {
 

@@ -6,10 +6,10 @@
 #include <sstream>
 #include <thread>
 
-#include "Record.h"
-#include "RecordQueries.h"
-#include "RecordTransfer.h"
-#include "TempFolder.h"
+#include "record/Record.h"
+#include "record/RecordQueries.h"
+#include "record/RecordTransfer.h"
+#include "tests/support/TempFolder.h"
 
 namespace {
 

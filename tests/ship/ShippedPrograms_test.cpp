@@ -7,11 +7,11 @@
 
 #include <string>
 
-#include "DialogDriver.h"
-#include "DialogIds.h"
-#include "E2eUtil.h"
-#include "FakePrinters.h"
 #include "TolVersion.h"
+#include "dialog/DialogIds.h"
+#include "tests/e2e/DialogDriver.h"
+#include "tests/e2e/E2eUtil.h"
+#include "tests/support/FakePrinters.h"
 
 namespace {
 

@@ -1,12 +1,12 @@
-#include "FakePrinters.h"
+#include "tests/support/FakePrinters.h"
 
 #include <gtest/gtest.h>
 
 #include <chrono>
 #include <system_error>
 
-#include "Emulator.h"
-#include "ErrnoText.h"
+#include "emulator/Emulator.h"
+#include "system/ErrnoText.h"
 
 namespace {
 

@@ -27,7 +27,7 @@
 #include <thread>
 #include <vector>
 
-#include "Messenger.h"
+#include "transport/Messenger.h"
 
 namespace tolctl_program {
 

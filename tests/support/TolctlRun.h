@@ -6,8 +6,8 @@
 #include <string>
 #include <vector>
 
-#include "OemText.h"
-#include "Tolctl.h"
+#include "system/OemText.h"
+#include "tolctl/Tolctl.h"
 
 struct TolctlResult {
     int code = -1;

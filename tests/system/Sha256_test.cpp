@@ -1,8 +1,8 @@
 // SHA-256 against the examples of FIPS 180-4 and HMAC-SHA-256 against the test cases of RFC 4231.
 #include <gtest/gtest.h>
 
-#include "Sha256.h"
-#include "Values.h"
+#include "system/Sha256.h"
+#include "values/Values.h"
 
 namespace {
 

@@ -1,7 +1,7 @@
 // Milliseconds as the record shows them: across leap days, centuries and before 1970.
 #include <gtest/gtest.h>
 
-#include "UtcTime.h"
+#include "system/UtcTime.h"
 
 namespace {
 

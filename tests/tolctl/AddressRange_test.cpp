@@ -3,7 +3,7 @@
 #include <string>
 #include <vector>
 
-#include "AddressRange.h"
+#include "values/AddressRange.h"
 
 namespace {
 

@@ -12,13 +12,13 @@
 #include <regex>
 #include <sstream>
 
-#include "ApplyCommand.h"
-#include "FakePrinters.h"
-#include "FleetPeer.h"
-#include "OemText.h"
-#include "Tolctl.h"
-#include "TolctlProgram.h"
-#include "TolctlRun.h"
+#include "system/OemText.h"
+#include "tests/support/FakePrinters.h"
+#include "tests/support/TolctlProgram.h"
+#include "tests/support/TolctlRun.h"
+#include "tests/tolctl/FleetPeer.h"
+#include "tolctl/ApplyCommand.h"
+#include "tolctl/Tolctl.h"
 
 namespace {
 

@@ -3,10 +3,10 @@
 #include <random>
 #include <tuple>
 
-#include "../commands/CmdTestUtil.h"
-#include "Commands.h"
-#include "Decode.h"
-#include "DecodedBytes.h"
+#include "commands/Commands.h"
+#include "commands/Decode.h"
+#include "tests/commands/CmdTestUtil.h"
+#include "tests/tolctl/DecodedBytes.h"
 
 namespace {
 

@@ -1,8 +1,8 @@
-#include "DecodedBytes.h"
+#include "tests/tolctl/DecodedBytes.h"
 
 #include <cstdint>
 
-#include "Commands.h"
+#include "commands/Commands.h"
 
 namespace {
 

@@ -4,8 +4,8 @@
 #include <algorithm>
 #include <thread>
 
-#include "Emulator.h"
-#include "FleetPeer.h"
+#include "emulator/Emulator.h"
+#include "tests/tolctl/FleetPeer.h"
 
 namespace {
 

@@ -19,7 +19,7 @@
 
 #include <nlohmann/json.hpp>
 
-#include "Messenger.h"
+#include "transport/Messenger.h"
 
 class FleetPeer {
   public:

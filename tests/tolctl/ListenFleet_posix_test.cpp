@@ -15,9 +15,9 @@
 
 #include <nlohmann/json.hpp>
 
-#include "FleetPeer.h"
-#include "Tolctl.h"
-#include "TolctlProgram.h"
+#include "tests/support/TolctlProgram.h"
+#include "tests/tolctl/FleetPeer.h"
+#include "tolctl/Tolctl.h"
 
 namespace {
 

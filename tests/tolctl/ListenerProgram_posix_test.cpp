@@ -20,9 +20,9 @@
 #include <thread>
 #include <vector>
 
-#include "LoopbackPeer.h"
-#include "Messenger.h"
-#include "TolctlProgram.h"
+#include "tests/support/TolctlProgram.h"
+#include "tests/tolctl/LoopbackPeer.h"
+#include "transport/Messenger.h"
 
 namespace {
 

@@ -14,9 +14,9 @@
 #include <thread>
 #include <vector>
 
-#include "EthernetMessenger.h"
-#include "LoopbackPeer.h"
-#include "Tolctl.h"
+#include "tests/tolctl/LoopbackPeer.h"
+#include "tolctl/Tolctl.h"
+#include "transport/EthernetMessenger.h"
 
 namespace {
 

@@ -9,7 +9,7 @@
 
 #include <string>
 
-#include "Messenger.h"
+#include "transport/Messenger.h"
 
 class LoopbackPeer {
   public:

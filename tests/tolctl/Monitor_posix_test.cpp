@@ -14,10 +14,10 @@
 
 #include <nlohmann/json.hpp>
 
-#include "HttpClient.h"
-#include "Tolctl.h"
-#include "TolctlProgram.h"
-#include "TolctlRun.h"
+#include "http/HttpClient.h"
+#include "tests/support/TolctlProgram.h"
+#include "tests/support/TolctlRun.h"
+#include "tolctl/Tolctl.h"
 
 namespace {
 

@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 
-#include "PortUri.h"
+#include "transport/PortUri.h"
 
 namespace {
 

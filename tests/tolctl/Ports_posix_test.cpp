@@ -13,9 +13,9 @@
 
 #include <nlohmann/json.hpp>
 
-#include "Messenger.h"
-#include "Tolctl.h"
-#include "TolctlProgram.h"
+#include "tests/support/TolctlProgram.h"
+#include "tolctl/Tolctl.h"
+#include "transport/Messenger.h"
 
 namespace {
 

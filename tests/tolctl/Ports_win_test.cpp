@@ -9,10 +9,10 @@
 #include <string>
 #include <vector>
 
-#include "FakeUsbPrinter.h"
-#include "Tolctl.h"
-#include "WideText.h"
-#include "WineBench.h"
+#include "system/WideText.h"
+#include "tests/wine/FakeUsbPrinter.h"
+#include "tests/wine/WineBench.h"
+#include "tolctl/Tolctl.h"
 
 namespace {
 

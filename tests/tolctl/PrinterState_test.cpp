@@ -3,9 +3,9 @@
 #include <string>
 #include <vector>
 
-#include "../commands/CmdTestUtil.h"
-#include "Commands.h"
-#include "PrinterState.h"
+#include "commands/Commands.h"
+#include "emulator/PrinterState.h"
+#include "tests/commands/CmdTestUtil.h"
 
 namespace {
 

@@ -6,10 +6,10 @@
 #include <set>
 #include <sstream>
 
-#include "OemText.h"
-#include "Profile.h"
-#include "TempFolder.h"
-#include "Tolctl.h"
+#include "fleet/Profile.h"
+#include "system/OemText.h"
+#include "tests/support/TempFolder.h"
+#include "tolctl/Tolctl.h"
 
 namespace {
 
@@ -159,7 +159,7 @@ TEST(ProfileTest, EachProblemNamesItsKeyAndTheLimitAndAllAreReportedAtOnce) {
         {R"({"wifi-station": {"auth": "wpa3"}})",
          "wifi-station.auth: 'wpa3' is not one of open|shared|wpapsk"},
         {R"({"wifi-station": {"enc": "ccmp"}})", "wifi-station.enc: 'ccmp' is not one of none|"},
-        {R"({"lan": {"dhcp": "maybe"}})", "lan.dhcp: 'maybe' is not one of true|false|on|off"},
+        {R"({"lan": {"dhcp": "maybe"}})", "lan.dhcp: 'maybe' is not one of off|on|false|true"},
         {R"({"lan": {"dhcp": 1}})", "lan.dhcp: must be true or false"},
         {R"({"lan": {"mac": "9E:22:56"}})", "lan.mac: '9E:22:56' is not four bytes"},
         {R"({"bt-pin": 6042})", "p.json: bt-pin: must be text in double quotes"},
@@ -175,8 +175,7 @@ TEST(ProfileTest, EachProblemNamesItsKeyAndTheLimitAndAllAreReportedAtOnce) {
         {R"({"after": [1]})", "after: each command must be text"},
         {R"({"lan": {"ipp": "1.2.3.4"}})",
          "p.json: 'lan.ipp': not a key of lan (ip, mask, gateway, mac, dhcp)"},
-        {R"({"wifi_ap": {}})",
-         "'wifi_ap': not a profile key (wifi-ap, bt-name, bt-pin, wifi-station, lan, after"},
+        {R"({"wifi_ap": {}})", "'wifi_ap': not a profile key (wifi-ap, bt-name, bt-pin, "},
         {R"({"lan": "1.2.3.4"})", "p.json: lan: must be an object"},
         {R"({"bt-pin": "1", "bt-pin": "2"})", "p.json: 'bt-pin': given twice"},
         {R"({"lan": {"ip": "1.2.3.4", "ip": "1.2.3.5"}})", "'lan.ip': given twice"},

@@ -7,10 +7,10 @@
 #include <cstdlib>
 #include <filesystem>
 
-#include "Options.h"
-#include "Record.h"
-#include "TempFolder.h"
-#include "TolctlRun.h"
+#include "tolctl/Options.h"
+#include "record/Record.h"
+#include "tests/support/TempFolder.h"
+#include "tests/support/TolctlRun.h"
 
 namespace {
 

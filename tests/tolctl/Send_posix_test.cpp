@@ -13,9 +13,9 @@
 #include <string>
 #include <vector>
 
-#include "Messenger.h"
-#include "Tolctl.h"
-#include "TolctlRun.h"
+#include "tests/support/TolctlRun.h"
+#include "tolctl/Tolctl.h"
+#include "transport/Messenger.h"
 
 namespace {
 

@@ -3,10 +3,10 @@
 
 #include <sys/stat.h>
 
-#include "Commands.h"
-#include "PortFactory.h"
-#include "SendCmd.h"
-#include "UsbMessenger.h"
+#include "commands/Commands.h"
+#include "transport/PortFactory.h"
+#include "transport/SendCmd.h"
+#include "transport/UsbMessenger.h"
 
 namespace {
 

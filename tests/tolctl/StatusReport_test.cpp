@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "StatusReport.h"
+#include "fleet/StatusReport.h"
 
 namespace {
 

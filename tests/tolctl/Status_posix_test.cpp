@@ -13,10 +13,10 @@
 
 #include <nlohmann/json.hpp>
 
-#include "FleetPeer.h"
-#include "Tolctl.h"
-#include "TolctlProgram.h"
-#include "TolctlRun.h"
+#include "tests/support/TolctlProgram.h"
+#include "tests/support/TolctlRun.h"
+#include "tests/tolctl/FleetPeer.h"
+#include "tolctl/Tolctl.h"
 
 namespace {
 

@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 
-#include "Targets.h"
+#include "fleet/Targets.h"
 
 namespace {
 

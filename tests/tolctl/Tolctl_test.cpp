@@ -4,9 +4,9 @@
 #include <fstream>
 #include <sstream>
 
-#include "OemText.h"
-#include "Tolctl.h"
-#include "TolctlRun.h"
+#include "system/OemText.h"
+#include "tests/support/TolctlRun.h"
+#include "tolctl/Tolctl.h"
 
 namespace {
 
@@ -392,9 +392,9 @@ TEST(Tolctl, NewcomersWordingIsTakenOrAnswered) {
     EXPECT_NE(Tolctl({"profile", "exmaple"}).err.find("did you mean 'example'?"), std::string::npos);
     EXPECT_EQ(Tolctl({"frobnicate"}).err.find("did you mean"), std::string::npos);
     // Where nothing is close, the subcommands that are there.
-    EXPECT_NE(
-        Tolctl({"profile", "schemaa"}).err.find("tolctl: profile needs a subcommand: example or targets-csv"),
-        std::string::npos);
+    EXPECT_NE(Tolctl({"profile", "frobnicate"})
+                  .err.find("tolctl: profile needs a subcommand: example, targets-csv, schema or keys"),
+              std::string::npos);
     EXPECT_NE(Tolctl({"frobnicate"}).err.find("tolctl: the subcommands are test-print, cut,"),
               std::string::npos);
     // A path beginning with / is a file, on Windows too (the current drive's root there).

@@ -2,7 +2,7 @@
 
 #include <limits>
 
-#include "Values.h"
+#include "values/Values.h"
 
 namespace {
 
@@ -16,10 +16,12 @@ TEST(ValuesTest, AddressesAreFourDecimalFieldsWithoutLeadingZeros) {
         EXPECT_TRUE(ParseAddress(a.first, value)) << a.first;
         EXPECT_EQ(value, a.second) << a.first;
     }
-    for (const char* text : {"127.1", "3232235777", "0x7f.0.0.1", "192.168.1", "1.2.3.4.", ".1.2.3.4",
-                             "1..3.4", "1.2.3.256", "1.2.3.-1", "1.2.3.+1", "1.2.3.4 ", " 1.2.3.4",
-                             "1.2.3.0x4", "1.2.3.4e0", "1.2.3.99999999999999999999", "", "localhost",
-                             "010.000.001.255", "127.0.14.040", "00.0.0.0", "1.2.3.00"}) {
+    for (const char* text :
+         {"127.1",    "3232235777", "0x7f.0.0.1",      "192.168.1",    "1.2.3.4.",
+          ".1.2.3.4", "1..3.4",     "1.2.3.256",       "1.2.3.-1",     "1.2.3.+1",
+          "1.2.3.4 ", " 1.2.3.4",   "1.2.3.0x4",       "1.2.3.4e0",    "1.2.3.99999999999999999999",
+          "",         "localhost",  "010.000.001.255", "127.0.14.040", "00.0.0.0",
+          "1.2.3.00"}) {
         uint32_t value = 7;
         EXPECT_FALSE(ParseAddress(text, value)) << text;
         EXPECT_EQ(value, 7u) << text;
@@ -27,15 +29,16 @@ TEST(ValuesTest, AddressesAreFourDecimalFieldsWithoutLeadingZeros) {
     uint32_t mac = 0;
     EXPECT_TRUE(ParseMacTail("9e-22-56-1C", mac));
     EXPECT_EQ(mac, 0x9E22561Cu);
-    for (const char* text : {"158.34.86.028", "0x9E:22:56:1C", "9E:22:56", "123:22:56:1C", "9E:22-56:1C", "9E:22:56:1C:"}) {
+    for (const char* text :
+         {"158.34.86.028", "0x9E:22:56:1C", "9E:22:56", "123:22:56:1C", "9E:22-56:1C", "9E:22:56:1C:"}) {
         EXPECT_FALSE(ParseMacTail(text, mac)) << text;
     }
 }
 
 TEST(ValuesTest, HostsWrittenLikeNumbersMustBeFourDecimalFields) {
     EXPECT_NE(CheckHost("127.000.000.001").find("leading zeros are ambiguous"), std::string::npos);
-    for (const char* host : {"192.168.1.100", "localhost", "printer.local",
-                             "printer.local.", "3com", "1password.example", "PRN_01-a", "cafe.be"}) {
+    for (const char* host : {"192.168.1.100", "localhost", "printer.local", "printer.local.", "3com",
+                             "1password.example", "PRN_01-a", "cafe.be"}) {
         EXPECT_EQ(CheckHost(host), "") << host;
     }
     // Shorthand that a resolver would read as some address of its own choosing.

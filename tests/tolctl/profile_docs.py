@@ -9,7 +9,10 @@ Each example is a fenced block after a marker comment:
   <!-- example: targets NAME profile=P -->   a targets file that applies (--dry-run) with profile P
   <!-- example: dry-run T profile=P -->      its lines come, in order, in apply P --targets T --dry-run
   <!-- example: report -->                   has the keys of a real --report
-Every json block of the page must be one of them. Usage: profile_docs.py TOLCTL DOCS_DIR
+Every json block of the page must be one of them. The schema and the table of keys are tolctl's
+own: docs/profile.schema.json must be what `tolctl profile schema` prints, byte for byte, and the
+page's part between "<!-- tolctl profile keys" and "<!-- end of tolctl profile keys -->" what
+`tolctl profile keys` prints. Usage: profile_docs.py TOLCTL DOCS_DIR
 """
 import json
 import os
@@ -93,7 +96,25 @@ class Listener:
         return self.out.read().split("\n")[1:]
 
 
+def generated(page_path, schema_path):
+    """The committed copies of what tolctl writes are what it writes."""
+    with open(schema_path, "rb") as f:
+        committed = f.read()
+    printed = subprocess.run([tolctl, "profile", "schema"], capture_output=True, timeout=60).stdout
+    if committed != printed:
+        fail("docs/profile.schema.json is not what `tolctl profile schema` prints; "
+             "scripts/write-profile-docs.py writes it again")
+    with open(page_path) as f:
+        page = f.read()
+    m = re.search(r"<!-- tolctl profile keys[^\n]*-->\n(.*?)<!-- end of tolctl profile keys -->", page, re.S)
+    table = subprocess.run([tolctl, "profile", "keys"], capture_output=True, text=True, timeout=60).stdout
+    if m is None or m.group(1) != table:
+        fail("the table of keys in profiles.md is not what `tolctl profile keys` prints; "
+             "scripts/write-profile-docs.py writes it again")
+
+
 def main():
+    generated(os.path.join(docs, "profiles.md"), os.path.join(docs, "profile.schema.json"))
     with open(os.path.join(docs, "profile.schema.json")) as f:
         schema = json.load(f)
     validator = None

@@ -5,8 +5,8 @@
 #include <string>
 #include <thread>
 
-#include "EthernetMessenger.h"
-#include "FarEnd.h"
+#include "tests/transport/FarEnd.h"
+#include "transport/EthernetMessenger.h"
 
 namespace {
 

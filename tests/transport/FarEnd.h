@@ -13,9 +13,9 @@
 #include <string>
 #include <thread>
 
-#include "LoopbackPort.h"
-#include "Messenger.h"
-#include "SerialMessengers.h"
+#include "tests/transport/LoopbackPort.h"
+#include "transport/Messenger.h"
+#include "transport/SerialMessengers.h"
 
 #ifdef _WIN32
 using FileOwner = UniqueKernelHandle;

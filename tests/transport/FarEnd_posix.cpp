@@ -1,6 +1,6 @@
 // The far end natively: pseudo-terminals, FIFOs and loopback sockets that the test makes in a
 // folder of its own; its usb/ subfolder is the USB messenger's search folder (TOL_USB_DIR).
-#include "FarEnd.h"
+#include "tests/transport/FarEnd.h"
 
 #include <dirent.h>
 #include <fcntl.h>
@@ -22,8 +22,8 @@
 #include <mutex>
 #include <thread>
 
-#include "PortFactory.h"
-#include "UsbMessenger.h"
+#include "transport/PortFactory.h"
+#include "transport/UsbMessenger.h"
 
 const Failure kNotFound = {ENOENT, "no such file or directory"};
 const Failure kNoSuchPort = {ENODEV, ""};

@@ -2,7 +2,7 @@
 // on request, and USB printer interfaces faked in the registry. The fixture also holds Windows
 // Sockets for the whole test, and checks at its end that every start of the messengers was
 // matched by its cleanup.
-#include "FarEnd.h"
+#include "tests/transport/FarEnd.h"
 
 #include <cctype>
 #include <cstdio>
@@ -12,10 +12,10 @@
 #include <map>
 #include <sstream>
 
-#include "FakeUsbPrinter.h"
-#include "PortFactory.h"
-#include "UsbMessenger.h"
-#include "WineBench.h"
+#include "tests/wine/FakeUsbPrinter.h"
+#include "tests/wine/WineBench.h"
+#include "transport/PortFactory.h"
+#include "transport/UsbMessenger.h"
 
 const Failure kNotFound = {ERROR_FILE_NOT_FOUND, ""};
 const Failure kNoSuchPort = {ERROR_FILE_NOT_FOUND, ""};

@@ -1,5 +1,5 @@
 // The loopback far end with the socket calls that both platforms have.
-#include "LoopbackPort.h"
+#include "tests/transport/LoopbackPort.h"
 
 #include <gtest/gtest.h>
 

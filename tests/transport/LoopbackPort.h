@@ -7,10 +7,10 @@
 #include <utility>
 #include <vector>
 
-#include "UniqueHandle.h"
+#include "system/UniqueHandle.h"
 
 #ifdef _WIN32
-#include "WinHandles.h"
+#include "system/WinHandles.h"
 using SocketOwner = UniqueSocket;
 #else
 using SocketOwner = UniqueFd;

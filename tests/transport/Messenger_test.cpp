@@ -9,11 +9,11 @@
 #include <string>
 #include <thread>
 
-#include "CmdSender.h"
-#include "FarEnd.h"
-#include "FixedCmds.h"
-#include "Messenger.h"
-#include "SerialMessengers.h"
+#include "commands/FixedCmds.h"
+#include "tests/transport/FarEnd.h"
+#include "transport/CmdSender.h"
+#include "transport/Messenger.h"
+#include "transport/SerialMessengers.h"
 
 namespace {
 

@@ -4,12 +4,12 @@
 #include <string>
 #include <typeinfo>
 
-#include "EthernetMessenger.h"
-#include "FarEnd.h"
-#include "LoopbackPort.h"
-#include "PortFactory.h"
-#include "SerialMessengers.h"
-#include "UsbMessenger.h"
+#include "tests/transport/FarEnd.h"
+#include "tests/transport/LoopbackPort.h"
+#include "transport/EthernetMessenger.h"
+#include "transport/PortFactory.h"
+#include "transport/SerialMessengers.h"
+#include "transport/UsbMessenger.h"
 
 namespace {
 

@@ -4,8 +4,8 @@
 #include <memory>
 #include <string>
 
-#include "FarEnd.h"
-#include "SerialMessengers.h"
+#include "tests/transport/FarEnd.h"
+#include "transport/SerialMessengers.h"
 
 namespace {
 

@@ -5,8 +5,8 @@
 #include <string>
 #include <thread>
 
-#include "FarEnd.h"
-#include "StatusExchange.h"
+#include "tests/transport/FarEnd.h"
+#include "transport/StatusExchange.h"
 
 namespace {
 

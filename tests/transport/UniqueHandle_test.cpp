@@ -4,10 +4,10 @@
 #include <utility>
 #include <vector>
 
-#include "UniqueHandle.h"
+#include "system/UniqueHandle.h"
 
 #ifdef _WIN32
-#include "WinHandles.h"
+#include "system/WinHandles.h"
 #else
 #include <fcntl.h>
 #include <unistd.h>

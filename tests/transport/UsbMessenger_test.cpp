@@ -5,9 +5,9 @@
 
 #include <string>
 
-#include "FarEnd.h"
-#include "StatusExchange.h"
-#include "UsbMessenger.h"
+#include "tests/transport/FarEnd.h"
+#include "transport/StatusExchange.h"
+#include "transport/UsbMessenger.h"
 
 namespace {
 
@@ -147,7 +147,7 @@ TEST_F(UsbMessengerTest, StalledPrinterTimesOutAndTheNextWriteStillWorks) {
 
 #ifdef _WIN32
 
-#include "FakeUsbPrinter.h"
+#include "tests/wine/FakeUsbPrinter.h"
 
 namespace {
 

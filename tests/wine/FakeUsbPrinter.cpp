@@ -1,4 +1,4 @@
-#include "FakeUsbPrinter.h"
+#include "tests/wine/FakeUsbPrinter.h"
 
 #include <windows.h>
 

@@ -1,9 +1,9 @@
-#include "WineBench.h"
+#include "tests/wine/WineBench.h"
 
 #include <cstdio>
 #include <cstdlib>
 
-#include "WinHandles.h"
+#include "system/WinHandles.h"
 
 namespace wine_bench {
 

@@ -7,7 +7,7 @@
 
 #include <string>
 
-#include "WideText.h"
+#include "system/WideText.h"
 
 /// Converts `text` into at most `capacity` bytes at `out`, whole characters only: a character
 /// that does not fit completely is left out together with everything after it. Returns the

@@ -12,7 +12,7 @@
 #include <atomic>
 #include <type_traits>
 
-#include "UniqueHandle.h"
+#include "system/UniqueHandle.h"
 
 /// A kernel object (file, device, pipe, event). CreateFileW answers INVALID_HANDLE_VALUE on
 /// failure and CreateEventW answers null: both are "no handle". An empty owner holds

@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "OemText.h"
+#include "system/OemText.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "WideText.h"
+#include "system/WideText.h"
 
 namespace {
 

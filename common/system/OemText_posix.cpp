@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "OemText.h"
+#include "system/OemText.h"
 
 namespace {
 
