@@ -8,11 +8,11 @@
 #include <cstdio>
 #include <future>
 
-#include "system/ErrnoText.h"
-#include "system/Files.h"
+#include "TolVersion.h"
 #include "json/JsonParse.h"
 #include "record/RecordStore.h"
-#include "TolVersion.h"
+#include "system/ErrnoText.h"
+#include "system/Files.h"
 #include "system/UserPlaces.h"
 #include "system/UtcTime.h"
 
@@ -38,6 +38,21 @@ std::string FolderOf(const std::string& path) {
     const size_t cut = path.rfind('/');
 #endif
     return cut == std::string::npos || cut == 0 ? std::string() : path.substr(0, cut);
+}
+
+// `text` when it is a JSON object's, "{}" when empty, else {"text": TEXT}: the options and counts
+// are objects wherever they go (the export, the console).
+std::string JsonObjectText(const std::string& text) {
+    nlohmann::ordered_json parsed;
+    std::string problem;
+    if (text.empty()) {
+        return "{}";
+    }
+    if (ParseJson(text, parsed, problem) && parsed.is_object()) {
+        return text;
+    }
+    return nlohmann::ordered_json{{"text", text}}.dump(-1, ' ', false,
+                                                       nlohmann::ordered_json::error_handler_t::replace);
 }
 
 bool Exists(const std::string& path) {
@@ -380,7 +395,7 @@ RecordRollout Record::BeginRollout(const RolloutStart& start) {
     filled.startMs = filled.startMs != 0 ? filled.startMs : UtcNowMs();
     filled.userHost = filled.userHost.empty() ? UserAtHost() : filled.userHost;
     filled.version = filled.version.empty() ? TOL_VERSION_TEXT : filled.version;
-    filled.options = filled.options.empty() ? "{}" : filled.options;
+    filled.options = JsonObjectText(filled.options);
     op.begun = std::make_unique<std::promise<int64_t>>();
     std::future<int64_t> begun = op.begun->get_future();
     RecordRollout rollout;
@@ -501,7 +516,7 @@ void Record::EndRollout(const RecordRollout& rollout, const std::string& counts)
     Op op;
     op.kind = Op::Kind::Finish;
     op.rollout = rollout.id;
-    op.text = counts.empty() ? "{}" : counts;
+    op.text = JsonObjectText(counts);
     op.timeMs = UtcNowMs();
     Enqueue(std::move(op));
 }

@@ -15,14 +15,15 @@
 // random key kept in the record, shown as 8 hex digits.
 #pragma once
 
+#include <atomic>
 #include <condition_variable>
 #include <cstdint>
-#include <future>
 #include <memory>
 #include <mutex>
 #include <string>
 #include <thread>
 #include <unordered_map>
+#include <utility>
 #include <vector>
 
 #include "record/Sqlite.h"
@@ -104,7 +105,7 @@ class Record {
     /// A new, empty record that lives in memory until it is closed (RecordMode::Write): for an
     /// import's --dry-run when there is no record yet, and for trials.
     static std::unique_ptr<Record> OpenInMemory(RecordProblem& problem);
-    /// Waits for every write to be committed (Flush) and closes the file.
+    /// Writes what is still queued and closes the file.
     ~Record();
     Record(const Record&) = delete;
     Record& operator=(const Record&) = delete;
