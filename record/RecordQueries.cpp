@@ -67,9 +67,9 @@ bool QueryPrinters(Record& record,
     std::unordered_map<int64_t, std::string> settings, rollouts;
     SqliteStatement query;
     const std::string sql =
-        "SELECT p.name, l.setting, l.value, l.secret, l.time, l.rollout, l.failed, p.state, p.conditions, "
-        "p.status_time FROM printers p LEFT JOIN latest l ON l.printer = p.id " +
-        std::string(printers.empty() ? "ORDER BY p.name" : "WHERE p.name = ?");
+        "SELECT p.id, p.name, l.setting, l.value, l.secret, l.time, l.rollout, l.failed, p.state, "
+        "p.conditions, p.status_time FROM printers p LEFT JOIN latest l ON l.printer = p.id " +
+        std::string(printers.empty() ? "ORDER BY p.id" : "WHERE p.name = ?");
     if (!transaction.Ok() || !ReadNames(db, "SELECT id, name FROM settings", settings) ||
         !ReadNames(db, "SELECT id, uuid FROM rollouts", rollouts) || !query.Prepare(db, sql)) {
         return Failed(record, problem);
@@ -86,26 +86,34 @@ bool QueryPrinters(Record& record,
         }
         used = 0;
     };
+    int64_t current = 0;  // the printer whose rows are in `group`
     const auto readAll = [&] {
         return query.EachRow([&] {
-            const std::string name = query.Text(0);
-            if (used > 0 && group[0].printer != name) {
+            if (used > 0 && query.Int(0) != current) {
                 tell();
             }
             if (used == group.size()) {
                 group.emplace_back();
             }
             PrinterSettingRow& found = group[used++];
-            found.printer = name;
-            found.setting = query.IsNull(1) ? std::string() : settings[query.Int(1)];
-            found.value = query.Text(2);
-            found.secret = query.Int(3) != 0;
-            found.sentMs = query.Int(4);
-            found.rollout = query.IsNull(5) ? std::string() : rollouts[query.Int(5)];
-            found.failedMs = query.Int(6);
-            found.state = query.Text(7);
-            found.conditions = query.Text(8);
-            found.statusMs = query.Int(9);
+            if (used == 1) {
+                current = query.Int(0);
+                found.printer = query.Text(1);
+                found.state = query.Text(8);
+                found.conditions = query.Text(9);
+                found.statusMs = query.Int(10);
+            } else {
+                found.printer = group[0].printer;
+                found.state = group[0].state;
+                found.conditions = group[0].conditions;
+                found.statusMs = group[0].statusMs;
+            }
+            found.setting = query.IsNull(2) ? std::string() : settings[query.Int(2)];
+            found.value = query.Text(3);
+            found.secret = query.Int(4) != 0;
+            found.sentMs = query.Int(5);
+            found.rollout = query.IsNull(6) ? std::string() : rollouts[query.Int(6)];
+            found.failedMs = query.Int(7);
         });
     };
     if (printers.empty()) {

@@ -60,9 +60,9 @@ struct RolloutPrinterRow {
     int64_t lastMs = 0;  // its last command's time
 };
 
-/// For each printer (all of them, by name, when `printers` is empty; else those of `printers`
-/// that the record knows, in that order) the last value of each setting, by setting, and its last
-/// status. False with `problem` when the record cannot be read.
+/// For each printer (all of them, in the order the record first met them, when `printers` is
+/// empty; else those of `printers` that the record knows, in that order) the last value of each
+/// setting, by setting, and its last status. False with `problem` when the record cannot be read.
 bool QueryPrinters(Record& record,
                    const std::vector<std::string>& printers,
                    const std::function<void(const PrinterSettingRow&)>& row,

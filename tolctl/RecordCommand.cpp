@@ -12,19 +12,19 @@
 
 #include <nlohmann/json.hpp>
 
-#include "system/ErrnoText.h"
-#include "system/Files.h"
-#include "tolctl/Options.h"
-#include "tolctl/Output.h"
 #include "fleet/Plan.h"
-#include "transport/PortUri.h"
+#include "fleet/Targets.h"
 #include "record/Record.h"
 #include "record/RecordQueries.h"
 #include "record/RecordTransfer.h"
-#include "tolctl/Subcommand.h"
-#include "fleet/Targets.h"
-#include "tolctl/Tolctl.h"
+#include "system/ErrnoText.h"
+#include "system/Files.h"
 #include "system/UtcTime.h"
+#include "tolctl/Options.h"
+#include "tolctl/Output.h"
+#include "tolctl/Subcommand.h"
+#include "tolctl/Tolctl.h"
+#include "transport/PortUri.h"
 #include "values/Values.h"
 
 namespace {
@@ -84,7 +84,15 @@ class RowPrinter {
         m_cells[i].clear();
         m_null[i] = true;
     }
-    void SetTime(size_t i, int64_t ms) { ms == 0 ? SetNull(i) : Set(i, UtcMsText(ms)); }
+    void SetTime(size_t i, int64_t ms) {
+        if (ms == 0) {
+            SetNull(i);
+            return;
+        }
+        m_cells[i].clear();
+        AppendUtcMsText(m_cells[i], ms);
+        m_null[i] = false;
+    }
 
     /// Ends the row being made.
     void EndRow() {
@@ -142,7 +150,8 @@ class RowPrinter {
     enum class Format : uint8_t { Table, Csv, Json };
 
     void AppendCsv(const std::string& text) {
-        if (text.find_first_of(",\"\r\n") == std::string::npos) {
+        if (std::none_of(text.begin(), text.end(),
+                         [](char c) { return c == ',' || c == '"' || c == '\r' || c == '\n'; })) {
             m_buffer += text;
             return;
         }

@@ -9,7 +9,7 @@ int64_t UtcNowMs() {
         .count();
 }
 
-std::string UtcMsText(int64_t ms) {
+void AppendUtcMsText(std::string& to, int64_t ms) {
     int64_t days = ms / 86400000;
     int64_t rest = ms % 86400000;
     if (rest < 0) {
@@ -35,7 +35,8 @@ std::string UtcMsText(int64_t ms) {
         }
     };
     if (year < 0 || year > 9999) {
-        return std::to_string(ms) + "ms";
+        to += std::to_string(ms) + "ms";
+        return;
     }
     put(0, 4, year);
     put(5, 2, month);
@@ -44,5 +45,11 @@ std::string UtcMsText(int64_t ms) {
     put(14, 2, rest / 60000 % 60);
     put(17, 2, rest / 1000 % 60);
     put(20, 3, rest % 1000);
+    to.append(text, sizeof text - 1);
+}
+
+std::string UtcMsText(int64_t ms) {
+    std::string text;
+    AppendUtcMsText(text, ms);
     return text;
 }

@@ -12,3 +12,5 @@ int64_t UtcNowMs();
 
 /// `ms` (milliseconds since 1970-01-01 UTC) as "2026-12-10T04:09:02.125Z".
 std::string UtcMsText(int64_t ms);
+/// The same, appended to `to`.
+void AppendUtcMsText(std::string& to, int64_t ms);
