@@ -49,6 +49,19 @@ double ThreadSeconds(const std::string& id) {
     return ticks / static_cast<double>(sysconf(_SC_CLK_TCK));
 }
 
+// Bytes this process has written so far (to files, the record's log and its checkpoints included).
+double WrittenBytes() {
+    std::ifstream io("/proc/self/io");
+    std::string key;
+    double value = 0;
+    while (io >> key >> value) {
+        if (key == "wchar:") {
+            return value;
+        }
+    }
+    return 0;
+}
+
 double CpuSeconds() {
     rusage usage{};
     getrusage(RUSAGE_SELF, &usage);
@@ -148,7 +161,9 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "record_bench: %s\n", problem.text.c_str());
         return 1;
     }
+    const double writtenBefore = WrittenBytes();
     const Run recorded = Serve(record.get(), printers, commands, jobs, sendUs);
+    const double written = WrittenBytes() - writtenBefore;
     const double writerSeconds = writer.empty() ? 0 : ThreadSeconds(writer);
     const std::string failed = record->Problem();
     record.reset();
@@ -160,8 +175,9 @@ int main(int argc, char** argv) {
                 recorded.seconds, recorded.cpu, total / recorded.seconds, recorded.waitMs);
     std::printf("  ratio %.3f; the record's processor time %.1f us a command; %.0f bytes a command on disk\n",
                 recorded.seconds / plain.seconds, (recorded.cpu - plain.cpu) / total * 1e6, bytes / total);
-    std::printf("  the writer thread: %.2f s of processor time, %.1f us a command\n", writerSeconds,
-                writerSeconds / total * 1e6);
+    std::printf(
+        "  the writer thread: %.2f s of processor time, %.1f us a command; %.0f bytes written a command\n",
+        writerSeconds, writerSeconds / total * 1e6, written / total);
     if (!failed.empty()) {
         std::fprintf(stderr, "record_bench: %s\n", failed.c_str());
         return 1;
