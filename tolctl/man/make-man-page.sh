@@ -10,9 +10,11 @@ out=$3
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 
-# The subcommands listed in the "Subcommands:" section of a help text.
+# The subcommands listed in the "Subcommands:" section of a help text. It reads the help to its
+# end: a reader that left early would end tolctl's writing with a broken pipe, which pipefail
+# takes for a failure (now and then, as the timing falls).
 subcommands() {
-    awk '/^Subcommands:$/ { on = 1; next } on && /^$/ { exit } on && /^  [^ ]/ { print $1 }'
+    awk '/^Subcommands:$/ && !done { on = 1; next } on && /^$/ { on = 0; done = 1 } on && /^  [^ ]/ { print $1 }'
 }
 
 # The closing notes of tolctl --help (its last paragraph): every subcommand's help repeats them.
