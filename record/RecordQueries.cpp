@@ -65,70 +65,66 @@ bool QueryPrinters(Record& record,
     SqliteDb& db = record.Db();
     const ReadTransaction transaction(db);
     std::unordered_map<int64_t, std::string> settings, rollouts;
-    SqliteStatement query;
-    const std::string sql =
-        "SELECT p.id, p.name, l.setting, l.value, l.secret, l.time, l.rollout, l.failed, p.state, "
-        "p.conditions, p.status_time FROM printers p LEFT JOIN latest l ON l.printer = p.id " +
-        std::string(printers.empty() ? "ORDER BY p.id" : "WHERE p.name = ?");
+    // The printers and their last values, each read in the order of its table (by the printer's
+    // id), side by side: no lookup per printer.
+    SqliteStatement printer, latest;
+    const bool all = printers.empty();
     if (!transaction.Ok() || !ReadNames(db, "SELECT id, name FROM settings", settings) ||
-        !ReadNames(db, "SELECT id, uuid FROM rollouts", rollouts) || !query.Prepare(db, sql)) {
+        !ReadNames(db, "SELECT id, uuid FROM rollouts", rollouts) ||
+        !printer.Prepare(db, std::string("SELECT id, name, state, conditions, status_time FROM printers ") +
+                                 (all ? "ORDER BY id" : "WHERE name = ?")) ||
+        !latest.Prepare(
+            db, std::string("SELECT printer, setting, value, secret, time, rollout, failed FROM latest ") +
+                    (all ? "ORDER BY printer, setting" : "WHERE printer = ?"))) {
         return Failed(record, problem);
     }
-    // One printer's rows at a time, told in the order of their settings' names.
-    std::vector<PrinterSettingRow> group;
-    size_t used = 0;
+    std::vector<PrinterSettingRow> group;  // one printer's rows, told in the order of their settings' names
+    bool ok = !all || latest.Step();
     const auto tell = [&] {
-        std::sort(
-            group.begin(), group.begin() + static_cast<std::ptrdiff_t>(used),
-            [](const PrinterSettingRow& a, const PrinterSettingRow& b) { return a.setting < b.setting; });
-        for (size_t i = 0; i < used; ++i) {
-            row(group[i]);
+        const int64_t id = printer.Int(0);
+        if (!all) {
+            ok = latest.Reset().Bind(1, id).Step();
         }
-        used = 0;
-    };
-    int64_t current = 0;  // the printer whose rows are in `group`
-    const auto readAll = [&] {
-        return query.EachRow([&] {
-            if (used > 0 && query.Int(0) != current) {
-                tell();
+        size_t used = 0;
+        for (; ok && latest.Row() && latest.Int(0) <= id; ok = latest.Step()) {
+            if (latest.Int(0) < id) {
+                continue;  // (a value of a printer that is not there)
             }
             if (used == group.size()) {
                 group.emplace_back();
             }
             PrinterSettingRow& found = group[used++];
-            if (used == 1) {
-                current = query.Int(0);
-                found.printer = query.Text(1);
-                found.state = query.Text(8);
-                found.conditions = query.Text(9);
-                found.statusMs = query.Int(10);
-            } else {
-                found.printer = group[0].printer;
-                found.state = group[0].state;
-                found.conditions = group[0].conditions;
-                found.statusMs = group[0].statusMs;
-            }
-            found.setting = query.IsNull(2) ? std::string() : settings[query.Int(2)];
-            found.value = query.Text(3);
-            found.secret = query.Int(4) != 0;
-            found.sentMs = query.Int(5);
-            found.rollout = query.IsNull(6) ? std::string() : rollouts[query.Int(6)];
-            found.failedMs = query.Int(7);
-        });
+            found.setting = settings[latest.Int(1)];
+            found.value = latest.Text(2);
+            found.secret = latest.Int(3) != 0;
+            found.sentMs = latest.Int(4);
+            found.rollout = latest.IsNull(5) ? std::string() : rollouts[latest.Int(5)];
+            found.failedMs = latest.Int(6);
+        }
+        if (used == 0) {
+            group.resize(std::max<size_t>(group.size(), 1));
+            group[0] = PrinterSettingRow();
+            used = 1;
+        }
+        std::sort(
+            group.begin(), group.begin() + static_cast<std::ptrdiff_t>(used),
+            [](const PrinterSettingRow& a, const PrinterSettingRow& b) { return a.setting < b.setting; });
+        const std::string name = printer.Text(1), state = printer.Text(2), conditions = printer.Text(3);
+        for (size_t i = 0; i < used; ++i) {
+            group[i].printer = name;
+            group[i].state = state;
+            group[i].conditions = conditions;
+            group[i].statusMs = printer.Int(4);
+            row(group[i]);
+        }
     };
-    if (printers.empty()) {
-        if (!readAll()) {
-            return Failed(record, problem);
-        }
-        tell();
-        return true;
+    if (all) {
+        return (ok && printer.EachRow(tell) && ok) || Failed(record, problem);
     }
-    for (const std::string& printer : printers) {
-        query.Reset().Bind(1, printer);
-        if (!readAll()) {
+    for (const std::string& name : printers) {
+        if (!printer.Reset().Bind(1, name).EachRow(tell) || !ok) {
             return Failed(record, problem);
         }
-        tell();
     }
     return true;
 }
