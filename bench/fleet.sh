@@ -95,6 +95,8 @@ def emulator_cpu(state):
     args = [tolctl, "listen", "--bind", net, "--idle-timeout", "30"]
     if state:
         args += ["--state", os.path.join(work, "state.json")]
+        if os.path.exists(args[-1]):
+            os.remove(args[-1])  # each run's printers start empty, not from the last run's file
     log = open(os.path.join(work, "listen.out"), "w+")
     emulator = subprocess.Popen(args, stdout=log, stderr=subprocess.STDOUT)
     try:

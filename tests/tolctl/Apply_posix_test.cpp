@@ -625,6 +625,7 @@ TEST(TolctlApplyProgramTest, AStopRequestFinishesTheRecordAndAKillLeavesTheEarli
         EXPECT_EQ(ReadFile(report), "{\"earlier\": true}\n");
     }
 
+    std::filesystem::remove(state);  // the printers' counts begin anew
     tolctl_program::EmulatorProgram fleet(fleetArgs());
     Apply stopped(args(fleet.Port()));
     stopped.SignalAfterACommand(state, SIGINT);
