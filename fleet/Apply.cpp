@@ -1,13 +1,11 @@
 #include "fleet/Apply.h"
 
 #include <algorithm>
-#include <atomic>
 #include <chrono>
 #include <cstring>
 #include <ctime>
-#include <system_error>
-#include <thread>
 
+#include "fleet/Jobs.h"
 #include "fleet/StopRequest.h"
 #include "system/FileLimit.h"
 #include "system/UtcTime.h"
@@ -160,33 +158,15 @@ void ServePrinter(size_t index, Run& run) {
 // Serves the lanes with `jobs` jobs; after a stop request no job begins another command. Answers
 // a problem to tell when fewer jobs could be started.
 std::string Serve(const std::vector<std::vector<size_t>>& lanes, size_t jobs, Run& run) {
-    std::atomic<size_t> next{0};
-    auto work = [&] {
-        for (size_t lane = next++; lane < lanes.size() && !run.stop.Requested(); lane = next++) {
-            for (const size_t printer : lanes[lane]) {
-                if (run.stop.Requested()) {
-                    break;
-                }
-                ServePrinter(printer, run);
-            }
-        }
-    };
     EthernetMessenger::KeepNetworkStarted();
-    std::string problem;
-    std::vector<std::thread> workers;
-    try {
-        while (workers.size() + 1 < jobs) {
-            workers.emplace_back(work);
+    return ServeLanes(lanes.size(), jobs, [&lanes, &run](size_t lane) {
+        for (const size_t printer : lanes[lane]) {
+            if (run.stop.Requested()) {
+                break;
+            }
+            ServePrinter(printer, run);
         }
-    } catch (const std::system_error& e) {
-        problem = "only " + std::to_string(workers.size() + 1) + " of " + std::to_string(jobs) +
-                  " jobs could be started: " + e.what();
-    }
-    work();
-    for (std::thread& worker : workers) {
-        worker.join();
-    }
-    return problem;
+    });
 }
 
 }  // namespace
@@ -213,14 +193,7 @@ const char* OutcomeName(PrinterResult::Outcome outcome) {
 }
 
 JobsFit FitJobs(size_t wanted, const RolloutPlan& plan) {
-    const size_t needed = Lanes(plan.printers).size();
-    JobsFit fit;
-    fit.limit = RaiseOpenFileLimit();
-    const size_t kept = OpenDescriptorCount() + kSpareDescriptors;
-    const size_t most = fit.limit == 0 ? wanted : fit.limit > kept ? fit.limit - kept : 1;
-    fit.limited = std::min(wanted, needed) > most;
-    fit.jobs = std::min(wanted, most);
-    return fit;
+    return FitJobs(wanted, Lanes(plan.printers).size());
 }
 
 ApplyResult ApplyRollout(const RolloutPlan& plan,

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "commands/PrinterStatus.h"
+#include "fleet/Jobs.h"
 #include "fleet/Plan.h"
 #include "transport/SendCmd.h"
 
@@ -85,15 +86,8 @@ struct ApplyResult {
     std::string jobsProblem;  // when fewer jobs could be started than there were to be
 };
 
-/// How many printers may be served at once.
-struct JobsFit {
-    size_t jobs = 0;       // what was wanted, or as many as fit when fewer do
-    size_t limit = 0;      // the limit of open files, 0 where the system sets none
-    bool limited = false;  // fewer fit than were wanted and there is work for
-};
-
-/// Each job holds one socket or device, and the process must stay within its limit of open
-/// files, which this raises first as far as the system allows.
+/// How many of `wanted` printers may be served at once (FitJobs, Jobs.h), with work for as many
+/// as the plan has lanes.
 JobsFit FitJobs(size_t wanted, const RolloutPlan& plan);
 
 /// Sends each printer its commands, one connection per command in the planned order,

@@ -241,19 +241,10 @@ RolloutPlan PlanRollout(const RolloutInputs& inputs, std::istream& in) {
             : LoadProfile(inputs.profile, secrets, profile, errors);
     const std::string profileName = FileLabel(inputs.profile);
 
-    std::vector<TargetLine> lines;
-    for (const std::string& target : inputs.targets) {
-        lines.push_back(TargetLine{"--target", target, {}});
-    }
-    if (!inputs.targetsFile.empty()) {
-        std::string text, problem;
-        if (ReadFileBytes(inputs.targetsFile, kMaxTargetsBytes, text, problem)) {
-            (IsCsvName(inputs.targetsFile) ? ParseTargetsCsv : ParseTargetsText)(
-                text, FileLabel(inputs.targetsFile), lines, errors);
-        } else {
-            errors.push_back("--targets: " + problem);
-        }
-    }
+    TargetSources sources;
+    sources.targets = inputs.targets;
+    sources.file = inputs.targetsFile;
+    std::vector<TargetLine> lines = ReadTargetLines(sources, errors);
     std::string resumedDigest, baseFile = inputs.targetsFile;
     std::vector<CarriedTarget> carriedTargets;
     if (!inputs.resume.empty()) {
@@ -285,15 +276,12 @@ RolloutPlan PlanRollout(const RolloutInputs& inputs, std::istream& in) {
     Plan profilePlan;
     Setup profileSetup;
     bool profilePlanned = false;
-    std::map<std::string, std::string> seen;                         // identity -> where it was given
+    TargetClaims claims;
     std::map<std::pair<std::string, uint32_t>, std::string> owners;  // a static address -> its printer
     // Takes `target` given at `origin` as one printer of the roll-out with its static addresses;
     // false when it is a target already.
     auto claim = [&](const Target& target, const std::string& origin, const StaticAddresses& addresses) {
-        const auto known = seen.emplace(TargetIdentity(target), origin);
-        if (!known.second) {
-            errors.push_back(origin + ": " + target.name + " is already a target (" + known.first->second +
-                             "); a printer is set up once");
+        if (!claims.Claim(target, origin, errors, "; a printer is set up once")) {
             return false;
         }
         for (const auto& address : addresses) {

@@ -10,9 +10,6 @@
 #include "fleet/Profile.h"
 #include "fleet/Targets.h"
 
-/// Largest targets file read.
-constexpr size_t kMaxTargetsBytes = 16 * 1024 * 1024;
-
 /// What the report says a printer was given, passwords hidden.
 struct PrinterSetup {
     std::vector<std::string> overrides;  // "lan.ip=192.168.1.52": as given, a sequence counted up

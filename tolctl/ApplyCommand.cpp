@@ -12,12 +12,6 @@
 #include <system_error>
 #include <thread>
 
-#ifdef _WIN32
-#include <io.h>
-#else
-#include <unistd.h>
-#endif
-
 #include <CLI/CLI.hpp>
 
 #include "TolVersion.h"
@@ -30,6 +24,7 @@
 #include "tolctl/Interrupts.h"
 #include "tolctl/Output.h"
 #include "tolctl/Subcommand.h"
+#include "tolctl/Terminal.h"
 #include "tolctl/Tolctl.h"
 #include "transport/StatusExchange.h"
 #include "values/Values.h"
@@ -155,14 +150,6 @@ void PrintTable(const RolloutPlan& plan, const ApplyResult& result, bool verify,
         rows.back().push_back(printer.error);
     }
     PrintColumns(rows, out);
-}
-
-bool StderrIsTerminal() {
-#ifdef _WIN32
-    return _isatty(_fileno(stderr)) != 0;
-#else
-    return isatty(STDERR_FILENO) != 0;
-#endif
 }
 
 }  // namespace

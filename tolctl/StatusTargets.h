@@ -24,9 +24,10 @@ struct StatusTargetOptions {
 /// Adds --target, --targets, --jobs and --timeout to `command`.
 void AddStatusTargetOptions(CLI::App& command, StatusTargetOptions& options);
 
-/// The printers named by --port, --target and --targets. When any is wrong, each problem is
-/// said on `err` (the first 20 of them), then "tolctl: SUBCOMMAND: no printer was asked", and the
-/// answer is false.
+/// The printers named by --port, --target and --targets (ReadTargetLines, ExpandTargetLines; a
+/// targets file's overrides are ignored, so that the file of an apply serves as it is). When any
+/// is wrong, or none is named, each problem is said on `err` (the first 20 of them), then
+/// "tolctl: SUBCOMMAND: no printer was asked", and the answer is false.
 bool GatherTargets(const StatusTargetOptions& options,
                    const GlobalOptions& global,
                    const std::string& subcommand,
