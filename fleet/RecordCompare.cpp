@@ -21,10 +21,18 @@ class Fingerprints {
         }
         return found->second;
     }
+    const std::string& Own(const std::string& secret) {
+        auto found = m_own.find(secret);
+        if (found == m_own.end()) {
+            found = m_own.emplace(secret, m_record.Fingerprint(secret)).first;
+        }
+        return found->second;
+    }
 
   private:
     Record& m_record;
     std::map<std::pair<std::string, std::string>, std::string> m_known;
+    std::map<std::string, std::string> m_own;
 };
 
 RecordedSetting Compared(size_t command,
@@ -41,6 +49,12 @@ RecordedSetting Compared(size_t command,
             break;
         }
     }
+    if (planned.secret) {
+        compared.shown = row != nullptr && row->secret ? fingerprints.Of(row->rollout, planned.value)
+                                                       : fingerprints.Own(planned.value);
+    } else {
+        compared.shown = planned.value;
+    }
     if (row == nullptr) {
         return compared;
     }
@@ -50,9 +64,7 @@ RecordedSetting Compared(size_t command,
     if (row->failedMs != 0) {
         compared.state = RecordedState::Failed;
     } else if (row->sentMs != 0) {
-        const bool same = planned.secret
-                              ? row->secret && fingerprints.Of(row->rollout, planned.value) == row->value
-                              : !row->secret && row->value == planned.value;
+        const bool same = planned.secret == row->secret && row->value == compared.shown;
         compared.state = same ? RecordedState::Same : RecordedState::Differs;
     }
     return compared;

@@ -27,6 +27,7 @@ struct RecordedSetting {
     size_t command = 0;                       // its command's place in the printer's plan
     const PlannedSetting* planned = nullptr;  // the plan's setting
     RecordedState state = RecordedState::NeverSet;
+    std::string shown;     // the planned value as the record shows it: a secret as its fingerprint
     std::string recorded;  // the last value sent (a secret's fingerprint); empty when none
     int64_t sentMs = 0;    // when it was sent; 0: never with success
     std::string rollout;   // the roll-out that sent it (uuid)
@@ -34,8 +35,8 @@ struct RecordedSetting {
 
 /// Tells `each` every printer of `plan` in its order (its index) with each setting of its
 /// commands (commands of their own, "cut", left out) beside the record; a secret is compared by
-/// its fingerprint under the key of the roll-out that sent the recorded one, and shown as
-/// `planned` fingerprint (`PlannedFingerprint`). False with `problem` when the record cannot be read.
+/// its fingerprint under the key of the roll-out that sent the recorded one (the record's own key
+/// when none was). False with `problem` when the record cannot be read.
 bool CompareWithRecord(Record& record,
                        const RolloutPlan& plan,
                        const std::function<void(size_t printer, const std::vector<RecordedSetting>&)>& each,
