@@ -14,18 +14,13 @@
 # bench/fleet.sh --scale [NETWORK]   (default 127.62.0.0/18, 16,384 printers): the same apply
 # (--jobs 32 --gap 0) to every printer of one emulator that keeps its --state file, two runs, the
 # best counting; prints printers per second and checks every printer's state.
-#
-# bench/fleet.sh --status [NETWORK]   (default 127.63.0.0/22, 1,024 printers): `tolctl status
-# --jobs 64` of every printer of one emulator (one printer in eight with a condition), beside an
-# nmap connect scan of the same printers (-T5), three runs of each, alternating, the best of each
-# counting; prints both times, the ratio and checks that every printer's state is the one its
-# condition gives.
+# (`tolctl status` beside nmap: bench/status.sh.)
 # TOLCTL=PATH measures that tolctl instead of building build/release.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 mode=compare
 case ${1:-} in
---state-cost | --scale | --status)
+--state-cost | --scale)
     mode=${1#--}
     shift
     ;;
@@ -33,7 +28,6 @@ esac
 default_net=127.0.1.0/24
 [ $mode != state-cost ] || default_net=127.61.0.0/18
 [ $mode != scale ] || default_net=127.62.0.0/18
-[ $mode != status ] || default_net=127.63.0.0/22
 net=${1:-$default_net}
 case $net in
 127.*) ;;
@@ -73,7 +67,7 @@ cat >"$work/profile.json" <<'JSON'
   "bt-name": "Printer",
   "bt-pin": "6042",
   "wifi-station": {"ssid": "Shop", "password": "shop-secret", "auth": "wpa2psk", "enc": "aes",
-                   "mask": "255.255.255.0", "gateway": "192.168.1.1"},
+                   "mask": "255.0.0.0", "gateway": "10.0.0.1"},
   "lan": {"mask": "255.255.255.0", "gateway": "192.168.1.1", "mac": "9E:22:56:1C"}
 }
 JSON
@@ -129,42 +123,6 @@ for run in range(2):
         best[state] = cpu if best[state] is None else min(best[state], cpu)
 print("emulator without --state: %.2f s; with --state: %.2f s; ratio %.2f (target <= 1.5)"
       % (best[False], best[True], best[True] / best[False]))
-PY
-    exit
-fi
-
-if [ $mode = status ]; then
-    # Every eighth printer has a condition, the kinds in turn.
-    conditions=$(/usr/bin/python3 -c 'import ipaddress, sys
-kinds = ["paper-near-end", "paper-end", "cover-open", "cutter-error", "offline"]
-for i, a in enumerate(ipaddress.ip_network(sys.argv[1], strict=False)):
-    if i % 8 == 7:
-        print("%s=%s" % (a, kinds[i // 8 % len(kinds)]))' "$net")
-    printf '%s\n' "$conditions" >"$work/conditions.txt"
-    start_emulator --bind "$net" --port 0 --conditions-file "$work/conditions.txt"
-    best_status= best_nmap=
-    for run in $(seq $runs); do
-        start=$(date +%s%N)
-        "$tolctl" status --target "socket://$net:$port" --jobs 64 --format json >"$work/status.json" 2>"$work/status.err" || true
-        ns=$(($(date +%s%N) - start))
-        keep_best best_status "$ns"
-        start=$(date +%s%N)
-        nmap -p"$port" -n -T5 -Pn "$net" -oG - >"$work/nmap.txt"
-        ns=$(($(date +%s%N) - start))
-        keep_best best_nmap "$ns"
-    done
-    /usr/bin/python3 - "$work/status.json" "$work/conditions.txt" "$best_status" "$best_nmap" <<'PY'
-import json, sys
-found = json.load(open(sys.argv[1]))
-kinds = dict(line.strip().split("=") for line in open(sys.argv[2]) if line.strip())
-states = {"paper-near-end": "warning", "paper-end": "offline", "cover-open": "offline",
-          "cutter-error": "error", "offline": "offline"}
-wrong = [p["target"] for p in found
-         if p["state"] != states.get(kinds.get(p["target"][9:].split(":")[0]), "ok")]
-status, nmap = int(sys.argv[3]) / 1e9, int(sys.argv[4]) / 1e9
-print("status of %d printers: %.2f s; nmap connect scan: %.2f s; ratio %.2f" % (len(found), status, nmap, status / nmap))
-print("every state as its condition gives" if not wrong else "WRONG states: %s" % wrong[:5])
-sys.exit(1 if wrong else 0)
 PY
     exit
 fi

@@ -102,10 +102,18 @@ void Console::Stop() {
     m_jobs->StopAll();
 }
 
-HttpReply Console::ErrorReply(int status) {
+HttpReply Console::ErrorReply(const HttpRefusal& refusal) {
+    const int status = refusal.status;
     switch (status) {
-        case 404:
-            return ::ErrorReply(status, "no such page");
+        case 404: {
+            const bool api = refusal.path.compare(0, 5, "/api/") == 0;
+            return ::ErrorReply(status, (api ? "no such API: " : "no such page: ") + refusal.path);
+        }
+        case 405: {
+            const bool several = refusal.allowed.find(',') != std::string::npos;
+            return ::ErrorReply(status, refusal.method + " is not served at " + refusal.path + "; " +
+                                            refusal.allowed + (several ? " are" : " is"));
+        }
         case 411:
             return ::ErrorReply(status, "a body must be sent with its length (Content-Length)");
         case 413:
@@ -137,17 +145,47 @@ bool Console::Authorized(const HttpRequest& request) const {
     return SameSecret(CookieValue(request.Header("cookie"), m_cookie), m_settings.token);
 }
 
-HttpReply Console::Handle(const HttpRequest& request) {
+void Console::Register(HttpServer& server) {
+    server.SetErrorReply(&Console::ErrorReply);
+    server.Guard([this](const HttpRequest& request, HttpReply& reply) { return Refused(request, reply); });
+    server.Route("GET", "/|/index\\.html", [this](const HttpRequest& request) { return Page(request); });
+    RegisterApi(server);
+}
+
+namespace {
+
+bool IsPage(const HttpRequest& request) {
+    return request.path == "/" || request.path == "/index.html";
+}
+
+bool Reads(const HttpRequest& request) {
+    return request.method == "GET" || request.method == "HEAD";
+}
+
+}  // namespace
+
+bool Console::Refused(const HttpRequest& request, HttpReply& reply) const {
     if (!HostAllowed(request.Header("host"))) {
-        return ::ErrorReply(403, "this console answers only at http://" + m_settings.address + ":" +
-                                     std::to_string(m_settings.port) + "/ (the request named another host)");
+        reply = ::ErrorReply(403, "this console answers only at http://" + m_settings.address + ":" +
+                                      std::to_string(m_settings.port) + "/ (the request named another host)");
+        return true;
     }
-    const bool reads = request.method == "GET" || request.method == "HEAD";
-    if (!reads && !request.Header("origin").empty() && !OriginAllowed(request.Header("origin"))) {
-        return ::ErrorReply(403, "a page of another origin may not change anything here");
+    if (!Reads(request) && !request.Header("origin").empty() && !OriginAllowed(request.Header("origin"))) {
+        reply = ::ErrorReply(403, "a page of another origin may not change anything here");
+        return true;
     }
-    const bool page = request.path == "/" || request.path == "/index.html";
-    if (page && reads && !request.Query("token").empty()) {
+    if (IsPage(request) && Reads(request) && !request.Query("token").empty()) {
+        return false;  // the page checks the token it is opened with
+    }
+    if (!Authorized(request)) {
+        reply = IsPage(request) ? NotAuthorizedPage() : ::ErrorReply(401, kNoToken);
+        return true;
+    }
+    return false;
+}
+
+HttpReply Console::Page(const HttpRequest& request) const {
+    if (!request.Query("token").empty()) {
         if (!SameSecret(request.Query("token"), m_settings.token)) {
             return NotAuthorizedPage();
         }
@@ -160,22 +198,6 @@ HttpReply Console::Handle(const HttpRequest& request) {
             {"Cache-Control", "no-store"}};
         return reply;
     }
-    if (!Authorized(request)) {
-        return page ? NotAuthorizedPage() : ::ErrorReply(401, kNoToken);
-    }
-    if (page) {
-        if (!reads) {
-            return ::ErrorReply(405, request.method + " is not served at " + request.path + "; GET is");
-        }
-        return Page(request);
-    }
-    if (request.path.compare(0, 5, "/api/") == 0) {
-        return Api(request);
-    }
-    return ::ErrorReply(404, "no such page: " + request.path);
-}
-
-HttpReply Console::Page(const HttpRequest&) const {
     HttpReply reply;
     reply.contentType = "text/html; charset=utf-8";
     reply.body = ConsolePageHtml();

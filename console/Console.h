@@ -43,12 +43,14 @@ class Console {
     /// out of the printer list in `dropped`.
     bool Load(std::string& problem, std::vector<std::string>& dropped);
 
-    /// Answers one request: checks its Host, Origin and token, then serves the page or the API.
-    /// Called on the server's threads, several at once.
-    HttpReply Handle(const HttpRequest& request);
+    /// Serves the console on `server` (before it starts): the check of every request's Host,
+    /// Origin and token first, then the page and each route of the API, and the server's own
+    /// errors as JSON. The handlers are called on the server's threads, several at once.
+    void Register(HttpServer& server);
 
-    /// The answer for an error the server makes itself (413, ...): JSON as every other error.
-    static HttpReply ErrorReply(int status);
+    /// The answer for an error the server makes itself (404, 405, 413, ...): JSON as every other
+    /// error.
+    static HttpReply ErrorReply(const HttpRefusal& refusal);
 
     /// Asks the running jobs, reads and scans to stop and ends the event streams (before the
     /// server stops, which waits for the requests being answered).
@@ -58,20 +60,27 @@ class Console {
     bool HostAllowed(const std::string& host) const;
     bool OriginAllowed(const std::string& origin) const;
     bool Authorized(const HttpRequest& request) const;
+    /// True, with the answer in `reply`, when `request` is refused before it is routed (another
+    /// Host or Origin, no token).
+    bool Refused(const HttpRequest& request, HttpReply& reply) const;
     HttpReply Page(const HttpRequest& request) const;
-    HttpReply Api(const HttpRequest& request);
+    /// Registers the API's routes (ConsoleApi.cpp).
+    void RegisterApi(HttpServer& server);
 
     // ConsoleApi.cpp: one handler each.
     HttpReply Status(const std::string& body);
     HttpReply Scan(const std::string& body);
-    HttpReply Printers(const HttpRequest& request);
+    HttpReply Printers();
+    HttpReply ChangePrinters(const std::string& body);
     HttpReply Check(const std::string& body);
     HttpReply Apply(const std::string& body);
-    HttpReply Job(const HttpRequest& request, const std::string& rest);
+    HttpReply Job(const std::string& id, bool events);
     HttpReply Send(const std::string& body);
     HttpReply Commands();
     HttpReply SettingsForm();
-    HttpReply Profiles(const HttpRequest& request, const std::string& rest);
+    HttpReply ProfileNames();
+    HttpReply Profile(const std::string& name);
+    HttpReply KeepProfile(const std::string& name, const std::string& body);
 
     ConsoleSettings m_settings;
     std::string m_cookie;  // the cookie's name: the port's own

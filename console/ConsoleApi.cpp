@@ -88,33 +88,38 @@ bool NetworkOnly(const std::vector<std::string>& texts, std::vector<std::string>
     return errors.size() == before;
 }
 
-// The printers named by `texts` (each any --port form, a range or a network), expanded; the
-// command line's messages for what is wrong. With `socketOnly`, TCP printers only.
-std::vector<Target> ExpandTargets(const std::vector<std::string>& texts,
-                                  bool socketOnly,
-                                  std::vector<std::string>& errors) {
-    std::vector<Target> found;
-    std::vector<std::string> names;
-    for (const std::string& text : texts) {
-        std::vector<Target> expanded;
-        std::string problem;
-        if (socketOnly && !NetworkOnly({text}, errors)) {
-            continue;
-        }
-        if (!ExpandTarget(text, kWindowsPortNames, expanded, problem)) {
-            errors.push_back(text + ": " + problem);
-            continue;
-        }
-        for (Target& target : expanded) {
-            found.push_back(std::move(target));
-            if (found.size() > kMaxRequestPrinters) {
-                errors.push_back("more than " + std::to_string(kMaxRequestPrinters) +
-                                 " printers in one request");
-                return {};
+// The printers of a request's list `texts` (each any --port form, a range or a network), and of
+// a targets file's text sent with it (`fileText`, read as the file `fileName` would be), expanded
+// as the command line expands them and with its messages. With `networkOnly`, TCP printers only;
+// a printer named twice is kept once.
+std::vector<Target> RequestTargets(const std::vector<std::string>& texts,
+                                   const std::string* fileText,
+                                   const std::string& fileName,
+                                   bool networkOnly,
+                                   std::vector<std::string>& errors) {
+    TargetSources sources;
+    sources.targets = texts;
+    sources.targetsOrigin = "";
+    sources.file = fileText != nullptr ? fileName : "";
+    sources.fileText = fileText;
+    std::vector<TargetLine> lines = ReadTargetLines(sources, errors);
+    if (networkOnly) {
+        std::vector<TargetLine> network;
+        for (TargetLine& line : lines) {
+            std::vector<std::string> refused;
+            if (NetworkOnly({line.target}, refused)) {
+                network.push_back(std::move(line));
+            }
+            for (const std::string& why : refused) {
+                errors.push_back(line.origin == line.target ? why : line.origin + ": " + why);
             }
         }
+        lines = std::move(network);
     }
-    return found;
+    TargetRules rules;
+    rules.once = false;
+    rules.most = kMaxRequestPrinters;
+    return ExpandTargetLines(lines, errors, rules);
 }
 
 // A secret's key in a profile (the settings registry's), written inside the object `group` ("" at
@@ -198,47 +203,29 @@ Kept ReadKeptProfile(const ConsoleState& state, const std::string& name, Json& s
 
 }  // namespace
 
-HttpReply Console::Api(const HttpRequest& request) {
-    const std::string path = request.path.substr(4);  // from the / after /api
-    const std::string& method = request.method;
-    const auto only = [&](const char* allowed) {
-        HttpReply reply =
-            ::ErrorReply(405, method + " is not served at " + request.path + "; " + allowed + " is");
-        reply.headers.emplace_back("Allow", allowed);
-        return reply;
+void Console::RegisterApi(HttpServer& server) {
+    // A handler of the request's body alone.
+    const auto body = [this](HttpReply (Console::*handler)(const std::string&)) {
+        return [this, handler](const HttpRequest& request) { return (this->*handler)(request.body); };
     };
-    const bool get = method == "GET" || method == "HEAD";
-    if (path == "/status") {
-        return method == "POST" ? Status(request.body) : only("POST");
-    }
-    if (path == "/scan") {
-        return method == "POST" ? Scan(request.body) : only("POST");
-    }
-    if (path == "/printers") {
-        return get || method == "POST" ? Printers(request) : only("GET, POST");
-    }
-    if (path == "/check") {
-        return method == "POST" ? Check(request.body) : only("POST");
-    }
-    if (path == "/apply") {
-        return method == "POST" ? Apply(request.body) : only("POST");
-    }
-    if (path.compare(0, 6, "/jobs/") == 0) {
-        return get ? Job(request, path.substr(6)) : only("GET");
-    }
-    if (path == "/send") {
-        return method == "POST" ? Send(request.body) : only("POST");
-    }
-    if (path == "/commands") {
-        return get ? Commands() : only("GET");
-    }
-    if (path == "/settings") {
-        return get ? SettingsForm() : only("GET");
-    }
-    if (path == "/profiles" || path.compare(0, 10, "/profiles/") == 0) {
-        return Profiles(request, path.size() > 10 ? path.substr(10) : "");
-    }
-    return ::ErrorReply(404, "no such API: " + request.path);
+    server.Route("POST", "/api/status", body(&Console::Status));
+    server.Route("POST", "/api/scan", body(&Console::Scan));
+    server.Route("GET", "/api/printers", [this](const HttpRequest&) { return Printers(); });
+    server.Route("POST", "/api/printers", body(&Console::ChangePrinters));
+    server.Route("POST", "/api/check", body(&Console::Check));
+    server.Route("POST", "/api/apply", body(&Console::Apply));
+    server.Route("GET", "/api/jobs/([^/]*)",
+                 [this](const HttpRequest& request) { return Job(request.parts[0], false); });
+    server.Route("GET", "/api/jobs/([^/]*)/events",
+                 [this](const HttpRequest& request) { return Job(request.parts[0], true); });
+    server.Route("POST", "/api/send", body(&Console::Send));
+    server.Route("GET", "/api/commands", [this](const HttpRequest&) { return Commands(); });
+    server.Route("GET", "/api/settings", [this](const HttpRequest&) { return SettingsForm(); });
+    server.Route("GET", "/api/profiles/?", [this](const HttpRequest&) { return ProfileNames(); });
+    server.Route("GET", "/api/profiles/(.+)",
+                 [this](const HttpRequest& request) { return Profile(request.parts[0]); });
+    server.Route("PUT", "/api/profiles/(.+)",
+                 [this](const HttpRequest& request) { return KeepProfile(request.parts[0], request.body); });
 }
 
 HttpReply Console::Status(const std::string& body) {
@@ -254,13 +241,14 @@ HttpReply Console::Status(const std::string& body) {
     if (!NetworkOnly(texts, errors)) {
         return ::ErrorReply(400, errors);
     }
-    const std::vector<Target> targets = GatherStatusTargets("", texts, "", errors);
+    TargetSources sources;
+    sources.targets = texts;
+    sources.targetsOrigin = "";
+    TargetRules rules;
+    rules.most = kMaxRequestPrinters;
+    const std::vector<Target> targets = ExpandTargetLines(ReadTargetLines(sources, errors), errors, rules);
     if (!errors.empty()) {
         return ::ErrorReply(400, errors);
-    }
-    if (targets.size() > kMaxRequestPrinters) {
-        return ::ErrorReply(400,
-                            "more than " + std::to_string(kMaxRequestPrinters) + " printers in one request");
     }
     FleetStatusSettings settings;
     settings.send = m_settings.send;
@@ -319,35 +307,35 @@ HttpReply Console::Scan(const std::string& body) {
     return JsonReply({{"targets", found}});
 }
 
-HttpReply Console::Printers(const HttpRequest& request) {
-    if (request.method != "POST") {
-        return JsonReply({{"printers", m_state->Printers()}});
-    }
+HttpReply Console::Printers() {
+    return JsonReply({{"printers", m_state->Printers()}});
+}
+
+HttpReply Console::ChangePrinters(const std::string& body) {
     Json json;
     std::string problem;
     std::vector<std::string> add, remove, errors;
-    if (!ParseBody(request.body, json, problem) || !TextList(json, "add", add, problem) ||
+    if (!ParseBody(body, json, problem) || !TextList(json, "add", add, problem) ||
         !TextList(json, "remove", remove, problem)) {
         return ::ErrorReply(400, problem);
     }
-    std::vector<Target> added = ExpandTargets(add, true, errors);
+    std::string fileText, fileName = "targets";
     if (json.contains("targetsText")) {
         if (!json["targetsText"].is_string()) {
             return ::ErrorReply(400, "targetsText: must be the text of a targets file");
         }
-        std::vector<TargetLine> lines;
-        ParseTargetsText(json["targetsText"].get<std::string>(), "targets", lines, errors);
-        std::vector<std::string> texts;
-        for (const TargetLine& line : lines) {
-            std::vector<std::string> lineErrors;
-            std::vector<Target> more = ExpandTargets({line.target}, true, lineErrors);
-            for (const std::string& error : lineErrors) {
-                errors.push_back(line.origin + ": " + error);
-            }
-            added.insert(added.end(), more.begin(), more.end());
-        }
+        fileText = json["targetsText"].get<std::string>();
     }
-    std::vector<Target> removed = ExpandTargets(remove, false, errors);
+    if (json.contains("targetsName")) {
+        // The name of the file sent: its lines are named by it, and a .csv is read as a spreadsheet.
+        if (!json["targetsName"].is_string() || json["targetsName"].get<std::string>().empty()) {
+            return ::ErrorReply(400, "targetsName: must be the name of the targets file sent");
+        }
+        fileName = json["targetsName"].get<std::string>();
+    }
+    const bool sent = json.contains("targetsText");
+    const std::vector<Target> added = RequestTargets(add, sent ? &fileText : nullptr, fileName, true, errors);
+    const std::vector<Target> removed = RequestTargets(remove, nullptr, "", false, errors);
     if (!errors.empty()) {
         return ::ErrorReply(400, errors);
     }
@@ -525,13 +513,7 @@ HttpReply Console::Apply(const std::string& body) {
     return JsonReply({{"job", id}});
 }
 
-HttpReply Console::Job(const HttpRequest&, const std::string& rest) {
-    const size_t slash = rest.find('/');
-    const std::string id = rest.substr(0, slash);
-    const bool events = slash != std::string::npos;
-    if (events && rest.substr(slash) != "/events") {
-        return ::ErrorReply(404, "no such API: /api/jobs/" + rest);
-    }
+HttpReply Console::Job(const std::string& id, bool events) {
     // Both streamed: a report of many printers is written as it is read, never whole in memory.
     HttpReply reply;
     reply.stream = events ? m_jobs->Events(id) : m_jobs->Report(id);
@@ -545,42 +527,38 @@ HttpReply Console::Job(const HttpRequest&, const std::string& rest) {
     return reply;
 }
 
-HttpReply Console::Profiles(const HttpRequest& request, const std::string& name) {
-    const bool get = request.method == "GET" || request.method == "HEAD";
+HttpReply Console::ProfileNames() {
     std::string problem;
-    if (name.empty()) {
-        if (!get) {
-            HttpReply reply = ::ErrorReply(405, request.method + " is not served at /api/profiles; GET is");
-            reply.headers.emplace_back("Allow", "GET");
-            return reply;
-        }
-        const std::vector<std::string> names = m_state->ProfileNames(problem);
-        return problem.empty() ? JsonReply({{"profiles", names}}) : ::ErrorReply(500, problem);
-    }
+    const std::vector<std::string> names = m_state->ProfileNames(problem);
+    return problem.empty() ? JsonReply({{"profiles", names}}) : ::ErrorReply(500, problem);
+}
+
+HttpReply Console::Profile(const std::string& name) {
     if (!ValidProfileName(name)) {
         return ::ErrorReply(404, kProfileNameRule);
     }
     Json stored;
     std::string unread;
     const Kept kept = ReadKeptProfile(*m_state, name, stored, unread);
-    if (get) {
-        if (kept == Kept::None) {
-            return ::ErrorReply(404, "no profile is kept as " + name);
-        }
-        if (kept == Kept::Unreadable) {
-            return ::ErrorReply(422, unread);
-        }
-        HidePasswords(stored);
-        return JsonReply(stored);
+    if (kept == Kept::None) {
+        return ::ErrorReply(404, "no profile is kept as " + name);
     }
-    if (request.method != "PUT") {
-        HttpReply reply =
-            ::ErrorReply(405, request.method + " is not served at " + request.path + "; GET, PUT are");
-        reply.headers.emplace_back("Allow", "GET, PUT");
-        return reply;
+    if (kept == Kept::Unreadable) {
+        return ::ErrorReply(422, unread);
     }
+    HidePasswords(stored);
+    return JsonReply(stored);
+}
+
+HttpReply Console::KeepProfile(const std::string& name, const std::string& body) {
+    if (!ValidProfileName(name)) {
+        return ::ErrorReply(404, kProfileNameRule);
+    }
+    Json stored;
+    std::string problem, unread;
+    ReadKeptProfile(*m_state, name, stored, unread);
     Json profile;
-    if (!ParseBody(request.body, profile, problem)) {
+    if (!ParseBody(body, profile, problem)) {
         return ::ErrorReply(400, problem);
     }
     KeepPasswords(profile, stored);

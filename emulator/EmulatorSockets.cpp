@@ -27,16 +27,14 @@ asio::ip::tcp::endpoint Endpoint(uint32_t address, int port) {
 }  // namespace
 
 bool Emulator::Fits(const std::vector<PlannedPrinter>& printers, size_t& limit, size_t& fit) {
-    limit = RaiseOpenFileLimit();
+    fit = OpenFileRoom(kEmulatorSpareDescriptors, limit);
     size_t needed = 0;
     for (const PlannedPrinter& printer : printers) {
         needed += printer.fault.kind == PrinterFault::Kind::Refuse  ? 0
                   : printer.fault.kind == PrinterFault::Kind::Stall ? 2
                                                                     : 1;
     }
-    const size_t kept = OpenDescriptorCount() + kEmulatorSpareDescriptors;
-    fit = limit > kept ? limit - kept : 0;
-    return limit == 0 || needed <= fit;
+    return needed <= fit;
 }
 
 bool Emulator::Server::Listen(const std::vector<PlannedPrinter>& printers,

@@ -1,18 +1,20 @@
 #include "fleet/Apply.h"
 
 #include <algorithm>
-#include <atomic>
 #include <chrono>
 #include <cstring>
 #include <ctime>
-#include <system_error>
-#include <thread>
 
+#include <nlohmann/json.hpp>
+
+#include "commands/PrinterStatus.h"
+#include "fleet/Jobs.h"
 #include "fleet/StopRequest.h"
 #include "system/FileLimit.h"
 #include "system/UtcTime.h"
 #include "transport/EthernetMessenger.h"
 #include "transport/Messenger.h"
+#include "transport/PortUri.h"
 #include "transport/StatusExchange.h"
 
 namespace {
@@ -87,6 +89,73 @@ std::string VerifyProblem(const PrinterStatus& status) {
     return conditions.empty() ? state : state + ": " + conditions;
 }
 
+// Notes in the record that commands [from, end) of a printer's plan were not sent (`result`:
+// NotSent or Interrupted), each of its settings (a command of its own by its name).
+void NoteNotSent(const Run& run,
+                 const std::string& printer,
+                 const std::vector<PlannedCmd>& plan,
+                 size_t from,
+                 SendResult result,
+                 const std::string& error) {
+    Record* record = run.settings.record;
+    for (size_t i = from; record != nullptr && i < plan.size(); ++i) {
+        if (plan[i].settings.empty()) {
+            record->CommandNotSent(run.settings.rollout, printer, plan[i].name, RecordValue{}, result, error);
+        }
+        for (const PlannedSetting& setting : plan[i].settings) {
+            record->CommandNotSent(run.settings.rollout, printer, setting.key,
+                                   RecordValue{setting.value, setting.secret}, result, error);
+        }
+    }
+}
+
+// One command's rows in the record: written in flight as the port opens (Start), awaited before
+// its first byte leaves (Ready), then given its result (End).
+class RecordedCommand {
+  public:
+    RecordedCommand(const Run& run, const std::string& printer, const PlannedCmd& cmd)
+        : m_record(run.settings.record) {
+        if (m_record == nullptr) {
+            return;
+        }
+        const RecordRollout& rollout = run.settings.rollout;
+        if (cmd.settings.empty()) {
+            m_sends.push_back(m_record->StartCommand(rollout, printer, cmd.name, RecordValue{}));
+        }
+        for (const PlannedSetting& setting : cmd.settings) {
+            m_sends.push_back(m_record->StartCommand(rollout, printer, setting.key,
+                                                     RecordValue{setting.value, setting.secret}));
+        }
+    }
+    /// True once every row is committed; false, with `reason`, when one could not be written.
+    bool Ready(std::string& reason) {
+        for (RecordSend& send : m_sends) {
+            if (!m_record->AwaitCommand(send)) {
+                const std::string problem = m_record->Problem();
+                reason =
+                    "not sent: the record could not note it" + (problem.empty() ? "" : " (" + problem + ")");
+                return false;
+            }
+        }
+        return true;
+    }
+    void End(SendResult result, const std::string& error) {
+        for (const RecordSend& send : m_sends) {
+            m_record->CommandEnded(send, result, error);
+        }
+    }
+    BeforeWrite Hook() {
+        if (m_record == nullptr) {
+            return nullptr;
+        }
+        return [this](std::string& reason) { return Ready(reason); };
+    }
+
+  private:
+    Record* m_record;
+    std::vector<RecordSend> m_sends;
+};
+
 void ServePrinter(size_t index, Run& run) {
     const RolloutPrinter& printer = run.plan.printers[index];
     PrinterResult& done = run.results[index];
@@ -94,6 +163,15 @@ void ServePrinter(size_t index, Run& run) {
     options.port = printer.target.port;
     const std::vector<PlannedCmd>& plan = *printer.plan;
     std::vector<CommandResult> results(plan.size());
+    if (plan.empty()) {  // the record has it all (--skip-same): not contacted
+        done.outcome = PrinterResult::Outcome::Unchanged;
+        for (ApplyObserver* observer : run.observers) {
+            observer->PrinterDone(index, done, results);
+        }
+        return;
+    }
+    const std::string name =
+        run.settings.record != nullptr ? PrinterName(printer.target.port) : std::string();
     // The status read is one more step, before the command at `verifyAt`.
     const size_t verifyAt = run.settings.verify ? VerifyPosition(plan) : plan.size() + 1;
     const size_t steps = plan.size() + (run.settings.verify ? 1 : 0);
@@ -107,6 +185,7 @@ void ServePrinter(size_t index, Run& run) {
         const int gapMs = run.settings.gapMs;
         const bool rested = step == 0 || gapMs == 0 || run.stop.Sleep(std::chrono::milliseconds(gapMs));
         bool stopped = !rested || run.stop.Requested();
+        bool begun = false;  // the command's rows are in the record
         if (!stopped && verifying) {
             stopped = !WaitingForRoom(run.stop, [&] {
                 status = ReadPrinterStatus(options, run.settings.answerTimeoutMs);
@@ -116,15 +195,24 @@ void ServePrinter(size_t index, Run& run) {
             for (ApplyObserver* observer : run.observers) {
                 observer->CommandStarted(index, i);
             }
+            RecordedCommand recorded(run, name, plan[i]);
+            begun = true;
+            const BeforeWrite hook = recorded.Hook();
             stopped = !WaitingForRoom(run.stop, [&] {
                 began = Clock::now();
-                outcome = SendCmd(options, *plan[i].cmd, kWriteTimeoutMs);
+                outcome = SendCmd(options, *plan[i].cmd, kWriteTimeoutMs, hook);
                 return outcome.Sent() || !OutOfDescriptors(outcome.error);
             });
+            if (stopped) {
+                recorded.End(SendResult::Interrupted, "");
+            } else {
+                recorded.End(outcome.Sent() ? SendResult::Sent : SendResult::Failed, outcome.reason);
+            }
         }
         if (stopped) {
             done.outcome = PrinterResult::Outcome::Interrupted;
             done.error = "interrupted before " + (verifying ? std::string(kVerifyStep) : plan[i].name);
+            NoteNotSent(run, name, plan, begun ? i + 1 : i, SendResult::Interrupted, "");
             break;
         }
         if (verifying) {
@@ -132,8 +220,14 @@ void ServePrinter(size_t index, Run& run) {
             done.state = status.state;
             done.conditions = status.conditions;
             done.error = VerifyProblem(status);
+            if (run.settings.record != nullptr) {
+                run.settings.record->StatusRead(name, StatusStateName(status.state),
+                                                ConditionsText(status.conditions));
+            }
             if (!done.error.empty()) {
                 done.outcome = PrinterResult::Outcome::Failed;
+                NoteNotSent(run, name, plan, i, SendResult::NotSent,
+                            kVerifyStep + std::string(": ") + done.error);
                 break;
             }
             continue;
@@ -148,6 +242,7 @@ void ServePrinter(size_t index, Run& run) {
         if (!outcome.Sent()) {
             done.outcome = PrinterResult::Outcome::Failed;
             done.error = plan[i].name + ": " + outcome.reason;
+            NoteNotSent(run, name, plan, i + 1, SendResult::NotSent, done.error);
             break;
         }
         ++done.sent;
@@ -160,33 +255,15 @@ void ServePrinter(size_t index, Run& run) {
 // Serves the lanes with `jobs` jobs; after a stop request no job begins another command. Answers
 // a problem to tell when fewer jobs could be started.
 std::string Serve(const std::vector<std::vector<size_t>>& lanes, size_t jobs, Run& run) {
-    std::atomic<size_t> next{0};
-    auto work = [&] {
-        for (size_t lane = next++; lane < lanes.size() && !run.stop.Requested(); lane = next++) {
-            for (const size_t printer : lanes[lane]) {
-                if (run.stop.Requested()) {
-                    break;
-                }
-                ServePrinter(printer, run);
-            }
-        }
-    };
     EthernetMessenger::KeepNetworkStarted();
-    std::string problem;
-    std::vector<std::thread> workers;
-    try {
-        while (workers.size() + 1 < jobs) {
-            workers.emplace_back(work);
+    return ServeLanes(lanes.size(), jobs, [&lanes, &run](size_t lane) {
+        for (const size_t printer : lanes[lane]) {
+            if (run.stop.Requested()) {
+                break;
+            }
+            ServePrinter(printer, run);
         }
-    } catch (const std::system_error& e) {
-        problem = "only " + std::to_string(workers.size() + 1) + " of " + std::to_string(jobs) +
-                  " jobs could be started: " + e.what();
-    }
-    work();
-    for (std::thread& worker : workers) {
-        worker.join();
-    }
-    return problem;
+    });
 }
 
 }  // namespace
@@ -205,6 +282,8 @@ const char* OutcomeName(PrinterResult::Outcome outcome) {
             return "ok";
         case PrinterResult::Outcome::Failed:
             return "failed";
+        case PrinterResult::Outcome::Unchanged:
+            return "unchanged";
         case PrinterResult::Outcome::NotBegun:
         case PrinterResult::Outcome::Interrupted:
             break;
@@ -212,15 +291,32 @@ const char* OutcomeName(PrinterResult::Outcome outcome) {
     return "interrupted";
 }
 
+RecordRollout BeginApplyRollout(Record& record,
+                                const RolloutPlan& plan,
+                                const std::string& profile,
+                                const std::string& options,
+                                const std::string& kind) {
+    RolloutStart start;
+    start.kind = kind;
+    start.profile = profile;
+    start.digest = plan.profileDigest;
+    start.options = options;
+    return record.BeginRollout(start);
+}
+
+bool EndApplyRollout(Record& record, const RecordRollout& rollout, const ApplyResult& result) {
+    nlohmann::ordered_json counts = {{"printers", result.printers.size()},
+                                     {"ok", result.ok},
+                                     {"failed", result.failed},
+                                     {"interrupted", result.interrupted},
+                                     {"unchanged", result.unchanged},
+                                     {"changed", result.changed}};
+    record.EndRollout(rollout, counts.dump());
+    return record.Flush();
+}
+
 JobsFit FitJobs(size_t wanted, const RolloutPlan& plan) {
-    const size_t needed = Lanes(plan.printers).size();
-    JobsFit fit;
-    fit.limit = RaiseOpenFileLimit();
-    const size_t kept = OpenDescriptorCount() + kSpareDescriptors;
-    const size_t most = fit.limit == 0 ? wanted : fit.limit > kept ? fit.limit - kept : 1;
-    fit.limited = std::min(wanted, needed) > most;
-    fit.jobs = std::min(wanted, most);
-    return fit;
+    return FitJobs(wanted, Lanes(plan.printers).size());
 }
 
 ApplyResult ApplyRollout(const RolloutPlan& plan,
@@ -241,10 +337,16 @@ ApplyResult ApplyRollout(const RolloutPlan& plan,
             const std::vector<PlannedCmd>& commands = *plan.printers[i].plan;
             const bool verifyFirst = settings.verify && VerifyPosition(commands) == 0;
             printer.error = "interrupted before " + (verifyFirst ? kVerifyStep : commands.front().name);
+            if (settings.record != nullptr) {
+                NoteNotSent(run, PrinterName(plan.printers[i].target.port), commands, 0,
+                            SendResult::Interrupted, "");
+            }
         }
         result.ok += printer.outcome == PrinterResult::Outcome::Ok ? 1 : 0;
         result.failed += printer.outcome == PrinterResult::Outcome::Failed ? 1 : 0;
+        result.unchanged += printer.outcome == PrinterResult::Outcome::Unchanged ? 1 : 0;
+        result.changed += printer.sent > 0 ? 1 : 0;
     }
-    result.interrupted = plan.printers.size() - result.ok - result.failed;
+    result.interrupted = plan.printers.size() - result.ok - result.failed - result.unchanged;
     return result;
 }

@@ -8,7 +8,9 @@
 #include <vector>
 
 #include "commands/PrinterStatus.h"
+#include "fleet/Jobs.h"
 #include "fleet/Plan.h"
+#include "record/Record.h"
 #include "transport/SendCmd.h"
 
 class StopRequest;
@@ -22,6 +24,13 @@ struct ApplySettings {
     // that answers no status, or is in error or offline, fails there and gets nothing more.
     bool verify = false;
     int answerTimeoutMs = 1000;  // for each status answer
+    // The fleet record (null: none) and the roll-out the commands belong to (BeginApplyRollout).
+    // Each command's settings are written in flight once its port is open and before its first
+    // byte leaves (a command whose row cannot be written is not sent: it fails), then its
+    // result; the commands not sent as not-sent or interrupted; each status read that differs
+    // from the printer's last.
+    Record* record = nullptr;
+    RecordRollout rollout;
 };
 
 /// The name of the status read in results, messages and a dry run: "interrupted before status".
@@ -42,6 +51,7 @@ struct PrinterResult {
         Ok,           // took every command
         Failed,       // a command or the status read failed; nothing was sent after it
         Interrupted,  // a stop request came between two of its commands
+        Unchanged,    // its plan was empty (apply --skip-same: the record has all of it): not contacted
     };
     Outcome outcome = Outcome::NotBegun;
     bool verified = false;  // its status was read (ApplySettings::verify): `state` and `conditions`
@@ -53,7 +63,7 @@ struct PrinterResult {
     std::string error;
 };
 
-/// "ok", "failed" or "interrupted" (a printer not begun is one too).
+/// "ok", "failed", "interrupted" (a printer not begun is one too) or "unchanged".
 const char* OutcomeName(PrinterResult::Outcome outcome);
 
 /// Told what happens while an apply runs. The calls come from the apply's jobs, several at once
@@ -80,20 +90,27 @@ struct ApplyResult {
     size_t ok = 0;
     size_t failed = 0;
     size_t interrupted = 0;   // interrupted, or never begun
+    size_t unchanged = 0;     // nothing to send, not contacted
+    size_t changed = 0;       // printers that took at least one command
     std::string started;      // when it began, UTC ("2026-12-01T09:30:00Z")
     double seconds = 0;       // how long it took
     std::string jobsProblem;  // when fewer jobs could be started than there were to be
 };
 
-/// How many printers may be served at once.
-struct JobsFit {
-    size_t jobs = 0;       // what was wanted, or as many as fit when fewer do
-    size_t limit = 0;      // the limit of open files, 0 where the system sets none
-    bool limited = false;  // fewer fit than were wanted and there is work for
-};
+/// Writes an apply's roll-out's beginning to `record`: its profile (`profile` as the operator
+/// named it) with the plan's digest, and `options` (a JSON object's text). Its id is 0 when it
+/// could not be written (record.Problem() says why).
+RecordRollout BeginApplyRollout(Record& record,
+                                const RolloutPlan& plan,
+                                const std::string& profile,
+                                const std::string& options,
+                                const std::string& kind = "apply");
+/// Writes the roll-out's end with the apply's counts and waits until the record has everything;
+/// false when some of it could not be written.
+bool EndApplyRollout(Record& record, const RecordRollout& rollout, const ApplyResult& result);
 
-/// Each job holds one socket or device, and the process must stay within its limit of open
-/// files, which this raises first as far as the system allows.
+/// How many of `wanted` printers may be served at once (FitJobs, Jobs.h), with work for as many
+/// as the plan has lanes.
 JobsFit FitJobs(size_t wanted, const RolloutPlan& plan);
 
 /// Sends each printer its commands, one connection per command in the planned order,

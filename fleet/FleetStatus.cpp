@@ -1,74 +1,81 @@
+// The status of many printers: the TCP printers on one event loop, up to the jobs at once (the
+// loop waits for all of them, no thread waits for one), the serial, parallel and USB ones on the
+// job pool, each device's targets one after another.
 #include "fleet/FleetStatus.h"
 
-#include <algorithm>
-#include <atomic>
-#include <chrono>
-#include <map>
-#include <system_error>
-#include <thread>
+#include <asio/io_context.hpp>
 
-#include "fleet/Plan.h"
+#include <algorithm>
+#include <chrono>
+#include <memory>
+#include <system_error>
+
+#include "fleet/Jobs.h"
 #include "fleet/StopRequest.h"
-#include "system/FileLimit.h"
-#include "system/Files.h"
+#include "system/ErrnoText.h"
 #include "transport/EthernetMessenger.h"
+#include "transport/PortUri.h"
+#include "transport/StatusDialogue.h"
 #include "transport/StatusExchange.h"
+#include "transport/StatusReads.h"
 
 namespace {
 
-// The jobs that fit in this process's limit of open files, each holding one socket or device.
-size_t FittingJobs(size_t wanted) {
-    const size_t limit = RaiseOpenFileLimit();
-    const size_t kept = OpenDescriptorCount() + kSpareDescriptors;
-    const size_t most = limit == 0 ? wanted : limit > kept ? limit - kept : 1;
-    return std::max<size_t>(1, std::min(wanted, most));
+// What a round has found so far; each index is written once, by one job or by the loop.
+struct Found {
+    explicit Found(FleetStatus& result) : result(result) {}
+
+    void Read(size_t i, const PrinterStatus& status) {
+        result.printers[i] = status;
+        result.readAtMs[i] = std::chrono::duration_cast<std::chrono::milliseconds>(
+                                 std::chrono::system_clock::now().time_since_epoch())
+                                 .count();
+        result.read[i] = 1;
+    }
+
+    FleetStatus& result;
+};
+
+// Reads the TCP printers `indexes` of `targets` on one event loop, up to `jobs` at once, until
+// all are read or a stop request comes (the reads under way end).
+void ReadOnLoop(const std::vector<Target>& targets,
+                const std::vector<size_t>& indexes,
+                size_t jobs,
+                const FleetStatusSettings& settings,
+                StopRequest& stop,
+                Found& found) {
+    std::unique_ptr<asio::io_context> made;
+    try {
+        made = std::make_unique<asio::io_context>(1);  // one thread runs it: a hint to Asio
+    } catch (const std::system_error& failure) {
+        // No event loop (Windows: no completion port): no printer could be reached.
+        for (const size_t i : indexes) {
+            found.Read(i, FailedOpenStatus(ErrorCodeText(failure.code()), failure.code().value(), false));
+        }
+        return;
+    }
+    asio::io_context& io = *made;
+    size_t next = 0, active = 0;
+    // Begins reads while there is room; each that ends makes room for the next.
+    std::function<void()> more = [&] {
+        while (active < jobs && next < indexes.size() && !stop.Requested()) {
+            const size_t i = indexes[next++];
+            ++active;
+            SendOptions options = settings.send;
+            options.port = targets[i].port;
+            ReadTcpStatus(io, options, settings.answerTimeoutMs,
+                          [&found, &active, &more, i](const PrinterStatus& status) {
+                              found.Read(i, status);
+                              --active;
+                              more();
+                          });
+        }
+    };
+    more();
+    io.run();
 }
 
 }  // namespace
-
-std::vector<Target> GatherStatusTargets(const std::string& port,
-                                        const std::vector<std::string>& targets,
-                                        const std::string& targetsFile,
-                                        std::vector<std::string>& errors) {
-    std::vector<TargetLine> lines;
-    if (!port.empty()) {
-        lines.push_back(TargetLine{"--port", port, {}});
-    }
-    for (const std::string& target : targets) {
-        lines.push_back(TargetLine{"--target", target, {}});
-    }
-    if (!targetsFile.empty()) {
-        std::string text, problem;
-        if (ReadFileBytes(targetsFile, kMaxTargetsBytes, text, problem)) {
-            ParseTargetsText(text, FileLabel(targetsFile), lines, errors);
-        } else {
-            errors.push_back("--targets: " + problem);
-        }
-    }
-    if (lines.empty() && errors.empty()) {
-        errors.push_back("no printers: give --port, --target or --targets");
-    }
-    std::vector<Target> found;
-    std::map<std::string, std::string> seen;  // identity -> where it was given
-    for (const TargetLine& line : lines) {
-        std::vector<Target> expanded;
-        std::string problem;
-        if (!ExpandTarget(line.target, kWindowsPortNames, expanded, problem)) {
-            errors.push_back(line.origin + ": " + problem);
-            continue;
-        }
-        for (Target& target : expanded) {
-            const auto known = seen.emplace(TargetIdentity(target), line.origin);
-            if (!known.second) {
-                errors.push_back(line.origin + ": " + target.name + " is already a target (" +
-                                 known.first->second + ")");
-                continue;
-            }
-            found.push_back(std::move(target));
-        }
-    }
-    return found;
-}
 
 FleetStatus ReadFleetStatus(const std::vector<Target>& targets,
                             const FleetStatusSettings& settings,
@@ -77,41 +84,53 @@ FleetStatus ReadFleetStatus(const std::vector<Target>& targets,
     result.printers.resize(targets.size());
     result.read.assign(targets.size(), 0);
     result.readAtMs.assign(targets.size(), 0);
+    Found found(result);
     const std::vector<std::vector<size_t>> lanes =
         TargetLanes(targets.size(), [&targets](size_t i) -> const Target& { return targets[i]; });
-
-    std::atomic<size_t> next{0};
-    auto work = [&] {
-        for (size_t lane = next++; lane < lanes.size(); lane = next++) {
-            for (const size_t i : lanes[lane]) {
-                if (stop.Requested()) {
-                    return;
-                }
-                SendOptions options = settings.send;
-                options.port = targets[i].port;
-                result.printers[i] = ReadPrinterStatus(options, settings.answerTimeoutMs);
-                result.readAtMs[i] = std::chrono::duration_cast<std::chrono::milliseconds>(
-                                         std::chrono::system_clock::now().time_since_epoch())
-                                         .count();
-                result.read[i] = 1;  // each index is written by one job only
-            }
+    std::vector<size_t> tcp;                          // the TCP printers, each a lane alone
+    std::vector<const std::vector<size_t>*> devices;  // the lanes of devices
+    for (const std::vector<size_t>& lane : lanes) {
+        if (lane.size() == 1 && targets[lane.front()].port.kind == PortUri::Kind::Socket) {
+            tcp.push_back(lane.front());
+        } else {
+            devices.push_back(&lane);
         }
-    };
-    const size_t jobs = std::min(FittingJobs(settings.jobs), lanes.size());
-    EthernetMessenger::KeepNetworkStarted();
-    std::vector<std::thread> workers;
-    try {
-        while (workers.size() + 1 < jobs) {
-            workers.emplace_back(work);
-        }
-    } catch (const std::system_error& e) {
-        result.jobsProblem = "only " + std::to_string(workers.size() + 1) + " of " + std::to_string(jobs) +
-                             " jobs could be started: " + e.what();
     }
-    work();
-    for (std::thread& worker : workers) {
-        worker.join();
+    // The jobs that fit: a thread for each device (up to all of them), the rest for the loop.
+    const size_t jobs = FitJobs(settings.jobs, lanes.size()).jobs;
+    const size_t deviceJobs = std::min(devices.size(), jobs);
+    EthernetMessenger::KeepNetworkStarted();
+    std::unique_ptr<JobPool> pool;
+    if (!devices.empty()) {
+        // This thread runs the loop first, then serves the device lanes that are left.
+        pool = std::make_unique<JobPool>(deviceJobs + (tcp.empty() ? 0 : 1));
+        for (const std::vector<size_t>* lane : devices) {
+            pool->Post([&targets, &settings, &stop, &found, lane] {
+                for (const size_t i : *lane) {
+                    if (stop.Requested()) {
+                        return;
+                    }
+                    SendOptions options = settings.send;
+                    options.port = targets[i].port;
+                    found.Read(i, ReadPrinterStatus(options, settings.answerTimeoutMs));
+                }
+            });
+        }
+    }
+    if (!tcp.empty()) {
+        ReadOnLoop(targets, tcp, std::max<size_t>(1, jobs - deviceJobs), settings, stop, found);
+    }
+    if (pool) {
+        pool->Run();
+        result.jobsProblem = pool->Problem();
     }
     result.unread = static_cast<size_t>(std::count(result.read.begin(), result.read.end(), 0));
+    for (size_t i = 0; settings.record != nullptr && i < targets.size(); ++i) {
+        if (result.read[i] != 0) {
+            settings.record->StatusRead(PrinterName(targets[i].port),
+                                        StatusStateName(result.printers[i].state),
+                                        ConditionsText(result.printers[i].conditions));
+        }
+    }
     return result;
 }

@@ -1,5 +1,5 @@
-// The status of many printers read at once (`tolctl status`, a monitor): the targets gathered as
-// apply's are, and each printer asked through the status exchange (StatusExchange.h).
+// The status of many printers read at once (`tolctl status`, a monitor, the console): each
+// printer of the targets (Targets.h) asked through the status exchange (StatusExchange.h).
 #pragma once
 
 #include <cstddef>
@@ -9,25 +9,19 @@
 
 #include "commands/PrinterStatus.h"
 #include "fleet/Targets.h"
+#include "record/Record.h"
 #include "transport/SendCmd.h"
 
 class StopRequest;
-
-/// The printers named by a --port value (`port`, empty for none), --target values and a targets
-/// file (empty for none), in that order, ranges and networks expanded. The KEY=VALUE overrides
-/// of a targets file's lines are ignored, so that the file of an apply serves as it is. Problems
-/// (a target that is no port, a printer named twice, no printers at all, a file that cannot be
-/// read) are added to `errors`.
-std::vector<Target> GatherStatusTargets(const std::string& port,
-                                        const std::vector<std::string>& targets,
-                                        const std::string& targetsFile,
-                                        std::vector<std::string>& errors);
 
 /// How a fleet's status is read.
 struct FleetStatusSettings {
     size_t jobs = 64;            // printers asked at a time
     int answerTimeoutMs = 1000;  // for each answer
     SendOptions send;            // the baud rate and the connect time-out; the port is each target's
+    // The fleet record (null: none): each printer read is written to it when its state or
+    // conditions differ from its last recorded ones.
+    Record* record = nullptr;
 };
 
 /// What a round of reads found, in the targets' order.

@@ -137,7 +137,7 @@ void ReadResumed(const RolloutInputs& inputs,
         }
         const std::string result = entry["result"].get<std::string>();
         const std::string target = entry["target"].get<std::string>();
-        if (result == "ok" || (inputs.failedOnly && result != "failed")) {
+        if (result == "ok" || result == "unchanged" || (inputs.failedOnly && result != "failed")) {
             carried.push_back(
                 CarriedPrinter{i, entry.dump(2, ' ', false, Json::error_handler_t::replace), result});
             carriedTargets.push_back(
@@ -210,7 +210,8 @@ size_t VerifyPosition(const std::vector<PlannedCmd>& plan) {
     return plan.size();
 }
 
-std::string ProfileDigest(const Settings& profile) {
+std::string ProfileDigest(const Settings& profile,
+                          const std::function<std::string(const std::string&)>& fingerprint) {
     // FNV-1a (64 bits) over each key and value: enough to tell one profile from another.
     uint64_t hash = 14695981039346656037ull;
     auto add = [&hash](const std::string& text) {
@@ -220,7 +221,11 @@ std::string ProfileDigest(const Settings& profile) {
     };
     for (const auto& value : profile.Values()) {
         add(value.first);
-        add(IsSecretKey(value.first) ? std::string() : value.second.text);
+        if (!IsSecretKey(value.first)) {
+            add(value.second.text);
+        } else {
+            add(fingerprint && !value.second.text.empty() ? "hmac:" + fingerprint(value.second.text) : "");
+        }
         for (const std::string& command : value.second.list) {
             add(command);
         }
@@ -241,19 +246,10 @@ RolloutPlan PlanRollout(const RolloutInputs& inputs, std::istream& in) {
             : LoadProfile(inputs.profile, secrets, profile, errors);
     const std::string profileName = FileLabel(inputs.profile);
 
-    std::vector<TargetLine> lines;
-    for (const std::string& target : inputs.targets) {
-        lines.push_back(TargetLine{"--target", target, {}});
-    }
-    if (!inputs.targetsFile.empty()) {
-        std::string text, problem;
-        if (ReadFileBytes(inputs.targetsFile, kMaxTargetsBytes, text, problem)) {
-            (IsCsvName(inputs.targetsFile) ? ParseTargetsCsv : ParseTargetsText)(
-                text, FileLabel(inputs.targetsFile), lines, errors);
-        } else {
-            errors.push_back("--targets: " + problem);
-        }
-    }
+    TargetSources sources;
+    sources.targets = inputs.targets;
+    sources.file = inputs.targetsFile;
+    std::vector<TargetLine> lines = ReadTargetLines(sources, errors);
     std::string resumedDigest, baseFile = inputs.targetsFile;
     std::vector<CarriedTarget> carriedTargets;
     if (!inputs.resume.empty()) {
@@ -263,7 +259,7 @@ RolloutPlan PlanRollout(const RolloutInputs& inputs, std::istream& in) {
             ReadResumed(inputs, lines, rollout.carried, carriedTargets, resumedDigest, baseFile, errors);
         }
         if (profileOk) {
-            rollout.profileDigest = ProfileDigest(profile);
+            rollout.profileDigest = ProfileDigest(profile, inputs.fingerprint);
         }
         if (profileOk && !resumedDigest.empty() && resumedDigest != rollout.profileDigest && !inputs.force) {
             errors.push_back((inputs.failedOnly ? "--retry-failed: " : "--resume: ") +
@@ -275,7 +271,7 @@ RolloutPlan PlanRollout(const RolloutInputs& inputs, std::istream& in) {
             return rollout;  // every printer is carried over: nothing to plan
         }
     } else if (profileOk) {
-        rollout.profileDigest = ProfileDigest(profile);
+        rollout.profileDigest = ProfileDigest(profile, inputs.fingerprint);
         rollout.targetsFile = inputs.targetsFile;
     }
     if (lines.empty() && errors.empty()) {
@@ -285,15 +281,12 @@ RolloutPlan PlanRollout(const RolloutInputs& inputs, std::istream& in) {
     Plan profilePlan;
     Setup profileSetup;
     bool profilePlanned = false;
-    std::map<std::string, std::string> seen;                         // identity -> where it was given
+    TargetClaims claims;
     std::map<std::pair<std::string, uint32_t>, std::string> owners;  // a static address -> its printer
     // Takes `target` given at `origin` as one printer of the roll-out with its static addresses;
     // false when it is a target already.
     auto claim = [&](const Target& target, const std::string& origin, const StaticAddresses& addresses) {
-        const auto known = seen.emplace(TargetIdentity(target), origin);
-        if (!known.second) {
-            errors.push_back(origin + ": " + target.name + " is already a target (" + known.first->second +
-                             "); a printer is set up once");
+        if (!claims.Claim(target, origin, errors, "; a printer is set up once")) {
             return false;
         }
         for (const auto& address : addresses) {

@@ -5,6 +5,7 @@
 #include <set>
 
 #include "fleet/Profile.h"
+#include "system/Files.h"
 #include "transport/DeviceFile.h"
 #include "values/AddressRange.h"
 #include "values/Values.h"
@@ -232,6 +233,71 @@ void ParseTargetsCsv(const std::string& text,
 
 bool IsCsvName(const std::string& path) {
     return path.size() >= 4 && LowerCase(path.substr(path.size() - 4)) == ".csv";
+}
+
+std::vector<TargetLine> ReadTargetLines(const TargetSources& sources, std::vector<std::string>& errors) {
+    std::vector<TargetLine> lines;
+    if (!sources.port.empty()) {
+        lines.push_back(TargetLine{"--port", sources.port, {}});
+    }
+    for (const std::string& target : sources.targets) {
+        lines.push_back(
+            TargetLine{sources.targetsOrigin.empty() ? target : sources.targetsOrigin, target, {}});
+    }
+    if (sources.file.empty()) {
+        return lines;
+    }
+    std::string read, problem;
+    const std::string* text = sources.fileText;
+    if (text == nullptr) {
+        if (!ReadFileBytes(sources.file, kMaxTargetsBytes, read, problem)) {
+            errors.push_back("--targets: " + problem);
+            return lines;
+        }
+        text = &read;
+    }
+    (IsCsvName(sources.file) ? ParseTargetsCsv : ParseTargetsText)(*text, FileLabel(sources.file), lines,
+                                                                   errors);
+    return lines;
+}
+
+bool TargetClaims::Claim(const Target& target,
+                         const std::string& origin,
+                         std::vector<std::string>& errors,
+                         const std::string& because) {
+    const auto known = m_seen.emplace(TargetIdentity(target), origin);
+    if (!known.second) {
+        errors.push_back(origin + ": " + target.name + " is already a target (" + known.first->second + ")" +
+                         because);
+    }
+    return known.second;
+}
+
+std::vector<Target> ExpandTargetLines(const std::vector<TargetLine>& lines,
+                                      std::vector<std::string>& errors,
+                                      const TargetRules& rules) {
+    std::vector<Target> found;
+    TargetClaims claims;
+    std::vector<std::string> twice;  // not said when a printer named twice is kept once
+    for (const TargetLine& line : lines) {
+        std::vector<Target> expanded;
+        std::string problem;
+        if (!ExpandTarget(line.target, kWindowsPortNames, expanded, problem)) {
+            errors.push_back(line.origin + ": " + problem);
+            continue;
+        }
+        for (Target& target : expanded) {
+            if (!claims.Claim(target, line.origin, rules.once ? errors : twice)) {
+                continue;
+            }
+            found.push_back(std::move(target));
+            if (rules.most != 0 && found.size() > rules.most) {
+                errors.push_back("more than " + std::to_string(rules.most) + " printers in one request");
+                return {};
+            }
+        }
+    }
+    return found;
 }
 
 bool ExpandTarget(const std::string& text,

@@ -1,12 +1,17 @@
-// The printers `tolctl apply` sets up: --target values and the lines of a targets file.
+// The printers a command serves (apply, status, monitor, the console): --port and --target
+// values and the lines or rows of a targets file, read one way for all of them.
 #pragma once
 
 #include <cstddef>
 #include <functional>
+#include <map>
 #include <string>
 #include <vector>
 
 #include "transport/PortUri.h"
+
+/// Largest targets file read.
+constexpr size_t kMaxTargetsBytes = 16 * 1024 * 1024;
 
 /// A target as written: one port, range or network, and the overrides that go with it.
 struct TargetLine {
@@ -35,6 +40,24 @@ void ParseTargetsCsv(const std::string& text,
 
 /// Whether a targets file is a spreadsheet's: by its name's .csv suffix, in any case.
 bool IsCsvName(const std::string& path);
+
+/// Where a command's printers are named, read in this order.
+struct TargetSources {
+    std::string port;                  // --port (status, monitor): one target; empty for none
+    std::vector<std::string> targets;  // --target values, or the list of a request
+    /// What the lines of `targets` are called in messages; empty: each by its own text (a
+    /// request's list, "socket://10.0.0.300: host: ...").
+    std::string targetsOrigin = "--target";
+    std::string file;  // a targets file (a spreadsheet's when its name ends in .csv); empty for none
+    /// The file's text when it was given rather than read (a page's upload): `file` then only
+    /// names it, in messages and by its suffix. Null: the file is read.
+    const std::string* fileText = nullptr;
+};
+
+/// The lines of `sources`: --port, each --target, then the file's lines (ParseTargetsText) or its
+/// rows (ParseTargetsCsv, for a name that IsCsvName). A file that cannot be read ("--targets:
+/// cannot read ..."), and each problem of its text, is added to `errors`.
+std::vector<TargetLine> ReadTargetLines(const TargetSources& sources, std::vector<std::string>& errors);
 
 /// One printer to set up.
 struct Target {
@@ -67,6 +90,34 @@ bool CountSequences(const std::vector<std::string>& overrides,
 /// What makes two targets the same printer: the address and TCP port, or the device, one for
 /// every name of it (DeviceIdentity: "/dev/pts/0", "/dev//pts/0" and a link to it are one).
 std::string TargetIdentity(const Target& target);
+
+/// The printers named so far, each once (by TargetIdentity).
+class TargetClaims {
+  public:
+    /// Takes `target`, named at `origin`. False when a printer of the same identity was taken
+    /// before: then "ORIGIN: NAME is already a target (FIRST ORIGIN)" and `because` are added to
+    /// `errors`.
+    bool Claim(const Target& target,
+               const std::string& origin,
+               std::vector<std::string>& errors,
+               const std::string& because = "");
+
+  private:
+    std::map<std::string, std::string> m_seen;  // identity -> where it was named
+};
+
+/// How ExpandTargetLines takes the printers.
+struct TargetRules {
+    bool once = true;  // a printer named twice is refused (TargetClaims); else kept once, quietly
+    size_t most = 0;   // more printers than this are refused at once (0: no bound)
+};
+
+/// The printers of `lines` in order, ranges and networks expanded (ExpandTarget). Each problem (a
+/// target that is no port, a printer named twice) is added to `errors` as "ORIGIN: ...", and
+/// "more than MOST printers" when there are too many (then none are answered).
+std::vector<Target> ExpandTargetLines(const std::vector<TargetLine>& lines,
+                                      std::vector<std::string>& errors,
+                                      const TargetRules& rules = TargetRules());
 
 /// The targets in lanes, each served by one job from first to last: a TCP printer alone, or every
 /// target of one device (which two jobs must never open at once). `targetOf` gives the target of

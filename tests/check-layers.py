@@ -17,7 +17,7 @@ LAYERS = {
     "transport": {"commands", "system", "values"},
     "http": {"system", "values", "json"},
     "record": {"system", "values", "json"},
-    "fleet": {"transport", "commands", "system", "values", "json"},
+    "fleet": {"record", "transport", "commands", "system", "values", "json"},
     "emulator": {"commands", "system", "values", "json"},
     "console": {"http", "fleet", "record", "transport", "commands", "system", "values", "json"},
     "winui": set(),

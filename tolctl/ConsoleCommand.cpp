@@ -94,8 +94,7 @@ int RunConsole(const ConsoleOptions& options,
         err << "tolctl: console: " << entry << '\n';
     }
     server.LimitBodies(kMaxConsoleBody);
-    server.SetErrorReply(&Console::ErrorReply);
-    server.Serve("/", [&console](const HttpRequest& request) { return console.Handle(request); });
+    console.Register(server);
 
     // Served on every address, the console is opened on loopback.
     const std::string shown = address == "0.0.0.0" ? "127.0.0.1" : address;

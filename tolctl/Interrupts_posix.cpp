@@ -46,7 +46,7 @@ Interrupts::Interrupts() : m_platform(new Platform) {
             const timespec recheck{0, 100 * 1000 * 1000};
             while (!m_platform->stop.load()) {
                 const int signal = ::sigtimedwait(&wanted, nullptr, &recheck);
-                if (signal > 0) {
+                if (signal > 0 && !m_platform->stop.load()) {
                     Request(signal);
                 }
             }
@@ -61,6 +61,9 @@ Interrupts::~Interrupts() {
     Platform& p = *m_platform;
     if (p.waiter.joinable()) {
         p.stop = true;
+        // Woken at once by a signal it waits for, which it takes for no request now: a run does
+        // not end up to one look later.
+        ::pthread_kill(p.waiter.native_handle(), SIGHUP);
         p.waiter.join();
         // One that came after the waiter's last look is taken here, not by the old action.
         const sigset_t set = StopSet();

@@ -31,6 +31,7 @@ bool FinishOutput(std::ostream& out, std::ostream& err);
 /// Says each of `problems` on `err` as "tolctl: PROBLEM": the first 20, then how many more.
 void ShowProblems(const std::vector<std::string>& problems, std::ostream& err);
 
-/// Prints `rows` (the first the header) as a table: each column but the last padded to its widest
-/// cell and two spaces, the last as it is; no blank at a line's end.
+/// Prints `rows` (the first the header, where there is one) as a table: each column but the last
+/// padded to its widest cell and two spaces, the last as it is; no blank at a line's end. Every
+/// table tolctl prints is printed by this.
 void PrintColumns(const std::vector<std::vector<std::string>>& rows, std::ostream& out);

@@ -1,12 +1,12 @@
 // `tolctl ports`: this computer's printer ports, with the --port URI of each.
 #include <CLI/CLI.hpp>
 
-#include <algorithm>
 #include <memory>
 #include <ostream>
 
 #include <nlohmann/json.hpp>
 
+#include "tolctl/Output.h"
 #include "tolctl/Subcommand.h"
 #include "tolctl/Tolctl.h"
 #include "transport/Ports.h"
@@ -32,13 +32,11 @@ int RunPorts(const std::string& format, const GlobalOptions& global, std::ostrea
         }
         out << list.dump(2, ' ', false, nlohmann::ordered_json::error_handler_t::replace) << '\n';
     } else {
-        size_t width = 0;
+        std::vector<std::vector<std::string>> rows;
         for (const LocalPort& port : ports) {
-            width = std::max(width, port.uri.size());
+            rows.push_back({port.uri, port.description});
         }
-        for (const LocalPort& port : ports) {
-            out << port.uri << std::string(width - port.uri.size() + 2, ' ') << port.description << '\n';
-        }
+        PrintColumns(rows, out);
     }
     out.flush();
     if (ports.empty()) {

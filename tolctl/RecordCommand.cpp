@@ -13,6 +13,7 @@
 #include <nlohmann/json.hpp>
 
 #include "fleet/Plan.h"
+#include "fleet/RecordCompare.h"
 #include "fleet/Targets.h"
 #include "record/Record.h"
 #include "record/RecordQueries.h"
@@ -36,6 +37,7 @@ struct RecordOptions {
     std::string target;                // history TARGET
     std::string rollout;               // rollout ID
     std::string file;                  // import FILE
+    std::string profile;               // diff PROFILE
 };
 
 // Rows printed as a table (for people: each column padded to its widest cell), as CSV (RFC 4180,
@@ -543,6 +545,76 @@ int RunRollout(const RecordOptions& options,
     return code;
 }
 
+// record diff: each printer's planned settings beside the record. 0 when all are the same.
+int RunDiff(const RecordOptions& options,
+            const GlobalOptions& global,
+            std::istream& in,
+            std::ostream& out,
+            std::ostream& err) {
+    RolloutInputs inputs;
+    inputs.profile = options.profile;
+    inputs.targets = options.targets;
+    inputs.targetsFile = options.targetsFile;
+    const RolloutPlan plan = PlanRollout(inputs, in);
+    if (!plan.errors.empty()) {
+        ShowProblems(plan.errors, err);
+        return kExitUsage;
+    }
+    int code = kExitOk;
+    std::unique_ptr<Record> record = OpenForReading(global, code, err);
+    if (record == nullptr && code != kExitOk) {
+        return code;
+    }
+    RowPrinter rows(options.format,
+                    {{"target"}, {"setting"}, {"state"}, {"planned"}, {"recorded"}, {"sent"}, {"rollout"}},
+                    out);
+    bool allSame = true;
+    const auto print = [&](size_t printer, const std::vector<RecordedSetting>& settings) {
+        for (const RecordedSetting& setting : settings) {
+            allSame = allSame && setting.state == RecordedState::Same;
+            rows.Set(0, plan.printers[printer].target.name);
+            rows.Set(1, setting.planned->key);
+            rows.Set(2, RecordedStateName(setting.state));
+            if (record == nullptr && setting.planned->secret) {
+                rows.Set(3, kHiddenPassword);
+            } else {
+                rows.Set(3, ShownValue(setting.shown, setting.planned->secret));
+            }
+            setting.sentMs == 0 ? rows.SetNull(4)
+                                : rows.Set(4, ShownValue(setting.recorded, setting.planned->secret));
+            rows.SetTime(5, setting.sentMs);
+            setting.rollout.empty() ? rows.SetNull(6)
+                                    : rows.Set(6, RolloutCell(setting.rollout, options.format));
+            rows.EndRow();
+        }
+    };
+    std::string problem;
+    if (record == nullptr) {
+        // No record yet: nothing was ever set.
+        std::vector<RecordedSetting> settings;
+        for (size_t i = 0; i < plan.printers.size(); ++i) {
+            settings.clear();
+            const std::vector<PlannedCmd>& commands = *plan.printers[i].plan;
+            for (size_t c = 0; c < commands.size(); ++c) {
+                for (const PlannedSetting& planned : commands[c].settings) {
+                    RecordedSetting setting;
+                    setting.command = c;
+                    setting.planned = &planned;
+                    setting.shown = planned.value;
+                    settings.push_back(setting);
+                }
+            }
+            print(i, settings);
+        }
+    } else if (!CompareWithRecord(*record, plan, print, problem)) {
+        rows.Finish();
+        err << "tolctl: record: " << problem << '\n';
+        return kExitPort;
+    }
+    rows.Finish();
+    return allSame ? kExitOk : kExitPort;
+}
+
 int RunExport(const GlobalOptions& global, std::ostream& out, std::ostream& err) {
     int code = kExitOk;
     std::unique_ptr<Record> record = OpenForReading(global, code, err);
@@ -647,6 +719,24 @@ void AddRecordCommand(CLI::App& app, Subcommands& list) {
         ->required()
         ->type_name("ID");
     addFormat(rollout);
+    CLI::App* diff = record->add_subcommand(
+        "diff",
+        "Each printer's settings of a profile beside the record: same, differs, never-set or failed (its "
+        "last "
+        "send failed); a password compared by its fingerprint. Exit code 0 when every one is the same, 1 "
+        "otherwise");
+    diff->add_option("profile", options->profile, "The profile (JSON), as apply takes it")
+        ->required()
+        ->type_name("PROFILE");
+    diff->add_option("--target", options->targets,
+                     "A printer: any --port form, or socket://A.B.C.D-E and socket://A.B.C.D/NN for one "
+                     "printer per address (repeatable)")
+        ->type_name("PORT")
+        ->allow_extra_args(false);
+    diff->add_option("--targets", options->targetsFile,
+                     "A file of targets with their KEY=VALUE overrides, as apply reads it")
+        ->type_name("FILE");
+    addFormat(diff);
     CLI::App* exportRecord =
         record->add_subcommand("export", "Print the whole record as JSON lines, for record import elsewhere");
     CLI::App* importRecord = record->add_subcommand(
@@ -673,6 +763,9 @@ void AddRecordCommand(CLI::App& app, Subcommands& list) {
              }
              if (rollout->parsed()) {
                  return RunRollout(*options, global, out, err);
+             }
+             if (diff->parsed()) {
+                 return RunDiff(*options, global, in, out, err);
              }
              if (exportRecord->parsed()) {
                  return RunExport(global, out, err);

@@ -16,8 +16,10 @@ void AddStatusTargetOptions(CLI::App& command, StatusTargetOptions& options) {
         ->type_name("PORT")
         ->allow_extra_args(false);
     command
-        .add_option("--targets", options.targetsFile,
-                    "A file of targets, one a line, as apply reads it (KEY=VALUE overrides are ignored)")
+        .add_option(
+            "--targets", options.targetsFile,
+            "A file of targets, one a line, or FILE.csv a spreadsheet's, as apply reads them (KEY=VALUE "
+            "overrides and the columns after target are ignored)")
         ->type_name("FILE");
     AddInteger(command, "--jobs", options.jobs, 1, 1024, "Printers asked at a time (default 64)");
     AddInteger(command, "--timeout", options.timeoutMs, 1, kMaxStatusAnswerMs,
@@ -32,7 +34,15 @@ bool GatherTargets(const StatusTargetOptions& options,
                    std::vector<Target>& targets,
                    std::ostream& err) {
     std::vector<std::string> errors;
-    targets = GatherStatusTargets(global.portText, options.targets, options.targetsFile, errors);
+    TargetSources sources;
+    sources.port = global.portText;
+    sources.targets = options.targets;
+    sources.file = options.targetsFile;
+    const std::vector<TargetLine> lines = ReadTargetLines(sources, errors);
+    if (lines.empty() && errors.empty()) {
+        errors.push_back("no printers: give --port, --target or --targets");
+    }
+    targets = ExpandTargetLines(lines, errors);
     if (errors.empty()) {
         return true;
     }
@@ -56,4 +66,24 @@ int StatusExitCode(const FleetStatus& found) {
         }
     }
     return kExitOk;
+}
+
+std::unique_ptr<Record> StatusRecord(const GlobalOptions& global,
+                                     const std::string& subcommand,
+                                     std::ostream& err) {
+    std::string path, problem;
+    if (!RecordPath(global, path, problem)) {
+        err << "tolctl: " << subcommand << ": warning: no record of the status is kept: " << problem << '\n';
+        return nullptr;
+    }
+    if (path.empty()) {
+        return nullptr;
+    }
+    RecordProblem why;
+    std::unique_ptr<Record> record = Record::Open(path, RecordMode::Write, why);
+    if (record == nullptr) {
+        err << "tolctl: " << subcommand << ": warning: no record of the status is kept: " << why.text
+            << " (--no-record reads without one)\n";
+    }
+    return record;
 }

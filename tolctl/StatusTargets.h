@@ -4,6 +4,7 @@
 #pragma once
 
 #include <iosfwd>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -24,9 +25,10 @@ struct StatusTargetOptions {
 /// Adds --target, --targets, --jobs and --timeout to `command`.
 void AddStatusTargetOptions(CLI::App& command, StatusTargetOptions& options);
 
-/// The printers named by --port, --target and --targets. When any is wrong, each problem is
-/// said on `err` (the first 20 of them), then "tolctl: SUBCOMMAND: no printer was asked", and the
-/// answer is false.
+/// The printers named by --port, --target and --targets (ReadTargetLines, ExpandTargetLines; a
+/// targets file's overrides are ignored, so that the file of an apply serves as it is). When any
+/// is wrong, or none is named, each problem is said on `err` (the first 20 of them), then
+/// "tolctl: SUBCOMMAND: no printer was asked", and the answer is false.
 bool GatherTargets(const StatusTargetOptions& options,
                    const GlobalOptions& global,
                    const std::string& subcommand,
@@ -35,6 +37,13 @@ bool GatherTargets(const StatusTargetOptions& options,
 
 /// How the printers are read: --jobs, --timeout, --baud and --connect-timeout.
 FleetStatusSettings StatusSettings(const StatusTargetOptions& options, const GlobalOptions& global);
+
+/// The fleet record that status and monitor write the printers' status changes to (RecordPath),
+/// opened for writing; null with --no-record, and null with a warning on `err` when it cannot be
+/// opened: reading the printers goes on without it.
+std::unique_ptr<Record> StatusRecord(const GlobalOptions& global,
+                                     const std::string& subcommand,
+                                     std::ostream& err);
 
 /// 0 when every printer read is ok or warning, 1 otherwise.
 int StatusExitCode(const FleetStatus& found);

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cctype>
 #include <cstring>
+#include <regex>
 
 #include "http/HttpFront.h"
 #include "http/Httplib.h"
@@ -80,13 +81,42 @@ class InputStream : public httplib::Stream {
 };
 
 // A streamed reply that a handler of this thread gave: the connection writes it, not
-// cpp-httplib, so that no worker waits for what it streams.
+// cpp-httplib, so that no worker waits for what it streams. And whether a route or the guard
+// answered the request this thread processes (else an error is the server's own).
 struct StreamedReply {
     bool given = false;
     bool headOnly = false;  // HEAD: the headers alone
     HttpReply reply;
+    bool answered = false;
 };
 thread_local StreamedReply* t_streamed = nullptr;
+
+// The request as a handler sees it.
+HttpRequest Seen(const httplib::Request& request) {
+    HttpRequest seen;
+    seen.method = request.method;
+    seen.path = request.path;
+    for (const auto& header : request.headers) {
+        seen.headers.emplace(Lower(header.first), header.second);
+    }
+    // The query of the address only: cpp-httplib adds a form's fields to it.
+    const size_t query = request.target.find('?');
+    if (query != std::string::npos) {
+        httplib::Params parameters;
+        httplib::detail::parse_query_text(request.target.substr(query + 1), parameters);
+        for (const auto& parameter : parameters) {
+            seen.query.emplace(parameter.first, parameter.second);
+        }
+    }
+    for (size_t group = 1; group < request.matches.size(); ++group) {
+        seen.parts.push_back(request.matches[group].str());
+    }
+    seen.body = request.body;
+    return seen;
+}
+
+// The methods routes are registered for, in the order an Allow header names them.
+const char* const kMethods[] = {"GET", "POST", "PUT", "PATCH", "DELETE", "OPTIONS"};
 
 // The status line and `headers` of an answer, ending the head unless `more` headers follow.
 std::string HeadText(int status, const std::vector<std::pair<std::string, std::string>>& headers) {
@@ -103,6 +133,9 @@ std::string HeadText(int status, const std::vector<std::pair<std::string, std::s
 
 // `reply` into cpp-httplib's response; a streamed one is set aside for the connection.
 void Answer(HttpReply reply, const httplib::Request& request, httplib::Response& response) {
+    if (t_streamed != nullptr) {
+        t_streamed->answered = true;
+    }
     if (reply.stream && t_streamed != nullptr) {
         t_streamed->given = true;
         t_streamed->headOnly = request.method == "HEAD";
@@ -156,19 +189,40 @@ struct HttpServer::Impl {
               [this](const HttpInput& input) { return engine.Process(input); },
               [this](int status) { return Refusal(status); }) {}
 
-    HttpReply Error(int status) const {
-        if (errorReply) {
-            return errorReply(status);
-        }
+    HttpReply Error(const HttpRefusal& refusal) const {
         HttpReply reply;
-        reply.status = status;
-        reply.body = std::to_string(status) + " " + httplib::detail::status_message(status) + "\n";
+        if (errorReply) {
+            reply = errorReply(refusal);
+        } else {
+            reply.body =
+                std::to_string(refusal.status) + " " + httplib::detail::status_message(refusal.status) + "\n";
+        }
+        reply.status = refusal.status;
+        if (refusal.status == 405) {
+            reply.headers.emplace_back("Allow", refusal.allowed);
+        }
         return reply;
+    }
+
+    // The methods of the routes that take `path`, as an Allow header names them; "" for none.
+    std::string Allowed(const std::string& path) const {
+        std::string allowed;
+        for (const char* method : kMethods) {
+            for (const auto& route : routes) {
+                if (route.first == method && std::regex_match(path, route.second)) {
+                    allowed += (allowed.empty() ? "" : ", ") + std::string(method);
+                    break;
+                }
+            }
+        }
+        return allowed;
     }
 
     // An answer the connection makes itself; the connection ends after it.
     HttpOutput Refusal(int status) const {
-        HttpReply reply = Error(status);
+        HttpRefusal refusal;
+        refusal.status = status;
+        HttpReply reply = Error(refusal);
         reply.headers.emplace_back("Content-Type", reply.contentType);
         reply.headers.emplace_back("Content-Length", std::to_string(reply.body.size()));
         reply.headers.emplace_back("Connection", "close");
@@ -179,7 +233,9 @@ struct HttpServer::Impl {
     }
 
     Engine engine;
-    std::function<HttpReply(int)> errorReply;
+    std::vector<std::pair<std::string, std::regex>> routes;  // each route's method and pattern
+    std::function<bool(const HttpRequest&, HttpReply&)> guard;
+    std::function<HttpReply(const HttpRefusal&)> errorReply;
     HttpFront front;  // last: its threads use the others
 };
 
@@ -190,10 +246,27 @@ HttpServer::HttpServer(size_t threads) : m_impl(std::make_unique<Impl>(threads))
     server.set_keep_alive_timeout(kHttpHeadSeconds);
     server.set_keep_alive_max_count(kHttpRequestsPerConnection);
     Impl& impl = *m_impl;
-    server.set_error_handler([&impl](const httplib::Request& request, httplib::Response& response) {
-        if (response.body.empty()) {
-            Answer(impl.Error(response.status), request, response);
+    server.set_pre_routing_handler([&impl](const httplib::Request& request, httplib::Response& response) {
+        HttpReply reply;
+        if (!impl.guard || !impl.guard(Seen(request), reply)) {
+            return httplib::Server::HandlerResponse::Unhandled;
         }
+        Answer(std::move(reply), request, response);
+        return httplib::Server::HandlerResponse::Handled;
+    });
+    server.set_error_handler([&impl](const httplib::Request& request, httplib::Response& response) {
+        if (t_streamed != nullptr && t_streamed->answered) {
+            return;  // a route's or the guard's own answer
+        }
+        HttpRefusal refusal;
+        refusal.status = response.status;
+        if (refusal.status == 404) {
+            refusal.method = request.method;
+            refusal.path = request.path;
+            refusal.allowed = impl.Allowed(request.path);
+            refusal.status = refusal.allowed.empty() ? 404 : 405;
+        }
+        Answer(impl.Error(refusal), request, response);
     });
 }
 
@@ -202,47 +275,41 @@ HttpServer::~HttpServer() {
 }
 
 void HttpServer::Get(const std::string& path, Handler handler) {
-    m_impl->engine.Get(Literal(path),
-                       [handler](const httplib::Request& request, httplib::Response& response) {
-                           Answer(handler(), request, response);
-                       });
+    Route("GET", Literal(path), [handler](const HttpRequest&) { return handler(); });
 }
 
-void HttpServer::Serve(const std::string& prefix, RequestHandler handler) {
+void HttpServer::Route(const std::string& method, const std::string& pattern, RequestHandler handler) {
     const auto serve = [handler](const httplib::Request& request, httplib::Response& response) {
-        HttpRequest seen;
-        seen.method = request.method;
-        seen.path = request.path;
-        for (const auto& header : request.headers) {
-            seen.headers.emplace(Lower(header.first), header.second);
-        }
-        // The query of the address only: cpp-httplib adds a form's fields to it.
-        const size_t query = request.target.find('?');
-        if (query != std::string::npos) {
-            httplib::Params parameters;
-            httplib::detail::parse_query_text(request.target.substr(query + 1), parameters);
-            for (const auto& parameter : parameters) {
-                seen.query.emplace(parameter.first, parameter.second);
-            }
-        }
-        seen.body = request.body;
-        Answer(handler(seen), request, response);
+        Answer(handler(Seen(request)), request, response);
     };
-    const std::string pattern = Literal(prefix) + ".*";
     httplib::Server& server = m_impl->engine;
-    server.Get(pattern, serve);
-    server.Post(pattern, serve);
-    server.Put(pattern, serve);
-    server.Delete(pattern, serve);
-    server.Patch(pattern, serve);
-    server.Options(pattern, serve);
+    if (method == "GET") {
+        server.Get(pattern, serve);
+    } else if (method == "POST") {
+        server.Post(pattern, serve);
+    } else if (method == "PUT") {
+        server.Put(pattern, serve);
+    } else if (method == "PATCH") {
+        server.Patch(pattern, serve);
+    } else if (method == "DELETE") {
+        server.Delete(pattern, serve);
+    } else if (method == "OPTIONS") {
+        server.Options(pattern, serve);
+    } else {
+        return;  // no such method: never routed
+    }
+    m_impl->routes.emplace_back(method, std::regex(pattern));
+}
+
+void HttpServer::Guard(std::function<bool(const HttpRequest& request, HttpReply& reply)> guard) {
+    m_impl->guard = std::move(guard);
 }
 
 void HttpServer::LimitBodies(size_t bytes) {
     m_impl->front.LimitBodies(bytes);
 }
 
-void HttpServer::SetErrorReply(std::function<HttpReply(int status)> reply) {
+void HttpServer::SetErrorReply(std::function<HttpReply(const HttpRefusal& refusal)> reply) {
     m_impl->errorReply = std::move(reply);
 }
 

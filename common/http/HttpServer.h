@@ -1,7 +1,8 @@
-// A small HTTP server for the pages and APIs tolctl serves while it runs (monitor, console): GET
-// of fixed paths each answered by a function, or every request under a path prefix answered by
-// one function that sees the whole request (method, headers, query, body); replies of a fixed
-// text or streamed as they come (Server-Sent Events). Served on threads of its own until stopped:
+// A small HTTP server for the pages and APIs tolctl serves while it runs (monitor, console): its
+// routes (a method and a pattern of paths, cpp-httplib's routing) each answered by a function that
+// sees the whole request (method, headers, query, body, the parts of the path its pattern took),
+// a guard that sees every request first, and the server's own 404 and 405 (with Allow); replies
+// of a fixed text or streamed as they come (Server-Sent Events). Served on threads of its own until stopped:
 // one reads and writes every connection (HttpFront), each request within its deadlines, and only
 // requests read whole are answered by the worker threads, so that slow clients hold no worker.
 #pragma once
@@ -32,7 +33,8 @@ struct HttpRequest {
     std::string path;                            // decoded, without the query: "/api/jobs/3"
     std::map<std::string, std::string> headers;  // names in lower case; a repeated one: its first value
     std::map<std::string, std::string> query;    // decoded; a repeated one: its first value
-    std::string body;
+    std::vector<std::string> parts;              // what the groups of the route's pattern took
+    std::string body;                            // empty for the guard, which sees it before
 
     /// The header `name` (lower case), or "" when it was not sent.
     std::string Header(const std::string& name) const;
@@ -57,6 +59,13 @@ struct HttpReply {
     std::function<bool(const HttpWrite& write)> stream;
 };
 
+/// An answer the server makes itself, for HttpServer::SetErrorReply.
+struct HttpRefusal {
+    int status = 0;            // 404 no route takes the path; 405 only routes of other methods; 413, ...
+    std::string method, path;  // the request's, with 404 and 405
+    std::string allowed;       // 405: the methods served at the path ("GET, PUT"); also sent as Allow
+};
+
 class HttpServer {
   public:
     /// Called on one of the server's threads, several at once when requests come together.
@@ -70,22 +79,28 @@ class HttpServer {
     HttpServer(const HttpServer&) = delete;
     HttpServer& operator=(const HttpServer&) = delete;
 
-    /// Answers GET (and HEAD) of exactly `path` with `handler`. Other paths get 404. Before
-    /// Start.
+    /// Answers GET (and HEAD) of exactly `path` with `handler`. Before Start.
     void Get(const std::string& path, Handler handler);
 
-    /// Answers every request (GET, HEAD, POST, PUT, DELETE, PATCH, OPTIONS) whose path begins
-    /// with `prefix` with `handler`; "/" takes them all. Before Start.
-    void Serve(const std::string& prefix, RequestHandler handler);
+    /// Answers requests of `method` (GET, POST, PUT, DELETE, PATCH or OPTIONS; GET answers HEAD
+    /// too) whose whole path matches `pattern`, a regular expression whose groups give the
+    /// request's `parts` ("/api/jobs/([^/]*)"). Routes are tried in the order added. A path that
+    /// only routes of other methods take is answered 405 with Allow, one that none takes 404.
+    /// Before Start.
+    void Route(const std::string& method, const std::string& pattern, RequestHandler handler);
+
+    /// Sees every request before it is routed, its body not read yet: when it answers true with
+    /// `reply`, that is the request's answer (a refusal) and no route sees it. Before Start.
+    void Guard(std::function<bool(const HttpRequest& request, HttpReply& reply)> guard);
 
     /// Bodies larger than `bytes` (64 KiB without this) are refused with 413 before they are
     /// read, whatever their type (forms too). A body whose length is not given first (chunked)
     /// is refused with 411. Before Start.
     void LimitBodies(size_t bytes);
 
-    /// What an answer the server makes itself (404, 413, ...) holds: by default "413 Payload Too
-    /// Large" as text. Before Start.
-    void SetErrorReply(std::function<HttpReply(int status)> reply);
+    /// What an answer the server makes itself (404, 405, 413, ...) holds: by default "413 Payload
+    /// Too Large" as text. Before Start.
+    void SetErrorReply(std::function<HttpReply(const HttpRefusal& refusal)> reply);
 
     /// Takes the TCP port `port` (0: one that is free) on the IPv4 address `address` (A.B.C.D),
     /// refusing a port that another program holds. False with the reason in `problem`

@@ -1,11 +1,8 @@
-// How many files and sockets this process may have open, for the jobs that hold many at once.
+// How many files and sockets this process may have open, for the jobs that hold many at once
+// (apply, status, the emulator): one check of the room there is, OpenFileRoom.
 #pragma once
 
 #include <cstddef>
-
-/// Files a run of many jobs keeps free besides its jobs' sockets and devices and what it had open
-/// at the start (a report, its scratch file, a state file).
-constexpr size_t kSpareDescriptors = 16;
 
 /// Raises this process's soft limit of open files to its hard limit, as far as the system lets
 /// it, and answers the limit then in force; 0 where the system sets no such limit (Windows).
@@ -18,3 +15,9 @@ size_t OpenDescriptorCount();
 /// room for one more file or socket: nothing reached the port, and it may be tried again once
 /// others are closed.
 bool OutOfDescriptors(int systemError);
+
+/// How many more files and sockets this process may open now, keeping `spare` of them free
+/// besides what it has open: its limit (raised first, RaiseOpenFileLimit) less what is open and
+/// `spare`, 0 when that leaves none. `limit` is set to the limit; where the system sets none it
+/// is 0 and the room has no bound (SIZE_MAX).
+size_t OpenFileRoom(size_t spare, size_t& limit);

@@ -17,8 +17,17 @@ bool ReadFileStart(const std::string& path, size_t limit, std::string& bytes, st
         error = "cannot read " + name + ": " + ErrnoText(errno);
         return false;
     }
-    std::string content(limit, '\0');
-    const size_t got = limit == 0 ? 0 : std::fread(&content[0], 1, content.size(), file);
+    // Read into room that grows with what comes: a small file of a large limit (16 MiB for
+    // targets) never costs the whole limit.
+    std::string content;
+    size_t got = 0;
+    for (bool more = true; more && got < limit;) {
+        content.resize(std::min(limit, std::max<size_t>(2 * got, 64 * 1024)));
+        const size_t want = content.size() - got;
+        const size_t read = std::fread(&content[got], 1, want, file);
+        got += read;
+        more = read == want;
+    }
     const int code = errno;
     const bool failed = std::ferror(file) != 0;
     std::fclose(file);

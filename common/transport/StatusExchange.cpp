@@ -9,16 +9,13 @@
 
 #include "transport/EthernetMessenger.h"
 #include "transport/PortFactory.h"
+#include "transport/StatusDialogue.h"
 #include "transport/StatusLink.h"
 
 namespace {
 
 PrinterStatus Unreachable(const std::string& reason, int error) {
-    PrinterStatus status;
-    status.state = StatusState::Unreachable;
-    status.reason = reason.empty() ? "the port could not be opened" : reason;
-    status.error = error;
-    return status;
+    return FailedOpenStatus(reason, error, false);
 }
 
 // A parallel port carries nothing back to the computer. It is opened, as a command would open
@@ -106,79 +103,32 @@ std::unique_ptr<StatusLink> OpenSerialLink(StatusComPort* opened, LinkFailure& f
     return std::unique_ptr<StatusLink>(new SerialLink(std::move(port)));
 }
 
-// A device that sends what it was not asked for: never a printer, whatever its bytes say.
-PrinterStatus NotAPrinter(const StatusAnswers& answers, const std::string& reason) {
-    PrinterStatus status;
-    status.state = StatusState::NotAPrinter;
-    status.answers = answers;
-    status.reason = reason;
-    return status;
-}
-
-// No byte for this long: the device has said what it had to say.
-constexpr auto kQuiet = std::chrono::milliseconds(100);
-// At most this long is waited for that.
-constexpr auto kMostSettle = std::chrono::milliseconds(1000);
-
-// Drops what comes until the device has been quiet for kQuiet; false when it kept sending for
-// kMostSettle.
-bool Settle(StatusLink& link) {
-    using Clock = std::chrono::steady_clock;
-    const Clock::time_point start = Clock::now();
-    Clock::time_point heard = start;
-    while (Clock::now() - heard < kQuiet) {
-        if (link.DropInput() > 0) {
-            heard = Clock::now();
-            if (heard - start >= kMostSettle) {
-                return false;
-            }
-        }
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    }
-    return true;
-}
-
-// DLE EOT 1 to 4, each answer read before the next request goes out. A printer answers each
-// request with one byte and says nothing unasked: what waits before a request is dropped, and
-// when any did (more than one byte came for one request, or bytes came unasked) the device is
-// no printer, whatever those bytes would say. Only what came with the first answer may be a
-// banner that the first look missed: then, once the device is quiet, the requests start again.
+// Asks for the status on `link`, step by step as the dialogue says.
 PrinterStatus Exchange(StatusLink& link) {
-    link.DropInput();  // before the first request: a banner, a late answer to an earlier exchange
-    for (int round = 0;; ++round) {
-        StatusAnswers answers = {{-1, -1, -1, -1}};
-        bool again = false;
-        for (int n = 1; n <= kStatusRequestCount && !again; ++n) {
-            const std::array<unsigned char, 3> request = StatusRequestBytes(n);
-            std::string why;
-            const std::string asked = "DLE EOT " + std::to_string(n);
-            if (!link.Send(request.data(), static_cast<int>(request.size()), why)) {
-                PrinterStatus status = DecodeStatus(answers);
-                status.reason = asked + " could not be sent: " + why;
-                return status;
+    StatusDialogue dialogue;
+    for (;;) {
+        std::string why;
+        switch (dialogue.Next()) {
+            case StatusDialogue::Step::Drop:
+                dialogue.Dropped(link.DropInput());
+                break;
+            case StatusDialogue::Step::Send: {
+                const std::array<unsigned char, 3> request = dialogue.Request();
+                const bool sent = link.Send(request.data(), static_cast<int>(request.size()), why);
+                dialogue.Sent(sent, why);
+                break;
             }
-            answers[n - 1] = link.ReceiveByte(why);
-            if (answers[n - 1] < 0) {
-                PrinterStatus status = DecodeStatus(answers);
-                status.reason = "no answer to " + asked + ": " + why;
-                return status;
+            case StatusDialogue::Step::Receive: {
+                const int byte = link.ReceiveByte(why);
+                dialogue.Received(byte, why);
+                break;
             }
-            const int more = link.DropInput();
-            if (more == 0) {
-                continue;
-            }
-            if (n > 1 || round > 0) {
-                return NotAPrinter(answers, std::to_string(more) + (more == 1 ? " byte" : " bytes") +
-                                                " more than the answer came back for " + asked);
-            }
-            if (!Settle(link)) {
-                return NotAPrinter(answers, "bytes kept coming back for " +
-                                                std::to_string(kMostSettle.count()) + " ms after " + asked);
-            }
-            again = true;
-        }
-        if (!again) {
-            return DecodeStatus(answers);
+            case StatusDialogue::Step::Pause:
+                std::this_thread::sleep_for(std::chrono::milliseconds(StatusDialogue::kPauseMs));
+                dialogue.Paused();
+                break;
+            case StatusDialogue::Step::Done:
+                return dialogue.Result();
         }
     }
 }
@@ -220,14 +170,8 @@ PrinterStatus ReadPrinterStatus(const SendOptions& options, int answerTimeoutMs)
             }
             break;
     }
-    if (!link && failure.reset) {
-        // One state for one cause: a reset seen at the connect is what it is when seen later.
-        PrinterStatus status;
-        status.reason = "no answer to DLE EOT 1: " + failure.reason;
-        return status;  // no-answer
-    }
     if (!link) {
-        return Unreachable(failure.reason, failure.error);
+        return FailedOpenStatus(failure.reason, failure.error, failure.reset);
     }
     return Exchange(*link);
 }

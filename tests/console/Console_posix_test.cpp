@@ -144,8 +144,19 @@ TEST(TolctlConsoleTest, EveryRequestNeedsTheTokenTheHostAndTheOrigin) {
     char reply[64] = {};
     ASSERT_GT(::read(fd.Get(), reply, sizeof reply - 1), 0);
     EXPECT_EQ(std::string(reply).substr(0, 12), "HTTP/1.1 411") << reply;
-    EXPECT_EQ(console.Fetch("GET", "/api/apply").status, 405);
-    EXPECT_EQ(console.Fetch("GET", "/api/nothing").status, 404);
+    // A wrong method: 405 with the methods served there, the page too; an unknown path: 404.
+    for (const auto& wrong : std::vector<std::vector<std::string>>{
+             {"GET", "/api/apply", "POST", "GET is not served at /api/apply; POST is"},
+             {"DELETE", "/api/profiles/front", "GET, PUT",
+              "DELETE is not served at /api/profiles/front; GET, PUT are"},
+             {"POST", "/", "GET", "POST is not served at /; GET is"}}) {
+        answer = console.Fetch(wrong[0], wrong[1]);
+        EXPECT_EQ(answer.status, 405) << wrong[1];
+        EXPECT_EQ(answer.Header("allow"), wrong[2]) << wrong[1];
+        EXPECT_EQ(answer.body, "{\n  \"error\": \"" + wrong[3] + "\"\n}\n");
+    }
+    EXPECT_EQ(console.Fetch("GET", "/api/nothing").body,
+              "{\n  \"error\": \"no such API: /api/nothing\"\n}\n");
     EXPECT_EQ(console.Fetch("GET", "/api/jobs/77").status, 404);
     EXPECT_EQ(console.Stop(), "exit 0");
 }
@@ -427,6 +438,18 @@ TEST(TolctlConsoleTest, KeepsItsPrintersAndProfilesAcrossRuns) {
                                R"({"add": ["socket://127.0.20.40"], "targetsText": "1.2.3\n"})");
         EXPECT_EQ(answer.status, 400);
         EXPECT_NE(answer.body.find("targets:1: "), std::string::npos) << answer.body;
+        // A spreadsheet sent with its name is read as apply reads it, with its messages.
+        answer = console.Fetch("POST", "/api/printers",
+                               R"({"targetsText": "target,lan.ip\r\nsocket://127.0.20.33,10.0.0.9\r\n",
+                                   "targetsName": "tills.csv"})");
+        EXPECT_NE(answer.body.find("\"socket://127.0.20.33\""), std::string::npos) << answer.body;
+        answer = console.Fetch("POST", "/api/printers",
+                               R"({"targetsText": "target,bt-nam\n", "targetsName": "tills.csv"})");
+        EXPECT_NE(answer.body.find("tills.csv row 1, column 2: 'bt-nam': not a profile key"),
+                  std::string::npos)
+            << answer.body;
+        EXPECT_EQ(console.Fetch("POST", "/api/printers", R"({"remove": ["socket://127.0.20.33"]})").status,
+                  200);
         EXPECT_EQ(console.Fetch("PUT", "/api/profiles/front-1", R"({"bt-pin": "1234"})").status, 200);
         // Changes that come at once are all kept: none is written over by another.
         std::vector<std::thread> adds;

@@ -78,7 +78,8 @@ def main():
         env = dict(os.environ, ANSIBLE_CONFIG=os.path.join(ansible_dir, "ansible.cfg"),
                    ANSIBLE_HOME=os.path.join(scratch, "ansible-home"),
                    ANSIBLE_LOCAL_TEMP=os.path.join(scratch, "ansible-tmp"),
-                   ANSIBLE_NOCOLOR="1", ANSIBLE_FORCE_COLOR="0", ANSIBLE_STDOUT_CALLBACK="default")
+                   ANSIBLE_NOCOLOR="1", ANSIBLE_FORCE_COLOR="0", ANSIBLE_STDOUT_CALLBACK="default",
+                   TOLCTL_RECORD=os.path.join(scratch, "record.sqlite"))  # never the user's record
         subprocess.run(["ansible-vault", "encrypt", "--vault-password-file", os.path.join(scratch, "vault-pass"),
                         vault], env=env, check=True, capture_output=True)
         if password in open(vault).read():

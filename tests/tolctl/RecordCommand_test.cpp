@@ -7,10 +7,10 @@
 #include <cstdlib>
 #include <filesystem>
 
-#include "tolctl/Options.h"
 #include "record/Record.h"
 #include "tests/support/TempFolder.h"
 #include "tests/support/TolctlRun.h"
+#include "tolctl/Options.h"
 
 namespace {
 
@@ -167,6 +167,7 @@ TEST(RecordCommandTest, ExportImportAndExitCodes) {
 #endif
     ASSERT_TRUE(RecordPath(global, path, problem));
     EXPECT_NE(path.find("record.sqlite"), std::string::npos);
+    KeepTestRecordApart();  // the next tests' tolctl writes no record of the user's
     global.noRecord = true;
     ASSERT_TRUE(RecordPath(global, path, problem));
     EXPECT_EQ(path, "");

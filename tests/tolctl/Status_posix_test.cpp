@@ -106,6 +106,30 @@ TEST(TolctlStatusTest, BadTargetsAndOptionsAskNoPrinter) {
     EXPECT_EQ(dry.out, "10 04 01 10 04 02 10 04 03 10 04 04\n");
 }
 
+TEST(TolctlStatusTest, ReadsTheTargetsOfASpreadsheetAsApplyDoesWithItsMessages) {
+    TempDir dir;
+    EmulatorProgram fleet({"--bind", "127.0.3.50-51"});
+    const std::string port = std::to_string(fleet.Port());
+    std::ofstream(dir / "tills.CSV") << "\xEF\xBB\xBFtarget,lan.ip\r\nsocket://127.0.3.50-51:" + port +
+                                            ",10.0.0.5+\r\n";
+    const Result read = Status({"--targets", dir / "tills.CSV", "--format", "json"});
+    EXPECT_EQ(read.code, 0) << read.err;
+    const Json found = Json::parse(read.out);
+    ASSERT_EQ(found.size(), 2u) << read.out;
+    EXPECT_EQ(found[1]["target"], "socket://127.0.3.51:" + port);
+    // A bad one: the message apply gives, and no printer is asked.
+    std::ofstream(dir / "bad.csv") << "target,bt-nam\n";
+    std::ofstream(dir / "p.json") << R"({"after": ["cut"]})";
+    const Result bad = Status({"--targets", dir / "bad.csv"});
+    const Result apply = RunTolctlIn({"apply", dir / "p.json", "--targets", dir / "bad.csv"});
+    const std::string message =
+        "tolctl: " + (dir / "bad.csv") + " row 1, column 2: 'bt-nam': not a profile key";
+    EXPECT_EQ(bad.code, 2);
+    EXPECT_EQ(bad.err.find(message), 0u) << bad.err;
+    EXPECT_NE(apply.err.find(bad.err.substr(0, bad.err.find('\n'))), std::string::npos) << apply.err;
+    EXPECT_EQ(fleet.Stop(), "exit 0");
+}
+
 TEST(TolctlStatusTest, ADeviceIsOneTargetHoweverItIsWrittenAndAFileIsNone) {
     TempDir dir;
     ASSERT_EQ(::mkfifo((dir / "lp").c_str(), 0600), 0);

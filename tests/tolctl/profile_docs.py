@@ -39,7 +39,9 @@ def fail(message):
 
 
 def run(args, cwd):
-    return subprocess.run([tolctl] + args, cwd=cwd, capture_output=True, text=True, timeout=60)
+    # The fleet record in the work folder, never the user's.
+    env = dict(os.environ, TOLCTL_RECORD=os.path.join(cwd, "record.sqlite"))
+    return subprocess.run([tolctl] + args, cwd=cwd, capture_output=True, text=True, timeout=60, env=env)
 
 
 def examples(page):

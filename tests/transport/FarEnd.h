@@ -19,6 +19,10 @@
 
 #ifdef _WIN32
 using FileOwner = UniqueKernelHandle;
+
+/// How many uses of Windows Sockets this process holds now (Asio's own among them, started before
+/// main): counted by ending them all, then started again as many times.
+int WinsockUses();
 #else
 using FileOwner = UniqueFd;
 #endif

@@ -1,12 +1,16 @@
 // The status exchange on every kind of port: the far end answers DLE EOT n as a printer would,
-// gives bytes that are no status, stays silent, or is not there.
+// gives bytes that are no status, stays silent, or is not there. A TCP printer both ways: by the
+// blocking exchange and on an event loop, as fleets are read (StatusReads.h).
 #include <gtest/gtest.h>
+
+#include <asio/io_context.hpp>
 
 #include <string>
 #include <thread>
 
 #include "tests/transport/FarEnd.h"
 #include "transport/StatusExchange.h"
+#include "transport/StatusReads.h"
 
 namespace {
 
@@ -50,13 +54,35 @@ std::thread AnswerOnce(LoopbackPort& port,
 
 class StatusExchangeTest : public FarEndTest {};
 
-TEST_F(StatusExchangeTest, TcpAsksTheFourStatusesOnOneConnection) {
+// The TCP exchange on an event loop, one printer: what it found, told once.
+PrinterStatus ReadOnLoop(const SendOptions& options, int answerTimeoutMs) {
+    asio::io_context io;
+    PrinterStatus found;
+    int told = 0;
+    ReadTcpStatus(io, options, answerTimeoutMs, [&](const PrinterStatus& status) {
+        found = status;
+        ++told;
+    });
+    io.run();
+    EXPECT_EQ(told, 1);
+    return found;
+}
+
+using TcpReader = PrinterStatus (*)(const SendOptions& options, int answerTimeoutMs);
+
+class TcpStatusTest : public StatusExchangeTest, public ::testing::WithParamInterface<TcpReader> {};
+
+INSTANTIATE_TEST_SUITE_P(BlockingAndOnALoop,
+                         TcpStatusTest,
+                         ::testing::Values(&ReadPrinterStatus, &ReadOnLoop));
+
+TEST_P(TcpStatusTest, TcpAsksTheFourStatusesOnOneConnection) {
     LoopbackPort port;
     ASSERT_TRUE(port.Listen());
     for (const std::string& answers : {std::string("\x1a\x12\x12\x16"), std::string("\x16\x41\x12\x12")}) {
         std::string heard;
         std::thread printer = AnswerOnce(port, answers, heard);
-        const PrinterStatus status = ReadPrinterStatus(PortOf(PortUri::Kind::Socket, "", port.Port()), 2000);
+        const PrinterStatus status = GetParam()(PortOf(PortUri::Kind::Socket, "", port.Port()), 2000);
         printer.join();
         EXPECT_EQ(heard, kAllRequests);
         if (answers[1] == '\x41') {
@@ -69,10 +95,10 @@ TEST_F(StatusExchangeTest, TcpAsksTheFourStatusesOnOneConnection) {
     }
 }
 
-TEST_F(StatusExchangeTest, TcpPeerThatNeverAnswersIsAskedOnceAndOneThatRefusesIsUnreachable) {
+TEST_P(TcpStatusTest, TcpPeerThatNeverAnswersIsAskedOnceAndOneThatRefusesIsUnreachable) {
     LoopbackPort silent;
     ASSERT_TRUE(silent.Listen());  // connects complete, but nobody accepts or answers
-    const PrinterStatus quiet = ReadPrinterStatus(PortOf(PortUri::Kind::Socket, "", silent.Port()), 200);
+    const PrinterStatus quiet = GetParam()(PortOf(PortUri::Kind::Socket, "", silent.Port()), 200);
     EXPECT_EQ(quiet.state, StatusState::NoAnswer);
     EXPECT_EQ(StatusAnswersText(quiet.answers), "- - - -");
     EXPECT_EQ(quiet.reason, "no answer to DLE EOT 1: none within 200 ms");
@@ -80,7 +106,7 @@ TEST_F(StatusExchangeTest, TcpPeerThatNeverAnswersIsAskedOnceAndOneThatRefusesIs
     EXPECT_EQ(late.ReceiveSome(100), std::string("\x10\x04\x01", 3));  // nothing after the first
 
     LoopbackPort refusing;  // bound, not listening
-    const PrinterStatus refused = ReadPrinterStatus(PortOf(PortUri::Kind::Socket, "", refusing.Port()), 200);
+    const PrinterStatus refused = GetParam()(PortOf(PortUri::Kind::Socket, "", refusing.Port()), 200);
     EXPECT_EQ(refused.state, StatusState::Unreachable);
     EXPECT_EQ(refused.error, kRefused.code);
     EXPECT_FALSE(refused.reason.empty());
@@ -112,26 +138,26 @@ TEST_F(StatusExchangeTest, SerialPortAnswersThroughTheSerialTransport) {
     EXPECT_EQ(surplus.conditions, 0);
 }
 
-TEST_F(StatusExchangeTest, StrayBytesMakeNoConditionsABannerIsDroppedAndAResetIsAlwaysNoAnswer) {
+TEST_P(TcpStatusTest, StrayBytesMakeNoConditionsABannerIsDroppedAndAResetIsAlwaysNoAnswer) {
     LoopbackPort port;
     ASSERT_TRUE(port.Listen());
     const SendOptions tcp = PortOf(PortUri::Kind::Socket, "", port.Port());
     std::string heard;
     std::thread banner = AnswerOnce(port, "\x16\x12\x12\x12", heard, "ready\r\n");
-    const PrinterStatus greeted = ReadPrinterStatus(tcp, 1000);
+    const PrinterStatus greeted = GetParam()(tcp, 1000);
     banner.join();
     EXPECT_EQ(StatusAnswersText(greeted.answers), "16 12 12 12") << greeted.reason;
     EXPECT_EQ(greeted.state, StatusState::Ok);
 
     // Two bytes more than each answer (as the emulator's surplus fault), or a flood of them.
     std::thread surplus = AnswerOnce(port, "\x16\x12\x12\x12", heard, "", "\x16\x16");
-    const PrinterStatus more = ReadPrinterStatus(tcp, 1000);
+    const PrinterStatus more = GetParam()(tcp, 1000);
     surplus.join();
     std::thread flood([&port] {
         for (Connection device = port.Accept(); device.Send(std::string(4096, '\x16'));) {
         }
     });
-    const PrinterStatus flooded = ReadPrinterStatus(tcp, 1000);
+    const PrinterStatus flooded = GetParam()(tcp, 1000);
     flood.join();
     for (const PrinterStatus& status : {more, flooded}) {
         EXPECT_EQ(status.state, StatusState::NotAPrinter) << StatusAnswersText(status.answers);
@@ -145,7 +171,7 @@ TEST_F(StatusExchangeTest, StrayBytesMakeNoConditionsABannerIsDroppedAndAResetIs
         }
     });
     for (int i = 0; i < 10; ++i) {
-        const PrinterStatus status = ReadPrinterStatus(tcp, 1000);
+        const PrinterStatus status = GetParam()(tcp, 1000);
         EXPECT_EQ(status.state, StatusState::NoAnswer) << status.reason;
     }
     resets.join();

@@ -10,9 +10,9 @@ out=$3
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 
-# The subcommands listed in the "Subcommands:" section of a help text. It reads the help to its
-# end: a reader that left early would end tolctl's writing with a broken pipe, which pipefail
-# takes for a failure (now and then, as the timing falls).
+# The subcommands listed in the "Subcommands:" section of a help text. The help is read to its end:
+# an awk that left early could make tolctl's write fail (SIGPIPE), which pipefail would take for
+# a failure of the page, now and then.
 subcommands() {
     awk '/^Subcommands:$/ && !done { on = 1; next } on && /^$/ { on = 0; done = 1 } on && /^  [^ ]/ { print $1 }'
 }
