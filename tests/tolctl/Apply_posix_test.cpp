@@ -713,6 +713,7 @@ TEST(TolctlApplyProgramTest, ResumingServesAgainOnlyWhatWasNotOkAndKeepsEveryPri
     EXPECT_EQ(results(),
               (std::vector<std::string>{"176 ok", "177 ok", "178 failed", "179 failed", "180 interrupted",
                                         "181 interrupted", "182 interrupted", "183 interrupted"}));
+    const nlohmann::json first = nlohmann::json::parse(ReadFile(report))["results"];
     // The same printers, all good now, with a count of their own.
     std::filesystem::remove(state);
     tolctl_program::EmulatorProgram fleet({"--bind", net, "--state", state}, 0, 0, port);
@@ -743,6 +744,13 @@ TEST(TolctlApplyProgramTest, ResumingServesAgainOnlyWhatWasNotOkAndKeepsEveryPri
         EXPECT_EQ(printer.substr(4), "ok");
     }
     EXPECT_EQ(nlohmann::json::parse(ReadFile(report))["ok"], 8);
+    // The printers carried over keep their own time and roll-out; the others have new ones.
+    const nlohmann::json last = nlohmann::json::parse(ReadFile(report))["results"];
+    for (const char* key : {"time", "rollout"}) {
+        EXPECT_TRUE(first[0][key].is_string()) << first[0];
+        EXPECT_EQ(last[0][key], first[0][key]);
+        EXPECT_NE(last[2][key], first[2][key]);
+    }
 
     // Another profile is refused unless forced; an old report or targets besides are refused.
     std::ofstream(profile) << R"({"bt-name": "b", "bt-pin": "1", "after": ["cut"]})";
