@@ -7,16 +7,64 @@
 #    send, which serves about as many commands a second as a real apply of 65,536 emulated
 #    printers does here (about 14,000).
 # 2. A record of 100,000 printers and 1,000,000 commands sent (two roll-outs; imported from JSON
-#    lines made here): the time of `record printers` in each format, of one printer's history, of
-#    the roll-outs and of one roll-out's printers, best of three; and the bytes a command.
-# Only files in a scratch folder. Usage: bench/record.sh [PRINTERS]   (default 65536)
+#    lines made here): the time of `record printers` in each format, of `record diff` of a profile
+#    over them, of one printer's history, of the roll-outs and of one roll-out's printers, best of
+#    three; and the bytes a command.
+# 3. (--apply, or APPLY=1) A real apply of PRINTERS emulated printers (four emulators on 127.63.0.0/16)
+#    x 7 settings, --gap 0 --jobs 128, with the record and with --no-record, two runs each,
+#    alternating, the best counting: both times, their ratio, and the record's bytes a command.
+# Only files in a scratch folder, only loopback addresses.
+# Usage: bench/record.sh [--apply] [PRINTERS]   (default 65536)
 set -euo pipefail
 cd "$(dirname "$0")/.."
+apply=${APPLY:-0}
+if [ "${1:-}" = --apply ]; then
+    apply=1
+    shift
+fi
 printers=${1:-65536}
 scripts/build.sh release -- tolctl record_bench >/dev/null
 tolctl=$PWD/build/release/tolctl/tolctl
 bench=$PWD/build/release/bench/record_bench
 source bench/lib.sh
+
+if [ "$apply" = 1 ]; then
+    echo "== apply of $printers emulated printers x 7 settings, with the record and without"
+    cat >"$work/profile.json" <<'JSON'
+{"wifi-ap": {"name": "Shop Printer", "mode": "ap"}, "bt-name": "Printer", "bt-pin": "6042",
+ "wifi-station": {"ssid": "Shop", "password": "shop-secret", "mask": "255.0.0.0", "gateway": "10.0.0.1"},
+ "lan": {"mask": "255.255.255.0", "gateway": "192.168.1.1", "mac": "9E:22:56:1C"}}
+JSON
+    # Four emulators of 16,384 printers each (one process may not open 65,536 sockets).
+    ports=()
+    for quarter in 0 1 2 3; do
+        start_emulator $((19300 + quarter * 211)) --bind "127.63.$((quarter * 64)).0/18"
+        ports+=("$port")
+    done
+    python3 -c 'import sys
+for p in range(int(sys.argv[1])):
+    c, d = p // 256 % 256, p % 256
+    print("socket://127.63.%d.%d:%s wifi-station.ip=10.%d.%d.10" % (c, d, sys.argv[2 + c // 64], c, d))' \
+        "$printers" "${ports[@]}" >"$work/targets.txt"
+    with= without=
+    for run in 1 2; do
+        rm -f "$work/apply.sqlite"*
+        start=$(now_ns)
+        "$tolctl" apply "$work/profile.json" --targets "$work/targets.txt" --gap 0 --jobs 128 \
+            --record "$work/apply.sqlite" >"$work/apply.out"
+        took=$(($(now_ns) - start))
+        [ -n "$with" ] && [ "$with" -le "$took" ] || with=$took
+        start=$(now_ns)
+        "$tolctl" apply "$work/profile.json" --targets "$work/targets.txt" --gap 0 --jobs 128 --no-record \
+            >"$work/apply.out"
+        took=$(($(now_ns) - start))
+        [ -n "$without" ] && [ "$without" -le "$took" ] || without=$took
+    done
+    commands=$((printers * 7))
+    size=$(($(stat -c %s "$work/apply.sqlite") + $(stat -c %s "$work/apply.sqlite-wal" 2>/dev/null || echo 0)))
+    echo "with the record: $(ms "$with") ms; --no-record: $(ms "$without") ms; ratio $(ratio "$with" "$without")x"
+    echo "the record: $size bytes for $commands commands ($(awk -v s="$size" -v n="$commands" 'BEGIN { printf "%.0f", s / n }') bytes a command, a row for each setting a command sends: 14 a printer)"
+fi
 
 echo "== the record's writer"
 "$bench" "$work/write-0.sqlite" "$printers" 7 1024 0
@@ -62,7 +110,7 @@ best() {
     shift
     for _ in 1 2 3; do
         start=$(now_ns)
-        "$tolctl" "$@" --record "$record" >"$work/out"
+        "$tolctl" "$@" --record "$record" >"$work/out" || [ $? -eq 1 ]  # diff: 1 when any differs
         took=$(($(now_ns) - start))
         [ -z "$best" ] || [ "$took" -lt "$best" ] && best=$took
     done
@@ -72,6 +120,12 @@ best "record printers (table)" record printers
 best "record printers --format csv" record printers --format csv
 best "record printers --format json" record printers --format json
 best "record printers --target a /24" record printers --target socket://127.64.3.0/24
+cat >"$work/diff.json" <<'JSON'
+{"wifi-ap": {"name": "value-1-2", "mode": "ap"}, "bt-name": "value-3-4", "bt-pin": "1234",
+ "lan": {"mask": "255.255.255.0"}}
+JSON
+printf 'socket://127.64.0.0/16:9100\nsocket://127.65.0.0/17:9100\n' >"$work/diff-targets.txt"
+best "record diff of 5 settings over about $(( 65536 + 32768 )) printers" record diff "$work/diff.json" --targets "$work/diff-targets.txt" --format csv
 best "record history of one printer" record history socket://127.64.1.1
 best "record rollouts" record rollouts
 best "record rollout of 100,000 printers" record rollout 2222

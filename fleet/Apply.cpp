@@ -2,8 +2,10 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cstdint>
 #include <cstring>
 #include <ctime>
+#include <memory>
 
 #include <nlohmann/json.hpp>
 
@@ -96,9 +98,10 @@ void NoteNotSent(const Run& run,
                  const std::vector<PlannedCmd>& plan,
                  size_t from,
                  SendResult result,
-                 const std::string& error) {
+                 const std::string& error,
+                 size_t to = SIZE_MAX) {
     Record* record = run.settings.record;
-    for (size_t i = from; record != nullptr && i < plan.size(); ++i) {
+    for (size_t i = from; record != nullptr && i < plan.size() && i < to; ++i) {
         if (plan[i].settings.empty()) {
             record->CommandNotSent(run.settings.rollout, printer, plan[i].name, RecordValue{}, result, error);
         }
@@ -172,6 +175,25 @@ void ServePrinter(size_t index, Run& run) {
     }
     const std::string name =
         run.settings.record != nullptr ? PrinterName(printer.target.port) : std::string();
+    // Each command's rows, begun while the command before it is sent (the first: as the printer
+    // is begun), so that they are committed by the time its port is open.
+    std::vector<std::unique_ptr<RecordedCommand>> rows(run.settings.record != nullptr ? plan.size() : 0);
+    const auto begin = [&](size_t i) -> RecordedCommand& {
+        if (i < rows.size() && !rows[i]) {
+            rows[i] = std::make_unique<RecordedCommand>(run, name, plan[i]);
+        }
+        return *rows[i];
+    };
+    // Commands from `from` on were not sent (`result` NotSent or Interrupted).
+    const auto notSent = [&](size_t from, SendResult result, const std::string& error) {
+        for (size_t i = from; i < rows.size(); ++i) {
+            if (rows[i]) {
+                rows[i]->End(result, error);
+            } else {
+                NoteNotSent(run, name, plan, i, result, error, i + 1);
+            }
+        }
+    };
     // The status read is one more step, before the command at `verifyAt`.
     const size_t verifyAt = run.settings.verify ? VerifyPosition(plan) : plan.size() + 1;
     const size_t steps = plan.size() + (run.settings.verify ? 1 : 0);
@@ -185,7 +207,6 @@ void ServePrinter(size_t index, Run& run) {
         const int gapMs = run.settings.gapMs;
         const bool rested = step == 0 || gapMs == 0 || run.stop.Sleep(std::chrono::milliseconds(gapMs));
         bool stopped = !rested || run.stop.Requested();
-        bool begun = false;  // the command's rows are in the record
         if (!stopped && verifying) {
             stopped = !WaitingForRoom(run.stop, [&] {
                 status = ReadPrinterStatus(options, run.settings.answerTimeoutMs);
@@ -195,24 +216,26 @@ void ServePrinter(size_t index, Run& run) {
             for (ApplyObserver* observer : run.observers) {
                 observer->CommandStarted(index, i);
             }
-            RecordedCommand recorded(run, name, plan[i]);
-            begun = true;
-            const BeforeWrite hook = recorded.Hook();
+            BeforeWrite hook;
+            if (!rows.empty()) {
+                hook = begin(i).Hook();
+                if (i + 1 < plan.size()) {
+                    begin(i + 1);
+                }
+            }
             stopped = !WaitingForRoom(run.stop, [&] {
                 began = Clock::now();
                 outcome = SendCmd(options, *plan[i].cmd, kWriteTimeoutMs, hook);
                 return outcome.Sent() || !OutOfDescriptors(outcome.error);
             });
-            if (stopped) {
-                recorded.End(SendResult::Interrupted, "");
-            } else {
-                recorded.End(outcome.Sent() ? SendResult::Sent : SendResult::Failed, outcome.reason);
+            if (!rows.empty() && !stopped) {
+                rows[i]->End(outcome.Sent() ? SendResult::Sent : SendResult::Failed, outcome.reason);
             }
         }
         if (stopped) {
             done.outcome = PrinterResult::Outcome::Interrupted;
             done.error = "interrupted before " + (verifying ? std::string(kVerifyStep) : plan[i].name);
-            NoteNotSent(run, name, plan, begun ? i + 1 : i, SendResult::Interrupted, "");
+            notSent(i, SendResult::Interrupted, "");
             break;
         }
         if (verifying) {
@@ -226,8 +249,7 @@ void ServePrinter(size_t index, Run& run) {
             }
             if (!done.error.empty()) {
                 done.outcome = PrinterResult::Outcome::Failed;
-                NoteNotSent(run, name, plan, i, SendResult::NotSent,
-                            kVerifyStep + std::string(": ") + done.error);
+                notSent(i, SendResult::NotSent, kVerifyStep + std::string(": ") + done.error);
                 break;
             }
             continue;
@@ -242,7 +264,7 @@ void ServePrinter(size_t index, Run& run) {
         if (!outcome.Sent()) {
             done.outcome = PrinterResult::Outcome::Failed;
             done.error = plan[i].name + ": " + outcome.reason;
-            NoteNotSent(run, name, plan, i + 1, SendResult::NotSent, done.error);
+            notSent(i + 1, SendResult::NotSent, done.error);
             break;
         }
         ++done.sent;
