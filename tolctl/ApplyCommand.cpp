@@ -310,6 +310,9 @@ int RunApply(const ApplyOptions& options,
         err << "tolctl: apply: no printer to serve again; nothing was sent\n";
         return kExitOk;
     }
+    if (options.skipSame && record == nullptr) {
+        err << "tolctl: apply: --skip-same: there is no record yet; every command is planned\n";
+    }
     if (options.skipSame && record != nullptr) {
         size_t skipped = 0;
         std::string problem;
