@@ -71,6 +71,8 @@ def emulator_cpu(state):
     args = [tolctl, "listen", "--bind", net, "--idle-timeout", "30"]
     if state:
         args += ["--state", os.path.join(work, "state.json")]
+        if os.path.exists(args[-1]):
+            os.remove(args[-1])  # each run's printers start empty, not from the last run's file
     with tol.Serving(args, work, "listen") as emulator:
         applied = subprocess.run([tolctl, "apply", os.path.join(work, "profile.json"), "--targets",
                                   os.path.join(work, "targets.txt"), "--jobs", "32", "--gap", "0"],

@@ -45,6 +45,7 @@ else()
     install(FILES ${PROJECT_SOURCE_DIR}/docs/tolctl.md ${PROJECT_SOURCE_DIR}/docs/protocol.md
                   ${PROJECT_SOURCE_DIR}/docs/profiles.md ${PROJECT_SOURCE_DIR}/docs/monitoring.md
                   ${PROJECT_SOURCE_DIR}/docs/console.md ${PROJECT_SOURCE_DIR}/docs/console.png
+                  ${PROJECT_SOURCE_DIR}/docs/record.md
                   ${PROJECT_SOURCE_DIR}/docs/profile.schema.json DESTINATION ${CMAKE_INSTALL_DATADIR}/doc/tolctl)
 
     set(CPACK_GENERATOR DEB)

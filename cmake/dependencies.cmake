@@ -78,6 +78,35 @@ if(WIN32)
     target_link_libraries(tol_httplib INTERFACE ws2_32)
 endif()
 
+# SQLite, the fleet record's storage, as the target tol_sqlite. Natively the system's library
+# (libsqlite3-dev). The Windows build compiles SQLite's single source file (sqlite3.c), which
+# scripts/setup.sh makes from Debian's source package of the installed libsqlite3-dev, as a static
+# library of its own: C, -O2, never part of a unity batch, so that its 8 MB are compiled once and
+# only when they change (about a minute of processor time).
+if(NOT CMAKE_CROSSCOMPILING)
+    find_package(SQLite3 REQUIRED)
+    add_library(tol_sqlite INTERFACE)
+    target_link_libraries(tol_sqlite INTERFACE SQLite::SQLite3)
+else()
+    execute_process(COMMAND dpkg-query -W "-f=\${Version}" libsqlite3-dev OUTPUT_VARIABLE TOL_SQLITE_INSTALLED
+                    ERROR_QUIET)
+    set(TOL_SQLITE_SOURCE_DIR /usr/local/src/sqlite3-${TOL_SQLITE_INSTALLED}
+        CACHE PATH "The folder of SQLite's sqlite3.c and sqlite3.h (made by scripts/setup.sh)")
+    if(NOT EXISTS ${TOL_SQLITE_SOURCE_DIR}/sqlite3.c OR NOT EXISTS ${TOL_SQLITE_SOURCE_DIR}/sqlite3.h)
+        message(FATAL_ERROR "No sqlite3.c in TOL_SQLITE_SOURCE_DIR (${TOL_SQLITE_SOURCE_DIR}): "
+                            "run scripts/setup.sh or set TOL_SQLITE_SOURCE_DIR")
+    endif()
+    add_library(tol_sqlite STATIC ${TOL_SQLITE_SOURCE_DIR}/sqlite3.c)
+    set_target_properties(tol_sqlite PROPERTIES UNITY_BUILD OFF C_VISIBILITY_PRESET hidden)
+    target_include_directories(tol_sqlite SYSTEM PUBLIC ${TOL_SQLITE_SOURCE_DIR})
+    # No extensions loaded from files, no double-quoted strings taken for names, threads allowed.
+    target_compile_definitions(tol_sqlite PRIVATE SQLITE_OMIT_LOAD_EXTENSION SQLITE_DQS=0 SQLITE_THREADSAFE=1
+                                                  SQLITE_DEFAULT_MEMSTATUS=0)
+    if(NOT MSVC)
+        target_compile_options(tol_sqlite PRIVATE -O2)
+    endif()
+endif()
+
 # help2man: writes tolctl's man page from its help, in builds whose tolctl runs here.
 if(NOT CMAKE_CROSSCOMPILING AND NOT TOL_FUZZ_ONLY)
     find_program(TOL_HELP2MAN help2man DOC "help2man, which writes tolctl's man page")

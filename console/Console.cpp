@@ -87,14 +87,14 @@ Console::Console(ConsoleSettings settings)
     : m_settings(std::move(settings)),
       m_cookie(kCookiePrefix + std::to_string(m_settings.port)),
       m_state(std::make_unique<ConsoleState>(m_settings.stateFolder)),
-      m_jobs(std::make_unique<ApplyJobs>(m_settings.stateFolder + "/jobs")) {}
+      m_jobs(std::make_unique<ApplyJobs>(m_settings.stateFolder + "/jobs", m_settings.record)) {}
 
 Console::~Console() {
     Stop();
 }
 
 bool Console::Load(std::string& problem, std::vector<std::string>& dropped) {
-    return m_state->Load(problem, dropped);
+    return m_state->Load(problem, dropped) && ContinueJobs(problem);
 }
 
 void Console::Stop() {

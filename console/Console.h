@@ -6,10 +6,12 @@
 #include <cstddef>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "fleet/StopRequest.h"
 #include "http/HttpServer.h"
+#include "record/Record.h"
 #include "transport/SendCmd.h"
 
 /// Largest request body taken.
@@ -23,12 +25,17 @@ struct ConsoleSettings {
     std::string token;        // MakeConsoleToken
     SendOptions send;         // the connect time-out and the baud rate for what is sent
     std::string version;      // tolctl's, for the reports
+    // The fleet record (null: none, --no-record): the sends, the jobs (each a roll-out of kind
+    // "console") and the status reads are written to it, and the past jobs and each printer's
+    // settings, history and status changes read from it.
+    Record* record = nullptr;
 };
 
 /// 128 random bits, URL-safe (base64url without padding: 22 characters).
 std::string MakeConsoleToken();
 
 class ApplyJobs;
+class Cmd;
 class ConsoleState;
 
 class Console {
@@ -81,6 +88,23 @@ class Console {
     HttpReply ProfileNames();
     HttpReply Profile(const std::string& name);
     HttpReply KeepProfile(const std::string& name, const std::string& body);
+
+    // ConsoleRecord.cpp: the fleet record.
+    /// Job ids go on from the highest the record knows; false with `problem` when it cannot be read.
+    bool ContinueJobs(std::string& problem);
+    /// Sends `cmd` to `send`'s port as a roll-out of kind "console" of `settings` (the setting's
+    /// dotted key, or the command's name, and its value), each noted in flight before the first
+    /// byte leaves and then with its result. Not sent (with `problem`) when the record cannot
+    /// note it.
+    SendOutcome SendRecorded(const SendOptions& send,
+                             const Cmd& cmd,
+                             const std::string& command,
+                             const std::string& target,
+                             const std::vector<std::pair<std::string, RecordValue>>& settings,
+                             std::string& problem);
+    HttpReply Jobs();
+    HttpReply PastJob(const std::string& id);
+    HttpReply RecordedPrinter(const std::string& target);
 
     ConsoleSettings m_settings;
     std::string m_cookie;  // the cookie's name: the port's own

@@ -272,6 +272,9 @@ void Console::RegisterApi(HttpServer& server) {
     server.Route("POST", "/api/printers", body(&Console::ChangePrinters));
     server.Route("POST", "/api/check", body(&Console::Check));
     server.Route("POST", "/api/apply", body(&Console::Apply));
+    server.Route("GET", "/api/jobs/?", [this](const HttpRequest&) { return Jobs(); });
+    server.Route("GET", "/api/record/printers/(.+)",
+                 [this](const HttpRequest& request) { return RecordedPrinter(request.parts[0]); });
     server.Route("GET", "/api/jobs/([^/]*)",
                  [this](const HttpRequest& request) { return Job(request.parts[0], false); });
     server.Route("GET", "/api/jobs/([^/]*)/events",
@@ -310,6 +313,7 @@ HttpReply Console::Status(const std::string& body) {
     }
     FleetStatusSettings settings;
     settings.send = m_settings.send;
+    settings.record = m_settings.record;  // a change of a printer's status is noted
     const FleetStatus found = ReadFleetStatus(targets, settings, m_stop);
     if (m_stop.Requested()) {
         return ::ErrorReply(503, "the console is stopping");
@@ -611,10 +615,11 @@ HttpReply Console::Job(const std::string& id, bool events) {
     // Both streamed: a report of many printers is written as it is read, never whole in memory.
     HttpReply reply;
     reply.stream = events ? m_jobs->Events(id) : m_jobs->Report(id);
+    if (!reply.stream && !events) {
+        return PastJob(id);  // what the record holds of it
+    }
     if (!reply.stream) {
-        return ::ErrorReply(404, "no job " + id +
-                                     " (jobs are kept while the console runs, the last 20; their reports in "
-                                     "the state folder's jobs/)");
+        return ::ErrorReply(404, "no job " + id + " runs or is kept (its report: GET /api/jobs/" + id + ")");
     }
     reply.contentType = events ? "text/event-stream" : "application/json";
     reply.headers = {{"Cache-Control", "no-store"}, {"X-Content-Type-Options", "nosniff"}};
@@ -737,7 +742,25 @@ HttpReply Console::Send(const std::string& body) {
     } catch (const Refusal& refusal) {
         return ::ErrorReply(400, refusal.message + "; nothing was sent");
     }
-    const SendOutcome outcome = SendCmd(send, *cmd);
+    // The settings it sends as the record notes them; a command of its own by its name.
+    std::vector<std::pair<std::string, RecordValue>> settings;
+    for (const SingleCmdArg& arg : info->args) {
+        if (arg.fills.empty() && arg.setting.row != nullptr) {
+            const auto value = given.find(arg.name);
+            const std::string text = value != given.end()          ? value->second
+                                     : arg.defaultValue != nullptr ? arg.defaultValue
+                                                                   : "";
+            settings.emplace_back(arg.setting->key, RecordValue{text, IsSecret(arg.setting)});
+        }
+    }
+    if (settings.empty()) {
+        settings.emplace_back(info->name, RecordValue{});
+    }
+    std::string unrecorded;
+    const SendOutcome outcome = SendRecorded(send, *cmd, info->name, target, settings, unrecorded);
+    if (!unrecorded.empty()) {
+        return ::ErrorReply(500, unrecorded);
+    }
     if (!outcome.Sent()) {
         const bool timedOut = outcome.result == SendOutcome::Result::TimedOut;
         return ::ErrorReply(

@@ -7,6 +7,11 @@
 #include <vector>
 
 #include "system/Files.h"
+#include "system/UserPlaces.h"
+
+std::string DefaultStateDir() {
+    return StatePath("console");
+}
 
 void RemoveLeftTemporaries(const std::string& path) {
     std::vector<std::string> names;

@@ -5,14 +5,12 @@
 #include <string>
 #include <vector>
 
+#include "system/UserPlaces.h"  // MakePrivateFolder
+
 /// The console's state folder when none is given: $XDG_STATE_HOME/tolctl/console, else
 /// ~/.local/state/tolctl/console; on Windows %LOCALAPPDATA%\tolctl\console. Empty when none
-/// can be found (no home folder).
+/// can be found (no home folder). (ConsoleFiles.cpp.)
 std::string DefaultStateDir();
-
-/// Makes the folder `path` and those above it that are missing; the ones made are the user's
-/// alone (0700). False with `problem` saying why.
-bool MakePrivateFolder(const std::string& path, std::string& problem);
 
 /// Removes the files in the folder `path` that CreateTemporaryFor or TemporaryPathFor named for a
 /// process that no longer runs: left by one killed while it wrote (they may hold passwords).

@@ -16,31 +16,6 @@
 
 extern char** environ;
 
-std::string DefaultStateDir() {
-    const char* state = std::getenv("XDG_STATE_HOME");
-    if (state != nullptr && state[0] == '/') {
-        return std::string(state) + "/tolctl/console";
-    }
-    const char* home = std::getenv("HOME");
-    if (home != nullptr && home[0] != '\0') {
-        return std::string(home) + "/.local/state/tolctl/console";
-    }
-    return "";
-}
-
-bool MakePrivateFolder(const std::string& path, std::string& problem) {
-    for (size_t slash = path.find('/', 1);; slash = path.find('/', slash + 1)) {
-        const std::string part = path.substr(0, slash);
-        if (!part.empty() && ::mkdir(part.c_str(), 0700) != 0 && errno != EEXIST) {
-            problem = "cannot make " + part + ": " + ErrnoText(errno);
-            return false;
-        }
-        if (slash == std::string::npos) {
-            return true;
-        }
-    }
-}
-
 bool ListFiles(const std::string& path, std::string& problem, std::vector<std::string>& names) {
     DIR* dir = ::opendir(path.c_str());
     if (dir == nullptr) {

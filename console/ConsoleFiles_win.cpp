@@ -30,29 +30,6 @@ std::string Utf8(const std::wstring& wide) {
 
 }  // namespace
 
-std::string DefaultStateDir() {
-    wchar_t local[MAX_PATH];
-    const DWORD size = ::GetEnvironmentVariableW(L"LOCALAPPDATA", local, MAX_PATH);
-    if (size == 0 || size >= MAX_PATH) {
-        return "";
-    }
-    return Utf8(std::wstring(local, size)) + "\\tolctl\\console";
-}
-
-bool MakePrivateFolder(const std::string& path, std::string& problem) {
-    // The folders under %LOCALAPPDATA% are the user's alone by inheritance.
-    for (size_t cut = path.find_first_of("\\/", 3);; cut = path.find_first_of("\\/", cut + 1)) {
-        const std::string part = path.substr(0, cut);
-        if (!::CreateDirectoryW(Wide(part).c_str(), nullptr) && ::GetLastError() != ERROR_ALREADY_EXISTS) {
-            problem = "cannot make " + part + ": " + SystemErrorText(static_cast<int>(::GetLastError()));
-            return false;
-        }
-        if (cut == std::string::npos) {
-            return true;
-        }
-    }
-}
-
 bool ListFiles(const std::string& path, std::string& problem, std::vector<std::string>& names) {
     WIN32_FIND_DATAW found;
     const HANDLE find = ::FindFirstFileW(Wide(path + "\\*").c_str(), &found);

@@ -96,6 +96,9 @@ class ApplyJobs::Job : public ApplyObserver {
                     Keep(i, result.printers[i], std::vector<CommandResult>(m_plan->printers[i].plan->size()));
                 }
             }
+            if (m_settings.record != nullptr) {
+                EndApplyRollout(*m_settings.record, m_settings.rollout, result);
+            }
             {
                 std::lock_guard<std::mutex> lock(m_mutex);
                 result.printers = {};  // the entries tell what became of each
@@ -160,8 +163,8 @@ class ApplyJobs::Job : public ApplyObserver {
                 timing.started = m_started;
                 timing.seconds = std::chrono::duration<double>(Clock::now() - m_start).count();
             }
-            Json report =
-                ReportHeadJson(*m_plan, m_head, timing, m_settings, m_plan->printers.size(), m_ok, m_failed);
+            Json report = ReportHeadJson(*m_plan, m_head, timing, m_settings, m_plan->printers.size(), m_ok,
+                                         m_failed, m_settings.rollout.uuid);
             report["results"] = Json::array();
             report["done"] = m_done || cursor.final;
             report["progress"] = {{"done", cursor.shown}, {"total", m_plan->printers.size()}};
@@ -220,7 +223,8 @@ class ApplyJobs::Job : public ApplyObserver {
   private:
     // Keeps a printer's entry in the scratch file (in memory should that fail).
     void Keep(size_t printer, const PrinterResult& result, const std::vector<CommandResult>& commands) {
-        const std::string text = ReportEntryText(*m_plan, printer, result, commands, m_settings.verify);
+        const std::string text = ReportEntryText(*m_plan, printer, result, commands, m_settings.verify,
+                                                 UtcMsText(UtcNowMs()), m_settings.rollout.uuid);
         std::lock_guard<std::mutex> lock(m_mutex);
         SpooledText& place = m_entries[printer];
         if (SeekFile(m_scratch.get(), m_spooled) &&
@@ -277,7 +281,7 @@ class ApplyJobs::Job : public ApplyObserver {
     std::thread m_thread;
 };
 
-ApplyJobs::ApplyJobs(std::string folder) : m_folder(std::move(folder)) {
+ApplyJobs::ApplyJobs(std::string folder, Record* record) : m_folder(std::move(folder)), m_record(record) {
     std::vector<std::string> names;
     std::string ignored;
     ListFiles(m_folder, ignored, names);
@@ -287,6 +291,20 @@ ApplyJobs::ApplyJobs(std::string folder) : m_folder(std::move(folder)) {
             m_made = std::max<size_t>(m_made, std::stoul(name.substr(0, digits)));
         }
     }
+}
+
+void ApplyJobs::NotBelow(size_t id) {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_made = std::max(m_made, id);
+}
+
+std::vector<std::pair<std::string, bool>> ApplyJobs::List() const {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    std::vector<std::pair<std::string, bool>> list;
+    for (const auto& job : m_jobs) {
+        list.emplace_back(job->Id(), job->Done());
+    }
+    return list;
 }
 
 ApplyJobs::~ApplyJobs() {
@@ -334,8 +352,21 @@ std::string ApplyJobs::Start(std::unique_ptr<RolloutPlan> plan,
         problem = "cannot keep the job's report in " + m_folder + ": " + ErrnoText(errno);
         return "";
     }
+    ApplySettings recorded = settings;
+    if (m_record != nullptr) {
+        // The roll-out is written before anything is sent; one that cannot be sends nothing.
+        const std::string options = Compact(
+            {{"job", id}, {"jobs", settings.jobs}, {"gap", settings.gapMs}, {"verify", settings.verify}});
+        recorded.record = m_record;
+        recorded.rollout = BeginApplyRollout(*m_record, *plan, head.profile, options, "console");
+        if (recorded.rollout.id == 0) {
+            std::fclose(scratch);
+            problem = "cannot write the record: " + m_record->Problem() + "; nothing was sent";
+            return "";
+        }
+    }
     ++m_made;
-    auto job = std::make_shared<Job>(id, std::move(plan), settings, head, path, scratch);
+    auto job = std::make_shared<Job>(id, std::move(plan), recorded, head, path, scratch);
     job->Run();
     m_jobs.push_back(job);
     if (m_jobs.size() > kKeptJobs) {

@@ -85,8 +85,8 @@ bool Emulator::WatchConditions(const std::string& path, std::string& problem) {
     return m_server->WatchConditions(path, problem);
 }
 
-bool Emulator::KeepStateIn(const std::string& path) {
-    return m_server->KeepStateIn(path);
+bool Emulator::KeepStateIn(const std::string& path, std::vector<SavedPrinter> saved) {
+    return m_server->KeepStateIn(path, std::move(saved));
 }
 
 bool Emulator::Run() {
@@ -105,8 +105,21 @@ void Emulator::Server::StopOnSignals() {
     RestartCallsAfterStopSignals();
 }
 
-bool Emulator::Server::KeepStateIn(const std::string& path) {
+bool Emulator::Server::KeepStateIn(const std::string& path, std::vector<SavedPrinter> saved) {
     m_state.reset(new StateFile(path));
+    size_t kept = m_printers.size();
+    for (const SavedPrinter& printer : saved) {
+        // The printers are in address order; an entry is theirs by its address alone.
+        uint32_t address = 0;
+        const bool named = ParseAddress(printer.name.substr(0, printer.name.find(':')), address);
+        const auto at = std::lower_bound(m_printers.begin(), m_printers.end(), address,
+                                         [](const VirtualPrinter& p, uint32_t a) { return p.address < a; });
+        std::string problem;
+        if (!named || at == m_printers.end() || at->address != address ||
+            !at->state.Restore(printer.entry, problem)) {
+            m_state->SetEntry(kept++, printer.name, printer.entry);
+        }
+    }
     return WriteState();
 }
 

@@ -15,6 +15,7 @@
 #include "emulator/Conditions.h"
 #include "emulator/Faults.h"
 #include "emulator/PrinterState.h"
+#include "emulator/StateFile.h"
 
 /// Bytes kept of one connection; what arrives past them is counted and dropped.
 constexpr size_t kEmulatorKeepBytes = 1024 * 1024;
@@ -112,9 +113,11 @@ class Emulator {
     bool WatchConditions(const std::string& path, std::string& problem);
 
     /// Keeps every printer's state in the file at `path`: written now, then at most every 500 ms
-    /// while something changed, and when the emulator stops. False (told as a problem) when this
-    /// first write fails.
-    bool KeepStateIn(const std::string& path);
+    /// while something changed, and when the emulator stops. The printers start from `saved`
+    /// (ReadStateFile of that file: an earlier run's), each from the entry of its address
+    /// whatever the port was; entries of printers not listened on now stay in the file as they
+    /// are. False (told as a problem) when this first write fails.
+    bool KeepStateIn(const std::string& path, std::vector<SavedPrinter> saved = {});
 
     /// Serves until `count` connections are done, a stop signal came (StopOnSignals) or the
     /// delivered callback asked to stop. On a stop, the connections still open, and those waiting

@@ -31,7 +31,7 @@ class Emulator::Server {
                 std::string& where,
                 std::error_code& error);
     bool WatchConditions(const std::string& path, std::string& problem);
-    bool KeepStateIn(const std::string& path);
+    bool KeepStateIn(const std::string& path, std::vector<SavedPrinter> saved);
     bool Run();
     void StopFromElsewhere();
 

@@ -87,6 +87,22 @@ Json StateOf(const CmdRow& row, const unsigned char* command) {
     return object;
 }
 
+// The member `name` of `object`; null when it has none.
+const Json* Member(const Json& object, const std::string& name) {
+    const auto it = object.find(name);
+    return it != object.end() ? &*it : nullptr;
+}
+
+// A count as ToJson writes it, taken into `to`; 0 when absent.
+bool TakeCount(const Json* value, const std::string& name, uint64_t& to, std::string& problem) {
+    if (value != nullptr && !value->is_number_unsigned()) {
+        problem = "'" + name + "' is not a count";
+        return false;
+    }
+    to = value != nullptr ? value->get<uint64_t>() : 0;
+    return true;
+}
+
 }  // namespace
 
 PrinterState::PrinterState() : m_values(static_cast<size_t>(CmdCatalog::end() - CmdCatalog::begin())) {}
@@ -132,4 +148,34 @@ PrinterState::Json PrinterState::ToJson() const {
     state["connections"] = m_nConnections;
     state["undecoded-bytes"] = m_nUndecoded;
     return state;
+}
+
+bool PrinterState::Restore(const Json& state, std::string& problem) {
+    if (!state.is_object()) {
+        problem = "it is not an object";
+        return false;
+    }
+    Value* value = m_values.data();
+    for (const CmdRow& row : CmdCatalog()) {
+        Value& to = *value++;
+        const std::string path = row.state;
+        const size_t dot = path.find('.');
+        const Json* at = Member(state, path.substr(0, dot));
+        if (at != nullptr && dot != std::string::npos) {
+            if (!at->is_object()) {
+                problem = "'" + path.substr(0, dot) + "' is not an object";
+                return false;
+            }
+            at = Member(*at, path.substr(dot + 1));
+        }
+        if (IsCounted(row)) {
+            if (!TakeCount(at, path, to.count, problem)) {
+                return false;
+            }
+        } else {
+            to.setting = at != nullptr ? *at : Json();
+        }
+    }
+    return TakeCount(Member(state, "connections"), "connections", m_nConnections, problem) &&
+           TakeCount(Member(state, "undecoded-bytes"), "undecoded-bytes", m_nUndecoded, problem);
 }

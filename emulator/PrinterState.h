@@ -23,6 +23,12 @@ class PrinterState {
     /// write them; a value that has no name there is written as its number.
     Json ToJson() const;
 
+    /// Takes the settings, counts and connections of `state` (as ToJson writes it) as what this
+    /// printer has received: an emulator started again keeps what its printers were sent, as a
+    /// printer keeps its settings. Other members ("condition") are left alone. False with
+    /// `problem` ("'counts.cut' is not a count") when a value is not as ToJson writes it.
+    bool Restore(const Json& state, std::string& problem);
+
   private:
     // What one command of the catalogue (by its row) has left: the setting it made, or the
     // times it came.

@@ -20,6 +20,8 @@ class StateFile {
     /// Printer `index`'s entry from now on (printers are listed in index order): its state, and
     /// "condition" last unless it is none.
     void Set(size_t index, const std::string& name, const PrinterState& state, PrinterCondition condition);
+    /// Entry `index` as `value`, whole: a printer of an earlier run that is not listened on now.
+    void SetEntry(size_t index, const std::string& name, const PrinterState::Json& value);
 
     /// Writes every entry as the file, whole and in one step (WriteFileWhole), so that a reader
     /// sees the old state or the new one, never a part; only its owner may read it (it holds
@@ -32,3 +34,15 @@ class StateFile {
     std::string m_path;
     std::vector<std::string> m_entries;  // `"NAME": {...}`, indented as it stands in the file
 };
+
+/// A printer's entry in a state file.
+struct SavedPrinter {
+    std::string name;  // ADDR:PORT
+    PrinterState::Json entry;
+};
+
+/// The printers of the state file at `path`, as StateFile writes it, each entry checked by
+/// PrinterState::Restore. None when there is no file, or it is empty. False with `problem`
+/// ("'state.json': printer '127.0.0.1:9100': 'counts.cut' is not a count") when it cannot be
+/// read or is no state file: it is left as it is.
+bool ReadStateFile(const std::string& path, std::vector<SavedPrinter>& printers, std::string& problem);

@@ -3,17 +3,23 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <cstdint>
 #include <cstring>
 #include <ctime>
 #include <iterator>
+#include <memory>
 #include <string>
 
+#include <nlohmann/json.hpp>
+
+#include "commands/PrinterStatus.h"
 #include "fleet/Jobs.h"
 #include "fleet/StopRequest.h"
 #include "system/FileLimit.h"
 #include "system/UtcTime.h"
 #include "transport/EthernetMessenger.h"
 #include "transport/Messenger.h"
+#include "transport/PortUri.h"
 #include "transport/StatusExchange.h"
 
 namespace {
@@ -90,6 +96,74 @@ std::string VerifyProblem(const PrinterStatus& status) {
     return conditions.empty() ? state : state + ": " + conditions;
 }
 
+// Notes in the record that commands [from, end) of a printer's plan were not sent (`result`:
+// NotSent or Interrupted), each of its settings (a command of its own by its name).
+void NoteNotSent(const Run& run,
+                 const std::string& printer,
+                 const std::vector<PlannedCmd>& plan,
+                 size_t from,
+                 SendResult result,
+                 const std::string& error,
+                 size_t to = SIZE_MAX) {
+    Record* record = run.settings.record;
+    for (size_t i = from; record != nullptr && i < plan.size() && i < to; ++i) {
+        if (plan[i].settings.empty()) {
+            record->CommandNotSent(run.settings.rollout, printer, plan[i].name, RecordValue{}, result, error);
+        }
+        for (const PlannedSetting& setting : plan[i].settings) {
+            record->CommandNotSent(run.settings.rollout, printer, setting.key,
+                                   RecordValue{setting.value, setting.secret}, result, error);
+        }
+    }
+}
+
+// One command's rows in the record: written in flight as the port opens (Start), awaited before
+// its first byte leaves (Ready), then given its result (End).
+class RecordedCommand {
+  public:
+    RecordedCommand(const Run& run, const std::string& printer, const PlannedCmd& cmd)
+        : m_record(run.settings.record) {
+        if (m_record == nullptr) {
+            return;
+        }
+        const RecordRollout& rollout = run.settings.rollout;
+        if (cmd.settings.empty()) {
+            m_sends.push_back(m_record->StartCommand(rollout, printer, cmd.name, RecordValue{}));
+        }
+        for (const PlannedSetting& setting : cmd.settings) {
+            m_sends.push_back(m_record->StartCommand(rollout, printer, setting.key,
+                                                     RecordValue{setting.value, setting.secret}));
+        }
+    }
+    /// True once every row is committed; false, with `reason`, when one could not be written.
+    bool Ready(std::string& reason) {
+        for (RecordSend& send : m_sends) {
+            if (!m_record->AwaitCommand(send)) {
+                const std::string problem = m_record->Problem();
+                reason =
+                    "not sent: the record could not note it" + (problem.empty() ? "" : " (" + problem + ")");
+                return false;
+            }
+        }
+        return true;
+    }
+    void End(SendResult result, const std::string& error) {
+        for (const RecordSend& send : m_sends) {
+            m_record->CommandEnded(send, result, error);
+        }
+    }
+    BeforeWrite Hook() {
+        if (m_record == nullptr) {
+            return nullptr;
+        }
+        return [this](std::string& reason) { return Ready(reason); };
+    }
+
+  private:
+    Record* m_record;
+    std::vector<RecordSend> m_sends;
+};
+
 void ServePrinter(size_t index, Run& run) {
     const RolloutPrinter& printer = run.plan.printers[index];
     PrinterResult& done = run.results[index];
@@ -97,6 +171,34 @@ void ServePrinter(size_t index, Run& run) {
     options.port = printer.target.port;
     const std::vector<PlannedCmd>& plan = *printer.plan;
     std::vector<CommandResult> results(plan.size());
+    if (plan.empty()) {  // the record has it all (--skip-same): not contacted
+        done.outcome = PrinterResult::Outcome::Unchanged;
+        for (ApplyObserver* observer : run.observers) {
+            observer->PrinterDone(index, done, results);
+        }
+        return;
+    }
+    const std::string name =
+        run.settings.record != nullptr ? PrinterName(printer.target.port) : std::string();
+    // Each command's rows, begun while the command before it is sent (the first: as the printer
+    // is begun), so that they are committed by the time its port is open.
+    std::vector<std::unique_ptr<RecordedCommand>> rows(run.settings.record != nullptr ? plan.size() : 0);
+    const auto begin = [&](size_t i) -> RecordedCommand& {
+        if (i < rows.size() && !rows[i]) {
+            rows[i] = std::make_unique<RecordedCommand>(run, name, plan[i]);
+        }
+        return *rows[i];
+    };
+    // Commands from `from` on were not sent (`result` NotSent or Interrupted).
+    const auto notSent = [&](size_t from, SendResult result, const std::string& error) {
+        for (size_t i = from; i < rows.size(); ++i) {
+            if (rows[i]) {
+                rows[i]->End(result, error);
+            } else {
+                NoteNotSent(run, name, plan, i, result, error, i + 1);
+            }
+        }
+    };
     // The status read is one more step, before the command at `verifyAt`.
     const size_t verifyAt = run.settings.verify ? VerifyPosition(plan) : plan.size() + 1;
     const size_t steps = plan.size() + (run.settings.verify ? 1 : 0);
@@ -119,15 +221,26 @@ void ServePrinter(size_t index, Run& run) {
             for (ApplyObserver* observer : run.observers) {
                 observer->CommandStarted(index, i);
             }
+            BeforeWrite hook;
+            if (!rows.empty()) {
+                hook = begin(i).Hook();
+                if (i + 1 < plan.size()) {
+                    begin(i + 1);
+                }
+            }
             stopped = !WaitingForRoom(run.stop, [&] {
                 began = Clock::now();
-                outcome = SendCmd(options, *plan[i].cmd, kWriteTimeoutMs);
+                outcome = SendCmd(options, *plan[i].cmd, kWriteTimeoutMs, hook);
                 return outcome.Sent() || !OutOfDescriptors(outcome.error);
             });
+            if (!rows.empty() && !stopped) {
+                rows[i]->End(outcome.Sent() ? SendResult::Sent : SendResult::Failed, outcome.reason);
+            }
         }
         if (stopped) {
             done.outcome = PrinterResult::Outcome::Interrupted;
             done.error = "interrupted before " + (verifying ? std::string(kVerifyStep) : plan[i].name);
+            notSent(i, SendResult::Interrupted, "");
             break;
         }
         if (verifying) {
@@ -135,8 +248,13 @@ void ServePrinter(size_t index, Run& run) {
             done.state = status.state;
             done.conditions = status.conditions;
             done.error = VerifyProblem(status);
+            if (run.settings.record != nullptr) {
+                run.settings.record->StatusRead(name, StatusStateName(status.state),
+                                                ConditionsText(status.conditions));
+            }
             if (!done.error.empty()) {
                 done.outcome = PrinterResult::Outcome::Failed;
+                notSent(i, SendResult::NotSent, kVerifyStep + std::string(": ") + done.error);
                 break;
             }
             continue;
@@ -151,6 +269,7 @@ void ServePrinter(size_t index, Run& run) {
         if (!outcome.Sent()) {
             done.outcome = PrinterResult::Outcome::Failed;
             done.error = plan[i].name + ": " + outcome.reason;
+            notSent(i + 1, SendResult::NotSent, done.error);
             break;
         }
         ++done.sent;
@@ -196,11 +315,37 @@ const char* OutcomeName(PrinterResult::Outcome outcome) {
             return "failed";
         case PrinterResult::Outcome::NotSent:
             return "not-sent";
+        case PrinterResult::Outcome::Unchanged:
+            return "unchanged";
         case PrinterResult::Outcome::NotBegun:
         case PrinterResult::Outcome::Interrupted:
             break;
     }
     return "interrupted";
+}
+
+RecordRollout BeginApplyRollout(Record& record,
+                                const RolloutPlan& plan,
+                                const std::string& profile,
+                                const std::string& options,
+                                const std::string& kind) {
+    RolloutStart start;
+    start.kind = kind;
+    start.profile = profile;
+    start.digest = plan.profileDigest;
+    start.options = options;
+    return record.BeginRollout(start);
+}
+
+bool EndApplyRollout(Record& record, const RecordRollout& rollout, const ApplyResult& result) {
+    nlohmann::ordered_json counts = {{"printers", result.printers.size()},
+                                     {"ok", result.ok},
+                                     {"failed", result.failed},
+                                     {"interrupted", result.interrupted},
+                                     {"unchanged", result.unchanged},
+                                     {"changed", result.changed}};
+    record.EndRollout(rollout, counts.dump());
+    return record.Flush();
 }
 
 JobsFit FitJobs(size_t wanted, const RolloutPlan& plan) {
@@ -254,14 +399,25 @@ ApplyResult ApplyRollout(const RolloutPlan& plan,
             printer.outcome = PrinterResult::Outcome::NotSent;
             printer.error = "not sent: " + result.halted;
             ++result.notSent;
+            if (settings.record != nullptr) {
+                NoteNotSent(run, PrinterName(plan.printers[i].target.port), *plan.printers[i].plan, 0,
+                            SendResult::NotSent, printer.error);
+            }
         } else if (printer.outcome == PrinterResult::Outcome::NotBegun) {
             const std::vector<PlannedCmd>& commands = *plan.printers[i].plan;
             const bool verifyFirst = settings.verify && VerifyPosition(commands) == 0;
-            printer.error = "interrupted before " + (verifyFirst ? kVerifyStep : commands.front().name);
+            printer.error = "interrupted before " +
+                            (verifyFirst || commands.empty() ? kVerifyStep : commands.front().name);
+            if (settings.record != nullptr) {
+                NoteNotSent(run, PrinterName(plan.printers[i].target.port), commands, 0,
+                            SendResult::Interrupted, "");
+            }
         }
         result.ok += printer.outcome == PrinterResult::Outcome::Ok ? 1 : 0;
         result.failed += printer.outcome == PrinterResult::Outcome::Failed ? 1 : 0;
+        result.unchanged += printer.outcome == PrinterResult::Outcome::Unchanged ? 1 : 0;
+        result.changed += printer.sent > 0 ? 1 : 0;
     }
-    result.interrupted = plan.printers.size() - result.ok - result.failed - result.notSent;
+    result.interrupted = plan.printers.size() - result.ok - result.failed - result.notSent - result.unchanged;
     return result;
 }

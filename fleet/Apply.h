@@ -11,6 +11,7 @@
 #include "commands/PrinterStatus.h"
 #include "fleet/Jobs.h"
 #include "fleet/Plan.h"
+#include "record/Record.h"
 #include "transport/SendCmd.h"
 
 class StopRequest;
@@ -30,6 +31,13 @@ struct ApplySettings {
     // A failure budget: once more than this many printers have failed, no printer is begun (those
     // under way finish).
     size_t maxFailed = std::numeric_limits<size_t>::max();
+    // The fleet record (null: none) and the roll-out the commands belong to (BeginApplyRollout).
+    // Each command's settings are written in flight once its port is open and before its first
+    // byte leaves (a command whose row cannot be written is not sent: it fails), then its
+    // result; the commands not sent as not-sent or interrupted; each status read that differs
+    // from the printer's last.
+    Record* record = nullptr;
+    RecordRollout rollout;
 };
 
 /// The name of the status read in results, messages and a dry run: "interrupted before status".
@@ -51,6 +59,7 @@ struct PrinterResult {
         Failed,       // a command or the status read failed; nothing was sent after it
         Interrupted,  // a stop request came between two of its commands
         NotSent,      // never begun: a canary printer was not ok, or too many failed (maxFailed)
+        Unchanged,    // its plan was empty (apply --skip-same: the record has all of it): not contacted
     };
     Outcome outcome = Outcome::NotBegun;
     bool verified = false;  // its status was read (ApplySettings::verify): `state` and `conditions`
@@ -62,7 +71,7 @@ struct PrinterResult {
     std::string error;
 };
 
-/// "ok", "failed", "interrupted" (a printer not begun is one too) or "not-sent".
+/// "ok", "failed", "interrupted" (a printer not begun is one too), "not-sent" or "unchanged".
 const char* OutcomeName(PrinterResult::Outcome outcome);
 
 /// Told what happens while an apply runs. The calls come from the apply's jobs, several at once
@@ -91,10 +100,24 @@ struct ApplyResult {
     size_t interrupted = 0;   // interrupted, or never begun
     size_t notSent = 0;       // never begun since the canary or the failure budget stopped the apply
     std::string halted;       // then why: "the first 2 printers (--canary) were not all ok"
+    size_t unchanged = 0;     // nothing to send, not contacted
+    size_t changed = 0;       // printers that took at least one command
     std::string started;      // when it began, UTC ("2026-12-01T09:30:00Z")
     double seconds = 0;       // how long it took
     std::string jobsProblem;  // when fewer jobs could be started than there were to be
 };
+
+/// Writes an apply's roll-out's beginning to `record`: its profile (`profile` as the operator
+/// named it) with the plan's digest, and `options` (a JSON object's text). Its id is 0 when it
+/// could not be written (record.Problem() says why).
+RecordRollout BeginApplyRollout(Record& record,
+                                const RolloutPlan& plan,
+                                const std::string& profile,
+                                const std::string& options,
+                                const std::string& kind = "apply");
+/// Writes the roll-out's end with the apply's counts and waits until the record has everything;
+/// false when some of it could not be written.
+bool EndApplyRollout(Record& record, const RecordRollout& rollout, const ApplyResult& result);
 
 /// How many of `wanted` printers may be served at once (FitJobs, Jobs.h), with work for as many
 /// as the plan has lanes.

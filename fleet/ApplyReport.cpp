@@ -3,6 +3,8 @@
 #include <cmath>
 #include <utility>
 
+#include "system/UtcTime.h"
+
 namespace {
 
 using Json = nlohmann::ordered_json;
@@ -35,14 +37,17 @@ bool ApplyReport::Open(const std::string& path, std::string& error) {
 void ApplyReport::PrinterDone(size_t printer,
                               const PrinterResult& result,
                               const std::vector<CommandResult>& commands) {
-    m_entries[printer] = m_file.Spool(ReportEntryText(m_plan, printer, result, commands, m_head.verify));
+    m_entries[printer] = m_file.Spool(
+        ReportEntryText(m_plan, printer, result, commands, m_head.verify, UtcMsText(UtcNowMs()), m_rollout));
 }
 
 nlohmann::ordered_json ReportEntryJson(const RolloutPlan& plan,
                                        size_t index,
                                        const PrinterResult& result,
                                        const std::vector<CommandResult>& results,
-                                       bool verify) {
+                                       bool verify,
+                                       const std::string& time,
+                                       const std::string& rollout) {
     const RolloutPrinter& printer = plan.printers[index];
     Json commands = Json::array();
     for (size_t i = 0; i < printer.plan->size(); ++i) {
@@ -65,7 +70,8 @@ nlohmann::ordered_json ReportEntryJson(const RolloutPlan& plan,
         }
         commands.push_back(std::move(entry));
     }
-    const bool ok = result.outcome == PrinterResult::Outcome::Ok;
+    const bool ok =
+        result.outcome == PrinterResult::Outcome::Ok || result.outcome == PrinterResult::Outcome::Unchanged;
     Json overrides = Json::array(), planned = Json::object();
     if (printer.setup) {
         overrides = printer.setup->overrides;
@@ -86,6 +92,8 @@ nlohmann::ordered_json ReportEntryJson(const RolloutPlan& plan,
         entry.push_back({"n", printer.setup->number});
     }
     entry.push_back({"result", OutcomeName(result.outcome)});
+    entry.push_back({"time", time.empty() ? Json(nullptr) : Json(time)});
+    entry.push_back({"rollout", rollout.empty() ? Json(nullptr) : Json(rollout)});
     entry.push_back({"sent", result.sent});
     entry.push_back({"settings", printer.plan->size()});
     entry.push_back({"error", ok ? Json(nullptr) : Json(result.error)});
@@ -107,9 +115,11 @@ std::string ReportEntryText(const RolloutPlan& plan,
                             size_t index,
                             const PrinterResult& result,
                             const std::vector<CommandResult>& results,
-                            bool verify) {
+                            bool verify,
+                            const std::string& time,
+                            const std::string& rollout) {
     // Text that is not UTF-8 (a file name) is written with U+FFFD instead of failing.
-    return Indented(ReportEntryJson(plan, index, result, results, verify)
+    return Indented(ReportEntryJson(plan, index, result, results, verify, time, rollout)
                         .dump(2, ' ', false, Json::error_handler_t::replace));
 }
 
@@ -119,11 +129,13 @@ Json ReportHeadJson(const RolloutPlan& plan,
                     const ApplySettings& settings,
                     size_t printers,
                     size_t ok,
-                    size_t failed) {
+                    size_t failed,
+                    const std::string& rollout) {
     Json json = {
         {"tolctl-version", head.version},
         {"profile", head.profile},
         {"profile-digest", plan.profileDigest},
+        {"rollout", rollout.empty() ? Json(nullptr) : Json(rollout)},
         {"targets", head.targets.empty() ? Json(nullptr) : Json(head.targets)},
         {"started", result.started},
         {"seconds", Rounded(result.seconds)},
@@ -142,6 +154,8 @@ Json ReportHeadJson(const RolloutPlan& plan,
     json.push_back({"printers", printers});
     json.push_back({"ok", ok});
     json.push_back({"failed", failed});
+    json.push_back({"changed", result.changed});  // printers that took a command in this run
+    json.push_back({"unchanged", result.unchanged});
     return json;
 }
 
@@ -152,7 +166,7 @@ bool ApplyReport::Finish(const ApplyResult& result, const ApplySettings& setting
         failed += carried.result == "failed" ? 1 : 0;
     }
     const size_t printers = m_plan.printers.size() + m_plan.carried.size();
-    Json head = ReportHeadJson(m_plan, m_head, result, settings, printers, ok, failed);
+    Json head = ReportHeadJson(m_plan, m_head, result, settings, printers, ok, failed, m_rollout);
     head.push_back({"results", Json::array()});
     std::string text = head.dump(2, ' ', false, Json::error_handler_t::replace);
     text.erase(text.size() - 4);  // "[]\n}": the entries go between the brackets
@@ -170,7 +184,7 @@ bool ApplyReport::Finish(const ApplyResult& result, const ApplySettings& setting
                 printer.outcome == PrinterResult::Outcome::NotSent) {
                 entry = ReportEntryText(m_plan, i, printer,
                                         std::vector<CommandResult>(m_plan.printers[i].plan->size()),
-                                        m_head.verify);
+                                        m_head.verify, UtcMsText(UtcNowMs()), m_rollout);
             } else if (!m_file.ReadBack(m_entries[i], entry)) {
                 return m_file.Finish(error);  // which tells the failure
             }

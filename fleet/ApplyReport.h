@@ -19,29 +19,36 @@ struct ReportHead {
 
 /// A printer's entry of the report's results (passwords hidden, as the plan shows its settings):
 /// target, its labels where it has them and its number in its line (n) where templates were
-/// filled in with it, result, sent, settings,
-/// error, with `verify` state and conditions, overrides, planned, and each command's result.
+/// filled in with it, result, `time` (when it was done, ISO 8601 UTC; null when empty), `rollout`
+/// (the record's roll-out id; null when empty), sent, settings, error, with `verify` state and
+/// conditions, overrides, planned, and each command's result.
 nlohmann::ordered_json ReportEntryJson(const RolloutPlan& plan,
                                        size_t printer,
                                        const PrinterResult& result,
                                        const std::vector<CommandResult>& commands,
-                                       bool verify);
+                                       bool verify,
+                                       const std::string& time = "",
+                                       const std::string& rollout = "");
 
 /// The same as JSON text, indented as it sits among the report's results (four spaces).
 std::string ReportEntryText(const RolloutPlan& plan,
                             size_t printer,
                             const PrinterResult& result,
                             const std::vector<CommandResult>& commands,
-                            bool verify);
+                            bool verify,
+                            const std::string& time = "",
+                            const std::string& rollout = "");
 
-/// The report's facts before its results, counting `printers`, `ok` and `failed`.
+/// The report's facts before its results, counting `printers`, `ok` and `failed`; `rollout` the
+/// roll-out's id in the fleet record (null when empty).
 nlohmann::ordered_json ReportHeadJson(const RolloutPlan& plan,
                                       const ReportHead& head,
                                       const ApplyResult& result,
                                       const ApplySettings& settings,
                                       size_t printers,
                                       size_t ok,
-                                      size_t failed);
+                                      size_t failed,
+                                      const std::string& rollout = "");
 
 /// Keeps each printer's entry as the printer is done (in a scratch file, so that memory holds
 /// only its place) and writes the whole report at the end, in the plan's order, in the place of
@@ -56,6 +63,8 @@ class ApplyReport : public ApplyObserver {
     /// The file written before it takes the report's place (for removal when the process is
     /// ended early).
     const std::string& TemporaryPath() const { return m_file.TemporaryPath(); }
+    /// The roll-out's id in the fleet record, which the report and each entry name.
+    void SetRollout(const std::string& uuid) { m_rollout = uuid; }
 
     void PrinterDone(size_t printer,
                      const PrinterResult& result,
@@ -69,6 +78,7 @@ class ApplyReport : public ApplyObserver {
   private:
     const RolloutPlan& m_plan;
     ReportHead m_head;
+    std::string m_rollout;  // the record's roll-out id; empty: none
     ReportFile m_file;
     std::vector<SpooledText> m_entries;  // one per printer, written by its own job
 };

@@ -14,6 +14,7 @@
 #include "fleet/StopRequest.h"
 #include "system/ErrnoText.h"
 #include "transport/EthernetMessenger.h"
+#include "transport/PortUri.h"
 #include "transport/StatusDialogue.h"
 #include "transport/StatusExchange.h"
 #include "transport/StatusReads.h"
@@ -124,5 +125,12 @@ FleetStatus ReadFleetStatus(const std::vector<Target>& targets,
         result.jobsProblem = pool->Problem();
     }
     result.unread = static_cast<size_t>(std::count(result.read.begin(), result.read.end(), 0));
+    for (size_t i = 0; settings.record != nullptr && i < targets.size(); ++i) {
+        if (result.read[i] != 0) {
+            settings.record->StatusRead(PrinterName(targets[i].port),
+                                        StatusStateName(result.printers[i].state),
+                                        ConditionsText(result.printers[i].conditions));
+        }
+    }
     return result;
 }

@@ -9,6 +9,7 @@
 
 #include "commands/PrinterStatus.h"
 #include "fleet/Targets.h"
+#include "record/Record.h"
 #include "transport/SendCmd.h"
 
 class StopRequest;
@@ -18,6 +19,9 @@ struct FleetStatusSettings {
     size_t jobs = 64;            // printers asked at a time
     int answerTimeoutMs = 1000;  // for each answer
     SendOptions send;            // the baud rate and the connect time-out; the port is each target's
+    // The fleet record (null: none): each printer read is written to it when its state or
+    // conditions differ from its last recorded ones.
+    Record* record = nullptr;
 };
 
 /// What a round of reads found, in the targets' order.

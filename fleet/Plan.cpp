@@ -151,7 +151,7 @@ void ReadResumed(const RolloutInputs& inputs,
         }
         const std::string result = entry["result"].get<std::string>();
         const std::string target = entry["target"].get<std::string>();
-        if (result == "ok" || (inputs.failedOnly && result != "failed")) {
+        if (result == "ok" || result == "unchanged" || (inputs.failedOnly && result != "failed")) {
             carried.push_back(
                 CarriedPrinter{i, entry.dump(2, ' ', false, Json::error_handler_t::replace), result});
             carriedTargets.push_back(
@@ -241,7 +241,8 @@ size_t VerifyPosition(const std::vector<PlannedCmd>& plan) {
     return plan.size();
 }
 
-std::string ProfileDigest(const Settings& profile) {
+std::string ProfileDigest(const Settings& profile,
+                          const std::function<std::string(const std::string&)>& fingerprint) {
     // FNV-1a (64 bits) over each key and value: enough to tell one profile from another.
     uint64_t hash = 14695981039346656037ull;
     auto add = [&hash](const std::string& text) {
@@ -251,7 +252,11 @@ std::string ProfileDigest(const Settings& profile) {
     };
     for (const auto& value : profile.Values()) {
         add(value.first);
-        add(IsSecretKey(value.first) ? std::string() : value.second.text);
+        if (!IsSecretKey(value.first)) {
+            add(value.second.text);
+        } else {
+            add(fingerprint && !value.second.text.empty() ? "hmac:" + fingerprint(value.second.text) : "");
+        }
         for (const std::string& command : value.second.list) {
             add(command);
         }
@@ -290,7 +295,7 @@ RolloutPlan PlanRollout(const RolloutInputs& inputs, std::istream& in) {
                         errors);
         }
         if (profileOk) {
-            rollout.profileDigest = ProfileDigest(profile);
+            rollout.profileDigest = ProfileDigest(profile, inputs.fingerprint);
         }
         if (profileOk && !resumedDigest.empty() && resumedDigest != rollout.profileDigest && !inputs.force) {
             errors.push_back((inputs.failedOnly ? "--retry-failed: " : "--resume: ") +
@@ -302,7 +307,7 @@ RolloutPlan PlanRollout(const RolloutInputs& inputs, std::istream& in) {
             return rollout;  // every printer is carried over: nothing to plan
         }
     } else if (profileOk) {
-        rollout.profileDigest = ProfileDigest(profile);
+        rollout.profileDigest = ProfileDigest(profile, inputs.fingerprint);
         rollout.targetsFile = inputs.targetsFile;
     }
     if (lines.empty() && errors.empty()) {

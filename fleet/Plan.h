@@ -2,6 +2,7 @@
 // printer's commands, before anything is sent.
 #pragma once
 
+#include <functional>
 #include <iosfwd>
 #include <memory>
 #include <string>
@@ -49,6 +50,10 @@ struct RolloutInputs {
     bool passwordFiles = true;  // password-file keys read their files (else they are refused)
     std::vector<TargetLine>
         lines;  // printers with their own values, given as lines (the console's kept ones)
+    // The fingerprint of a secret (the fleet record's, Record::Fingerprint), which the profile's
+    // digest includes so that a new password makes a new digest; null: the digest leaves
+    // secrets out (no record).
+    std::function<std::string(const std::string&)> fingerprint;
 };
 
 /// The printers with their plans, or every problem found: then `printers` is not to be served.
@@ -66,9 +71,11 @@ struct RolloutPlan {
 /// the printer away from the address it is reached at (SendPlace::Moves), else after the last.
 size_t VerifyPosition(const std::vector<PlannedCmd>& plan);
 
-/// A digest of a profile's values that tells whether a report was written for it. Passwords are
-/// not part of it: nothing derived from them is ever written.
-std::string ProfileDigest(const Settings& profile);
+/// A digest of a profile's values that tells whether a report was written for it. A password is
+/// part of it as its `fingerprint` (the record's keyed one, never the password itself), so that a
+/// new password makes a new digest; without `fingerprint` passwords are left out.
+std::string ProfileDigest(const Settings& profile,
+                          const std::function<std::string(const std::string&)>& fingerprint = nullptr);
 
 /// Reads and checks the profile, the targets and their overrides (password files through `in`
 /// when one is "-"), and plans each printer's commands. Refused as well: no printers, a plan

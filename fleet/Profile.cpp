@@ -619,16 +619,20 @@ bool PlanCommands(const Settings& settings,
         }
         // The value given (with where), else the setting's default, else empty.
         std::vector<GivenSetting> values;
+        std::vector<PlannedSetting> sent;
         for (const SettingRow& row : cmd.settings) {
             const SettingValue* value = settings.Find(row.key);
             values.push_back(value != nullptr
                                  ? GivenSetting{value->text, value->place}
                                  : GivenSetting{row.fallback != nullptr ? row.fallback : "", row.key});
+            if (row.kind != SettingKind::SecretFile) {  // its password is held under the password's key
+                sent.push_back(PlannedSetting{row.key, values.back().text, IsSecret(SettingRef{&row, &cmd})});
+            }
         }
         std::shared_ptr<const Cmd> made = EncodeSettings(cmd, values);
         const SecretSpan secret = PasswordSpan(*made);
         plan.push_back(PlannedCmd{SettingCmdName(cmd), std::move(made), secret.begin, secret.end,
-                                  cmd.place == SendPlace::Moves});
+                                  cmd.place == SendPlace::Moves, std::move(sent)});
     };
     try {
         for (const SendPlace place : {SendPlace::Keeps, SendPlace::After, SendPlace::Moves}) {
@@ -641,7 +645,8 @@ bool PlanCommands(const Settings& settings,
             for (size_t i = 0; place == SendPlace::After && after != nullptr && i < after->list.size(); ++i) {
                 for (const FixedCmdInfo& info : FixedCmds()) {
                     if (after->list[i] == info.name) {
-                        plan.push_back(PlannedCmd{info.name, std::shared_ptr<const Cmd>(info.make()), 0, 0});
+                        plan.push_back(
+                            PlannedCmd{info.name, std::shared_ptr<const Cmd>(info.make()), 0, 0, false, {}});
                     }
                 }
             }

@@ -139,6 +139,13 @@ void SetOverrides(const std::vector<std::string>& assignments,
                   Settings& settings,
                   std::vector<std::string>& errors);
 
+/// One setting a planned command sends, as the fleet record notes it.
+struct PlannedSetting {
+    std::string key;      // the profile's dotted key: "wifi-station.password", "lan.ip"
+    std::string value;    // as given, else the setting's default; a secret's own text
+    bool secret = false;  // a password: the record keeps only its fingerprint
+};
+
 /// One command of a printer's plan.
 struct PlannedCmd {
     std::string name;                // tolctl's subcommand: "wifi-ap", "lan-mask", "cut", ...
@@ -146,6 +153,8 @@ struct PlannedCmd {
     size_t secretBegin = 0;          // bytes [secretBegin, secretEnd) are a password, never shown
     size_t secretEnd = 0;
     bool movesAddress = false;  // it can move the printer off the address it is reached at
+    // The settings it sends, in the registry's order; none for a command of its own ("cut")
+    std::vector<PlannedSetting> settings;
 };
 
 /// The commands `settings` make, in the order that keeps a printer reachable at the address

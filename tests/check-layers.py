@@ -20,7 +20,7 @@ LAYERS = {
     "transport": {"commands", "system", "values"},
     "http": {"system", "values", "json"},
     "record": {"system", "values", "json"},
-    "fleet": {"transport", "commands", "system", "values", "json"},
+    "fleet": {"record", "transport", "commands", "system", "values", "json"},
     "emulator": {"commands", "system", "values", "json"},
     "console": {"http", "fleet", "record", "transport", "commands", "system", "values", "json"},
     "winui": set(),
@@ -29,6 +29,8 @@ LAYERS = {
     "tolwire": {"dialog", "winui", "transport", "commands", "system", "values"},
 }
 LAYERS["tolctl"] = {name for name in LAYERS if name not in ("winui", "dialog", "tolvane", "tolwire")}
+# The benchmarks' programs measure a library each.
+LAYERS["bench"] = {"record", "system", "values", "json"}
 # Made by the build, not in the repository.
 GENERATED = {"TolVersion.h"}
 

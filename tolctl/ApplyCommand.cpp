@@ -14,6 +14,7 @@
 #include <thread>
 
 #include <CLI/CLI.hpp>
+#include <nlohmann/json.hpp>
 
 #include "TolVersion.h"
 #include "commands/PrinterStatus.h"
@@ -22,9 +23,11 @@
 #include "fleet/Apply.h"
 #include "fleet/ApplyReport.h"
 #include "fleet/Plan.h"
+#include "fleet/RecordCompare.h"
 #include "tolctl/Interrupts.h"
 #include "tolctl/Options.h"
 #include "tolctl/Output.h"
+#include "tolctl/Recording.h"
 #include "tolctl/Subcommand.h"
 #include "tolctl/Terminal.h"
 #include "tolctl/Tolctl.h"
@@ -231,14 +234,24 @@ void AddApplyCommand(CLI::App& app, Subcommands& list) {
                      "Once more than N printers (or P% of them) have failed, begin no other: those under "
                      "way finish, the others are not-sent")
         ->type_name("N|P%");
+    apply->add_flag(
+        "--skip-same", options->skipSame,
+        "Leave out each command whose settings the fleet record says the printer has (last sent "
+        "with success, the same value; a password by its fingerprint); after commands only to "
+        "printers that get a setting; a printer with nothing to get is not contacted (unchanged)");
     apply->add_flag("--dry-run", options->dryRun,
                     "Print each printer's commands as hex and decoded, and send nothing");
     apply->footer(
         "Targets files: one target a line, then KEY=VALUE overrides with the profile's dotted names "
         "(lan.ip=192.168.1.51 bt-name=\"Till 3\"); # begins a comment. An .ip value ending in + counts up "
         "per printer of a range or network (lan.ip=192.168.1.51+).\n"
-        "Results: ok, failed, interrupted (stopped before the printer was done), or not-sent (--canary or "
-        "--max-failed ended the apply before its turn; --resume REPORT serves it).\n"
+        "Results: ok, failed, interrupted (stopped before the printer was done), not-sent (--canary or "
+        "--max-failed ended the apply before its turn; --resume REPORT serves it), or unchanged "
+        "(--skip-same: "
+        "nothing to send, not contacted).\n"
+        "The fleet record (see tolctl record) gets every command before it is sent and its result; a record "
+        "that cannot be opened or written is an error (exit 1, or 2 for one of a newer tolctl) and nothing "
+        "is sent: --no-record sends without one.\n"
         "--verify: the status read is one more step of each printer, --gap apart from its commands and "
         "connected within --connect-timeout; warning and ok pass, and the table and the report add each "
         "printer's state and conditions. Give --verify again with --resume or --retry-failed: a printer "
@@ -267,6 +280,13 @@ void AddApplyCommand(CLI::App& app, Subcommands& list) {
              given.dryRun = given.dryRun || global.dryRun;
              given.showSecrets = global.showSecrets;
              given.progress = &err == &std::cerr && StderrIsTerminal();
+             if (!RecordPathFor(global, "apply", given.recordPath, err)) {
+                 return kExitUsage;
+             }
+             if (given.skipSame && given.recordPath.empty()) {
+                 err << "tolctl: apply: --skip-same reads the record, which --no-record leaves out\n";
+                 return kExitUsage;
+             }
              return RunApply(given, global.send, in, out, err);
          }});
 }
@@ -304,6 +324,22 @@ int RunApply(const ApplyOptions& options,
     }
     // A resumed roll-out's report replaces the one it resumes unless another is named.
     const std::string reportPath = options.report.empty() ? options.resume : options.report;
+    // From here on Ctrl-C asks apply to stop and finish its record, and a reader of the table
+    // that went away ends nothing (a dry run keeps the defaults).
+    std::unique_ptr<Interrupts> caught;
+    if (!options.dryRun) {
+        caught.reset(new Interrupts);
+    }
+    // The record first: one that cannot be written sends nothing. A dry run only reads it.
+    std::unique_ptr<Record> record;
+    if (options.dryRun) {
+        record = OpenRecordToRead(options.recordPath, "apply", err);
+    } else {
+        int code = kExitPort;
+        if (!OpenRecordToWrite(options.recordPath, "apply", record, code, err)) {
+            return code;
+        }
+    }
     RolloutInputs inputs;
     inputs.profile = options.profile;
     inputs.targets = options.targets;
@@ -314,7 +350,11 @@ int RunApply(const ApplyOptions& options,
     inputs.failedOnly = options.failedOnly;
     inputs.force = options.force;
     inputs.only = options.only;
-    const RolloutPlan plan = PlanRollout(inputs, in);
+    if (record != nullptr) {
+        Record* kept = record.get();
+        inputs.fingerprint = [kept](const std::string& secret) { return kept->Fingerprint(secret); };
+    }
+    RolloutPlan plan = PlanRollout(inputs, in);
     if (!plan.errors.empty()) {
         ShowProblems(plan.errors, err);
         err << "tolctl: apply: nothing was sent\n";
@@ -339,14 +379,25 @@ int RunApply(const ApplyOptions& options,
         err << "tolctl: apply: no printer to serve again; nothing was sent\n";
         return kExitOk;
     }
+    if (options.skipSame && record == nullptr) {
+        err << "tolctl: apply: --skip-same: there is no record yet; every command is planned\n";
+    }
+    if (options.skipSame && record != nullptr) {
+        size_t skipped = 0;
+        std::string problem;
+        if (!SkipSame(*record, plan, skipped, problem)) {
+            err << "tolctl: apply: --skip-same: " << problem << "; nothing was sent\n";
+            return kExitPort;
+        }
+        err << "tolctl: apply: --skip-same leaves out " << skipped
+            << " commands that the record says the printers have\n";
+    }
     if (options.dryRun) {
         PrintDryRun(plan, options.verify, options.showSecrets, out);
         return kExitOk;
     }
 
-    // From here on Ctrl-C asks apply to stop and finish its record, and a reader of the table
-    // that went away ends nothing.
-    Interrupts interrupts;
+    Interrupts& interrupts = *caught;
     // The report's files are opened before anything is sent, so that a wrong name costs nothing.
     std::vector<ApplyObserver*> observers;
     std::unique_ptr<ApplyReport> report;
@@ -369,7 +420,34 @@ int RunApply(const ApplyOptions& options,
             << " needs more open files than this process may have (" << fit.limit << "); serving " << fit.jobs
             << " printers at a time\n";
     }
-    ApplySettings settings{fit.jobs, options.gapMs, send, options.verify, options.timeoutMs};
+    ApplySettings settings;
+    settings.jobs = fit.jobs;
+    settings.gapMs = options.gapMs;
+    settings.send = send;
+    settings.verify = options.verify;
+    settings.answerTimeoutMs = options.timeoutMs;
+    if (record != nullptr) {
+        nlohmann::ordered_json given = {{"jobs", options.jobs}, {"gap-ms", options.gapMs}};
+        const auto add = [&given](const char* key, const std::string& value) {
+            if (!value.empty()) {
+                given[key] = value;
+            }
+        };
+        add("targets", options.targetsFile);
+        add(options.failedOnly ? "retry-failed" : "resume", options.resume);
+        add("report", reportPath);
+        given["verify"] = options.verify;
+        given["skip-same"] = options.skipSame;
+        settings.record = record.get();
+        settings.rollout = BeginApplyRollout(*record, plan, options.profile, given.dump());
+        if (settings.rollout.id == 0) {
+            err << "tolctl: apply: cannot write the record: " << record->Problem() << kNoRecordHint << '\n';
+            return kExitPort;
+        }
+        if (report) {
+            report->SetRollout(settings.rollout.uuid);
+        }
+    }
     settings.canary = static_cast<size_t>(options.canary);
     if (!options.maxFailed.empty()) {
         // More than P% of them have failed: more than P% of the printers, rounded down.
@@ -389,6 +467,7 @@ int RunApply(const ApplyOptions& options,
         result = ApplyRollout(plan, settings, interrupts.Stop(), observers);
     }
     const int stoppedBy = interrupts.Signal();
+    const bool recorded = record == nullptr || EndApplyRollout(*record, settings.rollout, result);
 
     // The record first: a table that cannot be written, or is slow to be read, must not cost it.
     bool reportWritten = true;
@@ -422,6 +501,14 @@ int RunApply(const ApplyOptions& options,
         err << "tolctl: --report: cannot write " << ShownText(reportPath, std::string::npos) << ": "
             << reportProblem << '\n';
         code = kExitPort;
+    }
+    if (!recorded) {
+        err << "tolctl: apply: the record lacks some of the results: " << record->Problem() << '\n';
+        code = kExitPort;
+    }
+    if (options.skipSame) {
+        err << "tolctl: apply: " << result.changed << " of " << plan.printers.size() + plan.carried.size()
+            << " printers changed, " << result.unchanged << " unchanged (--skip-same)\n";
     }
     if (!out && report && reportWritten) {
         // The table is lost (said once, for all output, when tolctl ends); the record is not.

@@ -28,15 +28,20 @@ struct ApplyOptions {
     // --dry-run shows passwords as they are sent
     bool showSecrets = false;
     bool progress = false;  // one live line on `err` while printers are served
+    bool skipSame = false;  // --skip-same: leave out what the record says each printer has
+    // The fleet record's file (every command written to it before it is sent); empty: none
+    std::string recordPath;
 };
 
-/// Plans the roll-out (fleet/Plan.h) and only when everything is sound applies it
+/// Opens the record (`options.recordPath`; with --dry-run only to read it), plans the roll-out
+/// (fleet/Plan.h) and only when everything is sound applies it
 /// (fleet/Apply.h): prints the result table on `out`, a progress line on `err` with
 /// `options.progress`, and with a report file the JSON report there; with `options.dryRun` each
 /// printer's commands instead, sending nothing. `send` gives the baud rate and the connect
-/// time-out. Answers 0 when every printer got everything, 1 when any failed (or the report could
-/// not be written), 2 when anything was refused before sending (then nothing was sent), 128 + the
-/// signal's number when a stop request cut it short.
+/// time-out. Answers 0 when every printer got everything, 1 when any failed (or the report or
+/// the record could not be written; a record that cannot be opened sends nothing), 2 when anything was
+/// refused before sending (then nothing was sent), 128 + the signal's number when a stop request cut it
+/// short.
 int RunApply(const ApplyOptions& options,
              const SendOptions& send,
              std::istream& in,

@@ -13,6 +13,7 @@
 #include "http/HttpServer.h"
 #include "tolctl/Interrupts.h"
 #include "tolctl/Options.h"
+#include "tolctl/Recording.h"
 #include "tolctl/Subcommand.h"
 #include "tolctl/Tolctl.h"
 #include "transport/EthernetMessenger.h"
@@ -77,7 +78,17 @@ int RunConsole(const ConsoleOptions& options,
         return kExitPort;
     }
 
+    // The fleet record, as the other subcommands that send open it: one that cannot be written
+    // sends nothing, so the console does not start (--no-record serves without one).
+    std::string recordPath;
+    std::unique_ptr<Record> record;
+    int code = kExitPort;
+    if (!RecordPathFor(global, "console", recordPath, err) ||
+        !OpenRecordToWrite(recordPath, "console", record, code, err)) {
+        return code;
+    }
     ConsoleSettings settings;
+    settings.record = record.get();
     settings.stateFolder = stateDir;
     settings.address = address;
     settings.port = server.Port();

@@ -138,6 +138,13 @@ int RunListen(const ListenOptions& options, std::ostream& out, std::ostream& err
         err << "tolctl: listen --conditions-file: " << problem << '\n';
         return kExitUsage;
     }
+    // The printers start from what an earlier run left in the state file, as printers keep
+    // their settings when they are switched off and on; a file that is not one is left alone.
+    std::vector<SavedPrinter> saved;
+    if (!options.stateFile.empty() && !ReadStateFile(options.stateFile, saved, problem)) {
+        err << "tolctl: listen --state: " << problem << '\n';
+        return kExitUsage;
+    }
     std::FILE* save = nullptr;
     if (!options.saveFile.empty()) {
         save = OpenFile(options.saveFile, "ab");
@@ -183,7 +190,7 @@ int RunListen(const ListenOptions& options, std::ostream& out, std::ostream& err
         err << "tolctl: listen --conditions-file: " << problem << '\n';
         return kExitUsage;
     }
-    if (!options.stateFile.empty() && !emulator.KeepStateIn(options.stateFile)) {
+    if (!options.stateFile.empty() && !emulator.KeepStateIn(options.stateFile, std::move(saved))) {
         return kExitUsage;
     }
 
@@ -223,7 +230,8 @@ void AddListenCommand(CLI::App& app, Subcommands& list) {
         ->type_name("FILE");
     listen
         ->add_option("--state", options->stateFile,
-                     "Keep every printer's settings as received in FILE (JSON, rewritten as they change)")
+                     "Keep every printer's settings as received in FILE (JSON, rewritten as they change); "
+                     "the printers start from those it holds")
         ->type_name("FILE");
     listen
         ->add_option(

@@ -160,7 +160,9 @@ int RunMonitor(const MonitorOptions& options,
     }
     server.Start([&stop] { stop.Request(kServingEnded); });
 
-    const FleetStatusSettings settings = StatusSettings(options.read, global);
+    const std::unique_ptr<Record> record = StatusRecord(global, "monitor", err);
+    FleetStatusSettings settings = StatusSettings(options.read, global);
+    settings.record = record.get();
     bool jobsTold = false;
     while (!stop.Requested()) {
         if (reread.exchange(false)) {

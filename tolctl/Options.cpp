@@ -4,6 +4,7 @@
 
 #include <ostream>
 
+#include "system/UserPlaces.h"
 #include "transport/BaudRates.h"
 #include "transport/PortFactory.h"
 #include "transport/PortUri.h"
@@ -42,6 +43,40 @@ void AddGlobalOptions(CLI::App& app, GlobalOptions& global) {
            },
            "Seconds a TCP connect may take (default 5)")
         ->type_name("SECONDS");
+    std::string& recordFile = global.recordFile;
+    CLI::Option* record =
+        app.add_option_function<std::string>(
+               "--record",
+               [&recordFile](const std::string& text) {
+                   if (text.empty()) {
+                       throw CLI::ValidationError("--record", "needs a file");
+                   }
+                   recordFile = text;
+               },
+               "The fleet record's file (default $XDG_STATE_HOME/tolctl/record.sqlite, on Windows "
+               "%LOCALAPPDATA%\\tolctl\\record.sqlite; or the environment's TOLCTL_RECORD)")
+            ->type_name("FILE");
+    app.add_flag("--no-record", global.noRecord, "Keep no record of what is sent")->excludes(record);
+}
+
+bool RecordPath(const GlobalOptions& global, std::string& path, std::string& problem) {
+    path.clear();
+    if (global.noRecord) {
+        return true;
+    }
+    if (!global.recordFile.empty()) {
+        path = global.recordFile;
+        return true;
+    }
+    if (EnvironmentValue("TOLCTL_RECORD", path) && !path.empty()) {
+        return true;
+    }
+    path = StatePath("record.sqlite");
+    if (path.empty()) {
+        problem = "no place for the record: no home folder (give --record FILE or TOLCTL_RECORD)";
+        return false;
+    }
+    return true;
 }
 
 void AddLabelOption(CLI::App& command, std::vector<std::string>& labels) {

@@ -18,12 +18,20 @@ struct GlobalOptions {
     bool dryRun = false;
     bool showSecrets = false;  // with --dry-run: a password's bytes too
     std::string codePage;
-    std::string portText;  // --port as typed, for the messages
-    SendOptions send;      // --baud and --connect-timeout; the port is read from portText where used
+    std::string portText;    // --port as typed, for the messages
+    SendOptions send;        // --baud and --connect-timeout; the port is read from portText where used
+    std::string recordFile;  // --record: the fleet record's file
+    bool noRecord = false;   // --no-record: keep no record
 };
 
 /// Adds tolctl's own options (--dry-run, --port, ...) to `app`, to be read into `global`.
 void AddGlobalOptions(CLI::App& app, GlobalOptions& global);
+
+/// The fleet record's file: --record, else the environment's TOLCTL_RECORD, else
+/// $XDG_STATE_HOME/tolctl/record.sqlite (~/.local/state/tolctl/record.sqlite; on Windows
+/// %LOCALAPPDATA%\tolctl\record.sqlite). Empty with --no-record. False with `problem` when no
+/// place can be found (no home folder).
+bool RecordPath(const GlobalOptions& global, std::string& path, std::string& problem);
 
 /// Adds an integer option read by tolctl's own decimal parser (ParseDecimal) and kept within
 /// [min, max]: CLI11's would also read 0x, 0o and 0b prefixes, and a value read in another base

@@ -150,7 +150,9 @@ int RunStatus(const StatusOptions& options,
 
     // From here on Ctrl-C asks the reads to stop, and what was read is still printed.
     Interrupts interrupts;
-    const FleetStatusSettings settings = StatusSettings(options.read, global);
+    const std::unique_ptr<Record> record = StatusRecord(global, "status", err);
+    FleetStatusSettings settings = StatusSettings(options.read, global);
+    settings.record = record.get();
     if (options.watchSeconds > 0) {
         return Watch(targets, settings, options, interrupts, out, err);
     }
@@ -164,6 +166,9 @@ int RunStatus(const StatusOptions& options,
     out.flush();
     if (!found.jobsProblem.empty()) {
         err << "tolctl: status: " << found.jobsProblem << '\n';
+    }
+    if (record != nullptr && !record->Flush()) {
+        err << "tolctl: status: warning: the record lacks these reads: " << record->Problem() << '\n';
     }
     if (stoppedBy != 0) {
         err << "tolctl: status: interrupted; " << found.unread << " of " << targets.size()

@@ -70,3 +70,23 @@ int StatusExitCode(const FleetStatus& found) {
     }
     return kExitOk;
 }
+
+std::unique_ptr<Record> StatusRecord(const GlobalOptions& global,
+                                     const std::string& subcommand,
+                                     std::ostream& err) {
+    std::string path, problem;
+    if (!RecordPath(global, path, problem)) {
+        err << "tolctl: " << subcommand << ": warning: no record of the status is kept: " << problem << '\n';
+        return nullptr;
+    }
+    if (path.empty()) {
+        return nullptr;
+    }
+    RecordProblem why;
+    std::unique_ptr<Record> record = Record::Open(path, RecordMode::Write, why);
+    if (record == nullptr) {
+        err << "tolctl: " << subcommand << ": warning: no record of the status is kept: " << why.text
+            << " (--no-record reads without one)\n";
+    }
+    return record;
+}

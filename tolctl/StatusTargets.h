@@ -4,6 +4,7 @@
 #pragma once
 
 #include <iosfwd>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -39,6 +40,13 @@ bool GatherTargets(const StatusTargetOptions& options,
 
 /// How the printers are read: --jobs, --timeout, --baud and --connect-timeout.
 FleetStatusSettings StatusSettings(const StatusTargetOptions& options, const GlobalOptions& global);
+
+/// The fleet record that status and monitor write the printers' status changes to (RecordPath),
+/// opened for writing; null with --no-record, and null with a warning on `err` when it cannot be
+/// opened: reading the printers goes on without it.
+std::unique_ptr<Record> StatusRecord(const GlobalOptions& global,
+                                     const std::string& subcommand,
+                                     std::ostream& err);
 
 /// 0 when every printer read is ok or warning, 1 otherwise.
 int StatusExitCode(const FleetStatus& found);

@@ -59,3 +59,5 @@ void AddMonitorCommand(CLI::App& app, Subcommands& list);
 void AddConsoleCommand(CLI::App& app, Subcommands& list);
 /// ProfileCommand.cpp: profile example.
 void AddProfileCommand(CLI::App& app, Subcommands& list);
+/// RecordCommand.cpp: record printers, history, rollouts, rollout, export and import.
+void AddRecordCommand(CLI::App& app, Subcommands& list);

@@ -5,9 +5,9 @@
 namespace {
 
 void AddEverySubcommand(CLI::App& app, Subcommands& list) {
-    for (const auto add :
-         {AddSendCommands, AddDecodeCommand, AddListenCommand, AddScanCommand, AddPortsCommand,
-          AddApplyCommand, AddStatusCommand, AddMonitorCommand, AddConsoleCommand, AddProfileCommand}) {
+    for (const auto add : {AddSendCommands, AddDecodeCommand, AddListenCommand, AddScanCommand,
+                           AddPortsCommand, AddApplyCommand, AddStatusCommand, AddMonitorCommand,
+                           AddConsoleCommand, AddProfileCommand, AddRecordCommand}) {
         add(app, list);
     }
 }

@@ -97,7 +97,11 @@ int RunSubcommand(AddSubcommandsFunction addSubcommands,
         "Exit codes: 0 sent (with --dry-run: printed); 1 the port could not be opened or the write failed "
         "(or the output could not be written); 2 usage error or refused input; 3 the write timed out. scan "
         "and ports: 0 when they ran, also when they found nothing. status: 0 when every printer is ok or "
-        "warning, 1 otherwise; monitor, when stopped: the same for their last reads.");
+        "warning, 1 otherwise; monitor, when stopped: the same for their last reads. record: 0 when it "
+        "answered (also from no record yet), 1 the record could not be read or written, 2 refused (not a "
+        "record, or one of a newer tolctl; nothing is changed); record diff: 0 when every setting is the "
+        "same, 1 otherwise. A send whose fleet record cannot be written sends nothing (1; --no-record keeps "
+        "none).");
     app.require_subcommand(1);
     // tolctl's own options may follow the subcommand too (`tolctl cut --port ...`); and on Windows
     // as well, a word beginning with / is a path, never an option.

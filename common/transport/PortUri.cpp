@@ -154,6 +154,27 @@ bool ParsePortUri(const std::string& text, bool windowsNames, PortUri& uri, std:
     return false;
 }
 
+std::string PrinterName(const PortUri& uri) {
+    static const char* const kIndexNames[] = {"USB001", "LPT1", "LPT2", "LPT3", "COM1", "COM2"};
+    switch (uri.kind) {
+        case PortUri::Kind::Socket: {
+            uint32_t address = 0;
+            const std::string host =
+                ParseAddress(uri.host, address) ? FormatAddress(address) : LowerCase(uri.host);
+            return "socket://" + host + ":" + std::to_string(uri.tcpPort);
+        }
+        case PortUri::Kind::Serial:
+            return "serial:" + uri.device;
+        case PortUri::Kind::Parallel:
+            return "parallel:" + uri.device;
+        case PortUri::Kind::Usb:
+            return "usb:" + uri.device;
+        case PortUri::Kind::PortIndex:
+            break;
+    }
+    return uri.portIndex >= 0 && uri.portIndex < 6 ? kIndexNames[uri.portIndex] : "?";
+}
+
 bool ResolveIpv4(const std::string& host, uint32_t& address, std::string& error) {
     if (ParseAddress(host, address)) {
         return true;

@@ -33,6 +33,12 @@ constexpr bool kWindowsPortNames = false;
 /// names are accepted only when `windowsNames` is set, and usb:DEVICE only when it is not.
 bool ParsePortUri(const std::string& text, bool windowsNames, PortUri& uri, std::string& error);
 
+/// The printer `uri` leads to as the fleet record names it, one text for every way of writing the
+/// port: "socket://HOST:PORT" (an address as four decimal fields, a host name in lower case, the
+/// TCP port always given), "serial:DEVICE" (without its baud rate), "parallel:DEVICE", "usb:" or
+/// "usb:DEVICE", and on Windows "USB001", "LPT1"-"LPT3", "COM1", "COM2".
+std::string PrinterName(const PortUri& uri);
+
 /// The TCP port after "socket://HOST:": decimal 1-65535; on failure false with `error` saying why.
 bool ParseTcpPort(const std::string& text, int& port, std::string& error);
 

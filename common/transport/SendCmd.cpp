@@ -62,7 +62,10 @@ MessengerPtr OpenPort(const SendOptions& options, std::string& error) {
 
 }  // namespace
 
-SendOutcome SendCmd(const SendOptions& options, const Cmd& cmd, int awaitCloseMs) {
+SendOutcome SendCmd(const SendOptions& options,
+                    const Cmd& cmd,
+                    int awaitCloseMs,
+                    const BeforeWrite& beforeWrite) {
     SendOutcome outcome;
     MessengerPtr messenger = OpenPort(options, outcome.reason);
     if (!messenger) {
@@ -70,6 +73,10 @@ SendOutcome SendCmd(const SendOptions& options, const Cmd& cmd, int awaitCloseMs
         if (outcome.reason.empty()) {
             outcome.reason = "no such port";
         }
+        return outcome;
+    }
+    if (beforeWrite && !beforeWrite(outcome.reason)) {
+        outcome.result = SendOutcome::Result::Failed;
         return outcome;
     }
     int result = CmdSender(messenger.get()).Send(cmd);

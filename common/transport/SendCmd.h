@@ -1,6 +1,7 @@
 // Sends one command to a port named by a port URI: opened, written once, closed again.
 #pragma once
 
+#include <functional>
 #include <string>
 
 #include "transport/BaudRates.h"
@@ -29,8 +30,17 @@ struct SendOutcome {
     bool Sent() const { return result == Result::Sent; }
 };
 
+/// Called once the port is open, before the first byte is written: false when the command must
+/// not be sent after all, with the reason in its argument (the fleet record could not note it).
+using BeforeWrite = std::function<bool(std::string& reason)>;
+
 /// Opens the port, writes the command once and closes the port again. With `awaitCloseMs` above
 /// 0, a TCP port then ends the stream and waits up to that long for the printer to close its
 /// side: a printer that resets the connection instead did not take the command (Failed), one
 /// that still holds it at the bound is taken to have it. Other ports close at once.
-SendOutcome SendCmd(const SendOptions& options, const Cmd& cmd, int awaitCloseMs = 0);
+/// `beforeWrite`, when given, is asked between the opening and the writing; when it answers false
+/// nothing is written (Failed with its reason).
+SendOutcome SendCmd(const SendOptions& options,
+                    const Cmd& cmd,
+                    int awaitCloseMs = 0,
+                    const BeforeWrite& beforeWrite = nullptr);

@@ -131,6 +131,15 @@ def scenario(tolctl, out, work):
             time.sleep(0.1)
         report = json.load(open(os.path.join(downloads, names[0]))) if names else {}
         check(report.get("done") is True and len(report.get("results", [])) == 4, "the report downloaded")
+        # A printer's record: what the apply sent it, from the fleet record.
+        driver.click(f"#printers tr[data-target='socket://{GOOD[0]}:{port}'] button.record")
+        for _ in range(50):
+            if driver.script("return document.querySelector('#record-dialog').open"):
+                break
+            time.sleep(0.1)
+        panel = driver.script("return document.querySelector('#record-body').innerText")
+        check("bt-name\tTill" in panel and "\tsent" in panel, f"the printer's record: {panel[:300]!r}")
+        driver.actions(keys(ESCAPE))
         driver.script("window.scrollTo(0, 0)")
         with open(os.path.join(out, "console.png"), "wb") as picture:
             picture.write(base64.b64decode(driver.run("GET", "/screenshot")))

@@ -32,11 +32,13 @@ int Count(const std::string& text, const std::string& part) {
     return n;
 }
 
-// `tolctl console --no-browser` on a free loopback port, keeping its state in `stateDir`.
+// `tolctl console --no-browser` on a free loopback port, keeping its state in `stateDir` and its
+// record beside it (the same one each time it is started with that folder).
 class Console : public TolctlProgram {
   public:
     explicit Console(const std::string& stateDir)
-        : TolctlProgram({"console", "--no-browser", "--listen", "127.0.0.1:0", "--state-dir", stateDir},
+        : TolctlProgram({"console", "--no-browser", "--listen", "127.0.0.1:0", "--state-dir", stateDir,
+                         "--record", stateDir + "-record.sqlite"},
                         {"^console on http://127\\.0\\.0\\.1:([0-9]+)/\\?token="}) {
         m_token = Output().WaitFor("token=([A-Za-z0-9_-]{22})\n");
     }
@@ -465,6 +467,55 @@ TEST(TolctlConsoleTest, SigtermEndsAStatusReadAndKeepsAnInterruptedJobsReport) {
     const std::string report((std::istreambuf_iterator<char>(kept)), {});
     EXPECT_NE(report.find("\"result\": \"interrupted\""), std::string::npos) << report;
     EXPECT_NE(report.find("\"done\": true"), std::string::npos) << report;
+}
+
+TEST(TolctlConsoleTest, RecordsItsJobsSendsAndStatusAndAnswersThemAfterARestart) {
+    TempDir dir;
+    EmulatorProgram fleet({"--bind", "127.0.20.41"});
+    const std::string port = std::to_string(fleet.Port());
+    const std::string a = "socket://127.0.20.41:" + port;
+    {
+        Console console(dir / "state");
+        const std::string apply = R"({"profile": {"wifi-station": {"ssid": "shop", "password": ")" + kSecret +
+                                  R"(", "ip": "10.0.0.5", "gateway": "10.0.0.1"}}, "gap": 0,
+            "targets": [")" + a + "\"]}";
+        ASSERT_EQ(console.Fetch("POST", "/api/apply", apply).body, "{\n  \"job\": \"1\"\n}\n");
+        console.WaitForJob("1");
+        EXPECT_EQ(console
+                      .Fetch("POST", "/api/send",
+                             R"({"target": ")" + a + R"(", "command": "bt-name", "args": {"value": "Till"}})")
+                      .status,
+                  200);
+        EXPECT_EQ(console.Fetch("POST", "/api/status", R"({"targets": [")" + a + "\"]}").status, 200);
+        EXPECT_EQ(console.Stop(), "exit 0");
+    }
+    // Started again: the jobs come from the record (the send is none), the past one whole.
+    Console console(dir / "state");
+    const std::string jobs = console.Fetch("GET", "/api/jobs").body;
+    EXPECT_EQ(Count(jobs, "\"job\":"), 1) << jobs;
+    EXPECT_EQ(Count(jobs, "{\"job\":\"1\",\"rollout\":\""), 1) << jobs;
+    const std::string job = console.Fetch("GET", "/api/jobs/1").body;
+    EXPECT_NE(job.find("\"done\": true"), std::string::npos) << job;
+    EXPECT_EQ(Count(job, "{\"target\":\"" + a + "\",\"result\":\"ok\",\"sent\":"), 1) << job;
+    // A printer's panel: its settings (the password by its fingerprint), history and status.
+    const std::string panel =
+        console.Fetch("GET", "/api/record/printers/socket%3A%2F%2F127.0.20.41%3A" + port).body;
+    EXPECT_EQ(Count(panel, "{\"setting\":\"wifi-station.password\",\"value\":\"hmac:"), 1) << panel;
+    EXPECT_EQ(Count(panel, "{\"setting\":\"bt-name\",\"value\":\"Till\""), 1) << panel;
+    EXPECT_EQ(Count(panel, "\"result\":\"sent\""), Count(panel, "\"result\":"));
+    EXPECT_GE(Count(panel, "\"result\":\"sent\""), 3) << panel;
+    EXPECT_NE(panel.find("\"status\": {\"state\":\"ok\""), std::string::npos) << panel;
+    EXPECT_EQ(Count(panel, "{\"time\":\"20"), Count(panel, "\"result\":") + 1) << panel;  // one status row
+    for (const std::string& answer : {jobs, job, panel}) {
+        EXPECT_EQ(answer.find(kSecret), std::string::npos) << answer;
+    }
+    // The job ids go on from the record's.
+    EXPECT_EQ(console
+                  .Fetch("POST", "/api/apply",
+                         R"({"profile": {"bt-pin": "1234"}, "gap": 0, "targets": [")" + a + "\"]}")
+                  .body,
+              "{\n  \"job\": \"2\"\n}\n");
+    console.WaitForJob("2");
 }
 
 // An apply to a port where nothing listens: it fails at once.

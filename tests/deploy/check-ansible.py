@@ -11,8 +11,12 @@ by its label (tolctl_shop); the south shop from lines of its own.
 
 Checks: the play fails for the south shop only; both reports are fetched and say what each printer
 got; every good printer's state (as the emulator received it) is the profile with its target's
-values, the password included; the password is nowhere in the play's output, the reports or the
-hosts' working folders afterwards; the .deb was unpacked into each host's root, not installed.
+values, the password included; the password is nowhere in the play's output, the reports, the
+records or the hosts' working folders afterwards; the .deb was unpacked into each host's root, not
+installed. Then a run in check mode shows what the printers lack and sends nothing, and a rerun
+sends nothing (--skip-same), both reporting no change, the rerun's report kept beside the first;
+the chain's record on the controller (each shop's record imported) tells by `record diff` which
+printers have the password and which lack the next one.
 
 Usage: check-ansible.py TOLCTL_DEB EMULATOR_TOLCTL SOURCE_DIR"""
 import json
@@ -60,6 +64,9 @@ def main():
         inventory = {"shops": {"hosts": {}, "vars": {
             "ansible_connection": "local", "ansible_python_interpreter": sys.executable,
             "tolctl_deb": deb, "tolctl_report_dir": os.path.join(scratch, "reports"),
+            "tolctl_record_dir": os.path.join(scratch, "records"),
+            "tolctl_chain_record": os.path.join(scratch, "records", "chain.sqlite"),
+            "tolctl_controller_program": tolctl,
             "tolctl_apply_gap_ms": 0, "tolctl_apply_connect_timeout": 2}}}
         for host, net in SHOPS.items():
             inventory["shops"]["hosts"][host] = {
@@ -88,22 +95,33 @@ def main():
         env = dict(os.environ, ANSIBLE_CONFIG=os.path.join(ansible_dir, "ansible.cfg"),
                    ANSIBLE_HOME=os.path.join(scratch, "ansible-home"),
                    ANSIBLE_LOCAL_TEMP=os.path.join(scratch, "ansible-tmp"),
-                   ANSIBLE_NOCOLOR="1", ANSIBLE_FORCE_COLOR="0", ANSIBLE_STDOUT_CALLBACK="default")
+                   ANSIBLE_NOCOLOR="1", ANSIBLE_FORCE_COLOR="0", ANSIBLE_STDOUT_CALLBACK="default",
+                   TOLCTL_RECORD=os.path.join(scratch, "record.sqlite"))  # never the user's record
         subprocess.run(["ansible-vault", "encrypt", "--vault-password-file", os.path.join(scratch, "vault-pass"),
                         vault], env=env, check=True, capture_output=True)
         if password in open(vault).read():
             tol.fail("the vault file holds the password in the clear")
 
-        started = time.monotonic()
-        play = subprocess.run(["ansible-playbook", "-v", "-i", os.path.join(scratch, "inventory.yml"),
-                               "--vault-password-file", os.path.join(scratch, "vault-pass"),
-                               os.path.join(ansible_dir, "playbook.yml")],
-                              env=env, capture_output=True, text=True, timeout=300)
-        output = play.stdout + play.stderr
-        open(os.path.join(scratch, "play.log"), "w").write(output)
-        print(f"ansible-playbook took {time.monotonic() - started:.1f} s, exit code {play.returncode}")
+        def run_play(name, *extra):
+            started = time.monotonic()
+            play = subprocess.run(["ansible-playbook", "-v", "-i", os.path.join(scratch, "inventory.yml"),
+                                   "--vault-password-file", os.path.join(scratch, "vault-pass"), *extra,
+                                   os.path.join(ansible_dir, "playbook.yml")],
+                                  env=env, capture_output=True, text=True, timeout=300)
+            output = play.stdout + play.stderr
+            open(os.path.join(scratch, f"{name}.log"), "w").write(output)
+            print(f"ansible-playbook ({name}) took {time.monotonic() - started:.1f} s, exit code {play.returncode}")
+            if password in output:
+                tol.fail(f"{name}: the password is in the play's output")
+            recap = {line.split()[0]: line for line in output.split("PLAY RECAP", 1)[-1].splitlines() if ":" in line}
+            return play, output, recap
 
-        recap = {line.split()[0]: line for line in output.split("PLAY RECAP", 1)[-1].splitlines() if ":" in line}
+        def connections():
+            time.sleep(1.2)  # the emulators write their state at most every 500 ms
+            return sum(p["connections"] for host in SHOPS
+                       for p in json.load(open(os.path.join(scratch, f"{host}-state.json")))["printers"].values())
+
+        play, output, recap = run_play("play")
         if play.returncode != 2:
             tol.fail(f"ansible-playbook exit code {play.returncode}, not 2 (a host failed)")
         if "failed=0" not in recap.get("loop-north", ""):
@@ -112,8 +130,21 @@ def main():
             tol.fail(f"the south shop did not fail: {recap.get('loop-south')}")
         if f"socket://{REFUSING}" not in output:
             tol.fail("the play's failure does not name the refusing printer")
-        if password in output:
-            tol.fail("the password is in the play's output")
+        if "changed=0" in recap.get("loop-north", "changed=0"):
+            tol.fail(f"the north shop's printers were sent the profile, yet no change: {recap.get('loop-north')}")
+
+        # Check mode: what the printers lack, nothing sent, no change; a rerun sends nothing more.
+        before = connections()
+        play, output, recap = run_play("check", "--check")
+        if play.returncode != 0 or any("changed=0" not in recap.get(host, "") for host in SHOPS):
+            tol.fail(f"check mode: exit code {play.returncode}, {recap}")
+        if f"socket://{REFUSING}  wifi-station.password  never-set" not in output:
+            tol.fail("check mode does not show what the refusing printer lacks")
+        play, output, recap = run_play("rerun")
+        if play.returncode != 2 or any("changed=0" not in recap.get(host, "") for host in SHOPS):
+            tol.fail(f"the rerun: exit code {play.returncode}, {recap}")
+        if connections() != before:
+            tol.fail(f"check mode or the rerun contacted printers: {before} connections before, {connections()} after")
 
         for emulator in emulators:
             emulator.stop()
@@ -123,17 +154,20 @@ def main():
             if not os.access(os.path.join(root, "usr", "bin", "tolctl"), os.X_OK):
                 tol.fail(f"{host}: tolctl was not unpacked into its root")
             work = os.path.join(scratch, host, "work")
-            for name in os.listdir(work):
-                if password in open(os.path.join(work, name), errors="replace").read():
-                    tol.fail(f"{host}: {name} in the working folder holds the password")
+            for folder, _, names in os.walk(work):
+                for name in names:
+                    if password.encode() in open(os.path.join(folder, name), "rb").read():
+                        tol.fail(f"{host}: {name} in the working folder holds the password")
             if oct(os.stat(work).st_mode & 0o777) != "0o700":
                 tol.fail(f"{host}: the working folder is readable by others")
 
-            report_path = os.path.join(scratch, "reports", f"{host}.json")
-            if not os.path.exists(report_path):
-                tol.fail(f"{host}: no report fetched")
+            reports = sorted(name for name in os.listdir(os.path.join(scratch, "reports")) if name.startswith(host))
+            if len(reports) != 2:
+                tol.fail(f"{host}: not one dated report for each run: {reports}")
                 continue
-            report_text = open(report_path).read()
+            if password in open(os.path.join(scratch, "records", f"{host}.jsonl")).read():
+                tol.fail(f"{host}: the record's export holds the password")
+            report_text = open(os.path.join(scratch, "reports", reports[0])).read()
             if password in report_text:
                 tol.fail(f"{host}: the report holds the password")
             report = json.loads(report_text)
@@ -164,11 +198,34 @@ def main():
                 if got.get("counts", {}).get("test-print") != 1:
                     tol.fail(f"{host}: {address} printed {got.get('counts', {}).get('test-print')} test pages, not 1")
             print(f"{host}: report {report['ok']} ok, {report['failed']} failed of {report['printers']}")
+
+        # The chain's record: which printers have the password (all but the refusing one), and
+        # which still lack the next one (all of them), by the README's command.
+        chain = os.path.join(scratch, "chain")
+        os.makedirs(chain)
+        shutil.copy(os.path.join(ansible_dir, "files", "profile.json"), chain)
+        with open(os.path.join(chain, "targets.txt"), "w") as out:
+            for host in SHOPS:
+                out.write(open(os.path.join(scratch, "records", f"{host}-targets.txt")).read())
+        for secret, wanted in ((password, "same"), ("next-" + password, "differs")):
+            with open(os.path.join(chain, "wifi.pw"), "w") as out:
+                out.write(secret + "\n")
+            diff = subprocess.run([tolctl, "--record", os.path.join(scratch, "records", "chain.sqlite"), "record",
+                                   "diff", os.path.join(chain, "profile.json"), "--targets",
+                                   os.path.join(chain, "targets.txt"), "--format", "json"],
+                                  capture_output=True, text=True)
+            states = {row["target"]: row["state"] for row in json.loads(diff.stdout or "[]")
+                      if row["setting"] == "wifi-station.password"}
+            expected = {f"socket://{net}.{n}": "never-set" if f"{net}.{n}" == REFUSING else wanted
+                        for net in SHOPS.values() for n in PRINTERS}
+            if diff.returncode != 1 or states != expected:
+                tol.fail(f"the chain's record diff: exit code {diff.returncode}, {states or diff.stderr}")
     finally:
         for emulator in emulators:
-            emulator.kill()
+            if emulator.poll() is None:
+                emulator.kill()
         if tol.failures:
-            print(f"(the play's output is kept in {scratch}/play.log)")
+            print(f"(the plays' output is kept in {scratch}/play.log, check.log and rerun.log)")
         else:
             shutil.rmtree(scratch, ignore_errors=True)
     return tol.finish(f"{len(tol.failures)} failures")

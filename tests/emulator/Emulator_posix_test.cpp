@@ -221,6 +221,49 @@ TEST(TolctlEmulatorTest, StateIsWrittenWhileRunningAndWhatArrivedIsInItAfterASto
     EXPECT_EQ(stopped["printers"][name]["connections"], 2);
 }
 
+TEST(TolctlEmulatorTest, PrintersStartAgainFromTheSettingsTheStateFileHolds) {
+    TempDir dir;
+    const std::string state = dir / "state.json";
+    std::string gone;
+    {
+        EmulatorProgram fleet({"--bind", "127.0.2.110-112", "--state", state});
+        gone = "127.0.2.112:" + std::to_string(fleet.Port());
+        Send("127.0.2.110", fleet.Port(), {"bt-pin", "6042"});
+        Send("127.0.2.110", fleet.Port(), {"cut"});
+        Send("127.0.2.112", fleet.Port(), {"bt-name", "Gone"});
+        WaitForState(state, [&](const Json& s) { return s["printers"][gone]["connections"] == 1; });
+        EXPECT_EQ(fleet.Stop(), "exit 0");
+    }
+    // Started again (on another port, without .112): each printer by its address keeps what it
+    // had; the printer not listened on stays in the file as it was.
+    EmulatorProgram fleet({"--bind", "127.0.2.110-111", "--state", state});
+    const std::string p = ":" + std::to_string(fleet.Port());
+    Send("127.0.2.110", fleet.Port(), {"cut"});
+    const Json got = WaitForState(
+        state, [&](const Json& s) { return s["printers"]["127.0.2.110" + p]["connections"] == 3; });
+    Json kept = EmptyPrinter(3);
+    kept["bt-pin"] = "6042";
+    kept["counts"]["cut"] = 2;
+    Json other = EmptyPrinter(1);
+    other["bt-name"] = "Gone";
+    EXPECT_EQ(got, Json({{"printers",
+                          {{"127.0.2.110" + p, kept}, {"127.0.2.111" + p, EmptyPrinter()}, {gone, other}}}}));
+    EXPECT_EQ(fleet.Stop(), "exit 0");
+
+    // A file that is not a state file is refused and left as it is.
+    const std::string bad = R"({"printers": {"127.0.2.110:1": {"counts": {"cut": -1}}}})";
+    std::ofstream(state) << bad;
+    std::istringstream in;
+    std::ostringstream out, err;
+    EXPECT_EQ(RunTolctl({"tolctl", "listen", "--port", "0", "--bind", "127.0.2.110", "--state", state}, in,
+                        out, err),
+              2);
+    EXPECT_EQ(err.str(), "tolctl: listen --state: '" + state +
+                             "' is not a state file: printer '127.0.2.110:1': 'counts.cut' is not a count\n");
+    std::ifstream file(state);
+    EXPECT_EQ(std::string(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>()), bad);
+}
+
 TEST(TolctlEmulatorTest, StatusRequestsAreAnsweredAsTheyArriveWhileThePeerWaits) {
     EmulatorProgram fleet({"--bind", "127.0.2.80"});
     PrinterClient peer("127.0.2.80", fleet.Port());

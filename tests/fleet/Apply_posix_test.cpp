@@ -7,10 +7,14 @@
 
 #include <pty.h>
 
+#include <chrono>
+#include <climits>
 #include <filesystem>
 #include <fstream>
+#include <map>
 #include <regex>
 #include <sstream>
+#include <thread>
 
 #include "system/OemText.h"
 #include "tests/support/FakePrinters.h"
@@ -718,6 +722,7 @@ TEST(TolctlApplyProgramTest, AStopRequestFinishesTheRecordAndAKillLeavesTheEarli
         EXPECT_EQ(ReadFile(report), "{\"earlier\": true}\n");
     }
 
+    std::filesystem::remove(state);  // the printers' counts begin anew
     EmulatorProgram fleet(fleetArgs());
     TolctlProgram stopped = ApplyProgram(args(fleet.Port()));
     SignalAfterACommand(stopped, state, SIGINT);
@@ -802,6 +807,7 @@ TEST(TolctlApplyProgramTest, ResumingServesAgainOnlyWhatWasNotOkAndKeepsEveryPri
     EXPECT_EQ(results(),
               (std::vector<std::string>{"176 ok", "177 ok", "178 failed", "179 failed", "180 interrupted",
                                         "181 interrupted", "182 interrupted", "183 interrupted"}));
+    const nlohmann::json first = nlohmann::json::parse(ReadFile(report))["results"];
     // The same printers, all good now, with a count of their own.
     std::filesystem::remove(state);
     EmulatorProgram fleet({"--bind", net, "--state", state}, 0, 0, port);
@@ -832,6 +838,13 @@ TEST(TolctlApplyProgramTest, ResumingServesAgainOnlyWhatWasNotOkAndKeepsEveryPri
         EXPECT_EQ(printer.substr(4), "ok");
     }
     EXPECT_EQ(nlohmann::json::parse(ReadFile(report))["ok"], 8);
+    // The printers carried over keep their own time and roll-out; the others have new ones.
+    const nlohmann::json last = nlohmann::json::parse(ReadFile(report))["results"];
+    for (const char* key : {"time", "rollout"}) {
+        EXPECT_TRUE(first[0][key].is_string()) << first[0];
+        EXPECT_EQ(last[0][key], first[0][key]);
+        EXPECT_NE(last[2][key], first[2][key]);
+    }
 
     // Another profile is refused unless forced; an old report or targets besides are refused.
     std::ofstream(profile) << R"({"bt-name": "b", "bt-pin": "1", "after": ["cut"]})";
@@ -969,3 +982,183 @@ TEST(TolctlApplyProgramTest, OnATerminalTheProgressLineMovesWhilePrintersAreServ
 }
 
 }  // namespace
+
+namespace {
+
+// The rows of `tolctl record SUBCOMMAND... --format json` of the record `file`.
+nlohmann::json RecordRows(const std::string& file, std::vector<std::string> args) {
+    args.insert(args.begin(), "record");
+    args.insert(args.end(), {"--format", "json", "--record", file});
+    const Result r = Tolctl(args);
+    EXPECT_LE(r.code, 1) << r.err;
+    return nlohmann::json::parse(r.out, nullptr, false);
+}
+
+// The counts of record diff's states: "same=3 differs=1".
+std::map<std::string, int> DiffStates(const std::string& file, const std::vector<std::string>& args) {
+    std::map<std::string, int> states;
+    std::vector<std::string> all = {"diff"};
+    all.insert(all.end(), args.begin(), args.end());
+    for (const auto& row : RecordRows(file, all)) {
+        ++states[row["setting"].get<std::string>() + "=" + row["state"].get<std::string>()];
+    }
+    return states;
+}
+
+}  // namespace
+
+TEST(TolctlApplyRecordTest, EverySendIsRecordedAndSkipSameContactsNoPrinterThatHasItAll) {
+    const TempDir folder;
+    const std::string record = (folder / "record.sqlite"), report = (folder / "r.json");
+    const auto profile = [&](const std::string& password) {
+        return folder.Write("p.json", R"({"bt-pin": "6042", "wifi-station": {"ssid": "Shop", "password": ")" +
+                                          password + R"(", "ip": "192.168.1.200", "gateway": "192.168.1.1"},
+                                          "after": ["cut"]})");
+    };
+    FakeFleet fleet({Kind::None, Kind::None, Kind::Refuse});
+    const std::string targets =
+        folder.Write("t.txt", Range(fleet, 0, 2) + " wifi-station.ip=192.168.1.201+\n");
+    const auto apply = [&](const std::string& password, std::vector<std::string> more) {
+        more.insert(more.begin(), {"apply", profile(password), "--targets", targets, "--gap", "0", "--record",
+                                   record, "--report", report, "--connect-timeout", "0.3"});
+        return Tolctl(more);
+    };
+    // --dry-run writes nothing; a record that cannot be written sends nothing.
+    EXPECT_EQ(apply("Old-Secret-1", {"--dry-run", "--skip-same"}).code, 0);
+    EXPECT_FALSE(std::filesystem::exists(record));
+    const std::string plain = folder.Write("plain", "");  // no folder for a record
+    Result r =
+        Tolctl({"apply", profile("Old-Secret-1"), "--targets", targets, "--record", plain + "/r.sqlite"});
+    EXPECT_EQ(r.code, 1);
+    EXPECT_NE(r.err.find("nothing was sent (--no-record"), std::string::npos) << r.err;
+    EXPECT_EQ(fleet[0].CountConnections(100), 0);
+
+    r = apply("Old-Secret-1", {});
+    EXPECT_EQ(r.code, 1) << r.err;
+    nlohmann::json first = nlohmann::json::parse(folder.Read("r.json"));
+    EXPECT_EQ(first["results"][0]["rollout"], first["rollout"]);
+    EXPECT_TRUE(first["results"][0]["time"].is_string());
+    EXPECT_EQ(fleet[0].CountConnections(100), 3);
+    EXPECT_EQ(fleet[1].CountConnections(0), 3);
+    // Each command's settings with their results; the password only as its fingerprint.
+    const nlohmann::json history = RecordRows(record, {"history", fleet[0].Uri()});
+    ASSERT_EQ(history.size(), 9u) << history;  // bt-pin, the station's 7 settings, cut
+    EXPECT_EQ(history[0]["setting"], "cut");
+    EXPECT_EQ(Tolctl({"record", "export", "--record", record}).out.find("Old-Secret-1"), std::string::npos);
+    const nlohmann::json refused = RecordRows(record, {"rollout", first["rollout"]});
+    EXPECT_EQ(refused[2]["failed"], 1);
+    EXPECT_EQ(refused[2]["not-sent"], 8);
+    std::map<std::string, int> states = DiffStates(record, {profile("Old-Secret-1"), "--targets", targets});
+    EXPECT_EQ(states["bt-pin=failed"], 1);
+    EXPECT_EQ(states["wifi-station.password=never-set"], 1);
+    EXPECT_EQ(states["wifi-station.password=same"], 2);
+
+    // Again with --skip-same: the printers that have it all are not contacted.
+    r = apply("Old-Secret-1", {"--skip-same"});
+    EXPECT_EQ(fleet[0].CountConnections(100) + fleet[1].CountConnections(0), 0);
+    EXPECT_EQ(TableRows(r.out)[1][1], "unchanged");
+    EXPECT_NE(r.err.find("0 of 3 printers changed, 2 unchanged"), std::string::npos) << r.err;
+    const nlohmann::json same = nlohmann::json::parse(folder.Read("r.json"));
+    EXPECT_EQ(same["profile-digest"], first["profile-digest"]);
+    EXPECT_EQ(same["unchanged"], 2);
+
+    // A new password: a new digest, and the station's command and the cut go out again, alone.
+    r = apply("New-Secret-2", {"--skip-same"});
+    EXPECT_NE(nlohmann::json::parse(folder.Read("r.json"))["profile-digest"], first["profile-digest"]);
+    EXPECT_EQ(fleet[0].CountConnections(100), 2);
+    EXPECT_EQ(
+        DiffStates(record, {profile("Old-Secret-1"), "--targets", targets})["wifi-station.password=differs"],
+        2);
+
+    // A single command and the status reads (a row only when the status changes).
+    EXPECT_EQ(Tolctl({"bt-pin", "7777", "--port", fleet[1].Uri(), "--record", record}).code, 0);
+    EXPECT_EQ(RecordRows(record, {"history", fleet[1].Uri()})[0]["value"], "7777");
+    for (int read = 0; read < 2; ++read) {
+        EXPECT_EQ(Tolctl({"status", "--target", fleet[0].Uri(), "--record", record}).code, 0);
+    }
+    const nlohmann::json printers = RecordRows(record, {"printers", "--target", fleet[0].Uri()});
+    EXPECT_EQ(printers[0]["state"], "ok");
+    const std::string exported = Tolctl({"record", "export", "--record", record}).out;
+    EXPECT_NE(exported.find("\"type\":\"status\""), std::string::npos);
+    EXPECT_EQ(exported.find("\"type\":\"status\""), exported.rfind("\"type\":\"status\"")) << exported;
+}
+
+TEST(TolctlApplyRecordTest, AKilledApplyLeavesARecordWhoseSentRowsThePrintersReceived) {
+    TempDir dir;
+    const std::string state = dir / "state.json", profile = dir / "p.json", record = dir / "record.sqlite";
+    std::ofstream(profile) << kThreeCommands;  // one setting a command
+    EmulatorProgram fleet(
+        {"--bind", "127.0.2.192/27", "--state", state, "--fault", "127.0.2.192/27=slow:100"});
+    TolctlProgram killed =
+        ApplyProgram({profile, "--target", "socket://127.0.2.192-223:" + std::to_string(fleet.Port()),
+                      "--jobs", "8", "--gap", "0", "--record", record});
+    SignalAfterACommand(killed, state, SIGKILL, 20);
+    EXPECT_EQ(killed.Wait(), "signal 9");
+    // The emulator's count settles; the record opens as it is.
+    nlohmann::json got = ReadState(state);
+    for (size_t last = SIZE_MAX; Connections(got) != last;) {
+        last = Connections(got);
+        std::this_thread::sleep_for(std::chrono::milliseconds(1000));
+        got = ReadState(state);
+    }
+    const nlohmann::json rollouts = RecordRows(record, {"rollouts"});
+    ASSERT_EQ(rollouts.size(), 1u);
+    EXPECT_TRUE(rollouts[0]["ended"].is_null());
+    // The commands a printer took (a connection opened for a command whose row was not yet
+    // written took nothing).
+    const auto took = [](const nlohmann::json& printer) {
+        return (printer.contains("bt-name") ? 1u : 0u) + (printer.contains("bt-pin") ? 1u : 0u) +
+               printer["counts"]["cut"].get<size_t>();
+    };
+    size_t sent = 0, inFlight = 0, inRecord = 0, all = 0;
+    for (const auto& printer : got["printers"]) {
+        all += took(printer);
+    }
+    for (const auto& printer : RecordRows(record, {"rollout", rollouts[0]["rollout"]})) {
+        const size_t received = took(got["printers"][printer["target"].get<std::string>().substr(9)]);
+        inRecord += received;
+        EXPECT_GE(received, printer["sent"].get<size_t>()) << printer;
+        EXPECT_LE(received, printer["sent"].get<size_t>() + printer["in-flight"].get<size_t>()) << printer;
+        sent += printer["sent"].get<size_t>();
+        inFlight += printer["in-flight"].get<size_t>();
+    }
+    EXPECT_EQ(inRecord, all);  // no printer took anything unrecorded
+    EXPECT_GE(sent, 20u);
+    EXPECT_LE(inFlight, 16u);  // two a job at most: the one being sent and the next
+}
+
+TEST(TolctlApplyRecordTest, TwoAppliesAndAStatusWriteOneRecordAtOnceWithoutLosingARow) {
+    TempDir dir;
+    const std::string profile = dir / "p.json", record = dir / "record.sqlite";
+    std::ofstream(profile) << kThreeCommands;
+    EmulatorProgram fleet({"--bind", "127.0.3.1-128"});
+    const std::string port = std::to_string(fleet.Port());
+    std::vector<TolctlProgram> applies;
+    for (const char* range : {"1-64", "65-128"}) {
+        applies.push_back(
+            ApplyProgram({profile, "--target", "socket://127.0.3." + std::string(range) + ":" + port, "--gap",
+                          "0", "--jobs", "16", "--record", record}));
+    }
+    const Result status =
+        Tolctl({"status", "--target", "socket://127.0.3.1-128:" + port, "--record", record});
+    EXPECT_EQ(status.code, 0) << status.err;
+    for (TolctlProgram& apply : applies) {
+        EXPECT_EQ(apply.Wait(), "exit 0") << apply.Errors().ReadToEnd();
+        EXPECT_EQ(apply.Errors().ReadToEnd(), "");
+    }
+    EXPECT_EQ(status.err, "");
+    size_t sent = 0;
+    const nlohmann::json rollouts = RecordRows(record, {"rollouts"});
+    ASSERT_EQ(rollouts.size(), 2u);
+    for (const auto& rollout : rollouts) {
+        for (const auto& printer : RecordRows(record, {"rollout", rollout["rollout"]})) {
+            sent += printer["sent"].get<size_t>();
+        }
+    }
+    EXPECT_EQ(sent, 128u * 3);
+    size_t read = 0;
+    for (const auto& row : RecordRows(record, {"printers"})) {
+        read += row["setting"] == "bt-name" && row["state"] == "ok" ? 1 : 0;
+    }
+    EXPECT_EQ(read, 128u);
+}

@@ -30,7 +30,7 @@ echo "Depends: $depends"
 
 want="./usr/bin/tolctl ./usr/share/bash-completion/completions/tolctl ./usr/share/doc/tolctl/console.md ./usr/share/doc/tolctl/console.png
 ./usr/share/doc/tolctl/copyright ./usr/share/doc/tolctl/monitoring.md ./usr/share/doc/tolctl/profile.schema.json ./usr/share/doc/tolctl/profiles.md ./usr/share/doc/tolctl/protocol.md
-./usr/share/doc/tolctl/tolctl.md
+./usr/share/doc/tolctl/record.md ./usr/share/doc/tolctl/tolctl.md
 ./usr/share/man/man1/tolctl.1.gz"
 listed=$(dpkg-deb -c "$deb" | awk '$1 !~ /^d/ { print $6 }' | sort | tr '\n' ' ' | sed 's/ $//')
 [ "$listed" = "$(echo $want)" ] || fail "the files are '$listed', not '$(echo $want)'"
@@ -71,7 +71,7 @@ completed=$(bash -c 'source "$1"; COMP_WORDS=("$2" wifi-s); COMP_CWORD=1; _tolct
 cmake --install "$build" --prefix "$root/prefix" --strip >/dev/null || fail "cmake --install"
 for file in bin/tolctl share/man/man1/tolctl.1.gz share/bash-completion/completions/tolctl \
     share/doc/tolctl/profiles.md share/doc/tolctl/profile.schema.json share/doc/tolctl/tolctl.md \
-    share/doc/tolctl/monitoring.md share/doc/tolctl/console.md share/doc/tolctl/console.png; do
+    share/doc/tolctl/monitoring.md share/doc/tolctl/console.md share/doc/tolctl/console.png share/doc/tolctl/record.md; do
     [ -f "$root/prefix/$file" ] || fail "cmake --install put no $file"
 done
 

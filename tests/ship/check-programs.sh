@@ -12,6 +12,8 @@ shift 3
 # DLLs that come with every Windows since 7, in lower case.
 allowed=" kernel32.dll user32.dll gdi32.dll comctl32.dll comdlg32.dll ws2_32.dll mswsock.dll setupapi.dll advapi32.dll
           shell32.dll shlwapi.dll ole32.dll oleaut32.dll version.dll iphlpapi.dll msvcrt.dll "
+# One blank between the names, at the ends too: a name at a line's end is matched as any other.
+allowed=" $(echo $allowed) "
 
 status=0
 for arg in "$@"; do

@@ -28,6 +28,7 @@
 #include <vector>
 
 #include "tests/support/TempDir.h"
+#include "tests/support/TolctlRun.h"
 #include "transport/Messenger.h"
 
 namespace tolctl_program {
@@ -108,6 +109,7 @@ class Program {
             argv.push_back(arg.data());
         }
         argv.push_back(nullptr);
+        KeepTestRecordApart();
         m_pid = ::fork();
         if (m_pid == 0) {
             const int null = ::open("/dev/null", O_RDONLY);

@@ -19,7 +19,25 @@
 #include <vector>
 
 #include "system/OemText.h"
+#include "tests/support/TempDir.h"
 #include "tolctl/Tolctl.h"
+
+/// The fleet record of the tolctl that tests run, in a folder of the test process's own: never
+/// the user's (TOLCTL_RECORD is set for this process and the programs it starts, unless a test
+/// set it already). The folder goes when the process ends.
+inline void KeepTestRecordApart() {
+    static TempDir folder;
+    const char* set = std::getenv("TOLCTL_RECORD");
+    if (set != nullptr && *set != '\0') {
+        return;
+    }
+    const std::string path = folder / "record.sqlite";
+#ifdef _WIN32
+    _putenv_s("TOLCTL_RECORD", path.c_str());
+#else
+    setenv("TOLCTL_RECORD", path.c_str(), 1);
+#endif
+}
 
 struct TolctlResult {
     int code = -1;
@@ -29,6 +47,7 @@ struct TolctlResult {
 /// Runs `tolctl ARGS...` with `input` as its standard input. The code page is CP437 again
 /// afterwards: a --codepage of one run must not leak into the next.
 inline TolctlResult Tolctl(std::vector<std::string> args, const std::string& input = "") {
+    KeepTestRecordApart();
     args.insert(args.begin(), "tolctl");
     std::istringstream in(input);
     std::ostringstream out, err;
@@ -100,6 +119,7 @@ struct TolctlThread {
     std::thread thread;
 
     explicit TolctlThread(std::vector<std::string> args) {
+        KeepTestRecordApart();
         args.insert(args.begin(), "tolctl");
         thread = std::thread([this, args] {
             std::istringstream in;

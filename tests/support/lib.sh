@@ -26,7 +26,8 @@ tol_end() {
     [ -z "${work:-}" ] || rm -rf "$work"
 }
 
-# A work folder /tmp/NAME.XXXXXX, removed with every process of tol_pids when the script ends.
+# A work folder /tmp/NAME.XXXXXX, removed with every process of tol_pids when the script ends;
+# tolctl's record is kept in it.
 tol_begin() {
     work=$(mktemp -d "/tmp/$1.XXXXXX")
     tolctl=${2:-}
@@ -37,6 +38,9 @@ tol_begin() {
         run=("$tol_support/../../scripts/wine-run.sh")
         wine=1
     fi
+    # tolctl's fleet record goes to the work folder, never to the user's (under Wine to the
+    # prefix's own folder of the user).
+    [ "$wine" = 1 ] || export TOLCTL_RECORD="$work/record.sqlite"
     trap tol_end EXIT
 }
 

@@ -6,6 +6,7 @@ emulator `tolctl listen`, the console, the monitor) started and awaited, and for
     import tol  # noqa: E402
 
 Only loopback addresses; files only under the work folder."""
+import atexit
 import contextlib
 import os
 import re
@@ -33,6 +34,19 @@ def finish(summary):
     """Prints the summary line; answers the exit code: 1 when anything failed."""
     print(summary)
     return 1 if failures else 0
+
+
+def _keep_record_apart():
+    """The fleet record of every tolctl a test runs goes to a folder of the test's own, removed at
+    its end: never the user's (unless TOLCTL_RECORD names one)."""
+    if os.environ.get("TOLCTL_RECORD"):
+        return
+    folder = tempfile.mkdtemp(prefix="tol-record.")
+    atexit.register(shutil.rmtree, folder, True)
+    os.environ["TOLCTL_RECORD"] = os.path.join(folder, "record.sqlite")
+
+
+_keep_record_apart()
 
 
 @contextlib.contextmanager

@@ -38,4 +38,6 @@ expect "$work/folder " console --state-dir "$work/"
 expect "" wifi-ap --name ""
 expect "" listen --port ""
 expect "--password --password-file " wifi-station --pass
+expect "diff " record di
+expect "--skip-same " apply p.json --skip
 echo "ok: completion"

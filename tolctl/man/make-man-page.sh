@@ -162,8 +162,27 @@ $ tolctl ports
 .fi
 .RE
 [ENVIRONMENT]
-tolctl reads these variables on Linux, and none on Windows. They exist so that tests can offer
-devices of their own; unset or empty, the standard place is used.
+.TP
+.B TOLCTL_RECORD
+The fleet record's file when
+.B \-\-record
+is not given (and
+.B \-\-no\-record
+neither); unset or empty, the default below.
+.TP
+.B XDG_STATE_HOME
+The folder of what tolctl keeps: the fleet record
+.I $XDG_STATE_HOME/tolctl/record.sqlite
+and the console's state; unset or not absolute,
+.I ~/.local/state
+under
+.BR HOME .
+On Windows
+.I %LOCALAPPDATA%\etolctl
+holds them.
+.PP
+The three below are read on Linux only. They exist so that tests can offer devices of their
+own; unset or empty, the standard place is used.
 .TP
 .B TOL_USB_DIR
 The folder searched for USB printers (files named lp0, lp1, ...) by
@@ -197,7 +216,10 @@ settings profiles, targets and
 .BR "tolctl apply" :
 .I profiles.md
 and the profile's JSON Schema
-.IR profile.schema.json .
+.IR profile.schema.json ;
+the fleet record and
+.BR "tolctl record" :
+.IR record.md .
 The .deb installs them in /usr/share/doc/tolctl (\fBcmake \-\-install\fR in
 /usr/local/share/doc/tolctl).
 .PP
@@ -205,6 +227,7 @@ In the source repository:
 .IR docs/tolctl.md ,
 .IR docs/protocol.md ,
 .IR docs/profiles.md ,
+.IR docs/record.md ,
 .I deploy/ansible/README.md
 (rolling settings out to many shops) and
 .IR README.md ;

@@ -1,0 +1,561 @@
+#include "record/Record.h"
+
+#include <sqlite3.h>
+
+#include <atomic>
+#include <cerrno>
+#include <chrono>
+#include <cstdio>
+#include <future>
+
+#include "TolVersion.h"
+#include "json/JsonParse.h"
+#include "record/RecordStore.h"
+#include "system/ErrnoText.h"
+#include "system/Files.h"
+#include "system/UserPlaces.h"
+#include "system/UtcTime.h"
+
+namespace {
+
+// How long a write waits for the lock that another process (another apply, the console, a
+// monitor) holds before it fails. Their transactions take milliseconds; an import of a large
+// record, seconds.
+constexpr int kBusyMs = 60 * 1000;
+
+// A writer woken for fewer writes than kGatherOps while many come waits kGatherUs for more
+// before it writes them.
+constexpr size_t kGatherOps = 1024;
+constexpr int kGatherUs = 3000;
+
+const char* const kResultNames[] = {"in-flight", "sent", "failed", "not-sent", "interrupted"};
+
+// The folder of `path`, or "" when it names none.
+std::string FolderOf(const std::string& path) {
+#ifdef _WIN32
+    const size_t cut = path.find_last_of("\\/");
+#else
+    const size_t cut = path.rfind('/');
+#endif
+    return cut == std::string::npos || cut == 0 ? std::string() : path.substr(0, cut);
+}
+
+// `text` when it is a JSON object's, "{}" when empty, else {"text": TEXT}: the options and counts
+// are objects wherever they go (the export, the console).
+std::string JsonObjectText(const std::string& text) {
+    nlohmann::ordered_json parsed;
+    std::string problem;
+    if (text.empty()) {
+        return "{}";
+    }
+    if (ParseJson(text, parsed, problem) && parsed.is_object()) {
+        return text;
+    }
+    return nlohmann::ordered_json{{"text", text}}.dump(-1, ' ', false,
+                                                       nlohmann::ordered_json::error_handler_t::replace);
+}
+
+bool Exists(const std::string& path) {
+    std::FILE* file = OpenFile(path, "rb");
+    if (file == nullptr) {
+        return errno != ENOENT;
+    }
+    std::fclose(file);
+    return true;
+}
+
+// Makes the record's file anew, readable by the user alone, in a folder of the user's alone: SQLite
+// would make it as the umask leaves a new file. Its journal files take the file's permissions.
+bool MakeFile(const std::string& path, RecordProblem& problem) {
+    const std::string folder = FolderOf(path);
+    std::string why;
+    if (!folder.empty() && !MakePrivateFolder(folder, why)) {
+        problem = {RecordProblem::Kind::Failed, "cannot make the record " + FileLabel(path) + ": " + why};
+        return false;
+    }
+    std::FILE* file = OpenNewFile(path, true);
+    if (file == nullptr && errno != EEXIST) {
+        problem = {RecordProblem::Kind::Failed,
+                   "cannot make the record " + FileLabel(path) + ": " + ErrnoText(errno)};
+        return false;
+    }
+    if (file != nullptr) {
+        std::fclose(file);
+    }
+    return true;
+}
+
+}  // namespace
+
+const char* SendResultName(SendResult result) {
+    const auto index = static_cast<size_t>(result);
+    return index < sizeof kResultNames / sizeof kResultNames[0] ? kResultNames[index] : "?";
+}
+
+bool ParseSendResult(const std::string& name, SendResult& result) {
+    for (size_t i = 0; i < sizeof kResultNames / sizeof kResultNames[0]; ++i) {
+        if (name == kResultNames[i]) {
+            result = static_cast<SendResult>(i);
+            return true;
+        }
+    }
+    return false;
+}
+
+// One write waiting in the queue.
+struct Record::Op {
+    enum class Kind : uint8_t { Begin, Start, End, NotSent, Finish, Status };
+    Kind kind = Kind::Start;
+    SendResult result = SendResult::InFlight;
+    bool secret = false;
+    int64_t rollout = 0;
+    int64_t seq = 0;
+    int64_t timeMs = 0;
+    std::string printer, setting, value;  // Status: the state in `setting`, the conditions in `value`
+    std::string text;                     // the error; Finish: the counts
+    std::shared_ptr<RolloutStart> start;  // Begin
+    // For a caller that waits for it: whether it was committed; Begin: the roll-out's id too.
+    uint64_t ticket = 0;                           // Start: its place among the in-flight rows
+    std::unique_ptr<std::promise<int64_t>> begun;  // Begin: the roll-out's id, 0 on failure
+};
+
+// The writer thread's connection and what it keeps between batches.
+class Record::Writer {
+  public:
+    explicit Writer(int64_t keyId) : m_store(m_db), m_keyId(keyId) {}
+
+    bool Open(const std::string& path, int flags) {
+        return m_db.Open(path, flags, kBusyMs) && m_db.Exec("PRAGMA synchronous = NORMAL");
+    }
+
+    /// Writes `batch` in one transaction; false with `problem` when it was rolled back.
+    bool Write(std::vector<Op>& batch, std::string& problem) {
+        bool ok = m_db.Exec("BEGIN IMMEDIATE");
+        for (size_t i = 0; ok && i < batch.size(); ++i) {
+            ok = WriteOne(batch[i]);
+        }
+        ok = ok && m_db.Exec("COMMIT");
+        if (!ok) {
+            problem = m_db.Problem();
+            m_db.Exec("ROLLBACK");
+            m_store.ForgetIds();
+        }
+        return ok;
+    }
+
+  private:
+    bool WriteOne(Op& op) {
+        int64_t printer = 0, setting = 0;
+        switch (op.kind) {
+            case Op::Kind::Begin: {
+                int64_t id = 0;
+                if (!m_store.InsertRollout(NewUuid(), *op.start, m_keyId, 0, "", id)) {
+                    return false;
+                }
+                op.rollout = id;
+                return true;
+            }
+            case Op::Kind::Start:
+                return m_store.PrinterId(op.printer, printer) && m_store.SettingId(op.setting, setting) &&
+                       m_store.InsertSend(op.rollout, op.seq, printer, setting, op.value, op.secret,
+                                          SendResult::InFlight, "", op.timeMs);
+            case Op::Kind::End:
+                // (A command whose in-flight row could not be written has no row to change.)
+                return m_store.SetResult(op.rollout, op.seq, op.result, op.text) &&
+                       m_store.NoteLatestOf(op.rollout, op.seq, op.result);
+            case Op::Kind::NotSent:
+                return m_store.PrinterId(op.printer, printer) && m_store.SettingId(op.setting, setting) &&
+                       m_store.InsertSend(op.rollout, op.seq, printer, setting, op.value, op.secret,
+                                          op.result, op.text, op.timeMs);
+            case Op::Kind::Finish:
+                return m_store.FinishRollout(op.rollout, op.timeMs, op.text);
+            case Op::Kind::Status: {
+                bool added = false;
+                return m_store.PrinterId(op.printer, printer) &&
+                       m_store.AddStatus(printer, op.setting, op.value, op.timeMs, 0, added);
+            }
+        }
+        return false;
+    }
+
+    SqliteDb m_db;
+    RecordStore m_store;
+    int64_t m_keyId = 0;
+};
+
+std::unique_ptr<Record> Record::Open(const std::string& path, RecordMode mode, RecordProblem& problem) {
+    problem = RecordProblem();
+    if (mode != RecordMode::Write && !Exists(path)) {
+        problem = {RecordProblem::Kind::Missing, "there is no record " + FileLabel(path)};
+        return nullptr;
+    }
+    if (mode == RecordMode::Write && !MakeFile(path, problem)) {
+        return nullptr;
+    }
+    return OpenAt(path, FileLabel(path), mode,
+                  mode == RecordMode::ReadOnly ? SQLITE_OPEN_READONLY : SQLITE_OPEN_READWRITE, problem);
+}
+
+std::unique_ptr<Record> Record::OpenInMemory(RecordProblem& problem) {
+    // Shared by this record's two connections (its writer's and its own), and by no other record.
+    static std::atomic<unsigned> count{0};
+    problem = RecordProblem();
+    const std::string name = "file:tolctl-record-" + std::to_string(++count) + "?mode=memory&cache=shared";
+    return OpenAt(name, "in memory", RecordMode::Write,
+                  SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_URI | SQLITE_OPEN_MEMORY, problem);
+}
+
+std::unique_ptr<Record> Record::OpenAt(const std::string& path,
+                                       const std::string& label,
+                                       RecordMode mode,
+                                       int flags,
+                                       RecordProblem& problem) {
+    std::unique_ptr<Record> record(new Record());
+    record->m_path = path;
+    record->m_label = label;
+    SqliteDb& db = record->m_db;
+    const auto failed = [&](const std::string& what) {
+        problem = {RecordProblem::Kind::Failed, what + " " + label + ": " + db.Problem()};
+        return nullptr;
+    };
+    if (!db.Open(path, flags, kBusyMs)) {
+        return failed("cannot open the record");
+    }
+    int version = 0;
+    if (!ReadRecordVersion(db, version)) {
+        if ((db.Code() & 0xff) == SQLITE_NOTADB) {
+            problem = {RecordProblem::Kind::Refused,
+                       label + " is not a tolctl record (not an SQLite database)"};
+            return nullptr;
+        }
+        return failed("cannot read the record");
+    }
+    if (version < 0) {
+        problem = {RecordProblem::Kind::Refused,
+                   label + " is not a tolctl record (an SQLite database of other tables)"};
+        return nullptr;
+    }
+    if (version > kRecordVersion) {
+        problem = {RecordProblem::Kind::Refused,
+                   label + " was written by a newer tolctl (record version " + std::to_string(version) +
+                       "; this tolctl " TOL_VERSION_TEXT " knows up to " + std::to_string(kRecordVersion) +
+                       "): nothing was changed"};
+        return nullptr;
+    }
+    if (mode == RecordMode::ReadOnly || mode == RecordMode::Trial) {
+        if (version == 0) {
+            problem = {RecordProblem::Kind::Missing, label + " holds no record yet"};
+            return nullptr;
+        }
+        if (version < kRecordVersion) {
+            problem = {RecordProblem::Kind::Refused,
+                       label + " is of an older record version (" + std::to_string(version) +
+                           "); run without --dry-run to bring it up to this tolctl's"};
+            return nullptr;
+        }
+    } else {
+        // Readers never wait for the writer, and the writer's commits go to the log file without
+        // waiting for the disk: a killed process loses nothing committed (a power cut may lose
+        // the last ones).
+        if (!db.Exec("PRAGMA journal_mode = WAL") || !db.Exec("PRAGMA synchronous = NORMAL")) {
+            return failed("cannot open the record");
+        }
+        if (version < kRecordVersion) {
+            // Another process may be bringing it up at once: the version is read again under the lock.
+            if (!db.Exec("BEGIN IMMEDIATE") || !ReadRecordVersion(db, version)) {
+                db.Exec("ROLLBACK");
+                return failed("cannot write the record");
+            }
+            for (int next = version + 1; next <= kRecordVersion && version >= 0; ++next) {
+                if (!MigrateRecord(db, next)) {
+                    db.Exec("ROLLBACK");
+                    return failed("cannot write the record");
+                }
+            }
+            if (!db.Exec("PRAGMA application_id = 1416586834") || !db.Exec("COMMIT")) {
+                db.Exec("ROLLBACK");
+                return failed("cannot write the record");
+            }
+        }
+    }
+    SqliteStatement key;
+    if (!key.Prepare(db, "SELECT id, secret FROM fingerprint_keys WHERE own = 1") || !key.Step() ||
+        !key.Row()) {
+        return failed("cannot read the record");
+    }
+    const int64_t keyId = key.Int(0);
+    record->m_key = key.Blob(1);
+    if (mode == RecordMode::Write) {
+        record->m_writer = std::make_unique<Writer>(keyId);
+        if (!record->m_writer->Open(path, flags)) {
+            problem = {RecordProblem::Kind::Failed, "cannot open the record " + label};
+            return nullptr;
+        }
+        record->m_thread = std::thread([raw = record.get()] { raw->WriteQueued(); });
+    }
+    return record;
+}
+
+void Record::WriteQueued() {
+    std::unique_lock<std::mutex> lock(m_mutex);
+    std::vector<Op> batch;
+    size_t lastBatch = 0;
+    for (;;) {
+        m_wake.wait(lock, [this] { return !m_queue.empty() || m_stopping; });
+        if (m_queue.empty()) {
+            return;
+        }
+        if (!m_stopping && m_queue.size() < kGatherOps && (m_queue.size() > 1 || lastBatch > 1)) {
+            // While many write (an apply's jobs), a moment for more to come, so that one
+            // transaction (and one wake of this thread) serves many: each costs far more than a
+            // row. A lone writer (one printer, one command) is not kept waiting.
+            lock.unlock();
+            std::this_thread::sleep_for(std::chrono::microseconds(kGatherUs));
+            lock.lock();
+        }
+        // The two vectors trade places, each keeping its room.
+        batch.clear();
+        batch.swap(m_queue);
+        lastBatch = batch.size();
+        const uint64_t last = m_queued;
+        const uint64_t startsFrom = m_startsWritten + 1, startsTo = m_startsIssued;
+        const uint64_t number = ++m_batches;
+        m_startsTaken = startsTo;
+        lock.unlock();
+        std::string why;
+        const bool ok = m_writer->Write(batch, why);
+        for (Op& op : batch) {
+            if (op.begun) {
+                op.begun->set_value(ok ? op.rollout : 0);
+            }
+        }
+        lock.lock();
+        if (!ok && m_problem.empty()) {
+            m_problem = "cannot write the record " + m_label + ": " + why;
+        }
+        if (!ok && startsTo >= startsFrom) {
+            m_failedStarts.emplace_back(startsFrom, startsTo);
+            m_startFailed = true;
+        }
+        m_startsWritten = startsTo;
+        m_committed = last;
+        if (m_awaiting[number % 2] > 0) {
+            m_startsDone[number % 2].notify_all();
+        }
+        if (m_flushing > 0) {
+            m_done.notify_all();
+        }
+    }
+}
+
+Record::~Record() {
+    if (m_thread.joinable()) {
+        {
+            const std::lock_guard<std::mutex> lock(m_mutex);
+            m_stopping = true;
+        }
+        m_wake.notify_one();
+        m_thread.join();
+    }
+}
+
+bool Record::Enqueue(Op op, int64_t* seq, uint64_t* ticket) {
+    std::unique_lock<std::mutex> lock(m_mutex);
+    if (!m_writer) {
+        return false;
+    }
+    if (op.kind == Op::Kind::Start || op.kind == Op::Kind::NotSent) {
+        op.seq = ++m_nextSeq[op.rollout];
+        if (seq != nullptr) {
+            *seq = op.seq;
+        }
+    }
+    if (op.kind == Op::Kind::Start) {
+        op.ticket = ++m_startsIssued;
+        if (ticket != nullptr) {
+            *ticket = op.ticket;
+        }
+    }
+    // The writer sleeps only when nothing is queued: only the first of a batch wakes it.
+    const bool first = m_queue.empty();
+    m_queue.push_back(std::move(op));
+    ++m_queued;
+    lock.unlock();
+    if (first) {
+        m_wake.notify_one();
+    }
+    return true;
+}
+
+RecordRollout Record::BeginRollout(const RolloutStart& start) {
+    Op op;
+    op.kind = Op::Kind::Begin;
+    op.start = std::make_shared<RolloutStart>(start);
+    RolloutStart& filled = *op.start;
+    filled.startMs = filled.startMs != 0 ? filled.startMs : UtcNowMs();
+    filled.userHost = filled.userHost.empty() ? UserAtHost() : filled.userHost;
+    filled.version = filled.version.empty() ? TOL_VERSION_TEXT : filled.version;
+    filled.options = JsonObjectText(filled.options);
+    op.begun = std::make_unique<std::promise<int64_t>>();
+    std::future<int64_t> begun = op.begun->get_future();
+    RecordRollout rollout;
+    if (!Enqueue(std::move(op))) {
+        return rollout;
+    }
+    rollout.id = begun.get();
+    if (rollout.id == 0) {
+        return rollout;
+    }
+    SqliteStatement uuid;
+    // The uuid was made by the writer; it is read back on this thread's own connection.
+    if (uuid.Prepare(m_db, "SELECT uuid FROM rollouts WHERE id = ?") && uuid.Bind(1, rollout.id).Step() &&
+        uuid.Row()) {
+        rollout.uuid = uuid.Text(0);
+    }
+    return rollout;
+}
+
+RecordSend Record::CommandStarted(const RecordRollout& rollout,
+                                  const std::string& printer,
+                                  const std::string& setting,
+                                  const RecordValue& value) {
+    RecordSend send = StartCommand(rollout, printer, setting, value);
+    AwaitCommand(send);
+    return send;
+}
+
+RecordSend Record::StartCommand(const RecordRollout& rollout,
+                                const std::string& printer,
+                                const std::string& setting,
+                                const RecordValue& value) {
+    RecordSend send;
+    if (rollout.id == 0) {
+        return send;
+    }
+    Op op;
+    op.kind = Op::Kind::Start;
+    op.rollout = rollout.id;
+    op.printer = printer;
+    op.setting = setting;
+    op.secret = value.secret;
+    op.value = value.secret ? Fingerprint(value.text) : value.text;
+    op.timeMs = UtcNowMs();
+    if (!Enqueue(std::move(op), &send.seq, &send.ticket)) {
+        return send;
+    }
+    send.rollout = rollout.id;
+    return send;
+}
+
+bool Record::AwaitCommand(RecordSend& send) {
+    if (send.seq == 0 || send.ticket == 0) {
+        send.seq = 0;
+        return false;
+    }
+    // Most often it is written before the caller's port is open: no lock, no sleep.
+    if (m_startsWritten < send.ticket) {
+        std::unique_lock<std::mutex> lock(m_mutex);
+        // Its batch is the one being written, or else the next: the callers of one batch wait
+        // apart from those of the next, so that each is woken once, when its own is written.
+        const size_t parity = (send.ticket <= m_startsTaken ? m_batches : m_batches + 1) % 2;
+        ++m_awaiting[parity];
+        m_startsDone[parity].wait(lock, [&] { return m_startsWritten >= send.ticket; });
+        --m_awaiting[parity];
+    }
+    if (m_startFailed) {
+        const std::lock_guard<std::mutex> lock(m_mutex);
+        for (const auto& range : m_failedStarts) {
+            if (send.ticket >= range.first && send.ticket <= range.second) {
+                send.seq = 0;
+                return false;
+            }
+        }
+    }
+    return true;
+}
+
+void Record::CommandEnded(const RecordSend& send, SendResult result, const std::string& error) {
+    if (send.seq == 0) {
+        return;
+    }
+    Op op;
+    op.kind = Op::Kind::End;
+    op.rollout = send.rollout;
+    op.seq = send.seq;
+    op.result = result;
+    op.text = error;
+    Enqueue(std::move(op));
+}
+
+void Record::CommandNotSent(const RecordRollout& rollout,
+                            const std::string& printer,
+                            const std::string& setting,
+                            const RecordValue& value,
+                            SendResult result,
+                            const std::string& error) {
+    if (rollout.id == 0) {
+        return;
+    }
+    Op op;
+    op.kind = Op::Kind::NotSent;
+    op.rollout = rollout.id;
+    op.printer = printer;
+    op.setting = setting;
+    op.secret = value.secret;
+    op.value = value.secret ? Fingerprint(value.text) : value.text;
+    op.result = result;
+    op.text = error;
+    op.timeMs = UtcNowMs();
+    Enqueue(std::move(op));
+}
+
+void Record::EndRollout(const RecordRollout& rollout, const std::string& counts) {
+    if (rollout.id == 0) {
+        return;
+    }
+    Op op;
+    op.kind = Op::Kind::Finish;
+    op.rollout = rollout.id;
+    op.text = JsonObjectText(counts);
+    op.timeMs = UtcNowMs();
+    Enqueue(std::move(op));
+}
+
+void Record::StatusRead(const std::string& printer, const std::string& state, const std::string& conditions) {
+    Op op;
+    op.kind = Op::Kind::Status;
+    op.printer = printer;
+    op.setting = state;
+    op.value = conditions;
+    op.timeMs = UtcNowMs();
+    Enqueue(std::move(op));
+}
+
+bool Record::Flush() {
+    std::unique_lock<std::mutex> lock(m_mutex);
+    const uint64_t ticket = m_queued;
+    ++m_flushing;
+    m_done.wait(lock, [&] { return m_committed >= ticket; });
+    --m_flushing;
+    return m_problem.empty();
+}
+
+std::string Record::Problem() const {
+    const std::lock_guard<std::mutex> lock(m_mutex);
+    return m_problem;
+}
+
+std::string Record::Fingerprint(const std::string& secret) const {
+    return FingerprintUnder(m_key, secret);
+}
+
+std::string Record::FingerprintFor(const std::string& rolloutUuid, const std::string& secret) {
+    SqliteStatement key;
+    if (!key.Prepare(m_db,
+                     "SELECT k.secret FROM rollouts r JOIN fingerprint_keys k ON k.id = r.fingerprint_key "
+                     "WHERE r.uuid = ?") ||
+        !key.Bind(1, rolloutUuid).Step() || !key.Row()) {
+        return "";
+    }
+    return FingerprintUnder(key.Blob(0), secret);
+}
