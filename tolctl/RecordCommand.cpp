@@ -38,6 +38,7 @@ struct RecordOptions {
     std::string rollout;               // rollout ID
     std::string file;                  // import FILE
     std::string profile;               // diff PROFILE
+    std::vector<std::string> labels;   // --label NAME=VALUE: only the lines of --targets with these
 };
 
 // Rows printed as a table (for people: each column padded to its widest cell), as CSV (RFC 4180,
@@ -334,18 +335,11 @@ int RunPrinters(const RecordOptions& options,
                 std::ostream& out,
                 std::ostream& err) {
     std::vector<std::string> names, problems;
-    std::vector<TargetLine> lines;
-    for (const std::string& target : options.targets) {
-        lines.push_back(TargetLine{"--target", target, {}});
-    }
-    if (!options.targetsFile.empty()) {
-        std::string text, problem;
-        if (ReadFileBytes(options.targetsFile, kMaxTargetsBytes, text, problem)) {
-            ParseTargetsText(text, FileLabel(options.targetsFile), lines, problems);
-        } else {
-            problems.push_back("--targets: " + problem);
-        }
-    }
+    TargetSources sources;
+    sources.targets = options.targets;
+    sources.file = options.targetsFile;
+    sources.labels = options.labels;
+    const std::vector<TargetLine> lines = ReadTargetLines(sources, problems);
     for (const TargetLine& line : lines) {
         std::string problem;
         if (!PrinterNames(line.target, names, problem)) {
@@ -555,6 +549,7 @@ int RunDiff(const RecordOptions& options,
     inputs.profile = options.profile;
     inputs.targets = options.targets;
     inputs.targetsFile = options.targetsFile;
+    inputs.labels = options.labels;
     const RolloutPlan plan = PlanRollout(inputs, in);
     if (!plan.errors.empty()) {
         ShowProblems(plan.errors, err);
@@ -706,6 +701,7 @@ void AddRecordCommand(CLI::App& app, Subcommands& list) {
                      "Only the printers of a file of targets, one a line, as apply reads it (KEY=VALUE "
                      "overrides are ignored)")
         ->type_name("FILE");
+    AddLabelOption(*printers, options->labels);
     addFormat(printers);
     CLI::App* history = record->add_subcommand("history", "Everything sent to one printer, newest first");
     history->add_option("target", options->target, "The printer: any --port form")
@@ -736,6 +732,7 @@ void AddRecordCommand(CLI::App& app, Subcommands& list) {
     diff->add_option("--targets", options->targetsFile,
                      "A file of targets with their KEY=VALUE overrides, as apply reads it")
         ->type_name("FILE");
+    AddLabelOption(*diff, options->labels);
     addFormat(diff);
     CLI::App* exportRecord =
         record->add_subcommand("export", "Print the whole record as JSON lines, for record import elsewhere");
