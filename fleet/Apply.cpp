@@ -34,6 +34,8 @@ double MsSince(Clock::time_point start, Clock::time_point when) {
 }
 
 // What every job of one apply shares.
+class RecordedCommand;
+
 struct Run {
     const RolloutPlan& plan;
     const ApplySettings& settings;
@@ -43,6 +45,10 @@ struct Run {
     std::vector<PrinterResult>& results;
     std::atomic<size_t> failed{0};
     std::atomic<bool> halted{false};  // no printer is to be begun: the canary or the failure budget
+    // With a record: the rows of each printer's first command, begun while the printer before it
+    // in its lane is sent its last (each written and read by its lane's job alone, and by
+    // ApplyRollout once the jobs are done).
+    std::vector<std::unique_ptr<RecordedCommand>> firstRows;
 };
 
 // The printers in lanes (TargetLanes): indexes into the plan's printers.
@@ -164,7 +170,7 @@ class RecordedCommand {
     std::vector<RecordSend> m_sends;
 };
 
-void ServePrinter(size_t index, Run& run) {
+void ServePrinter(size_t index, size_t nextInLane, Run& run) {
     const RolloutPrinter& printer = run.plan.printers[index];
     PrinterResult& done = run.results[index];
     SendOptions options = run.settings.send;
@@ -183,6 +189,9 @@ void ServePrinter(size_t index, Run& run) {
     // Each command's rows, begun while the command before it is sent (the first: as the printer
     // is begun), so that they are committed by the time its port is open.
     std::vector<std::unique_ptr<RecordedCommand>> rows(run.settings.record != nullptr ? plan.size() : 0);
+    if (!rows.empty()) {
+        rows[0] = std::move(run.firstRows[index]);
+    }
     const auto begin = [&](size_t i) -> RecordedCommand& {
         if (i < rows.size() && !rows[i]) {
             rows[i] = std::make_unique<RecordedCommand>(run, name, plan[i]);
@@ -226,6 +235,11 @@ void ServePrinter(size_t index, Run& run) {
                 hook = begin(i).Hook();
                 if (i + 1 < plan.size()) {
                     begin(i + 1);
+                } else if (nextInLane < run.firstRows.size() &&
+                           !run.plan.printers[nextInLane].plan->empty()) {
+                    const RolloutPrinter& next = run.plan.printers[nextInLane];
+                    run.firstRows[nextInLane] = std::make_unique<RecordedCommand>(
+                        run, PrinterName(next.target.port), next.plan->front());
                 }
             }
             stopped = !WaitingForRoom(run.stop, [&] {
@@ -288,11 +302,11 @@ void ServePrinter(size_t index, Run& run) {
 std::string Serve(const std::vector<std::vector<size_t>>& lanes, size_t jobs, Run& run) {
     EthernetMessenger::KeepNetworkStarted();
     return ServeLanes(lanes.size(), jobs, [&lanes, &run](size_t lane) {
-        for (const size_t printer : lanes[lane]) {
+        for (size_t i = 0; i < lanes[lane].size(); ++i) {
             if (run.stop.Requested() || run.halted) {
                 break;
             }
-            ServePrinter(printer, run);
+            ServePrinter(lanes[lane][i], i + 1 < lanes[lane].size() ? lanes[lane][i + 1] : SIZE_MAX, run);
         }
     });
 }
@@ -361,6 +375,9 @@ ApplyResult ApplyRollout(const RolloutPlan& plan,
     const std::vector<std::vector<size_t>> lanes = Lanes(plan.printers);
     result.started = UtcNow();
     Run run{plan, settings, Clock::now(), stop, observers, result.printers};
+    if (settings.record != nullptr) {
+        run.firstRows.resize(plan.printers.size());
+    }
     // The lanes' printers from `first` to before `end`, in the plan's order.
     const auto part = [&lanes](size_t first, size_t end) {
         std::vector<std::vector<size_t>> taken;
@@ -400,8 +417,13 @@ ApplyResult ApplyRollout(const RolloutPlan& plan,
             printer.error = "not sent: " + result.halted;
             ++result.notSent;
             if (settings.record != nullptr) {
-                NoteNotSent(run, PrinterName(plan.printers[i].target.port), *plan.printers[i].plan, 0,
-                            SendResult::NotSent, printer.error);
+                // Its first command's rows may have been begun already.
+                const bool begun = run.firstRows[i] != nullptr;
+                if (begun) {
+                    run.firstRows[i]->End(SendResult::NotSent, printer.error);
+                }
+                NoteNotSent(run, PrinterName(plan.printers[i].target.port), *plan.printers[i].plan,
+                            begun ? 1 : 0, SendResult::NotSent, printer.error);
             }
         } else if (printer.outcome == PrinterResult::Outcome::NotBegun) {
             const std::vector<PlannedCmd>& commands = *plan.printers[i].plan;
@@ -409,7 +431,12 @@ ApplyResult ApplyRollout(const RolloutPlan& plan,
             printer.error = "interrupted before " +
                             (verifyFirst || commands.empty() ? kVerifyStep : commands.front().name);
             if (settings.record != nullptr) {
-                NoteNotSent(run, PrinterName(plan.printers[i].target.port), commands, 0,
+                // Its first command's rows may have been begun already.
+                const bool begun = run.firstRows[i] != nullptr;
+                if (begun) {
+                    run.firstRows[i]->End(SendResult::Interrupted, "");
+                }
+                NoteNotSent(run, PrinterName(plan.printers[i].target.port), commands, begun ? 1 : 0,
                             SendResult::Interrupted, "");
             }
         }

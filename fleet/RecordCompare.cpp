@@ -35,17 +35,24 @@ class Fingerprints {
     std::map<std::string, std::string> m_own;
 };
 
-RecordedSetting Compared(size_t command,
-                         const PlannedSetting& planned,
-                         const std::vector<PrinterSettingRow>& rows,
-                         Fingerprints& fingerprints) {
-    RecordedSetting compared;
+// Fills `compared` (whose text keeps its room from one printer to the next) for the planned
+// setting beside `rows`, the printer's recorded ones.
+void Compare(size_t command,
+             const PlannedSetting& planned,
+             const std::vector<PrinterSettingRow>& rows,
+             size_t rowCount,
+             Fingerprints& fingerprints,
+             RecordedSetting& compared) {
     compared.command = command;
     compared.planned = &planned;
+    compared.state = RecordedState::NeverSet;
+    compared.sentMs = 0;
+    compared.rollout.clear();
+    compared.recorded.clear();
     const PrinterSettingRow* row = nullptr;
-    for (const PrinterSettingRow& candidate : rows) {
-        if (candidate.setting == planned.key) {
-            row = &candidate;
+    for (size_t i = 0; i < rowCount; ++i) {
+        if (rows[i].setting == planned.key) {
+            row = &rows[i];
             break;
         }
     }
@@ -56,18 +63,19 @@ RecordedSetting Compared(size_t command,
         compared.shown = planned.value;
     }
     if (row == nullptr) {
-        return compared;
+        return;
     }
     compared.sentMs = row->sentMs;
     compared.rollout = row->rollout;
-    compared.recorded = row->sentMs != 0 ? row->value : "";
+    if (row->sentMs != 0) {
+        compared.recorded = row->value;
+    }
     if (row->failedMs != 0) {
         compared.state = RecordedState::Failed;
     } else if (row->sentMs != 0) {
         const bool same = planned.secret == row->secret && row->value == compared.shown;
         compared.state = same ? RecordedState::Same : RecordedState::Differs;
     }
-    return compared;
 }
 
 }  // namespace
@@ -96,20 +104,28 @@ bool CompareWithRecord(Record& record,
         names.push_back(PrinterName(printer.target.port));
     }
     Fingerprints fingerprints(record);
-    std::vector<PrinterSettingRow> rows;  // the current printer's
+    // The current printer's rows (the first rowCount), and what is told of it: kept from one
+    // printer to the next with their text's room, so that a hundred thousand printers cost no
+    // allocation each.
+    std::vector<PrinterSettingRow> rows;
+    size_t rowCount = 0;
     std::vector<RecordedSetting> compared;
     size_t next = 0;  // the next printer to be told; `rows` are its
     const auto tellNext = [&]() {
-        compared.clear();
         const std::vector<PlannedCmd>& commands = *plan.printers[next].plan;
+        size_t count = 0;
         for (size_t i = 0; i < commands.size(); ++i) {
             for (const PlannedSetting& setting : commands[i].settings) {
-                compared.push_back(Compared(i, setting, rows, fingerprints));
+                if (count == compared.size()) {
+                    compared.emplace_back();
+                }
+                Compare(i, setting, rows, rowCount, fingerprints, compared[count++]);
             }
         }
+        compared.resize(count);
         each(next, compared);
         ++next;
-        rows.clear();
+        rowCount = 0;
     };
     // The rows come by printer in the order of `names`, only for printers the record knows.
     const bool read = QueryPrinters(
@@ -119,7 +135,10 @@ bool CompareWithRecord(Record& record,
                 tellNext();  // done, or never in the record
             }
             if (next < names.size() && !row.setting.empty()) {
-                rows.push_back(row);
+                if (rowCount == rows.size()) {
+                    rows.emplace_back();
+                }
+                rows[rowCount++] = row;
             }
         },
         problem);

@@ -1139,8 +1139,8 @@ TEST(TolctlApplyRecordTest, TwoAppliesAndAStatusWriteOneRecordAtOnceWithoutLosin
             ApplyProgram({profile, "--target", "socket://127.0.3." + std::string(range) + ":" + port, "--gap",
                           "0", "--jobs", "16", "--record", record}));
     }
-    const Result status =
-        Tolctl({"status", "--target", "socket://127.0.3.1-128:" + port, "--record", record});
+    const Result status = Tolctl(
+        {"status", "--target", "socket://127.0.3.1-128:" + port, "--timeout", "10000", "--record", record});
     EXPECT_EQ(status.code, 0) << status.err;
     for (TolctlProgram& apply : applies) {
         EXPECT_EQ(apply.Wait(), "exit 0") << apply.Errors().ReadToEnd();
