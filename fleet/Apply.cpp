@@ -356,6 +356,7 @@ bool EndApplyRollout(Record& record, const RecordRollout& rollout, const ApplyRe
                                      {"ok", result.ok},
                                      {"failed", result.failed},
                                      {"interrupted", result.interrupted},
+                                     {"not-sent", result.notSent},
                                      {"unchanged", result.unchanged},
                                      {"changed", result.changed}};
     record.EndRollout(rollout, counts.dump());

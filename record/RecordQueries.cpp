@@ -278,6 +278,9 @@ bool QueryRolloutPrinters(Record& record,
                 break;
             case SendResult::NotSent:
                 ++printer.notSent;
+                if (printer.error.empty()) {
+                    printer.error = query.Text(3);  // why, when no command of it failed
+                }
                 break;
             case SendResult::Interrupted:
                 ++printer.interrupted;
@@ -292,8 +295,9 @@ bool QueryRolloutPrinters(Record& record,
         printer.result = printer.failed > 0        ? "failed"
                          : printer.inFlight > 0    ? "in-flight"
                          : printer.interrupted > 0 ? "interrupted"
-                         : printer.notSent > 0     ? "failed"
-                                                   : "ok";
+                         // Nothing sent, nothing failed: the canary or the failure budget left it out.
+                         : printer.notSent > 0 ? (printer.sent == 0 ? "not-sent" : "failed")
+                                               : "ok";
         row(printer);
     }
     return true;

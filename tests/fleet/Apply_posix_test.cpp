@@ -335,7 +335,8 @@ TEST(TolctlApplyTest, ACanaryThatFailsOrAnEmptyFailureBudgetLeavesTheRestNotSent
         more.insert(more.begin(), all.begin(), all.end());
         return Tolctl(more);
     };
-    Result r = apply({"--canary", "2", "--report", report});
+    const std::string record = folder / "record.sqlite";
+    Result r = apply({"--canary", "2", "--report", report, "--record", record});
     EXPECT_EQ(r.code, 1);
     EXPECT_NE(
         r.err.find("the first 2 printers (--canary) were not all ok; 2 of 4 printers were not sent anything"),
@@ -343,7 +344,13 @@ TEST(TolctlApplyTest, ACanaryThatFailsOrAnEmptyFailureBudgetLeavesTheRestNotSent
         << r.err;
     EXPECT_EQ(fleet[2].Accepted() + fleet[3].Accepted(), 0);
     EXPECT_EQ(TableRows(r.out)[4][1], "not-sent");
-    EXPECT_EQ(nlohmann::json::parse(folder.Read("r.json"))["results"][3]["result"], "not-sent");
+    const nlohmann::json written = nlohmann::json::parse(folder.Read("r.json"));
+    EXPECT_EQ(written["results"][3]["result"], "not-sent");
+    // The record says so too, and why.
+    const nlohmann::json recorded = nlohmann::json::parse(
+        Tolctl({"record", "rollout", written["rollout"], "--format", "json", "--record", record}).out);
+    EXPECT_EQ(recorded[3]["result"], "not-sent") << recorded;
+    EXPECT_NE(recorded[3]["error"].get<std::string>().find("--canary"), std::string::npos) << recorded;
     r = Tolctl({"apply", profile, "--resume", report, "--gap", "0"});
     EXPECT_EQ(r.code, 1);  // the second still refuses; the others are served now
     EXPECT_EQ(fleet[0].Accepted() * 10 + fleet[2].Accepted() * 10 + fleet[3].Accepted(), 10 + 10 + 1);
