@@ -9,9 +9,11 @@
 #include <fstream>
 #include <memory>
 #include <ostream>
+#include <unordered_map>
 
 #include <nlohmann/json.hpp>
 
+#include "fleet/Labels.h"
 #include "fleet/Plan.h"
 #include "fleet/RecordCompare.h"
 #include "fleet/Targets.h"
@@ -330,6 +332,23 @@ std::unique_ptr<Record> OpenForReading(const GlobalOptions& global, int& code, s
     return record;
 }
 
+// A printer's labels from its targets file (the record keeps none of its own: the file is where
+// they live), as the status table and report show them: "shop=North,till=3" in a table or CSV, an
+// object in JSON.
+void SetLabels(RowPrinter& rows, size_t i, const TargetLabels* labels, const std::string& format) {
+    if (labels == nullptr || labels->empty()) {
+        rows.SetNull(i);
+    } else if (format == "json") {
+        nlohmann::ordered_json object = nlohmann::ordered_json::object();
+        for (const auto& label : *labels) {
+            object[label.first] = label.second;
+        }
+        rows.Set(i, object.dump());
+    } else {
+        rows.Set(i, LabelsText(*labels));
+    }
+}
+
 int RunPrinters(const RecordOptions& options,
                 const GlobalOptions& global,
                 std::ostream& out,
@@ -340,10 +359,15 @@ int RunPrinters(const RecordOptions& options,
     sources.file = options.targetsFile;
     sources.labels = options.labels;
     const std::vector<TargetLine> lines = ReadTargetLines(sources, problems);
+    std::unordered_map<std::string, const TargetLabels*> labelsOf;  // when a line has labels
     for (const TargetLine& line : lines) {
         std::string problem;
+        const size_t first = names.size();
         if (!PrinterNames(line.target, names, problem)) {
             problems.push_back(line.origin + ": " + problem);
+        }
+        for (size_t i = first; i < names.size() && !line.labels.empty(); ++i) {
+            labelsOf.emplace(names[i], &line.labels);
         }
     }
     if (!problems.empty()) {
@@ -364,7 +388,8 @@ int RunPrinters(const RecordOptions& options,
                      {"failed"},
                      {"state"},
                      {"conditions"},
-                     {"status-time"}},
+                     {"status-time"},
+                     {"labels", !labelsOf.empty(), RowPrinter::Kind::Object}},
                     out);
     std::string problem;
     if (record != nullptr &&
@@ -380,6 +405,8 @@ int RunPrinters(const RecordOptions& options,
                 row.state.empty() ? rows.SetNull(6) : rows.Set(6, row.state);
                 row.statusMs == 0 ? rows.SetNull(7) : rows.Set(7, row.conditions);
                 rows.SetTime(8, row.statusMs);
+                const auto labels = labelsOf.find(row.printer);
+                SetLabels(rows, 9, labels == labelsOf.end() ? nullptr : labels->second, options.format);
                 rows.EndRow();
             },
             problem)) {
@@ -560,8 +587,18 @@ int RunDiff(const RecordOptions& options,
     if (record == nullptr && code != kExitOk) {
         return code;
     }
+    const bool labelled = std::any_of(
+        plan.printers.begin(), plan.printers.end(),
+        [](const RolloutPrinter& p) { return p.target.labels != nullptr && !p.target.labels->empty(); });
     RowPrinter rows(options.format,
-                    {{"target"}, {"setting"}, {"state"}, {"planned"}, {"recorded"}, {"sent"}, {"rollout"}},
+                    {{"target"},
+                     {"setting"},
+                     {"state"},
+                     {"planned"},
+                     {"recorded"},
+                     {"sent"},
+                     {"rollout"},
+                     {"labels", labelled, RowPrinter::Kind::Object}},
                     out);
     bool allSame = true;
     const auto print = [&](size_t printer, const std::vector<RecordedSetting>& settings) {
@@ -580,6 +617,7 @@ int RunDiff(const RecordOptions& options,
             rows.SetTime(5, setting.sentMs);
             setting.rollout.empty() ? rows.SetNull(6)
                                     : rows.Set(6, RolloutCell(setting.rollout, options.format));
+            SetLabels(rows, 7, plan.printers[printer].target.labels.get(), options.format);
             rows.EndRow();
         }
     };

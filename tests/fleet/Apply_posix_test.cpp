@@ -254,6 +254,12 @@ TEST(TolctlApplyTest, OneChainSpreadsheetServesEachShopByItsLabelWithTemplatesFi
     EXPECT_EQ(entry["labels"], nlohmann::json::parse(R"({"shop": "North"})"));
     EXPECT_EQ(entry["n"], 3);
     EXPECT_EQ(entry["planned"]["bt-name"], "North-Till-3");
+    // The record's answers carry each printer's labels, from the same spreadsheet and selection.
+    r = Tolctl({"record", "diff", profile, "--targets", chain, "--label", "shop=North", "--format", "json"});
+    const nlohmann::json diff = nlohmann::json::parse(r.out, nullptr, false);
+    ASSERT_TRUE(diff.is_array() && !diff.empty()) << r.out << r.err;
+    EXPECT_EQ(diff[0]["labels"], nlohmann::json::parse(R"({"shop": "North"})"));
+    EXPECT_EQ(diff[0]["state"], "same");
     // Resumed alone, it is still the third till.
     r = Tolctl({"apply", profile, "--resume", report, "--dry-run"});
     EXPECT_NE(r.out.find("bt-name \"North-Till-3\""), std::string::npos) << r.out << r.err;
