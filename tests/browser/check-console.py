@@ -140,6 +140,14 @@ def scenario(tolctl, out, work):
         panel = driver.script("return document.querySelector('#record-body').innerText")
         check("bt-name\tTill" in panel and "\tsent" in panel, f"the printer's record: {panel[:300]!r}")
         driver.actions(keys(ESCAPE))
+        # The past jobs, from the record: the apply above among them.
+        driver.click("#past-jobs summary")
+        for _ in range(50):
+            jobs = driver.script("return document.querySelector('#jobs tbody').innerText")
+            if jobs:
+                break
+            time.sleep(0.1)
+        check("\t4\t" in jobs, f"the past jobs list the apply: {jobs[:300]!r}")
         driver.script("window.scrollTo(0, 0)")
         with open(os.path.join(out, "console.png"), "wb") as picture:
             picture.write(base64.b64decode(driver.run("GET", "/screenshot")))
