@@ -268,14 +268,19 @@ bool RecordStore::MergeSend(int64_t rollout,
     return true;
 }
 
-bool RecordStore::SetResult(int64_t rollout, int64_t seq, SendResult result, const std::string& error) {
+bool RecordStore::SetResult(int64_t rollout,
+                            int64_t seq,
+                            int64_t lastSeq,
+                            SendResult result,
+                            const std::string& error) {
     // The time stays the send's: the result moves nothing in the printer's history (nor in its index).
-    if (!Ready(m_setResult, "UPDATE sends SET result = ?, error = ? WHERE rollout = ? AND seq = ?")) {
+    if (!Ready(m_setResult,
+               "UPDATE sends SET result = ?, error = ? WHERE rollout = ? AND seq BETWEEN ? AND ?")) {
         return false;
     }
     m_setResult.Bind(1, static_cast<int64_t>(result));
     error.empty() ? m_setResult.BindNull(2) : m_setResult.Bind(2, error);
-    return m_setResult.Bind(3, rollout).Bind(4, seq).Run();
+    return m_setResult.Bind(3, rollout).Bind(4, seq).Bind(5, lastSeq).Run();
 }
 
 namespace {
@@ -327,24 +332,24 @@ bool RecordStore::NoteLatest(int64_t printer,
     return true;
 }
 
-bool RecordStore::NoteLatestOf(int64_t rollout, int64_t seq, SendResult result) {
+bool RecordStore::NoteLatestOf(int64_t rollout, int64_t seq, int64_t lastSeq, SendResult result) {
     if (result == SendResult::Sent) {
         return Ready(m_latestSentOf,
                      (std::string("INSERT INTO latest(printer, setting, rollout, time, value, secret) "
                                   "SELECT printer, setting, rollout, time, value, secret FROM sends "
-                                  "WHERE rollout = ? AND seq = ?") +
+                                  "WHERE rollout = ? AND seq BETWEEN ? AND ?") +
                       kLatestSent)
                          .c_str()) &&
-               m_latestSentOf.Bind(1, rollout).Bind(2, seq).Run();
+               m_latestSentOf.Bind(1, rollout).Bind(2, seq).Bind(3, lastSeq).Run();
     }
     if (result == SendResult::Failed) {
         return Ready(
                    m_latestFailedOf,
                    (std::string("INSERT INTO latest(printer, setting, failed) SELECT printer, setting, time "
-                                "FROM sends WHERE rollout = ? AND seq = ?") +
+                                "FROM sends WHERE rollout = ? AND seq BETWEEN ? AND ?") +
                     kLatestFailed)
                        .c_str()) &&
-               m_latestFailedOf.Bind(1, rollout).Bind(2, seq).Run();
+               m_latestFailedOf.Bind(1, rollout).Bind(2, seq).Bind(3, lastSeq).Run();
     }
     return true;
 }

@@ -69,8 +69,12 @@ class RecordStore {
                    const std::string& error,
                    int64_t timeMs,
                    bool& changed);
-    /// A command's result; its time stays the one it was sent at.
-    bool SetResult(int64_t rollout, int64_t seq, SendResult result, const std::string& error);
+    /// The result of a command's rows `seq` to `lastSeq`; their time stays the one they were sent at.
+    bool SetResult(int64_t rollout,
+                   int64_t seq,
+                   int64_t lastSeq,
+                   SendResult result,
+                   const std::string& error);
     /// Keeps each printer's last value of each setting: a Sent newer than the one kept replaces
     /// it; a Failed as new as it or newer is noted beside it. Other results change nothing.
     bool NoteLatest(int64_t printer,
@@ -80,8 +84,8 @@ class RecordStore {
                     bool secret,
                     SendResult result,
                     int64_t timeMs);
-    /// The same for the send `seq` of `rollout`, read from its row.
-    bool NoteLatestOf(int64_t rollout, int64_t seq, SendResult result);
+    /// The same for the sends `seq` to `lastSeq` of `rollout`, read from their rows.
+    bool NoteLatestOf(int64_t rollout, int64_t seq, int64_t lastSeq, SendResult result);
 
     /// Adds a status row and keeps it as the printer's last when it is the latest. `seq` 0: a new
     /// read, added only when its state or conditions differ from the printer's last; else the
