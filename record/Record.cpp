@@ -161,15 +161,15 @@ class Record::Writer {
                 if (!m_store.PrinterId(op.printer, printer)) {
                     return false;
                 }
-                int64_t seq = op.seq;
+                m_settings.clear();
                 for (const RecordSetting& one : op.settings) {
-                    if (!m_store.SettingId(one.setting, setting) ||
-                        !m_store.InsertSend(op.rollout, seq++, printer, setting, one.value.text,
-                                            one.value.secret, SendResult::InFlight, "", op.timeMs)) {
+                    if (!m_store.SettingId(one.setting, setting)) {
                         return false;
                     }
+                    m_settings.push_back(setting);
                 }
-                return true;
+                return m_store.InsertInFlight(op.rollout, op.seq, printer, m_settings, op.settings,
+                                              op.timeMs);
             }
             case Op::Kind::End:
                 // (A command whose in-flight rows could not be written has no row to change.)
@@ -193,6 +193,7 @@ class Record::Writer {
     SqliteDb m_db;
     RecordStore m_store;
     int64_t m_keyId = 0;
+    std::vector<int64_t> m_settings;  // a Start's settings' ids
 };
 
 std::unique_ptr<Record> Record::Open(const std::string& path, RecordMode mode, RecordProblem& problem) {

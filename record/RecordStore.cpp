@@ -1,5 +1,6 @@
 #include "record/RecordStore.h"
 
+#include <algorithm>
 #include <random>
 
 #include "system/Sha256.h"
@@ -237,6 +238,43 @@ bool RecordStore::InsertSend(int64_t rollout,
     m_insertSend.Bind(6, secret ? 1 : 0).Bind(7, static_cast<int64_t>(result));
     error.empty() ? m_insertSend.BindNull(8) : m_insertSend.Bind(8, error);
     return m_insertSend.Bind(9, timeMs).Run();
+}
+
+bool RecordStore::InsertInFlight(int64_t rollout,
+                                 int64_t seq,
+                                 int64_t printer,
+                                 const std::vector<int64_t>& settings,
+                                 const std::vector<RecordSetting>& values,
+                                 int64_t timeMs) {
+    for (size_t from = 0; from < settings.size(); from += kRowsAStatement) {
+        const size_t rows = std::min(kRowsAStatement, settings.size() - from);
+        SqliteStatement& insert = m_insertInFlight[rows - 1];
+        if (!insert.Prepared()) {
+            std::string sql =
+                "INSERT INTO sends(rollout, seq, printer, setting, value, secret, result, time) VALUES";
+            for (size_t i = 0; i < rows; ++i) {
+                sql += i == 0 ? "(?, ?, ?, ?, ?, ?, 0, ?)" : ", (?, ?, ?, ?, ?, ?, 0, ?)";
+            }
+            if (!insert.Prepare(m_db, sql)) {
+                return false;
+            }
+        } else {
+            insert.Reset();
+        }
+        for (size_t i = 0; i < rows; ++i) {
+            const int at = static_cast<int>(i * 7);
+            const RecordSetting& value = values[from + i];
+            insert.Bind(at + 1, rollout)
+                .Bind(at + 2, seq + static_cast<int64_t>(from + i))
+                .Bind(at + 3, printer);
+            insert.Bind(at + 4, settings[from + i]).Bind(at + 5, value.value.text);
+            insert.Bind(at + 6, value.value.secret ? 1 : 0).Bind(at + 7, timeMs);
+        }
+        if (!insert.Run()) {
+            return false;
+        }
+    }
+    return true;
 }
 
 bool RecordStore::MergeSend(int64_t rollout,

@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <string>
 #include <unordered_map>
+#include <vector>
 
 #include "record/Record.h"
 #include "record/Sqlite.h"
@@ -57,6 +58,14 @@ class RecordStore {
                     SendResult result,
                     const std::string& error,
                     int64_t timeMs);
+    /// A command's rows in flight: `settings` (their ids) with `values`, from `seq` on, in as few
+    /// statements as it takes (one for up to kRowsAStatement).
+    bool InsertInFlight(int64_t rollout,
+                        int64_t seq,
+                        int64_t printer,
+                        const std::vector<int64_t>& settings,
+                        const std::vector<RecordSetting>& values,
+                        int64_t timeMs);
     /// Import: adds the send, or gives one that is in flight here its final result; `changed`
     /// tells whether anything was written.
     bool MergeSend(int64_t rollout,
@@ -114,5 +123,7 @@ class RecordStore {
     SqliteStatement m_selectKey, m_insertKey, m_insertRollout, m_finishRollout, m_findRollout;
     SqliteStatement m_insertSend, m_mergeSend, m_setResult, m_latestSent, m_latestFailed, m_latestSentOf,
         m_latestFailedOf;
+    static constexpr size_t kRowsAStatement = 8;
+    SqliteStatement m_insertInFlight[kRowsAStatement];  // [n - 1]: n rows
     SqliteStatement m_lastStatus, m_insertStatus, m_setStatus;
 };
