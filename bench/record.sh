@@ -26,7 +26,8 @@ printers=${1:-65536}
 scripts/build.sh release -- tolctl record_bench >/dev/null
 tolctl=$PWD/build/release/tolctl/tolctl
 bench=$PWD/build/release/bench/record_bench
-source bench/lib.sh
+source tests/support/lib.sh
+tol_begin tol-record "$tolctl"
 
 if [ "$apply" = 1 ]; then
     echo "== apply of $printers emulated printers x 7 settings, with the record and without"
@@ -38,7 +39,7 @@ JSON
     # Four emulators of 16,384 printers each (one process may not open 65,536 sockets).
     ports=()
     for quarter in 0 1 2 3; do
-        start_emulator $((19300 + quarter * 211)) --bind "127.63.$((quarter * 64)).0/18"
+        tol_listen --port $((19300 + quarter * 211)) --bind "127.63.$((quarter * 64)).0/18" --idle-timeout 30
         ports+=("$port")
     done
     python3 -c 'import sys

@@ -132,32 +132,26 @@ class RecordedCommand {
         if (m_record == nullptr) {
             return;
         }
-        const RecordRollout& rollout = run.settings.rollout;
+        std::vector<RecordSetting> settings;
         if (cmd.settings.empty()) {
-            m_sends.push_back(m_record->StartCommand(rollout, printer, cmd.name, RecordValue{}));
+            settings.push_back({cmd.name, RecordValue{}});
         }
+        settings.reserve(cmd.settings.size());
         for (const PlannedSetting& setting : cmd.settings) {
-            m_sends.push_back(m_record->StartCommand(rollout, printer, setting.key,
-                                                     RecordValue{setting.value, setting.secret}));
+            settings.push_back({setting.key, RecordValue{setting.value, setting.secret}});
         }
+        m_send = m_record->StartCommand(run.settings.rollout, printer, settings);
     }
     /// True once every row is committed; false, with `reason`, when one could not be written.
     bool Ready(std::string& reason) {
-        for (RecordSend& send : m_sends) {
-            if (!m_record->AwaitCommand(send)) {
-                const std::string problem = m_record->Problem();
-                reason =
-                    "not sent: the record could not note it" + (problem.empty() ? "" : " (" + problem + ")");
-                return false;
-            }
+        if (!m_record->AwaitCommand(m_send)) {
+            const std::string problem = m_record->Problem();
+            reason = "not sent: the record could not note it" + (problem.empty() ? "" : " (" + problem + ")");
+            return false;
         }
         return true;
     }
-    void End(SendResult result, const std::string& error) {
-        for (const RecordSend& send : m_sends) {
-            m_record->CommandEnded(send, result, error);
-        }
-    }
+    void End(SendResult result, const std::string& error) { m_record->CommandEnded(m_send, result, error); }
     BeforeWrite Hook() {
         if (m_record == nullptr) {
             return nullptr;
@@ -167,7 +161,7 @@ class RecordedCommand {
 
   private:
     Record* m_record;
-    std::vector<RecordSend> m_sends;
+    RecordSend m_send;  // its rows, one a setting
 };
 
 void ServePrinter(size_t index, size_t nextInLane, Run& run) {

@@ -110,8 +110,10 @@ struct Record::Op {
     bool secret = false;
     int64_t rollout = 0;
     int64_t seq = 0;
+    int64_t rows = 1;  // End: its command's rows, from seq on
     int64_t timeMs = 0;
     std::string printer, setting, value;  // Status: the state in `setting`, the conditions in `value`
+    std::vector<RecordSetting> settings;  // Start: a row each, from seq on (secrets as fingerprints)
     std::string text;                     // the error; Finish: the counts
     std::shared_ptr<RolloutStart> start;  // Begin
     // For a caller that waits for it: whether it was committed; Begin: the roll-out's id too.
@@ -155,14 +157,24 @@ class Record::Writer {
                 op.rollout = id;
                 return true;
             }
-            case Op::Kind::Start:
-                return m_store.PrinterId(op.printer, printer) && m_store.SettingId(op.setting, setting) &&
-                       m_store.InsertSend(op.rollout, op.seq, printer, setting, op.value, op.secret,
-                                          SendResult::InFlight, "", op.timeMs);
+            case Op::Kind::Start: {
+                if (!m_store.PrinterId(op.printer, printer)) {
+                    return false;
+                }
+                m_settings.clear();
+                for (const RecordSetting& one : op.settings) {
+                    if (!m_store.SettingId(one.setting, setting)) {
+                        return false;
+                    }
+                    m_settings.push_back(setting);
+                }
+                return m_store.InsertInFlight(op.rollout, op.seq, printer, m_settings, op.settings,
+                                              op.timeMs);
+            }
             case Op::Kind::End:
-                // (A command whose in-flight row could not be written has no row to change.)
-                return m_store.SetResult(op.rollout, op.seq, op.result, op.text) &&
-                       m_store.NoteLatestOf(op.rollout, op.seq, op.result);
+                // (A command whose in-flight rows could not be written has no row to change.)
+                return m_store.SetResult(op.rollout, op.seq, op.seq + op.rows - 1, op.result, op.text) &&
+                       m_store.NoteLatestOf(op.rollout, op.seq, op.seq + op.rows - 1, op.result);
             case Op::Kind::NotSent:
                 return m_store.PrinterId(op.printer, printer) && m_store.SettingId(op.setting, setting) &&
                        m_store.InsertSend(op.rollout, op.seq, printer, setting, op.value, op.secret,
@@ -181,6 +193,7 @@ class Record::Writer {
     SqliteDb m_db;
     RecordStore m_store;
     int64_t m_keyId = 0;
+    std::vector<int64_t> m_settings;  // a Start's settings' ids
 };
 
 std::unique_ptr<Record> Record::Open(const std::string& path, RecordMode mode, RecordProblem& problem) {
@@ -365,7 +378,10 @@ bool Record::Enqueue(Op op, int64_t* seq, uint64_t* ticket) {
         return false;
     }
     if (op.kind == Op::Kind::Start || op.kind == Op::Kind::NotSent) {
-        op.seq = ++m_nextSeq[op.rollout];
+        // A command's rows take consecutive seqs.
+        int64_t& last = m_nextSeq[op.rollout];
+        op.seq = last + 1;
+        last += op.kind == Op::Kind::Start ? static_cast<int64_t>(op.settings.size()) : 1;
         if (seq != nullptr) {
             *seq = op.seq;
         }
@@ -428,18 +444,28 @@ RecordSend Record::StartCommand(const RecordRollout& rollout,
                                 const std::string& printer,
                                 const std::string& setting,
                                 const RecordValue& value) {
+    return StartCommand(rollout, printer, std::vector<RecordSetting>{{setting, value}});
+}
+
+RecordSend Record::StartCommand(const RecordRollout& rollout,
+                                const std::string& printer,
+                                const std::vector<RecordSetting>& settings) {
     RecordSend send;
-    if (rollout.id == 0) {
+    if (rollout.id == 0 || settings.empty()) {
         return send;
     }
     Op op;
     op.kind = Op::Kind::Start;
     op.rollout = rollout.id;
     op.printer = printer;
-    op.setting = setting;
-    op.secret = value.secret;
-    op.value = value.secret ? Fingerprint(value.text) : value.text;
+    op.settings = settings;
+    for (RecordSetting& one : op.settings) {
+        if (one.value.secret) {
+            one.value.text = Fingerprint(one.value.text);
+        }
+    }
     op.timeMs = UtcNowMs();
+    send.rows = static_cast<int64_t>(settings.size());
     if (!Enqueue(std::move(op), &send.seq, &send.ticket)) {
         return send;
     }
@@ -482,6 +508,7 @@ void Record::CommandEnded(const RecordSend& send, SendResult result, const std::
     op.kind = Op::Kind::End;
     op.rollout = send.rollout;
     op.seq = send.seq;
+    op.rows = send.rows;
     op.result = result;
     op.text = error;
     Enqueue(std::move(op));

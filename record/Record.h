@@ -84,17 +84,25 @@ struct RecordRollout {
     std::string uuid;  // the same in every record it is imported into
 };
 
-/// A command being written, as CommandStarted answers it.
+/// A command being written, as CommandStarted answers it: its rows, one a setting, are seq to
+/// seq + rows - 1 of its roll-out.
 struct RecordSend {
     int64_t rollout = 0;
     int64_t seq = 0;      // its place in the roll-out, from 1; 0 when it could not be written
-    uint64_t ticket = 0;  // its place among the process's in-flight rows (AwaitCommand)
+    int64_t rows = 1;     // its settings
+    uint64_t ticket = 0;  // its place among the process's in-flight writes (AwaitCommand)
 };
 
 /// A setting's value as the record is told it.
 struct RecordValue {
     std::string text;     // the value as text; a secret's own text, which is not kept
     bool secret = false;  // a password: only its fingerprint is written
+};
+
+/// One of a command's settings: its name ("wifi-station.password") and value.
+struct RecordSetting {
+    std::string setting;
+    RecordValue value;
 };
 
 /// One record file, open.
@@ -136,8 +144,14 @@ class Record {
                             const std::string& printer,
                             const std::string& setting,
                             const RecordValue& value);
+    /// StartCommand of a command that sends several settings (the station's: its network, its
+    /// password, its addresses, ...): a row each, written together and given one result.
+    RecordSend StartCommand(const RecordRollout& rollout,
+                            const std::string& printer,
+                            const std::vector<RecordSetting>& settings);
     bool AwaitCommand(RecordSend& send);
-    /// The command's result (Sent, Failed with `error`), queued: committed within milliseconds.
+    /// The command's result (Sent, Failed with `error`), each of its rows', queued: committed
+    /// within milliseconds.
     void CommandEnded(const RecordSend& send, SendResult result, const std::string& error = "");
     /// A command that was never sent (NotSent, Interrupted), queued.
     void CommandNotSent(const RecordRollout& rollout,

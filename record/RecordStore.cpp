@@ -1,5 +1,6 @@
 #include "record/RecordStore.h"
 
+#include <algorithm>
 #include <random>
 
 #include "system/Sha256.h"
@@ -239,6 +240,43 @@ bool RecordStore::InsertSend(int64_t rollout,
     return m_insertSend.Bind(9, timeMs).Run();
 }
 
+bool RecordStore::InsertInFlight(int64_t rollout,
+                                 int64_t seq,
+                                 int64_t printer,
+                                 const std::vector<int64_t>& settings,
+                                 const std::vector<RecordSetting>& values,
+                                 int64_t timeMs) {
+    for (size_t from = 0; from < settings.size(); from += kRowsAStatement) {
+        const size_t rows = std::min(kRowsAStatement, settings.size() - from);
+        SqliteStatement& insert = m_insertInFlight[rows - 1];
+        if (!insert.Prepared()) {
+            std::string sql =
+                "INSERT INTO sends(rollout, seq, printer, setting, value, secret, result, time) VALUES";
+            for (size_t i = 0; i < rows; ++i) {
+                sql += i == 0 ? "(?, ?, ?, ?, ?, ?, 0, ?)" : ", (?, ?, ?, ?, ?, ?, 0, ?)";
+            }
+            if (!insert.Prepare(m_db, sql)) {
+                return false;
+            }
+        } else {
+            insert.Reset();
+        }
+        for (size_t i = 0; i < rows; ++i) {
+            const int at = static_cast<int>(i * 7);
+            const RecordSetting& value = values[from + i];
+            insert.Bind(at + 1, rollout)
+                .Bind(at + 2, seq + static_cast<int64_t>(from + i))
+                .Bind(at + 3, printer);
+            insert.Bind(at + 4, settings[from + i]).Bind(at + 5, value.value.text);
+            insert.Bind(at + 6, value.value.secret ? 1 : 0).Bind(at + 7, timeMs);
+        }
+        if (!insert.Run()) {
+            return false;
+        }
+    }
+    return true;
+}
+
 bool RecordStore::MergeSend(int64_t rollout,
                             int64_t seq,
                             int64_t printer,
@@ -268,14 +306,19 @@ bool RecordStore::MergeSend(int64_t rollout,
     return true;
 }
 
-bool RecordStore::SetResult(int64_t rollout, int64_t seq, SendResult result, const std::string& error) {
+bool RecordStore::SetResult(int64_t rollout,
+                            int64_t seq,
+                            int64_t lastSeq,
+                            SendResult result,
+                            const std::string& error) {
     // The time stays the send's: the result moves nothing in the printer's history (nor in its index).
-    if (!Ready(m_setResult, "UPDATE sends SET result = ?, error = ? WHERE rollout = ? AND seq = ?")) {
+    if (!Ready(m_setResult,
+               "UPDATE sends SET result = ?, error = ? WHERE rollout = ? AND seq BETWEEN ? AND ?")) {
         return false;
     }
     m_setResult.Bind(1, static_cast<int64_t>(result));
     error.empty() ? m_setResult.BindNull(2) : m_setResult.Bind(2, error);
-    return m_setResult.Bind(3, rollout).Bind(4, seq).Run();
+    return m_setResult.Bind(3, rollout).Bind(4, seq).Bind(5, lastSeq).Run();
 }
 
 namespace {
@@ -327,24 +370,24 @@ bool RecordStore::NoteLatest(int64_t printer,
     return true;
 }
 
-bool RecordStore::NoteLatestOf(int64_t rollout, int64_t seq, SendResult result) {
+bool RecordStore::NoteLatestOf(int64_t rollout, int64_t seq, int64_t lastSeq, SendResult result) {
     if (result == SendResult::Sent) {
         return Ready(m_latestSentOf,
                      (std::string("INSERT INTO latest(printer, setting, rollout, time, value, secret) "
                                   "SELECT printer, setting, rollout, time, value, secret FROM sends "
-                                  "WHERE rollout = ? AND seq = ?") +
+                                  "WHERE rollout = ? AND seq BETWEEN ? AND ?") +
                       kLatestSent)
                          .c_str()) &&
-               m_latestSentOf.Bind(1, rollout).Bind(2, seq).Run();
+               m_latestSentOf.Bind(1, rollout).Bind(2, seq).Bind(3, lastSeq).Run();
     }
     if (result == SendResult::Failed) {
         return Ready(
                    m_latestFailedOf,
                    (std::string("INSERT INTO latest(printer, setting, failed) SELECT printer, setting, time "
-                                "FROM sends WHERE rollout = ? AND seq = ?") +
+                                "FROM sends WHERE rollout = ? AND seq BETWEEN ? AND ?") +
                     kLatestFailed)
                        .c_str()) &&
-               m_latestFailedOf.Bind(1, rollout).Bind(2, seq).Run();
+               m_latestFailedOf.Bind(1, rollout).Bind(2, seq).Bind(3, lastSeq).Run();
     }
     return true;
 }

@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <string>
 #include <unordered_map>
+#include <vector>
 
 #include "record/Record.h"
 #include "record/Sqlite.h"
@@ -57,6 +58,14 @@ class RecordStore {
                     SendResult result,
                     const std::string& error,
                     int64_t timeMs);
+    /// A command's rows in flight: `settings` (their ids) with `values`, from `seq` on, in as few
+    /// statements as it takes (one for up to kRowsAStatement).
+    bool InsertInFlight(int64_t rollout,
+                        int64_t seq,
+                        int64_t printer,
+                        const std::vector<int64_t>& settings,
+                        const std::vector<RecordSetting>& values,
+                        int64_t timeMs);
     /// Import: adds the send, or gives one that is in flight here its final result; `changed`
     /// tells whether anything was written.
     bool MergeSend(int64_t rollout,
@@ -69,8 +78,12 @@ class RecordStore {
                    const std::string& error,
                    int64_t timeMs,
                    bool& changed);
-    /// A command's result; its time stays the one it was sent at.
-    bool SetResult(int64_t rollout, int64_t seq, SendResult result, const std::string& error);
+    /// The result of a command's rows `seq` to `lastSeq`; their time stays the one they were sent at.
+    bool SetResult(int64_t rollout,
+                   int64_t seq,
+                   int64_t lastSeq,
+                   SendResult result,
+                   const std::string& error);
     /// Keeps each printer's last value of each setting: a Sent newer than the one kept replaces
     /// it; a Failed as new as it or newer is noted beside it. Other results change nothing.
     bool NoteLatest(int64_t printer,
@@ -80,8 +93,8 @@ class RecordStore {
                     bool secret,
                     SendResult result,
                     int64_t timeMs);
-    /// The same for the send `seq` of `rollout`, read from its row.
-    bool NoteLatestOf(int64_t rollout, int64_t seq, SendResult result);
+    /// The same for the sends `seq` to `lastSeq` of `rollout`, read from their rows.
+    bool NoteLatestOf(int64_t rollout, int64_t seq, int64_t lastSeq, SendResult result);
 
     /// Adds a status row and keeps it as the printer's last when it is the latest. `seq` 0: a new
     /// read, added only when its state or conditions differ from the printer's last; else the
@@ -110,5 +123,7 @@ class RecordStore {
     SqliteStatement m_selectKey, m_insertKey, m_insertRollout, m_finishRollout, m_findRollout;
     SqliteStatement m_insertSend, m_mergeSend, m_setResult, m_latestSent, m_latestFailed, m_latestSentOf,
         m_latestFailedOf;
+    static constexpr size_t kRowsAStatement = 8;
+    SqliteStatement m_insertInFlight[kRowsAStatement];  // [n - 1]: n rows
     SqliteStatement m_lastStatus, m_insertStatus, m_setStatus;
 };

@@ -55,7 +55,7 @@ tol_start() {
     tol_pids+=("$started")
     started_line=
     for _ in $(seq 600); do
-        started_line=$(grep -m1 -E "$pattern" "$work/$name.out" | tr -d '\r')
+        started_line=$(grep -m1 -E "$pattern" "$work/$name.out" | tr -d '\r' || true)
         [ -n "$started_line" ] && return 0
         kill -0 "$started" 2>/dev/null || break
         sleep 0.05
