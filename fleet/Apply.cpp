@@ -369,7 +369,7 @@ ApplyResult ApplyRollout(const RolloutPlan& plan,
     result.printers.resize(plan.printers.size());
     const std::vector<std::vector<size_t>> lanes = Lanes(plan.printers);
     result.started = UtcNow();
-    Run run{plan, settings, Clock::now(), stop, observers, result.printers};
+    Run run{plan, settings, Clock::now(), stop, observers, result.printers, {0}, {false}, {}};
     if (settings.record != nullptr) {
         run.firstRows.resize(plan.printers.size());
     }
