@@ -7,20 +7,20 @@ namespace {
 TEST(TargetsTest, FileLinesGiveTargetsAndOverridesWithoutCommentsAndBlankLines) {
     const std::string text =
         "\xEF\xBB\xBF# the shop's tills\n"
-        "socket://192.168.1.51 lan.ip=192.168.1.51 bt-name=Till-3\r\n"
+        "socket://127.0.40.51 lan.ip=192.168.1.51 bt-name=Till-3\r\n"
         "\n"
         "   \t\n"
-        "  socket://192.168.1.52   bt-name=\"Till #4\" # the one by the door\n"
+        "  socket://127.0.40.52   bt-name=\"Till #4\" # the one by the door\n"
         "serial:/dev/ttyUSB0?baud=19200\n"
-        "socket://192.168.1.53 bt-name=\"say \\\"hi\\\" \\\\o/\" wifi-station.password=a#b c=\"\"\n"
-        "socket://192.168.1.54 bt-name=\"open\n"
-        "socket://192.168.1.55  # status 16\n";  // as tolctl scan --probe lists it
+        "socket://127.0.40.53 bt-name=\"say \\\"hi\\\" \\\\o/\" wifi-station.password=a#b c=\"\"\n"
+        "socket://127.0.40.54 bt-name=\"open\n"
+        "socket://127.0.40.55  # status 16\n";  // as tolctl scan --probe lists it
     std::vector<TargetLine> lines;
     std::vector<std::string> errors;
     ParseTargetsText(text, "t.txt", lines, errors);
     ASSERT_EQ(lines.size(), 5u);
     EXPECT_EQ(lines[0].origin, "t.txt:2");
-    EXPECT_EQ(lines[0].target, "socket://192.168.1.51");
+    EXPECT_EQ(lines[0].target, "socket://127.0.40.51");
     EXPECT_EQ(lines[0].overrides, (std::vector<std::string>{"lan.ip=192.168.1.51", "bt-name=Till-3"}));
     EXPECT_EQ(lines[1].origin, "t.txt:5");
     EXPECT_EQ(lines[1].overrides, std::vector<std::string>{"bt-name=Till #4"});
@@ -29,7 +29,7 @@ TEST(TargetsTest, FileLinesGiveTargetsAndOverridesWithoutCommentsAndBlankLines) 
     // '#' inside a word is text: a password with one is not cut short.
     EXPECT_EQ(lines[3].overrides,
               (std::vector<std::string>{"bt-name=say \"hi\" \\o/", "wifi-station.password=a#b", "c="}));
-    EXPECT_EQ(lines[4].target, "socket://192.168.1.55");
+    EXPECT_EQ(lines[4].target, "socket://127.0.40.55");
     EXPECT_TRUE(lines[4].overrides.empty());
     ASSERT_EQ(errors.size(), 1u);
     EXPECT_EQ(errors[0], "t.txt:8: a quote is not closed");
@@ -119,10 +119,10 @@ TEST(TargetsTest, LabelsComeFromLabelColumnsAndWordsAndSelectLinesCommentColumns
     std::vector<std::string> errors;
     ParseTargetsCsv(
         "target,label.shop,//a,//a,label.till,bt-name\n"
-        "socket://10.0.0.1,North,x,y,,T\n"
-        "socket://10.0.0.2-3,South,,,2,\n",
+        "socket://127.0.30.1,North,x,y,,T\n"
+        "socket://127.0.30.2-3,South,,,2,\n",
         "t.csv", lines, errors);
-    ParseTargetsText("socket://10.0.0.9 label.shop=North bt-name=x label.till=\"a b\" label.x=\n", "t.txt",
+    ParseTargetsText("socket://127.0.30.9 label.shop=North bt-name=x label.till=\"a b\" label.x=\n", "t.txt",
                      lines, errors);
     ASSERT_EQ(lines.size(), 3u);
     EXPECT_TRUE(errors.empty()) << errors[0];
@@ -140,14 +140,14 @@ TEST(TargetsTest, LabelsComeFromLabelColumnsAndWordsAndSelectLinesCommentColumns
              {"target,label.sh-op\n", "t.csv row 1, column 2: 'label.sh-op': a label's name is 1-32 letters"},
              {"target,label." + std::string(33, 'x') + "\n", "a label's name is"},
              {"target,shop\n", "t.csv row 1, column 2: 'shop': not a profile key"},
-             {"target,label.a\nsocket://10.0.0.1,\"x\ny\"\n", "t.csv row 2, column 2: label.a: '"}}) {
+             {"target,label.a\nsocket://127.0.30.1,\"x\ny\"\n", "t.csv row 2, column 2: label.a: '"}}) {
         errors.clear();
         ParseTargetsCsv(c.first, "t.csv", lines, errors);
         ASSERT_EQ(errors.size(), 1u) << c.first;
         EXPECT_NE(errors[0].find(c.second), std::string::npos) << errors[0];
     }
     errors.clear();
-    ParseTargetsText("socket://10.0.0.1 label.shop label.a=1 label.a=2\n", "t.txt", lines, errors);
+    ParseTargetsText("socket://127.0.30.1 label.shop label.a=1 label.a=2\n", "t.txt", lines, errors);
     EXPECT_EQ(errors,
               (std::vector<std::string>{
                   "t.txt:1: 'label.shop': a label is written label.NAME=VALUE (like label.shop=North)",
@@ -155,8 +155,8 @@ TEST(TargetsTest, LabelsComeFromLabelColumnsAndWordsAndSelectLinesCommentColumns
 
     // --label takes the lines with all the labels given; NAME= those without it.
     const std::string text =
-        "socket://10.0.0.1 label.shop=North label.till=1\nsocket://10.0.0.2 label.shop=North\n"
-        "socket://10.0.0.3 label.shop=South\n";
+        "socket://127.0.30.1 label.shop=North label.till=1\nsocket://127.0.30.2 label.shop=North\n"
+        "socket://127.0.30.3 label.shop=South\n";
     auto read = [&text](std::vector<std::string> labels, std::vector<std::string> targets = {}) {
         TargetSources sources;
         sources.file = "t.txt";
@@ -166,7 +166,7 @@ TEST(TargetsTest, LabelsComeFromLabelColumnsAndWordsAndSelectLinesCommentColumns
         std::vector<std::string> errors;
         std::string found;
         for (const TargetLine& line : ReadTargetLines(sources, errors)) {
-            found += line.target.substr(16) + " ";
+            found += line.target.substr(18) + " ";
         }
         return errors.empty() ? found : errors[0];
     };
@@ -175,7 +175,7 @@ TEST(TargetsTest, LabelsComeFromLabelColumnsAndWordsAndSelectLinesCommentColumns
     EXPECT_EQ(read({"till="}), "2 3 ");
     EXPECT_EQ(read({"shop=West"}), "--label: no line of t.txt has 'shop=West'");
     EXPECT_EQ(read({"shop"}), "--label: 'shop' is not NAME=VALUE (like --label shop=North)");
-    EXPECT_EQ(read({"shop=North"}, {"socket://10.0.0.9"}),
+    EXPECT_EQ(read({"shop=North"}, {"socket://127.0.30.9"}),
               "--label: selects lines of the targets file; --target names printers without labels");
 }
 

@@ -23,30 +23,30 @@ int LastPart(const std::string& address, std::string& front) {
 
 }  // namespace
 
-FakeFleet::FakeFleet(const std::vector<Spec>& specs, const std::string& first, int port) {
-    Start(specs, first, port);
+FakeFleet::FakeFleet(const std::vector<Setup>& setups, const std::string& first, int port) {
+    Start(setups, first, port);
     EXPECT_EQ(m_failure, "") << "the fake printers do not listen";
 }
 
-void FakeFleet::Start(const std::vector<Spec>& specs, const std::string& first, int port) {
+void FakeFleet::Start(const std::vector<Setup>& setups, const std::string& first, int port) {
     std::string front;
     const int last = LastPart(first, front);
-    for (size_t i = 0; i < specs.size(); ++i) {
+    for (size_t i = 0; i < setups.size(); ++i) {
         Printer printer;
         printer.m_fleet = this;
         printer.m_address = front + std::to_string(last + static_cast<int>(i));
         m_printers.push_back(printer);
     }
     const std::string bind =
-        specs.size() > 1 ? first + "-" + std::to_string(last + static_cast<int>(specs.size()) - 1) : first;
+        setups.size() > 1 ? first + "-" + std::to_string(last + static_cast<int>(setups.size()) - 1) : first;
     std::vector<PlannedPrinter> planned;
-    if (last < 0 || specs.empty() || !PlanPrinters(bind, {}, planned, m_failure)) {
+    if (last < 0 || setups.empty() || !PlanPrinters(bind, {}, planned, m_failure)) {
         m_failure = "no printers at " + bind + ": " + m_failure;
         return;
     }
-    for (size_t i = 0; i < specs.size(); ++i) {
-        planned[i].fault = specs[i].fault;
-        planned[i].condition = specs[i].condition;
+    for (size_t i = 0; i < setups.size(); ++i) {
+        planned[i].fault = setups[i].fault;
+        planned[i].condition = setups[i].condition;
     }
     try {
         m_emulator = std::make_unique<Emulator>(0, std::chrono::seconds(60),

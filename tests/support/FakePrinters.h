@@ -27,10 +27,10 @@ class FakeFleet {
 
     /// How one printer behaves: a fault (Slow with the milliseconds it waits before it reads)
     /// and the condition its status answers tell.
-    struct Spec {
-        Spec(Kind kind = Kind::None) : fault{kind, 0} {}            // NOLINT
-        Spec(PrinterCondition condition) : condition(condition) {}  // NOLINT
-        Spec(Kind kind, int slowMs) : fault{kind, slowMs} {}
+    struct Setup {
+        Setup(Kind kind = Kind::None) : fault{kind, 0} {}            // NOLINT
+        Setup(PrinterCondition condition) : condition(condition) {}  // NOLINT
+        Setup(Kind kind, int slowMs) : fault{kind, slowMs} {}
         PrinterFault fault;
         PrinterCondition condition = PrinterCondition::None;
     };
@@ -59,9 +59,11 @@ class FakeFleet {
         size_t m_taken = 0;
     };
 
-    /// Printers of `specs` from `first` on, at `port` (0: one free on every address). A test
+    /// Printers of `setups` from `first` on, at `port` (0: one free on every address). A test
     /// fails when they cannot listen; Listening() tells.
-    explicit FakeFleet(const std::vector<Spec>& specs, const std::string& first = "127.0.0.1", int port = 0);
+    explicit FakeFleet(const std::vector<Setup>& setups,
+                       const std::string& first = "127.0.0.1",
+                       int port = 0);
     ~FakeFleet();
     FakeFleet(const FakeFleet&) = delete;
     FakeFleet& operator=(const FakeFleet&) = delete;
@@ -74,7 +76,7 @@ class FakeFleet {
     Printer& operator[](size_t i) { return m_printers.at(i); }
 
   private:
-    void Start(const std::vector<Spec>& specs, const std::string& first, int port);
+    void Start(const std::vector<Setup>& setups, const std::string& first, int port);
     void Delivered(const Delivery& delivery);
 
     std::vector<Printer> m_printers;
@@ -89,8 +91,8 @@ class FakeFleet {
 /// One printer with a fleet of its own, at 127.0.0.1 unless told otherwise.
 class FakePrinter : public FakeFleet {
   public:
-    explicit FakePrinter(Spec spec = {}, const std::string& address = "127.0.0.1", int port = 0)
-        : FakeFleet({spec}, address, port) {}
+    explicit FakePrinter(Setup setup = {}, const std::string& address = "127.0.0.1", int port = 0)
+        : FakeFleet({setup}, address, port) {}
 
     std::string Uri() const { return Self().Uri(); }
     std::vector<std::string> Received() const { return Self().Received(); }

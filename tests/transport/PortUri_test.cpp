@@ -19,9 +19,9 @@ std::string Refusal(const std::string& text, bool windowsNames = false) {
 }
 
 TEST(PortUriTest, SocketHostAndPort) {
-    PortUri uri = Parsed("socket://192.168.1.100");
+    PortUri uri = Parsed("socket://127.0.1.100");
     EXPECT_EQ(uri.kind, PortUri::Kind::Socket);
-    EXPECT_EQ(uri.host, "192.168.1.100");
+    EXPECT_EQ(uri.host, "127.0.1.100");
     EXPECT_EQ(uri.tcpPort, 9100);
 
     uri = Parsed("socket://printer.local:9101");
@@ -30,10 +30,10 @@ TEST(PortUriTest, SocketHostAndPort) {
 
     EXPECT_NE(Refusal("socket://"), "");
     EXPECT_NE(Refusal("socket://:9100"), "");
-    EXPECT_NE(Refusal("socket://10.0.0.1:0").find("TCP port"), std::string::npos);
-    EXPECT_NE(Refusal("socket://10.0.0.1:65536"), "");
-    EXPECT_NE(Refusal("socket://10.0.0.1:91x"), "");
-    EXPECT_NE(Refusal("socket://10.0.0.1/path"), "");
+    EXPECT_NE(Refusal("socket://127.0.0.1:0").find("TCP port"), std::string::npos);
+    EXPECT_NE(Refusal("socket://127.0.0.1:65536"), "");
+    EXPECT_NE(Refusal("socket://127.0.0.1:91x"), "");
+    EXPECT_NE(Refusal("socket://127.0.0.1/path"), "");
 
     // A bare address is the same as socket:// before it; its form is checked as strictly.
     uri = Parsed("127.0.0.5:9101");
@@ -91,8 +91,8 @@ TEST(PortUriTest, BaudTableAndAddressResolution) {
 
     uint32_t address = 0;
     std::string error;
-    EXPECT_TRUE(ResolveIpv4("192.168.1.100", address, error));
-    EXPECT_EQ(address, 0xC0A80164u);
+    EXPECT_TRUE(ResolveIpv4("127.0.1.100", address, error));
+    EXPECT_EQ(address, 0x7F000164u);
     EXPECT_TRUE(ResolveIpv4("localhost", address, error)) << error;
     EXPECT_EQ(address >> 24, 127u);
     EXPECT_FALSE(ResolveIpv4("no-such-host.invalid", address, error));
