@@ -29,6 +29,11 @@ using Clock = std::chrono::steady_clock;
 /// Longest a command waits for this process to have room for one more socket or device.
 constexpr std::chrono::seconds kLongestWaitForRoom(60);
 
+// How many of a lane's next commands have their rows written in flight while one is sent. A
+// process killed meanwhile leaves them `in-flight` though not sent: in-flight means "may have
+// been sent".
+constexpr size_t kRowsAhead = 2;
+
 double MsSince(Clock::time_point start, Clock::time_point when) {
     return std::chrono::duration<double, std::milli>(when - start).count();
 }
@@ -180,8 +185,9 @@ void ServePrinter(size_t index, size_t nextInLane, Run& run) {
     }
     const std::string name =
         run.settings.record != nullptr ? PrinterName(printer.target.port) : std::string();
-    // Each command's rows, begun while the command before it is sent (the first: as the printer
-    // is begun), so that they are committed by the time its port is open.
+    // Each command's rows, begun while the two commands before it in the lane are sent, so that
+    // they are committed by the time its port is open: a batch of the record's takes a few
+    // milliseconds to gather and write, about as long as a command takes when many are sent.
     std::vector<std::unique_ptr<RecordedCommand>> rows(run.settings.record != nullptr ? plan.size() : 0);
     if (!rows.empty()) {
         rows[0] = std::move(run.firstRows[index]);
@@ -227,13 +233,15 @@ void ServePrinter(size_t index, size_t nextInLane, Run& run) {
             BeforeWrite hook;
             if (!rows.empty()) {
                 hook = begin(i).Hook();
-                if (i + 1 < plan.size()) {
-                    begin(i + 1);
-                } else if (nextInLane < run.firstRows.size() &&
-                           !run.plan.printers[nextInLane].plan->empty()) {
-                    const RolloutPrinter& next = run.plan.printers[nextInLane];
-                    run.firstRows[nextInLane] = std::make_unique<RecordedCommand>(
-                        run, PrinterName(next.target.port), next.plan->front());
+                for (size_t ahead = i + 1; ahead <= i + kRowsAhead; ++ahead) {
+                    if (ahead < plan.size()) {
+                        begin(ahead);
+                    } else if (nextInLane < run.firstRows.size() && !run.firstRows[nextInLane] &&
+                               !run.plan.printers[nextInLane].plan->empty()) {
+                        const RolloutPrinter& next = run.plan.printers[nextInLane];
+                        run.firstRows[nextInLane] = std::make_unique<RecordedCommand>(
+                            run, PrinterName(next.target.port), next.plan->front());
+                    }
                 }
             }
             stopped = !WaitingForRoom(run.stop, [&] {

@@ -7,6 +7,7 @@
 #include <chrono>
 #include <cstdio>
 #include <future>
+#include <map>
 
 #include "TolVersion.h"
 #include "json/JsonParse.h"
@@ -24,8 +25,9 @@ namespace {
 constexpr int kBusyMs = 60 * 1000;
 
 // A writer woken for fewer writes than kGatherOps while many come waits kGatherUs for more
-// before it writes them.
-constexpr size_t kGatherOps = 1024;
+// before it writes them. More than that gather by themselves while the writer writes the last
+// batch, and are not kept waiting: the jobs of an apply wait for their in-flight rows.
+constexpr size_t kGatherOps = 128;
 constexpr int kGatherUs = 3000;
 
 const char* const kResultNames[] = {"in-flight", "sent", "failed", "not-sent", "interrupted"};
@@ -127,25 +129,56 @@ class Record::Writer {
     explicit Writer(int64_t keyId) : m_store(m_db), m_keyId(keyId) {}
 
     bool Open(const std::string& path, int flags) {
-        return m_db.Open(path, flags, kBusyMs) && m_db.Exec("PRAGMA synchronous = NORMAL");
+        // Fewer checkpoints (one a 32 MiB of log), each copying a page that many batches rewrote
+        // once: a checkpoint waits for the disk, and the jobs wait for the writer. The log keeps
+        // its room between them (no file cut and grown again) and goes when the record closes.
+        return m_db.Open(path, flags, kBusyMs) && m_db.Exec("PRAGMA synchronous = NORMAL") &&
+               m_db.Exec("PRAGMA wal_autocheckpoint = 8192") &&
+               m_db.Exec("PRAGMA journal_size_limit = 40000000");
     }
 
-    /// Writes `batch` in one transaction; false with `problem` when it was rolled back.
+    /// Writes `batch` in one transaction; false with `problem` when it was rolled back. The
+    /// commands' rows in flight, their results and the printers' last values are written last,
+    /// a statement for many (each costs far more than a row): a result always follows its
+    /// command's start in the queue, and nothing else in a batch bears on them.
     bool Write(std::vector<Op>& batch, std::string& problem) {
+        m_inFlight.clear();
+        m_results.clear();
+        m_sent.clear();
+        m_failed.clear();
+        m_started.clear();
+        m_ended.clear();
         bool ok = m_db.Exec("BEGIN IMMEDIATE");
         for (size_t i = 0; ok && i < batch.size(); ++i) {
             ok = WriteOne(batch[i]);
         }
+        ok = ok && m_store.InsertInFlight(m_inFlight) && m_store.SetResults(m_results) &&
+             m_store.NoteLatest(m_sent, SendResult::Sent) && m_store.NoteLatest(m_failed, SendResult::Failed);
         ok = ok && m_db.Exec("COMMIT");
         if (!ok) {
             problem = m_db.Problem();
             m_db.Exec("ROLLBACK");
             m_store.ForgetIds();
+            for (const Key& key : m_started) {  // their rows were not written
+                m_flying.erase(key);
+            }
+        }
+        for (const Key& key : m_ended) {
+            m_flying.erase(key);
         }
         return ok;
     }
 
   private:
+    using Key = std::pair<int64_t, int64_t>;  // a command's roll-out and first seq
+    /// A command whose rows are written in flight, until its result is.
+    struct Flying {
+        int64_t printer = 0;
+        int64_t timeMs = 0;
+        std::vector<RecordSetting> settings;
+        std::vector<int64_t> ids;  // the settings' ids
+    };
+
     bool WriteOne(Op& op) {
         int64_t printer = 0, setting = 0;
         switch (op.kind) {
@@ -158,23 +191,43 @@ class Record::Writer {
                 return true;
             }
             case Op::Kind::Start: {
-                if (!m_store.PrinterId(op.printer, printer)) {
+                const Key key(op.rollout, op.seq);
+                Flying& flying = m_flying[key];
+                m_started.push_back(key);
+                flying.timeMs = op.timeMs;
+                flying.settings = std::move(op.settings);
+                if (!m_store.PrinterId(op.printer, flying.printer)) {
                     return false;
                 }
-                m_settings.clear();
-                for (const RecordSetting& one : op.settings) {
-                    if (!m_store.SettingId(one.setting, setting)) {
+                for (size_t i = 0; i < flying.settings.size(); ++i) {
+                    if (!m_store.SettingId(flying.settings[i].setting, setting)) {
                         return false;
                     }
-                    m_settings.push_back(setting);
+                    flying.ids.push_back(setting);
+                    m_inFlight.push_back({op.rollout, op.seq + static_cast<int64_t>(i), flying.printer,
+                                          setting, op.timeMs, &flying.settings[i].value});
                 }
-                return m_store.InsertInFlight(op.rollout, op.seq, printer, m_settings, op.settings,
-                                              op.timeMs);
+                return true;
             }
-            case Op::Kind::End:
+            case Op::Kind::End: {
                 // (A command whose in-flight rows could not be written has no row to change.)
-                return m_store.SetResult(op.rollout, op.seq, op.seq + op.rows - 1, op.result, op.text) &&
-                       m_store.NoteLatestOf(op.rollout, op.seq, op.seq + op.rows - 1, op.result);
+                const Key key(op.rollout, op.seq);
+                const auto found = m_flying.find(key);
+                if (found == m_flying.end()) {
+                    return true;
+                }
+                const Flying& flying = found->second;
+                m_ended.push_back(key);
+                m_results.push_back({op.rollout, op.seq, op.seq + op.rows - 1, op.result, &op.text});
+                std::vector<LatestRow>* latest = op.result == SendResult::Sent     ? &m_sent
+                                                 : op.result == SendResult::Failed ? &m_failed
+                                                                                   : nullptr;
+                for (size_t i = 0; latest != nullptr && i < flying.ids.size(); ++i) {
+                    latest->push_back({flying.printer, flying.ids[i], op.rollout, flying.timeMs,
+                                       &flying.settings[i].value});
+                }
+                return true;
+            }
             case Op::Kind::NotSent:
                 return m_store.PrinterId(op.printer, printer) && m_store.SettingId(op.setting, setting) &&
                        m_store.InsertSend(op.rollout, op.seq, printer, setting, op.value, op.secret,
@@ -193,7 +246,13 @@ class Record::Writer {
     SqliteDb m_db;
     RecordStore m_store;
     int64_t m_keyId = 0;
-    std::vector<int64_t> m_settings;  // a Start's settings' ids
+
+    std::map<Key, Flying> m_flying;
+    // The batch's rows in flight, results and last values, and the commands it began and ended.
+    std::vector<InFlightRow> m_inFlight;
+    std::vector<ResultRows> m_results;
+    std::vector<LatestRow> m_sent, m_failed;
+    std::vector<Key> m_started, m_ended;
 };
 
 std::unique_ptr<Record> Record::Open(const std::string& path, RecordMode mode, RecordProblem& problem) {
@@ -334,6 +393,7 @@ void Record::WriteQueued() {
         const uint64_t startsFrom = m_startsWritten + 1, startsTo = m_startsIssued;
         const uint64_t number = ++m_batches;
         m_startsTaken = startsTo;
+        m_batchDone[(number + 1) % 2] = BatchDone();  // for the next batch's (that of number - 1 is set)
         lock.unlock();
         std::string why;
         const bool ok = m_writer->Write(batch, why);
@@ -352,12 +412,15 @@ void Record::WriteQueued() {
         }
         m_startsWritten = startsTo;
         m_committed = last;
-        if (m_awaiting[number % 2] > 0) {
-            m_startsDone[number % 2].notify_all();
-        }
-        if (m_flushing > 0) {
+        // Woken after the lock is let go, so that those woken do not wait for it at once.
+        BatchDone done = std::move(m_batchDone[number % 2]);
+        const bool flushes = m_flushing > 0;
+        lock.unlock();
+        done.set.set_value();
+        if (flushes) {
             m_done.notify_all();
         }
+        lock.lock();
     }
 }
 
@@ -483,10 +546,12 @@ bool Record::AwaitCommand(RecordSend& send) {
         std::unique_lock<std::mutex> lock(m_mutex);
         // Its batch is the one being written, or else the next: the callers of one batch wait
         // apart from those of the next, so that each is woken once, when its own is written.
-        const size_t parity = (send.ticket <= m_startsTaken ? m_batches : m_batches + 1) % 2;
-        ++m_awaiting[parity];
-        m_startsDone[parity].wait(lock, [&] { return m_startsWritten >= send.ticket; });
-        --m_awaiting[parity];
+        if (m_startsWritten < send.ticket) {
+            const std::shared_future<void> done =
+                m_batchDone[(send.ticket <= m_startsTaken ? m_batches : m_batches + 1) % 2].done;
+            lock.unlock();
+            done.wait();
+        }
     }
     if (m_startFailed) {
         const std::lock_guard<std::mutex> lock(m_mutex);
@@ -573,7 +638,14 @@ std::string Record::Problem() const {
 }
 
 std::string Record::Fingerprint(const std::string& secret) const {
-    return FingerprintUnder(m_key, secret);
+    // An apply sends one password to every printer: each job works it out once.
+    thread_local std::string key, last, fingerprint;
+    if (secret != last || key != m_key || fingerprint.empty()) {
+        fingerprint = FingerprintUnder(m_key, secret);
+        key = m_key;
+        last = secret;
+    }
+    return fingerprint;
 }
 
 std::string Record::FingerprintFor(const std::string& rolloutUuid, const std::string& secret) {

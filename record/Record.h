@@ -18,6 +18,7 @@
 #include <atomic>
 #include <condition_variable>
 #include <cstdint>
+#include <future>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -210,17 +211,21 @@ class Record {
     uint64_t m_committed = 0;  // tickets up to this one are written (or failed)
     // In-flight rows: those up to m_startsWritten are committed, except the ranges of
     // m_failedStarts (m_startFailed tells that there are any). AwaitCommand reads the count
-    // without the lock; a caller that must wait for batch N is counted in m_awaiting[N % 2]
-    // and woken by m_startsDone[N % 2]. Batch m_batches (holding the rows up to
-    // m_startsTaken) is the one written last or being written.
+    // without the lock; a caller that must wait for batch N waits on m_batchDone[N % 2], which
+    // the writer sets once batch N is written: a future wakes its waiters without a lock for
+    // them to take again. Batch m_batches (holding the rows up to m_startsTaken) is the one
+    // written last or being written.
+    struct BatchDone {
+        std::promise<void> set;
+        std::shared_future<void> done = set.get_future().share();
+    };
     uint64_t m_startsIssued = 0;
     uint64_t m_startsTaken = 0;
     uint64_t m_batches = 0;
     std::atomic<uint64_t> m_startsWritten{0};
     std::atomic<bool> m_startFailed{false};
     std::vector<std::pair<uint64_t, uint64_t>> m_failedStarts;
-    std::condition_variable m_startsDone[2];
-    int m_awaiting[2] = {0, 0};
+    BatchDone m_batchDone[2];
     std::unordered_map<int64_t, int64_t> m_nextSeq;  // roll-out id -> its last seq
     std::string m_problem;
     bool m_stopping = false;

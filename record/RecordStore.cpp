@@ -34,6 +34,20 @@ CREATE TABLE statuses(printer INTEGER NOT NULL, time INTEGER NOT NULL, seq INTEG
                       conditions TEXT NOT NULL, PRIMARY KEY(printer, time, seq)) WITHOUT ROWID;
 )";
 
+// Each printer's last value of each setting, from a send's row (?1 and ?2 its roll-out and seq, or
+// the values themselves): a Sent newer than the one kept replaces it, and a failure noted after
+// it stays noted only while it is the later one; a Failed at least as new as the value kept is
+// noted beside it. Ties in time go to the later write.
+const char* const kLatestSent =
+    " ON CONFLICT(printer, setting) DO UPDATE SET rollout = excluded.rollout, time = excluded.time, "
+    "value = excluded.value, secret = excluded.secret, "
+    "failed = CASE WHEN latest.failed > excluded.time THEN latest.failed END "
+    "WHERE latest.time IS NULL OR excluded.time >= latest.time";
+const char* const kLatestFailed =
+    " ON CONFLICT(printer, setting) DO UPDATE SET failed = excluded.failed "
+    "WHERE (latest.time IS NULL OR excluded.failed >= latest.time) AND "
+    "(latest.failed IS NULL OR excluded.failed >= latest.failed)";
+
 std::string RandomBytes(size_t count) {
     std::random_device random;  // the system's source (getrandom, RtlGenRandom)
     std::string bytes;
@@ -113,6 +127,77 @@ bool ReadRecordVersion(SqliteDb& db, int& version) {
     }
     version = read.Row() && !read.IsNull(0) ? static_cast<int>(read.Int(0)) : -1;
     return true;
+}
+
+template <typename Bind>
+bool RowsStatement::Run(SqliteDb& db, size_t rows, Bind bind) {
+    for (size_t done = 0; done < rows;) {
+        size_t size = 0;
+        while (kSizes[size] > rows - done) {
+            ++size;
+        }
+        SqliteStatement& statement = m_sized[size];
+        if (!statement.Prepared()) {
+            std::string sql = m_head;
+            for (size_t i = 0; i < kSizes[size]; ++i) {
+                sql += (i == 0 ? "" : ", ") + std::string(m_row);
+            }
+            if (!statement.Prepare(db, sql + m_tail)) {
+                return false;
+            }
+        } else {
+            statement.Reset();
+        }
+        int at = 1;
+        for (size_t i = 0; i < kSizes[size]; ++i) {
+            at += bind(statement, done + i, at);
+        }
+        if (!statement.Run()) {
+            return false;
+        }
+        done += kSizes[size];
+    }
+    return true;
+}
+
+RecordStore::RecordStore(SqliteDb& db)
+    : m_db(db),
+      m_insertInFlight(
+          "INSERT INTO sends(rollout, seq, printer, setting, value, secret, result, time) VALUES ",
+          "(?, ?, ?, ?, ?, ?, 0, ?)",
+          ""),
+      // The time stays the send's: the result moves nothing in the printer's history (nor in its index).
+      m_setResults("UPDATE sends SET result = v.column4, error = v.column5 FROM (VALUES ",
+                   "(?, ?, ?, ?, ?)",
+                   ") AS v WHERE sends.rollout = v.column1 AND sends.seq BETWEEN v.column2 AND v.column3"),
+      m_latestSent("INSERT INTO latest(printer, setting, rollout, time, value, secret) VALUES ",
+                   "(?, ?, ?, ?, ?, ?)",
+                   kLatestSent),
+      m_latestFailed("INSERT INTO latest(printer, setting, failed) VALUES ", "(?, ?, ?)", kLatestFailed) {}
+
+bool RecordStore::InsertInFlight(const std::vector<InFlightRow>& rows) {
+    return m_insertInFlight.Run(m_db, rows.size(), [&](SqliteStatement& statement, size_t i, int at) {
+        const InFlightRow& row = rows[i];
+        statement.Bind(at, row.rollout)
+            .Bind(at + 1, row.seq)
+            .Bind(at + 2, row.printer)
+            .Bind(at + 3, row.setting);
+        statement.BindKept(at + 4, row.value->text)
+            .Bind(at + 5, row.value->secret ? 1 : 0)
+            .Bind(at + 6, row.timeMs);
+        return 7;
+    });
+}
+
+bool RecordStore::SetResults(const std::vector<ResultRows>& results) {
+    return m_setResults.Run(m_db, results.size(), [&](SqliteStatement& statement, size_t i, int at) {
+        const ResultRows& one = results[i];
+        statement.Bind(at, one.rollout).Bind(at + 1, one.seq).Bind(at + 2, one.lastSeq);
+        statement.Bind(at + 3, static_cast<int64_t>(one.result));
+        one.error == nullptr || one.error->empty() ? statement.BindNull(at + 4)
+                                                   : statement.BindKept(at + 4, *one.error);
+        return 5;
+    });
 }
 
 bool RecordStore::Ready(SqliteStatement& statement, const char* sql) {
@@ -240,43 +325,6 @@ bool RecordStore::InsertSend(int64_t rollout,
     return m_insertSend.Bind(9, timeMs).Run();
 }
 
-bool RecordStore::InsertInFlight(int64_t rollout,
-                                 int64_t seq,
-                                 int64_t printer,
-                                 const std::vector<int64_t>& settings,
-                                 const std::vector<RecordSetting>& values,
-                                 int64_t timeMs) {
-    for (size_t from = 0; from < settings.size(); from += kRowsAStatement) {
-        const size_t rows = std::min(kRowsAStatement, settings.size() - from);
-        SqliteStatement& insert = m_insertInFlight[rows - 1];
-        if (!insert.Prepared()) {
-            std::string sql =
-                "INSERT INTO sends(rollout, seq, printer, setting, value, secret, result, time) VALUES";
-            for (size_t i = 0; i < rows; ++i) {
-                sql += i == 0 ? "(?, ?, ?, ?, ?, ?, 0, ?)" : ", (?, ?, ?, ?, ?, ?, 0, ?)";
-            }
-            if (!insert.Prepare(m_db, sql)) {
-                return false;
-            }
-        } else {
-            insert.Reset();
-        }
-        for (size_t i = 0; i < rows; ++i) {
-            const int at = static_cast<int>(i * 7);
-            const RecordSetting& value = values[from + i];
-            insert.Bind(at + 1, rollout)
-                .Bind(at + 2, seq + static_cast<int64_t>(from + i))
-                .Bind(at + 3, printer);
-            insert.Bind(at + 4, settings[from + i]).Bind(at + 5, value.value.text);
-            insert.Bind(at + 6, value.value.secret ? 1 : 0).Bind(at + 7, timeMs);
-        }
-        if (!insert.Run()) {
-            return false;
-        }
-    }
-    return true;
-}
-
 bool RecordStore::MergeSend(int64_t rollout,
                             int64_t seq,
                             int64_t printer,
@@ -306,39 +354,6 @@ bool RecordStore::MergeSend(int64_t rollout,
     return true;
 }
 
-bool RecordStore::SetResult(int64_t rollout,
-                            int64_t seq,
-                            int64_t lastSeq,
-                            SendResult result,
-                            const std::string& error) {
-    // The time stays the send's: the result moves nothing in the printer's history (nor in its index).
-    if (!Ready(m_setResult,
-               "UPDATE sends SET result = ?, error = ? WHERE rollout = ? AND seq BETWEEN ? AND ?")) {
-        return false;
-    }
-    m_setResult.Bind(1, static_cast<int64_t>(result));
-    error.empty() ? m_setResult.BindNull(2) : m_setResult.Bind(2, error);
-    return m_setResult.Bind(3, rollout).Bind(4, seq).Bind(5, lastSeq).Run();
-}
-
-namespace {
-
-// Each printer's last value of each setting, from a send's row (?1 and ?2 its roll-out and seq, or
-// the values themselves): a Sent newer than the one kept replaces it, and a failure noted after
-// it stays noted only while it is the later one; a Failed at least as new as the value kept is
-// noted beside it. Ties in time go to the later write.
-const char* const kLatestSent =
-    " ON CONFLICT(printer, setting) DO UPDATE SET rollout = excluded.rollout, time = excluded.time, "
-    "value = excluded.value, secret = excluded.secret, "
-    "failed = CASE WHEN latest.failed > excluded.time THEN latest.failed END "
-    "WHERE latest.time IS NULL OR excluded.time >= latest.time";
-const char* const kLatestFailed =
-    " ON CONFLICT(printer, setting) DO UPDATE SET failed = excluded.failed "
-    "WHERE (latest.time IS NULL OR excluded.failed >= latest.time) AND "
-    "(latest.failed IS NULL OR excluded.failed >= latest.failed)";
-
-}  // namespace
-
 bool RecordStore::NoteLatest(int64_t printer,
                              int64_t setting,
                              int64_t rollout,
@@ -346,48 +361,26 @@ bool RecordStore::NoteLatest(int64_t printer,
                              bool secret,
                              SendResult result,
                              int64_t timeMs) {
-    if (result == SendResult::Sent) {
-        return Ready(m_latestSent,
-                     (std::string("INSERT INTO latest(printer, setting, rollout, time, value, secret) "
-                                  "VALUES(?, ?, ?, ?, ?, ?)") +
-                      kLatestSent)
-                         .c_str()) &&
-               m_latestSent.Bind(1, printer)
-                   .Bind(2, setting)
-                   .Bind(3, rollout)
-                   .Bind(4, timeMs)
-                   .Bind(5, value)
-                   .Bind(6, secret ? 1 : 0)
-                   .Run();
-    }
-    if (result == SendResult::Failed) {
-        return Ready(m_latestFailed,
-                     (std::string("INSERT INTO latest(printer, setting, failed) VALUES(?, ?, ?)") +
-                      kLatestFailed)
-                         .c_str()) &&
-               m_latestFailed.Bind(1, printer).Bind(2, setting).Bind(3, timeMs).Run();
-    }
-    return true;
+    const RecordValue sent{value, secret};
+    return NoteLatest({LatestRow{printer, setting, rollout, timeMs, &sent}}, result);
 }
 
-bool RecordStore::NoteLatestOf(int64_t rollout, int64_t seq, int64_t lastSeq, SendResult result) {
+bool RecordStore::NoteLatest(const std::vector<LatestRow>& rows, SendResult result) {
     if (result == SendResult::Sent) {
-        return Ready(m_latestSentOf,
-                     (std::string("INSERT INTO latest(printer, setting, rollout, time, value, secret) "
-                                  "SELECT printer, setting, rollout, time, value, secret FROM sends "
-                                  "WHERE rollout = ? AND seq BETWEEN ? AND ?") +
-                      kLatestSent)
-                         .c_str()) &&
-               m_latestSentOf.Bind(1, rollout).Bind(2, seq).Bind(3, lastSeq).Run();
+        return m_latestSent.Run(m_db, rows.size(), [&](SqliteStatement& statement, size_t i, int at) {
+            const LatestRow& row = rows[i];
+            statement.Bind(at, row.printer).Bind(at + 1, row.setting).Bind(at + 2, row.rollout);
+            statement.Bind(at + 3, row.timeMs)
+                .BindKept(at + 4, row.value->text)
+                .Bind(at + 5, row.value->secret ? 1 : 0);
+            return 6;
+        });
     }
     if (result == SendResult::Failed) {
-        return Ready(
-                   m_latestFailedOf,
-                   (std::string("INSERT INTO latest(printer, setting, failed) SELECT printer, setting, time "
-                                "FROM sends WHERE rollout = ? AND seq BETWEEN ? AND ?") +
-                    kLatestFailed)
-                       .c_str()) &&
-               m_latestFailedOf.Bind(1, rollout).Bind(2, seq).Bind(3, lastSeq).Run();
+        return m_latestFailed.Run(m_db, rows.size(), [&](SqliteStatement& statement, size_t i, int at) {
+            statement.Bind(at, rows[i].printer).Bind(at + 1, rows[i].setting).Bind(at + 2, rows[i].timeMs);
+            return 3;
+        });
     }
     return true;
 }

@@ -27,9 +27,47 @@ std::string NewUuid();
 /// The first 8 hex digits of HMAC-SHA-256 of `secret` under `key`.
 std::string FingerprintUnder(const std::string& key, const std::string& secret);
 
+/// One row of a command in flight, as a batch of them is written.
+struct InFlightRow {
+    int64_t rollout = 0, seq = 0, printer = 0, setting = 0, timeMs = 0;
+    const RecordValue* value = nullptr;  // a secret as its fingerprint
+};
+
+/// A command's result: that of its rows `seq` to `lastSeq`.
+struct ResultRows {
+    int64_t rollout = 0, seq = 0, lastSeq = 0;
+    SendResult result = SendResult::Sent;
+    const std::string* error = nullptr;  // empty: none
+};
+
+/// A value a printer was sent (or failed to be sent) at `timeMs`, to note as its last.
+struct LatestRow {
+    int64_t printer = 0, setting = 0, rollout = 0, timeMs = 0;
+    const RecordValue* value = nullptr;
+};
+
+/// Statements of one form that write up to 64 rows each: `head`, then `row` once a row, joined
+/// by commas, then `tail`. Each row count used is prepared once.
+class RowsStatement {
+  public:
+    RowsStatement(const char* head, const char* row, const char* tail)
+        : m_head(head), m_row(row), m_tail(tail) {}
+    /// Runs it for `rows` rows, in chunks; `bind(statement, row, first)` binds row `row`'s
+    /// parameters from number `first` on and answers how many it bound.
+    template <typename Bind>
+    bool Run(SqliteDb& db, size_t rows, Bind bind);
+
+  private:
+    static constexpr size_t kSizes[] = {64, 16, 4, 1};
+    const char* m_head;
+    const char* m_row;
+    const char* m_tail;
+    SqliteStatement m_sized[4];  // [i]: kSizes[i] rows
+};
+
 class RecordStore {
   public:
-    explicit RecordStore(SqliteDb& db) : m_db(db) {}
+    explicit RecordStore(SqliteDb& db);
 
     /// The ids of a printer's and a setting's names, made when new.
     bool PrinterId(const std::string& name, int64_t& id);
@@ -58,14 +96,8 @@ class RecordStore {
                     SendResult result,
                     const std::string& error,
                     int64_t timeMs);
-    /// A command's rows in flight: `settings` (their ids) with `values`, from `seq` on, in as few
-    /// statements as it takes (one for up to kRowsAStatement).
-    bool InsertInFlight(int64_t rollout,
-                        int64_t seq,
-                        int64_t printer,
-                        const std::vector<int64_t>& settings,
-                        const std::vector<RecordSetting>& values,
-                        int64_t timeMs);
+    /// Commands' rows in flight, in as few statements as it takes (one for up to 64 rows).
+    bool InsertInFlight(const std::vector<InFlightRow>& rows);
     /// Import: adds the send, or gives one that is in flight here its final result; `changed`
     /// tells whether anything was written.
     bool MergeSend(int64_t rollout,
@@ -78,12 +110,9 @@ class RecordStore {
                    const std::string& error,
                    int64_t timeMs,
                    bool& changed);
-    /// The result of a command's rows `seq` to `lastSeq`; their time stays the one they were sent at.
-    bool SetResult(int64_t rollout,
-                   int64_t seq,
-                   int64_t lastSeq,
-                   SendResult result,
-                   const std::string& error);
+    /// Commands' results, each of its rows `seq` to `lastSeq`; their time stays the one they
+    /// were sent at.
+    bool SetResults(const std::vector<ResultRows>& results);
     /// Keeps each printer's last value of each setting: a Sent newer than the one kept replaces
     /// it; a Failed as new as it or newer is noted beside it. Other results change nothing.
     bool NoteLatest(int64_t printer,
@@ -93,8 +122,8 @@ class RecordStore {
                     bool secret,
                     SendResult result,
                     int64_t timeMs);
-    /// The same for the sends `seq` to `lastSeq` of `rollout`, read from their rows.
-    bool NoteLatestOf(int64_t rollout, int64_t seq, int64_t lastSeq, SendResult result);
+    /// The same for many values sent (`result` Sent) or failed (Failed), in order.
+    bool NoteLatest(const std::vector<LatestRow>& rows, SendResult result);
 
     /// Adds a status row and keeps it as the printer's last when it is the latest. `seq` 0: a new
     /// read, added only when its state or conditions differ from the printer's last; else the
@@ -121,9 +150,7 @@ class RecordStore {
     std::unordered_map<std::string, int64_t> m_printers, m_settings;
     SqliteStatement m_insertPrinter, m_selectPrinter, m_insertSetting, m_selectSetting;
     SqliteStatement m_selectKey, m_insertKey, m_insertRollout, m_finishRollout, m_findRollout;
-    SqliteStatement m_insertSend, m_mergeSend, m_setResult, m_latestSent, m_latestFailed, m_latestSentOf,
-        m_latestFailedOf;
-    static constexpr size_t kRowsAStatement = 8;
-    SqliteStatement m_insertInFlight[kRowsAStatement];  // [n - 1]: n rows
+    SqliteStatement m_insertSend, m_mergeSend;
+    RowsStatement m_insertInFlight, m_setResults, m_latestSent, m_latestFailed;
     SqliteStatement m_lastStatus, m_insertStatus, m_setStatus;
 };

@@ -9,6 +9,10 @@ SqliteDb::~SqliteDb() {
 }
 
 bool SqliteDb::Open(const std::string& path, int flags, int busyMs) {
+    // SQLite keeps no count of its memory (each count takes a lock that every thread shares):
+    // set once, before its first connection.
+    static const bool configured = sqlite3_config(SQLITE_CONFIG_MEMSTATUS, 0) == SQLITE_OK;
+    (void)configured;
     const int code = sqlite3_open_v2(path.c_str(), &m_db, flags | SQLITE_OPEN_NOMUTEX, nullptr);
     if (code != SQLITE_OK) {
         m_code = code;
@@ -68,6 +72,13 @@ SqliteStatement& SqliteStatement::Bind(int index, int64_t value) {
 SqliteStatement& SqliteStatement::Bind(int index, const std::string& text) {
     m_failed = sqlite3_bind_text(m_statement, index, text.data(), static_cast<int>(text.size()),
                                  SQLITE_TRANSIENT) != SQLITE_OK ||
+               m_failed;
+    return *this;
+}
+
+SqliteStatement& SqliteStatement::BindKept(int index, const std::string& text) {
+    m_failed = sqlite3_bind_text(m_statement, index, text.data(), static_cast<int>(text.size()),
+                                 SQLITE_STATIC) != SQLITE_OK ||
                m_failed;
     return *this;
 }

@@ -55,6 +55,8 @@ class SqliteStatement {
     /// Binds parameter `index` (from 1).
     SqliteStatement& Bind(int index, int64_t value);
     SqliteStatement& Bind(int index, const std::string& text);
+    /// Binds `text` without a copy: it must stay as it is until the statement is reset.
+    SqliteStatement& BindKept(int index, const std::string& text);
     SqliteStatement& BindBlob(int index, const std::string& bytes);
     SqliteStatement& BindNull(int index);
 
