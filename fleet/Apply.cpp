@@ -29,11 +29,6 @@ using Clock = std::chrono::steady_clock;
 /// Longest a command waits for this process to have room for one more socket or device.
 constexpr std::chrono::seconds kLongestWaitForRoom(60);
 
-// How many of a lane's next commands have their rows written in flight while one is sent. A
-// process killed meanwhile leaves them `in-flight` though not sent: in-flight means "may have
-// been sent".
-constexpr size_t kRowsAhead = 2;
-
 double MsSince(Clock::time_point start, Clock::time_point when) {
     return std::chrono::duration<double, std::milli>(when - start).count();
 }
@@ -169,7 +164,9 @@ class RecordedCommand {
     RecordSend m_send;  // its rows, one a setting
 };
 
-void ServePrinter(size_t index, size_t nextInLane, Run& run) {
+// Serves printer `index`; `takeServedNext()` tells the printer the same job serves after it (SIZE_MAX:
+// none), taking it when that is another lane's: called only as the last command is sent.
+void ServePrinter(size_t index, const std::function<size_t()>& takeServedNext, Run& run) {
     const RolloutPrinter& printer = run.plan.printers[index];
     PrinterResult& done = run.results[index];
     SendOptions options = run.settings.send;
@@ -185,9 +182,9 @@ void ServePrinter(size_t index, size_t nextInLane, Run& run) {
     }
     const std::string name =
         run.settings.record != nullptr ? PrinterName(printer.target.port) : std::string();
-    // Each command's rows, begun while the two commands before it in the lane are sent, so that
-    // they are committed by the time its port is open: a batch of the record's takes a few
-    // milliseconds to gather and write, about as long as a command takes when many are sent.
+    // Each command's rows, begun while the command before it is sent (the first's: while the
+    // last command of the printer this job served before is sent), so that they are committed by
+    // the time its port is open.
     std::vector<std::unique_ptr<RecordedCommand>> rows(run.settings.record != nullptr ? plan.size() : 0);
     if (!rows.empty()) {
         rows[0] = std::move(run.firstRows[index]);
@@ -233,15 +230,14 @@ void ServePrinter(size_t index, size_t nextInLane, Run& run) {
             BeforeWrite hook;
             if (!rows.empty()) {
                 hook = begin(i).Hook();
-                for (size_t ahead = i + 1; ahead <= i + kRowsAhead; ++ahead) {
-                    if (ahead < plan.size()) {
-                        begin(ahead);
-                    } else if (nextInLane < run.firstRows.size() && !run.firstRows[nextInLane] &&
-                               !run.plan.printers[nextInLane].plan->empty()) {
-                        const RolloutPrinter& next = run.plan.printers[nextInLane];
-                        run.firstRows[nextInLane] = std::make_unique<RecordedCommand>(
-                            run, PrinterName(next.target.port), next.plan->front());
-                    }
+                const size_t servedNext = i + 1 < plan.size() ? SIZE_MAX : takeServedNext();
+                if (i + 1 < plan.size()) {
+                    begin(i + 1);
+                } else if (servedNext < run.firstRows.size() &&
+                           !run.plan.printers[servedNext].plan->empty()) {
+                    const RolloutPrinter& next = run.plan.printers[servedNext];
+                    run.firstRows[servedNext] = std::make_unique<RecordedCommand>(
+                        run, PrinterName(next.target.port), next.plan->front());
                 }
             }
             stopped = !WaitingForRoom(run.stop, [&] {
@@ -303,14 +299,25 @@ void ServePrinter(size_t index, size_t nextInLane, Run& run) {
 // a problem to tell when fewer jobs could be started.
 std::string Serve(const std::vector<std::vector<size_t>>& lanes, size_t jobs, Run& run) {
     EthernetMessenger::KeepNetworkStarted();
-    return ServeLanes(lanes.size(), jobs, [&lanes, &run](size_t lane) {
-        for (size_t i = 0; i < lanes[lane].size(); ++i) {
-            if (run.stop.Requested() || run.halted) {
-                break;
-            }
-            ServePrinter(lanes[lane][i], i + 1 < lanes[lane].size() ? lanes[lane][i + 1] : SIZE_MAX, run);
-        }
-    });
+    return ServeLanes(lanes.size(), jobs,
+                      [&lanes, &run](size_t lane, const std::function<size_t()>& takeNext) {
+                          for (size_t i = 0; i < lanes[lane].size(); ++i) {
+                              if (run.stop.Requested() || run.halted) {
+                                  break;
+                              }
+                              // The printer this job serves next, whose first rows it writes while this one's
+                              // last command is sent: the lane's next, or the first of the lane it then
+                              // takes.
+                              const std::function<size_t()> next = [&]() -> size_t {
+                                  if (i + 1 < lanes[lane].size()) {
+                                      return lanes[lane][i + 1];
+                                  }
+                                  const size_t after = takeNext();
+                                  return after != SIZE_MAX ? lanes[after].front() : SIZE_MAX;
+                              };
+                              ServePrinter(lanes[lane][i], next, run);
+                          }
+                      });
 }
 
 }  // namespace

@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cstdint>
 #include <system_error>
 #include <thread>
 #include <vector>
@@ -70,14 +71,26 @@ const std::string& JobPool::Problem() const {
     return m_impl->problem;
 }
 
-std::string ServeLanes(size_t count, size_t jobs, const std::function<void(size_t lane)>& serve) {
+std::string ServeLanes(
+    size_t count,
+    size_t jobs,
+    const std::function<void(size_t lane, const std::function<size_t()>& takeNext)>& serve) {
     jobs = std::max<size_t>(1, std::min(jobs, count));
     JobPool pool(jobs);
     std::atomic<size_t> next{0};
     for (size_t job = 0; job < jobs; ++job) {
         pool.Post([&next, count, &serve] {
-            for (size_t lane = next++; lane < count; lane = next++) {
-                serve(lane);
+            size_t taken = SIZE_MAX;  // the lane taken early, if any
+            const std::function<size_t()> takeNext = [&] {
+                if (taken == SIZE_MAX) {
+                    taken = next++;
+                }
+                return taken < count ? taken : SIZE_MAX;
+            };
+            for (size_t lane = next++; lane < count;) {
+                taken = SIZE_MAX;
+                serve(lane, takeNext);
+                lane = taken != SIZE_MAX ? taken : next++;
             }
         });
     }

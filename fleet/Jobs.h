@@ -49,6 +49,11 @@ class JobPool {
     std::unique_ptr<Impl> m_impl;
 };
 
-/// Serves lanes 0 to `count` - 1 (`serve(lane)`) with `jobs` jobs of a JobPool, this thread one
-/// of them; a job takes the next lane when done with one. Answers the pool's Problem.
-std::string ServeLanes(size_t count, size_t jobs, const std::function<void(size_t lane)>& serve);
+/// Serves lanes 0 to `count` - 1 (`serve(lane, takeNext)`) with `jobs` jobs of a JobPool, this
+/// thread one of them; a job takes the next lane when done with one. A job may take the lane it
+/// serves next earlier, with `takeNext()` (SIZE_MAX: none is left), to make it ready while it
+/// ends this one. Answers the pool's Problem.
+std::string ServeLanes(
+    size_t count,
+    size_t jobs,
+    const std::function<void(size_t lane, const std::function<size_t()>& takeNext)>& serve);

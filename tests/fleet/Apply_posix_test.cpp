@@ -1141,7 +1141,7 @@ TEST(TolctlApplyRecordTest, AKilledApplyLeavesARecordWhoseSentRowsThePrintersRec
     }
     EXPECT_EQ(inRecord, all);  // no printer took anything unrecorded
     EXPECT_GE(sent, 20u);
-    EXPECT_LE(inFlight, 24u);  // three a job at most: the one being sent and the next two
+    EXPECT_LE(inFlight, 16u);  // two a job at most: the one being sent and the next
 }
 
 TEST(TolctlApplyRecordTest, TwoAppliesAndAStatusWriteOneRecordAtOnceWithoutLosingARow) {
