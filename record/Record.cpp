@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <future>
 #include <map>
+#include <thread>
 
 #include "TolVersion.h"
 #include "json/JsonParse.h"
@@ -29,6 +30,20 @@ constexpr int kBusyMs = 60 * 1000;
 // batch, and are not kept waiting: the jobs of an apply wait for their in-flight rows.
 constexpr size_t kGatherOps = 128;
 constexpr int kGatherUs = 3000;
+
+// Puts the record in WAL mode. Two processes that open a new record at once may both try: SQLite
+// answers one of them "busy" at once rather than wait (each holds a read lock the other needs
+// gone), so the loser tries again until the other is done.
+bool SwitchToWal(SqliteDb& db) {
+    const auto giveUp = std::chrono::steady_clock::now() + std::chrono::milliseconds(kBusyMs);
+    while (!db.Exec("PRAGMA journal_mode = WAL")) {
+        if ((db.Code() & 0xff) != SQLITE_BUSY || std::chrono::steady_clock::now() > giveUp) {
+            return false;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    }
+    return true;
+}
 
 const char* const kResultNames[] = {"in-flight", "sent", "failed", "not-sent", "interrupted"};
 
@@ -329,7 +344,7 @@ std::unique_ptr<Record> Record::OpenAt(const std::string& path,
         // Readers never wait for the writer, and the writer's commits go to the log file without
         // waiting for the disk: a killed process loses nothing committed (a power cut may lose
         // the last ones).
-        if (!db.Exec("PRAGMA journal_mode = WAL") || !db.Exec("PRAGMA synchronous = NORMAL")) {
+        if (!SwitchToWal(db) || !db.Exec("PRAGMA synchronous = NORMAL")) {
             return failed("cannot open the record");
         }
         if (version < kRecordVersion) {

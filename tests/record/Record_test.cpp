@@ -2,6 +2,7 @@
 // fingerprints instead of secrets, status changes, refusals, concurrent writers, export and import.
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <filesystem>
 #include <sstream>
 #include <thread>
@@ -176,6 +177,22 @@ TEST(RecordTest, RefusesANewerRecordAndOtherFilesWithoutChangingThem) {
 }
 
 TEST(RecordTest, ConcurrentWritersLoseNoRowAndNeverFail) {
+    // Processes that open a new record at once all open it (each round, a new file).
+    for (int round = 0; round < 60; ++round) {
+        const TempDir folder;
+        std::vector<std::thread> openers;
+        std::atomic<int> ready{0};
+        for (int i = 0; i < 4; ++i) {
+            openers.emplace_back([&] {
+                for (++ready; ready < 4;) {
+                }
+                OpenRecord(folder / "record.sqlite");
+            });
+        }
+        for (std::thread& opener : openers) {
+            opener.join();
+        }
+    }
     // Two applies and a monitor at once, each its own connection, an apply's jobs on threads.
     const TempDir folder;
     const std::string path = (folder / "record.sqlite");
