@@ -9,6 +9,7 @@
 #include <iterator>
 #include <memory>
 #include <string>
+#include <utility>
 
 #include <nlohmann/json.hpp>
 
@@ -140,7 +141,7 @@ class RecordedCommand {
         for (const PlannedSetting& setting : cmd.settings) {
             settings.push_back({setting.key, RecordValue{setting.value, setting.secret}});
         }
-        m_send = m_record->StartCommand(run.settings.rollout, printer, settings);
+        m_send = m_record->StartCommand(run.settings.rollout, printer, std::move(settings));
     }
     /// True once every row is committed; false, with `reason`, when one could not be written.
     bool Ready(std::string& reason) {

@@ -149,7 +149,8 @@ class Record::Writer {
         // its room between them (no file cut and grown again) and goes when the record closes.
         return m_db.Open(path, flags, kBusyMs) && m_db.Exec("PRAGMA synchronous = NORMAL") &&
                m_db.Exec("PRAGMA wal_autocheckpoint = 8192") &&
-               m_db.Exec("PRAGMA journal_size_limit = 40000000");
+               m_db.Exec("PRAGMA journal_size_limit = 40000000") &&
+               m_begin.Prepare(m_db, "BEGIN IMMEDIATE") && m_commit.Prepare(m_db, "COMMIT");
     }
 
     /// Writes `batch` in one transaction; false with `problem` when it was rolled back. The
@@ -163,13 +164,13 @@ class Record::Writer {
         m_failed.clear();
         m_started.clear();
         m_ended.clear();
-        bool ok = m_db.Exec("BEGIN IMMEDIATE");
+        bool ok = m_begin.Reset().Run();
         for (size_t i = 0; ok && i < batch.size(); ++i) {
             ok = WriteOne(batch[i]);
         }
         ok = ok && m_store.InsertInFlight(m_inFlight) && m_store.SetResults(m_results) &&
              m_store.NoteLatest(m_sent, SendResult::Sent) && m_store.NoteLatest(m_failed, SendResult::Failed);
-        ok = ok && m_db.Exec("COMMIT");
+        ok = ok && m_commit.Reset().Run();
         if (!ok) {
             problem = m_db.Problem();
             m_db.Exec("ROLLBACK");
@@ -259,6 +260,7 @@ class Record::Writer {
     }
 
     SqliteDb m_db;
+    SqliteStatement m_begin, m_commit;  // prepared once: a batch's own cost is its rows'
     RecordStore m_store;
     int64_t m_keyId = 0;
 
@@ -527,7 +529,7 @@ RecordSend Record::StartCommand(const RecordRollout& rollout,
 
 RecordSend Record::StartCommand(const RecordRollout& rollout,
                                 const std::string& printer,
-                                const std::vector<RecordSetting>& settings) {
+                                std::vector<RecordSetting> settings) {
     RecordSend send;
     if (rollout.id == 0 || settings.empty()) {
         return send;
@@ -536,14 +538,14 @@ RecordSend Record::StartCommand(const RecordRollout& rollout,
     op.kind = Op::Kind::Start;
     op.rollout = rollout.id;
     op.printer = printer;
-    op.settings = settings;
+    send.rows = static_cast<int64_t>(settings.size());
+    op.settings = std::move(settings);
     for (RecordSetting& one : op.settings) {
         if (one.value.secret) {
             one.value.text = Fingerprint(one.value.text);
         }
     }
     op.timeMs = UtcNowMs();
-    send.rows = static_cast<int64_t>(settings.size());
     if (!Enqueue(std::move(op), &send.seq, &send.ticket)) {
         return send;
     }

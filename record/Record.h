@@ -149,7 +149,7 @@ class Record {
     /// password, its addresses, ...): a row each, written together and given one result.
     RecordSend StartCommand(const RecordRollout& rollout,
                             const std::string& printer,
-                            const std::vector<RecordSetting>& settings);
+                            std::vector<RecordSetting> settings);
     bool AwaitCommand(RecordSend& send);
     /// The command's result (Sent, Failed with `error`), each of its rows', queued: committed
     /// within milliseconds.

@@ -166,10 +166,6 @@ RecordStore::RecordStore(SqliteDb& db)
           "INSERT INTO sends(rollout, seq, printer, setting, value, secret, result, time) VALUES ",
           "(?, ?, ?, ?, ?, ?, 0, ?)",
           ""),
-      // The time stays the send's: the result moves nothing in the printer's history (nor in its index).
-      m_setResults("UPDATE sends SET result = v.column4, error = v.column5 FROM (VALUES ",
-                   "(?, ?, ?, ?, ?)",
-                   ") AS v WHERE sends.rollout = v.column1 AND sends.seq BETWEEN v.column2 AND v.column3"),
       m_latestSent("INSERT INTO latest(printer, setting, rollout, time, value, secret) VALUES ",
                    "(?, ?, ?, ?, ?, ?)",
                    kLatestSent),
@@ -190,14 +186,23 @@ bool RecordStore::InsertInFlight(const std::vector<InFlightRow>& rows) {
 }
 
 bool RecordStore::SetResults(const std::vector<ResultRows>& results) {
-    return m_setResults.Run(m_db, results.size(), [&](SqliteStatement& statement, size_t i, int at) {
-        const ResultRows& one = results[i];
-        statement.Bind(at, one.rollout).Bind(at + 1, one.seq).Bind(at + 2, one.lastSeq);
-        statement.Bind(at + 3, static_cast<int64_t>(one.result));
-        one.error == nullptr || one.error->empty() ? statement.BindNull(at + 4)
-                                                   : statement.BindKept(at + 4, *one.error);
-        return 5;
-    });
+    // A statement a command: one for many (UPDATE ... FROM VALUES) builds two temporary tables
+    // each time, and costs the writer more than these do. The time stays the send's: the result
+    // moves nothing in the printer's history (nor in its index).
+    for (const ResultRows& one : results) {
+        if (!Ready(m_setResult,
+                   "UPDATE sends SET result = ?4, error = ?5 WHERE rollout = ?1 AND seq BETWEEN ?2 AND ?3")) {
+            return false;
+        }
+        m_setResult.Bind(1, one.rollout).Bind(2, one.seq).Bind(3, one.lastSeq);
+        m_setResult.Bind(4, static_cast<int64_t>(one.result));
+        one.error == nullptr || one.error->empty() ? m_setResult.BindNull(5)
+                                                   : m_setResult.BindKept(5, *one.error);
+        if (!m_setResult.Run()) {
+            return false;
+        }
+    }
+    return true;
 }
 
 bool RecordStore::Ready(SqliteStatement& statement, const char* sql) {
@@ -222,8 +227,15 @@ bool RecordStore::NameId(const char* table,
     SqliteStatement& select = printers ? m_selectPrinter : m_selectSetting;
     const std::string insertSql = std::string("INSERT OR IGNORE INTO ") + table + "(name) VALUES(?)";
     const std::string selectSql = std::string("SELECT id FROM ") + table + " WHERE name = ?";
-    if (!Ready(insert, insertSql.c_str()) || !insert.Bind(1, name).Run() ||
-        !Ready(select, selectSql.c_str()) || !select.Bind(1, name).Step()) {
+    if (!Ready(insert, insertSql.c_str()) || !insert.Bind(1, name).Run()) {
+        return false;
+    }
+    if (m_db.Changes() == 1) {  // a new name
+        id = m_db.LastRowId();
+        known.emplace(name, id);
+        return true;
+    }
+    if (!Ready(select, selectSql.c_str()) || !select.Bind(1, name).Step()) {
         return false;
     }
     if (!select.Row()) {

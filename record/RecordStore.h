@@ -150,7 +150,7 @@ class RecordStore {
     std::unordered_map<std::string, int64_t> m_printers, m_settings;
     SqliteStatement m_insertPrinter, m_selectPrinter, m_insertSetting, m_selectSetting;
     SqliteStatement m_selectKey, m_insertKey, m_insertRollout, m_finishRollout, m_findRollout;
-    SqliteStatement m_insertSend, m_mergeSend;
-    RowsStatement m_insertInFlight, m_setResults, m_latestSent, m_latestFailed;
+    SqliteStatement m_insertSend, m_mergeSend, m_setResult;
+    RowsStatement m_insertInFlight, m_latestSent, m_latestFailed;
     SqliteStatement m_lastStatus, m_insertStatus, m_setStatus;
 };
