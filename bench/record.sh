@@ -11,8 +11,9 @@
 #    over them, of one printer's history, of the roll-outs and of one roll-out's printers, best of
 #    three; and the bytes a command.
 # 3. (--apply, or APPLY=1) A real apply of PRINTERS emulated printers (four emulators on 127.63.0.0/16)
-#    x 7 settings, --gap 0 --jobs 128, with the record and with --no-record, two runs each,
-#    alternating, the best counting: both times, their ratio, and the record's bytes a command.
+#    x 7 settings, --gap 0 --jobs 128, with the record and with --no-record, RUNS runs each
+#    (default 3), alternating: each run's times and ratio, the best times and their ratio, the
+#    median of the runs' ratios, and the record's bytes a command.
 # Only files in a scratch folder, only loopback addresses.
 # Usage: bench/record.sh [--apply] [PRINTERS]   (default 65536)
 set -euo pipefail
@@ -23,6 +24,7 @@ if [ "${1:-}" = --apply ]; then
     shift
 fi
 printers=${1:-65536}
+runs=${RUNS:-3}
 scripts/build.sh release -- tolctl record_bench >/dev/null
 tolctl=$PWD/build/release/tolctl/tolctl
 bench=$PWD/build/release/bench/record_bench
@@ -47,23 +49,27 @@ for p in range(int(sys.argv[1])):
     c, d = p // 256 % 256, p % 256
     print("socket://127.63.%d.%d:%s wifi-station.ip=10.%d.%d.10" % (c, d, sys.argv[2 + c // 64], c, d))' \
         "$printers" "${ports[@]}" >"$work/targets.txt"
-    with= without=
-    for run in 1 2; do
+    with= without= pairs=()
+    for run in $(seq "$runs"); do
         rm -f "$work/apply.sqlite"*
         start=$(now_ns)
         "$tolctl" apply "$work/profile.json" --targets "$work/targets.txt" --gap 0 --jobs 128 \
             --record "$work/apply.sqlite" >"$work/apply.out"
         took=$(($(now_ns) - start))
         [ -n "$with" ] && [ "$with" -le "$took" ] || with=$took
+        pair=$took
         start=$(now_ns)
         "$tolctl" apply "$work/profile.json" --targets "$work/targets.txt" --gap 0 --jobs 128 --no-record \
             >"$work/apply.out"
         took=$(($(now_ns) - start))
         [ -n "$without" ] && [ "$without" -le "$took" ] || without=$took
+        pairs+=("$(ratio "$pair" "$took")")
+        echo "run $run: with the record $(ms "$pair") ms, --no-record $(ms "$took") ms, ratio ${pairs[-1]}x"
     done
     commands=$((printers * 7))
     size=$(($(stat -c %s "$work/apply.sqlite") + $(stat -c %s "$work/apply.sqlite-wal" 2>/dev/null || echo 0)))
-    echo "with the record: $(ms "$with") ms; --no-record: $(ms "$without") ms; ratio $(ratio "$with" "$without")x"
+    echo "best with the record: $(ms "$with") ms; best --no-record: $(ms "$without") ms; ratio $(ratio "$with" "$without")x"
+    echo "median of the runs' ratios: $(printf '%s\n' "${pairs[@]}" | sort -n | awk '{ r[NR] = $1 } END { print (NR % 2 ? r[(NR + 1) / 2] : (r[NR / 2] + r[NR / 2 + 1]) / 2) }')x"
     echo "the record: $size bytes for $commands commands ($(awk -v s="$size" -v n="$commands" 'BEGIN { printf "%.0f", s / n }') bytes a command, a row for each setting a command sends: 14 a printer)"
 fi
 
