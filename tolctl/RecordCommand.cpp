@@ -207,59 +207,68 @@ class RowPrinter {
     }
 
     // A table's row kept: its shown cells on one line each (control characters as \xNN), each
-    // ended by a 00 byte.
+    // ended by a 00 byte. The rows go into chunks of about 1 MiB, so that a million rows are
+    // never copied to make room.
     void AddTableRow() {
+        constexpr size_t kChunk = 1 << 20;
+        if (m_tables.empty() || m_tables.back().size() >= kChunk) {
+            m_tables.emplace_back();
+            m_tables.back().reserve(kChunk + 4096);
+        }
+        std::string& table = m_tables.back();
         size_t shown = 0;
         for (size_t i = 0; i < m_cells.size(); ++i) {
             if (!m_columns[i].inTable) {
                 continue;
             }
-            const size_t start = m_table.size();
+            const size_t start = table.size();
             const std::string& cell = m_cells[i];
             if (std::none_of(cell.begin(), cell.end(), [](char c) {
                     return static_cast<unsigned char>(c) < 0x20 || static_cast<unsigned char>(c) == 0x7f;
                 })) {
-                m_table += cell;
+                table += cell;
             } else {
                 for (const char c : cell) {
                     const auto byte = static_cast<unsigned char>(c);
                     if (byte < 0x20 || byte == 0x7f) {
-                        m_table += "\\x" + HexBytes(&byte, 1);
+                        table += "\\x" + HexBytes(&byte, 1);
                     } else {
-                        m_table += c;
+                        table += c;
                     }
                 }
             }
             if (shown >= m_widths.size()) {
                 m_widths.push_back(0);
             }
-            m_widths[shown] = std::max(m_widths[shown], m_table.size() - start);
-            m_table += '\0';
+            m_widths[shown] = std::max(m_widths[shown], table.size() - start);
+            table += '\0';
             ++shown;
         }
     }
 
     void PrintTable() {
         size_t column = 0, lineStart = m_buffer.size();
-        for (size_t at = 0; at < m_table.size();) {
-            const size_t end = m_table.find('\0', at);
-            const size_t size = end - at;
-            m_buffer.append(m_table, at, size);
-            at = end + 1;
-            if (++column < m_widths.size()) {
-                m_buffer.append(m_widths[column - 1] - size + 2, ' ');
-                continue;
+        for (const std::string& table : m_tables) {
+            for (size_t at = 0; at < table.size();) {
+                const size_t end = table.find('\0', at);
+                const size_t size = end - at;
+                m_buffer.append(table, at, size);
+                at = end + 1;
+                if (++column < m_widths.size()) {
+                    m_buffer.append(m_widths[column - 1] - size + 2, ' ');
+                    continue;
+                }
+                while (m_buffer.size() > lineStart && m_buffer.back() == ' ') {
+                    m_buffer.pop_back();
+                }
+                m_buffer += '\n';
+                column = 0;
+                if (m_buffer.size() >= 65536) {
+                    m_out.write(m_buffer.data(), static_cast<std::streamsize>(m_buffer.size()));
+                    m_buffer.clear();
+                }
+                lineStart = m_buffer.size();
             }
-            while (m_buffer.size() > lineStart && m_buffer.back() == ' ') {
-                m_buffer.pop_back();
-            }
-            m_buffer += '\n';
-            column = 0;
-            if (m_buffer.size() >= 65536) {
-                m_out.write(m_buffer.data(), static_cast<std::streamsize>(m_buffer.size()));
-                m_buffer.clear();
-            }
-            lineStart = m_buffer.size();
         }
     }
 
@@ -270,9 +279,9 @@ class RowPrinter {
     std::vector<std::string> m_cells;
     std::vector<bool> m_null;
     size_t m_rows = 0;
-    std::string m_buffer;          // written out every 64 KiB
-    std::string m_table;           // a table's cells, each ended by a 00 byte
-    std::vector<size_t> m_widths;  // of a table's shown columns
+    std::string m_buffer;               // written out every 64 KiB
+    std::vector<std::string> m_tables;  // a table's rows, their cells each ended by a 00 byte
+    std::vector<size_t> m_widths;       // of a table's shown columns
 };
 
 // A value as the record shows it: a secret as "hmac:" and its fingerprint.
