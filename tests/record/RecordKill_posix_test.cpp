@@ -96,8 +96,9 @@ std::string RunAndKill(const std::string& path, int afterMs, std::set<int64_t>& 
         return got > 0;
     };
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
-    while (text.find('\n') == std::string::npos && std::chrono::steady_clock::now() < deadline &&
-           readSome(100)) {
+    // The child may take a while to start on a busy machine: its first line is awaited whole.
+    while (text.find('\n') == std::string::npos && std::chrono::steady_clock::now() < deadline) {
+        readSome(100);
     }
     const auto killAt = std::chrono::steady_clock::now() + std::chrono::milliseconds(afterMs);
     while (std::chrono::steady_clock::now() < killAt) {
