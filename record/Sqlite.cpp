@@ -2,6 +2,10 @@
 
 #include <sqlite3.h>
 
+#include <algorithm>
+#include <chrono>
+#include <thread>
+
 SqliteDb::~SqliteDb() {
     if (m_db != nullptr) {
         sqlite3_close_v2(m_db);
@@ -13,11 +17,28 @@ bool SqliteDb::Open(const std::string& path, int flags, int busyMs) {
     // set once, before its first connection.
     static const bool configured = sqlite3_config(SQLITE_CONFIG_MEMSTATUS, 0) == SQLITE_OK;
     (void)configured;
-    const int code = sqlite3_open_v2(path.c_str(), &m_db, flags | SQLITE_OPEN_NOMUTEX, nullptr);
-    if (code != SQLITE_OK) {
-        m_code = code;
-        m_problem = m_db != nullptr ? sqlite3_errmsg(m_db) : sqlite3_errstr(code);
-        return false;
+    // On Windows a file that another process holds open without sharing its writing (for the
+    // moment it takes to make a new record) is opened read-only instead: such a connection is
+    // opened again for up to a second (a file that is truly read-only fails after that).
+    const auto giveUp = std::chrono::steady_clock::now() + std::chrono::milliseconds(std::min(busyMs, 1000));
+    for (;;) {
+        const int code = sqlite3_open_v2(path.c_str(), &m_db, flags | SQLITE_OPEN_NOMUTEX, nullptr);
+        if (code != SQLITE_OK) {
+            m_code = code;
+            m_problem = m_db != nullptr ? sqlite3_errmsg(m_db) : sqlite3_errstr(code);
+            return false;
+        }
+        if ((flags & SQLITE_OPEN_READWRITE) == 0 || sqlite3_db_readonly(m_db, "main") != 1) {
+            break;
+        }
+        sqlite3_close_v2(m_db);
+        m_db = nullptr;
+        if (std::chrono::steady_clock::now() > giveUp) {
+            m_code = SQLITE_READONLY;
+            m_problem = "it could be opened only for reading";
+            return false;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
     }
     sqlite3_extended_result_codes(m_db, 1);
     sqlite3_busy_timeout(m_db, busyMs);
