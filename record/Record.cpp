@@ -458,10 +458,14 @@ bool Record::Enqueue(Op op, int64_t* seq, uint64_t* ticket) {
         return false;
     }
     if (op.kind == Op::Kind::Start || op.kind == Op::Kind::NotSent) {
-        // A command's rows take consecutive seqs.
+        // A command's rows take consecutive seqs (a roll-out has room for some four billion).
         int64_t& last = m_nextSeq[op.rollout];
+        const int64_t rows = op.kind == Op::Kind::Start ? static_cast<int64_t>(op.settings.size()) : 1;
+        if (last + rows > kMaxSeq) {
+            return false;
+        }
         op.seq = last + 1;
-        last += op.kind == Op::Kind::Start ? static_cast<int64_t>(op.settings.size()) : 1;
+        last += rows;
         if (seq != nullptr) {
             *seq = op.seq;
         }

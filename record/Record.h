@@ -31,7 +31,7 @@
 
 /// The version of the record's tables that this tolctl writes. A record of an older version is
 /// brought up to it when opened; one of a newer version is refused.
-constexpr int kRecordVersion = 1;
+constexpr int kRecordVersion = 2;
 
 /// How a record is opened.
 enum class RecordMode {

@@ -75,7 +75,7 @@ bool QueryPrinters(Record& record,
                                  (all ? "ORDER BY id" : "WHERE name = ?")) ||
         !latest.Prepare(
             db, std::string("SELECT printer, setting, value, secret, time, rollout, failed FROM latest ") +
-                    (all ? "ORDER BY printer, setting" : "WHERE printer = ?"))) {
+                    (all ? "ORDER BY id" : "WHERE id BETWEEN ?1 << 16 AND (?1 << 16) | 65535"))) {
         return Failed(record, problem);
     }
     std::vector<PrinterSettingRow> group;  // one printer's rows, told in the order of their settings' names
@@ -252,7 +252,8 @@ bool QueryRolloutPrinters(Record& record,
         !query.Prepare(
             db,
             "SELECT x.printer, p.name, x.result, x.error, x.time FROM sends x JOIN printers p ON "
-            "p.id = x.printer WHERE x.rollout = (SELECT id FROM rollouts WHERE uuid = ?) ORDER BY x.seq") ||
+            "p.id = x.printer JOIN rollouts r ON x.id BETWEEN r.id << 32 AND (r.id << 32) | 4294967295 "
+            "WHERE r.uuid = ? ORDER BY x.id") ||
         !query.Bind(1, uuid).Step()) {
         return Failed(record, problem);
     }

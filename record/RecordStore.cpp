@@ -34,17 +34,40 @@ CREATE TABLE statuses(printer INTEGER NOT NULL, time INTEGER NOT NULL, seq INTEG
                       conditions TEXT NOT NULL, PRIMARY KEY(printer, time, seq)) WITHOUT ROWID;
 )";
 
+// Version 2: a command's rows and the printers' last values each keyed by one integer (the
+// roll-out and seq, the printer and setting, packed: SendId, LatestId) instead of two columns;
+// the columns stay readable as before (computed from the key, not stored). Each row an apply
+// writes is found by one comparison of integers at each step down its table, and the writer's
+// commits are about a third smaller.
+const char* const kVersion2 = R"(
+CREATE TABLE sends_v2(id INTEGER PRIMARY KEY, printer INTEGER NOT NULL, setting INTEGER NOT NULL,
+                      value TEXT NOT NULL, secret INTEGER NOT NULL, result INTEGER NOT NULL, error TEXT,
+                      time INTEGER NOT NULL, rollout INTEGER AS (id >> 32), seq INTEGER AS (id & 4294967295));
+INSERT INTO sends_v2(id, printer, setting, value, secret, result, error, time)
+    SELECT rollout << 32 | seq, printer, setting, value, secret, result, error, time FROM sends ORDER BY 1;
+DROP TABLE sends;
+ALTER TABLE sends_v2 RENAME TO sends;
+CREATE INDEX sends_by_printer ON sends(printer, time);
+CREATE TABLE latest_v2(id INTEGER PRIMARY KEY, rollout INTEGER, time INTEGER, value TEXT, secret INTEGER,
+                       failed INTEGER, printer INTEGER AS (id >> 16), setting INTEGER AS (id & 65535));
+INSERT INTO latest_v2(id, rollout, time, value, secret, failed)
+    SELECT printer << 16 | setting, rollout, time, value, secret, failed FROM latest ORDER BY 1;
+DROP TABLE latest;
+ALTER TABLE latest_v2 RENAME TO latest;
+UPDATE schema_version SET version = 2;
+)";
+
 // Each printer's last value of each setting, from a send's row (?1 and ?2 its roll-out and seq, or
 // the values themselves): a Sent newer than the one kept replaces it, and a failure noted after
 // it stays noted only while it is the later one; a Failed at least as new as the value kept is
 // noted beside it. Ties in time go to the later write.
 const char* const kLatestSent =
-    " ON CONFLICT(printer, setting) DO UPDATE SET rollout = excluded.rollout, time = excluded.time, "
+    " ON CONFLICT(id) DO UPDATE SET rollout = excluded.rollout, time = excluded.time, "
     "value = excluded.value, secret = excluded.secret, "
     "failed = CASE WHEN latest.failed > excluded.time THEN latest.failed END "
     "WHERE latest.time IS NULL OR excluded.time >= latest.time";
 const char* const kLatestFailed =
-    " ON CONFLICT(printer, setting) DO UPDATE SET failed = excluded.failed "
+    " ON CONFLICT(id) DO UPDATE SET failed = excluded.failed "
     "WHERE (latest.time IS NULL OR excluded.failed >= latest.time) AND "
     "(latest.failed IS NULL OR excluded.failed >= latest.failed)";
 
@@ -97,6 +120,26 @@ bool MigrateRecord(SqliteDb& db, int version) {
             RecordStore store(db);
             int64_t id = 0;
             return store.InsertKey(NewUuid(), RandomBytes(32), true, id);
+        }
+        case 2: {
+            // A row whose seq or setting lies beyond its key's room (only a hand-made import
+            // could make one) would land among other rows: such a record is left as it is.
+            SqliteStatement beyond;
+            if (!beyond.Prepare(
+                    db,
+                    "SELECT (SELECT count(*) FROM sends WHERE seq NOT BETWEEN 1 AND 4294967295) + "
+                    "(SELECT count(*) FROM settings WHERE id NOT BETWEEN 1 AND 65535)") ||
+                !beyond.Step()) {
+                return false;
+            }
+            const int64_t rows = beyond.Int(0);
+            beyond.Reset();  // (a statement still reading a table keeps it from being dropped)
+            if (rows != 0) {
+                return db.Refuse("it holds a seq or a setting beyond what this tolctl keeps (" +
+                                 std::to_string(kMaxSeq) + " rows a roll-out, " +
+                                 std::to_string(kMaxSettingId) + " settings)");
+            }
+            return db.Exec(kVersion2);
         }
         // A later version adds its step here: the tables of version N made from those of N - 1,
         // keeping every row.
@@ -162,26 +205,22 @@ bool RowsStatement::Run(SqliteDb& db, size_t rows, Bind bind) {
 
 RecordStore::RecordStore(SqliteDb& db)
     : m_db(db),
-      m_insertInFlight(
-          "INSERT INTO sends(rollout, seq, printer, setting, value, secret, result, time) VALUES ",
-          "(?, ?, ?, ?, ?, ?, 0, ?)",
-          ""),
-      m_latestSent("INSERT INTO latest(printer, setting, rollout, time, value, secret) VALUES ",
-                   "(?, ?, ?, ?, ?, ?)",
+      m_insertInFlight("INSERT INTO sends(id, printer, setting, value, secret, result, time) VALUES ",
+                       "(?, ?, ?, ?, ?, 0, ?)",
+                       ""),
+      m_latestSent("INSERT INTO latest(id, rollout, time, value, secret) VALUES ",
+                   "(?, ?, ?, ?, ?)",
                    kLatestSent),
-      m_latestFailed("INSERT INTO latest(printer, setting, failed) VALUES ", "(?, ?, ?)", kLatestFailed) {}
+      m_latestFailed("INSERT INTO latest(id, failed) VALUES ", "(?, ?)", kLatestFailed) {}
 
 bool RecordStore::InsertInFlight(const std::vector<InFlightRow>& rows) {
     return m_insertInFlight.Run(m_db, rows.size(), [&](SqliteStatement& statement, size_t i, int at) {
         const InFlightRow& row = rows[i];
-        statement.Bind(at, row.rollout)
-            .Bind(at + 1, row.seq)
-            .Bind(at + 2, row.printer)
-            .Bind(at + 3, row.setting);
-        statement.BindKept(at + 4, row.value->text)
-            .Bind(at + 5, row.value->secret ? 1 : 0)
-            .Bind(at + 6, row.timeMs);
-        return 7;
+        statement.Bind(at, SendId(row.rollout, row.seq)).Bind(at + 1, row.printer).Bind(at + 2, row.setting);
+        statement.BindKept(at + 3, row.value->text)
+            .Bind(at + 4, row.value->secret ? 1 : 0)
+            .Bind(at + 5, row.timeMs);
+        return 6;
     });
 }
 
@@ -190,14 +229,13 @@ bool RecordStore::SetResults(const std::vector<ResultRows>& results) {
     // each time, and costs the writer more than these do. The time stays the send's: the result
     // moves nothing in the printer's history (nor in its index).
     for (const ResultRows& one : results) {
-        if (!Ready(m_setResult,
-                   "UPDATE sends SET result = ?4, error = ?5 WHERE rollout = ?1 AND seq BETWEEN ?2 AND ?3")) {
+        if (!Ready(m_setResult, "UPDATE sends SET result = ?3, error = ?4 WHERE id BETWEEN ?1 AND ?2")) {
             return false;
         }
-        m_setResult.Bind(1, one.rollout).Bind(2, one.seq).Bind(3, one.lastSeq);
-        m_setResult.Bind(4, static_cast<int64_t>(one.result));
-        one.error == nullptr || one.error->empty() ? m_setResult.BindNull(5)
-                                                   : m_setResult.BindKept(5, *one.error);
+        m_setResult.Bind(1, SendId(one.rollout, one.seq)).Bind(2, SendId(one.rollout, one.lastSeq));
+        m_setResult.Bind(3, static_cast<int64_t>(one.result));
+        one.error == nullptr || one.error->empty() ? m_setResult.BindNull(4)
+                                                   : m_setResult.BindKept(4, *one.error);
         if (!m_setResult.Run()) {
             return false;
         }
@@ -232,6 +270,10 @@ bool RecordStore::NameId(const char* table,
     }
     if (m_db.Changes() == 1) {  // a new name
         id = m_db.LastRowId();
+        if (!printers && id > kMaxSettingId) {
+            return m_db.Refuse("the record holds more settings' names than it can (" +
+                               std::to_string(kMaxSettingId) + ")");
+        }
         known.emplace(name, id);
         return true;
     }
@@ -327,14 +369,14 @@ bool RecordStore::InsertSend(int64_t rollout,
                              const std::string& error,
                              int64_t timeMs) {
     if (!Ready(m_insertSend,
-               "INSERT INTO sends(rollout, seq, printer, setting, value, secret, result, error, time) "
-               "VALUES(?, ?, ?, ?, ?, ?, ?, ?, ?)")) {
+               "INSERT INTO sends(id, printer, setting, value, secret, result, error, time) "
+               "VALUES(?, ?, ?, ?, ?, ?, ?, ?)")) {
         return false;
     }
-    m_insertSend.Bind(1, rollout).Bind(2, seq).Bind(3, printer).Bind(4, setting).Bind(5, value);
-    m_insertSend.Bind(6, secret ? 1 : 0).Bind(7, static_cast<int64_t>(result));
-    error.empty() ? m_insertSend.BindNull(8) : m_insertSend.Bind(8, error);
-    return m_insertSend.Bind(9, timeMs).Run();
+    m_insertSend.Bind(1, SendId(rollout, seq)).Bind(2, printer).Bind(3, setting).Bind(4, value);
+    m_insertSend.Bind(5, secret ? 1 : 0).Bind(6, static_cast<int64_t>(result));
+    error.empty() ? m_insertSend.BindNull(7) : m_insertSend.Bind(7, error);
+    return m_insertSend.Bind(8, timeMs).Run();
 }
 
 bool RecordStore::MergeSend(int64_t rollout,
@@ -350,16 +392,15 @@ bool RecordStore::MergeSend(int64_t rollout,
     // A row known here keeps what it says, unless it is still in flight and the other record
     // knows how the command ended.
     if (!Ready(m_mergeSend,
-               "INSERT INTO sends(rollout, seq, printer, setting, value, secret, result, error, time) "
-               "VALUES(?, ?, ?, ?, ?, ?, ?, ?, ?) ON CONFLICT(rollout, seq) DO UPDATE SET result = "
-               "excluded.result, "
+               "INSERT INTO sends(id, printer, setting, value, secret, result, error, time) "
+               "VALUES(?, ?, ?, ?, ?, ?, ?, ?) ON CONFLICT(id) DO UPDATE SET result = excluded.result, "
                "error = excluded.error WHERE sends.result = 0 AND excluded.result <> 0")) {
         return false;
     }
-    m_mergeSend.Bind(1, rollout).Bind(2, seq).Bind(3, printer).Bind(4, setting).Bind(5, value);
-    m_mergeSend.Bind(6, secret ? 1 : 0).Bind(7, static_cast<int64_t>(result));
-    error.empty() ? m_mergeSend.BindNull(8) : m_mergeSend.Bind(8, error);
-    if (!m_mergeSend.Bind(9, timeMs).Run()) {
+    m_mergeSend.Bind(1, SendId(rollout, seq)).Bind(2, printer).Bind(3, setting).Bind(4, value);
+    m_mergeSend.Bind(5, secret ? 1 : 0).Bind(6, static_cast<int64_t>(result));
+    error.empty() ? m_mergeSend.BindNull(7) : m_mergeSend.Bind(7, error);
+    if (!m_mergeSend.Bind(8, timeMs).Run()) {
         return false;
     }
     changed = m_db.Changes() > 0;
@@ -381,17 +422,17 @@ bool RecordStore::NoteLatest(const std::vector<LatestRow>& rows, SendResult resu
     if (result == SendResult::Sent) {
         return m_latestSent.Run(m_db, rows.size(), [&](SqliteStatement& statement, size_t i, int at) {
             const LatestRow& row = rows[i];
-            statement.Bind(at, row.printer).Bind(at + 1, row.setting).Bind(at + 2, row.rollout);
-            statement.Bind(at + 3, row.timeMs)
-                .BindKept(at + 4, row.value->text)
-                .Bind(at + 5, row.value->secret ? 1 : 0);
-            return 6;
+            statement.Bind(at, LatestId(row.printer, row.setting)).Bind(at + 1, row.rollout);
+            statement.Bind(at + 2, row.timeMs)
+                .BindKept(at + 3, row.value->text)
+                .Bind(at + 4, row.value->secret ? 1 : 0);
+            return 5;
         });
     }
     if (result == SendResult::Failed) {
         return m_latestFailed.Run(m_db, rows.size(), [&](SqliteStatement& statement, size_t i, int at) {
-            statement.Bind(at, rows[i].printer).Bind(at + 1, rows[i].setting).Bind(at + 2, rows[i].timeMs);
-            return 3;
+            statement.Bind(at, LatestId(rows[i].printer, rows[i].setting)).Bind(at + 1, rows[i].timeMs);
+            return 2;
         });
     }
     return true;

@@ -27,6 +27,17 @@ std::string NewUuid();
 /// The first 8 hex digits of HMAC-SHA-256 of `secret` under `key`.
 std::string FingerprintUnder(const std::string& key, const std::string& secret);
 
+/// The keys of version 2: a send's row by its roll-out and seq (from 1 to kMaxSeq), a printer's last
+/// value by the printer and setting (from 1 to kMaxSettingId).
+constexpr int64_t kMaxSeq = 0xffffffff;
+constexpr int64_t kMaxSettingId = 0xffff;
+inline int64_t SendId(int64_t rollout, int64_t seq) {
+    return rollout << 32 | seq;
+}
+inline int64_t LatestId(int64_t printer, int64_t setting) {
+    return printer << 16 | setting;
+}
+
 /// One row of a command in flight, as a batch of them is written.
 struct InFlightRow {
     int64_t rollout = 0, seq = 0, printer = 0, setting = 0, timeMs = 0;

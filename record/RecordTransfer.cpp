@@ -4,9 +4,9 @@
 #include <ostream>
 #include <unordered_map>
 
+#include "TolVersion.h"
 #include "json/JsonParse.h"
 #include "record/RecordStore.h"
-#include "TolVersion.h"
 #include "values/Values.h"
 
 namespace {
@@ -139,7 +139,7 @@ bool ExportRecord(Record& record, std::ostream& out, std::string& problem) {
             db,
             "SELECT r.uuid, x.seq, p.name, s.name, x.value, x.secret, x.result, x.error, x.time FROM sends x "
             "JOIN rollouts r ON r.id = x.rollout JOIN printers p ON p.id = x.printer "
-            "JOIN settings s ON s.id = x.setting ORDER BY x.rollout, x.seq") &&
+            "JOIN settings s ON s.id = x.setting ORDER BY x.id") &&
         sends.EachRow([&] {
             WriteLine(out, Json{{"type", "send"},
                                 {"rollout", sends.Text(0)},
@@ -262,6 +262,9 @@ bool ImportRecord(Record& record,
         } else if (type == "send") {
             const std::string rollout = fields.Text("rollout");
             const int64_t seq = fields.Number("seq");
+            if (fields.Problem().empty() && (seq < 1 || seq > kMaxSeq)) {
+                fields.Problem("\"seq\" is not a number from 1 to " + std::to_string(kMaxSeq));
+            }
             const std::string target = fields.Text("target");
             const std::string setting = fields.Text("setting");
             const std::string value = fields.Text("value");

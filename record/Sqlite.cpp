@@ -6,6 +6,8 @@
 #include <chrono>
 #include <thread>
 
+const int SqliteDb::kReadWriteCreate = SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE;
+
 SqliteDb::~SqliteDb() {
     if (m_db != nullptr) {
         sqlite3_close_v2(m_db);
@@ -53,6 +55,12 @@ bool SqliteDb::Exec(const std::string& sql) {
 bool SqliteDb::Failed(int code) {
     m_code = code;
     m_problem = m_db != nullptr ? sqlite3_errmsg(m_db) : sqlite3_errstr(code);
+    return false;
+}
+
+bool SqliteDb::Refuse(const std::string& problem) {
+    m_code = SQLITE_RANGE;
+    m_problem = problem;
     return false;
 }
 

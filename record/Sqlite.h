@@ -19,6 +19,8 @@ class SqliteDb {
     /// Opens `path` (UTF-8) with SQLite's open `flags`, waiting up to `busyMs` for a lock that
     /// another connection holds. False with Problem() set.
     bool Open(const std::string& path, int flags, int busyMs);
+    /// The flags of Open for reading and writing a file made when missing.
+    static const int kReadWriteCreate;
     sqlite3* Handle() const { return m_db; }
 
     /// Runs `sql` (statements without results, or whose results are not wanted).
@@ -28,6 +30,8 @@ class SqliteDb {
     int Code() const { return m_code; }
     /// Keeps SQLite's message for a failure of code `code`; answers false.
     bool Failed(int code);
+    /// False, with `problem` for Problem(): a write this code does not make (SQLITE_RANGE).
+    bool Refuse(const std::string& problem);
     /// Rows changed by the last INSERT, UPDATE or DELETE.
     int Changes() const;
     int64_t LastRowId() const;

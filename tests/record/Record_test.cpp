@@ -9,6 +9,7 @@
 
 #include "record/Record.h"
 #include "record/RecordQueries.h"
+#include "record/RecordStore.h"
 #include "record/RecordTransfer.h"
 #include "tests/support/TempDir.h"
 
@@ -176,6 +177,45 @@ TEST(RecordTest, RefusesANewerRecordAndOtherFilesWithoutChangingThem) {
     EXPECT_FALSE(std::filesystem::exists((folder / "none.sqlite")));
 }
 
+TEST(RecordTest, BringsAVersion1RecordUpKeepingEveryRow) {
+    const TempDir folder;
+    const std::string path = (folder / "old.sqlite");
+    {
+        SqliteDb db;
+        ASSERT_TRUE(db.Open(path, SqliteDb::kReadWriteCreate, 1000));
+        ASSERT_TRUE(db.Exec("BEGIN") && MigrateRecord(db, 1)) << db.Problem();
+        ASSERT_TRUE(
+            db.Exec("INSERT INTO printers(id, name) VALUES(1, 'A'), (2, 'B');"
+                    "INSERT INTO settings(id, name) VALUES(1, 'lan.ip'), (2, 'cut');"
+                    "INSERT INTO rollouts VALUES(1, 'u1', 'apply', 1, NULL, 'op@till', '1', 'a', 'd', '{}', "
+                    "NULL, 1); INSERT INTO sends VALUES(1, 1, 2, 1, '10.1.1.2', 0, 1, NULL, 1000),"
+                    "(1, 2, 2, 2, '', 0, 0, NULL, 1001), (1, 3, 1, 1, '10.1.1.1', 0, 2, 'refused', 1002);"
+                    "INSERT INTO latest VALUES(2, 1, 1, 1000, '10.1.1.2', 0, NULL),"
+                    "(1, 1, NULL, NULL, NULL, NULL, 1002); COMMIT"))
+            << db.Problem();
+    }
+    std::unique_ptr<Record> record = OpenRecord(path);
+    ASSERT_NE(record, nullptr);
+    const std::vector<PrinterSettingRow> printers = Printers(*record);
+    ASSERT_EQ(printers.size(), 2u);
+    EXPECT_EQ(printers[0].printer + " " + printers[0].setting + " " + std::to_string(printers[0].failedMs),
+              "A lan.ip 1002");
+    EXPECT_EQ(printers[1].printer + " " + printers[1].value + " " + printers[1].rollout, "B 10.1.1.2 u1");
+    std::string history, problem;
+    ASSERT_TRUE(QueryHistory(
+        *record, "B",
+        [&](const HistoryRow& row) {
+            history += std::to_string(row.seq) + " " + row.setting + " " + SendResultName(row.result) + "; ";
+        },
+        problem))
+        << problem;
+    EXPECT_EQ(history, "2 cut in-flight; 1 lan.ip sent; ");
+    const RecordRollout next = record->BeginRollout(RolloutStart());
+    record->CommandEnded(record->CommandStarted(next, "A", "lan.ip", {"10.1.1.3"}), SendResult::Sent);
+    ASSERT_TRUE(record->Flush()) << record->Problem();
+    EXPECT_EQ(Printers(*record, {"A"})[0].value, "10.1.1.3");
+}
+
 TEST(RecordTest, ConcurrentWritersLoseNoRowAndNeverFail) {
     // Processes that open a new record at once all open it (each round, a new file).
     for (int round = 0; round < 60; ++round) {
@@ -303,6 +343,12 @@ TEST(RecordTest, ImportMergesAnotherRecordOnceAndItsFingerprintsStayComparable) 
     EXPECT_NE(problem.find("shop.jsonl:"), std::string::npos) << problem;
     EXPECT_EQ(Count(*chain, "SELECT count(*) FROM sends"), before);
     EXPECT_EQ(Count(*chain, "SELECT count(*) FROM printers WHERE name = 'x'"), 0);
+    // A seq beyond a roll-out's room would land among another roll-out's rows: refused.
+    std::string far = first;
+    far.replace(far.find("\"seq\":1,"), 8, "\"seq\":4294967297,");
+    std::istringstream farIn(far);
+    EXPECT_FALSE(ImportRecord(*chain, farIn, "shop.jsonl", false, counts, refused, problem));
+    EXPECT_NE(problem.find("\"seq\" is not a number from 1 to 4294967295"), std::string::npos) << problem;
 }
 
 }  // namespace
