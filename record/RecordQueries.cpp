@@ -4,6 +4,7 @@
 #include <map>
 #include <unordered_map>
 
+#include "record/RecordStore.h"
 #include "values/Values.h"
 
 namespace {
@@ -73,9 +74,8 @@ bool QueryPrinters(Record& record,
         !ReadNames(db, "SELECT id, uuid FROM rollouts", rollouts) ||
         !printer.Prepare(db, std::string("SELECT id, name, state, conditions, status_time FROM printers ") +
                                  (all ? "ORDER BY id" : "WHERE name = ?")) ||
-        !latest.Prepare(
-            db, std::string("SELECT printer, setting, value, secret, time, rollout, failed FROM latest ") +
-                    (all ? "ORDER BY id" : "WHERE id BETWEEN ?1 << 16 AND (?1 << 16) | 65535"))) {
+        !latest.Prepare(db, std::string("SELECT id, value, secret, time, rollout, failed FROM latest ") +
+                                (all ? "ORDER BY id" : "WHERE id BETWEEN ?1 << 16 AND (?1 << 16) | 65535"))) {
         return Failed(record, problem);
     }
     std::vector<PrinterSettingRow> group;  // one printer's rows, told in the order of their settings' names
@@ -86,20 +86,21 @@ bool QueryPrinters(Record& record,
             ok = latest.Reset().Bind(1, id).Step();
         }
         size_t used = 0;
-        for (; ok && latest.Row() && latest.Int(0) <= id; ok = latest.Step()) {
-            if (latest.Int(0) < id) {
+        // (The key holds the printer and the setting: LatestId.)
+        for (; ok && latest.Row() && latest.Int(0) >> 16 <= id; ok = latest.Step()) {
+            if (latest.Int(0) >> 16 < id) {
                 continue;  // (a value of a printer that is not there)
             }
             if (used == group.size()) {
                 group.emplace_back();
             }
             PrinterSettingRow& found = group[used++];
-            found.setting = settings[latest.Int(1)];
-            found.value = latest.Text(2);
-            found.secret = latest.Int(3) != 0;
-            found.sentMs = latest.Int(4);
-            found.rollout = latest.IsNull(5) ? std::string() : rollouts[latest.Int(5)];
-            found.failedMs = latest.Int(6);
+            found.setting = settings[latest.Int(0) & kMaxSettingId];
+            found.value = latest.Text(1);
+            found.secret = latest.Int(2) != 0;
+            found.sentMs = latest.Int(3);
+            found.rollout = latest.IsNull(4) ? std::string() : rollouts[latest.Int(4)];
+            found.failedMs = latest.Int(5);
         }
         if (used == 0) {
             group.resize(std::max<size_t>(group.size(), 1));
