@@ -12,8 +12,9 @@
 #    three; and the bytes a command.
 # 3. (--apply, or APPLY=1) A real apply of PRINTERS emulated printers (four emulators on 127.63.0.0/16)
 #    x 7 settings, --gap 0 --jobs 128, with the record and with --no-record, RUNS runs each
-#    (default 3), alternating: each run's times and ratio, the best times and their ratio, the
-#    median of the runs' ratios, and the record's bytes a command.
+#    (default 3), alternating: each run's times (and tolctl's processor time: on a machine whose
+#    processors the emulators and tolctl keep busy, the record's own work shows there), its ratio,
+#    the best times and their ratio, the median of the runs' ratios, and the record's bytes a command.
 # Only files in a scratch folder, only loopback addresses.
 # Usage: bench/record.sh [--apply] [PRINTERS]   (default 65536)
 set -euo pipefail
@@ -49,22 +50,27 @@ for p in range(int(sys.argv[1])):
     c, d = p // 256 % 256, p % 256
     print("socket://127.63.%d.%d:%s wifi-station.ip=10.%d.%d.10" % (c, d, sys.argv[2 + c // 64], c, d))' \
         "$printers" "${ports[@]}" >"$work/targets.txt"
+    # Runs the apply with the options "$@": its time in $took (ns) and tolctl's processor time (user
+    # and system) in $cpu (s).
+    timed_apply() {
+        local start TIMEFORMAT='%U %S'
+        start=$(now_ns)
+        { time "$tolctl" apply "$work/profile.json" --targets "$work/targets.txt" --gap 0 --jobs 128 "$@" \
+            >"$work/apply.out" 2>"$work/apply.err"; } 2>"$work/time.out"
+        took=$(($(now_ns) - start))
+        cpu=$(awk '{ printf "%.1f", $1 + $2 }' "$work/time.out")
+    }
     with= without= pairs=()
     for run in $(seq "$runs"); do
         rm -f "$work/apply.sqlite"*
-        start=$(now_ns)
-        "$tolctl" apply "$work/profile.json" --targets "$work/targets.txt" --gap 0 --jobs 128 \
-            --record "$work/apply.sqlite" >"$work/apply.out"
-        took=$(($(now_ns) - start))
+        timed_apply --record "$work/apply.sqlite"
         [ -n "$with" ] && [ "$with" -le "$took" ] || with=$took
-        pair=$took
-        start=$(now_ns)
-        "$tolctl" apply "$work/profile.json" --targets "$work/targets.txt" --gap 0 --jobs 128 --no-record \
-            >"$work/apply.out"
-        took=$(($(now_ns) - start))
+        pair=$took pair_cpu=$cpu
+        timed_apply --no-record
         [ -n "$without" ] && [ "$without" -le "$took" ] || without=$took
         pairs+=("$(ratio "$pair" "$took")")
-        echo "run $run: with the record $(ms "$pair") ms, --no-record $(ms "$took") ms, ratio ${pairs[-1]}x"
+        echo "run $run: with the record $(ms "$pair") ms ($pair_cpu s of processor time)," \
+            "--no-record $(ms "$took") ms ($cpu s), ratio ${pairs[-1]}x"
     done
     commands=$((printers * 7))
     size=$(($(stat -c %s "$work/apply.sqlite") + $(stat -c %s "$work/apply.sqlite-wal" 2>/dev/null || echo 0)))
