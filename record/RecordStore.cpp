@@ -57,8 +57,8 @@ ALTER TABLE latest_v2 RENAME TO latest;
 UPDATE schema_version SET version = 2;
 )";
 
-// Each printer's last value of each setting, from a send's row (?1 and ?2 its roll-out and seq, or
-// the values themselves): a Sent newer than the one kept replaces it, and a failure noted after
+// Each printer's last value of each setting (its row keyed by LatestId), from a send's values: a
+// Sent newer than the one kept replaces it, and a failure noted after
 // it stays noted only while it is the later one; a Failed at least as new as the value kept is
 // noted beside it. Ties in time go to the later write.
 const char* const kLatestSent =
