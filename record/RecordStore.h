@@ -163,5 +163,7 @@ class RecordStore {
     SqliteStatement m_selectKey, m_insertKey, m_insertRollout, m_finishRollout, m_findRollout;
     SqliteStatement m_insertSend, m_mergeSend, m_setResult;
     RowsStatement m_insertInFlight, m_latestSent, m_latestFailed;
+    RowsStatement m_setSent;         // result 1: SendResult::Sent
+    std::vector<int64_t> m_sentIds;  // SetResults: the rows it gives that result
     SqliteStatement m_lastStatus, m_insertStatus, m_setStatus;
 };
