@@ -7,7 +7,6 @@
 #include <chrono>
 #include <cstdio>
 #include <future>
-#include <map>
 #include <thread>
 
 #include "TolVersion.h"
@@ -186,7 +185,7 @@ class Record::Writer {
     }
 
   private:
-    using Key = std::pair<int64_t, int64_t>;  // a command's roll-out and first seq
+    using Key = int64_t;  // a command's first row: SendId(roll-out, seq)
     /// A command whose rows are written in flight, until its result is.
     struct Flying {
         int64_t printer = 0;
@@ -207,7 +206,7 @@ class Record::Writer {
                 return true;
             }
             case Op::Kind::Start: {
-                const Key key(op.rollout, op.seq);
+                const Key key = SendId(op.rollout, op.seq);
                 Flying& flying = m_flying[key];
                 m_started.push_back(key);
                 flying.timeMs = op.timeMs;
@@ -227,7 +226,7 @@ class Record::Writer {
             }
             case Op::Kind::End: {
                 // (A command whose in-flight rows could not be written has no row to change.)
-                const Key key(op.rollout, op.seq);
+                const Key key = SendId(op.rollout, op.seq);
                 const auto found = m_flying.find(key);
                 if (found == m_flying.end()) {
                     return true;
@@ -264,7 +263,7 @@ class Record::Writer {
     RecordStore m_store;
     int64_t m_keyId = 0;
 
-    std::map<Key, Flying> m_flying;
+    std::unordered_map<Key, Flying> m_flying;
     // The batch's rows in flight, results and last values, and the commands it began and ended.
     std::vector<InFlightRow> m_inFlight;
     std::vector<ResultRows> m_results;
