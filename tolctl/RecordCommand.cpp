@@ -388,6 +388,9 @@ int RunPrinters(const RecordOptions& options,
     }
     int code = kExitOk;
     std::unique_ptr<Record> record = OpenForReading(global, code, err);
+    if (record == nullptr && code != kExitOk) {
+        return code;  // not even an empty table: there is nothing to show, and why is said
+    }
     RowPrinter rows(options.format,
                     {{"target"},
                      {"setting"},
@@ -438,6 +441,9 @@ int RunHistory(const RecordOptions& options,
     }
     int code = kExitOk;
     std::unique_ptr<Record> record = OpenForReading(global, code, err);
+    if (record == nullptr && code != kExitOk) {
+        return code;  // not even an empty table: there is nothing to show, and why is said
+    }
     RowPrinter rows(options.format,
                     {{"time"},
                      {"rollout"},
@@ -487,6 +493,9 @@ int RunRollouts(const RecordOptions& options,
                 std::ostream& err) {
     int code = kExitOk;
     std::unique_ptr<Record> record = OpenForReading(global, code, err);
+    if (record == nullptr && code != kExitOk) {
+        return code;
+    }
     const bool table = options.format == "table";
     RowPrinter rows(options.format,
                     {{"rollout"},

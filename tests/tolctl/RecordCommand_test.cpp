@@ -133,6 +133,7 @@ TEST(RecordCommandTest, ExportImportAndExitCodes) {
     }
     for (const std::vector<std::string>& args :
          {std::vector<std::string>{"record", "printers", "--record", (folder / "newer.sqlite")},
+          {"record", "history", "COM1", "--format", "json", "--record", (folder / "newer.sqlite")},
           {"record", "import", lines, "--record", (folder / "newer.sqlite")},
           {"record", "rollouts", "--no-record"},
           {"record", "rollouts", "--record="},
@@ -140,6 +141,7 @@ TEST(RecordCommandTest, ExportImportAndExitCodes) {
           {"record", "printers", "--target", "socket://127.0.1.300", "--record", chain}}) {
         const TolctlResult result = Tolctl(args);
         EXPECT_EQ(result.code, 2) << args[1] << " " << args.back() << ": " << result.err;
+        EXPECT_EQ(result.out, "") << "a refusal shows no (empty) table";
     }
     const TolctlResult missing =
         Tolctl({"record", "printers", "--format", "json", "--record", (folder / "none.sqlite")});
