@@ -40,17 +40,18 @@ finish() {
 }
 trap 'finish >/dev/null 2>&1' EXIT
 
-url=
+# The URL and, a line later, the display: both awaited (the session may be between the two).
+url= display=
 for _ in $(seq 600); do
     url=$(grep -oE 'http://127\.0\.0\.1:[0-9]+/vnc\.html\?[^ ]*' "$log" | head -n 1)
-    [ -n "$url" ] && break
+    display=$(grep -oE 'virtual display is :[0-9]+' "$log" | grep -oE ':[0-9]+')
+    [ -n "$url" ] && [ -n "$display" ] && break
     kill -0 "$session" 2>/dev/null || break
     sleep 0.1
 done
-display=$(grep -oE 'virtual display is :[0-9]+' "$log" | grep -oE ':[0-9]+')
 if [ -z "$url" ] || [ -z "$display" ]; then
     cat "$log" >&2
-    echo "FAIL the session printed no URL" >&2
+    echo "FAIL the session printed no URL or no display" >&2
     exit 1
 fi
 echo "the session serves $url (display $display)"
