@@ -14,7 +14,9 @@
 #    x 7 settings, --gap 0 --jobs 128, with the record and with --no-record, RUNS runs each
 #    (default 3), alternating: each run's times (and tolctl's processor time: on a machine whose
 #    processors the emulators and tolctl keep busy, the record's own work shows there), its ratio,
-#    the best times and their ratio, the median of the runs' ratios, and the record's bytes a command.
+#    the best times and their ratio, the median of the runs' ratios, and the record's bytes a command;
+#    then the same for up to 8,192 printers that take 20 ms to read each command (a fifth emulator),
+#    whose apply waits on the printers rather than on this machine's processors.
 # Only files in a scratch folder, only loopback addresses.
 # Usage: bench/record.sh [--apply] [PRINTERS]   (default 65536)
 set -euo pipefail
@@ -45,22 +47,29 @@ JSON
         tol_listen --port $((19300 + quarter * 211)) --bind "127.63.$((quarter * 64)).0/18" --idle-timeout 30
         ports+=("$port")
     done
+    # A fifth of printers that take 20 ms to read each command, for the second measure.
+    tol_listen --port 20144 --bind 127.64.0.0/19 --idle-timeout 30 --fault 127.64.0.0/19=slow:20
+    slow_port=$port
     python3 -c 'import sys
 for p in range(int(sys.argv[1])):
     c, d = p // 256 % 256, p % 256
     print("socket://127.63.%d.%d:%s wifi-station.ip=10.%d.%d.10" % (c, d, sys.argv[2 + c // 64], c, d))' \
         "$printers" "${ports[@]}" >"$work/targets.txt"
+    # The median of the numbers "$@".
+    median() {
+        printf '%s\n' "$@" | sort -n | awk '{ r[NR] = $1 } END { print (NR % 2 ? r[(NR + 1) / 2] : (r[NR / 2] + r[NR / 2 + 1]) / 2) }'
+    }
     # Runs the apply with the options "$@": its time in $took (ns) and tolctl's processor time (user
     # and system) in $cpu (s).
     timed_apply() {
         local start TIMEFORMAT='%U %S'
         start=$(now_ns)
-        { time "$tolctl" apply "$work/profile.json" --targets "$work/targets.txt" --gap 0 --jobs 128 "$@" \
+        { time "$tolctl" apply "$work/profile.json" --targets "$targets" --gap 0 --jobs 128 "$@" \
             >"$work/apply.out" 2>"$work/apply.err"; } 2>"$work/time.out"
         took=$(($(now_ns) - start))
         cpu=$(awk '{ printf "%.1f", $1 + $2 }' "$work/time.out")
     }
-    with= without= pairs=()
+    targets=$work/targets.txt with= without= pairs=()
     for run in $(seq "$runs"); do
         rm -f "$work/apply.sqlite"*
         timed_apply --record "$work/apply.sqlite"
@@ -75,8 +84,28 @@ for p in range(int(sys.argv[1])):
     commands=$((printers * 7))
     size=$(($(stat -c %s "$work/apply.sqlite") + $(stat -c %s "$work/apply.sqlite-wal" 2>/dev/null || echo 0)))
     echo "best with the record: $(ms "$with") ms; best --no-record: $(ms "$without") ms; ratio $(ratio "$with" "$without")x"
-    echo "median of the runs' ratios: $(printf '%s\n' "${pairs[@]}" | sort -n | awk '{ r[NR] = $1 } END { print (NR % 2 ? r[(NR + 1) / 2] : (r[NR / 2] + r[NR / 2 + 1]) / 2) }')x"
+    echo "median of the runs' ratios: $(median "${pairs[@]}")x"
     echo "the record: $size bytes for $commands commands ($(awk -v s="$size" -v n="$commands" 'BEGIN { printf "%.0f", s / n }') bytes a command, a row for each setting a command sends: 14 a printer)"
+    # Printers that take 20 ms to read each command (the emulator's own take none): the apply
+    # then waits on the printers more than on this machine's processors, as one of a real fleet
+    # does, and the record's work is done meanwhile.
+    slow=$((printers < 8192 ? printers : 8192))
+    echo "== apply of $slow emulated printers that take 20 ms a command x 7 settings, with the record and without"
+    python3 -c 'import sys
+for p in range(int(sys.argv[1])):
+    print("socket://127.64.%d.%d:%s wifi-station.ip=10.%d.%d.10" % (p // 256, p % 256, sys.argv[2], p // 256, p % 256))' \
+        "$slow" "$slow_port" >"$work/slow.txt"
+    targets=$work/slow.txt pairs=()
+    for run in $(seq "$runs"); do
+        rm -f "$work/apply.sqlite"*
+        timed_apply --record "$work/apply.sqlite"
+        pair=$took pair_cpu=$cpu
+        timed_apply --no-record
+        pairs+=("$(ratio "$pair" "$took")")
+        echo "run $run: with the record $(ms "$pair") ms ($pair_cpu s of processor time)," \
+            "--no-record $(ms "$took") ms ($cpu s), ratio ${pairs[-1]}x"
+    done
+    echo "median of the runs' ratios: $(median "${pairs[@]}")x"
 fi
 
 echo "== the record's writer"
