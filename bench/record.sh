@@ -69,18 +69,25 @@ for p in range(int(sys.argv[1])):
         took=$(($(now_ns) - start))
         cpu=$(awk '{ printf "%.1f", $1 + $2 }' "$work/time.out")
     }
-    targets=$work/targets.txt with= without= pairs=()
-    for run in $(seq "$runs"); do
-        rm -f "$work/apply.sqlite"*
-        timed_apply --record "$work/apply.sqlite"
-        [ -n "$with" ] && [ "$with" -le "$took" ] || with=$took
-        pair=$took pair_cpu=$cpu
-        timed_apply --no-record
-        [ -n "$without" ] && [ "$without" -le "$took" ] || without=$took
-        pairs+=("$(ratio "$pair" "$took")")
-        echo "run $run: with the record $(ms "$pair") ms ($pair_cpu s of processor time)," \
-            "--no-record $(ms "$took") ms ($cpu s), ratio ${pairs[-1]}x"
-    done
+    # $runs runs of the apply to the printers of file $targets with the record and without,
+    # alternating: each run's times and ratio; the best times in $with and $without, the ratios in
+    # $pairs.
+    paired_runs() {
+        with= without= pairs=()
+        for run in $(seq "$runs"); do
+            rm -f "$work/apply.sqlite"*
+            timed_apply --record "$work/apply.sqlite"
+            [ -n "$with" ] && [ "$with" -le "$took" ] || with=$took
+            pair=$took pair_cpu=$cpu
+            timed_apply --no-record
+            [ -n "$without" ] && [ "$without" -le "$took" ] || without=$took
+            pairs+=("$(ratio "$pair" "$took")")
+            echo "run $run: with the record $(ms "$pair") ms ($pair_cpu s of processor time)," \
+                "--no-record $(ms "$took") ms ($cpu s), ratio ${pairs[-1]}x"
+        done
+    }
+    targets=$work/targets.txt
+    paired_runs
     commands=$((printers * 7))
     size=$(($(stat -c %s "$work/apply.sqlite") + $(stat -c %s "$work/apply.sqlite-wal" 2>/dev/null || echo 0)))
     echo "best with the record: $(ms "$with") ms; best --no-record: $(ms "$without") ms; ratio $(ratio "$with" "$without")x"
@@ -95,16 +102,8 @@ for p in range(int(sys.argv[1])):
 for p in range(int(sys.argv[1])):
     print("socket://127.64.%d.%d:%s wifi-station.ip=10.%d.%d.10" % (p // 256, p % 256, sys.argv[2], p // 256, p % 256))' \
         "$slow" "$slow_port" >"$work/slow.txt"
-    targets=$work/slow.txt pairs=()
-    for run in $(seq "$runs"); do
-        rm -f "$work/apply.sqlite"*
-        timed_apply --record "$work/apply.sqlite"
-        pair=$took pair_cpu=$cpu
-        timed_apply --no-record
-        pairs+=("$(ratio "$pair" "$took")")
-        echo "run $run: with the record $(ms "$pair") ms ($pair_cpu s of processor time)," \
-            "--no-record $(ms "$took") ms ($cpu s), ratio ${pairs[-1]}x"
-    done
+    targets=$work/slow.txt
+    paired_runs
     echo "median of the runs' ratios: $(median "${pairs[@]}")x"
 fi
 
