@@ -124,29 +124,27 @@ def scenario(tolctl, out, work):
         driver.run("POST", "/goog/cdp/execute", {"cmd": "Page.setDownloadBehavior", "params": {
             "behavior": "allow", "downloadPath": downloads}})
         driver.click("#report-download")
+        # The browser may create the file before it has written it: wait until it reads whole.
+        report = {}
         for _ in range(100):
             names = [n for n in os.listdir(downloads) if n.endswith(".json")] if os.path.isdir(downloads) else []
-            if names:
+            try:
+                report = json.load(open(os.path.join(downloads, names[0]))) if names else {}
+            except json.JSONDecodeError:
+                report = {}
+            if report:
                 break
             time.sleep(0.1)
-        report = json.load(open(os.path.join(downloads, names[0]))) if names else {}
         check(report.get("done") is True and len(report.get("results", [])) == 4, "the report downloaded")
         # A printer's record: what the apply sent it, from the fleet record.
         driver.click(f"#printers tr[data-target='socket://{GOOD[0]}:{port}'] button.record")
-        for _ in range(50):
-            if driver.script("return document.querySelector('#record-dialog').open"):
-                break
-            time.sleep(0.1)
+        driver.wait("return document.querySelector('#record-dialog').open", "the printer's record", 20)
         panel = driver.script("return document.querySelector('#record-body').innerText")
         check("bt-name\tTill" in panel and "\tsent" in panel, f"the printer's record: {panel[:300]!r}")
         driver.actions(keys(ESCAPE))
         # The past jobs, from the record: the apply above among them.
         driver.click("#past-jobs summary")
-        for _ in range(50):
-            jobs = driver.script("return document.querySelector('#jobs tbody').innerText")
-            if jobs:
-                break
-            time.sleep(0.1)
+        jobs = driver.wait("return document.querySelector('#jobs tbody').innerText", "the past jobs", 20)
         check("\t4\t" in jobs, f"the past jobs list the apply: {jobs[:300]!r}")
         driver.script("window.scrollTo(0, 0)")
         with open(os.path.join(out, "console.png"), "wb") as picture:
