@@ -35,6 +35,13 @@ std::string LabelValueProblem(const std::string& value) {
             return ShownText(value, 64) + ": a label's value holds no control characters";
         }
     }
+    // A label is taken as written: were "{n}" kept, "{label.till}" would send it to the printer
+    // as it stands.
+    if (IsTemplate(value)) {
+        return ShownText(value, 64) +
+               ": a label's value holds no braces ({n} and {label.NAME} are filled in in settings' values, "
+               "not in labels)";
+    }
     return std::string();
 }
 

@@ -23,7 +23,7 @@ bool ValidLabelName(const std::string& name);
 /// What ValidLabelName takes, as messages say it: "a label's name is ...".
 extern const char kLabelNameRule[];
 
-/// Empty when `value` may be a label's value: UTF-8 without control characters.
+/// Empty when `value` may be a label's value: UTF-8 without control characters or braces.
 std::string LabelValueProblem(const std::string& value);
 
 /// The value of label `name`, or null when the printer has none.

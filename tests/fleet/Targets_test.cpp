@@ -140,7 +140,9 @@ TEST(TargetsTest, LabelsComeFromLabelColumnsAndWordsAndSelectLinesCommentColumns
              {"target,label.sh-op\n", "t.csv row 1, column 2: 'label.sh-op': a label's name is 1-32 letters"},
              {"target,label." + std::string(33, 'x') + "\n", "a label's name is"},
              {"target,shop\n", "t.csv row 1, column 2: 'shop': not a profile key"},
-             {"target,label.a\nsocket://127.0.30.1,\"x\ny\"\n", "t.csv row 2, column 2: label.a: '"}}) {
+             {"target,label.a\nsocket://127.0.30.1,\"x\ny\"\n", "t.csv row 2, column 2: label.a: '"},
+             {"target,label.till\nsocket://127.0.30.1-2,{n}\n",
+              "label.till: '{n}': a label's value holds no braces"}}) {
         errors.clear();
         ParseTargetsCsv(c.first, "t.csv", lines, errors);
         ASSERT_EQ(errors.size(), 1u) << c.first;
