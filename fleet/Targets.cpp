@@ -143,13 +143,18 @@ struct CsvRow {
     std::vector<std::string> cells;
 };
 
-// The rows of CSV text; false with `error` naming the row where a quote is out of place.
+// The rows of CSV text; false with `error` naming the row where a quote is out of place. The
+// cells are separated by commas, or by what follows the header's first cell, "target": a
+// spreadsheet saved where the comma is the decimal sign separates them by semicolons.
 bool SplitCsv(const std::string& text,
               const std::string& origin,
               std::vector<CsvRow>& rows,
               std::string& error) {
     size_t i = text.compare(0, 3, "\xEF\xBB\xBF") == 0 ? 3 : 0;
     const size_t size = text.size();
+    const char separator = text.compare(i, 7, "target;") == 0    ? ';'
+                           : text.compare(i, 7, "target\t") == 0 ? '\t'
+                                                                 : ',';
     for (size_t number = 1; i < size; ++number) {
         CsvRow row{number, {}};
         for (;;) {
@@ -157,7 +162,7 @@ bool SplitCsv(const std::string& text,
             const std::string where = origin + " row " + std::to_string(number) + ", column " +
                                       std::to_string(row.cells.size() + 1);
             if (i < size && text[i] == '"') {
-                // Quoted: commas and line ends are text, and "" stands for one quote.
+                // Quoted: separators and line ends are text, and "" stands for one quote.
                 for (++i;; ++i) {
                     if (i >= size) {
                         error = where + ": a quote is not closed";
@@ -170,12 +175,12 @@ bool SplitCsv(const std::string& text,
                     i += text[i] == '"' ? 1 : 0;
                     cell += text[i];
                 }
-                if (i < size && text[i] != ',' && text[i] != '\r' && text[i] != '\n') {
+                if (i < size && text[i] != separator && text[i] != '\r' && text[i] != '\n') {
                     error = where + ": text after the closing quote (a quote inside a cell is written \"\")";
                     return false;
                 }
             } else {
-                for (; i < size && text[i] != ',' && text[i] != '\n' && text.compare(i, 2, "\r\n") != 0;
+                for (; i < size && text[i] != separator && text[i] != '\n' && text.compare(i, 2, "\r\n") != 0;
                      ++i) {
                     if (text[i] == '"') {
                         error = where + ": a quote in a cell that does not begin with one";
@@ -185,7 +190,7 @@ bool SplitCsv(const std::string& text,
                 }
             }
             row.cells.push_back(std::move(cell));
-            if (i < size && text[i] == ',') {
+            if (i < size && text[i] == separator) {
                 ++i;
                 continue;
             }

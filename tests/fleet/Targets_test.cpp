@@ -131,6 +131,12 @@ TEST(TargetsTest, LabelsComeFromLabelColumnsAndWordsAndSelectLinesCommentColumns
     EXPECT_EQ(lines[1].labels, (TargetLabels{{"shop", "South"}, {"till", "2"}}));
     EXPECT_EQ(lines[2].labels, (TargetLabels{{"shop", "North"}, {"till", "a b"}}));
     EXPECT_EQ(lines[2].overrides, std::vector<std::string>{"bt-name=x"});
+    // Saved where the comma is the decimal sign: semicolons between the cells.
+    ParseTargetsCsv("\xEF\xBB\xBFtarget;label.shop;bt-name\r\nsocket://127.0.30.4;North, East;\"Till;1\"\r\n",
+                    "t.csv", lines, errors);
+    ASSERT_EQ(lines.size(), 4u);
+    EXPECT_EQ(lines[3].labels, (TargetLabels{{"shop", "North, East"}}));
+    EXPECT_EQ(lines[3].overrides, std::vector<std::string>{"bt-name=Till;1"});
     std::vector<Target> printers = ExpandTargetLines({lines[1]}, errors);
     ASSERT_EQ(printers.size(), 2u);
     EXPECT_EQ(printers[1].number, 2u);
