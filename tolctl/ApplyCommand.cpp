@@ -361,8 +361,10 @@ int RunApply(const ApplyOptions& options,
         return kExitUsage;
     }
     if (!plan.carried.empty()) {
-        err << "tolctl: apply: " << plan.carried.size() << " printers of "
-            << ShownText(options.resume, std::string::npos) << " are carried over without being contacted\n";
+        const bool one = plan.carried.size() == 1;
+        err << "tolctl: apply: " << plan.carried.size() << (one ? " printer of " : " printers of ")
+            << ShownText(options.resume, std::string::npos) << (one ? " is" : " are")
+            << " carried over without being contacted\n";
     }
     if (!plan.only.empty()) {
         std::string only, leftOut;
