@@ -410,7 +410,9 @@ ApplyResult ApplyRollout(const RolloutPlan& plan,
         [](const PrinterResult& printer) { return printer.outcome == PrinterResult::Outcome::Ok; });
     if (canary != 0 && !canaryOk && !stop.Requested()) {
         run.halted = true;
-        result.halted = "the first " + std::to_string(canary) + " printers (--canary) were not all ok";
+        result.halted = canary == 1
+                            ? "the first printer (--canary) was not ok"
+                            : "the first " + std::to_string(canary) + " printers (--canary) were not all ok";
     } else if (canary != 0) {
         const std::vector<std::vector<size_t>> rest = part(canary, plan.printers.size());
         const std::string problem = Serve(rest, std::min(settings.jobs, rest.size()), run);

@@ -361,9 +361,8 @@ int RunApply(const ApplyOptions& options,
         return kExitUsage;
     }
     if (!plan.carried.empty()) {
-        const bool one = plan.carried.size() == 1;
-        err << "tolctl: apply: " << plan.carried.size() << (one ? " printer of " : " printers of ")
-            << ShownText(options.resume, std::string::npos) << (one ? " is" : " are")
+        err << "tolctl: apply: " << Counted(plan.carried.size(), "printer") << " of "
+            << ShownText(options.resume, std::string::npos) << (plan.carried.size() == 1 ? " is" : " are")
             << " carried over without being contacted\n";
     }
     if (!plan.only.empty()) {

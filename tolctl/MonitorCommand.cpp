@@ -96,7 +96,8 @@ void ReadTargetsAgain(const MonitorOptions& options,
             kept.readAtMs[i] = last.readAtMs[found->second];
         }
     }
-    err << "tolctl: monitor: SIGHUP: " << fresh.size() << " printers read from the targets again\n";
+    err << "tolctl: monitor: SIGHUP: " << Counted(fresh.size(), "printer")
+        << " read from the targets again\n";
     targets = std::move(fresh);
     last = std::move(kept);
 }

@@ -134,7 +134,7 @@ int RunScan(const ScanOptions& options, const GlobalOptions& global, std::ostrea
     }
     out.flush();
     if (stoppedBy != 0) {
-        err << "tolctl: scan: interrupted; " << found << " printers had answered\n";
+        err << "tolctl: scan: interrupted; " << Counted(found, "printer") << " had answered\n";
         return Interrupts::ExitCode(stoppedBy);
     }
     if (found == 0) {
