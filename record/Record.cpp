@@ -6,6 +6,7 @@
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
+#include <filesystem>
 #include <future>
 #include <thread>
 
@@ -273,6 +274,12 @@ class Record::Writer {
 
 std::unique_ptr<Record> Record::Open(const std::string& path, RecordMode mode, RecordProblem& problem) {
     problem = RecordProblem();
+    std::error_code ignored;
+    if (std::filesystem::is_directory(std::filesystem::u8path(path), ignored)) {
+        problem = {RecordProblem::Kind::Refused,
+                   FileLabel(path) + " is a folder, not a record: name a file in it (like record.sqlite)"};
+        return nullptr;
+    }
     if (mode != RecordMode::Write && !Exists(path)) {
         problem = {RecordProblem::Kind::Missing, "there is no record " + FileLabel(path)};
         return nullptr;

@@ -138,6 +138,7 @@ TEST(RecordCommandTest, ExportImportAndExitCodes) {
           {"record", "rollouts", "--no-record"},
           {"record", "rollouts", "--record="},
           {"record", "rollouts", "--record", chain, "--no-record"},
+          {"record", "rollouts", "--record", folder.Path()},
           {"record", "printers", "--target", "socket://127.0.1.300", "--record", chain}}) {
         const TolctlResult result = Tolctl(args);
         EXPECT_EQ(result.code, 2) << args[1] << " " << args.back() << ": " << result.err;
