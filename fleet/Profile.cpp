@@ -334,7 +334,13 @@ void Settings::Set(const std::string& key,
     try {
         CheckValue(stored, value);
     } catch (const Refusal& refusal) {
-        errors.push_back(value.origin + ": " + refusal.message);
+        // A profile is the same for every printer: an address counts up per line of the targets.
+        const bool counted = !value.text.empty() && value.text.back() == '+' && stored.size() > 3 &&
+                             stored.compare(stored.size() - 3, 3, ".ip") == 0;
+        errors.push_back(value.origin + ": " + refusal.message +
+                         (counted ? " (an address counts up in a targets file's line or cell: " + stored +
+                                        "=" + value.text + ")"
+                                  : ""));
         return;
     }
     m_values[stored] = std::move(value);

@@ -134,6 +134,7 @@ TEST(ProfileTest, EachProblemNamesItsKeyAndTheLimitAndAllAreReportedAtOnce) {
     const Case cases[] = {
         {R"({"lan": {"ip": "192.168.1"}})", "p.json: lan.ip: '192.168.1' is not an IPv4 address"},
         {R"({"lan": {"gateway": "127.1"}})", "p.json: lan.gateway: '127.1' is not an IPv4 address"},
+        {R"({"lan": {"ip": "127.0.0.5+"}})", "(an address counts up in a targets file's line or cell: lan.ip=127.0.0.5+)"},
         {R"({"lan": {"mask": "0xffffff00"}})", "lan.mask: '0xffffff00' is not an IPv4 address"},
         {R"({"lan": {"ip": "10.1.0.9", "mask": "255.255.0.0", "gateway": "10.1.255.255"}})",
          "lan.gateway: 10.1.255.255 is the broadcast address of the network 10.1.0.0 with mask 255.255.0.0"},
