@@ -15,6 +15,7 @@
 #include "tolctl/ApplyCommand.h"
 #include "tolctl/Interrupts.h"
 #include "tolctl/Options.h"
+#include "tolctl/Output.h"
 #include "tolctl/StatusTargets.h"
 #include "tolctl/Subcommand.h"
 #include "tolctl/Tolctl.h"

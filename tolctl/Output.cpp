@@ -54,6 +54,10 @@ bool FinishOutput(std::ostream& out, std::ostream& err) {
     return false;
 }
 
+std::string Counted(size_t count, const std::string& noun) {
+    return std::to_string(count) + " " + noun + (count == 1 ? "" : "s");
+}
+
 void ShowProblems(const std::vector<std::string>& problems, std::ostream& err) {
     constexpr size_t kMaxShown = 20;
     for (size_t i = 0; i < problems.size() && i < kMaxShown; ++i) {

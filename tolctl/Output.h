@@ -28,6 +28,9 @@ class StdoutBuffer : public std::streambuf {
 /// ("tolctl: cannot write the output: ...").
 bool FinishOutput(std::ostream& out, std::ostream& err);
 
+/// `count` and `noun` for a message: "1 printer", "3 printers".
+std::string Counted(size_t count, const std::string& noun);
+
 /// Says each of `problems` on `err` as "tolctl: PROBLEM": the first 20, then how many more.
 void ShowProblems(const std::vector<std::string>& problems, std::ostream& err);
 

@@ -12,6 +12,7 @@
 #include "fleet/Targets.h"
 #include "tolctl/Interrupts.h"
 #include "tolctl/Options.h"
+#include "tolctl/Output.h"
 #include "tolctl/Subcommand.h"
 #include "tolctl/Tolctl.h"
 #include "values/AddressRange.h"

@@ -294,10 +294,6 @@ bool ParseSeconds(const std::string& text, int minMs, int maxMs, int& ms, std::s
     return true;
 }
 
-std::string Counted(size_t count, const std::string& noun) {
-    return std::to_string(count) + " " + noun + (count == 1 ? "" : "s");
-}
-
 std::string ShownText(const std::string& text, size_t maxBytes) {
     size_t cut = text.size();
     if (cut > maxBytes) {

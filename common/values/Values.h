@@ -51,9 +51,6 @@ bool ParseSeconds(const std::string& text, int minMs, int maxMs, int& ms, std::s
 /// File names are shown whole (maxBytes npos).
 std::string ShownText(const std::string& text, size_t maxBytes = 32);
 
-/// `count` and `noun` for a message: "1 printer", "3 printers".
-std::string Counted(size_t count, const std::string& noun);
-
 /// Lower-case hex of the bytes, two digits each, separated by single spaces.
 std::string HexBytes(const unsigned char* data, size_t count);
 
