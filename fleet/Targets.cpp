@@ -7,6 +7,7 @@
 
 #include "fleet/Profile.h"
 #include "system/Files.h"
+#include "system/WideText.h"
 #include "transport/DeviceFile.h"
 #include "values/AddressRange.h"
 #include "values/Values.h"
@@ -305,6 +306,33 @@ std::string CsvCell(const std::string& text) {
     return quoted + "\"";
 }
 
+namespace {
+
+// A targets file as UTF-8: one saved as UTF-16 with its byte order mark (as Windows editors save
+// "Unicode" text, and spreadsheets "Unicode text") is converted. False with `problem` for other
+// text that holds 00 bytes, which would be read as garbled targets.
+bool TargetsAsUtf8(const std::string& bytes, std::string& text, std::string& problem) {
+    const bool little = bytes.compare(0, 2, "\xFF\xFE") == 0, big = bytes.compare(0, 2, "\xFE\xFF") == 0;
+    if ((little || big) && bytes.size() % 2 == 0) {
+        WideString wide;
+        for (size_t i = 2; i < bytes.size(); i += 2) {
+            const auto first = static_cast<unsigned char>(bytes[i]),
+                       second = static_cast<unsigned char>(bytes[i + 1]);
+            wide += static_cast<WideChar>(little ? first | second << 8 : first << 8 | second);
+        }
+        text = WideToUtf8(wide);
+        return true;
+    }
+    if (little || big || bytes.find('\0') != std::string::npos) {
+        problem = "holds 00 bytes, and is not UTF-16 with a byte order mark: save it as UTF-8 text";
+        return false;
+    }
+    text = bytes;
+    return true;
+}
+
+}  // namespace
+
 std::vector<TargetLine> ReadTargetLines(const TargetSources& sources, std::vector<std::string>& errors) {
     std::vector<TargetLine> lines;
     if (!sources.port.empty()) {
@@ -320,7 +348,7 @@ std::vector<TargetLine> ReadTargetLines(const TargetSources& sources, std::vecto
         }
         return lines;
     }
-    std::string read, problem;
+    std::string read, problem, converted;
     const std::string* text = sources.fileText;
     if (text == nullptr) {
         if (!ReadFileBytes(sources.file, kMaxTargetsBytes, read, problem)) {
@@ -329,6 +357,11 @@ std::vector<TargetLine> ReadTargetLines(const TargetSources& sources, std::vecto
         }
         text = &read;
     }
+    if (!TargetsAsUtf8(*text, converted, problem)) {
+        errors.push_back(FileLabel(sources.file) + ": " + problem);
+        return lines;
+    }
+    text = &converted;
     const size_t given = lines.size(), before = errors.size();
     (IsCsvName(sources.file) ? ParseTargetsCsv : ParseTargetsText)(*text, FileLabel(sources.file), lines,
                                                                    errors);

@@ -131,12 +131,6 @@ TEST(TargetsTest, LabelsComeFromLabelColumnsAndWordsAndSelectLinesCommentColumns
     EXPECT_EQ(lines[1].labels, (TargetLabels{{"shop", "South"}, {"till", "2"}}));
     EXPECT_EQ(lines[2].labels, (TargetLabels{{"shop", "North"}, {"till", "a b"}}));
     EXPECT_EQ(lines[2].overrides, std::vector<std::string>{"bt-name=x"});
-    // Saved where the comma is the decimal sign: semicolons between the cells.
-    ParseTargetsCsv("\xEF\xBB\xBFtarget;label.shop;bt-name\r\nsocket://127.0.30.4;North, East;\"Till;1\"\r\n",
-                    "t.csv", lines, errors);
-    ASSERT_EQ(lines.size(), 4u);
-    EXPECT_EQ(lines[3].labels, (TargetLabels{{"shop", "North, East"}}));
-    EXPECT_EQ(lines[3].overrides, std::vector<std::string>{"bt-name=Till;1"});
     std::vector<Target> printers = ExpandTargetLines({lines[1]}, errors);
     ASSERT_EQ(printers.size(), 2u);
     EXPECT_EQ(printers[1].number, 2u);
@@ -185,6 +179,33 @@ TEST(TargetsTest, LabelsComeFromLabelColumnsAndWordsAndSelectLinesCommentColumns
     EXPECT_EQ(read({"shop"}), "--label: 'shop' is not NAME=VALUE (like --label shop=North)");
     EXPECT_EQ(read({"shop=North"}, {"socket://127.0.30.9"}),
               "--label: selects lines of the targets file; --target names printers without labels");
+}
+
+TEST(TargetsTest, SpreadsheetsSavedAsUtf16OrWithSemicolonsOrTabsAreRead) {
+    // As spreadsheets save them: semicolons where the comma is the decimal sign, or "Unicode
+    // text", UTF-16 with tabs between the cells.
+    auto read = [](const std::string& name, const std::string& text) {
+        TargetSources sources;
+        sources.file = name;
+        sources.fileText = &text;
+        std::vector<std::string> errors;
+        std::string found;
+        for (const TargetLine& line : ReadTargetLines(sources, errors)) {
+            found += line.target + " " + LabelsText(line.labels) + " " +
+                     (line.overrides.empty() ? "" : line.overrides[0]) + ";";
+        }
+        return errors.empty() ? found : errors[0];
+    };
+    EXPECT_EQ(read("t.csv",
+                   "\xEF\xBB\xBFtarget;label.shop;bt-name\r\nsocket://127.0.30.4;North, East;\"Till;1\"\r\n"),
+              "socket://127.0.30.4 shop=North, East bt-name=Till;1;");
+    std::string utf16 = "\xFF\xFE";  // little-endian; # stands for the a-umlaut, E4 00
+    for (const char c : std::string("target\tbt-name\r\nCOM1\tK#sse 1\r\n")) {
+        utf16 += c == '#' ? std::string("\xE4\0", 2) : std::string{c, '\0'};
+    }
+    EXPECT_EQ(read("t.csv", utf16), "COM1  bt-name=K\xC3\xA4sse 1;");
+    EXPECT_EQ(read("t.txt", std::string("COM1\0\n", 6)),
+              "t.txt: holds 00 bytes, and is not UTF-16 with a byte order mark: save it as UTF-8 text");
 }
 
 TEST(TargetsTest, TemplatesFillInLabelsAndTheNumberAndRefuseWhatIsNotAPlaceholder) {
