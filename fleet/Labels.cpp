@@ -35,12 +35,9 @@ std::string LabelValueProblem(const std::string& value) {
             return ShownText(value, 64) + ": a label's value holds no control characters";
         }
     }
-    // A label is taken as written: were "{n}" kept, "{label.till}" would send it to the printer
-    // as it stands.
+    // A printer's label is taken as written: "{label.till}" puts it into a value as it stands.
     if (IsTemplate(value)) {
-        return ShownText(value, 64) +
-               ": a label's value holds no braces ({n} and {label.NAME} are filled in in settings' values, "
-               "not in labels)";
+        return ShownText(value, 64) + ": a printer's label holds no braces";
     }
     return std::string();
 }
@@ -100,6 +97,31 @@ bool LabelsMatch(const TargetLabels& labels, const TargetLabels& selectors) {
         }
     }
     return true;
+}
+
+std::string LineLabelValueProblem(const std::string& value) {
+    if (!IsTemplate(value)) {
+        return LabelValueProblem(value);
+    }
+    std::string problem = TemplateProblem(value), made;
+    if (problem.empty() && !ExpandTemplate(value, {}, 1, made, problem)) {
+        problem = ShownText(value, 64) + ": a label numbers its line's printers with {n}, and names no label";
+    }
+    if (problem.empty() && IsTemplate(made)) {
+        problem = ShownText(value, 64) + ": a printer's label holds no braces";
+    }
+    return problem.empty() ? LabelValueProblem(made) : problem;
+}
+
+TargetLabels NumberedLabels(const TargetLabels& labels, size_t number) {
+    TargetLabels numbered = labels;
+    for (auto& label : numbered) {
+        std::string made, problem;
+        if (IsTemplate(label.second) && ExpandTemplate(label.second, {}, number, made, problem)) {
+            label.second = std::move(made);
+        }
+    }
+    return numbered;
 }
 
 bool IsTemplate(const std::string& text) {

@@ -26,6 +26,13 @@ extern const char kLabelNameRule[];
 /// Empty when `value` may be a label's value: UTF-8 without control characters or braces.
 std::string LabelValueProblem(const std::string& value);
 
+/// Empty when `value` may be a label's value in a line of targets: as LabelValueProblem, or a
+/// template whose only placeholder is {n}, which numbers the line's printers (label.till={n}).
+std::string LineLabelValueProblem(const std::string& value);
+
+/// The labels of printer `number` of a line whose labels are `labels`: each {n} filled in.
+TargetLabels NumberedLabels(const TargetLabels& labels, size_t number);
+
 /// The value of label `name`, or null when the printer has none.
 const std::string* FindLabel(const TargetLabels& labels, const std::string& name);
 

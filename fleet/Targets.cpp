@@ -69,7 +69,7 @@ void AddLabel(TargetLine& line,
     if (value.empty()) {
         return;
     }
-    const std::string problem = LabelValueProblem(value);
+    const std::string problem = LineLabelValueProblem(value);
     if (!problem.empty()) {
         errors.push_back(where + ": " + kLabelPrefix + name + ": " + problem);
     } else if (FindLabel(line.labels, name) != nullptr) {
@@ -378,6 +378,16 @@ std::vector<TargetLine> ReadTargetLines(const TargetSources& sources, std::vecto
                          " names printers without labels");
         return lines;
     }
+    for (const TargetLine& line : lines) {
+        for (const auto& wanted : selectors) {
+            const std::string* value = FindLabel(line.labels, wanted.first);
+            if (value != nullptr && IsTemplate(*value)) {
+                errors.push_back("--label: " + line.origin + " numbers its printers' " + wanted.first + " (" +
+                                 ShownText(*value, 64) + "): select by a label that the line gives");
+                return lines;
+            }
+        }
+    }
     lines.erase(
         std::remove_if(lines.begin(), lines.end(),
                        [&selectors](const TargetLine& line) { return !LabelsMatch(line.labels, selectors); }),
@@ -501,10 +511,14 @@ bool ExpandTargetLine(const TargetLine& line, std::vector<Target>& targets, std:
     if (!ExpandTarget(line.target, kWindowsPortNames, targets, error)) {
         return false;
     }
+    const bool numbered = std::any_of(line.labels.begin(), line.labels.end(),
+                                      [](const auto& label) { return IsTemplate(label.second); });
     const auto labels = line.labels.empty() ? nullptr : std::make_shared<const TargetLabels>(line.labels);
     for (size_t i = before; i < targets.size(); ++i) {
-        targets[i].labels = labels;
         targets[i].number = line.firstNumber + (i - before);
+        targets[i].labels =
+            numbered ? std::make_shared<const TargetLabels>(NumberedLabels(line.labels, targets[i].number))
+                     : labels;
     }
     return true;
 }

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
+#include <deque>
 #include <filesystem>
 #include <fstream>
 #include <memory>
@@ -369,14 +370,20 @@ int RunPrinters(const RecordOptions& options,
     sources.labels = options.labels;
     const std::vector<TargetLine> lines = ReadTargetLines(sources, problems);
     std::unordered_map<std::string, const TargetLabels*> labelsOf;  // when a line has labels
+    std::deque<TargetLabels> numbered;                              // those that number its printers
     for (const TargetLine& line : lines) {
         std::string problem;
         const size_t first = names.size();
         if (!PrinterNames(line.target, names, problem)) {
             problems.push_back(line.origin + ": " + problem);
         }
+        const bool numbers = std::any_of(line.labels.begin(), line.labels.end(),
+                                         [](const auto& label) { return IsTemplate(label.second); });
         for (size_t i = first; i < names.size() && !line.labels.empty(); ++i) {
-            labelsOf.emplace(names[i], &line.labels);
+            if (numbers) {
+                numbered.push_back(NumberedLabels(line.labels, line.firstNumber + (i - first)));
+            }
+            labelsOf.emplace(names[i], numbers ? &numbered.back() : &line.labels);
         }
     }
     if (!problems.empty()) {

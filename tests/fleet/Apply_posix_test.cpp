@@ -228,12 +228,13 @@ TEST(TolctlApplyTest, OneChainSpreadsheetServesEachShopByItsLabelWithTemplatesFi
     FakeFleet fleet({Kind::None, Kind::None, Kind::Refuse, Kind::None});
     // A password is taken as written, braces and all.
     const std::string profile = folder.Write(
-        "p.json", R"({"bt-name": "{label.shop}-Till-{n}", "wifi-station": {"ssid": "{{{label.shop}}}",
+        "p.json",
+        R"({"bt-name": "{label.shop}-Till-{label.till}", "wifi-station": {"ssid": "{{{label.shop}}}",
                       "password": "{label.x}-secret", "gateway": "10.0.1.1"}})");
-    // South reuses North's static address: each run takes one shop.
-    const std::string csv = "target,//note,label.shop,lan.ip,wifi-station.ip,wifi-ap.name\n" +
-                            Range(fleet, 0, 2) + ",tills,North,10.0.0.1+,10.0.1.11+,\n" + Range(fleet, 3, 3) +
-                            ",,South,10.0.0.1,10.0.1.11,{label.shop} {{1}}\n";
+    // South reuses North's static address: each run takes one shop. North's tills are numbered.
+    const std::string csv = "target,//note,label.shop,lan.ip,wifi-station.ip,wifi-ap.name,label.till\n" +
+                            Range(fleet, 0, 2) + ",tills,North,10.0.0.1+,10.0.1.11+,,{n}\n" +
+                            Range(fleet, 3, 3) + ",,South,10.0.0.1,10.0.1.11,{label.shop} {{1}},9\n";
     const std::string chain = folder.Write("chain.csv", csv), report = (folder / "r.json");
     Result r = Tolctl(
         {"apply", profile, "--targets", chain, "--label", "shop=North", "--gap", "0", "--report", report});
@@ -248,17 +249,17 @@ TEST(TolctlApplyTest, OneChainSpreadsheetServesEachShopByItsLabelWithTemplatesFi
     EXPECT_EQ(fleet[1].Received()[0], DryRunBytes({"bt-name", "North-Till-2"}));
     const std::string port = std::to_string(fleet.Port());
     EXPECT_EQ(TableRows(r.out)[3],
-              (std::vector<std::string>{"socket://127.0.0.3:" + port, "shop=North", "failed", "0/3",
+              (std::vector<std::string>{"socket://127.0.0.3:" + port, "shop=North,till=3", "failed", "0/3",
                                         "bt-name:", "connection", "refused"}));
     const nlohmann::json entry = nlohmann::json::parse(folder.Read("r.json"))["results"][2];
-    EXPECT_EQ(entry["labels"], nlohmann::json::parse(R"({"shop": "North"})"));
+    EXPECT_EQ(entry["labels"], nlohmann::json::parse(R"({"shop": "North", "till": "3"})"));
     EXPECT_EQ(entry["n"], 3);
     EXPECT_EQ(entry["planned"]["bt-name"], "North-Till-3");
     // The record's answers carry each printer's labels, from the same spreadsheet and selection.
     r = Tolctl({"record", "diff", profile, "--targets", chain, "--label", "shop=North", "--format", "json"});
     const nlohmann::json diff = nlohmann::json::parse(r.out, nullptr, false);
     ASSERT_TRUE(diff.is_array() && !diff.empty()) << r.out << r.err;
-    EXPECT_EQ(diff[0]["labels"], nlohmann::json::parse(R"({"shop": "North"})"));
+    EXPECT_EQ(diff[0]["labels"], nlohmann::json::parse(R"({"shop": "North", "till": "1"})"));
     EXPECT_EQ(diff[0]["state"], "same");
     // Resumed alone, it is still the third till.
     r = Tolctl({"apply", profile, "--resume", report, "--dry-run"});
@@ -267,7 +268,7 @@ TEST(TolctlApplyTest, OneChainSpreadsheetServesEachShopByItsLabelWithTemplatesFi
     EXPECT_EQ(r.code, 0) << r.err;
     EXPECT_EQ(fleet[3].Received(),
               (std::vector<std::string>{DryRunBytes({"wifi-ap", "--name", "South {1}"}),
-                                        DryRunBytes({"bt-name", "South-Till-1"}), station("{South}"),
+                                        DryRunBytes({"bt-name", "South-Till-9"}), station("{South}"),
                                         DryRunBytes({"lan-ip", "10.0.0.1"})}));
 
     // Refused before anything is sent: a label a printer has not, what is no placeholder, a

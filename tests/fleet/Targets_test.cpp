@@ -120,7 +120,7 @@ TEST(TargetsTest, LabelsComeFromLabelColumnsAndWordsAndSelectLinesCommentColumns
     ParseTargetsCsv(
         "target,label.shop,//a,//a,label.till,bt-name\n"
         "socket://127.0.30.1,North,x,y,,T\n"
-        "socket://127.0.30.2-3,South,,,2,\n",
+        "socket://127.0.30.2-3,South,,,T{n},\n",
         "t.csv", lines, errors);
     ParseTargetsText("socket://127.0.30.9 label.shop=North bt-name=x label.till=\"a b\" label.x=\n", "t.txt",
                      lines, errors);
@@ -128,21 +128,22 @@ TEST(TargetsTest, LabelsComeFromLabelColumnsAndWordsAndSelectLinesCommentColumns
     EXPECT_TRUE(errors.empty()) << errors[0];
     EXPECT_EQ(lines[0].labels, (TargetLabels{{"shop", "North"}}));
     EXPECT_EQ(lines[0].overrides, std::vector<std::string>{"bt-name=T"});
-    EXPECT_EQ(lines[1].labels, (TargetLabels{{"shop", "South"}, {"till", "2"}}));
+    EXPECT_EQ(lines[1].labels, (TargetLabels{{"shop", "South"}, {"till", "T{n}"}}));
     EXPECT_EQ(lines[2].labels, (TargetLabels{{"shop", "North"}, {"till", "a b"}}));
     EXPECT_EQ(lines[2].overrides, std::vector<std::string>{"bt-name=x"});
     std::vector<Target> printers = ExpandTargetLines({lines[1]}, errors);
     ASSERT_EQ(printers.size(), 2u);
     EXPECT_EQ(printers[1].number, 2u);
-    EXPECT_EQ(LabelsOf(printers[1]), lines[1].labels);
+    EXPECT_EQ(LabelsOf(printers[1]), (TargetLabels{{"shop", "South"}, {"till", "T2"}})) << "{n}: its number";
 
     for (const auto& c : std::vector<std::pair<std::string, std::string>>{
              {"target,label.sh-op\n", "t.csv row 1, column 2: 'label.sh-op': a label's name is 1-32 letters"},
              {"target,label." + std::string(33, 'x') + "\n", "a label's name is"},
              {"target,shop\n", "t.csv row 1, column 2: 'shop': not a profile key"},
              {"target,label.a\nsocket://127.0.30.1,\"x\ny\"\n", "t.csv row 2, column 2: label.a: '"},
-             {"target,label.till\nsocket://127.0.30.1-2,{n}\n",
-              "label.till: '{n}': a label's value holds no braces"}}) {
+             {"target,label.till\nsocket://127.0.30.1-2,{label.shop}\n",
+              "label.till: '{label.shop}': a label numbers its line's printers with {n}, and names no "
+              "label"}}) {
         errors.clear();
         ParseTargetsCsv(c.first, "t.csv", lines, errors);
         ASSERT_EQ(errors.size(), 1u) << c.first;
@@ -156,7 +157,7 @@ TEST(TargetsTest, LabelsComeFromLabelColumnsAndWordsAndSelectLinesCommentColumns
                   "t.txt:1: label.a: given twice on one line"}));
 
     // --label takes the lines with all the labels given; NAME= those without it.
-    const std::string text =
+    std::string text =
         "socket://127.0.30.1 label.shop=North label.till=1\nsocket://127.0.30.2 label.shop=North\n"
         "socket://127.0.30.3 label.shop=South\n";
     auto read = [&text](std::vector<std::string> labels, std::vector<std::string> targets = {}) {
@@ -179,6 +180,11 @@ TEST(TargetsTest, LabelsComeFromLabelColumnsAndWordsAndSelectLinesCommentColumns
     EXPECT_EQ(read({"shop"}), "--label: 'shop' is not NAME=VALUE (like --label shop=North)");
     EXPECT_EQ(read({"shop=North"}, {"socket://127.0.30.9"}),
               "--label: selects lines of the targets file; --target names printers without labels");
+    // A label that numbers a line's printers cannot select some of them.
+    text += "socket://127.0.30.4-5 label.shop=East label.till={n}\n";
+    EXPECT_EQ(read({"shop=East"}), "4-5 ");
+    EXPECT_EQ(read({"till=1"}),
+              "--label: t.txt:4 numbers its printers' till ('{n}'): select by a label that the line gives");
 }
 
 TEST(TargetsTest, SpreadsheetsSavedAsUtf16OrWithSemicolonsOrTabsAreRead) {
