@@ -1,5 +1,7 @@
 #include "fleet/Labels.h"
 
+#include <algorithm>
+
 #include "system/WideText.h"
 #include "values/Values.h"
 
@@ -111,6 +113,11 @@ std::string LineLabelValueProblem(const std::string& value) {
         problem = ShownText(value, 64) + ": a printer's label holds no braces";
     }
     return problem.empty() ? LabelValueProblem(made) : problem;
+}
+
+bool NumbersPrinters(const TargetLabels& labels) {
+    return std::any_of(labels.begin(), labels.end(),
+                       [](const auto& label) { return IsTemplate(label.second); });
 }
 
 TargetLabels NumberedLabels(const TargetLabels& labels, size_t number) {

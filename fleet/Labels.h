@@ -30,6 +30,9 @@ std::string LabelValueProblem(const std::string& value);
 /// template whose only placeholder is {n}, which numbers the line's printers (label.till={n}).
 std::string LineLabelValueProblem(const std::string& value);
 
+/// Whether a label of the line's `labels` numbers its printers ({n}).
+bool NumbersPrinters(const TargetLabels& labels);
+
 /// The labels of printer `number` of a line whose labels are `labels`: each {n} filled in.
 TargetLabels NumberedLabels(const TargetLabels& labels, size_t number);
 

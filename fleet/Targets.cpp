@@ -511,8 +511,7 @@ bool ExpandTargetLine(const TargetLine& line, std::vector<Target>& targets, std:
     if (!ExpandTarget(line.target, kWindowsPortNames, targets, error)) {
         return false;
     }
-    const bool numbered = std::any_of(line.labels.begin(), line.labels.end(),
-                                      [](const auto& label) { return IsTemplate(label.second); });
+    const bool numbered = NumbersPrinters(line.labels);
     const auto labels = line.labels.empty() ? nullptr : std::make_shared<const TargetLabels>(line.labels);
     for (size_t i = before; i < targets.size(); ++i) {
         targets[i].number = line.firstNumber + (i - before);

@@ -377,8 +377,7 @@ int RunPrinters(const RecordOptions& options,
         if (!PrinterNames(line.target, names, problem)) {
             problems.push_back(line.origin + ": " + problem);
         }
-        const bool numbers = std::any_of(line.labels.begin(), line.labels.end(),
-                                         [](const auto& label) { return IsTemplate(label.second); });
+        const bool numbers = NumbersPrinters(line.labels);
         for (size_t i = first; i < names.size() && !line.labels.empty(); ++i) {
             if (numbers) {
                 numbered.push_back(NumberedLabels(line.labels, line.firstNumber + (i - first)));

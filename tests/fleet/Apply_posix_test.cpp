@@ -261,6 +261,8 @@ TEST(TolctlApplyTest, OneChainSpreadsheetServesEachShopByItsLabelWithTemplatesFi
     ASSERT_TRUE(diff.is_array() && !diff.empty()) << r.out << r.err;
     EXPECT_EQ(diff[0]["labels"], nlohmann::json::parse(R"({"shop": "North", "till": "1"})"));
     EXPECT_EQ(diff[0]["state"], "same");
+    r = Tolctl({"record", "printers", "--targets", chain, "--label", "shop=North", "--format", "json"});
+    EXPECT_EQ(nlohmann::json::parse(r.out, nullptr, false).back()["labels"]["till"], "3") << r.out << r.err;
     // Resumed alone, it is still the third till.
     r = Tolctl({"apply", profile, "--resume", report, "--dry-run"});
     EXPECT_NE(r.out.find("bt-name \"North-Till-3\""), std::string::npos) << r.out << r.err;
